@@ -1,0 +1,18 @@
+# Installs, with apt-get, whichever of the named Debian packages are missing.
+ensure_packages() {
+  local missing=()
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    $sudo apt-get update
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+  fi
+}
+
+QUORVEX_BUILD_PACKAGES=(cmake make g++ gcc binutils liblapack-dev libblas-dev
+                        googletest libgtest-dev libbenchmark-dev)

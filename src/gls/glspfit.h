@@ -1,0 +1,13 @@
+#pragma once
+
+namespace quorvex {
+
+// Errors-in-variables fit of a scaled polynomial; see GLSPFIT in quorvex.h.
+// istat(3): status, iterations, evaluations.
+void GLSPFIT(int npts, const double* x, const double* y, const double* wx, const double* wy,
+             int ncoef, double xmin, double xmax, const double* tol, int maxit, double sigma,
+             double* param, double* cov, double& sres, double* yfit, double* res, double* wres,
+             double& wresmax, double* r11, double* r12, double* r22, double* rinfo, int& olstat,
+             int* istat);
+
+}  // namespace quorvex

@@ -1,0 +1,16 @@
+#pragma once
+
+namespace quorvex {
+
+// fx(k) = p(x(k)) - yt for the curve (ncoef, coef, xmin, xmax).
+// istat 0, or 1 (xmin >= xmax), 2 (a point below xmin), 3 (a point above
+// xmax), the later test overwriting the earlier; fx is written only for 0.
+void POLY_RESIDUAL(int nx, const double* x, int ncoef, const double* coef, double yt, double xmin,
+                   double xmax, double* fx, int& istat);
+
+// A zero of p(x) - yt in the bracket [ax, bx] by Brent's method, to within
+// 4 eps |x| + tol.  Returns a quiet NaN for an invalid bracket.
+double zeroin(double ax, double bx, int ncoef, const double* coef, double yt, double xmin,
+              double xmax, double tol);
+
+}  // namespace quorvex

@@ -1,0 +1,17 @@
+#pragma once
+
+namespace quorvex {
+
+// Objective callback: iflag 1 residuals f(nres); 2 also the gradient
+// g(npar) = 2 J'f; 3 also the Gauss-Newton step p(npar) solving J p = -f in
+// the least-squares sense.  A negative iflag on return aborts.
+using Objective = void (*)(int& iflag, int nres, int npar, const double* x, double* f, double* g,
+                           double* p, void* userarg);
+
+// Damped Gauss-Newton minimization of sum f(i)^2 over x(npar).
+// tol(2): step and residual-change tolerances; rinfo(4): convergence measures;
+// iinfo(3): status, iteration number, evaluation count.
+void NLSMIN(int nres, int npar, double* x, Objective fcn, void* userarg, double* fvec,
+            double& fnorm, const double* tol, int maxit, double sigma, double* rinfo, int* iinfo);
+
+}  // namespace quorvex
