@@ -14,9 +14,10 @@ extern "C" {
 void dgeqrf_(const int* m, const int* n, double* a, const int* lda, double* tau, double* work,
              const int* lwork, int* info);
 
-// C := op(Q) C with Q from dgeqrf_.
+// C := op(Q) C with Q from dgeqrf_.  The reflectors in a are overwritten
+// while they are applied and restored before return, so a must be writable.
 void dormqr_(const char* side, const char* trans, const int* m, const int* n, const int* k,
-             const double* a, const int* lda, const double* tau, double* c, const int* ldc,
+             double* a, const int* lda, const double* tau, double* c, const int* ldc,
              double* work, const int* lwork, int* info, std::size_t side_len,
              std::size_t trans_len);
 
