@@ -1,12 +1,168 @@
-// Placeholder until the ordinary fit is built: reports that working storage
-// is unavailable and computes nothing.
+// Weighted least-squares fit of a scaled polynomial:
+//   min sum (w_i (y_i - p(x_i)))^2,   p(x) = sum_k c_k phi_k(x).
+// The rows of the basis matrix B and of y are scaled by s_i = w_i / wmax
+// (every row weight at most 1) and solved by QR, A = S B = Q Rf.  Then
+//   weighted residuals  w_i (y_i - p(x_i)) = wmax (S y - A c)_i,
+//   covariance          (B' W^2 B)^-1 = (Rf' Rf)^-1 / wmax^2 = T'T,
+//                       T = Rf'^-1 diag(1/wmax),
+// with T from a packed triangular solve on the factor.
 #include "ols/olspfit.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <new>
+#include <vector>
+
+#include "curve/chebyshev.h"
+#include "numeric/colmajor.h"
+#include "numeric/lapack.h"
+#include "numeric/trpack.h"
+#include "ols/qrlsq.h"
 
 namespace quorvex {
 
-void OLSPFIT(int, const double*, const double*, const double*, int, double, double, double*,
-             double*, double&, double*, double*, double*, double&, int& istat) {
-  istat = 999;
+namespace {
+
+constexpr int kMaxCoef = 10;
+constexpr int kNoStorage = 999;
+
+// Rows of the basis recomputed at a time when the fitted values are formed.
+constexpr std::size_t kBlockRows = 256;
+
+void clear_outputs(std::size_t m, std::size_t n, double* coef, double* cov, double& sres,
+                   double* yfit, double* res, double* wres, double& wresmax) {
+  std::fill(coef, coef + n, 0.0);
+  std::fill(cov, cov + n * n, 0.0);
+  sres = 0.0;
+  std::fill(yfit, yfit + m, 0.0);
+  std::fill(res, res + m, 0.0);
+  std::fill(wres, wres + m, 0.0);
+  wresmax = 0.0;
+}
+
+// Status of the argument checks, in the order they are made (0: all pass).
+int check_arguments(int npts, const double* x, const double* w, int ncoef, double xmin,
+                    double xmax) {
+  if (ncoef < 1) return 1;
+  if (npts < ncoef) return 2;
+  if (ncoef > kMaxCoef) return 3;
+  const std::size_t m = count(npts);
+  // Ordered comparisons throughout: a NaN raises none of the codes below.
+  double wmin = w[0];
+  for (std::size_t i = 1; i < m; ++i) wmin = std::min(wmin, w[i]);
+  if (wmin <= 0.0) return 4;
+  if (xmin >= xmax) return 5;
+  double xlo = std::numeric_limits<double>::max();
+  double xhi = -std::numeric_limits<double>::max();
+  for (std::size_t i = 0; i < m; ++i) {
+    xlo = std::min(xlo, x[i]);
+    xhi = std::max(xhi, x[i]);
+  }
+  if (xmin > xlo) return 6;
+  if (xmax < xhi) return 7;
+  return 0;
+}
+
+// The fit proper, on arguments that passed the checks.  Returns the status;
+// on a nonzero status the outputs may be partly written.
+int fit(int npts, const double* x, const double* y, const double* w, int ncoef, double xmin,
+        double xmax, double* coef, double* cov, double& sres, double* yfit, double* res,
+        double* wres, double& wresmax) {
+  const std::size_t m = count(npts);
+  const std::size_t n = count(ncoef);
+  std::vector<double> a(m * n);
+  std::vector<double> b(m);
+  std::vector<double> r(m);
+  std::vector<double> rpack(packed_size(n));
+  std::vector<double> t(n * n);
+  std::vector<double> basis(kBlockRows * n);
+
+  double wmax = w[0];
+  for (std::size_t i = 1; i < m; ++i) wmax = std::max(wmax, w[i]);
+
+  // Weighted design A(i, j) = (w_i / wmax) phi_j(x_i) and right-hand side.
+  // The basis is built in place and each row scaled by its factor.
+  CHEBBASIS(ncoef, xmin, xmax, npts, x, a.data(), npts);
+  const ColMajor<double> av(a.data(), npts);
+  for (std::size_t i = 0; i < m; ++i) {
+    const double s = w[i] / wmax;
+    for (std::size_t j = 0; j < n; ++j) av(i, j) = s * av(i, j);
+    b[i] = s * y[i];
+  }
+
+  double rnorm = 0.0;
+  int info = 0;
+  QRLSQ(npts, ncoef, a.data(), npts, npts, b.data(), coef, r.data(), rnorm, info, rpack.data());
+  // The checks guarantee npts >= ncoef >= 1, so the solver refuses no argument.
+  if (info != 0) return 20 + info;
+
+  // Weighted residuals as the solver produced them.
+  double rmax = 0.0;
+  for (std::size_t i = 0; i < m; ++i) {
+    wres[i] = wmax * r[i];
+    rmax = std::max(rmax, std::fabs(wres[i]));
+  }
+  wresmax = rmax;
+
+  // Fitted values from the unweighted basis, recomputed a block of rows at a
+  // time (each row of the basis depends on its own x only).
+  for (std::size_t i0 = 0; i0 < m; i0 += kBlockRows) {
+    const std::size_t rows = std::min(kBlockRows, m - i0);
+    const int ir = static_cast<int>(rows);
+    CHEBBASIS(ncoef, xmin, xmax, ir, x + i0, basis.data(), ir);
+    const ColMajor<const double> bv(basis.data(), ir);
+    for (std::size_t i = 0; i < rows; ++i) {
+      double s = 0.0;
+      for (std::size_t j = 0; j < n; ++j) s = s + bv(i, j) * coef[j];
+      yfit[i0 + i] = s;
+      res[i0 + i] = y[i0 + i] - s;
+    }
+  }
+
+  // Covariance T'T with T = L^-1 diag(1/wmax), L = Rf' the packed factor.
+  // The solver has excluded a zero diagonal, so the solve cannot fail.
+  const ColMajor<double> tv(t.data(), ncoef);
+  for (std::size_t i = 0; i < n; ++i) tv(i, i) = 1.0 / wmax;
+  int lapinfo = 0;
+  dtptrs_("L", "N", "N", &ncoef, &ncoef, rpack.data(), t.data(), &ncoef, &lapinfo, 1, 1, 1);
+  const ColMajor<double> cv(cov, ncoef);
+  for (std::size_t j = 0; j < n; ++j) {
+    for (std::size_t i = 0; i < n; ++i) {
+      double s = 0.0;
+      for (std::size_t k = 0; k < n; ++k) s = s + tv(k, i) * tv(k, j);
+      cv(i, j) = s;
+    }
+  }
+
+  // Residual standard deviation; an interpolating fit has none.
+  sres = m > n ? (wmax * rnorm) / std::sqrt(static_cast<double>(m - n)) : 0.0;
+  return 0;
+}
+
+}  // namespace
+
+void OLSPFIT(int npts, const double* x, const double* y, const double* w, int ncoef, double xmin,
+             double xmax, double* coef, double* cov, double& sres, double* yfit, double* res,
+             double* wres, double& wresmax, int& istat) {
+  const std::size_t m = count(npts);
+  const std::size_t n = count(ncoef);
+  clear_outputs(m, n, coef, cov, sres, yfit, res, wres, wresmax);
+  istat = 0;
+
+  istat = check_arguments(npts, x, w, ncoef, xmin, xmax);
+  if (istat != 0) return;
+
+  // Failures leave every output zero.  Running out of working storage is
+  // reported here too, so that a caller inside the library sees a status.
+  int status = 0;
+  try {
+    status = fit(npts, x, y, w, ncoef, xmin, xmax, coef, cov, sres, yfit, res, wres, wresmax);
+  } catch (const std::bad_alloc&) {
+    status = kNoStorage;
+  }
+  if (status != 0) clear_outputs(m, n, coef, cov, sres, yfit, res, wres, wresmax);
+  istat = status;
 }
 
 }  // namespace quorvex

@@ -1,0 +1,123 @@
+// Linear least squares by Householder QR:
+//   A = Q [Rf; 0],  Q'b = [c; d],  Rf xsol = c,  b - A xsol = Q [0; d],
+// so the residual is formed by applying Q to (0, ..., 0, d) rather than by
+// subtracting A xsol from b, and ||b - A xsol|| = ||d||.
+// The problem is refused when the diagonal of Rf spans too many orders of
+// magnitude: max|Rf(i,i)| * 1e-16 > min(1, min|Rf(i,i)|).
+#include "ols/qrlsq.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "numeric/colmajor.h"
+#include "numeric/lapack.h"
+#include "numeric/trpack.h"
+
+namespace quorvex {
+
+namespace {
+
+// The single-precision constant 1e-16 widened to binary64, the threshold of
+// the conditioning test.
+constexpr double kCondTol = 1.0000000168623835e-16;
+static_assert(kCondTol == static_cast<double>(1e-16f));
+
+}  // namespace
+
+void QRLSQ(int m, int n, const double* a, int lda, int mb, const double* b, double* xsol,
+           double* rvec, double& rnorm, int& info, double* rpack) {
+  info = 0;
+  const int mm = std::max(m, 0);
+  const int nn = std::max(n, 0);
+  if (mm < nn) {
+    info = -1;
+    return;
+  }
+  if (std::max(mb, 0) != mm) {
+    info = -2;
+    return;
+  }
+  // An empty problem and a leading dimension shorter than a column would
+  // reach LAPACK's argument checks, which end the process.
+  if (nn < 1) {
+    info = -3;
+    return;
+  }
+  if (lda < mm) {
+    info = -4;
+    return;
+  }
+
+  const std::size_t rows = count(mm);
+  const std::size_t cols = count(nn);
+  std::vector<double> aw(rows * cols);
+  std::vector<double> tau(cols);
+  std::vector<double> work(cols);
+
+  const ColMajor<const double> av(a, lda);
+  ColMajor<double> r(aw.data(), mm);
+  for (std::size_t j = 0; j < cols; ++j) std::copy(av.col(j), av.col(j) + rows, r.col(j));
+
+  // Factorize A = Q Rf; Rf lands in the upper triangle of aw.
+  const int ld = mm;
+  const int lwork = nn;
+  const int one = 1;
+  int lapinfo = 0;
+  dgeqrf_(&mm, &nn, aw.data(), &ld, tau.data(), work.data(), &lwork, &lapinfo);
+  if (lapinfo != 0) {
+    info = 1;
+    return;
+  }
+
+  // Apply Q' to the right-hand side.
+  std::copy(b, b + rows, rvec);
+  dormqr_("L", "T", &mm, &one, &nn, aw.data(), &ld, tau.data(), rvec, &ld, work.data(), &lwork,
+          &lapinfo, 1, 1);
+  if (lapinfo != 0) {
+    info = 2;
+    return;
+  }
+
+  // Conditioning test on the diagonal of Rf.  A diagonal element that is not
+  // finite (NaN or infinite data) leaves nothing to solve with and fails too.
+  double dmax = 0.0;
+  double dmin = 1.0;
+  bool finite = true;
+  for (std::size_t i = 0; i < cols; ++i) {
+    const double d = std::fabs(r(i, i));
+    if (!std::isfinite(d)) finite = false;
+    if (d > dmax) dmax = d;
+    if (d < dmin) dmin = d;
+  }
+  if (!finite || dmax * kCondTol > dmin) {
+    info = 4;
+    return;
+  }
+
+  // Back-substitute Rf xsol = (Q'b)(1..n).
+  dtrtrs_("U", "N", "N", &nn, &one, aw.data(), &ld, rvec, &ld, &lapinfo, 1, 1, 1);
+  if (lapinfo != 0) {
+    info = 3;
+    return;
+  }
+  std::copy(rvec, rvec + cols, xsol);
+  std::fill(rvec, rvec + cols, 0.0);
+
+  // Residual b - A xsol = Q (0, ..., 0, (Q'b)(n+1..m)).
+  dormqr_("L", "N", &mm, &one, &nn, aw.data(), &ld, tau.data(), rvec, &ld, work.data(), &lwork,
+          &lapinfo, 1, 1);
+  if (lapinfo != 0) {
+    info = 2;
+    return;
+  }
+  rnorm = nrm2(mm, rvec);
+
+  // Rf row by row, each row from its diagonal.
+  if (rpack != nullptr) {
+    for (std::size_t i = 0; i < cols; ++i)
+      for (std::size_t j = i; j < cols; ++j) rpack[packed_index(cols, i, j)] = r(i, j);
+  }
+}
+
+}  // namespace quorvex
