@@ -5,6 +5,7 @@
 #include <math.h>
 #include <stdio.h>
 
+#include "calibration_data.h"
 #include "quorvex.h"
 
 static void rule(const char* title) {
@@ -60,10 +61,54 @@ static int demo_linear(void) {
   return 0;
 }
 
+/* Fit a quadratic response curve to the standards by weighted least squares
+ * (weight = 1 / u(y)), then read values off the fitted curve. */
+static int demo_ols(void) {
+  const int npts = STD_COUNT;
+  const int ncoef = 3;
+  const double xmin = 0.0, xmax = 10.0;
+  double w[STD_COUNT], yfit[STD_COUNT], res[STD_COUNT], wres[STD_COUNT];
+  double coef[3], cov[9], sres, wresmax;
+  int istat;
+
+  rule("Weighted least-squares fit of the standards (OLSPFIT)");
+  for (int i = 0; i < npts; ++i) w[i] = 1.0 / std_uabs[i];
+  OLSPFIT(&npts, std_conc, std_abs, w, &ncoef, &xmin, &xmax, coef, cov, &sres, yfit, res, wres,
+          &wresmax, &istat);
+  printf("%d standards, %d scaled coefficients on [%g, %g]: ISTAT = %d\n", npts, ncoef, xmin,
+         xmax, istat);
+  if (istat != 0) return 1;
+
+  printf("%-8s %14s %14s\n", "", "COEF", "std. unc.");
+  for (int k = 0; k < ncoef; ++k)
+    printf("COEF(%d)  %14.8f %14.8f\n", k + 1, coef[k], sqrt(cov[k * ncoef + k]));
+
+  printf("\n%8s %9s %9s %10s %11s %9s\n", "x", "y", "u(y)", "YFIT", "RES", "WRES");
+  for (int i = 0; i < npts; ++i)
+    printf("%8.2f %9.4f %9.4f %10.5f %11.6f %9.3f\n", std_conc[i], std_abs[i], std_uabs[i],
+           yfit[i], res[i], wres[i]);
+  printf("SRES = %.4f (about 1 when the stated uncertainties fit the scatter)\n", sres);
+  printf("WRESMAX = %.4f\n", wresmax);
+
+  /* The fitted curve between the standards. */
+  {
+    const int neval = 5;
+    const double xe[5] = {0.5, 2.5, 5.0, 7.5, 9.5};
+    double ye[5];
+    POLYEVAL(&ncoef, coef, &neval, xe, &xmin, &xmax, ye, &istat);
+    printf("\nPOLYEVAL on the fitted curve: ISTAT = %d\n", istat);
+    if (istat != 0) return 1;
+    printf("%10s %14s\n", "x", "p(x)");
+    for (int i = 0; i < neval; ++i) printf("%10.2f %14.6f\n", xe[i], ye[i]);
+  }
+  return 0;
+}
+
 int main(void) {
   int failures = 0;
   printf("QUORVEXv1 calibration walk-through\n");
   failures += demo_evaluate();
   failures += demo_linear();
+  failures += demo_ols();
   return failures == 0 ? 0 : 1;
 }
