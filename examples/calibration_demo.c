@@ -104,11 +104,60 @@ static int demo_ols(void) {
   return 0;
 }
 
+/* Inverse prediction: x with its standard uncertainty from measured
+ * responses, on a quadratic curve (IPVAL) and on a straight line in closed
+ * form (IPVAL_DEGREE1). */
+static int demo_inverse(void) {
+  /* A fitted quadratic on [0, 10] that rises and falls again, with the
+   * covariance of its coefficients: p = 1.2 + 0.3 t - 0.6 T2(t). */
+  const int ncoef = 3;
+  const double coef[3] = {2.4, 0.3, -0.6};
+  const double cov[9] = {4.0e-6, 1.0e-7, -2.0e-7,
+                         1.0e-7, 2.5e-6, 1.0e-7,
+                         -2.0e-7, 1.0e-7, 3.0e-6};
+  const double xmin = 0.0, xmax = 10.0, tol = 1e-12;
+  const int npts = 4, ngrid = 100;
+  /* Measured responses, u(y) = 0.002 each: one crossing, two crossings
+   * (both x are returned), and one above the curve's maximum (none). */
+  const double y[4] = {0.6, 1.2, 1.5, 2.0};
+  double covy[16] = {0};
+  int nroot[4], istat, i, j;
+  double xroot[2 * 4], uxroot[2 * 4];
+
+  /* A straight line y = 0.8 x + 1 on [0, 10] with its covariance. */
+  const double line[2] = {10.0, 4.0}, lcov[4] = {0.0004, 0.00001, 0.00001, 0.0001};
+  double xpred[4], uxpred[4];
+
+  for (i = 0; i < npts; ++i) covy[i * (npts + 1)] = 0.002 * 0.002;
+
+  rule("Inverse prediction on a quadratic (IPVAL)");
+  IPVAL(&ncoef, coef, cov, &npts, y, covy, &xmin, &xmax, &ngrid, &tol, nroot, xroot, uxroot,
+        &istat);
+  printf("ISTAT = %d\n", istat);
+  if (istat != 0) return 1;
+  for (i = 0; i < npts; ++i) {
+    printf("y = %6.3f: %d root(s)", y[i], nroot[i]);
+    for (j = 0; j < nroot[i]; ++j)
+      printf("  x = %.6f +- %.6f", xroot[i * (ncoef - 1) + j], uxroot[i * (ncoef - 1) + j]);
+    printf("\n");
+  }
+
+  rule("Inverse prediction on a straight line (IPVAL_DEGREE1)");
+  IPVAL_DEGREE1(line, lcov, &npts, y, covy, &xmin, &xmax, xpred, uxpred, &istat);
+  printf("ISTAT = %d\n", istat);
+  if (istat != 0) return 1;
+  for (i = 0; i < npts; ++i)
+    printf("y = %6.3f:  x = %.6f +- %.6f%s\n", y[i], xpred[i], uxpred[i],
+           xpred[i] < xmin || xpred[i] > xmax ? "  (outside the interval)" : "");
+  return 0;
+}
+
 int main(void) {
   int failures = 0;
   printf("QUORVEXv1 calibration walk-through\n");
   failures += demo_evaluate();
   failures += demo_linear();
   failures += demo_ols();
+  failures += demo_inverse();
   return failures == 0 ? 0 : 1;
 }

@@ -1,11 +1,135 @@
-// Placeholder until inverse prediction is built.
+// Inverse prediction on a curve of any degree.
+//
+// For each response y the roots of f(x) = p(x) - y in [xmin, xmax] are
+// bracketed on the uniform grid x_k = (k-1) (xmax - xmin) / ngrid + xmin,
+// k = 1..ngrid+1: a strict sign change fa fb < 0 over a cell is refined by
+// zeroin, an exact zero at a grid point is taken as it stands.  Each root
+// gets the first-order standard uncertainty
+//   u(x)^2 = (g' COV g + u(y)^2) / p'(x)^2,
+// g the basis row at x, so that g' COV g is the variance of p(x).
 #include "inverse/ipval.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "curve/curveval.h"
+#include "inverse/zeroin.h"
+#include "numeric/colmajor.h"
 
 namespace quorvex {
 
-void IPVAL(int, const double*, const double*, int, const double*, const double*, double, double,
-           int, double, int*, double*, double*, int& istat) {
-  istat = 999;
+void IPVAL(int ncoef, const double* coef, const double* cov, int npts, const double* y,
+           const double* covy, double xmin, double xmax, int ngrid, double tol, int* nroot,
+           double* xroot, double* uxroot, int& istat) {
+  // A curve of degree ncoef - 1 has at most ncoef - 1 roots: the height of
+  // each output column.
+  const std::size_t n = count(npts);
+  const std::size_t rows = ncoef > 1 ? static_cast<std::size_t>(ncoef) - 1 : 0;
+  const std::size_t nout = rows * n;
+  std::fill(nroot, nroot + n, 0);
+  std::fill(xroot, xroot + nout, 0.0);
+  std::fill(uxroot, uxroot + nout, 0.0);
+  istat = 0;
+
+  if (xmin >= xmax) {
+    istat = 1;
+    return;
+  }
+  if (ncoef < 2) {
+    istat = 2;
+    return;
+  }
+  if (ngrid < 1) {
+    istat = 3;
+    return;
+  }
+
+  // The grid, product before division.  Rounding can carry a point past
+  // xmax; it is held at xmax, and the last point is xmax itself, so that
+  // the residual's range test accepts the whole grid.
+  const std::size_t ng = static_cast<std::size_t>(ngrid);
+  std::vector<double> xg(ng + 1);
+  std::vector<double> pg(ng + 1);
+  const double width = xmax - xmin;
+  for (std::size_t k = 0; k < ng; ++k) {
+    xg[k] = std::min(static_cast<double>(k) * width / static_cast<double>(ngrid) + xmin, xmax);
+  }
+  xg[ng] = xmax;
+
+  // The curve on the grid does not depend on the response: it is evaluated
+  // once, and each response's residuals p(x_k) - y are formed from it with
+  // the same subtraction the residual routine makes.  The grid goes through
+  // in pieces, so that no point count handed on exceeds a 32-bit integer.
+  constexpr std::size_t kPiece = std::size_t{1} << 20;
+  bool grid_ok = true;
+  for (std::size_t k0 = 0; k0 <= ng; k0 += kPiece) {
+    const std::size_t m = std::min(kPiece, ng + 1 - k0);
+    int st = 0;
+    POLY_RESIDUAL(static_cast<int>(m), xg.data() + k0, ncoef, coef, 0.0, xmin, xmax,
+                  pg.data() + k0, st);
+    grid_ok = grid_ok && st == 0;
+  }
+
+  ColMajor<double> xr(xroot, static_cast<std::ptrdiff_t>(rows));
+  ColMajor<double> ur(uxroot, static_cast<std::ptrdiff_t>(rows));
+
+  // Root search.  A column holds at most `rows` roots; the first ones in
+  // increasing x are kept (more appear only where p equals y over several
+  // grid points, or through rounding noise near a multiple root), and the
+  // scan of that response stops there.
+  for (std::size_t i = 0; grid_ok && i < n; ++i) {
+    const double yi = y[i];
+    std::size_t found = 0;
+    double fb = pg[0] - yi;
+    std::size_t k = 0;
+    for (; k < ng && found < rows; ++k) {
+      const double fa = fb;
+      fb = pg[k + 1] - yi;
+      if (fa * fb < 0.0) {
+        xr(found++, i) = zeroin(xg[k], xg[k + 1], ncoef, coef, yi, xmin, xmax, tol);
+      } else if (fa == 0.0) {
+        xr(found++, i) = xg[k];
+      }
+    }
+    // The last grid point, xmax, is a root only when its residual is 0.
+    if (k == ng && found < rows && fb == 0.0) xr(found++, i) = xmax;
+    nroot[i] = static_cast<int>(found);
+  }
+
+  std::fill(uxroot, uxroot + nout, 0.0);
+  istat = 0;
+
+  // Uncertainties: slope and basis row at each root.
+  const std::size_t nc = static_cast<std::size_t>(ncoef);
+  std::vector<double> g(nc);
+  ColMajor<const double> cv(cov, static_cast<std::ptrdiff_t>(nc));
+  SXMIN = xmin;
+  SXMAX = xmax;
+  for (std::size_t i = 0; i < n; ++i) {
+    // COVY(i, i) lies i (npts + 1) elements in, past 2^31 for npts > 46340.
+    const double vy = covy[i * (n + 1)];
+    for (std::size_t j = 0; j < static_cast<std::size_t>(nroot[i]); ++j) {
+      const double x = xr(j, i);
+      double px = 0.0;
+      double dpx = std::numeric_limits<double>::quiet_NaN();
+      int mode = 2;
+      CURVEVAL(mode, 1, ncoef, &x, coef, &px, &dpx, g.data());
+      if (mode == -1) {
+        ur(j, i) = std::numeric_limits<double>::quiet_NaN();
+        continue;
+      }
+      double v = 0.0;
+      for (std::size_t l = 0; l < nc; ++l) {
+        double w = 0.0;
+        for (std::size_t m = 0; m < nc; ++m) w += cv(l, m) * g[m];
+        v += g[l] * w;
+      }
+      const double var = (v + vy) / (dpx * dpx);
+      ur(j, i) = std::sqrt(var);
+    }
+  }
 }
 
 }  // namespace quorvex

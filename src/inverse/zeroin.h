@@ -13,4 +13,15 @@ void POLY_RESIDUAL(int nx, const double* x, int ncoef, const double* coef, doubl
 double zeroin(double ax, double bx, int ncoef, const double* coef, double yt, double xmin,
               double xmax, double tol);
 
+// Residual evaluations one zeroin call may make.  Brackets of finite doubles
+// take far fewer (under two hundred even for a root hundreds of orders of
+// magnitude below the bracket's width); the limit only stops iterations that
+// cannot converge (a negative tolerance, for one), and zeroin then returns a
+// quiet NaN.  It also returns a quiet NaN at the first residual that is not
+// a number.
+inline constexpr int kZeroinMaxEvaluations = 5000;
+
+// Number of residual evaluations made by this thread's last zeroin call.
+int zeroin_evaluations();
+
 }  // namespace quorvex
