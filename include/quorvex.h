@@ -39,7 +39,9 @@
 
 #if defined(_WIN32)
 #if defined(QUORVEX_BUILDING)
-#define QVX_API __declspec(dllexport)
+/* The DLL's module-definition file names every export (plain and decorated
+   name of each function); dllexport would add a third, the linker's NAME@n. */
+#define QVX_API
 #else
 #define QVX_API __declspec(dllimport)
 #endif

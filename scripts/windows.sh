@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Builds the 32-bit Windows DLL QUORVEXv1.dll with the MinGW-w64 cross
+# toolchain and tests it under Wine against the Linux library.
+#
+#   bash scripts/windows.sh
+#
+#   QUORVEX_WINDOWS_BUILD_DIR  build folder (default: build-windows)
+#
+# Steps, each skipped when already done, so a second run is quick:
+#  1. installs what is missing (i386 architecture, Wine, the MinGW-w64 C++ and
+#     Fortran compilers, a deb-src entry for Debian's LAPACK sources);
+#  2. builds the needed part of Debian's reference LAPACK for the DLL
+#     (scripts/windows-lapack.sh);
+#  3. builds the Linux library and the generator of the shared case table;
+#  4. cross-builds QUORVEXv1.dll and the test program (cmake/mingw-i686.cmake);
+#  5. checks the DLL's import table with objdump (Windows system DLLs only);
+#  6. runs the example host program under Wine (in a prefix of its own in the
+#     build folder), linked through the import library, and compares what it
+#     prints with the Linux build's output;
+#  7. writes the Linux library's outputs of the shared case table, then runs
+#     the test program under Wine.
+# Ends with the test program's line 'N passed, N failed'; exits non-zero on
+# any failure.  The DLL lands in the build folder: build-windows/QUORVEXv1.dll.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+source scripts/windows-deps.sh
+ensure_windows_packages
+
+build=${QUORVEX_WINDOWS_BUILD_DIR:-build-windows}
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
+jobs=$(nproc)
+
+# 2. Reference LAPACK for the DLL.
+bash scripts/windows-lapack.sh "$build/lapack"
+
+# 3. The Linux library, its example host and the case generator.
+cmake -S . -B "$build/linux" -DCMAKE_BUILD_TYPE=Release -DQUORVEX_TESTS=OFF \
+  -DQUORVEX_BENCH=OFF -DQUORVEX_EXAMPLES=ON -DQUORVEX_WINDOWS_CHECK=ON >/dev/null
+cmake --build "$build/linux" -j"$jobs" --target quorvex_cases calibration_demo
+
+# 4. The DLL, the test program and the example host for Windows.
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DQUORVEX_TESTS=OFF -DQUORVEX_BENCH=OFF -DQUORVEX_EXAMPLES=ON \
+  -DQUORVEX_WINDOWS_CHECK=ON -DQUORVEX_LAPACK_LIBRARIES="$build/lapack/libquorvex_lapack.a" \
+  >/dev/null
+cmake --build "$build" -j"$jobs"
+dll="$build/QUORVEXv1.dll"
+
+# 5. Imports: Windows system DLLs only (the C++ and Fortran run-times and
+#    LAPACK are inside), and LAPACK's own XERBLA, which would stop the
+#    process, is not.
+imports=$(i686-w64-mingw32-objdump -p "$dll" | sed -n 's/^[[:space:]]*DLL Name: //p')
+echo "QUORVEXv1.dll imports: $(echo $imports)"
+for d in $imports; do
+  case "${d,,}" in
+    kernel32.dll | msvcrt.dll | user32.dll | advapi32.dll | ntdll.dll) ;;
+    *) echo "FAILED: QUORVEXv1.dll imports $d, which is not a Windows system DLL" >&2; exit 1 ;;
+  esac
+done
+if grep -q "On entry to" "$dll"; then
+  echo "FAILED: QUORVEXv1.dll holds reference LAPACK's XERBLA" >&2
+  exit 1
+fi
+
+export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+[ -d "$WINEPREFIX" ] || echo "creating the Wine prefix $WINEPREFIX"
+status=0
+
+# 6. The example host program, Windows against Linux.
+demo=0
+(cd "$build" && wine calibration_demo.exe) | tr -d '\r' > "$build/calibration_demo-windows.txt" ||
+  demo=$?
+"$build/linux/examples/calibration_demo" > "$build/calibration_demo-linux.txt" || true
+if [ "$demo" -ne 0 ] || ! diff -u "$build/calibration_demo-linux.txt" \
+                               "$build/calibration_demo-windows.txt"; then
+  echo "FAILED: calibration_demo.exe under Wine (exit $demo) does not print what the Linux build prints" >&2
+  status=1
+else
+  echo "calibration_demo.exe under Wine prints what the Linux build prints"
+fi
+
+# 7. The Linux library's outputs, then the Wine test.
+"$build/linux/tests/windows/quorvex_cases" "$build/cases-linux.txt"
+(cd "$build" && wine quorvex_wine_check.exe cases-linux.txt) || status=$?
+
+wineserver -w
+exit "$status"
