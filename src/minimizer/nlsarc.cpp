@@ -18,6 +18,9 @@
 //     u to rounding, so the trial points stay at distance R;
 //   the arccos argument is clamped to [-1, 1];
 //   a radius that is not finite is taken as 0 (every trial is x).
+// Norms come from nrm2, so tiny or huge g and p neither underflow nor
+// overflow.  A value that is not a number never counts as the best while
+// some value is a number.
 #include "minimizer/nlsarc.h"
 
 #include <algorithm>
