@@ -1,0 +1,134 @@
+// Damped Gauss-Newton minimization of f(x) = sum F(i)^2.
+//
+// Each iteration asks the objective for F, the gradient g = 2 J'F and the
+// Gauss-Newton step p (J p = -F in the least-squares sense) at x.  When the
+// step measure |p|/npar is below tol(1), the full step x + p is tried and the
+// run has converged if it changes the residual vector by less than tol(2)
+// (|F(x + p) - F(x)|/nres); x itself is kept, so that x, fvec and fnorm
+// belong together.  Otherwise NLSSTEP moves x by a line search along p.
+//
+// Measures reported in rinfo: |p|/npar, |Fnew - F|/nres, ||Fnew| - |F||/nres
+// and |g|/npar, Fnew being the residual vector of the full step or of the
+// new point.  Status in iinfo(1):
+//   0 converged, 1/2/4 iteration limit with the step test / the residual test /
+//   neither met, 3 line search gave up, 5 evaluation limit (50 maxit), or the
+//   callback's negative abort code.
+// iinfo(2) is the iteration of the exit (maxit at the limit) and iinfo(3) the
+// number of evaluations without gradient step, those with iflag = 1 or 2.
+//
+// maxit <= 0, nres <= 0 or npar <= 0 leave nothing to iterate: no evaluation
+// is made, x is untouched, fvec, fnorm and rinfo are zero and iinfo is
+// (4, 0, 0): the limit was reached with neither test met, after no iteration.
+#include "minimizer/nlsmin.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstddef>
+#include <vector>
+
+#include "minimizer/nlsstep.h"
+#include "numeric/colmajor.h"
+#include "numeric/lapack.h"
+
+namespace quorvex {
+
+namespace {
+
+constexpr double kAlphaMin = 0.01;  // small-step threshold of the step controller
+constexpr int kFevPerIter = 50;     // evaluation limit per allowed iteration
+// The count can pass its limit by one sub-search; the limit saturates early
+// enough that the count still fits an int.
+constexpr long long kFevCeiling = INT_MAX - 1024;
+
+}  // namespace
+
+void NLSMIN(int nres, int npar, double* x, Objective fcn, void* userarg, double* fvec,
+            double& fnorm, const double* tol, int maxit, double sigma, double* rinfo, int* iinfo) {
+  const std::size_t m = count(nres), n = count(npar);
+  std::fill(rinfo, rinfo + 4, 0.0);
+  std::fill(iinfo, iinfo + 3, 0);
+  if (maxit <= 0 || nres <= 0 || npar <= 0) {
+    std::fill(fvec, fvec + m, 0.0);
+    fnorm = 0.0;
+    iinfo[0] = 4;
+    return;
+  }
+
+  // Working point / full-step trial, step, gradient, working residual vector,
+  // and the stand-ins for G and P in calls with iflag = 1.
+  std::vector<double> xw(n), p(n), g(n), fw(m), sg(n), sp(n);
+  StepWork work;
+  work.size(nres, npar);
+
+  const double dres = static_cast<double>(nres), dpar = static_cast<double>(npar);
+  const int maxfev = static_cast<int>(std::min(static_cast<long long>(kFevPerIter) * maxit,
+                                               kFevCeiling));
+  int nfev = 0;
+  int iter = 1;
+  double stepm = 0.0, resch = 0.0, normch = 0.0, gradm = 0.0;
+
+  auto store = [&] {
+    rinfo[0] = stepm;
+    rinfo[1] = resch;
+    rinfo[2] = normch;
+    rinfo[3] = gradm;
+  };
+  auto finish = [&](int status) {
+    iinfo[0] = status;
+    iinfo[1] = iter;
+    iinfo[2] = nfev;
+  };
+  // Norm change and residual change of fw against fvec (fw is overwritten).
+  auto changes = [&] {
+    normch = std::fabs(nrm2(nres, fw.data()) - fnorm) / dres;
+    for (std::size_t i = 0; i < m; ++i) fw[i] -= fvec[i];
+    resch = nrm2(nres, fw.data()) / dres;
+  };
+
+  for (int left = maxit; left > 0; --left, ++iter) {
+    int iflag = 3;
+    fcn(iflag, nres, npar, x, fvec, g.data(), p.data(), userarg);
+    if (iflag < 0) return finish(iflag);
+    fnorm = nrm2(nres, fvec);
+    stepm = nrm2(npar, p.data()) / dpar;
+    gradm = nrm2(npar, g.data()) / dpar;
+
+    // Full-step trial.
+    if (stepm < tol[0]) {
+      for (std::size_t i = 0; i < n; ++i) xw[i] = x[i] + p[i];
+      iflag = 1;
+      fcn(iflag, nres, npar, xw.data(), fw.data(), sg.data(), sp.data(), userarg);
+      ++nfev;
+      if (iflag < 0) return finish(iflag);
+      changes();
+      store();
+      if (resch < tol[1] && stepm < tol[0]) return finish(0);
+    }
+
+    // Step.
+    std::copy(x, x + n, xw.begin());
+    std::copy(fvec, fvec + m, fw.begin());
+    double alpha = 1.0;
+    int info = 0;
+    NLSSTEP(nres, npar, xw.data(), p.data(), g.data(), fw.data(), alpha, kAlphaMin, sigma, fcn,
+            userarg, info, nfev, maxfev, work, sg.data(), sp.data());
+    if (info < 0) return finish(info);
+    if (info == 2) return finish(5);
+    if (info == 1) {
+      store();
+      return finish(3);
+    }
+
+    // Accept.
+    std::copy(xw.begin(), xw.end(), x);
+    changes();
+    store();
+  }
+
+  // Iteration limit.
+  --iter;
+  finish(stepm < tol[0] ? 1 : resch < tol[1] ? 2 : 4);
+}
+
+}  // namespace quorvex
