@@ -26,54 +26,53 @@ void BAQRUPD(int kb, int nb, int ncd, int ncb, int m, int nrhs, double* r11, dou
   if (ldjb < m) { info = -14; return; }
   if (ldrhs < m) { info = -16; return; }
 
+  ws.reserve(ncd + ncb, m, nrhs);
+
   // The dense part the rows touch: [R_kb S_kb; 0 R0] (order n = ncd + ncb),
   // or R0 alone for border rows.  It is stacked under the new rows in the
   // sweep's array directly, with its right-hand sides beside it, and copied
   // back afterwards: no arithmetic is done on the way in or out.
-  const std::ptrdiff_t d = kb > 0 ? ncd : 0;  // block columns taking part
-  const std::ptrdiff_t e = ncb;
-  const std::ptrdiff_t n = d + e, p = nrhs, mm = m;
-  const std::size_t nbd = count(nb) * count(ncd);  // leading dimension of r12, qb1
-  ws.reserve(static_cast<int>(n), m, nrhs);
-  const std::ptrdiff_t ldw = mm + n;
-  double* wp = ws.w.data();
-  const ColMajor<double> w(wp, ldw);
-  const std::size_t nd = count(ncd), ne = count(ncb);
-  const std::size_t kr = kb > 0 ? static_cast<std::size_t>(kb - 1) : 0;  // block row of r11
-  const std::size_t kq = kr * nd;                                        // first row in r12, qb1
+  const std::size_t nd = kb > 0 ? count(ncd) : 0;  // block columns taking part
+  const std::size_t ne = count(ncb), nr = count(nrhs), mm = count(m), nbn = count(nb);
+  const std::size_t n = nd + ne, ldw = mm + n;
+  const std::size_t nbd = nbn * count(ncd);  // leading dimension of r12, qb1
+  const std::size_t kr = kb > 0 ? static_cast<std::size_t>(kb - 1) : 0;  // row of r11
+  const std::size_t kq = kr * nd;                                        // first row of S_kb
+  double* w = ws.w.data();
 
-  // New rows [JD JB | RHS] on top.
-  for (std::ptrdiff_t j = 0; j < d; ++j) std::copy(jd + j * ldjd, jd + j * ldjd + mm, w.col(j));
-  for (std::ptrdiff_t j = 0; j < e; ++j)
-    std::copy(jb + j * ldjb, jb + j * ldjb + mm, w.col(d + j));
-  for (std::ptrdiff_t j = 0; j < p; ++j)
-    std::copy(rhs + j * ldrhs, rhs + j * ldrhs + mm, w.col(n + j));
-  // Old factor below: the upper triangle only.
-  for (std::size_t i = 0; i < static_cast<std::size_t>(d); ++i) {
-    double* wr = wp + mm + static_cast<std::ptrdiff_t>(i);
-    for (std::size_t j = i; j < nd; ++j) wr[j * ldw] = r11[kr + packed_index(nd, i, j) * count(nb)];
-    for (std::size_t j = 0; j < ne; ++j) wr[(nd + j) * ldw] = r12[kq + i + j * nbd];
-    for (std::size_t j = 0; j < count(nrhs); ++j) wr[(nd + ne + j) * ldw] = qb1[kq + i + j * nbd];
+  // New rows [JD JB | RHS] on top, row by row (few rows, short columns).
+  for (std::size_t i = 0; i < mm; ++i) {
+    double* wi = w + i;
+    for (std::size_t j = 0; j < nd; ++j) wi[j * ldw] = jd[i + j * ldjd];
+    for (std::size_t j = 0; j < ne; ++j) wi[(nd + j) * ldw] = jb[i + j * ldjb];
+    for (std::size_t j = 0; j < nr; ++j) wi[(n + j) * ldw] = rhs[i + j * ldrhs];
+  }
+  // Old factor below, upper triangle only (the sweep never reads below it).
+  for (std::size_t i = 0; i < nd; ++i) {
+    double* wi = w + mm + i;
+    for (std::size_t j = i; j < nd; ++j) wi[j * ldw] = r11[kr + packed_index(nd, i, j) * nbn];
+    for (std::size_t j = 0; j < ne; ++j) wi[(nd + j) * ldw] = r12[kq + i + j * nbd];
+    for (std::size_t j = 0; j < nr; ++j) wi[(n + j) * ldw] = qb1[kq + i + j * nbd];
   }
   for (std::size_t i = 0; i < ne; ++i) {
-    double* wr = wp + mm + d + static_cast<std::ptrdiff_t>(i);
-    for (std::size_t j = i; j < ne; ++j) wr[(d + j) * ldw] = r22[packed_index(ne, i, j)];
-    for (std::size_t j = 0; j < count(nrhs); ++j) wr[(n + j) * ldw] = qb2[i + j * ne];
+    double* wi = w + mm + nd + i;
+    for (std::size_t j = i; j < ne; ++j) wi[(nd + j) * ldw] = r22[packed_index(ne, i, j)];
+    for (std::size_t j = 0; j < nr; ++j) wi[(n + j) * ldw] = qb2[i + j * ne];
   }
 
-  TRQRSWEEP(static_cast<int>(n), m, nrhs, wp, ldw, ws);
+  TRQRSWEEP(static_cast<int>(n), m, nrhs, w, static_cast<std::ptrdiff_t>(ldw), ws);
 
   // Scatter the first n rows back.
-  for (std::size_t i = 0; i < static_cast<std::size_t>(d); ++i) {
-    const double* wr = wp + static_cast<std::ptrdiff_t>(i);
-    for (std::size_t j = i; j < nd; ++j) r11[kr + packed_index(nd, i, j) * count(nb)] = wr[j * ldw];
-    for (std::size_t j = 0; j < ne; ++j) r12[kq + i + j * nbd] = wr[(nd + j) * ldw];
-    for (std::size_t j = 0; j < count(nrhs); ++j) qb1[kq + i + j * nbd] = wr[(nd + ne + j) * ldw];
+  for (std::size_t i = 0; i < nd; ++i) {
+    const double* wi = w + i;
+    for (std::size_t j = i; j < nd; ++j) r11[kr + packed_index(nd, i, j) * nbn] = wi[j * ldw];
+    for (std::size_t j = 0; j < ne; ++j) r12[kq + i + j * nbd] = wi[(nd + j) * ldw];
+    for (std::size_t j = 0; j < nr; ++j) qb1[kq + i + j * nbd] = wi[(n + j) * ldw];
   }
   for (std::size_t i = 0; i < ne; ++i) {
-    const double* wr = wp + d + static_cast<std::ptrdiff_t>(i);
-    for (std::size_t j = i; j < ne; ++j) r22[packed_index(ne, i, j)] = wr[(d + j) * ldw];
-    for (std::size_t j = 0; j < count(nrhs); ++j) qb2[i + j * ne] = wr[(n + j) * ldw];
+    const double* wi = w + nd + i;
+    for (std::size_t j = i; j < ne; ++j) r22[packed_index(ne, i, j)] = wi[(nd + j) * ldw];
+    for (std::size_t j = 0; j < nr; ++j) qb2[i + j * ne] = wi[(n + j) * ldw];
   }
   info = 0;
 }

@@ -48,13 +48,6 @@ void HOUSEAPL(int m, int n, double* a, std::ptrdiff_t lda, double beta, const do
   dger_(&m, &n, &malpha, v, &inc, w, &inc, a, &ld);
 }
 
-void TrqrWork::reserve(int n, int m, int p) {
-  const std::size_t rows = count(m) + count(n), cols = count(n) + count(p);
-  if (w.size() < rows * cols) w.resize(rows * cols, 0.0);
-  if (v.size() < count(m) + 1) v.resize(count(m) + 1, 0.0);
-  if (wv.size() < cols) wv.resize(cols, 0.0);
-}
-
 void TRQRSWEEP(int n, int m, int p, double* w, std::ptrdiff_t ldw, TrqrWork& ws) {
   const std::ptrdiff_t nn = count(n), ncol = nn + static_cast<std::ptrdiff_t>(count(p));
   const std::ptrdiff_t mm = count(m);
@@ -66,7 +59,7 @@ void TRQRSWEEP(int n, int m, int p, double* w, std::ptrdiff_t ldw, TrqrWork& ws)
     double beta, alpha;
     HOUSEG(m + 1, wk, beta, v, alpha);
     wk[0] = alpha;
-    std::fill(wk + 1, wk + 1 + mm, 0.0);
+    for (std::ptrdiff_t i = 1; i <= mm; ++i) wk[i] = 0.0;
     // Apply it to the columns on the right, right-hand sides included.
     if (k + 1 < ncol)
       HOUSEAPL(m + 1, static_cast<int>(ncol - k - 1), wk + ldw, ldw, beta, v, wv);

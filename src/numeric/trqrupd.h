@@ -34,7 +34,14 @@ struct TrqrWork {
   std::vector<double> v;    // one reflector, m + 1 elements
   std::vector<double> wv;   // A'v in HOUSEAPL, n + p elements
   // Room for updates with up to m rows, order n and p right-hand sides.
-  void reserve(int n, int m, int p);
+  void reserve(int n, int m, int p) {
+    const std::size_t nn = n > 0 ? static_cast<std::size_t>(n) : 0;
+    const std::size_t mm = m > 0 ? static_cast<std::size_t>(m) : 0;
+    const std::size_t cols = nn + (p > 0 ? static_cast<std::size_t>(p) : 0);
+    if (w.size() < (mm + nn) * cols) w.resize((mm + nn) * cols, 0.0);
+    if (v.size() < mm + 1) v.resize(mm + 1, 0.0);
+    if (wv.size() < cols) wv.resize(cols, 0.0);
+  }
 };
 
 // The reflector sweep on an already stacked W (leading dimension ldw >= m + n,
