@@ -9,7 +9,10 @@
 
 namespace quorvex {
 
-void HOUSEG(int n, const double* x, double& beta, double* v, double& alpha) {
+namespace {
+
+// The reflector of HOUSEG, inlined into the sweep.
+inline void houseg(int n, const double* x, double& beta, double* v, double& alpha) {
   const std::size_t nn = count(n);
   // Largest magnitude: the first element, replaced by any strictly larger one.
   double m = std::fabs(x[0]);
@@ -29,6 +32,12 @@ void HOUSEG(int n, const double* x, double& beta, double* v, double& alpha) {
     std::fill(v, v + nn, 0.0);
     alpha = 0.0;
   }
+}
+
+}  // namespace
+
+void HOUSEG(int n, const double* x, double& beta, double* v, double& alpha) {
+  houseg(n, x, beta, v, alpha);
 }
 
 void HOUSEAPL(int m, int n, double* a, std::ptrdiff_t lda, double beta, const double* v,
@@ -57,7 +66,7 @@ void TRQRSWEEP(int n, int m, int p, double* w, std::ptrdiff_t ldw, TrqrWork& ws)
     // Reflector for rows k .. k+m of column k.
     double* wk = w + k * ldw + k;
     double beta, alpha;
-    HOUSEG(m + 1, wk, beta, v, alpha);
+    houseg(m + 1, wk, beta, v, alpha);
     wk[0] = alpha;
     for (std::ptrdiff_t i = 1; i <= mm; ++i) wk[i] = 0.0;
     // Apply it to the columns on the right, right-hand sides included.
