@@ -703,8 +703,10 @@ TEST(BlockLsq, StructureAndArgumentStatuses) {
           f.qb2.data(), f.vers, f.info);
     EXPECT_EQ(f.info, c.info) << c.name;
     EXPECT_EQ(f.vers, quorvex::kBalsqVersion) << c.name;
-    EXPECT_EQ(f.r11 == Vec(f.r11.size(), 3.0), !c.cleared) << c.name;
-    EXPECT_EQ(f.r22 == Vec(f.r22.size(), 3.0), !c.cleared) << c.name;
+    for (const Vec* v : {&f.r11, &f.r12, &f.r22})
+      EXPECT_EQ(*v == Vec(v->size(), 3.0), !c.cleared) << c.name;
+    for (const Vec* v : {&f.qb1, &f.qb2})  // cleared as nb*ncd x nrhs, ncb x nrhs
+      EXPECT_EQ(*v == Vec(v->size(), 3.0), !c.cleared || c.nrhs < 0) << c.name;
   }
 }
 

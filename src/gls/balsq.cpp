@@ -106,10 +106,11 @@ void BAQR(int nb, int ncd, int ncb, int m, int nrhs, double* r11, double* r12, d
     const double *pd, *pb, *pc;
     std::ptrdiff_t ld;
     if (contiguous(c)) {
+      // (An array with no columns may be a null pointer: leave it so.)
       const std::ptrdiff_t r = start[order[static_cast<std::size_t>(first[c])]];
-      pd = jd + r;
-      pb = jb + r;
-      pc = b + r;
+      pd = nd > 0 ? jd + r : jd;
+      pb = ne > 0 ? jb + r : jb;
+      pc = nr > 0 ? b + r : b;
       ld = m;
     } else {
       // Gather the groups' rows in group order.
