@@ -112,7 +112,8 @@ TEST_P(GlsFit, CovarianceIsTheEffectiveVarianceInverse) {
   const EivData d = make_eiv_data(c.npts, c.ncoef, c.ux, c.uy, c.seed);
   const GlsResult r = fit(d);
   ASSERT_EQ(r.olstat, 0);
-  ASSERT_EQ(r.istat[0], 0) << "iterations " << r.istat[1];
+  // Statuses 0 and 3 both leave the factor formed at the returned point.
+  ASSERT_TRUE(r.istat[0] == 0 || r.istat[0] == 3) << r.istat[0];
   const auto ref = effective_variance_cov(d, r.param);
   const int m = c.ncoef;
   for (int i = 0; i < m; ++i)
@@ -227,7 +228,9 @@ TEST(Gls, IterationLimitStillPostProcessesUsableStatuses) {
   ASSERT_EQ(r.olstat, 0);
   EXPECT_EQ(r.istat[1], 1);
   EXPECT_TRUE(r.istat[0] == 1 || r.istat[0] == 2 || r.istat[0] == 4) << r.istat[0];
-  if (r.istat[0] == 4) EXPECT_EQ(r.cov[0], kSentinel);  // a failure is not post-processed
+  if (r.istat[0] == 4) {
+    EXPECT_EQ(r.cov[0], kSentinel);  // a failure is not post-processed
+  }
 }
 
 // ---------------------------------------------------------------------------

@@ -6,7 +6,10 @@ namespace quorvex {
 // columns, then ncb border columns; row groups idx(nblk, 2): block number and
 // row count; jd(m, ncd) block entries, jb(m, ncb) border entries).
 //   trans 'N'/'n': yv(m, nrhs) = A xv;  'T'/'t': xv(nb*ncd+ncb, nrhs) = A' yv.
-//   info 0, or -1 for any other letter (nothing written).
+//   A group with idx(k, 1) = 0 has no block part (border-only rows).
+//   info 0, or (nothing written): -1 any other letter; -2/-3/-4 nb/ncd/ncb
+//   < 0; -6 m < 0; -7 nrhs < 0; -8 a block number outside 0..nb, a negative
+//   row count or more than m rows in the groups.
 void BAPROD(char trans, int nb, int ncd, int ncb, int nblk, int m, int nrhs, const int* idx,
             const double* jd, const double* jb, double* xv, double* yv, int& info);
 

@@ -1,0 +1,124 @@
+// Products with a block-angular matrix A = [D | JB] and its transpose, where
+// row group k (idx(k,2) consecutive rows) has its block entries jd in column
+// block idx(k,1) and every row has its border entries jb:
+//   'N': y = A x  (group rows assigned from their block, then border added);
+//   'T': x = A' y (border part over all rows, block parts accumulated per
+//        group, so groups sharing a block add up).
+// Cost O(m (ncd + ncb) nrhs); A is never formed.
+#include "gls/baprod.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <vector>
+
+#include "numeric/colmajor.h"
+
+namespace quorvex {
+
+namespace {
+
+// Rows per chunk of the border sums in the 'N' product.
+constexpr std::size_t kChunk = 256;
+
+}  // namespace
+
+void BAPROD(char trans, int nb, int ncd, int ncb, int nblk, int m, int nrhs, const int* idx,
+            const double* jd, const double* jb, double* xv, double* yv, int& info) {
+  const bool notrans = trans == 'N' || trans == 'n';
+  if (!notrans && trans != 'T' && trans != 't') { info = -1; return; }
+  if (nb < 0) { info = -2; return; }
+  if (ncd < 0) { info = -3; return; }
+  if (ncb < 0) { info = -4; return; }
+  if (m < 0) { info = -6; return; }
+  if (nrhs < 0) { info = -7; return; }
+  // The row groups must stay inside the matrix: a block number 0..nb (0 for
+  // rows without a block part), no negative row count, at most m rows.
+  const std::size_t ng = count(nblk);
+  {
+    std::ptrdiff_t rows = 0;
+    for (std::size_t k = 0; k < ng; ++k) {
+      const int c = idx[k], n = idx[ng + k];
+      if (c < 0 || c > nb || n < 0) { info = -8; return; }
+      rows += n;
+    }
+    if (rows > m) { info = -8; return; }
+  }
+  info = 0;
+
+  const std::size_t mm = count(m), nd = count(ncd), ne = count(ncb), nr = count(nrhs);
+  const std::size_t nx = count(nb) * nd + ne;  // rows of xv
+  const std::size_t nbd = count(nb) * nd;      // first border row of xv
+  const ColMajor<const double> d(jd, static_cast<std::ptrdiff_t>(mm));
+  const ColMajor<const double> e(jb, static_cast<std::ptrdiff_t>(mm));
+
+  if (notrans) {
+    const ColMajor<const double> x(xv, static_cast<std::ptrdiff_t>(nx));
+    const ColMajor<double> y(yv, static_cast<std::ptrdiff_t>(mm));
+    std::fill(yv, yv + mm * nr, 0.0);
+    // Group rows from their column block.
+    std::size_t r = 0;
+    for (std::size_t k = 0; k < ng; ++k) {
+      const int c = idx[k];
+      const std::size_t n = static_cast<std::size_t>(idx[ng + k]);
+      if (c > 0) {
+        const std::size_t xc = static_cast<std::size_t>(c - 1) * nd;
+        for (std::size_t b = 0; b < nr; ++b) {
+          for (std::size_t a = r; a < r + n; ++a) {
+            double s = 0.0;
+            for (std::size_t l = 0; l < nd; ++l) s += d(a, l) * x(xc + l, b);
+            y(a, b) = s;
+          }
+        }
+      }
+      r += n;
+    }
+    // Border columns for every row, each row's sum formed before it is added.
+    double s[kChunk];
+    for (std::size_t b = 0; b < nr; ++b) {
+      for (std::size_t i0 = 0; i0 < mm; i0 += kChunk) {
+        const std::size_t len = std::min(kChunk, mm - i0);
+        std::fill(s, s + len, 0.0);
+        for (std::size_t l = 0; l < ne; ++l) {
+          const double xl = x(nbd + l, b);
+          const double* el = e.col(l) + i0;
+          for (std::size_t i = 0; i < len; ++i) s[i] += el[i] * xl;
+        }
+        double* yb = y.col(b) + i0;
+        for (std::size_t i = 0; i < len; ++i) yb[i] = yb[i] + s[i];
+      }
+    }
+  } else {
+    const ColMajor<double> x(xv, static_cast<std::ptrdiff_t>(nx));
+    const ColMajor<const double> y(yv, static_cast<std::ptrdiff_t>(mm));
+    std::fill(xv, xv + nx * nr, 0.0);
+    // Border part over all rows.
+    for (std::size_t b = 0; b < nr; ++b) {
+      const double* yb = y.col(b);
+      for (std::size_t l = 0; l < ne; ++l) {
+        const double* el = e.col(l);
+        double s = 0.0;
+        for (std::size_t i = 0; i < mm; ++i) s += el[i] * yb[i];
+        x(nbd + l, b) = s;
+      }
+    }
+    // Block parts, accumulated group by group.
+    std::size_t r = 0;
+    for (std::size_t k = 0; k < ng; ++k) {
+      const int c = idx[k];
+      const std::size_t n = static_cast<std::size_t>(idx[ng + k]);
+      if (c > 0) {
+        const std::size_t xc = static_cast<std::size_t>(c - 1) * nd;
+        for (std::size_t b = 0; b < nr; ++b) {
+          for (std::size_t l = 0; l < nd; ++l) {
+            double s = 0.0;
+            for (std::size_t a = r; a < r + n; ++a) s += d(a, l) * y(a, b);
+            x(xc + l, b) = x(xc + l, b) + s;
+          }
+        }
+      }
+      r += n;
+    }
+  }
+}
+
+}  // namespace quorvex

@@ -1,0 +1,109 @@
+// Householder reflectors and the update of a triangular factor by new rows.
+#include "numeric/trqrupd.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "numeric/colmajor.h"
+#include "numeric/lapack.h"
+
+namespace quorvex {
+
+namespace {
+
+// The reflector of HOUSEG, inlined into the sweep.
+inline void houseg(int n, const double* x, double& beta, double* v, double& alpha) {
+  const std::size_t nn = count(n);
+  // Largest magnitude: the first element, replaced by any strictly larger one.
+  double m = std::fabs(x[0]);
+  for (std::size_t i = 1; i < nn; ++i) {
+    const double a = std::fabs(x[i]);
+    if (a > m) m = a;
+  }
+  if (m > 0.0) {
+    for (std::size_t i = 0; i < nn; ++i) v[i] = x[i] / m;
+    const double nrm = nrm2(n, v);
+    const double s = x[0] >= 0.0 ? 1.0 : -1.0;
+    alpha = -(s * m * nrm);
+    beta = 1.0 / ((std::fabs(v[0]) + nrm) * nrm);
+    v[0] = s * nrm + v[0];
+  } else {
+    beta = 0.0;
+    std::fill(v, v + nn, 0.0);
+    alpha = 0.0;
+  }
+}
+
+}  // namespace
+
+void HOUSEG(int n, const double* x, double& beta, double* v, double& alpha) {
+  houseg(n, x, beta, v, alpha);
+}
+
+void HOUSEAPL(int m, int n, double* a, std::ptrdiff_t lda, double beta, const double* v,
+              double* w) {
+  if (beta == 0.0) return;
+  const std::size_t mm = count(m), nn = count(n);
+  const ColMajor<double> am(a, lda);
+  // w = A'v, each element summed from 0 in increasing row order.
+  for (std::size_t j = 0; j < nn; ++j) {
+    const double* aj = am.col(static_cast<std::ptrdiff_t>(j));
+    double s = 0.0;
+    for (std::size_t i = 0; i < mm; ++i) s += aj[i] * v[i];
+    w[j] = s;
+  }
+  const double malpha = -beta;
+  const int inc = 1, ld = static_cast<int>(lda);
+  dger_(&m, &n, &malpha, v, &inc, w, &inc, a, &ld);
+}
+
+void TRQRSWEEP(int n, int m, int p, double* w, std::ptrdiff_t ldw, TrqrWork& ws) {
+  const std::ptrdiff_t nn = count(n), ncol = nn + static_cast<std::ptrdiff_t>(count(p));
+  const std::ptrdiff_t mm = count(m);
+  double* v = ws.v.data();
+  double* wv = ws.wv.data();
+  for (std::ptrdiff_t k = 0; k < nn; ++k) {
+    // Reflector for rows k .. k+m of column k.
+    double* wk = w + k * ldw + k;
+    double beta, alpha;
+    houseg(m + 1, wk, beta, v, alpha);
+    wk[0] = alpha;
+    for (std::ptrdiff_t i = 1; i <= mm; ++i) wk[i] = 0.0;
+    // Apply it to the columns on the right, right-hand sides included.
+    if (k + 1 < ncol)
+      HOUSEAPL(m + 1, static_cast<int>(ncol - k - 1), wk + ldw, ldw, beta, v, wv);
+  }
+}
+
+void TRQRUPD(int n, int m, int p, double* a, double* b, const double* c, const double* d,
+             TrqrWork& ws) {
+  if (m <= 0) return;
+  const std::size_t nn = count(n), mm = count(m), pp = count(p);
+  const std::ptrdiff_t ldw = static_cast<std::ptrdiff_t>(mm + nn);
+  ws.reserve(n, m, p);
+  const ColMajor<double> w(ws.w.data(), ldw);
+  std::fill(ws.w.begin(), ws.w.begin() + static_cast<std::ptrdiff_t>((mm + nn) * (nn + pp)), 0.0);
+
+  // Stack [C D; R B].
+  for (std::size_t j = 0; j < nn; ++j) {
+    std::copy(c + j * mm, c + (j + 1) * mm, w.col(j));
+    std::copy(a + j * nn, a + (j + 1) * nn, w.col(j) + mm);
+  }
+  for (std::size_t j = 0; j < pp; ++j) {
+    std::copy(d + j * mm, d + (j + 1) * mm, w.col(nn + j));
+    std::copy(b + j * nn, b + (j + 1) * nn, w.col(nn + j) + mm);
+  }
+
+  TRQRSWEEP(n, m, p, ws.w.data(), ldw, ws);
+
+  // [R~ B~] are the first n rows.
+  for (std::size_t j = 0; j < nn; ++j) std::copy(w.col(j), w.col(j) + nn, a + j * nn);
+  for (std::size_t j = 0; j < pp; ++j) std::copy(w.col(nn + j), w.col(nn + j) + nn, b + j * nn);
+}
+
+void TRQRUPD(int n, int m, int p, double* a, double* b, const double* c, const double* d) {
+  TrqrWork ws;
+  TRQRUPD(n, m, p, a, b, c, d, ws);
+}
+
+}  // namespace quorvex

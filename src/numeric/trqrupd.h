@@ -1,0 +1,62 @@
+// Householder update of an upper triangular least-squares factor.
+//
+// Appending m rows [C | D] to a factor R (n x n, upper triangular) and its
+// transformed right-hand sides B (n x p) is an orthogonal reduction of
+//
+//        [ C  D ]            [ R~  B~ ]
+//    W = [ R  B ]   to   Q'W = [ 0   E  ],   R~'R~ = R'R + C'C,  R~'B~ = R'B + C'D.
+//
+// Column k of W is nonzero only in rows 1 .. m + k (R is triangular), so the
+// reflector that clears it spans the m + 1 rows k .. k + m and an update costs
+// O(n (m + 1) (n + p)).  The diagonal of R~ may be negative.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+namespace quorvex {
+
+// H = I - beta v v' with H x = (alpha, 0, ..., 0)', n >= 2.  x is scaled by
+// its largest magnitude before its norm is taken; alpha has the sign opposite
+// to x(1) so that v(1) is formed without cancellation.  x = 0 gives beta = 0,
+// v = 0, alpha = 0.  x and v must not overlap.
+void HOUSEG(int n, const double* x, double& beta, double* v, double& alpha);
+
+// A := (I - beta v v') A for the m x n matrix A (leading dimension lda), with
+// v of m elements, by the rank-one update A - beta v (A'v)'.  w: n doubles of
+// scratch.  beta = 0 leaves A unchanged.
+void HOUSEAPL(int m, int n, double* a, std::ptrdiff_t lda, double beta, const double* v,
+              double* w);
+
+// Scratch of the update, sized once for the largest call and reused.
+struct TrqrWork {
+  std::vector<double> w;    // the stacked array W, (m + n) x (n + p)
+  std::vector<double> v;    // one reflector, m + 1 elements
+  std::vector<double> wv;   // A'v in HOUSEAPL, n + p elements
+  // Room for updates with up to m rows, order n and p right-hand sides.
+  void reserve(int n, int m, int p) {
+    const std::size_t nn = n > 0 ? static_cast<std::size_t>(n) : 0;
+    const std::size_t mm = m > 0 ? static_cast<std::size_t>(m) : 0;
+    const std::size_t cols = nn + (p > 0 ? static_cast<std::size_t>(p) : 0);
+    if (w.size() < (mm + nn) * cols) w.resize((mm + nn) * cols, 0.0);
+    if (v.size() < mm + 1) v.resize(mm + 1, 0.0);
+    if (wv.size() < cols) wv.resize(cols, 0.0);
+  }
+};
+
+// The reflector sweep on an already stacked W (leading dimension ldw >= m + n,
+// n + p columns): rows 0 .. m-1 hold [C | D], rows m .. m+n-1 hold [R | B].
+// Entries of the R part below its diagonal are never read.  On return rows
+// 0 .. n-1 hold [R~ | B~] in their upper part.  m >= 1; ws reserved for
+// (n, m, p).
+void TRQRSWEEP(int n, int m, int p, double* w, std::ptrdiff_t ldw, TrqrWork& ws);
+
+// Appends the m rows [C | D] (leading dimension m) to R (upper triangle of
+// a, n x n, leading dimension n) and B (n x p, leading dimension n).  m = 0
+// leaves a and b unchanged.  The strictly lower part of a has no meaning on
+// return.  Arguments are not validated (n, m, p >= 0).
+void TRQRUPD(int n, int m, int p, double* a, double* b, const double* c, const double* d,
+             TrqrWork& ws);
+void TRQRUPD(int n, int m, int p, double* a, double* b, const double* c, const double* d);
+
+}  // namespace quorvex
