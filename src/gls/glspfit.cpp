@@ -1,13 +1,121 @@
-// Placeholder until the generalized fit is built.
+// Generalized (errors-in-variables) fit of a scaled polynomial:
+//   min over d, c of  sum_i (wx_i d_i)^2 + (wy_i (y_i - p_c(x_i - d_i)))^2.
+// Start: the weighted ordinary fit with weights wy and all d_i = 0.  The
+// weights are divided by the largest of them, S, so the minimizer sees a
+// problem whose largest weight is 1; residuals and factors are multiplied
+// back by S afterwards.  The coefficient covariance is (L L')^-1 from the
+// border triangle L of the final block factor: the Gauss-Newton normal matrix
+// of the coefficients with the corrections eliminated.
 #include "gls/glspfit.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "curve/curveval.h"
+#include "gls/glsdrv.h"
+#include "numeric/colmajor.h"
+#include "numeric/lapack.h"
+#include "numeric/trpack.h"
+#include "ols/olspfit.h"
 
 namespace quorvex {
 
-void GLSPFIT(int, const double*, const double*, const double*, const double*, int, double, double,
-             const double*, int, double, double*, double*, double&, double*, double*, double*,
-             double&, double*, double*, double*, double*, int& olstat, int* istat) {
-  olstat = 999;
-  istat[0] = 999;
+void GLSCOV(int ncoef, const double* r22, double* cov) {
+  // COV = (L L')^-1 = E'E with E = L^-1.  A singular L has no inverse: the
+  // covariance is then reported as NaN rather than as numbers that look valid.
+  const std::size_t m = count(ncoef);
+  std::vector<double> e(m * m, 0.0);
+  for (std::size_t k = 0; k < m; ++k) e[k * m + k] = 1.0;
+  int info = 0;
+  dtptrs_("L", "N", "N", &ncoef, &ncoef, r22, e.data(), &ncoef, &info, 1, 1, 1);
+  ColMajor<const double> ev(e.data(), static_cast<std::ptrdiff_t>(m));
+  ColMajor<double> c(cov, static_cast<std::ptrdiff_t>(m));
+  for (std::size_t j = 0; j < m; ++j) {
+    for (std::size_t i = 0; i < m; ++i) {
+      double sum = 0.0;
+      for (std::size_t k = 0; k < m; ++k) sum += ev(k, i) * ev(k, j);
+      c(i, j) = info == 0 ? sum : std::numeric_limits<double>::quiet_NaN();
+    }
+  }
+}
+
+void GLSPFIT(int npts, const double* x, const double* y, const double* wx, const double* wy,
+             int ncoef, double xmin, double xmax, const double* tol, int maxit, double sigma,
+             double* param, double* cov, double& sres, double* yfit, double* res, double* wres,
+             double& wresmax, double* r11, double* r12, double* r22, double* rinfo, int& olstat,
+             int* istat) {
+  const std::size_t n = count(npts), m = count(ncoef);
+
+  // Starting coefficients from the ordinary fit with the y weights; its other
+  // outputs are not needed.
+  std::vector<double> coef0(m), scov(m * m), syfit(n), sres_(n), swres(n);
+  double ssres = 0.0, swresmax = 0.0;
+  OLSPFIT(npts, x, y, wy, ncoef, xmin, xmax, coef0.data(), scov.data(), ssres, syfit.data(),
+          sres_.data(), swres.data(), swresmax, olstat);
+
+  istat[0] = 0;
+  constexpr double huge = std::numeric_limits<double>::max();
+  double wxmin = huge;
+  for (std::size_t i = 0; i < n; ++i) wxmin = std::min(wxmin, wx[i]);
+  if (wxmin <= 0.0) istat[0] = 44;
+
+  if (olstat != 0 || istat[0] != 0) {
+    // Neither fit produced anything: leave no stale results behind when both
+    // the ordinary fit and the x weights failed.
+    if (olstat != 0 && istat[0] == 44) {
+      std::fill(param, param + n + m, 0.0);
+      std::fill(cov, cov + m * m, 0.0);
+      sres = 0.0;
+      std::fill(yfit, yfit + n, 0.0);
+      std::fill(res, res + 2 * n, 0.0);
+      std::fill(wres, wres + 2 * n, 0.0);
+      wresmax = 0.0;
+      std::fill(r11, r11 + n, 0.0);
+      std::fill(r12, r12 + n * m, 0.0);
+      std::fill(r22, r22 + packed_size(m), 0.0);
+    }
+    return;
+  }
+
+  // Weight scale and the scaled problem's start point.
+  double s = 0.0;
+  for (std::size_t i = 0; i < n; ++i) s = std::max(s, std::max(wx[i], wy[i]));
+  std::vector<double> wxs(n), wys(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    wxs[i] = wx[i] / s;
+    wys[i] = wy[i] / s;
+  }
+  std::fill(param, param + n, 0.0);
+  std::copy(coef0.begin(), coef0.end(), param + n);
+
+  double fnorm = 0.0;
+  SXMIN = xmin;
+  SXMAX = xmax;
+  GLSDRV(npts, ncoef, x, y, wxs.data(), wys.data(), param, yfit, wres, fnorm, CURVEVAL, r11, r12,
+         r22, tol, maxit, sigma, rinfo, istat);
+  if (istat[0] < 0 || istat[0] > 3) return;
+
+  // Back to the caller's weights.
+  const std::size_t nres = 2 * n;
+  wresmax = 0.0;
+  for (std::size_t k = 0; k < nres; ++k) {
+    wres[k] *= s;
+    wresmax = std::max(wresmax, std::fabs(wres[k]));
+  }
+  fnorm = nrm2(2 * npts, wres);
+  for (std::size_t i = 0; i < n; ++i) r11[i] *= s;
+  for (std::size_t k = 0; k < n * m; ++k) r12[k] *= s;
+  for (std::size_t k = 0; k < packed_size(m); ++k) r22[k] *= s;
+
+  GLSCOV(ncoef, r22, cov);
+
+  for (std::size_t i = 0; i < n; ++i) {
+    res[2 * i] = param[i];
+    res[2 * i + 1] = y[i] - yfit[i];
+  }
+  sres = npts > ncoef ? fnorm / std::sqrt(static_cast<double>(npts - ncoef)) : 0.0;
 }
 
 }  // namespace quorvex

@@ -1,0 +1,68 @@
+// Driver of the generalized fit: checks what the minimizer and the objective
+// rely on, builds the fit workspace, minimizes over the npts + ncoef
+// parameters and 2 npts residuals, and hands back the objective's latest
+// factor and curve values whatever the outcome.
+#include "gls/glsdrv.h"
+
+#include <algorithm>
+#include <climits>
+#include <limits>
+
+#include "gls/glsobj.h"
+#include "minimizer/nlsmin.h"
+#include "numeric/colmajor.h"
+#include "numeric/trpack.h"
+
+namespace quorvex {
+
+void GLSDRV(int npts, int ncoef, const double* x, const double* y, const double* wxs,
+            const double* wys, double* param, double* yfit, double* wres, double& fnorm,
+            ModelFn model, double* r11, double* r12, double* r22, const double* tol, int maxit,
+            double sigma, double* rinfo, int* istat) {
+  const std::size_t n = count(npts), m = count(ncoef);
+  std::fill(wres, wres + 2 * n, 0.0);
+  fnorm = 0.0;
+  std::fill(r11, r11 + n, 0.0);
+  std::fill(r12, r12 + n * m, 0.0);
+  std::fill(r22, r22 + packed_size(m), 0.0);
+
+  auto reject = [istat](int code) {
+    istat[0] = code;
+    istat[1] = 0;
+    istat[2] = 0;
+  };
+  constexpr double huge = std::numeric_limits<double>::max();
+  double wxmin = huge, wymin = huge;
+  std::size_t npos = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    wxmin = std::min(wxmin, wxs[i]);
+    wymin = std::min(wymin, wys[i]);
+    if (wys[i] > 0.0) ++npos;
+  }
+  if (npts < ncoef) return reject(21);
+  if (wxmin <= 0.0) return reject(25);
+  if (wymin < 0.0) return reject(26);
+  if (npos < m) return reject(26);
+  if (tol[0] <= 0.0 || tol[1] <= 0.0) return reject(35);
+  if (maxit <= 0) return reject(36);
+  // The minimizer counts residuals and parameters in 32-bit integers.
+  if (npts > (INT_MAX - std::max(ncoef, 0)) / 2) return reject(999);
+
+  GLSWRK w;
+  w.setup(npts, ncoef, model);
+  std::copy(x, x + n, w.x.begin());
+  std::copy(y, y + n, w.y.begin());
+  std::copy(wxs, wxs + n, w.wx.begin());
+  std::copy(wys, wys + n, w.wy.begin());
+
+  int iinfo[3] = {0, 0, 0};
+  NLSMIN(2 * npts, npts + ncoef, param, GLSOBJ, &w, wres, fnorm, tol, maxit, sigma, rinfo, iinfo);
+  std::copy(iinfo, iinfo + 3, istat);
+
+  std::copy(w.r11.begin(), w.r11.end(), r11);
+  std::copy(w.r12.begin(), w.r12.end(), r12);
+  std::copy(w.r22.begin(), w.r22.end(), r22);
+  std::copy(w.yf.begin(), w.yf.end(), yfit);
+}
+
+}  // namespace quorvex

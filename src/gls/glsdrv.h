@@ -1,0 +1,19 @@
+#pragma once
+
+#include "curve/curveval.h"
+
+namespace quorvex {
+
+// Runs the minimizer on the generalized fit from the start point in param.
+// wxs, wys: weights divided by the weight scale.  Outputs of the scaled
+// problem: wres(2 npts), fnorm, the factor r11(npts), r12(npts, ncoef),
+// r22 (packed), yfit(npts), rinfo(4); istat(3) = status, iteration, evaluations.
+// Argument codes (with istat(2) = istat(3) = 0): 21 npts < ncoef; 25 an x
+// weight <= 0; 26 a y weight < 0 or fewer than ncoef positive; 35 a tolerance
+// <= 0; 36 maxit < 1; 999 a problem too large to address.
+void GLSDRV(int npts, int ncoef, const double* x, const double* y, const double* wxs,
+            const double* wys, double* param, double* yfit, double* wres, double& fnorm,
+            ModelFn model, double* r11, double* r12, double* r22, const double* tol, int maxit,
+            double sigma, double* rinfo, int* istat);
+
+}  // namespace quorvex

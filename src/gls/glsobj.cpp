@@ -1,0 +1,104 @@
+// Residuals, gradient 2 J'f and Gauss-Newton step of the generalized fit, all
+// in time linear in the number of points: the Jacobian is kept in
+// block-angular form and handed to the block product and block solver.
+#include "gls/glsobj.h"
+
+#include "gls/balsq.h"
+#include "gls/baprod.h"
+#include "numeric/colmajor.h"
+#include "numeric/trpack.h"
+
+namespace quorvex {
+
+thread_local int EVMODE = 0;
+
+void GLSWRK::setup(int n, int m, ModelFn mdl) {
+  npts = n;
+  ncoef = m;
+  model = mdl;
+  const std::size_t np = count(n), nc = count(m);
+  yf.assign(np, 0.0);
+  x.assign(np, 0.0);
+  y.assign(np, 0.0);
+  wx.assign(np, 0.0);
+  wy.assign(np, 0.0);
+  r11.assign(np, 0.0);
+  r12.assign(np * nc, 0.0);
+  r22.assign(packed_size(nc), 0.0);
+  idx.assign(2 * np, 0);
+  jd.assign(2 * np, 0.0);
+  jb.assign(2 * np * nc, 0.0);
+  dy.assign(np, 0.0);
+  basis.assign(np * nc, 0.0);
+  xi.assign(np, 0.0);
+  v.assign(2 * np, 0.0);
+  qb1.assign(np, 0.0);
+  qb2.assign(nc, 0.0);
+}
+
+void GLSOBJ(int& iflag, int nres, int npar, const double* x, double* f, double* g, double* p,
+            void* userarg) {
+  GLSWRK& w = *static_cast<GLSWRK*>(userarg);
+  const int npts = w.npts;
+  const int ncoef = w.ncoef;
+  if (static_cast<long long>(npts) + ncoef != npar || 2LL * npts != nres) {
+    iflag = -1;
+    return;
+  }
+  if (iflag > 1) EVMODE = 2;
+
+  // Curve at the adjusted abscissae.
+  const std::size_t n = count(npts), m = count(ncoef);
+  for (std::size_t i = 0; i < n; ++i) w.xi[i] = w.x[i] - x[i];
+  w.model(EVMODE, npts, ncoef, w.xi.data(), x + n, w.yf.data(), w.dy.data(), w.basis.data());
+  if (EVMODE < 0) {
+    iflag = EVMODE - 100;
+    return;
+  }
+
+  for (std::size_t i = 0; i < n; ++i) {
+    f[2 * i + 1] = (w.y[i] - w.yf[i]) * w.wy[i];
+    f[2 * i] = w.wx[i] * x[i];
+  }
+  if (iflag <= 1) return;
+
+  // Jacobian blocks: rows 2i-1, 2i belong to point i and its own column i.
+  ColMajor<double> jb(w.jb.data(), 2 * static_cast<std::ptrdiff_t>(n));
+  ColMajor<const double> basis(w.basis.data(), static_cast<std::ptrdiff_t>(n));
+  for (std::size_t i = 0; i < n; ++i) {
+    w.jd[2 * i] = w.wx[i];
+    w.jd[2 * i + 1] = w.wy[i] * w.dy[i];
+  }
+  for (std::size_t j = 0; j < m; ++j) {
+    for (std::size_t i = 0; i < n; ++i) {
+      jb(2 * i, j) = 0.0;
+      jb(2 * i + 1, j) = -w.wy[i] * basis(i, j);
+    }
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    w.idx[i] = static_cast<int>(i) + 1;
+    w.idx[n + i] = 2;
+  }
+
+  // Gradient of sum f^2: J' (2f).
+  const std::size_t nr = count(nres);
+  for (std::size_t k = 0; k < nr; ++k) w.v[k] = 2.0 * f[k];
+  int info = 0;
+  BAPROD('t', npts, 1, ncoef, npts, nres, 1, w.idx.data(), w.jd.data(), w.jb.data(), g,
+         w.v.data(), info);
+  if (info != 0) {
+    iflag = -3;
+    return;
+  }
+
+  // Gauss-Newton step: least-squares solution of J p = -f; the factor stays.
+  if (iflag == 3) {
+    for (std::size_t k = 0; k < nr; ++k) w.v[k] = -f[k];
+    double vers = 0.0;
+    BALSQ(npts, 1, ncoef, npts, nres, w.idx.data(), w.jd.data(), w.jb.data(), 1, p, w.v.data(),
+          w.r11.data(), w.r12.data(), w.r22.data(), w.qb1.data(), w.qb2.data(), vers, info);
+    if (info != 0) iflag = -2;
+  }
+}
+
+}  // namespace quorvex
