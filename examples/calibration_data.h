@@ -22,4 +22,14 @@ static const double std_uabs[STD_COUNT] = {0.0015, 0.0015, 0.0022, 0.0028, 0.002
                                            0.0039, 0.0039, 0.0051, 0.0051, 0.0062,
                                            0.0062, 0.0072, 0.0072};
 
+/* Standard uncertainty of each concentration (preparation of the standard):
+ * 0.01 mg/L plus 0.5 % of the value. */
+static const double std_uconc[STD_COUNT] = {0.010, 0.010, 0.015, 0.020, 0.020, 0.030, 0.030,
+                                            0.040, 0.040, 0.050, 0.050, 0.060, 0.060};
+
+/* Unknown samples: absorbance read, with its standard uncertainty. */
+#define SAMPLE_COUNT 4
+static const double sample_abs[SAMPLE_COUNT] = {0.0850, 0.4520, 0.9310, 1.3050};
+static const double sample_uabs[SAMPLE_COUNT] = {0.0020, 0.0035, 0.0053, 0.0067};
+
 #endif /* CALIBRATION_DATA_H */

@@ -152,6 +152,76 @@ static int demo_inverse(void) {
   return 0;
 }
 
+/* The whole workflow: the standards' concentrations are uncertain too, so
+ * the curve is fitted by generalized least squares (GLSPFIT), shown beside
+ * the ordinary fit that ignores the x uncertainty (OLSPFIT); then unknown
+ * samples are read off both curves with their uncertainties (IPVAL). */
+static int demo_gls(void) {
+  enum { N = STD_COUNT, M = 3 };
+  const int npts = N, ncoef = M;
+  /* The interval reaches a little beyond the standards, so that the fit is
+   * free to adjust the end standards' concentrations in either direction. */
+  const double xmin = -0.5, xmax = 10.5;
+  const double tol[2] = {1e-10, 1e-10}, sigma = 0.1;
+  const int maxit = 50;
+  double wx[N], wy[N];
+  double ocoef[M], ocov[M * M], osres, oyfit[N], ores[N], owres[N], owresmax;
+  double param[N + M], gcov[M * M], gsres, gyfit[N], gres[2 * N], gwres[2 * N], gwresmax;
+  double r11[N], r12[N * M], r22[M * (M + 1) / 2], rinfo[4];
+  int ostat, olstat, gstat[3];
+
+  rule("Standards uncertain in x and y: GLSPFIT beside OLSPFIT");
+  for (int i = 0; i < npts; ++i) {
+    wx[i] = 1.0 / std_uconc[i];
+    wy[i] = 1.0 / std_uabs[i];
+  }
+  OLSPFIT(&npts, std_conc, std_abs, wy, &ncoef, &xmin, &xmax, ocoef, ocov, &osres, oyfit, ores,
+          owres, &owresmax, &ostat);
+  GLSPFIT(&npts, std_conc, std_abs, wx, wy, &ncoef, &xmin, &xmax, tol, &maxit, &sigma, param,
+          gcov, &gsres, gyfit, gres, gwres, &gwresmax, r11, r12, r22, rinfo, &olstat, gstat);
+  printf("OLSPFIT: ISTAT = %d\n", ostat);
+  printf("GLSPFIT: OLSTAT = %d, ISTAT = (%d, %d, %d)  [%d iterations, %d evaluations]\n", olstat,
+         gstat[0], gstat[1], gstat[2], gstat[1], gstat[2]);
+  if (ostat != 0 || olstat != 0 || gstat[0] < 0 || gstat[0] > 3) return 1;
+
+  printf("\n%-8s %14s %12s %14s %12s\n", "", "OLS coef", "u", "GLS coef", "u");
+  for (int k = 0; k < ncoef; ++k)
+    printf("COEF(%d)  %14.8f %12.8f %14.8f %12.8f\n", k + 1, ocoef[k], sqrt(ocov[k + k * ncoef]),
+           param[npts + k], sqrt(gcov[k + k * ncoef]));
+  printf("SRES     %14.4f %12s %14.4f\n", osres, "", gsres);
+
+  printf("\n%8s %8s %10s %10s %10s %10s\n", "x", "u(x)", "x adj.", "y", "GLS fit", "WRES x,y");
+  for (int i = 0; i < npts; ++i)
+    printf("%8.2f %8.3f %10.4f %10.4f %10.5f %5.2f,%5.2f\n", std_conc[i], std_uconc[i],
+           std_conc[i] - param[i], std_abs[i], gyfit[i], gwres[2 * i], gwres[2 * i + 1]);
+
+  /* Unknown samples through both curves. */
+  {
+    const int ns = SAMPLE_COUNT, ngrid = 100;
+    const double ztol = 1e-12;
+    double covy[SAMPLE_COUNT * SAMPLE_COUNT] = {0};
+    double oxr[(M - 1) * SAMPLE_COUNT], oux[(M - 1) * SAMPLE_COUNT];
+    double gxr[(M - 1) * SAMPLE_COUNT], gux[(M - 1) * SAMPLE_COUNT];
+    int onr[SAMPLE_COUNT], gnr[SAMPLE_COUNT], s1, s2;
+    for (int i = 0; i < ns; ++i) covy[i + i * ns] = sample_uabs[i] * sample_uabs[i];
+    IPVAL(&ncoef, ocoef, ocov, &ns, sample_abs, covy, &xmin, &xmax, &ngrid, &ztol, onr, oxr, oux,
+          &s1);
+    IPVAL(&ncoef, param + npts, gcov, &ns, sample_abs, covy, &xmin, &xmax, &ngrid, &ztol, gnr, gxr,
+          gux, &s2);
+    printf("\nUnknown samples (IPVAL): ISTAT = %d (OLS curve), %d (GLS curve)\n", s1, s2);
+    if (s1 != 0 || s2 != 0) return 1;
+    printf("%10s %8s   %-22s %-22s\n", "y", "u(y)", "x from OLS curve", "x from GLS curve");
+    for (int i = 0; i < ns; ++i) {
+      char a[32] = "no root", b[32] = "no root";
+      if (onr[i] > 0) snprintf(a, sizeof a, "%.4f +- %.4f", oxr[(M - 1) * i], oux[(M - 1) * i]);
+      if (gnr[i] > 0) snprintf(b, sizeof b, "%.4f +- %.4f", gxr[(M - 1) * i], gux[(M - 1) * i]);
+      printf("%10.4f %8.4f   %-22s %-22s\n", sample_abs[i], sample_uabs[i], a, b);
+    }
+    printf("(mg/L; the GLS uncertainties include the standards' own uncertainty)\n");
+  }
+  return 0;
+}
+
 int main(void) {
   int failures = 0;
   printf("QUORVEXv1 calibration walk-through\n");
@@ -159,5 +229,6 @@ int main(void) {
   failures += demo_linear();
   failures += demo_ols();
   failures += demo_inverse();
+  failures += demo_gls();
   return failures == 0 ? 0 : 1;
 }
