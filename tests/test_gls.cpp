@@ -335,6 +335,32 @@ INSTANTIATE_TEST_SUITE_P(
         DriverCase{"some_zero_y_weights_suffice", 4, 2, {1, 1, 1, 1}, {1, 0, 1, 1}, {1e-8, 1e-8}, 50, 0}),
     [](const auto& info) { return std::string(info.param.what); });
 
+TEST(GlsStatus, AnAdjustedAbscissaLeavingTheIntervalEndsTheFit) {
+  // y = x with the first point well below the line: the fit moves its
+  // abscissa to the left, out of an interval that ends at the data.
+  EivData d;
+  d.npts = 10;
+  d.ncoef = 2;
+  for (int i = 0; i < 10; ++i) {
+    d.x.push_back(i);
+    d.y.push_back(i == 0 ? -0.5 : i);
+    d.wx.push_back(1.0);
+    d.wy.push_back(1.0);
+  }
+  d.xmin = 0.0;
+  d.xmax = 9.0;
+  const GlsResult r = fit(d);
+  EXPECT_EQ(r.olstat, 0);
+  EXPECT_EQ(r.istat[0], -101);
+  EXPECT_EQ(r.cov[0], kSentinel);  // a failed fit is not post-processed
+  d.xmin = -1.0;
+  d.xmax = 10.0;
+  const GlsResult wide = fit(d);
+  EXPECT_GE(wide.istat[0], 0);
+  EXPECT_LE(wide.istat[0], 3);
+  EXPECT_GT(wide.param[0], 0.0);
+}
+
 TEST(GlsStatus, UnderflowingScaledXWeight) {
   EivData d = make_eiv_data(10, 2, 0.05, 0.05, 23);
   d.wx[3] = std::numeric_limits<double>::denorm_min();
