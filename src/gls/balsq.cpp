@@ -41,7 +41,7 @@ bool structure_ok(int nb, int nblk, int m, const int* idx) {
 
 void BAQR(int nb, int ncd, int ncb, int m, int nrhs, double* r11, double* r12, double* r22,
           double* qb1, double* qb2, int nblk, const int* idx, const double* jd, const double* jb,
-          const double* b, int& info) {
+          const double* b, int& info, BalsqWork& work) {
   if (nb < 0) { info = -1; return; }
   if (ncd < 0) { info = -2; return; }
   if (ncb < 0) { info = -3; return; }
@@ -53,9 +53,12 @@ void BAQR(int nb, int ncd, int ncb, int m, int nrhs, double* r11, double* r12, d
   // Bucket the non-empty groups by block, keeping their order within a block:
   // the groups of block c are order[first[c] .. first[c+1]-1].
   const std::size_t ng = count(nblk), nblocks = count(nb) + 1;
-  std::vector<std::ptrdiff_t> start(ng);  // first row of each group
-  std::vector<std::ptrdiff_t> first(nblocks + 1, 0);
-  std::vector<std::ptrdiff_t> rows(nblocks, 0);  // rows of each block
+  std::vector<std::ptrdiff_t>& start = work.start;  // first row of each group
+  std::vector<std::ptrdiff_t>& first = work.first;
+  std::vector<std::ptrdiff_t>& rows = work.rows;  // rows of each block
+  if (start.size() < ng) start.resize(ng);
+  first.assign(nblocks + 1, 0);
+  rows.assign(nblocks, 0);
   {
     std::ptrdiff_t r = 0;
     for (std::size_t k = 0; k < ng; ++k) {
@@ -69,9 +72,12 @@ void BAQR(int nb, int ncd, int ncb, int m, int nrhs, double* r11, double* r12, d
     }
   }
   for (std::size_t c = 0; c < nblocks; ++c) first[c + 1] += first[c];
-  std::vector<std::size_t> order(static_cast<std::size_t>(first[nblocks]));
+  std::vector<std::size_t>& order = work.order;
+  if (order.size() < static_cast<std::size_t>(first[nblocks]))
+    order.resize(static_cast<std::size_t>(first[nblocks]));
   {
-    std::vector<std::ptrdiff_t> next(first.begin(), first.end() - 1);
+    std::vector<std::ptrdiff_t>& next = work.next;
+    next.assign(first.begin(), first.end() - 1);
     for (std::size_t k = 0; k < ng; ++k) {
       if (idx[ng + k] > 0) order[static_cast<std::size_t>(next[static_cast<std::size_t>(idx[k])]++)] = k;
     }
@@ -95,10 +101,15 @@ void BAQR(int nb, int ncd, int ncb, int m, int nrhs, double* r11, double* r12, d
 
   // Scratch for the whole sweep, sized once.
   const std::size_t nd = count(ncd), ne = count(ncb), nr = count(nrhs), mm = count(m);
-  TrqrWork ws;
+  TrqrWork& ws = work.ws;
   ws.reserve(ncd + ncb, static_cast<int>(maxrows), nrhs);
   const std::size_t gs = static_cast<std::size_t>(maxgather);
-  std::vector<double> td(gs * nd), tb(gs * ne), tc(gs * nr);
+  std::vector<double>& td = work.td;
+  std::vector<double>& tb = work.tb;
+  std::vector<double>& tc = work.tc;
+  if (td.size() < gs * nd) td.resize(gs * nd);
+  if (tb.size() < gs * ne) tb.resize(gs * ne);
+  if (tc.size() < gs * nr) tc.resize(gs * nr);
 
   for (std::size_t c = 0; c < nblocks; ++c) {
     const std::ptrdiff_t mc = rows[c];
@@ -143,9 +154,16 @@ void BAQR(int nb, int ncd, int ncb, int m, int nrhs, double* r11, double* r12, d
   info = 0;
 }
 
+void BAQR(int nb, int ncd, int ncb, int m, int nrhs, double* r11, double* r12, double* r22,
+          double* qb1, double* qb2, int nblk, const int* idx, const double* jd, const double* jb,
+          const double* b, int& info) {
+  BalsqWork work;
+  BAQR(nb, ncd, ncb, m, nrhs, r11, r12, r22, qb1, qb2, nblk, idx, jd, jb, b, info, work);
+}
+
 void BALSQ(int nb, int ncd, int ncb, int nblk, int m, const int* idx, const double* jd,
            const double* jb, int nrhs, double* xs, const double* b, double* r11, double* r12,
-           double* r22, double* qb1, double* qb2, double& vers, int& info) {
+           double* r22, double* qb1, double* qb2, double& vers, int& info, BalsqWork& work) {
   vers = kBalsqVersion;
   if (nb < 0) { info = -1; return; }
   if (ncd < 0) { info = -2; return; }
@@ -165,17 +183,19 @@ void BALSQ(int nb, int ncd, int ncb, int nblk, int m, const int* idx, const doub
 
   const int fail = static_cast<int>(ntot) + 1;
   int s = 0;
-  BAQR(nb, ncd, ncb, m, nrhs, r11, r12, r22, qb1, qb2, nblk, idx, jd, jb, b, s);
+  BAQR(nb, ncd, ncb, m, nrhs, r11, r12, r22, qb1, qb2, nblk, idx, jd, jb, b, s, work);
   if (s != 0) { info = fail; return; }
 
   // Back substitution R xs = [QB1; QB2] over all blocks in order.
-  std::vector<double> w(n * nr);
+  std::vector<double>& w = work.rhs;
+  if (w.size() < n * nr) w.resize(n * nr);
   for (std::size_t j = 0; j < nr; ++j) {
     std::copy(qb1 + j * nbd, qb1 + (j + 1) * nbd, w.data() + j * n);
     std::copy(qb2 + j * ne, qb2 + (j + 1) * ne, w.data() + j * n + nbd);
   }
-  std::vector<int> iblk(count(nb));
-  for (std::size_t c = 0; c < iblk.size(); ++c) iblk[c] = static_cast<int>(c) + 1;
+  std::vector<int>& iblk = work.iblk;
+  iblk.reserve(count(nb));
+  for (std::size_t c = iblk.size(); c < count(nb); ++c) iblk.push_back(static_cast<int>(c) + 1);
   BASOLVE('n', nb, ncd, ncb, r11, r12, r22, nrhs, nb, iblk.data(), xs, w.data(), s);
   if (s == 0)
     info = 0;
@@ -183,6 +203,14 @@ void BALSQ(int nb, int ncd, int ncb, int nblk, int m, const int* idx, const doub
     info = fail + 1;
   else
     info = s;
+}
+
+void BALSQ(int nb, int ncd, int ncb, int nblk, int m, const int* idx, const double* jd,
+           const double* jb, int nrhs, double* xs, const double* b, double* r11, double* r12,
+           double* r22, double* qb1, double* qb2, double& vers, int& info) {
+  BalsqWork work;
+  BALSQ(nb, ncd, ncb, nblk, m, idx, jd, jb, nrhs, xs, b, r11, r12, r22, qb1, qb2, vers, info,
+        work);
 }
 
 }  // namespace quorvex

@@ -96,7 +96,8 @@ void GLSOBJ(int& iflag, int nres, int npar, const double* x, double* f, double* 
     for (std::size_t k = 0; k < nr; ++k) w.v[k] = -f[k];
     double vers = 0.0;
     BALSQ(npts, 1, ncoef, npts, nres, w.idx.data(), w.jd.data(), w.jb.data(), 1, p, w.v.data(),
-          w.r11.data(), w.r12.data(), w.r22.data(), w.qb1.data(), w.qb2.data(), vers, info);
+          w.r11.data(), w.r12.data(), w.r22.data(), w.qb1.data(), w.qb2.data(), vers, info,
+          w.ba);
     if (info != 0) iflag = -2;
   }
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "curve/curveval.h"
+#include "gls/balsq.h"
 
 namespace quorvex {
 
@@ -26,6 +27,7 @@ struct GLSWRK {
   std::vector<double> jd, jb;         // Jacobian: own-column entries, coefficient columns
   std::vector<double> r11, r12, r22;  // block factor of the latest Gauss-Newton step
   std::vector<double> xi, v, qb1, qb2;  // per-evaluation scratch, reused
+  BalsqWork ba;                         // scratch of the step solve, reused
   ModelFn model = nullptr;
 
   // Sizes every array for npts points and ncoef coefficients, all zero.
