@@ -37,6 +37,137 @@ bool structure_ok(int nb, int nblk, int m, const int* idx) {
   return rows == m;
 }
 
+// The generalized fit's shape: group k is block k + 1 with the two rows
+// 2k + 1, 2k + 2, blocks of one column, one right-hand side.
+bool two_row_blocks(int nb, int ncd, int nblk, int m, int nrhs, const int* idx) {
+  if (ncd != 1 || nrhs != 1 || nb < 1 || nblk != nb || 2LL * nb != m) return false;
+  const std::size_t n = count(nb);
+  for (std::size_t k = 0; k < n; ++k)
+    if (idx[k] != static_cast<int>(k) + 1 || idx[n + k] != 2) return false;
+  return true;
+}
+
+// Blocks per pass of the two-row sweep.
+constexpr std::size_t kChunk = 128;
+
+// The sweep of BAQR for two-row blocks: the same reflectors applied to the
+// same numbers in the same order as the block-by-block update, but with the
+// border triangle R0 kept in place and independent reflectors computed side
+// by side.
+//
+// The update of block c reduces, with R_c, S_c, qb1_c its old row,
+//
+//        [ jd(2c-1)  jb(2c-1, :)  b(2c-1) ]
+//    W = [ jd(2c)    jb(2c, :)    b(2c)   ]
+//        [ R_c       S_c          qb1_c   ]
+//        [ 0         R0           qb2     ]
+//
+// by reflector 0 (rows 1-3, giving the block's factor row) and reflectors
+// 1 .. ncb, reflector k on rows k+1 .. k+3.  The border columns and the
+// right-hand side of W live in the tall array t: for block j of a chunk of kc
+// blocks, rows 2(kc-1-j) .. +2 hold its three top rows, and R0 follows right
+// below, where block j-1 has left it.  Reflector k of block j then touches
+// rows of t that block j-1 is done with once its own reflector k has run, so
+// step s computes reflector 0 of block s and reflector k of block s-k side by
+// side: they are independent, and every number still meets the same
+// operations in the same order.  old_zero: the old block rows are zero (not
+// read).
+void two_row_sweep(int nb, int ncb, double* r11, double* r12, double* r22, double* qb1,
+                   double* qb2, const double* jd, const double* jb, const double* b,
+                   bool old_zero, BalsqWork& work) {
+  const std::size_t n = count(nb), ne = count(ncb), mm = 2 * n, cols = ne + 1;
+  const std::size_t ldt = 2 * kChunk + 1 + ne;
+  const std::ptrdiff_t ld = static_cast<std::ptrdiff_t>(ldt);
+  if (work.t.size() < ldt * cols) work.t.resize(ldt * cols);
+  if (work.a.size() < kHouseBatch * (3 + cols)) work.a.resize(kHouseBatch * (3 + cols));
+  double* t = work.t.data();
+  double* v = work.a.data();                 // reflector vectors, 3 each
+  double* w = v + 3 * kHouseBatch;           // A'v of each reflector
+  double x0[3];                              // pivot column of reflector 0
+  const double* xp[kHouseBatch];
+  double* ap[kHouseBatch];
+  int nc[kHouseBatch];
+  double beta[kHouseBatch], alpha[kHouseBatch];
+  double* piv[kHouseBatch];                  // where each alpha goes
+
+  // [R0 qb2] below the first chunk's rows.
+  std::size_t top = 2 * std::min(kChunk, n) + 1;  // first row of R0 in t
+  for (std::size_t i = 0; i < ne; ++i) {
+    for (std::size_t j = i; j < ne; ++j) t[top + i + j * ldt] = r22[packed_index(ne, i, j)];
+    t[top + i + ne * ldt] = qb2[i];
+  }
+
+  for (std::size_t c0 = 0; c0 < n; c0 += kChunk) {
+    const std::size_t kc = std::min(kChunk, n - c0);
+    if (top != 2 * kc + 1) {
+      // R0 moves from the top of t to below this chunk's rows, bottom row first.
+      const std::size_t to = 2 * kc + 1;
+      for (std::size_t i = ne; i-- > 0;)
+        for (std::size_t j = i; j < cols; ++j) t[to + i + j * ldt] = t[top + i + j * ldt];
+      top = to;
+    }
+    for (std::size_t st = 0; st < kc + ne; ++st) {
+      std::size_t g = 0;
+      std::size_t c = n;  // block whose reflector 0 is in this step
+      if (st < kc) {
+        c = c0 + st;
+        const std::size_t r = 2 * c, row = 2 * (kc - 1 - st);
+        double* tr = t + row;
+        for (std::size_t l = 0; l < ne; ++l) {
+          tr[l * ldt] = jb[r + l * mm];
+          tr[l * ldt + 1] = jb[r + 1 + l * mm];
+          tr[l * ldt + 2] = old_zero ? 0.0 : r12[c + l * n];
+        }
+        tr[ne * ldt] = b[r];
+        tr[ne * ldt + 1] = b[r + 1];
+        tr[ne * ldt + 2] = old_zero ? 0.0 : qb1[c];
+        x0[0] = jd[r];
+        x0[1] = jd[r + 1];
+        x0[2] = old_zero ? 0.0 : r11[c];
+        xp[0] = x0;
+        ap[0] = tr;
+        nc[0] = static_cast<int>(cols);
+        piv[0] = r11 + c;
+        g = 1;
+      }
+      // Reflector k of block st - 1 - k (its reflector k + 1 in W).
+      for (std::size_t k = 0; k < ne; ++k) {
+        if (st < k + 1 || st - 1 - k >= kc) continue;
+        const std::size_t j = st - 1 - k;
+        double* col = t + 2 * (kc - 1 - j) + 1 + k + k * ldt;
+        if (g == kHouseBatch) {
+          houseg_batch(static_cast<int>(g), 3, xp, v, beta, alpha);
+          for (std::size_t q = 0; q < g; ++q) *piv[q] = alpha[q];
+          houseapl_batch(static_cast<int>(g), 3, nc, ap, ld, beta, v, w);
+          g = 0;
+        }
+        xp[g] = col;
+        ap[g] = col + ldt;
+        nc[g] = static_cast<int>(ne - k);
+        piv[g] = col;
+        ++g;
+      }
+      if (g > 0) {
+        houseg_batch(static_cast<int>(g), 3, xp, v, beta, alpha);
+        for (std::size_t q = 0; q < g; ++q) *piv[q] = alpha[q];
+        houseapl_batch(static_cast<int>(g), 3, nc, ap, ld, beta, v, w);
+      }
+      if (c < n) {
+        // The block's factor row.
+        const double* tr = t + 2 * (kc - 1 - st);
+        for (std::size_t l = 0; l < ne; ++l) r12[c + l * n] = tr[l * ldt];
+        qb1[c] = tr[ne * ldt];
+      }
+    }
+    top = 1;
+  }
+
+  for (std::size_t i = 0; i < ne; ++i) {
+    for (std::size_t j = i; j < ne; ++j) r22[packed_index(ne, i, j)] = t[top + i + j * ldt];
+    qb2[i] = t[top + i + ne * ldt];
+  }
+}
+
 }  // namespace
 
 void BAQR(int nb, int ncd, int ncb, int m, int nrhs, double* r11, double* r12, double* r22,
@@ -49,6 +180,11 @@ void BAQR(int nb, int ncd, int ncb, int m, int nrhs, double* r11, double* r12, d
   if (nrhs < 0) { info = -5; return; }
   if (!structure_ok(nb, nblk, m, idx)) { info = -12; return; }
   if (m == 0) { info = 0; return; }
+  if (two_row_blocks(nb, ncd, nblk, m, nrhs, idx)) {
+    two_row_sweep(nb, ncb, r11, r12, r22, qb1, qb2, jd, jb, b, false, work);
+    info = 0;
+    return;
+  }
 
   // Bucket the non-empty groups by block, keeping their order within a block:
   // the groups of block c are order[first[c] .. first[c+1]-1].
@@ -175,16 +311,20 @@ void BALSQ(int nb, int ncd, int ncb, int nblk, int m, const int* idx, const doub
 
   const std::size_t nd = count(ncd), ne = count(ncb), nr = count(nrhs);
   const std::size_t nbd = count(nb) * nd, n = static_cast<std::size_t>(ntot);
-  std::fill(r11, r11 + count(nb) * packed_size(nd), 0.0);
-  std::fill(r12, r12 + nbd * ne, 0.0);
-  std::fill(r22, r22 + packed_size(ne), 0.0);
-  std::fill(qb1, qb1 + nbd * nr, 0.0);
-  std::fill(qb2, qb2 + ne * nr, 0.0);
-
   const int fail = static_cast<int>(ntot) + 1;
   int s = 0;
-  BAQR(nb, ncd, ncb, m, nrhs, r11, r12, r22, qb1, qb2, nblk, idx, jd, jb, b, s, work);
-  if (s != 0) { info = fail; return; }
+  std::fill(r22, r22 + packed_size(ne), 0.0);
+  std::fill(qb2, qb2 + ne * nr, 0.0);
+  if (two_row_blocks(nb, ncd, nblk, m, nrhs, idx)) {
+    // Every block row is written once, from a zero start.
+    two_row_sweep(nb, ncb, r11, r12, r22, qb1, qb2, jd, jb, b, true, work);
+  } else {
+    std::fill(r11, r11 + count(nb) * packed_size(nd), 0.0);
+    std::fill(r12, r12 + nbd * ne, 0.0);
+    std::fill(qb1, qb1 + nbd * nr, 0.0);
+    BAQR(nb, ncd, ncb, m, nrhs, r11, r12, r22, qb1, qb2, nblk, idx, jd, jb, b, s, work);
+    if (s != 0) { info = fail; return; }
+  }
 
   // Back substitution R xs = [QB1; QB2] over all blocks in order.
   std::vector<double>& w = work.rhs;

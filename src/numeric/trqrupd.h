@@ -28,6 +28,21 @@ void HOUSEG(int n, const double* x, double& beta, double* v, double& alpha);
 void HOUSEAPL(int m, int n, double* a, std::ptrdiff_t lda, double beta, const double* v,
               double* w);
 
+// Several independent reflectors at once: for r = 0 .. k-1 the reflector of
+// HOUSEG for x[r] (n >= 2 elements) into v + r n, beta[r], alpha[r].  The
+// operations are those of k calls of HOUSEG, done step by step across the k
+// vectors, so that the divisions and norms of different reflectors overlap.
+// k <= kHouseBatch; x[r] must not overlap v.
+inline constexpr int kHouseBatch = 8;
+void houseg_batch(int k, int n, const double* const* x, double* v, double* beta, double* alpha);
+
+// Several independent HOUSEAPL: a[r] (m x ncol[r], leading dimension lda) :=
+// (I - beta[r] v_r v_r') a[r], v_r = v + r m, with the operations of k calls
+// of HOUSEAPL, each A'v formed before any matrix is updated.  w: scratch of
+// sum ncol[r] doubles.  k <= kHouseBatch; the matrices must not overlap.
+void houseapl_batch(int k, int m, const int* ncol, double* const* a, std::ptrdiff_t lda,
+                    const double* beta, const double* v, double* w);
+
 // Scratch of the update, sized once for the largest call and reused.
 struct TrqrWork {
   std::vector<double> w;    // the stacked array W, (m + n) x (n + p)
