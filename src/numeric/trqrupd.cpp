@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 
 #include "numeric/colmajor.h"
 #include "numeric/lapack.h"
@@ -57,8 +58,13 @@ void HOUSEAPL(int m, int n, double* a, std::ptrdiff_t lda, double beta, const do
   dger_(&m, &n, &malpha, v, &inc, w, &inc, a, &ld);
 }
 
-void houseg_batch(int k, int n, const double* const* x, double* v, double* beta, double* alpha) {
-  const std::size_t nn = count(n), kk = count(k);
+namespace {
+
+// The steps of houseg_batch for vectors of nn elements (a constant for the
+// common window of three rows, so that the loops unroll).
+template <class Len>
+inline void houseg_steps(std::size_t kk, Len nn, const double* const* x, double* v, double* beta,
+                         double* alpha) {
   double mx[kHouseBatch], nrm[kHouseBatch];
   // Largest magnitudes and scaled vectors.
   for (std::size_t r = 0; r < kk; ++r) {
@@ -75,6 +81,7 @@ void houseg_batch(int k, int n, const double* const* x, double* v, double* beta,
     }
   }
   // Norms.
+  const int n = static_cast<int>(nn);
   for (std::size_t r = 0; r < kk; ++r)
     if (mx[r] > 0.0) nrm[r] = nrm2(n, v + r * nn);
   // The reflectors.
@@ -94,10 +101,10 @@ void houseg_batch(int k, int n, const double* const* x, double* v, double* beta,
   }
 }
 
-void houseapl_batch(int k, int m, const int* ncol, double* const* a, std::ptrdiff_t lda,
-                    const double* beta, const double* v, double* w) {
-  const std::size_t mm = count(m), kk = count(k);
-  // w_r = A_r' v_r for every matrix first.
+// The products A'v of houseapl_batch for matrices of mm rows.
+template <class Len>
+inline void houseapl_products(std::size_t kk, Len mm, const int* ncol, double* const* a,
+                              std::ptrdiff_t lda, const double* beta, const double* v, double* w) {
   double* wr = w;
   for (std::size_t r = 0; r < kk; ++r) {
     const std::size_t nc = count(ncol[r]);
@@ -112,9 +119,28 @@ void houseapl_batch(int k, int m, const int* ncol, double* const* a, std::ptrdif
     }
     wr += nc;
   }
+}
+
+}  // namespace
+
+void houseg_batch(int k, int n, const double* const* x, double* v, double* beta, double* alpha) {
+  if (n == 3)
+    houseg_steps(count(k), std::integral_constant<std::size_t, 3>(), x, v, beta, alpha);
+  else
+    houseg_steps(count(k), count(n), x, v, beta, alpha);
+}
+
+void houseapl_batch(int k, int m, const int* ncol, double* const* a, std::ptrdiff_t lda,
+                    const double* beta, const double* v, double* w) {
+  const std::size_t mm = count(m), kk = count(k);
+  // w_r = A_r' v_r for every matrix first.
+  if (m == 3)
+    houseapl_products(kk, std::integral_constant<std::size_t, 3>(), ncol, a, lda, beta, v, w);
+  else
+    houseapl_products(kk, mm, ncol, a, lda, beta, v, w);
   // Then the rank-one updates.
   const int inc = 1, ld = static_cast<int>(lda);
-  wr = w;
+  double* wr = w;
   for (std::size_t r = 0; r < kk; ++r) {
     if (beta[r] != 0.0) {
       const double malpha = -beta[r];
