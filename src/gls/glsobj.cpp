@@ -25,9 +25,14 @@ void GLSWRK::setup(int n, int m, ModelFn mdl) {
   r11.assign(np, 0.0);
   r12.assign(np * nc, 0.0);
   r22.assign(packed_size(nc), 0.0);
-  idx.assign(2 * np, 0);
+  // One group of two rows per point, in the order of the points.
+  idx.resize(2 * np);
+  for (std::size_t i = 0; i < np; ++i) {
+    idx[i] = static_cast<int>(i) + 1;
+    idx[np + i] = 2;
+  }
   jd.assign(2 * np, 0.0);
-  jb.assign(2 * np * nc, 0.0);
+  jb.assign(2 * np * nc, 0.0);  // the rows of the corrections stay zero
   dy.assign(np, 0.0);
   basis.assign(np * nc, 0.0);
   xi.assign(np, 0.0);
@@ -47,42 +52,50 @@ void GLSOBJ(int& iflag, int nres, int npar, const double* x, double* f, double* 
   }
   if (iflag > 1) EVMODE = 2;
 
-  // Curve at the adjusted abscissae.
+  // Curve at the adjusted abscissae.  A request for residuals only asks the
+  // model for values alone; a refusal is kept in EVMODE all the same.
   const std::size_t n = count(npts), m = count(ncoef);
   for (std::size_t i = 0; i < n; ++i) w.xi[i] = w.x[i] - x[i];
-  w.model(EVMODE, npts, ncoef, w.xi.data(), x + n, w.yf.data(), w.dy.data(), w.basis.data());
+  if (iflag <= 1 && (EVMODE == 2 || EVMODE == 3)) {
+    int mode = 1;
+    w.model(mode, npts, ncoef, w.xi.data(), x + n, w.yf.data(), w.dy.data(), w.basis.data());
+    if (mode < 0) EVMODE = mode;
+  } else {
+    w.model(EVMODE, npts, ncoef, w.xi.data(), x + n, w.yf.data(), w.dy.data(), w.basis.data());
+  }
   if (EVMODE < 0) {
     iflag = EVMODE - 100;
     return;
   }
 
-  for (std::size_t i = 0; i < n; ++i) {
-    f[2 * i + 1] = (w.y[i] - w.yf[i]) * w.wy[i];
-    f[2 * i] = w.wx[i] * x[i];
+  if (iflag <= 1) {
+    for (std::size_t i = 0; i < n; ++i) {
+      f[2 * i + 1] = (w.y[i] - w.yf[i]) * w.wy[i];
+      f[2 * i] = w.wx[i] * x[i];
+    }
+    return;
   }
-  if (iflag <= 1) return;
 
-  // Jacobian blocks: rows 2i-1, 2i belong to point i and its own column i.
-  ColMajor<double> jb(w.jb.data(), 2 * static_cast<std::ptrdiff_t>(n));
-  ColMajor<const double> basis(w.basis.data(), static_cast<std::ptrdiff_t>(n));
+  // Residuals, the own-column entries of the Jacobian (rows 2i-1, 2i belong
+  // to point i and its column i) and the gradient's right-hand side 2f.
   for (std::size_t i = 0; i < n; ++i) {
+    const double f1 = (w.y[i] - w.yf[i]) * w.wy[i], f0 = w.wx[i] * x[i];
+    f[2 * i + 1] = f1;
+    f[2 * i] = f0;
     w.jd[2 * i] = w.wx[i];
     w.jd[2 * i + 1] = w.wy[i] * w.dy[i];
+    w.v[2 * i] = 2.0 * f0;
+    w.v[2 * i + 1] = 2.0 * f1;
   }
+  // Coefficient columns; the rows of the corrections hold zeros since setup.
+  ColMajor<double> jb(w.jb.data(), 2 * static_cast<std::ptrdiff_t>(n));
+  ColMajor<const double> basis(w.basis.data(), static_cast<std::ptrdiff_t>(n));
   for (std::size_t j = 0; j < m; ++j) {
-    for (std::size_t i = 0; i < n; ++i) {
-      jb(2 * i, j) = 0.0;
-      jb(2 * i + 1, j) = -w.wy[i] * basis(i, j);
-    }
-  }
-  for (std::size_t i = 0; i < n; ++i) {
-    w.idx[i] = static_cast<int>(i) + 1;
-    w.idx[n + i] = 2;
+    for (std::size_t i = 0; i < n; ++i) jb(2 * i + 1, j) = -w.wy[i] * basis(i, j);
   }
 
   // Gradient of sum f^2: J' (2f).
   const std::size_t nr = count(nres);
-  for (std::size_t k = 0; k < nr; ++k) w.v[k] = 2.0 * f[k];
   int info = 0;
   BAPROD('t', npts, 1, ncoef, npts, nres, 1, w.idx.data(), w.jd.data(), w.jb.data(), g,
          w.v.data(), info);
