@@ -445,4 +445,45 @@ TEST(GlsObjective, RefusedAbscissaAndSizeMismatch) {
   EXPECT_EQ(iflag, -1);
 }
 
+// A refusal sticks: after it every evaluation is refused with -101 (the curve
+// values still computed when the abscissae are inside) until a request with
+// gradient starts afresh; residual-only requests refuse like the others.
+TEST(GlsObjective, RefusalSticksUntilAGradientRequest) {
+  ObjectiveFixture o;
+  const int n = o.d.npts, m = o.d.ncoef, nres = 2 * n, npar = n + m;
+  std::vector<double> f(nres), g(npar), p(npar);
+  const std::vector<double> inside = o.x;
+  std::vector<double> outside = o.x;
+  outside[1] = o.d.x[1] - (o.d.xmin - 0.5);  // xi_1 below XMIN
+  struct Step {
+    int iflag;
+    bool in;
+    int expect_iflag, expect_mode;
+  };
+  const Step steps[] = {{3, true, 3, 2},     {1, true, 1, 2},      {1, false, -101, -1},
+                        {1, true, -101, -1}, {1, true, -101, -1},  {2, true, 2, 2},
+                        {1, true, 1, 2},     {2, false, -101, -1}, {3, true, 3, 2}};
+  std::vector<double> yf_expect(n);
+  for (const Step& st : steps) {
+    std::fill(o.w.yf.begin(), o.w.yf.end(), kSentinel);
+    int iflag = st.iflag;
+    quorvex::GLSOBJ(iflag, nres, npar, st.in ? inside.data() : outside.data(), f.data(), g.data(),
+                    p.data(), &o.w);
+    EXPECT_EQ(iflag, st.expect_iflag) << st.iflag << " " << st.in;
+    EXPECT_EQ(quorvex::EVMODE, st.expect_mode) << st.iflag << " " << st.in;
+    if (st.in) {
+      // Values at the adjusted abscissae, accepted or refused.
+      std::vector<double> xi(n);
+      for (int i = 0; i < n; ++i) xi[i] = o.d.x[i] - inside[i];
+      int istat = 0;
+      quorvex::POLYEVAL(m, inside.data() + n, n, xi.data(), o.d.xmin, o.d.xmax, yf_expect.data(),
+                        istat);
+      ASSERT_EQ(istat, 0);
+      EXPECT_EQ(o.w.yf, yf_expect);
+    } else {
+      EXPECT_EQ(o.w.yf, std::vector<double>(n, kSentinel));
+    }
+  }
+}
+
 }  // namespace
