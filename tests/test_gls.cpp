@@ -3,6 +3,7 @@
 // entry point as a host calls it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
@@ -370,10 +371,10 @@ struct ObjectiveFixture {
   ObjectiveFixture() {
     for (int i = 0; i < d.npts; ++i) d.x[i] = 1.0 + 0.5 * i;  // exact binary fractions
     w.setup(d.npts, d.ncoef, quorvex::CURVEVAL);
-    w.x = d.x;
-    w.y = d.y;
-    w.wx = d.wx;
-    w.wy = d.wy;
+    std::copy(d.x.begin(), d.x.end(), w.x.begin());
+    std::copy(d.y.begin(), d.y.end(), w.y.begin());
+    std::copy(d.wx.begin(), d.wx.end(), w.wx.begin());
+    std::copy(d.wy.begin(), d.wy.end(), w.wy.begin());
     quorvex::SXMIN = d.xmin;
     quorvex::SXMAX = d.xmax;
     x.assign(d.npts + d.ncoef, 0.0);
