@@ -10,8 +10,10 @@
 #include "gls/balsq.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstddef>
+#include <type_traits>
 #include <vector>
 
 #include "numeric/bafactor.h"
@@ -72,23 +74,146 @@ constexpr std::size_t kChunk = 128;
 // side: they are independent, and every number still meets the same
 // operations in the same order.  old_zero: the old block rows are zero (not
 // read).
+// One chunk of the two-row sweep: blocks c0 .. c0 + kc - 1 in the tall array t.
+struct TwoRowChunk {
+  std::size_t n, ne, ldt, c0, kc;
+  double *r11, *r12, *qb1, *t, *v, *w;
+  const double *jd, *jb, *b;
+  bool old_zero;
+
+  // Rows 2(kc-1-st) .. +2 of t from the new rows of block c0 + st and its
+  // old row; x0 the column of reflector 0.
+  double* load(std::size_t st, double* x0) const {
+    const std::size_t c = c0 + st, r = 2 * c, mm = 2 * n;
+    double* tr = t + 2 * (kc - 1 - st);
+    for (std::size_t l = 0; l < ne; ++l) {
+      tr[l * ldt] = jb[r + l * mm];
+      tr[l * ldt + 1] = jb[r + 1 + l * mm];
+      tr[l * ldt + 2] = old_zero ? 0.0 : r12[c + l * n];
+    }
+    tr[ne * ldt] = b[r];
+    tr[ne * ldt + 1] = b[r + 1];
+    tr[ne * ldt + 2] = old_zero ? 0.0 : qb1[c];
+    x0[0] = jd[r];
+    x0[1] = jd[r + 1];
+    x0[2] = old_zero ? 0.0 : r11[c];
+    return tr;
+  }
+  // The factor row of block c0 + st, once its reflector 0 has run.
+  void store(std::size_t st) const {
+    const std::size_t c = c0 + st;
+    const double* tr = t + 2 * (kc - 1 - st);
+    for (std::size_t l = 0; l < ne; ++l) r12[c + l * n] = tr[l * ldt];
+    qb1[c] = tr[ne * ldt];
+  }
+  // Top of the column of reflector k + 1 of block st - 1 - k.
+  double* pivot(std::size_t st, std::size_t k) const {
+    return t + 2 * (kc - st) + 1 + 3 * k + k * ldt;
+  }
+
+  // Step st: reflector 0 of block st (if st < kc) and reflector k + 1 of
+  // block st - 1 - k for each k with 0 <= st - 1 - k < kc.
+  void step(std::size_t st) const {
+    double x0[3];
+    const double* xp[kHouseBatch];
+    double* ap[kHouseBatch];
+    double* piv[kHouseBatch];  // where each alpha goes
+    int nc[kHouseBatch];
+    double beta[kHouseBatch], alpha[kHouseBatch];
+    const std::ptrdiff_t ld = static_cast<std::ptrdiff_t>(ldt);
+    std::size_t g = 0;
+    auto flush = [&] {
+      houseg_batch(static_cast<int>(g), 3, xp, v, beta, alpha);
+      for (std::size_t q = 0; q < g; ++q) *piv[q] = alpha[q];
+      houseapl_batch(static_cast<int>(g), 3, nc, ap, ld, beta, v, w);
+      g = 0;
+    };
+    if (st < kc) {
+      ap[0] = load(st, x0);
+      xp[0] = x0;
+      nc[0] = static_cast<int>(ne + 1);
+      piv[0] = r11 + c0 + st;
+      g = 1;
+    }
+    for (std::size_t k = 0; k < ne; ++k) {
+      if (st < k + 1 || st - 1 - k >= kc) continue;
+      if (g == kHouseBatch) flush();
+      double* col = pivot(st, k);
+      xp[g] = col;
+      ap[g] = col + ldt;
+      nc[g] = static_cast<int>(ne - k);
+      piv[g] = col;
+      ++g;
+    }
+    if (g > 0) flush();
+    if (st < kc) store(st);
+  }
+
+  // Steps st0 .. st1 - 1, all with their ne + 1 reflectors (ne <= st, st <
+  // kc), for ne = NE known at compile time.
+  template <std::size_t NE>
+  void full_steps(std::size_t st0, std::size_t st1) const {
+    constexpr std::size_t K = NE + 1;
+    static_assert(K <= static_cast<std::size_t>(kHouseBatch));
+    static constexpr std::array<int, K> nc = [] {
+      std::array<int, K> a{};
+      for (std::size_t q = 0; q < K; ++q) a[q] = static_cast<int>(NE + 1 - q);
+      return a;
+    }();
+    const std::ptrdiff_t ld = static_cast<std::ptrdiff_t>(ldt);
+    for (std::size_t st = st0; st < st1; ++st) {
+      double x0[3];
+      const double* xp[K];
+      double* ap[K];
+      double* piv[K];
+      double beta[K], alpha[K];
+      ap[0] = load(st, x0);
+      xp[0] = x0;
+      piv[0] = r11 + c0 + st;
+      for (std::size_t k = 0; k < NE; ++k) {
+        double* col = pivot(st, k);
+        xp[k + 1] = col;
+        ap[k + 1] = col + ldt;
+        piv[k + 1] = col;
+      }
+      houseg_steps(std::integral_constant<std::size_t, K>(),
+                   std::integral_constant<std::size_t, 3>(), xp, v, beta, alpha);
+      for (std::size_t q = 0; q < K; ++q) *piv[q] = alpha[q];
+      houseapl_steps(std::integral_constant<std::size_t, K>(),
+                     std::integral_constant<std::size_t, 3>(), nc.data(), ap, ld, beta, v, w);
+      store(st);
+    }
+  }
+
+  // Steps st0 .. st1 - 1 as above, for any ne.
+  void full_steps(std::size_t st0, std::size_t st1) const {
+    switch (ne) {
+      case 1: return full_steps<1>(st0, st1);
+      case 2: return full_steps<2>(st0, st1);
+      case 3: return full_steps<3>(st0, st1);
+      case 4: return full_steps<4>(st0, st1);
+      case 5: return full_steps<5>(st0, st1);
+      case 6: return full_steps<6>(st0, st1);
+      case 7: return full_steps<7>(st0, st1);
+      case 8: return full_steps<8>(st0, st1);
+      case 9: return full_steps<9>(st0, st1);
+      case 10: return full_steps<10>(st0, st1);
+      default:
+        for (std::size_t st = st0; st < st1; ++st) step(st);
+    }
+  }
+};
+
 void two_row_sweep(int nb, int ncb, double* r11, double* r12, double* r22, double* qb1,
                    double* qb2, const double* jd, const double* jb, const double* b,
                    bool old_zero, BalsqWork& work) {
-  const std::size_t n = count(nb), ne = count(ncb), mm = 2 * n, cols = ne + 1;
+  const std::size_t n = count(nb), ne = count(ncb), cols = ne + 1;
   const std::size_t ldt = 2 * kChunk + 1 + ne;
-  const std::ptrdiff_t ld = static_cast<std::ptrdiff_t>(ldt);
   if (work.t.size() < ldt * cols) work.t.resize(ldt * cols);
   if (work.a.size() < kHouseBatch * (3 + cols)) work.a.resize(kHouseBatch * (3 + cols));
   double* t = work.t.data();
-  double* v = work.a.data();                 // reflector vectors, 3 each
-  double* w = v + 3 * kHouseBatch;           // A'v of each reflector
-  double x0[3];                              // pivot column of reflector 0
-  const double* xp[kHouseBatch];
-  double* ap[kHouseBatch];
-  int nc[kHouseBatch];
-  double beta[kHouseBatch], alpha[kHouseBatch];
-  double* piv[kHouseBatch];                  // where each alpha goes
+  double* v = work.a.data();        // reflector vectors, 3 each
+  double* w = v + 3 * kHouseBatch;  // A'v of each reflector
 
   // [R0 qb2] below the first chunk's rows.
   std::size_t top = 2 * std::min(kChunk, n) + 1;  // first row of R0 in t
@@ -106,58 +231,15 @@ void two_row_sweep(int nb, int ncb, double* r11, double* r12, double* r22, doubl
         for (std::size_t j = i; j < cols; ++j) t[to + i + j * ldt] = t[top + i + j * ldt];
       top = to;
     }
-    for (std::size_t st = 0; st < kc + ne; ++st) {
-      std::size_t g = 0;
-      std::size_t c = n;  // block whose reflector 0 is in this step
-      if (st < kc) {
-        c = c0 + st;
-        const std::size_t r = 2 * c, row = 2 * (kc - 1 - st);
-        double* tr = t + row;
-        for (std::size_t l = 0; l < ne; ++l) {
-          tr[l * ldt] = jb[r + l * mm];
-          tr[l * ldt + 1] = jb[r + 1 + l * mm];
-          tr[l * ldt + 2] = old_zero ? 0.0 : r12[c + l * n];
-        }
-        tr[ne * ldt] = b[r];
-        tr[ne * ldt + 1] = b[r + 1];
-        tr[ne * ldt + 2] = old_zero ? 0.0 : qb1[c];
-        x0[0] = jd[r];
-        x0[1] = jd[r + 1];
-        x0[2] = old_zero ? 0.0 : r11[c];
-        xp[0] = x0;
-        ap[0] = tr;
-        nc[0] = static_cast<int>(cols);
-        piv[0] = r11 + c;
-        g = 1;
-      }
-      // Reflector k of block st - 1 - k (its reflector k + 1 in W).
-      for (std::size_t k = 0; k < ne; ++k) {
-        if (st < k + 1 || st - 1 - k >= kc) continue;
-        const std::size_t j = st - 1 - k;
-        double* col = t + 2 * (kc - 1 - j) + 1 + k + k * ldt;
-        if (g == kHouseBatch) {
-          houseg_batch(static_cast<int>(g), 3, xp, v, beta, alpha);
-          for (std::size_t q = 0; q < g; ++q) *piv[q] = alpha[q];
-          houseapl_batch(static_cast<int>(g), 3, nc, ap, ld, beta, v, w);
-          g = 0;
-        }
-        xp[g] = col;
-        ap[g] = col + ldt;
-        nc[g] = static_cast<int>(ne - k);
-        piv[g] = col;
-        ++g;
-      }
-      if (g > 0) {
-        houseg_batch(static_cast<int>(g), 3, xp, v, beta, alpha);
-        for (std::size_t q = 0; q < g; ++q) *piv[q] = alpha[q];
-        houseapl_batch(static_cast<int>(g), 3, nc, ap, ld, beta, v, w);
-      }
-      if (c < n) {
-        // The block's factor row.
-        const double* tr = t + 2 * (kc - 1 - st);
-        for (std::size_t l = 0; l < ne; ++l) r12[c + l * n] = tr[l * ldt];
-        qb1[c] = tr[ne * ldt];
-      }
+    const TwoRowChunk ch{n, ne, ldt, c0, kc, r11, r12, qb1, t, v, w, jd, jb, b, old_zero};
+    // Steps ne .. kc - 1 have all their reflectors; the first and last ne
+    // steps of the chunk have fewer.
+    if (ne < kc) {
+      for (std::size_t st = 0; st < ne; ++st) ch.step(st);
+      ch.full_steps(ne, kc);
+      for (std::size_t st = kc; st < kc + ne; ++st) ch.step(st);
+    } else {
+      for (std::size_t st = 0; st < kc + ne; ++st) ch.step(st);
     }
     top = 1;
   }

@@ -58,71 +58,6 @@ void HOUSEAPL(int m, int n, double* a, std::ptrdiff_t lda, double beta, const do
   dger_(&m, &n, &malpha, v, &inc, w, &inc, a, &ld);
 }
 
-namespace {
-
-// The steps of houseg_batch for vectors of nn elements (a constant for the
-// common window of three rows, so that the loops unroll).
-template <class Len>
-inline void houseg_steps(std::size_t kk, Len nn, const double* const* x, double* v, double* beta,
-                         double* alpha) {
-  double mx[kHouseBatch], nrm[kHouseBatch];
-  // Largest magnitudes and scaled vectors.
-  for (std::size_t r = 0; r < kk; ++r) {
-    const double* xr = x[r];
-    double m = std::fabs(xr[0]);
-    for (std::size_t i = 1; i < nn; ++i) {
-      const double a = std::fabs(xr[i]);
-      if (a > m) m = a;
-    }
-    mx[r] = m;
-    if (m > 0.0) {
-      double* vr = v + r * nn;
-      for (std::size_t i = 0; i < nn; ++i) vr[i] = xr[i] / m;
-    }
-  }
-  // Norms.
-  const int n = static_cast<int>(nn);
-  for (std::size_t r = 0; r < kk; ++r)
-    if (mx[r] > 0.0) nrm[r] = nrm2(n, v + r * nn);
-  // The reflectors.
-  for (std::size_t r = 0; r < kk; ++r) {
-    double* vr = v + r * nn;
-    const double m = mx[r];
-    if (m > 0.0) {
-      const double s = x[r][0] >= 0.0 ? 1.0 : -1.0;
-      alpha[r] = -(s * m * nrm[r]);
-      beta[r] = 1.0 / ((std::fabs(vr[0]) + nrm[r]) * nrm[r]);
-      vr[0] = s * nrm[r] + vr[0];
-    } else {
-      beta[r] = 0.0;
-      std::fill(vr, vr + nn, 0.0);
-      alpha[r] = 0.0;
-    }
-  }
-}
-
-// The products A'v of houseapl_batch for matrices of mm rows.
-template <class Len>
-inline void houseapl_products(std::size_t kk, Len mm, const int* ncol, double* const* a,
-                              std::ptrdiff_t lda, const double* beta, const double* v, double* w) {
-  double* wr = w;
-  for (std::size_t r = 0; r < kk; ++r) {
-    const std::size_t nc = count(ncol[r]);
-    if (beta[r] != 0.0) {
-      const double* vr = v + r * mm;
-      for (std::size_t j = 0; j < nc; ++j) {
-        const double* aj = a[r] + static_cast<std::ptrdiff_t>(j) * lda;
-        double s = 0.0;
-        for (std::size_t i = 0; i < mm; ++i) s += aj[i] * vr[i];
-        wr[j] = s;
-      }
-    }
-    wr += nc;
-  }
-}
-
-}  // namespace
-
 void houseg_batch(int k, int n, const double* const* x, double* v, double* beta, double* alpha) {
   if (n == 3)
     houseg_steps(count(k), std::integral_constant<std::size_t, 3>(), x, v, beta, alpha);
@@ -132,22 +67,10 @@ void houseg_batch(int k, int n, const double* const* x, double* v, double* beta,
 
 void houseapl_batch(int k, int m, const int* ncol, double* const* a, std::ptrdiff_t lda,
                     const double* beta, const double* v, double* w) {
-  const std::size_t mm = count(m), kk = count(k);
-  // w_r = A_r' v_r for every matrix first.
   if (m == 3)
-    houseapl_products(kk, std::integral_constant<std::size_t, 3>(), ncol, a, lda, beta, v, w);
+    houseapl_steps(count(k), std::integral_constant<std::size_t, 3>(), ncol, a, lda, beta, v, w);
   else
-    houseapl_products(kk, mm, ncol, a, lda, beta, v, w);
-  // Then the rank-one updates.
-  const int inc = 1, ld = static_cast<int>(lda);
-  double* wr = w;
-  for (std::size_t r = 0; r < kk; ++r) {
-    if (beta[r] != 0.0) {
-      const double malpha = -beta[r];
-      dger_(&m, &ncol[r], &malpha, v + r * mm, &inc, wr, &inc, a[r], &ld);
-    }
-    wr += count(ncol[r]);
-  }
+    houseapl_steps(count(k), count(m), ncol, a, lda, beta, v, w);
 }
 
 void TRQRSWEEP(int n, int m, int p, double* w, std::ptrdiff_t ldw, TrqrWork& ws) {
