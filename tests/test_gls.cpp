@@ -487,4 +487,58 @@ TEST(GlsObjective, RefusalSticksUntilAGradientRequest) {
   }
 }
 
+// The thread keeps its fit workspace between fits: fits of other shapes in
+// between, and a refused fit, leave every output of a repeated fit the same.
+TEST(GlsWorkspace, ConsecutiveFitsOnOneThreadRepeatExactly) {
+  std::vector<EivData> data = {make_eiv_data(2000, 6, 0.02, 0.05, 41),
+                               make_eiv_data(40, 3, 0.05, 0.05, 42),
+                               make_eiv_data(300, 10, 0.02, 0.05, 43)};
+  EivData refused = make_eiv_data(30, 3, 0.05, 0.05, 44);
+  refused.x[29] = refused.xmax;  // far above the curve, with a loose x: its
+  refused.y[29] += 5.0;          // correction pushes the abscissa out
+  refused.wx[29] = 0.1;
+  auto same = [](const GlsResult& a, const GlsResult& b) {
+    return a.param == b.param && a.cov == b.cov && a.yfit == b.yfit && a.res == b.res &&
+           a.wres == b.wres && a.r11 == b.r11 && a.r12 == b.r12 && a.r22 == b.r22 &&
+           a.rinfo == b.rinfo && a.sres == b.sres && a.wresmax == b.wresmax &&
+           a.olstat == b.olstat && std::equal(a.istat, a.istat + 3, b.istat);
+  };
+  std::vector<GlsResult> first;
+  for (const EivData& d : data) first.push_back(fit(d));
+  const GlsResult r0 = fit(refused);
+  for (int round = 0; round < 2; ++round) {
+    for (std::size_t k = data.size(); k-- > 0;) {
+      EXPECT_TRUE(same(fit(data[k]), first[k])) << k;
+      EXPECT_TRUE(same(fit(refused), r0));
+    }
+  }
+  for (const GlsResult& r : first) {
+    EXPECT_GE(r.istat[0], 0);
+    EXPECT_LE(r.istat[0], 3);
+  }
+  EXPECT_EQ(r0.istat[0], -101);
+}
+
+// Releasing a workspace forgets the caller's arrays and frees the memory only
+// above the limit; a released workspace serves the next fit.
+TEST(GlsWorkspace, ReleaseAboveTheLimit) {
+  const EivData d = make_eiv_data(50, 3, 0.05, 0.05, 45);
+  GlsResult r = sized(d);
+  std::vector<double> wxs = d.wx, wys = d.wy;
+  quorvex::GLSWRK w;
+  w.setup(d.npts, d.ncoef, quorvex::CURVEVAL, d.x.data(), d.y.data(), wxs.data(), wys.data(),
+          r.yfit.data(), r.r11.data(), r.r12.data(), r.r22.data());
+  EXPECT_EQ(r.yfit, std::vector<double>(d.npts, 0.0));
+  w.release(std::size_t{1} << 30);
+  EXPECT_EQ(w.xd, nullptr);
+  EXPECT_EQ(w.r12d, nullptr);
+  EXPECT_EQ(w.jb.size(), static_cast<std::size_t>(2 * d.npts * d.ncoef));
+  w.release(0);
+  EXPECT_EQ(w.jb.capacity(), 0u);
+  EXPECT_EQ(w.idx.capacity(), 0u);
+  w.setup(d.npts, d.ncoef, quorvex::CURVEVAL);
+  EXPECT_EQ(w.idx[d.npts + 1], 2);
+  EXPECT_EQ(w.xd, w.x.data());
+}
+
 }  // namespace

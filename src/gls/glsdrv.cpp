@@ -15,6 +15,14 @@
 
 namespace quorvex {
 
+namespace {
+
+// Largest workspace a thread keeps between fits (a fit of 20000 points takes
+// about 3 MB for a quadratic, 6 MB for ten coefficients).
+constexpr std::size_t kKeepBytes = std::size_t{8} << 20;
+
+}  // namespace
+
 void GLSDRV(int npts, int ncoef, const double* x, const double* y, const double* wxs,
             const double* wys, double* param, double* yfit, double* wres, double& fnorm,
             ModelFn model, double* r11, double* r12, double* r22, const double* tol, int maxit,
@@ -49,8 +57,15 @@ void GLSDRV(int npts, int ncoef, const double* x, const double* y, const double*
   if (npts > (INT_MAX - std::max(ncoef, 0)) / 2) return reject(999);
 
   // The objective reads the data in place and leaves its latest curve values
-  // and factor directly in yfit, r11, r12, r22, whatever the outcome.
-  GLSWRK w;
+  // and factor directly in yfit, r11, r12, r22, whatever the outcome.  The
+  // workspace is this thread's: a fit of moderate size leaves it for the next
+  // fit on the thread, which then finds its memory in place; a large one
+  // releases it.
+  thread_local GLSWRK w;
+  struct Release {
+    GLSWRK& w;
+    ~Release() { w.release(kKeepBytes); }
+  } release{w};
   w.setup(npts, ncoef, model, x, y, wxs, wys, yfit, r11, r12, r22);
 
   int iinfo[3] = {0, 0, 0};

@@ -82,6 +82,21 @@ void GLSWRK::setup(int n, int m, ModelFn mdl, const double* xs, const double* ys
   size_scratch(*this, np, nc);
 }
 
+void GLSWRK::release(std::size_t keep) {
+  xd = yd = wxd = wyd = nullptr;
+  yfd = r11d = r12d = r22d = nullptr;
+  std::size_t bytes = 0;
+  for (const std::vector<double>* a :
+       {&x, &y, &wx, &wy, &yf, &r11, &r12, &r22, &dy, &basis, &jd, &jb, &xi, &v, &qb1, &qb2,
+        &ba.td, &ba.tb, &ba.tc, &ba.t, &ba.a, &ba.rhs, &ba.ws.w, &ba.ws.v, &ba.ws.wv})
+    bytes += a->capacity() * sizeof(double);
+  bytes += idx.capacity() * sizeof(int) + ba.iblk.capacity() * sizeof(int);
+  bytes += (ba.start.capacity() + ba.first.capacity() + ba.rows.capacity() +
+            ba.next.capacity()) * sizeof(std::ptrdiff_t) +
+           ba.order.capacity() * sizeof(std::size_t);
+  if (bytes > keep) *this = GLSWRK();
+}
+
 void GLSOBJ(int& iflag, int nres, int npar, const double* x, double* f, double* g, double* p,
             void* userarg) {
   GLSWRK& w = *static_cast<GLSWRK*>(userarg);

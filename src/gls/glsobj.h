@@ -9,6 +9,7 @@
 // -wy_i phi_j(xi_i)).
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 #include "curve/curveval.h"
@@ -45,6 +46,9 @@ struct GLSWRK {
   void setup(int npts, int ncoef, ModelFn model, const double* x, const double* y,
              const double* wx, const double* wy, double* yf, double* r11, double* r12,
              double* r22);
+  // Forgets the data and result arrays; frees every array when together they
+  // hold more than keep bytes.
+  void release(std::size_t keep);
 };
 
 // Request code the objective hands to the curve evaluator: set to 2 at every
