@@ -576,8 +576,46 @@ INSTANTIATE_TEST_SUITE_P(
         SolveCase{"many_rhs", 6, 2, 2, 3,
                   {{6, 3}, {5, 2}, {4, 4}, {3, 2}, {2, 5}, {1, 3}, {0, 1}}, false},
         SolveCase{"generalized_fit_3", 40, 1, 3, 1, one_group_per_block(40, 2), true},
-        SolveCase{"generalized_fit_10", 60, 1, 10, 1, one_group_per_block(60, 2), true}),
+        SolveCase{"generalized_fit_10", 60, 1, 10, 1, one_group_per_block(60, 2), true},
+        SolveCase{"generalized_fit_3_several_chunks", 260, 1, 3, 1, one_group_per_block(260, 2),
+                  true},
+        SolveCase{"two_row_blocks_8", 130, 1, 8, 1, one_group_per_block(130, 2), false}),
     [](const auto& info) { return info.param.name; });
+
+// BAQR on two-row blocks of one column continues an existing factor exactly
+// as one BAQRUPD per block in block order does.
+TEST(BlockLsq, TwoRowBlocksContinueAFactorLikeBlockUpdates) {
+  for (int ncb : {0, 1, 3, 8}) {
+    for (int nb : {1, 128, 129, 300}) {
+      const Problem q = make_problem(nb, 1, ncb, 1, one_group_per_block(nb, 2), 99 + nb + ncb);
+      std::mt19937 g(5 + nb);
+      Factor f = make_factor(q);
+      f.r11 = random_vec(g, f.r11.size());
+      f.r12 = random_vec(g, f.r12.size());
+      f.r22 = random_vec(g, f.r22.size());
+      f.qb1 = random_vec(g, f.qb1.size());
+      f.qb2 = random_vec(g, f.qb2.size());
+      Factor e = f;
+      quorvex::TrqrWork ws;
+      int info = -99;
+      BAQR(nb, 1, ncb, q.m, 1, f.r11.data(), f.r12.data(), f.r22.data(), f.qb1.data(),
+           f.qb2.data(), nb, q.idx.data(), q.jd.data(), q.jb.data(), q.b.data(), info);
+      ASSERT_EQ(info, 0);
+      for (int c = 1; c <= nb; ++c) {
+        const std::ptrdiff_t r = 2 * (c - 1);
+        BAQRUPD(c, nb, 1, ncb, 2, 1, e.r11.data(), e.r12.data(), e.r22.data(), e.qb1.data(),
+                e.qb2.data(), q.jd.data() + r, q.m, q.jb.data() + r, q.m, q.b.data() + r, q.m,
+                info, ws);
+        ASSERT_EQ(info, 0);
+      }
+      EXPECT_EQ(f.r11, e.r11) << nb << " " << ncb;
+      EXPECT_EQ(f.r12, e.r12) << nb << " " << ncb;
+      EXPECT_EQ(f.r22, e.r22) << nb << " " << ncb;
+      EXPECT_EQ(f.qb1, e.qb1) << nb << " " << ncb;
+      EXPECT_EQ(f.qb2, e.qb2) << nb << " " << ncb;
+    }
+  }
+}
 
 // ---------------------------------------------------------------- worked example
 

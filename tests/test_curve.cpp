@@ -376,4 +376,63 @@ TEST(HostLibrary, AllSixEntryPointsResolve) {
   EXPECT_EQ(dlsym(dlopen(QUORVEX_SHARED_LIBRARY, RTLD_NOW | RTLD_NOLOAD), "_ZN7quorvex8CURVEVALERiiiPKdS2_PdS3_S3_"), nullptr);
 }
 
+// CURVEVAL in modes 1 to 3 gives, bit for bit, what its pieces give: CHEBVAL
+// for the values, CHEBDERK then CHEBVAL for the slopes, CHEBBASIS for the
+// basis rows; mode 1 leaves slopes and basis alone.
+TEST(Curveval, AgreesBitForBitWithItsPieces) {
+  std::mt19937 g(17);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  const double xmin = -3.0, xmax = 5.0;
+  for (int ncoef = 1; ncoef <= 10; ++ncoef) {
+    for (int npts : {1, 3, 4, 7, 33}) {
+      std::vector<double> a(ncoef), x(npts);
+      for (double& c : a) c = 4.0 * u(g);
+      for (double& xi : x) xi = 1.0 + 4.0 * u(g);
+      x[0] = xmin;
+      x[npts - 1] = npts > 1 ? xmax : x[0];
+      std::vector<double> y0(npts), dy0(npts, 0.0), b0(npts * ncoef), d(ncoef), wk(ncoef);
+      int ifail = 0;
+      quorvex::CHEBVAL(ncoef, xmin, xmax, a.data(), npts, x.data(), y0.data(), ifail);
+      if (ncoef > 1) {
+        quorvex::CHEBDERK(ncoef, xmin, xmax, a.data(), 1, d.data(), wk.data(), ncoef, ifail);
+        quorvex::CHEBVAL(ncoef - 1, xmin, xmax, d.data(), npts, x.data(), dy0.data(), ifail);
+      }
+      CHEBBASIS(ncoef, xmin, xmax, npts, x.data(), b0.data(), npts);
+      for (int mode : {1, 2, 3}) {
+        std::vector<double> y(npts, 7.0), dy(npts, 7.0), b(npts * ncoef, 7.0);
+        quorvex::SXMIN = xmin;
+        quorvex::SXMAX = xmax;
+        int md = mode;
+        quorvex::CURVEVAL(md, npts, ncoef, x.data(), a.data(), y.data(), dy.data(), b.data());
+        EXPECT_EQ(md, mode);
+        EXPECT_EQ(y, y0) << ncoef << " " << npts;
+        EXPECT_EQ(dy, mode == 1 ? std::vector<double>(npts, 7.0) : dy0) << ncoef << " " << npts;
+        EXPECT_EQ(b, mode == 1 ? std::vector<double>(npts * ncoef, 7.0) : b0);
+      }
+    }
+  }
+}
+
+// One x outside the interval, wherever it sits, refuses the evaluation; the
+// ends themselves and NaNs do not.
+TEST(Curveval, RefusesAPointOutsideAtAnyPosition) {
+  const double coef[2] = {2.0, 1.0};
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (int npts = 1; npts <= 9; ++npts) {
+    for (int at = 0; at < npts; ++at) {
+      for (double bad : {-1e-300, 1.0 + 1e-15, nan, 0.0, 1.0}) {
+        std::vector<double> x(npts, 0.5), y(npts, 9.0);
+        x[at] = bad;
+        quorvex::SXMIN = 0.0;
+        quorvex::SXMAX = 1.0;
+        int mode = 1;
+        quorvex::CURVEVAL(mode, npts, 2, x.data(), coef, y.data(), nullptr, nullptr);
+        const bool refused = bad < 0.0 || bad > 1.0;
+        EXPECT_EQ(mode, refused ? -1 : 1) << npts << " " << at << " " << bad;
+        EXPECT_EQ(y[0] == 9.0, refused) << npts << " " << at << " " << bad;
+      }
+    }
+  }
+}
+
 }  // namespace

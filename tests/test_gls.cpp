@@ -3,6 +3,7 @@
 // entry point as a host calls it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
@@ -396,10 +397,10 @@ struct ObjectiveFixture {
   ObjectiveFixture() {
     for (int i = 0; i < d.npts; ++i) d.x[i] = 1.0 + 0.5 * i;  // exact binary fractions
     w.setup(d.npts, d.ncoef, quorvex::CURVEVAL);
-    w.x = d.x;
-    w.y = d.y;
-    w.wx = d.wx;
-    w.wy = d.wy;
+    std::copy(d.x.begin(), d.x.end(), w.x.begin());
+    std::copy(d.y.begin(), d.y.end(), w.y.begin());
+    std::copy(d.wx.begin(), d.wx.end(), w.wx.begin());
+    std::copy(d.wy.begin(), d.wy.end(), w.wy.begin());
     quorvex::SXMIN = d.xmin;
     quorvex::SXMAX = d.xmax;
     x.assign(d.npts + d.ncoef, 0.0);
@@ -469,6 +470,101 @@ TEST(GlsObjective, RefusedAbscissaAndSizeMismatch) {
   iflag = 3;
   quorvex::GLSOBJ(iflag, nres - 1, npar, o.x.data(), f.data(), g.data(), p.data(), &o.w);
   EXPECT_EQ(iflag, -1);
+}
+
+// A refusal sticks: after it every evaluation is refused with -101 (the curve
+// values still computed when the abscissae are inside) until a request with
+// gradient starts afresh; residual-only requests refuse like the others.
+TEST(GlsObjective, RefusalSticksUntilAGradientRequest) {
+  ObjectiveFixture o;
+  const int n = o.d.npts, m = o.d.ncoef, nres = 2 * n, npar = n + m;
+  std::vector<double> f(nres), g(npar), p(npar);
+  const std::vector<double> inside = o.x;
+  std::vector<double> outside = o.x;
+  outside[1] = o.d.x[1] - (o.d.xmin - 0.5);  // xi_1 below XMIN
+  struct Step {
+    int iflag;
+    bool in;
+    int expect_iflag, expect_mode;
+  };
+  const Step steps[] = {{3, true, 3, 2},     {1, true, 1, 2},      {1, false, -101, -1},
+                        {1, true, -101, -1}, {1, true, -101, -1},  {2, true, 2, 2},
+                        {1, true, 1, 2},     {2, false, -101, -1}, {3, true, 3, 2}};
+  std::vector<double> yf_expect(n);
+  for (const Step& st : steps) {
+    std::fill(o.w.yf.begin(), o.w.yf.end(), kSentinel);
+    int iflag = st.iflag;
+    quorvex::GLSOBJ(iflag, nres, npar, st.in ? inside.data() : outside.data(), f.data(), g.data(),
+                    p.data(), &o.w);
+    EXPECT_EQ(iflag, st.expect_iflag) << st.iflag << " " << st.in;
+    EXPECT_EQ(quorvex::EVMODE, st.expect_mode) << st.iflag << " " << st.in;
+    if (st.in) {
+      // Values at the adjusted abscissae, accepted or refused.
+      std::vector<double> xi(n);
+      for (int i = 0; i < n; ++i) xi[i] = o.d.x[i] - inside[i];
+      int istat = 0;
+      quorvex::POLYEVAL(m, inside.data() + n, n, xi.data(), o.d.xmin, o.d.xmax, yf_expect.data(),
+                        istat);
+      ASSERT_EQ(istat, 0);
+      EXPECT_EQ(o.w.yf, yf_expect);
+    } else {
+      EXPECT_EQ(o.w.yf, std::vector<double>(n, kSentinel));
+    }
+  }
+}
+
+// The thread keeps its fit workspace between fits: fits of other shapes in
+// between, and a refused fit, leave every output of a repeated fit the same.
+TEST(GlsWorkspace, ConsecutiveFitsOnOneThreadRepeatExactly) {
+  std::vector<EivData> data = {make_eiv_data(2000, 6, 0.02, 0.05, 41),
+                               make_eiv_data(40, 3, 0.05, 0.05, 42),
+                               make_eiv_data(300, 10, 0.02, 0.05, 43)};
+  EivData refused = make_eiv_data(30, 3, 0.05, 0.05, 44);
+  refused.x[29] = refused.xmax;  // far above the curve, with a loose x: its
+  refused.y[29] += 5.0;          // correction pushes the abscissa out
+  refused.wx[29] = 0.1;
+  auto same = [](const GlsResult& a, const GlsResult& b) {
+    return a.param == b.param && a.cov == b.cov && a.yfit == b.yfit && a.res == b.res &&
+           a.wres == b.wres && a.r11 == b.r11 && a.r12 == b.r12 && a.r22 == b.r22 &&
+           a.rinfo == b.rinfo && a.sres == b.sres && a.wresmax == b.wresmax &&
+           a.olstat == b.olstat && std::equal(a.istat, a.istat + 3, b.istat);
+  };
+  std::vector<GlsResult> first;
+  for (const EivData& d : data) first.push_back(fit(d));
+  const GlsResult r0 = fit(refused);
+  for (int round = 0; round < 2; ++round) {
+    for (std::size_t k = data.size(); k-- > 0;) {
+      EXPECT_TRUE(same(fit(data[k]), first[k])) << k;
+      EXPECT_TRUE(same(fit(refused), r0));
+    }
+  }
+  for (const GlsResult& r : first) {
+    EXPECT_GE(r.istat[0], 0);
+    EXPECT_LE(r.istat[0], 3);
+  }
+  EXPECT_EQ(r0.istat[0], -101);
+}
+
+// Releasing a workspace forgets the caller's arrays and frees the memory only
+// above the limit; a released workspace serves the next fit.
+TEST(GlsWorkspace, ReleaseAboveTheLimit) {
+  const EivData d = make_eiv_data(50, 3, 0.05, 0.05, 45);
+  GlsResult r = sized(d);
+  std::vector<double> wxs = d.wx, wys = d.wy;
+  quorvex::GLSWRK w;
+  w.setup(d.npts, d.ncoef, quorvex::CURVEVAL, d.x.data(), d.y.data(), wxs.data(), wys.data(),
+          r.yfit.data(), r.r11.data(), r.r12.data(), r.r22.data());
+  EXPECT_EQ(r.yfit, std::vector<double>(d.npts, 0.0));
+  w.release(std::size_t{1} << 30);
+  EXPECT_EQ(w.xd, nullptr);
+  EXPECT_EQ(w.r12d, nullptr);
+  EXPECT_EQ(w.jb.size(), static_cast<std::size_t>(2 * d.npts * d.ncoef));
+  w.release(0);
+  EXPECT_EQ(w.jb.capacity(), 0u);
+  EXPECT_EQ(w.idx.capacity(), 0u);
+  w.setup(d.npts, d.ncoef, quorvex::CURVEVAL);
+  EXPECT_EQ(w.idx[d.npts + 1], 2);
+  EXPECT_EQ(w.xd, w.x.data());
 }
 
 }  // namespace

@@ -11,7 +11,9 @@
 namespace quorvex {
 
 // Scaled variable t of x; not clamped, so x outside the interval gives |t| > 1.
-double XSCALE(double xmin, double xmax, double x);
+inline double XSCALE(double xmin, double xmax, double x) {
+  return ((x - xmin) - (xmax - x)) / (xmax - xmin);
+}
 
 // Basis matrix: basis(i, k) = phi_k(x(i)), phi_1 = 0.5, phi_2 = t, phi_k = T_{k-1}(t).
 // Column-major with leading dimension ldb >= npts; requires ncoef >= 1.
@@ -19,7 +21,42 @@ void CHEBBASIS(int ncoef, double xmin, double xmax, int npts, const double* x, d
                int ldb);
 
 // s = a(1)/2 + sum_{k=2..n} a(k) T_{k-1}(t), the coefficients inc apart.
-double CHEBSUM(int n, double t, const double* a, std::ptrdiff_t inc);
+// Clenshaw's recurrence, with Reinsch's modification near t = +-1 where the
+// plain recurrence loses accuracy.  Every operation is written in the order
+// the results depend on; the build turns off floating-point contraction.
+// (Inline: it is summed once per point in every curve evaluation.)
+inline double CHEBSUM(int n, double t, const double* a, std::ptrdiff_t inc) {
+  if (n <= 1) return 0.5 * a[0];
+  double d1 = 0.0;
+  double d2 = 0.0;
+  const std::ptrdiff_t last = static_cast<std::ptrdiff_t>(n) - 1;
+  if (t > 0.5) {
+    // Near t = 1: run on the differences, u = 2 - 2t.
+    const double u = 2.0 - (t + t);
+    for (std::ptrdiff_t k = last; k >= 1; --k) {
+      d1 = (d1 + a[k * inc]) - u * d2;
+      d2 = d1 + d2;
+    }
+    return (0.5 * a[0] + d1) - (0.5 * u) * d2;
+  }
+  if (t < -0.5) {
+    // Near t = -1: run on the sums, u = 2t + 2.
+    const double u = (t + t) + 2.0;
+    for (std::ptrdiff_t k = last; k >= 1; --k) {
+      d1 = u * d2 + (a[k * inc] - d1);
+      d2 = d1 - d2;
+    }
+    return (0.5 * a[0] - d1) + (0.5 * u) * d2;
+  }
+  // Plain Clenshaw in the middle of the interval.
+  const double u = t + t;
+  for (std::ptrdiff_t k = last; k >= 1; --k) {
+    const double d1new = u * d1 + (a[k * inc] - d2);
+    d2 = d1;
+    d1 = d1new;
+  }
+  return (0.5 * a[0] - d2) + (0.5 * u) * d1;
+}
 
 // Coefficients of dp/dx (with respect to x, not t) into d(1..n), d(n) = 0.
 void CHEBDER(int n, double xmin, double xmax, const double* a, std::ptrdiff_t inca, double* d,

@@ -47,41 +47,95 @@ void CHEBDERK(int n, double xmin, double xmax, const double* a, int k, double* d
   }
 }
 
+namespace {
+
+// Coefficients of dp/dx by CHEBDERK, in a per-thread buffer reused across
+// calls, so that repeated evaluations (the generalized fit, root refinement)
+// do not allocate.
+const double* derivative(int ncoef, double xmin, double xmax, const double* coef) {
+  thread_local std::vector<double> d;
+  thread_local std::vector<double> wk;
+  const std::size_t n = count(ncoef);
+  if (d.size() < n) {
+    d.resize(n);
+    wk.resize(n);
+  }
+  int ifail = 0;
+  CHEBDERK(ncoef, xmin, xmax, coef, 1, d.data(), wk.data(), ncoef, ifail);
+  return d.data();
+}
+
+// No x below xmin or above xmax (NaNs pass): the smallest and largest x,
+// over four interleaved runs merged at the end, against the interval.
+bool inside(std::size_t m, const double* x, double xmin, double xmax) {
+  constexpr double big = std::numeric_limits<double>::max();
+  double lo[4] = {big, big, big, big}, hi[4] = {-big, -big, -big, -big};
+  std::size_t i = 0;
+  for (; i + 4 <= m; i += 4) {
+    for (std::size_t k = 0; k < 4; ++k) {
+      if (x[i + k] < lo[k]) lo[k] = x[i + k];
+      if (x[i + k] > hi[k]) hi[k] = x[i + k];
+    }
+  }
+  for (; i < m; ++i) {
+    if (x[i] < lo[0]) lo[0] = x[i];
+    if (x[i] > hi[0]) hi[0] = x[i];
+  }
+  const double xlo = std::min(std::min(lo[0], lo[1]), std::min(lo[2], lo[3]));
+  const double xhi = std::max(std::max(hi[0], hi[1]), std::max(hi[2], hi[3]));
+  return !(xlo < xmin || xhi > xmax);
+}
+
+}  // namespace
+
 void CURVEVAL(int& mode, int npts, int ncoef, const double* x, const double* coef, double* y,
               double* dy, double* basis) {
   const std::size_t m = count(npts);
-  double xlo = std::numeric_limits<double>::max();
-  double xhi = -std::numeric_limits<double>::max();
-  for (std::size_t i = 0; i < m; ++i) {
-    if (x[i] < xlo) xlo = x[i];
-    if (x[i] > xhi) xhi = x[i];
-  }
-  if (xlo < SXMIN || xhi > SXMAX) {
+  if (!inside(m, x, SXMIN, SXMAX)) {
     mode = -1;
     return;
   }
   if (ncoef < 1) return;
+  const double xmin = SXMIN, xmax = SXMAX;
+  const bool rows = mode == 2 || mode == 3;
+  if (xmin < xmax && (!rows || ncoef >= 2)) {
+    // Every x is inside a proper interval: the sums of CHEBVAL and CHEBBASIS
+    // point by point, each t formed once.
+    if (!rows) {
+      for (std::size_t i = 0; i < m; ++i) y[i] = CHEBSUM(ncoef, XSCALE(xmin, xmax, x[i]), coef, 1);
+      return;
+    }
+    const std::size_t n = count(ncoef);
+    const double* d = derivative(ncoef, xmin, xmax, coef);
+    const ColMajor<double> b(basis, static_cast<std::ptrdiff_t>(m));
+    for (std::size_t i = 0; i < m; ++i) {
+      const double t = XSCALE(xmin, xmax, x[i]);
+      y[i] = CHEBSUM(ncoef, t, coef, 1);
+      dy[i] = CHEBSUM(ncoef - 1, t, d, 1);
+      // T_j = 2t T_{j-1} - T_{j-2} from T_0 = 1, whose column holds 1/2.
+      const double t2 = 2.0 * t;
+      double tjm2 = 1.0, tjm1 = t;
+      b(i, 0) = 1.0 * 0.5;
+      b(i, 1) = t;
+      for (std::size_t j = 2; j < n; ++j) {
+        const double tj = t2 * tjm1 - tjm2;
+        b(i, j) = tj;
+        tjm2 = tjm1;
+        tjm1 = tj;
+      }
+    }
+    return;
+  }
 
   int ifail = 0;
-  CHEBVAL(ncoef, SXMIN, SXMAX, coef, npts, x, y, ifail);
-  if (mode != 2 && mode != 3) return;
+  CHEBVAL(ncoef, xmin, xmax, coef, npts, x, y, ifail);
+  if (!rows) return;
 
   if (ncoef == 1) {
     // The derivative of a constant is zero everywhere.
     std::fill(dy, dy + m, 0.0);
   } else {
-    // Derivative coefficients in a per-thread buffer reused across calls, so
-    // that repeated evaluations (the generalized fit, root refinement) do not
-    // allocate.
-    thread_local std::vector<double> d;
-    thread_local std::vector<double> wk;
-    const std::size_t n = count(ncoef);
-    if (d.size() < n) {
-      d.resize(n);
-      wk.resize(n);
-    }
-    CHEBDERK(ncoef, SXMIN, SXMAX, coef, 1, d.data(), wk.data(), ncoef, ifail);
-    CHEBVAL(ncoef - 1, SXMIN, SXMAX, d.data(), npts, x, dy, ifail);
+    CHEBVAL(ncoef - 1, xmin, xmax, derivative(ncoef, xmin, xmax, coef), npts, x, dy, ifail);
   }
   CHEBBASIS(ncoef, SXMIN, SXMAX, npts, x, basis, npts > 0 ? npts : 1);
 }

@@ -1,6 +1,23 @@
 #pragma once
 
+#include <cstddef>
+#include <vector>
+
+#include "numeric/trqrupd.h"
+
 namespace quorvex {
+
+// Scratch of BALSQ and BAQR, grown as needed and kept by the caller, so that
+// repeated solves of one shape (the iterations of a fit) allocate nothing.
+struct BalsqWork {
+  std::vector<std::ptrdiff_t> start, first, rows, next;  // group bucketing
+  std::vector<std::size_t> order;
+  std::vector<double> td, tb, tc;  // gathered rows of a non-contiguous block
+  std::vector<double> t, a;        // sweep of the two-row, one-column blocks
+  std::vector<double> rhs;         // right-hand side of the back substitution
+  std::vector<int> iblk;           // iblk(c) = c + 1
+  TrqrWork ws;
+};
 
 // Version stamp written by BALSQ.
 inline constexpr double kBalsqVersion = 20021203.111;
@@ -17,6 +34,9 @@ inline constexpr double kBalsqVersion = 20021203.111;
 void BALSQ(int nb, int ncd, int ncb, int nblk, int m, const int* idx, const double* jd,
            const double* jb, int nrhs, double* xs, const double* b, double* r11, double* r12,
            double* r22, double* qb1, double* qb2, double& vers, int& info);
+void BALSQ(int nb, int ncd, int ncb, int nblk, int m, const int* idx, const double* jd,
+           const double* jb, int nrhs, double* xs, const double* b, double* r11, double* r12,
+           double* r22, double* qb1, double* qb2, double& vers, int& info, BalsqWork& work);
 
 // The factorization sweep of BALSQ (factor arrays cleared by the caller).
 // info: 0; -1/-2/-3 nb/ncd/ncb < 0; -4 m < 0; -5 nrhs < 0; -12 bad
@@ -24,5 +44,8 @@ void BALSQ(int nb, int ncd, int ncb, int nblk, int m, const int* idx, const doub
 void BAQR(int nb, int ncd, int ncb, int m, int nrhs, double* r11, double* r12, double* r22,
           double* qb1, double* qb2, int nblk, const int* idx, const double* jd, const double* jb,
           const double* b, int& info);
+void BAQR(int nb, int ncd, int ncb, int m, int nrhs, double* r11, double* r12, double* r22,
+          double* qb1, double* qb2, int nblk, const int* idx, const double* jd, const double* jb,
+          const double* b, int& info, BalsqWork& work);
 
 }  // namespace quorvex

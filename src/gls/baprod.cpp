@@ -20,6 +20,19 @@ namespace {
 // Rows per chunk of the border sums in the 'N' product.
 constexpr std::size_t kChunk = 256;
 
+// s(q) = sum over the rows i of e(i, l + q) y(i), q < L, each summed from 0
+// in increasing i.
+template <std::size_t L>
+void border_sums(std::size_t mm, const ColMajor<const double>& e, std::size_t l, const double* y,
+                 double* s) {
+  double acc[L] = {};
+  const double* el[L];
+  for (std::size_t q = 0; q < L; ++q) el[q] = e.col(static_cast<std::ptrdiff_t>(l + q));
+  for (std::size_t i = 0; i < mm; ++i)
+    for (std::size_t q = 0; q < L; ++q) acc[q] += el[q][i] * y[i];
+  for (std::size_t q = 0; q < L; ++q) s[q] = acc[q];
+}
+
 }  // namespace
 
 void BAPROD(char trans, int nb, int ncd, int ncb, int nblk, int m, int nrhs, const int* idx,
@@ -91,14 +104,17 @@ void BAPROD(char trans, int nb, int ncd, int ncb, int nblk, int m, int nrhs, con
     const ColMajor<double> x(xv, static_cast<std::ptrdiff_t>(nx));
     const ColMajor<const double> y(yv, static_cast<std::ptrdiff_t>(mm));
     std::fill(xv, xv + nx * nr, 0.0);
-    // Border part over all rows.
+    // Border part over all rows, up to four columns at a time (each sum still
+    // runs over the rows in order; the columns only share the pass).
     for (std::size_t b = 0; b < nr; ++b) {
       const double* yb = y.col(b);
-      for (std::size_t l = 0; l < ne; ++l) {
-        const double* el = e.col(l);
-        double s = 0.0;
-        for (std::size_t i = 0; i < mm; ++i) s += el[i] * yb[i];
-        x(nbd + l, b) = s;
+      std::size_t l = 0;
+      for (; l + 4 <= ne; l += 4) border_sums<4>(mm, e, l, yb, &x(nbd + l, b));
+      switch (ne - l) {
+        case 3: border_sums<3>(mm, e, l, yb, &x(nbd + l, b)); break;
+        case 2: border_sums<2>(mm, e, l, yb, &x(nbd + l, b)); break;
+        case 1: border_sums<1>(mm, e, l, yb, &x(nbd + l, b)); break;
+        default: break;
       }
     }
     // Block parts, accumulated group by group.

@@ -3,6 +3,8 @@
 // block-angular form and handed to the block product and block solver.
 #include "gls/glsobj.h"
 
+#include <algorithm>
+
 #include "gls/balsq.h"
 #include "gls/baprod.h"
 #include "numeric/colmajor.h"
@@ -12,28 +14,87 @@ namespace quorvex {
 
 thread_local int EVMODE = 0;
 
+namespace {
+
+// The scratch of the objective, for n points and m coefficients.
+void size_scratch(GLSWRK& w, std::size_t np, std::size_t nc) {
+  // One group of two rows per point, in the order of the points.
+  w.idx.resize(2 * np);
+  for (std::size_t i = 0; i < np; ++i) {
+    w.idx[i] = static_cast<int>(i) + 1;
+    w.idx[np + i] = 2;
+  }
+  w.jd.assign(2 * np, 0.0);
+  w.jb.assign(2 * np * nc, 0.0);  // the rows of the corrections stay zero
+  w.dy.assign(np, 0.0);
+  w.basis.assign(np * nc, 0.0);
+  w.xi.assign(np, 0.0);
+  w.v.assign(2 * np, 0.0);
+  w.qb1.assign(np, 0.0);
+  w.qb2.assign(nc, 0.0);
+}
+
+}  // namespace
+
 void GLSWRK::setup(int n, int m, ModelFn mdl) {
   npts = n;
   ncoef = m;
   model = mdl;
   const std::size_t np = count(n), nc = count(m);
-  yf.assign(np, 0.0);
   x.assign(np, 0.0);
   y.assign(np, 0.0);
   wx.assign(np, 0.0);
   wy.assign(np, 0.0);
+  yf.assign(np, 0.0);
   r11.assign(np, 0.0);
   r12.assign(np * nc, 0.0);
   r22.assign(packed_size(nc), 0.0);
-  idx.assign(2 * np, 0);
-  jd.assign(2 * np, 0.0);
-  jb.assign(2 * np * nc, 0.0);
-  dy.assign(np, 0.0);
-  basis.assign(np * nc, 0.0);
-  xi.assign(np, 0.0);
-  v.assign(2 * np, 0.0);
-  qb1.assign(np, 0.0);
-  qb2.assign(nc, 0.0);
+  xd = x.data();
+  yd = y.data();
+  wxd = wx.data();
+  wyd = wy.data();
+  yfd = yf.data();
+  r11d = r11.data();
+  r12d = r12.data();
+  r22d = r22.data();
+  size_scratch(*this, np, nc);
+}
+
+void GLSWRK::setup(int n, int m, ModelFn mdl, const double* xs, const double* ys,
+                   const double* wxs, const double* wys, double* yfs, double* r11s, double* r12s,
+                   double* r22s) {
+  npts = n;
+  ncoef = m;
+  model = mdl;
+  const std::size_t np = count(n), nc = count(m);
+  xd = xs;
+  yd = ys;
+  wxd = wxs;
+  wyd = wys;
+  yfd = yfs;
+  r11d = r11s;
+  r12d = r12s;
+  r22d = r22s;
+  std::fill(yfd, yfd + np, 0.0);
+  std::fill(r11d, r11d + np, 0.0);
+  std::fill(r12d, r12d + np * nc, 0.0);
+  std::fill(r22d, r22d + packed_size(nc), 0.0);
+  size_scratch(*this, np, nc);
+}
+
+void GLSWRK::release(std::size_t keep) {
+  xd = yd = wxd = wyd = nullptr;
+  yfd = r11d = r12d = r22d = nullptr;
+  std::size_t bytes = 0;
+  for (const std::vector<double>* a :
+       {&x, &y, &wx, &wy, &yf, &r11, &r12, &r22, &dy, &basis, &jd, &jb, &xi, &v, &qb1, &qb2,
+        &ba.td, &ba.tb, &ba.tc, &ba.t, &ba.a, &ba.rhs, &ba.ws.w, &ba.ws.v, &ba.ws.wv})
+    bytes += a->capacity() * sizeof(double);
+  bytes += idx.capacity() * sizeof(int) + ba.iblk.capacity() * sizeof(int);
+  bytes += (ba.start.capacity() + ba.first.capacity() + ba.rows.capacity() +
+            ba.next.capacity()) * sizeof(std::ptrdiff_t) +
+           ba.order.capacity() * sizeof(std::size_t);
+  if (bytes > keep) *this = GLSWRK();
 }
 
 void GLSOBJ(int& iflag, int nres, int npar, const double* x, double* f, double* g, double* p,
@@ -47,42 +108,52 @@ void GLSOBJ(int& iflag, int nres, int npar, const double* x, double* f, double* 
   }
   if (iflag > 1) EVMODE = 2;
 
-  // Curve at the adjusted abscissae.
+  // Curve at the adjusted abscissae.  A request for residuals only asks the
+  // model for values alone; a refusal is kept in EVMODE all the same.
   const std::size_t n = count(npts), m = count(ncoef);
-  for (std::size_t i = 0; i < n; ++i) w.xi[i] = w.x[i] - x[i];
-  w.model(EVMODE, npts, ncoef, w.xi.data(), x + n, w.yf.data(), w.dy.data(), w.basis.data());
+  const double *xd = w.xd, *yd = w.yd, *wx = w.wxd, *wy = w.wyd;
+  double* yf = w.yfd;
+  for (std::size_t i = 0; i < n; ++i) w.xi[i] = xd[i] - x[i];
+  if (iflag <= 1 && (EVMODE == 2 || EVMODE == 3)) {
+    int mode = 1;
+    w.model(mode, npts, ncoef, w.xi.data(), x + n, yf, w.dy.data(), w.basis.data());
+    if (mode < 0) EVMODE = mode;
+  } else {
+    w.model(EVMODE, npts, ncoef, w.xi.data(), x + n, yf, w.dy.data(), w.basis.data());
+  }
   if (EVMODE < 0) {
     iflag = EVMODE - 100;
     return;
   }
 
-  for (std::size_t i = 0; i < n; ++i) {
-    f[2 * i + 1] = (w.y[i] - w.yf[i]) * w.wy[i];
-    f[2 * i] = w.wx[i] * x[i];
+  if (iflag <= 1) {
+    for (std::size_t i = 0; i < n; ++i) {
+      f[2 * i + 1] = (yd[i] - yf[i]) * wy[i];
+      f[2 * i] = wx[i] * x[i];
+    }
+    return;
   }
-  if (iflag <= 1) return;
 
-  // Jacobian blocks: rows 2i-1, 2i belong to point i and its own column i.
+  // Residuals, the own-column entries of the Jacobian (rows 2i-1, 2i belong
+  // to point i and its column i) and the gradient's right-hand side 2f.
+  for (std::size_t i = 0; i < n; ++i) {
+    const double f1 = (yd[i] - yf[i]) * wy[i], f0 = wx[i] * x[i];
+    f[2 * i + 1] = f1;
+    f[2 * i] = f0;
+    w.jd[2 * i] = wx[i];
+    w.jd[2 * i + 1] = wy[i] * w.dy[i];
+    w.v[2 * i] = 2.0 * f0;
+    w.v[2 * i + 1] = 2.0 * f1;
+  }
+  // Coefficient columns; the rows of the corrections hold zeros since setup.
   ColMajor<double> jb(w.jb.data(), 2 * static_cast<std::ptrdiff_t>(n));
   ColMajor<const double> basis(w.basis.data(), static_cast<std::ptrdiff_t>(n));
-  for (std::size_t i = 0; i < n; ++i) {
-    w.jd[2 * i] = w.wx[i];
-    w.jd[2 * i + 1] = w.wy[i] * w.dy[i];
-  }
   for (std::size_t j = 0; j < m; ++j) {
-    for (std::size_t i = 0; i < n; ++i) {
-      jb(2 * i, j) = 0.0;
-      jb(2 * i + 1, j) = -w.wy[i] * basis(i, j);
-    }
-  }
-  for (std::size_t i = 0; i < n; ++i) {
-    w.idx[i] = static_cast<int>(i) + 1;
-    w.idx[n + i] = 2;
+    for (std::size_t i = 0; i < n; ++i) jb(2 * i + 1, j) = -wy[i] * basis(i, j);
   }
 
   // Gradient of sum f^2: J' (2f).
   const std::size_t nr = count(nres);
-  for (std::size_t k = 0; k < nr; ++k) w.v[k] = 2.0 * f[k];
   int info = 0;
   BAPROD('t', npts, 1, ncoef, npts, nres, 1, w.idx.data(), w.jd.data(), w.jb.data(), g,
          w.v.data(), info);
@@ -96,7 +167,8 @@ void GLSOBJ(int& iflag, int nres, int npar, const double* x, double* f, double* 
     for (std::size_t k = 0; k < nr; ++k) w.v[k] = -f[k];
     double vers = 0.0;
     BALSQ(npts, 1, ncoef, npts, nres, w.idx.data(), w.jd.data(), w.jb.data(), 1, p, w.v.data(),
-          w.r11.data(), w.r12.data(), w.r22.data(), w.qb1.data(), w.qb2.data(), vers, info);
+          w.r11d, w.r12d, w.r22d, w.qb1.data(), w.qb2.data(), vers, info,
+          w.ba);
     if (info != 0) iflag = -2;
   }
 }

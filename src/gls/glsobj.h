@@ -9,9 +9,11 @@
 // -wy_i phi_j(xi_i)).
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 #include "curve/curveval.h"
+#include "gls/balsq.h"
 
 namespace quorvex {
 
@@ -20,16 +22,33 @@ namespace quorvex {
 struct GLSWRK {
   int npts = 0;
   int ncoef = 0;
-  std::vector<double> x, y, wx, wy;  // data, weights already divided by the scale
-  std::vector<double> yf, dy, basis;  // curve values, slopes, basis rows at xi
+  // The data (weights already divided by the scale) and where the latest
+  // curve values and block factor go: the vectors below, or the driver's own
+  // arrays, which the objective then reads and writes in place.
+  const double *xd = nullptr, *yd = nullptr, *wxd = nullptr, *wyd = nullptr;
+  double *yfd = nullptr, *r11d = nullptr, *r12d = nullptr, *r22d = nullptr;
+  std::vector<double> x, y, wx, wy;   // own data
+  std::vector<double> yf;             // own curve values at xi
+  std::vector<double> r11, r12, r22;  // own block factor of the latest Gauss-Newton step
+  std::vector<double> dy, basis;      // slopes, basis rows at xi
   std::vector<int> idx;               // idx(npts, 2): block number, rows per block
   std::vector<double> jd, jb;         // Jacobian: own-column entries, coefficient columns
-  std::vector<double> r11, r12, r22;  // block factor of the latest Gauss-Newton step
   std::vector<double> xi, v, qb1, qb2;  // per-evaluation scratch, reused
+  BalsqWork ba;                         // scratch of the step solve, reused
   ModelFn model = nullptr;
 
-  // Sizes every array for npts points and ncoef coefficients, all zero.
+  // Sizes every array for npts points and ncoef coefficients, all zero; the
+  // data and results are the vectors of this workspace.
   void setup(int npts, int ncoef, ModelFn model);
+  // The same with the data read from x, y, wx, wy and the curve values and
+  // factor kept in yf(npts), r11(npts), r12(npts, ncoef), r22 (packed),
+  // which are cleared here.
+  void setup(int npts, int ncoef, ModelFn model, const double* x, const double* y,
+             const double* wx, const double* wy, double* yf, double* r11, double* r12,
+             double* r22);
+  // Forgets the data and result arrays; frees every array when together they
+  // hold more than keep bytes.
+  void release(std::size_t keep);
 };
 
 // Request code the objective hands to the curve evaluator: set to 2 at every

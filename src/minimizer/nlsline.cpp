@@ -40,9 +40,13 @@ void LineWork::size(int nres, int npar) {
   const std::size_t m = count(nres), n = count(npar);
   xt.resize(n);
   gt.resize(n);
+  ft.resize(m);
+}
+
+void LineWork::size_secant(int nres, int npar) {
+  const std::size_t m = count(nres), n = count(npar);
   xs.resize(n);
   gs.resize(n);
-  ft.resize(m);
   fs.resize(m);
 }
 
@@ -57,9 +61,9 @@ void NLSLINE(int nres, int npar, double* x, const double* p, double& alpha, doub
   double* xt = w.xt.data();
   double* gt = w.gt.data();
   double* ftv = w.ft.data();
-  double* xs = w.xs.data();
-  double* gs = w.gs.data();
-  double* fsv = w.fs.data();
+  double* xs = nullptr;  // set when a derivative phase begins
+  double* gs = nullptr;
+  double* fsv = nullptr;
 
   const int level = sigma > kGradSigma ? 2 : 1;
   const double f0 = sumsq(m, f);
@@ -191,6 +195,10 @@ void NLSLINE(int nres, int npar, double* x, const double* p, double& alpha, doub
 
   // Derivative phase: secant steps on the slope between the lower end and
   // the current point.
+  w.size_secant(nres, npar);
+  xs = w.xs.data();
+  gs = w.gs.data();
+  fsv = w.fs.data();
   for (int ns = 0;;) {
     const double dgc = dgt, fc = ft;
     if (dglo == dgc) return accept(true);

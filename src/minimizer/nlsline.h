@@ -8,10 +8,12 @@ namespace quorvex {
 
 // Work vectors of the line search: the trial point xt with its gradient gt
 // and residual vector ft, and the secant point xs with gs and fs.  Sized on
-// first use and kept by the caller, so that repeated searches allocate nothing.
+// first use and kept by the caller, so that repeated searches allocate nothing;
+// the secant vectors only once a derivative phase needs them.
 struct LineWork {
   std::vector<double> xt, gt, xs, gs, ft, fs;
-  void size(int nres, int npar);
+  void size(int nres, int npar);         // xt, gt, ft
+  void size_secant(int nres, int npar);  // xs, gs, fs
 };
 
 // Goldstein line search for f = sum F(i)^2 from x0 = x along p.

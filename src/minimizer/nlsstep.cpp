@@ -38,11 +38,7 @@ void StepWork::size(int nres, int npar) {
   gs.resize(n);
   gw.resize(n);
   pw.resize(n);
-  xp.resize(n);
   fs.resize(m);
-  fr.resize(m);
-  line.size(nres, npar);
-  arc.size(nres, npar);
 }
 
 void NLSSTEP(int nres, int npar, double* xw, double* p, double* g, double* fw, double& alpha,
@@ -54,7 +50,11 @@ void NLSSTEP(int nres, int npar, double* xw, double* p, double* g, double* fw, d
   double* gs = w.gs.data();
   double* gw = w.gw.data();
   double* pw = w.pw.data();
-  double* fr = w.fr.data();
+  // Residual vector of the probe and of the arc searches, sized on first need.
+  auto probe_residuals = [&] {
+    w.fr.resize(m);
+    return w.fr.data();
+  };
 
   int kfun = 0;
   std::copy(p, p + n, pw);
@@ -76,6 +76,7 @@ void NLSSTEP(int nres, int npar, double* xw, double* p, double* g, double* fw, d
   // Descent check.  The arc leaves gw and fw alone, so only the point has to
   // return to the start.
   if (-dg < kDescent * pnorm * gnorm) {
+    double* fr = probe_residuals();
     double fc = 0.0;
     NLSARC(nres, npar, xw, pw, fc, gw, kArcRadius * pnorm, fcn, userarg, info, kfun, fr, w.arc,
            sg, sp);
@@ -113,6 +114,8 @@ void NLSSTEP(int nres, int npar, double* xw, double* p, double* g, double* fw, d
     const double r = (fls - f0) / pred;
     if (r < 1.0 && alpha / (1.0 - r) <= alphmin) {
       // Probe at a short fixed step.
+      double* fr = probe_residuals();
+      w.xp.resize(n);
       double* xp = w.xp.data();
       for (std::size_t i = 0; i < n; ++i) xp[i] = xs[i] + alphmin * pw[i];
       int iflag = 1;

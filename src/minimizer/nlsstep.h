@@ -11,7 +11,8 @@ namespace quorvex {
 // Work vectors of one step: the saved start point xs, gradient gs and
 // residual vector fs, the working gradient gw and direction pw, the probe
 // point xp, a residual vector fr for the probe and the arc search, and the
-// work of the two searches.  Sized on first use and kept by the caller.
+// work of the two searches.  Sized on first use and kept by the caller; the
+// vectors of the probe and of the searches only when they are needed.
 struct StepWork {
   std::vector<double> xs, gs, gw, pw, xp, fs, fr;
   LineWork line;

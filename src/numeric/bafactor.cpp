@@ -144,8 +144,13 @@ void BASOLVE(char trans, int nb, int ncd, int ncb, const double* r11, const doub
           x(row + l, j) = b(row + l, j) - t;
         }
       }
-      load_block(c);
-      s = tpsolve('T', ncd, nrhs, rp.data(), sol + row, ld);
+      // (A block of one column is its own packed triangle.)
+      const double* rc = r11 + c;
+      if (nd != 1) {
+        load_block(c);
+        rc = rp.data();
+      }
+      s = tpsolve('T', ncd, nrhs, rc, sol + row, ld);
       if (s != 0) {
         info = s > 0 ? static_cast<int>(row) + s : base + ncb + 2;
         return;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 
 #include "numeric/colmajor.h"
 #include "numeric/lapack.h"
@@ -55,6 +56,21 @@ void HOUSEAPL(int m, int n, double* a, std::ptrdiff_t lda, double beta, const do
   const double malpha = -beta;
   const int inc = 1, ld = static_cast<int>(lda);
   dger_(&m, &n, &malpha, v, &inc, w, &inc, a, &ld);
+}
+
+void houseg_batch(int k, int n, const double* const* x, double* v, double* beta, double* alpha) {
+  if (n == 3)
+    houseg_steps(count(k), std::integral_constant<std::size_t, 3>(), x, v, beta, alpha);
+  else
+    houseg_steps(count(k), count(n), x, v, beta, alpha);
+}
+
+void houseapl_batch(int k, int m, const int* ncol, double* const* a, std::ptrdiff_t lda,
+                    const double* beta, const double* v, double* w) {
+  if (m == 3)
+    houseapl_steps(count(k), std::integral_constant<std::size_t, 3>(), ncol, a, lda, beta, v, w);
+  else
+    houseapl_steps(count(k), count(m), ncol, a, lda, beta, v, w);
 }
 
 void TRQRSWEEP(int n, int m, int p, double* w, std::ptrdiff_t ldw, TrqrWork& ws) {

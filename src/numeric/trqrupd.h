@@ -11,8 +11,11 @@
 // O(n (m + 1) (n + p)).  The diagonal of R~ may be negative.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <vector>
+
+#include "numeric/lapack.h"
 
 namespace quorvex {
 
@@ -27,6 +30,92 @@ void HOUSEG(int n, const double* x, double& beta, double* v, double& alpha);
 // scratch.  beta = 0 leaves A unchanged.
 void HOUSEAPL(int m, int n, double* a, std::ptrdiff_t lda, double beta, const double* v,
               double* w);
+
+// Several independent reflectors at once: for r = 0 .. k-1 the reflector of
+// HOUSEG for x[r] (n >= 2 elements) into v + r n, beta[r], alpha[r].  The
+// operations are those of k calls of HOUSEG, done step by step across the k
+// vectors, so that the divisions and norms of different reflectors overlap.
+// k <= kHouseBatch; x[r] must not overlap v.
+inline constexpr int kHouseBatch = 16;
+void houseg_batch(int k, int n, const double* const* x, double* v, double* beta, double* alpha);
+
+// Several independent HOUSEAPL: a[r] (m x ncol[r], leading dimension lda) :=
+// (I - beta[r] v_r v_r') a[r], v_r = v + r m, with the operations of k calls
+// of HOUSEAPL, each A'v formed before any matrix is updated.  w: scratch of
+// sum ncol[r] doubles.  k <= kHouseBatch; the matrices must not overlap.
+void houseapl_batch(int k, int m, const int* ncol, double* const* a, std::ptrdiff_t lda,
+                    const double* beta, const double* v, double* w);
+
+// The steps of houseg_batch and houseapl_batch, for callers that know the
+// count of reflectors and their length at compile time: Count and Len are
+// std::size_t or std::integral_constant, with which the loops unroll.
+template <class Count, class Len>
+inline void houseg_steps(Count kk, Len nn, const double* const* x, double* v, double* beta,
+                         double* alpha) {
+  double mx[kHouseBatch], nrm[kHouseBatch];
+  // Largest magnitudes and scaled vectors.
+  for (std::size_t r = 0; r < kk; ++r) {
+    const double* xr = x[r];
+    double m = std::fabs(xr[0]);
+    for (std::size_t i = 1; i < nn; ++i) {
+      const double a = std::fabs(xr[i]);
+      if (a > m) m = a;
+    }
+    mx[r] = m;
+    if (m > 0.0) {
+      double* vr = v + r * nn;
+      for (std::size_t i = 0; i < nn; ++i) vr[i] = xr[i] / m;
+    }
+  }
+  // Norms.
+  const int n = static_cast<int>(nn);
+  for (std::size_t r = 0; r < kk; ++r) nrm[r] = mx[r] > 0.0 ? nrm2(n, v + r * nn) : 0.0;
+  // The reflectors.
+  for (std::size_t r = 0; r < kk; ++r) {
+    double* vr = v + r * nn;
+    const double m = mx[r];
+    if (m > 0.0) {
+      const double s = x[r][0] >= 0.0 ? 1.0 : -1.0;
+      alpha[r] = -(s * m * nrm[r]);
+      beta[r] = 1.0 / ((std::fabs(vr[0]) + nrm[r]) * nrm[r]);
+      vr[0] = s * nrm[r] + vr[0];
+    } else {
+      beta[r] = 0.0;
+      for (std::size_t i = 0; i < nn; ++i) vr[i] = 0.0;
+      alpha[r] = 0.0;
+    }
+  }
+}
+
+template <class Count, class Len>
+inline void houseapl_steps(Count kk, Len mm, const int* ncol, double* const* a,
+                           std::ptrdiff_t lda, const double* beta, const double* v, double* w) {
+  // w_r = A_r' v_r for every matrix first.
+  double* wr = w;
+  for (std::size_t r = 0; r < kk; ++r) {
+    const std::size_t nc = static_cast<std::size_t>(ncol[r] > 0 ? ncol[r] : 0);
+    if (beta[r] != 0.0) {
+      const double* vr = v + r * mm;
+      for (std::size_t j = 0; j < nc; ++j) {
+        const double* aj = a[r] + static_cast<std::ptrdiff_t>(j) * lda;
+        double s = 0.0;
+        for (std::size_t i = 0; i < mm; ++i) s += aj[i] * vr[i];
+        wr[j] = s;
+      }
+    }
+    wr += nc;
+  }
+  // Then the rank-one updates.
+  const int m = static_cast<int>(mm), inc = 1, ld = static_cast<int>(lda);
+  wr = w;
+  for (std::size_t r = 0; r < kk; ++r) {
+    if (beta[r] != 0.0) {
+      const double malpha = -beta[r];
+      dger_(&m, &ncol[r], &malpha, v + r * mm, &inc, wr, &inc, a[r], &ld);
+    }
+    wr += static_cast<std::size_t>(ncol[r] > 0 ? ncol[r] : 0);
+  }
+}
 
 // Scratch of the update, sized once for the largest call and reused.
 struct TrqrWork {
