@@ -116,6 +116,11 @@ void NLSLINE(int nres, int npar, double* x, const double* p, double& alpha, doub
     info = 0;
   };
 
+  // A trial whose ratio is not a number (residuals that overflowed or are
+  // not numbers there) counts as a step too long, so the bracket shrinks
+  // back towards finite values and such a point is never accepted.
+  auto too_long = [sigma](double rr) { return rr < sigma || std::isnan(rr); };
+
   // Expansion.  It is bounded like sectioning: an uphill direction, or values
   // whose ratio is not a number, would otherwise grow the step for ever.
   bool in_band = false;
@@ -129,7 +134,7 @@ void NLSLINE(int nres, int npar, double* x, const double* p, double& alpha, doub
       in_band = true;
       break;
     }
-    if (r < sigma || (level == 2 && dgt / dg <= 0.0)) {  // too long, or the slope turned
+    if (too_long(r) || (level == 2 && dgt / dg <= 0.0)) {  // too long, or the slope turned
       ahi = a;
       rhi = r;
       break;
@@ -145,9 +150,9 @@ void NLSLINE(int nres, int npar, double* x, const double* p, double& alpha, doub
     double s0 = 0.0;  // largest |x0(i)|, for the step tolerance
     for (std::size_t i = 0; i < n; ++i) s0 = std::max(s0, std::fabs(x[i]));
     const double tol = kStepTol * s0 + kStepTol;
-    while (r < sigma || r > 1.0 - sigma) {
+    while (too_long(r) || r > 1.0 - sigma) {
       if (level == 2 && r >= sigma && dgt / dg <= 0.0) break;  // slope turned: final phase
-      if (r < sigma) {
+      if (too_long(r)) {
         ahi = a;
         rhi = r;
       }
