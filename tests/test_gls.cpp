@@ -27,7 +27,7 @@ struct GlsResult {
   std::vector<double> param, cov, yfit, res, wres, r11, r12, r22, rinfo;
   double sres = -1, wresmax = -1;
   int olstat = -1;
-  int istat[3] = {-7, -7, -7};
+  int istat[3] = {-7, 77, 88};  // 77, 88: values a failed check must keep
 };
 
 constexpr double kSentinel = 12345.0;
@@ -240,14 +240,7 @@ TEST(Gls, IterationLimitStillPostProcessesUsableStatuses) {
 TEST(GlsStatus, XWeightTestAfterASuccessfulOrdinaryFit) {
   EivData d = make_eiv_data(10, 2, 0.05, 0.05, 21);
   d.wx[4] = 0.0;
-  GlsResult r = sized(d);
-  r.istat[1] = 77;
-  r.istat[2] = 88;
-  const double tol[2] = {1e-10, 1e-10};
-  quorvex::GLSPFIT(d.npts, d.x.data(), d.y.data(), d.wx.data(), d.wy.data(), d.ncoef, d.xmin,
-                   d.xmax, tol, 50, 0.1, r.param.data(), r.cov.data(), r.sres, r.yfit.data(),
-                   r.res.data(), r.wres.data(), r.wresmax, r.r11.data(), r.r12.data(),
-                   r.r22.data(), r.rinfo.data(), r.olstat, r.istat);
+  const GlsResult r = fit(d);
   EXPECT_EQ(r.olstat, 0);
   EXPECT_EQ(r.istat[0], 44);
   EXPECT_EQ(r.istat[1], 77);
@@ -261,14 +254,7 @@ TEST(GlsStatus, OrdinaryFitFailurePassesThrough) {
     EivData d = make_eiv_data(10, 2, 0.05, 0.05, 22);
     d.xmin = d.xmax;  // the ordinary fit's interval check
     if (badwx) d.wx[0] = -1.0;
-    GlsResult r = sized(d);
-    r.istat[1] = 77;
-    r.istat[2] = 88;
-    const double tol[2] = {1e-10, 1e-10};
-    quorvex::GLSPFIT(d.npts, d.x.data(), d.y.data(), d.wx.data(), d.wy.data(), d.ncoef, d.xmin,
-                     d.xmax, tol, 50, 0.1, r.param.data(), r.cov.data(), r.sres, r.yfit.data(),
-                     r.res.data(), r.wres.data(), r.wresmax, r.r11.data(), r.r12.data(),
-                     r.r22.data(), r.rinfo.data(), r.olstat, r.istat);
+    const GlsResult r = fit(d);
     EXPECT_EQ(r.olstat, 5);
     EXPECT_EQ(r.istat[0], badwx ? 44 : 0);
     EXPECT_EQ(r.istat[1], 77);
