@@ -25,13 +25,13 @@ def vector(name: str, a, routine: str | None = None) -> np.ndarray:
 
 
 def finite(name: str, v: np.ndarray, routine: str | None = None) -> None:
-    if not np.all(np.isfinite(v)):
+    if not np.isfinite(v).all():
         i = int(np.flatnonzero(~np.isfinite(v))[0])
         raise InputError(f"{name} must be finite: element {i} is {v[i]}", routine=routine)
 
 
 def positive(name: str, v: np.ndarray, routine: str | None = None) -> None:
-    if not np.all(v > 0):
+    if not (v > 0).all():
         i = int(np.flatnonzero(~(v > 0))[0])
         raise InputError(f"{name} must be positive: element {i} is {v[i]:g}", routine=routine)
 

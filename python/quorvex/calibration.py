@@ -29,6 +29,7 @@ _ARRAYS = ("coef", "cov", "cov_scaled", "fitted", "residuals", "weighted_residua
            "u_y", "u_x", "weights", "x_weights", "x_adjusted", "residuals_x",
            "weighted_residuals_x", "rinfo")
 COVARIANCES = ("stated", "scaled")
+_F64 = np.dtype(np.float64)
 
 
 @dataclass(frozen=True, eq=False)
@@ -110,13 +111,19 @@ class Calibration:
     notes: tuple = ()
 
     def __post_init__(self):
+        # Arrays are taken as they come when they are float64 ndarrays (fit hands over
+        # arrays of its own), converted otherwise, and made read-only.
         for name in _ARRAYS:
             a = getattr(self, name)
-            if a is not None:
-                a = np.array(a, dtype=np.float64, order="F")
-                a.flags.writeable = False
+            if a is None:
+                continue
+            if type(a) is not np.ndarray or a.dtype is not _F64:
+                a = np.array(a, dtype=np.float64)
                 object.__setattr__(self, name, a)
-        object.__setattr__(self, "interval", (float(self.interval[0]), float(self.interval[1])))
+            a.flags.writeable = False
+        lo, hi = self.interval
+        if type(lo) is not float or type(hi) is not float or type(self.interval) is not tuple:
+            object.__setattr__(self, "interval", (float(lo), float(hi)))
         if self.covariance not in COVARIANCES:
             raise InputError(f"covariance must be 'stated' or 'scaled', not {self.covariance!r}")
 

@@ -171,10 +171,13 @@ def fit(x, y, u_y=None, u_x=None, degree: int = 1, interval=None, *, tol=None,
     elif covariance not in COVARIANCES:
         raise InputError(f"covariance must be 'stated' or 'scaled', not {covariance!r}")
 
-    xf = np.asfortranarray(xv)
-    yf = np.asfortranarray(yv)
+    # Copies of the caller's arrays: the calibration keeps them read-only.
+    xf = xv.copy()
+    yf = yv.copy()
+    uy = None if uy is None else uy.copy()
+    ux = None if ux is None else ux.copy()
     wy = np.ones(n) if uy is None else 1.0 / uy
-    if not np.all(np.isfinite(wy)):
+    if not np.isfinite(wy).all():
         i = int(np.flatnonzero(~np.isfinite(wy))[0])
         raise InputError(f"u_y[{i}] = {uy[i]:g} is too small: its weight 1/u_y overflows",
                          routine=routine)
@@ -184,7 +187,7 @@ def fit(x, y, u_y=None, u_x=None, degree: int = 1, interval=None, *, tol=None,
                              "(give u_x) only", routine=routine)
         return _fit_ols(xf, yf, uy, wy, ncoef, xmin, xmax, covariance)
     wx = 1.0 / ux
-    if not np.all(np.isfinite(wx)):
+    if not np.isfinite(wx).all():
         i = int(np.flatnonzero(~np.isfinite(wx))[0])
         raise InputError(f"u_x[{i}] = {ux[i]:g} is too small: its weight 1/u_x overflows",
                          routine=routine)

@@ -189,7 +189,7 @@ def inverse(cal, y, u_y=0.0, ngrid: int | None = None, tol: float = 0.0,
     yv = V.vector("y", y, routine)
     n = yv.shape[0]
     uy = V.same_length("u_y", V.vector("u_y", u_y, routine), n, routine, broadcast=True)
-    if not np.all(uy >= 0):
+    if not (uy >= 0).all():
         i = int(np.flatnonzero(~(uy >= 0))[0])
         raise InputError(f"u_y must not be negative: element {i} is {uy[i]:g}", routine=routine)
     ngrid = DEFAULT_NGRID if ngrid is None else V.integer("ngrid", ngrid, 1, routine=routine)
@@ -227,8 +227,7 @@ def inverse(cal, y, u_y=0.0, ngrid: int | None = None, tol: float = 0.0,
             for start in starts:
                 run(start)
     return InversePrediction(y=yv.copy(), u_y=uy.copy(), n_roots=n_roots, roots=roots,
-                             u_roots=u_roots, coef=np.array(cal.coef), cov_coef=np.array(cov),
-                             interval=(xmin, xmax))
+                             u_roots=u_roots, coef=cal.coef, cov_coef=cov, interval=(xmin, xmax))
 
 
 
@@ -236,7 +235,7 @@ def _ipval_chunk(coef, cov, y, uy, xmin, xmax, ngrid, tol, n_roots, roots, u_roo
     m = y.shape[0]
     nr = coef.shape[0] - 1
     covy = np.zeros((m, m), order="F")
-    covy[np.diag_indices(m)] = uy * uy
+    covy.flat[:: m + 1] = uy * uy
     nroot = np.zeros(m, dtype=np.intc)
     xroot = np.zeros((nr, m), order="F")
     uxroot = np.zeros((nr, m), order="F")
@@ -257,7 +256,7 @@ def _degree1(coef, cov, y, uy, xmin, xmax):
         stop = min(start + CHUNK, y.shape[0])
         m = stop - start
         covy = np.zeros((m, m), order="F")
-        covy[np.diag_indices(m)] = uy[start:stop] ** 2
+        covy.flat[:: m + 1] = uy[start:stop] ** 2
         xp, up, istat = _clib.ipval_degree1(coef, cov, np.asfortranarray(y[start:stop]), covy,
                                             xmin, xmax)
         if istat != 0:
