@@ -20,6 +20,7 @@ from .errors import InputError, status_error
 CHUNK = 512
 DEFAULT_NGRID = 100
 END_RTOL = 1e-9
+_COLUMNS = np.arange(9)[None, :]
 
 
 @dataclass(frozen=True, eq=False)
@@ -209,18 +210,21 @@ def inverse(cal, y, u_y=0.0, ngrid: int | None = None, tol: float = 0.0,
         x, ux = _degree1(cal.coef, cov, yv, uy, xmin, xmax)
         n_roots = np.where(np.isfinite(x), 1, 0).astype(np.intc)
         roots, u_roots = x.reshape(n, 1), ux.reshape(n, 1)
+    elif n <= CHUNK:
+        n_roots, roots, u_roots = _ipval_chunk(cal.coef, cov, yv, uy, xmin, xmax, ngrid, tol)
     else:
-        n_roots = np.zeros(n, dtype=np.intc)
-        roots = np.full((n, nr), np.nan)
-        u_roots = np.full((n, nr), np.nan)
-        starts = range(0, n, CHUNK)
+        n_roots = np.empty(n, dtype=np.intc)
+        roots = np.empty((n, nr))
+        u_roots = np.empty((n, nr))
 
         def run(start):
             stop = min(start + CHUNK, n)
-            _ipval_chunk(cal.coef, cov, yv[start:stop], uy[start:stop], xmin, xmax, ngrid, tol,
-                         n_roots[start:stop], roots[start:stop], u_roots[start:stop])
+            part = _ipval_chunk(cal.coef, cov, yv[start:stop], uy[start:stop], xmin, xmax,
+                                ngrid, tol)
+            n_roots[start:stop], roots[start:stop], u_roots[start:stop] = part
 
-        if workers > 1 and n > CHUNK:
+        starts = range(0, n, CHUNK)
+        if workers > 1:
             with ThreadPoolExecutor(max_workers=workers) as pool:
                 list(pool.map(run, starts))
         else:
@@ -231,22 +235,25 @@ def inverse(cal, y, u_y=0.0, ngrid: int | None = None, tol: float = 0.0,
 
 
 
-def _ipval_chunk(coef, cov, y, uy, xmin, xmax, ngrid, tol, n_roots, roots, u_roots):
+def _ipval_chunk(coef, cov, y, uy, xmin, xmax, ngrid, tol):
+    """IPVAL on one chunk: (n_roots, roots, u_roots), roots NaN-padded, one row a response."""
     m = y.shape[0]
     nr = coef.shape[0] - 1
     covy = np.zeros((m, m), order="F")
     covy.flat[:: m + 1] = uy * uy
-    nroot = np.zeros(m, dtype=np.intc)
-    xroot = np.zeros((nr, m), order="F")
-    uxroot = np.zeros((nr, m), order="F")
-    istat = _clib.ipval(coef, cov, np.asfortranarray(y), covy, xmin, xmax, ngrid, tol, nroot,
+    nroot = np.empty(m, dtype=np.intc)
+    xroot = np.empty((nr, m), order="F")
+    uxroot = np.empty((nr, m), order="F")
+    istat = _clib.ipval(coef, cov, np.ascontiguousarray(y), covy, xmin, xmax, ngrid, tol, nroot,
                         xroot, uxroot)
     if istat != 0:
         raise status_error("IPVAL", istat, xmin=xmin, xmax=xmax)
-    n_roots[:] = nroot
-    k = np.arange(nr)[None, :] < nroot[:, None]
-    roots[:] = np.where(k, xroot.T, np.nan)
-    u_roots[:] = np.where(k, uxroot.T, np.nan)
+    roots, u_roots = xroot.T, uxroot.T  # C-ordered (m, nr) views
+    missing = _COLUMNS[:, :nr] >= nroot[:, None]
+    if missing.any():
+        roots[missing] = np.nan
+        u_roots[missing] = np.nan
+    return nroot, roots, u_roots
 
 
 def _degree1(coef, cov, y, uy, xmin, xmax):

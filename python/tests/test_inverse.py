@@ -160,3 +160,21 @@ def test_wrong_arrays_are_refused_before_the_call():
         _clib.polyeval(coef.astype(np.float32), np.zeros(3), 0.0, 1.0)
     with pytest.raises(ctypes.ArgumentError):
         _clib.polyeval(coef, np.zeros((3, 1)), 0.0, 1.0)
+
+
+def test_large_batches_take_bounded_memory():
+    """IPVAL's response covariance is NPTS x NPTS; chunks keep it at 2 MiB.  Inverting
+    200 000 responses in one call would need 320 GB without them."""
+    import tracemalloc
+    cal = quorvex.fit(np.arange(6.0), 1.0 + 2.0 * np.arange(6.0), u_y=0.1)
+    ys = np.linspace(1.5, 10.5, 200_000)
+    tracemalloc.start()
+    try:
+        pred = cal.inverse(ys, u_y=0.1, ngrid=4)
+        peak = tracemalloc.get_traced_memory()[1]
+    finally:
+        tracemalloc.stop()
+    results = 5 * ys.nbytes  # y, u_y, n_roots, roots, u_roots (with room)
+    assert peak < results + 8 * 2**20
+    np.testing.assert_allclose(pred.x, (ys - 1.0) / 2.0, rtol=0, atol=1e-12)
+    assert not pred.no_root.any()
