@@ -47,7 +47,8 @@ def same_length(name: str, v: np.ndarray, n: int, routine: str | None = None,
 
 
 def integer(name: str, value, lo: int, hi: int = INT_MAX, routine: str | None = None) -> int:
-    if isinstance(value, bool) or not isinstance(value, numbers.Integral):
+    if type(value) is not int and (isinstance(value, bool)
+                                   or not isinstance(value, numbers.Integral)):
         raise InputError(f"{name} must be an integer, not {value!r}", routine=routine)
     value = int(value)
     if not lo <= value <= hi:

@@ -251,22 +251,31 @@ def _fit_gls(x, y, uy, ux, wy, wx, ncoef, xmin, xmax, tol, maxit, sigma, covaria
     cov = out["cov"]
     if not np.all(np.isfinite(cov)):
         raise FitError(
-            "the coefficient covariance is singular (the fitted curve is flat where it "
-            "must be inverted, or the design is degenerate)", code=status, routine=routine)
+            "the coefficient covariance could not be formed: the coefficient factor is "
+            "singular (a degenerate design)", code=status, routine=routine)
     for text in notes:
         warnings.warn(text, ConvergenceWarning, stacklevel=3)
     coef = out["param"][n:].copy()
     delta = out["param"][:n].copy()
-    wres = out["wres"]
+    xi = x - delta
+    # Residuals at the returned coefficients and adjusted abscissae (the library's
+    # fitted values belong to its last trial point, one step away), so that every
+    # field describes the same curve.
+    fitted, st = _clib.polyeval(coef, xi, xmin, xmax)
+    if st != 0:
+        fitted = out["yfit"]
+    res_y = y - fitted
+    wres_y = res_y * wy
+    wres_x = delta * wx
+    chi2 = float(np.dot(wres_y, wres_y) + np.dot(wres_x, wres_x))
     dof = n - ncoef
-    sres = out["sres"]
-    res = out["res"]
+    sres = float(np.sqrt(chi2 / dof)) if dof > 0 else 0.0
     return Calibration(kind="gls", coef=coef, cov=cov, cov_scaled=_scaled(cov, sres, dof),
-                       sres=sres, chi2=float(np.dot(wres, wres)), dof=dof, fitted=out["yfit"],
-                       residuals=res[1].copy(), weighted_residuals=wres[1::2].copy(), x=x, y=y,
+                       sres=sres, chi2=chi2, dof=dof, fitted=fitted, residuals=res_y,
+                       weighted_residuals=wres_y, x=x, y=y,
                        u_y=uy, u_x=ux, weights=wy, x_weights=wx, interval=(xmin, xmax),
                        covariance=covariance, status=status, iterations=iterations,
-                       evaluations=evaluations, x_adjusted=x - delta, residuals_x=delta,
-                       weighted_residuals_x=wres[0::2].copy(), rinfo=out["rinfo"],
+                       evaluations=evaluations, x_adjusted=xi, residuals_x=delta,
+                       weighted_residuals_x=wres_x, rinfo=out["rinfo"],
                        options=dict(tol=tuple(tol), maxit=maxit, sigma=sigma),
                        notes=tuple(notes))

@@ -107,6 +107,10 @@ def test_gls_matches_raw_entry_point_and_is_stationary(raw, n, coef, ux, uy, see
     np.testing.assert_array_equal(cal.coef, r["coef"])
     np.testing.assert_array_equal(cal.cov, r["cov"])
     np.testing.assert_array_equal(cal.residuals_x, r["delta"])
+    # The library's residual statistics, up to the last step (fields are recomputed at
+    # the returned coefficients).
+    assert cal.sres == pytest.approx(r["sres"], rel=1e-6)
+    np.testing.assert_allclose(cal.fitted, y - cal.residuals, rtol=1e-15, atol=1e-13)
     assert (cal.status, cal.iterations) == tuple(r["istat"][:2])
     # Stationarity of sum (delta/u_x)^2 + ((y - p(x - delta))/u_y)^2.
     xi = cal.x_adjusted
