@@ -6,10 +6,12 @@ For fit (a quadratic, weighted least squares) and inverse (one response per poin
 a quadratic curve) at 10 and 100 points it times, best of several repeats:
 the package call, the raw entry point through ctypes with every argument prepared
 beforehand (the library's own time plus ctypes' minimum), and numpy's
-Chebyshev.fit / a chebroots loop, best of 41 short runs.  "overhead" is package minus raw.
+Chebyshev.fit / a chebroots loop: CPU time of the calling thread, best of 21 runs.
+"overhead" is package minus raw.
 """
 import ctypes
 import sys
+import time
 import timeit
 from pathlib import Path
 
@@ -22,11 +24,13 @@ import quorvex  # noqa: E402
 from quorvex import _clib  # noqa: E402
 
 D, I = ctypes.POINTER(ctypes.c_double), ctypes.POINTER(ctypes.c_int)
-REPEAT = 41  # many short runs: the best of them escapes other jobs on a shared machine
+REPEAT = 21
 
 
 def best(fn, number):
-    return min(timeit.repeat(fn, number=number, repeat=REPEAT)) / number * 1e6  # microseconds
+    # CPU time of this thread: other jobs on a shared machine do not add to it.
+    return min(timeit.repeat(fn, number=number, repeat=REPEAT, timer=time.thread_time)) \
+        / number * 1e6  # microseconds
 
 
 def raw_olspfit(lib, x, y, w, ncoef, xmin, xmax):
@@ -78,7 +82,7 @@ def main():
         x = np.linspace(0.0, 10.0, n)
         y = 1.0 + 2.0 * x + 0.05 * x**2 + 0.01 * rng.standard_normal(n)
         w = np.full(n, 100.0)
-        number = 200
+        number = 500
         t_pkg = best(lambda: quorvex.fit(x, y, u_y=0.01, degree=2), number)
         t_raw = best(raw_olspfit(lib, x, y, w, 3, 0.0, 10.0), number)
         t_np = best(lambda: Chebyshev.fit(x, y, 2, domain=[0.0, 10.0], w=w), number)
@@ -86,7 +90,7 @@ def main():
               f"{t_np:>9.1f}u  (Chebyshev.fit)")
         cal = quorvex.fit(x, y, u_y=0.01, degree=2)
         ys = np.ascontiguousarray(cal(np.linspace(0.5, 9.5, n)))
-        number = 100
+        number = 300
         t_pkg = best(lambda: cal.inverse(ys, u_y=0.01), number)
         t_raw = best(raw_ipval(lib, cal, ys, 0.01), number)
         t_np = best(chebroots_loop(cal, ys), 10)
