@@ -14,6 +14,9 @@ sys.path.insert(0, str(REPO / "tests"))
 import quorvex  # noqa: E402
 from quorvex import _clib  # noqa: E402
 
+# The package of this tree is under test, not an installed one.
+assert Path(quorvex.__file__).resolve().parent == PYTHON_DIR / "quorvex"
+
 
 @pytest.fixture(scope="session")
 def libpath():

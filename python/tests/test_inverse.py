@@ -1,7 +1,6 @@
 """inverse() against IPVAL called directly, numpy's chebroots and finite differences;
 the joint covariance against a Monte Carlo of refitted curves."""
 import ctypes
-import warnings
 
 import numpy as np
 import pytest
@@ -62,7 +61,6 @@ def test_inverse_matches_ipval_in_one_call(cubic, libpath):
 def test_roots_against_chebroots_and_uncertainty_against_differences(cubic):
     ys = np.array([-0.5, 0.0, 0.3, 1.0])
     pred = cubic.inverse(ys, u_y=0.05, ngrid=500)
-    c = np.r_[cubic.coef[0] / 2, cubic.coef[1:]]
 
     def roots_of(coef, yv):
         c2 = np.r_[coef[0] / 2, coef[1:]].copy()
@@ -86,7 +84,6 @@ def test_roots_against_chebroots_and_uncertainty_against_differences(cubic):
         dy = (roots_of(cubic.coef, yv + h) - roots_of(cubic.coef, yv - h)) / (2 * h)
         u_ref = np.sqrt(np.einsum("ij,jk,ik->i", jac, cubic.cov, jac) + (dy * 0.05) ** 2)
         np.testing.assert_allclose(pred.u_roots[i, :len(r)], u_ref, rtol=1e-5)
-    del c
 
 
 def test_joint_covariance_factors_and_combinations(cubic):
