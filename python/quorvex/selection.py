@@ -73,11 +73,14 @@ class DegreeSelection:
         term = "delta chi2" if self.rows and self.rows[0].gof_test == "chi2" else "F (added)"
         lines = [f"  {'degree':>6} {'chi2':>11} {'dof':>4} {'fit test':>11} {'p':>8} "
                  f"{term:>11} {'p':>8} {'AIC':>10}"]
+        def num(v, width, fmt):
+            return f"{'-':>{width}}" if math.isnan(v) else f"{v:>{width}{fmt}}"
+
         for r in self.rows:
             mark = "  <- recommended" if r.degree == self.recommended else ""
             lines.append(f"  {r.degree:>6} {r.chi2:>11.5g} {r.dof:>4} {r.gof_test:>11} "
-                         f"{r.gof_p:>8.3g} {r.term_stat:>11.4g} {r.term_p:>8.3g} "
-                         f"{r.aic:>10.4g}{mark}")
+                         f"{num(r.gof_p, 8, '.3g')} {num(r.term_stat, 11, '.4g')} "
+                         f"{num(r.term_p, 8, '.3g')} {num(r.aic, 10, '.4g')}{mark}")
         for d, why in self.skipped.items():
             lines.append(f"  {d:>6} not fitted: {why}")
         lines.append(f"  recommended degree {self.recommended}: {self.reason}")
