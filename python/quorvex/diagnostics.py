@@ -523,7 +523,9 @@ def _delta_nct(dof: int, t_alpha: float, beta: float) -> float:
     lo, hi = 0.0, 2.0 * t_alpha + 10.0
     for _ in range(200):
         mid = 0.5 * (lo + hi)
-        if nct.cdf(t_alpha, dof, mid) > beta:
+        with np.errstate(all="ignore"):
+            below = nct.cdf(t_alpha, dof, mid)
+        if below > beta:
             lo = mid
         else:
             hi = mid
@@ -624,7 +626,8 @@ class Diagnostics:
     detection_limits : dict or None
         The fields of :class:`DetectionLimits` and text, when asked for.
     fit_for_use : bool
-        goodness not "fail", lack of fit not "fail", no outliers, back-calculation passed.
+        Degrees of freedom left, goodness not "fail", lack of fit not "fail", no outliers,
+        back-calculation passed.
     notes : list of str
         Why not fit for use, and other remarks, in words.
     """
@@ -689,6 +692,8 @@ def diagnostics(cal, limits: bool = False, **limit_options) -> Diagnostics:
             dl["text"] = d.text()
     if goodness == "fail":
         notes.append("the chi2 test rejects the fit")
+    if cal.dof == 0:
+        notes.append("no degrees of freedom: nothing shows the curve adequate")
     if lof is not None and lof.verdict == "fail":
         notes.append("the lack-of-fit test rejects the curve's shape (try another degree)")
     if found:
@@ -697,8 +702,8 @@ def diagnostics(cal, limits: bool = False, **limit_options) -> Diagnostics:
     if back is not None and not back["overall"]:
         notes.append("fewer than 75 % of the standards read back within their limits")
     notes.extend(cal.notes)
-    fit_for_use = (goodness != "fail" and (lof is None or lof.verdict != "fail") and not found
-                   and (back is None or back["overall"]))
+    fit_for_use = (cal.dof > 0 and goodness != "fail" and (lof is None or lof.verdict != "fail")
+                   and not found and (back is None or back["overall"]))
     return Diagnostics(float(cal.chi2), int(cal.dof), p, goodness, gtext, lof_d, out, statistic,
                        back, dl, bool(fit_for_use), notes)
 

@@ -68,6 +68,7 @@ def test_understated_uncertainties_fail_and_no_stated_ones_are_not_tested():
     assert scatter.diagnostics().goodness == "not tested"
     exact = quorvex.fit([0.0, 1.0], [1.0, 2.0], u_y=0.1)
     assert math.isnan(exact.p_value) and exact.diagnostics().goodness == "not tested"
+    assert not exact.diagnostics().fit_for_use
 
 
 def test_lack_of_fit_worked_by_hand():
@@ -163,6 +164,7 @@ def test_errors_in_variables_flags_normalized_x_and_y_residuals():
     found = cal.outliers()
     assert [o.index for o in found] == [7]
     assert math.isnan(found[0].cooks_distance)
+    assert "standard 7 (x = " in str(cal) and "normalized" in str(cal)
     assert abs(found[0].statistic_x) > 3 or abs(found[0].statistic) > 3
     with pytest.raises(quorvex.InputError, match="ordinary fit"):
         cal.leverages
