@@ -479,12 +479,15 @@ def back_calculated(cal, tolerance: float = BACK_TOLERANCE,
 class DetectionLimits:
     """Detection and quantification limits of a calibration.
 
-    ICH form: ``lod`` = 3.3 sigma/S and ``loq`` = 10 sigma/S, ``sigma`` the standard
-    deviation of a response at the lowest standard (the residual standard deviation for
-    equal weights) and ``slope`` S = |p'(x)| there.
+    ICH form: ``lod`` = 3.3 sigma/S and ``loq`` = 10 sigma/S, ``sigma`` the residual
+    standard deviation in response units at the lowest standard, SRES / W there (SRES
+    for unit weights, SRES u_y with stated uncertainties, SRES sqrt(x) for "1/x"), and
+    ``slope`` S = |p'(x)| there.
 
     From the prediction band at the blank x0 (ISO 11843-2 form), with
-    s0**2 = u(p(x0))**2 + sigma0**2/K (K = ``replicates`` of each sample measured):
+    s0**2 = u(p(x0))**2 + sigma0**2/K (K = ``replicates`` of each sample measured;
+    ``sigma_blank`` sigma0 the standard deviation of one response of the blank, from the
+    covariance in use: the stated u_y, or SRES / W):
     critical value of the response ``y_critical`` = p(x0) + k s0, k the one-sided
     (1 - alpha) factor (t with dof, or normal with stated uncertainties);
     ``x_critical`` = p^-1(y_critical) - x0, the smallest net x told from the blank;
@@ -564,7 +567,7 @@ def detection_limits(cal, alpha: float = 0.05, beta: float = 0.05, blank: float 
     low = cal.x == cal.x.min()
     xl = float(cal.x.min())
     sd_std = _sigma_hat(cal) / cal.weights
-    sigma = float(np.sqrt(np.mean(sd_std[low] ** 2)))
+    sigma = float(cal.sres) * float(np.sqrt(np.mean(1.0 / cal.weights[low] ** 2)))
     s_low = abs(float(slope(cal.coef, np.array([xl]), cal.xmin, cal.xmax)[0]))
     with np.errstate(divide="ignore"):
         lod, loq = 3.3 * sigma / s_low, 10.0 * sigma / s_low

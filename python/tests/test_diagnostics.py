@@ -315,7 +315,8 @@ def test_detection_limits_of_a_line_are_the_closed_forms():
     assert d.x_detection == pytest.approx(d.delta * s0 / line.slope, rel=1e-9)
     stated = quorvex.fit(x, y, u_y=0.02).detection_limits()
     assert stated.delta == pytest.approx(2 * stats.norm.ppf(0.95), rel=1e-12)
-    assert stated.sigma == 0.02
+    assert stated.sigma == pytest.approx(0.02 * quorvex.fit(x, y, u_y=0.02).sres, rel=1e-14)
+    assert stated.sigma_blank == 0.02
     with pytest.raises(quorvex.InputError, match="outside the curve's interval"):
         quorvex.fit(x + 1, y).detection_limits()
 
