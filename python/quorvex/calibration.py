@@ -264,8 +264,9 @@ class Calibration:
         from . import diagnostics
         return diagnostics.cooks_distance(self)
 
-    def outliers(self, threshold: float = 3.0, cook: float = 1.0) -> list:
-        """Flagged standards with their reasons: see :func:`quorvex.diagnostics.outliers`."""
+    def outliers(self, threshold: float | None = None, cook: float = 1.0) -> list:
+        """Flagged standards with their reasons (threshold: 3, raised for many standards):
+        see :func:`quorvex.diagnostics.outliers`."""
         from . import diagnostics
         return diagnostics.outliers(self, threshold, cook)
 

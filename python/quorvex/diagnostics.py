@@ -29,8 +29,10 @@ ALPHA_REJECT = 0.01
 BACK_TOLERANCE = 15.0
 BACK_TOLERANCE_LOWEST = 20.0
 BACK_FRACTION = 0.75
-# Outlier flags.
+# Outlier flags: |residual| > max(3, the two-sided 5 % Bonferroni level for n standards).
 RESIDUAL_THRESHOLD = 3.0
+FAMILY_ALPHA = 0.05
+SHOWN_OUTLIERS = 5
 COOK_THRESHOLD = 1.0
 PINNED_LEVERAGE = 1.0 - 1e-9
 
@@ -329,46 +331,57 @@ def residual_statistic(cal) -> tuple[np.ndarray, str]:
     return _studentized(cal, h, external=True), "studentized residual"
 
 
-def outliers(cal, threshold: float = RESIDUAL_THRESHOLD,
+def default_threshold(n: int) -> float:
+    """max(3, z_(1 - 0.025/n)): a residual beyond it is unlikely (5 %) among n standards
+    that are all right, so large calibrations are not flagged by chance; 3 up to about
+    20 standards."""
+    return max(RESIDUAL_THRESHOLD, float(_stats().norm.isf(FAMILY_ALPHA / (2 * max(n, 1)))))
+
+
+def outliers(cal, threshold: float | None = None,
              cook: float = COOK_THRESHOLD) -> list[Outlier]:
     """Standards whose residual or influence stands out, each with its reasons.
 
-    Flags: |residual statistic| > ``threshold`` (see :func:`residual_statistic`);
+    Flags: |residual statistic| > ``threshold`` (see :func:`residual_statistic`; default
+    :func:`default_threshold` of the number of standards);
     Cook's distance > ``cook`` (ordinary fit); leverage 1 (the curve is pinned to the
     standard, so its residual is 0 whatever its y: it cannot be checked).  For the
     errors-in-variables fit both normalized residuals, x (delta_i/u_x) and y, are tested
     against ``threshold``.
     """
-    threshold = V.real("threshold", threshold)
+    threshold = (default_threshold(cal.n_points) if threshold is None
+                 else V.real("threshold", threshold))
     cook = V.real("cook", cook)
     z, name = residual_statistic(cal)
     found = []
+    big = np.abs(z) > threshold
     if cal.kind == "gls":
         zx = cal.weighted_residuals_x / _sigma_hat(cal)
-        for i in range(cal.n_points):
+        big_x = np.abs(zx) > threshold
+        for i in np.flatnonzero(big | big_x):
             reasons = []
-            if abs(zx[i]) > threshold:
+            if big_x[i]:
                 reasons.append(f"normalized x residual {zx[i]:+.3g} beyond +-{threshold:g}")
-            if abs(z[i]) > threshold:
+            if big[i]:
                 reasons.append(f"{name} {z[i]:+.3g} beyond +-{threshold:g}")
-            if reasons:
-                found.append(Outlier(i, float(cal.x[i]), float(cal.y[i]), float(z[i]),
-                                     math.nan, tuple(reasons), float(zx[i])))
+            found.append(Outlier(int(i), float(cal.x[i]), float(cal.y[i]), float(z[i]),
+                                 math.nan, tuple(reasons), float(zx[i])))
         return found
     h = leverages(cal)
     d = cooks_distance(cal)
-    for i in range(cal.n_points):
+    influential = d > cook
+    pinned = (h >= PINNED_LEVERAGE) & (cal.dof > 0)
+    for i in np.flatnonzero(big | influential | pinned):
         reasons = []
-        if abs(z[i]) > threshold:
+        if big[i]:
             reasons.append(f"{name} {z[i]:+.3g} beyond +-{threshold:g}")
-        if d[i] > cook:
+        if influential[i]:
             reasons.append(f"Cook's distance {d[i]:.3g} above {cook:g}")
-        if h[i] >= PINNED_LEVERAGE and cal.dof > 0:
+        if pinned[i]:
             reasons.append("leverage 1: the curve is pinned to this standard, its residual "
                            "cannot show an error")
-        if reasons:
-            found.append(Outlier(i, float(cal.x[i]), float(cal.y[i]), float(z[i]),
-                                 float(d[i]), tuple(reasons)))
+        found.append(Outlier(int(i), float(cal.x[i]), float(cal.y[i]), float(z[i]),
+                             float(d[i]), tuple(reasons)))
     return found
 
 
@@ -621,8 +634,8 @@ class Diagnostics:
         None without replicates (or for the errors-in-variables fit).
     outliers : list of dict
         index, x, y, statistic, statistic_x, cooks_distance, reasons (list of str).
-    statistic : str
-        Name of the residual statistic outliers were tested with.
+    statistic, threshold : str, float
+        Name of the residual statistic outliers were tested with, and the threshold.
     back_calculated : dict or None
         x_nominal, x_back, percent, limit, passed (lists), n_tested, n_passed, overall,
         text; None for a constant curve.
@@ -643,6 +656,7 @@ class Diagnostics:
     lack_of_fit: dict | None
     outliers: list
     statistic: str
+    threshold: float
     back_calculated: dict | None
     detection_limits: dict | None
     fit_for_use: bool
@@ -673,7 +687,8 @@ def diagnostics(cal, limits: bool = False, **limit_options) -> Diagnostics:
     if lof is not None:
         lof_d = {k: _plain(v) for k, v in asdict(lof).items()}
         lof_d.update(verdict=lof.verdict, text=lof.text())
-    found = outliers(cal)
+    threshold = default_threshold(cal.n_points)
+    found = outliers(cal, threshold)
     _, statistic = residual_statistic(cal)
     out = [{"index": o.index, "x": o.x, "y": o.y, "statistic": o.statistic,
             "statistic_x": o.statistic_x, "cooks_distance": o.cooks_distance,
@@ -700,15 +715,16 @@ def diagnostics(cal, limits: bool = False, **limit_options) -> Diagnostics:
     if lof is not None and lof.verdict == "fail":
         notes.append("the lack-of-fit test rejects the curve's shape (try another degree)")
     if found:
-        notes.append(f"{len(found)} standard(s) flagged: "
-                     + ", ".join(str(o.index) for o in found))
+        shown = ", ".join(str(o.index) for o in found[:10])
+        notes.append(f"{len(found)} standard(s) flagged: {shown}"
+                     + (", ..." if len(found) > 10 else ""))
     if back is not None and not back["overall"]:
         notes.append("fewer than 75 % of the standards read back within their limits")
     notes.extend(cal.notes)
     fit_for_use = (cal.dof > 0 and goodness != "fail" and (lof is None or lof.verdict != "fail")
                    and not found and (back is None or back["overall"]))
     return Diagnostics(float(cal.chi2), int(cal.dof), p, goodness, gtext, lof_d, out, statistic,
-                       back, dl, bool(fit_for_use), notes)
+                       threshold, back, dl, bool(fit_for_use), notes)
 
 
 def verdict_text(cal, limits: bool = False) -> str:
@@ -723,11 +739,13 @@ def verdict_text(cal, limits: bool = False) -> str:
     elif cal.kind == "ols":
         rows.append(("lack of fit", "not tested", "no replicate x values"))
     if d.outliers:
-        for o in d.outliers:
+        for o in d.outliers[:SHOWN_OUTLIERS]:
             rows.append(("outlier", "flag", f"standard {o['index']} (x = {o['x']:g}): "
                          + "; ".join(o["reasons"])))
+        if len(d.outliers) > SHOWN_OUTLIERS:
+            rows.append(("", "", f"... and {len(d.outliers) - SHOWN_OUTLIERS} more"))
     else:
-        crit = (f"|{d.statistic}| <= {RESIDUAL_THRESHOLD:g}" + (
+        crit = (f"|{d.statistic}| <= {d.threshold:.3g}" + (
             f", Cook's distance <= {COOK_THRESHOLD:g}" if cal.kind == "ols" else ""))
         rows.append(("outliers", "none", crit))
     if d.back_calculated is not None:

@@ -12,10 +12,10 @@
   F = (Delta chi2 / Delta ncoef) / (chi2_(d+1) / dof_(d+1)) against F(Delta ncoef,
   dof_(d+1)).
 
-Where no degree meets both, the degree with the smallest information criterion is
-recommended (among those with degrees of freedom), and the reason says so.  The information criterion is Akaike's:
-AIC = chi2 + 2 ncoef with stated uncertainties (-2 log L up to a constant), and
-n ln(chi2/n) + 2 ncoef when the scale of the scatter is estimated.
+Where no degree meets both, the degree with the smallest information criterion among
+those with degrees of freedom is recommended, and the reason says so.  The criterion
+is Akaike's: AIC = chi2 + 2 ncoef with stated uncertainties (-2 log L up to a
+constant), and n ln(chi2/n) + 2 ncoef when the scale of the scatter is estimated.
 """
 from __future__ import annotations
 
