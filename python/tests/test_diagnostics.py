@@ -343,3 +343,17 @@ def test_diagnostics_are_plain_data_and_the_summary_shows_the_verdicts():
     row = [r for r in cal.summary(limits=True).splitlines() if r.startswith("  limits")][0]
     assert "not available" in row and "outside the curve's interval" in row
     assert cal.diagnostics(limits=True).detection_limits is None
+
+
+def test_default_threshold_keeps_large_clean_data_unflagged():
+    from scipy import stats
+    from quorvex.diagnostics import default_threshold
+    assert default_threshold(12) == 3.0
+    assert default_threshold(10_000) == pytest.approx(stats.norm.isf(0.025 / 10_000))
+    x, y = curve_data(20_000, [4.0, 3.0], 0.05, seed=77)
+    cal = quorvex.fit(x, y, u_y=0.05)
+    assert cal.outliers() == []
+    assert len(cal.outliers(threshold=3.0)) > 10  # about 0.27 % of them by chance
+    y = y.copy()
+    y[123] += 0.5  # 10 u
+    assert [o.index for o in quorvex.fit(x, y, u_y=0.05).outliers()] == [123]
