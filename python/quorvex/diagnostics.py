@@ -642,8 +642,8 @@ class Diagnostics:
     detection_limits : dict or None
         The fields of :class:`DetectionLimits` and text, when asked for.
     fit_for_use : bool
-        Degrees of freedom left, goodness not "fail", lack of fit not "fail", no outliers,
-        back-calculation passed.
+        Degree 1 or more with degrees of freedom left, goodness not "fail", lack of fit not
+        "fail", no outliers, back-calculation passed.
     notes : list of str
         Why not fit for use, and other remarks, in words.
     """
@@ -712,6 +712,8 @@ def diagnostics(cal, limits: bool = False, **limit_options) -> Diagnostics:
         notes.append("the chi2 test rejects the fit")
     if cal.dof == 0:
         notes.append("no degrees of freedom: nothing shows the curve adequate")
+    if cal.ncoef < 2:
+        notes.append("a constant curve cannot be read back into x")
     if lof is not None and lof.verdict == "fail":
         notes.append("the lack-of-fit test rejects the curve's shape (try another degree)")
     if found:
@@ -721,8 +723,9 @@ def diagnostics(cal, limits: bool = False, **limit_options) -> Diagnostics:
     if back is not None and not back["overall"]:
         notes.append("fewer than 75 % of the standards read back within their limits")
     notes.extend(cal.notes)
-    fit_for_use = (cal.dof > 0 and goodness != "fail" and (lof is None or lof.verdict != "fail")
-                   and not found and (back is None or back["overall"]))
+    fit_for_use = (cal.dof > 0 and cal.ncoef >= 2 and goodness != "fail"
+                   and (lof is None or lof.verdict != "fail") and not found
+                   and (back is None or back["overall"]))
     return Diagnostics(float(cal.chi2), int(cal.dof), p, goodness, gtext, lof_d, out, statistic,
                        threshold, back, dl, bool(fit_for_use), notes)
 

@@ -162,12 +162,12 @@ def select_degree(x, y, u_y=None, u_x=None, degrees=range(1, 6), **fit_options) 
         significant = nxt is not None and nxt.term_p < ALPHA
         if adequate and not significant:
             recommended = r.degree
-            gof = ("no goodness-of-fit test applies" if r.gof_test == "none" else
-                   f"{r.gof_test} test p = {r.gof_p:.3g} >= {ALPHA:g}")
+            gof = (" (no goodness-of-fit test applies)" if r.gof_test == "none" else
+                   f" passing the {r.gof_test} test (p = {r.gof_p:.3g} >= {ALPHA:g})")
             nxt_text = ("it is the highest candidate" if nxt is None else
                         f"the terms of degree {nxt.degree} are not significant "
                         f"(p = {nxt.term_p:.3g})")
-            reason = f"the lowest degree with {gof} whose next candidate adds nothing: {nxt_text}"
+            reason = f"the lowest degree{gof} that the next does not improve: {nxt_text}"
             break
     if recommended is None:
         scored = [r for r in rows if r.dof > 0 and math.isfinite(r.aic)]
