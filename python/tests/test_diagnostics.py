@@ -204,7 +204,7 @@ def test_band_coverage_by_simulation(stated):
     truth = 1.0 + 0.4 * x
     x0 = np.array([0.0, 7.0])
     t0 = 1.0 + 0.4 * x0
-    sims, sigma = 1500, 0.2
+    sims, sigma = 1000, 0.2
     conf = np.zeros(2)
     pred = np.zeros(2)
     for _ in range(sims):
