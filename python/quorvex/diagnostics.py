@@ -552,7 +552,17 @@ def _delta_nct(dof: int, t_alpha: float, beta: float) -> float:
 
 def detection_limits(cal, alpha: float = 0.05, beta: float = 0.05, blank: float = 0.0,
                      replicates: int = 1, u_blank: float | None = None) -> DetectionLimits:
-    """Detection and quantification limits (see :class:`DetectionLimits` for the formulas).
+    """Detection and quantification limits, in two forms.
+
+    ICH: LOD = 3.3 sigma/S, LOQ = 10 sigma/S; sigma = SRES/W, the residual standard
+    deviation in response units, and S = |p'(x)|, both at the lowest standard.
+
+    From the prediction band at the blank x0 (the approach of ISO 11843-2):
+    s0 = sqrt(u(p(x0))**2 + sigma0**2/K), y_C = p(x0) + k_(1-alpha) s0,
+    x_C = p^-1(y_C) - x0, x_D = p^-1(p(x0) + delta s0) - x0, delta = k_(1-alpha) +
+    k_(1-beta) with stated uncertainties (normal factors), or with the scaled covariance
+    the non-centrality with P(t'(dof, delta) <= t_(1-alpha, dof)) = beta.  Details in
+    :class:`DetectionLimits`.
 
     Parameters
     ----------
