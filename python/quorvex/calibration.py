@@ -200,10 +200,23 @@ class Calibration:
         return self.evaluate(x)
 
     def inverse(self, y, u_y=0.0, ngrid: int | None = None, tol: float = 0.0,
-                covariance: str | None = None, extrapolate: bool = False, workers: int = 1):
+                covariance: str | None = None, extrapolate: bool = False, workers: int = 1,
+                method: str = "first-order", n: int = 10_000, seed=None, level: float = 0.95):
         """Read responses back into x (``IPVAL``): an :class:`InversePrediction` with all
         roots per response, the first as ``x`` +- ``u_x``, and flags.  See
-        :func:`quorvex.inverse.inverse` for the parameters."""
+        :func:`quorvex.inverse.inverse` for the parameters.
+
+        ``method="monte-carlo"`` draws ``n`` curves and responses instead (``seed``,
+        ``level``; see :func:`quorvex.montecarlo.monte_carlo`) and returns a
+        :class:`MonteCarloPrediction`."""
+        if method == "monte-carlo":
+            if extrapolate or tol:
+                raise InputError("extrapolate and tol apply to the first-order inverse only")
+            from . import montecarlo
+            return montecarlo.monte_carlo(self, y, u_y=u_y, n=n, seed=seed, level=level,
+                                          ngrid=ngrid, covariance=covariance, workers=workers)
+        if method != "first-order":
+            raise InputError(f"method must be 'first-order' or 'monte-carlo', not {method!r}")
         from . import inverse
         return inverse.inverse(self, y, u_y=u_y, ngrid=ngrid, tol=tol, covariance=covariance,
                                extrapolate=extrapolate, workers=workers)
@@ -219,11 +232,77 @@ class Calibration:
         from . import curve
         return curve.power_coefficients(self, covariance)
 
+    # Is it fit for use?  The numerics live in quorvex.diagnostics.
+    @property
+    def p_value(self) -> float:
+        """P(chi2_dof >= chi2), the chi2 test of the stated uncertainties (NaN without them)."""
+        from . import diagnostics
+        return diagnostics.p_value(self)
+
+    def lack_of_fit(self):
+        """The lack-of-fit F test with replicate x values (a ``LackOfFit``, or None)."""
+        from . import diagnostics
+        return diagnostics.lack_of_fit(self)
+
+    def band(self, x, level: float = 0.95, kind: str = "confidence", u_y=None,
+             covariance: str | None = None):
+        """Confidence or prediction band at x: ``lower, upper = cal.band(x)``.  k from
+        Student's t with ``dof`` for the scaled covariance, normal for the stated one; see
+        :func:`quorvex.diagnostics.band`."""
+        from . import diagnostics
+        return diagnostics.band(self, x, level, kind, u_y, covariance)
+
+    @property
+    def leverages(self) -> np.ndarray:
+        """Diagonal of the hat matrix (ordinary fit)."""
+        from . import diagnostics
+        return diagnostics.leverages(self)
+
+    @property
+    def studentized_residuals(self) -> np.ndarray:
+        """Internally studentized residuals (ordinary fit); see
+        :func:`quorvex.diagnostics.studentized_residuals` for the external ones."""
+        from . import diagnostics
+        return diagnostics.studentized_residuals(self)
+
+    @property
+    def cooks_distance(self) -> np.ndarray:
+        """Cook's distance of each standard (ordinary fit)."""
+        from . import diagnostics
+        return diagnostics.cooks_distance(self)
+
+    def outliers(self, threshold: float | None = None, cook: float = 1.0) -> list:
+        """Flagged standards with their reasons (threshold: 3, raised for many standards):
+        see :func:`quorvex.diagnostics.outliers`."""
+        from . import diagnostics
+        return diagnostics.outliers(self, threshold, cook)
+
+    def back_calculated(self, tolerance: float = 15.0, tolerance_lowest: float = 20.0):
+        """Standards read back as % of nominal with pass/fail (``BackCalculated``)."""
+        from . import diagnostics
+        return diagnostics.back_calculated(self, tolerance, tolerance_lowest)
+
+    def detection_limits(self, alpha: float = 0.05, beta: float = 0.05, blank: float = 0.0,
+                         replicates: int = 1, u_blank: float | None = None):
+        """ICH and blank-based detection limits: see :class:`quorvex.DetectionLimits`."""
+        from . import diagnostics
+        return diagnostics.detection_limits(self, alpha, beta, blank, replicates, u_blank)
+
+    def diagnostics(self, limits: bool = False, **limit_options):
+        """Every verdict as plain data: a :class:`quorvex.Diagnostics` (chi2, dof, p_value,
+        goodness verdict and text, lack_of_fit, outliers with reasons, back_calculated with
+        pass/fail, detection_limits when ``limits``, fit_for_use, notes); ``to_dict()``
+        holds Python types only."""
+        from . import diagnostics
+        return diagnostics.diagnostics(self, limits, **limit_options)
+
     # Text
-    def summary(self) -> str:
-        """A readable table: coefficients +- u, SRES, chi2, degrees of freedom, status."""
-        from . import curve
-        return curve.summary(self)
+    def summary(self, limits: bool = False) -> str:
+        """A readable table: coefficients +- u, SRES, chi2, degrees of freedom, status;
+        then the verdicts (goodness of fit, lack of fit, outliers, back-calculated
+        standards, and with ``limits`` the detection limits)."""
+        from . import curve, diagnostics
+        return curve.summary(self) + "\n" + diagnostics.verdict_text(self, limits)
 
     def __str__(self) -> str:
         return self.summary()

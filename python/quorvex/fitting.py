@@ -75,7 +75,7 @@ def default_tolerances(x, y, wx, wy, coef_start, cov_start, xmin, xmax) -> tuple
 
 def fit(x, y, u_y=None, u_x=None, degree: int = 1, interval=None, *, tol=None,
         maxit: int | None = None, sigma: float | None = None, covariance: str | None = None,
-        accept_unconverged: bool = False) -> Calibration:
+        accept_unconverged: bool = False, weighting: str | None = None) -> Calibration:
     """Fit a calibration curve y = p(x) of the given degree to standards.
 
     Parameters
@@ -107,6 +107,10 @@ def fit(x, y, u_y=None, u_x=None, degree: int = 1, interval=None, *, tol=None,
     accept_unconverged : bool
         Return the result of an errors-in-variables fit that stopped at its iteration
         or evaluation limit (status 4 or 5) with a ConvergenceWarning instead of raising.
+    weighting : {"1/x", "1/x2"}, optional
+        Ordinary fit only, instead of u_y: minimise sum_i w_i r_i**2 with w_i = 1/x_i or
+        1/x_i**2 (the library's weights W_i = 1/sqrt(x_i) or 1/x_i); every x must be > 0.
+        The scale of the scatter then comes from the residuals (scaled covariance).
 
     Returns
     -------
@@ -158,6 +162,10 @@ def fit(x, y, u_y=None, u_x=None, degree: int = 1, interval=None, *, tol=None,
                              "y residuals by their uncertainties", routine=routine)
         ux = V.same_length("u_x", V.vector("u_x", u_x, routine), n, routine, broadcast=True)
         V.positive("u_x", ux, routine)
+    preset = None
+    if weighting is not None:
+        from .weighting import preset_weights
+        preset = preset_weights(weighting, xv, uy, ux, routine)
     if interval is None:
         xmin, xmax = default_interval(xv, ux)
         if not xmin < xmax:
@@ -185,6 +193,9 @@ def fit(x, y, u_y=None, u_x=None, degree: int = 1, interval=None, *, tol=None,
         if tol is not None or maxit is not None or sigma is not None:
             raise InputError("tol, maxit and sigma apply to the errors-in-variables fit "
                              "(give u_x) only", routine=routine)
+        if preset is not None:
+            return _fit_ols(xf, yf, uy, preset, ncoef, xmin, xmax, covariance,
+                            options=dict(weighting=weighting))
         return _fit_ols(xf, yf, uy, wy, ncoef, xmin, xmax, covariance)
     wx = 1.0 / ux
     if not np.isfinite(wx).all():
@@ -209,14 +220,15 @@ def _scaled(cov: np.ndarray, sres: float, dof: int) -> np.ndarray:
     return cov * sres**2
 
 
-def _fit_ols(x, y, uy, wy, ncoef, xmin, xmax, covariance) -> Calibration:
+def _fit_ols(x, y, uy, wy, ncoef, xmin, xmax, covariance, options=None) -> Calibration:
     coef, cov, sres, yfit, res, wres, _, _ = _ols_call(x, y, wy, ncoef, xmin, xmax)
     dof = x.shape[0] - ncoef
     chi2 = float(np.dot(wres, wres))
     return Calibration(kind="ols", coef=coef, cov=cov, cov_scaled=_scaled(cov, sres, dof),
                        sres=sres, chi2=chi2, dof=dof, fitted=yfit, residuals=res,
                        weighted_residuals=wres, x=x, y=y, u_y=uy, u_x=None, weights=wy,
-                       x_weights=None, interval=(xmin, xmax), covariance=covariance)
+                       x_weights=None, interval=(xmin, xmax), covariance=covariance,
+                       options=options or {})
 
 
 def _fit_gls(x, y, uy, ux, wy, wx, ncoef, xmin, xmax, tol, maxit, sigma, covariance,
