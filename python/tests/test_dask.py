@@ -14,9 +14,9 @@ EXAMPLE = Path(__file__).resolve().parents[2] / "examples" / "dask_inverse.py"
 
 
 def load_example():
-    spec = importlib.util.spec_from_file_location("dask_inverse", EXAMPLE)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("dask_inverse", EXAMPLE)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
