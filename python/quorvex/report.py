@@ -315,7 +315,7 @@ figure{margin:1em 0}figure svg{max-width:100%;height:auto}
 
 
 def _e(s) -> str:
-    return html.escape(str(s), quote=True)
+    return html.escape(str(s), quote=False)  # text content only, never attributes
 
 
 def _table(header, rows, flagged=None, text_cols=()) -> str:
