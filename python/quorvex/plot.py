@@ -19,6 +19,8 @@ FIGSIZE = (7.5, 8.4)  # inches
 DPI = 100             # a saved PNG is FIGSIZE * DPI pixels
 NCURVE = 401          # points on the drawn curve
 MAX_LABELS = 12       # samples named on the plot up to this many
+MAX_GUIDES = 50       # dotted read-off lines drawn up to this many samples
+MAX_BARS = 300        # samples drawn with u(x) bars up to this many; more as a raster of dots
 GUIDE = 2.0           # residual guide lines at +-GUIDE
 
 C_STANDARD = "#1f3b73"
@@ -161,9 +163,16 @@ def _samples(ax, cal, pred, names):
         return
     yy = np.broadcast_to(y[:, None], roots.shape)
     xr, yr, ur = roots[have], yy[have], u_roots[have]
-    ax.hlines(yr, cal.xmin, xr, colors=C_SAMPLE, linestyles=":", lw=0.8, zorder=2)
-    ax.errorbar(xr, yr, xerr=np.where(np.isfinite(ur), ur, 0.0), fmt="D", color=C_SAMPLE,
-                ms=5.0, lw=1.4, capsize=3.5, zorder=4, label="samples: x ± u(x)")
+    if xr.size <= MAX_GUIDES:
+        ax.hlines(yr, cal.xmin, xr, colors=C_SAMPLE, linestyles=":", lw=0.8, zorder=2)
+    if xr.size <= MAX_BARS:
+        ax.errorbar(xr, yr, xerr=np.where(np.isfinite(ur), ur, 0.0), fmt="D", color=C_SAMPLE,
+                    ms=5.0, lw=1.4, capsize=3.5, zorder=4, label="samples: x ± u(x)")
+    else:
+        # Thousands of markers would make a vector file of many megabytes: draw them as
+        # one embedded bitmap, and their uncertainties only in the tables.
+        ax.plot(xr, yr, "D", color=C_SAMPLE, ms=2.0, alpha=0.5, zorder=4, rasterized=True,
+                label=f"{xr.size} samples")
     if names is not None and len(names) == len(y) and len(y) <= MAX_LABELS:
         for i in range(len(y)):
             for j in np.flatnonzero(have[i]):

@@ -26,6 +26,7 @@ from ._version import version as _version
 
 FORMAT = "quorvex.Calibration"
 DASH = "—"
+HTML_MAX_SAMPLES = 1000  # rows of the samples table on the page; the CSV holds them all
 WARN = ' class="warn"'
 
 
@@ -83,24 +84,21 @@ def sample_flags(cal, pred) -> list[list[str]]:
     """Per sample, what a user must see: no root, several roots, a root at an end of the
     interval, a root beyond the standards, an infinite uncertainty (flat curve)."""
     x = np.asarray(cal.x)
-    lo, hi = float(x.min()), float(x.max())
-    out = []
     roots, u_roots = np.asarray(pred.roots), np.asarray(pred.u_roots)
-    for i in range(len(pred)):
-        f = []
-        if pred.no_root[i]:
-            f.append("no root in the interval")
-        if pred.several_roots[i]:
-            f.append(f"{int(pred.n_roots[i])} roots")
-        if pred.at_end[i]:
-            f.append("root at an end of the interval")
-        r = roots[i][~np.isnan(roots[i])]
-        if r.size and (np.any(r < lo) or np.any(r > hi)):
-            f.append("beyond the standards")
-        u = u_roots[i][~np.isnan(u_roots[i])]
-        if u.size and np.any(np.isinf(u)):
-            f.append("flat curve: u(x) infinite")
-        out.append(f)
+    n_roots = np.asarray(pred.n_roots)
+    with np.errstate(invalid="ignore"):
+        beyond = np.any((roots < x.min()) | (roots > x.max()), axis=1)
+    checks = (
+        (np.asarray(pred.no_root), lambda i: "no root in the interval"),
+        (np.asarray(pred.several_roots), lambda i: f"{int(n_roots[i])} roots"),
+        (np.asarray(pred.at_end), lambda i: "root at an end of the interval"),
+        (beyond, lambda i: "beyond the standards"),
+        (np.any(np.isinf(u_roots), axis=1), lambda i: "flat curve: u(x) infinite"),
+    )
+    out = [[] for _ in range(len(pred))]
+    for mask, text in checks:
+        for i in np.flatnonzero(mask):
+            out[i].append(text(i))
     return out
 
 
@@ -125,16 +123,26 @@ def _standards(cal) -> list[dict]:
 
 def _samples(cal, pred, names) -> list[dict]:
     flags = sample_flags(cal, pred)
+
+    def column(a):
+        a = np.asarray(a, dtype=float)
+        return np.where(np.isfinite(a), a, np.nan).tolist()
+
+    y, u_y, x, u_x = (column(a) for a in (pred.y, pred.u_y, pred.x, pred.u_x))
+    roots, u_roots = column(pred.roots), column(pred.u_roots)
+    n_roots = np.asarray(pred.n_roots).tolist()
     rows = []
-    for i in range(len(pred)):
-        k = int(pred.n_roots[i])
+    for i, k in enumerate(n_roots):
         rows.append({"name": names[i] if names is not None else str(i + 1),
-                     "y": _num(pred.y[i]), "u_y": _num(pred.u_y[i]), "n_roots": k,
-                     "x": _num(pred.x[i]), "u_x": _num(pred.u_x[i]),
-                     "roots": _nums(np.asarray(pred.roots)[i, :k]),
-                     "u_roots": _nums(np.asarray(pred.u_roots)[i, :k]),
+                     "y": _none(y[i]), "u_y": _none(u_y[i]), "n_roots": k,
+                     "x": _none(x[i]), "u_x": _none(u_x[i]),
+                     "roots": roots[i][:k], "u_roots": [_none(v) for v in u_roots[i][:k]],
                      "flags": flags[i]})
     return rows
+
+
+def _none(v):
+    return None if v != v else v
 
 
 def _plain(v):
@@ -451,7 +459,7 @@ def _samples_html(res, xl, yl) -> str:
     head += [f"root {k} ± u" for k in range(2, nr + 1)]
     head.append("flags")
     body, flagged = [], []
-    for r in rows:
+    for r in rows[:HTML_MAX_SAMPLES]:
         roots = (r["roots"] or []) + [None] * nr
         u_roots = (r["u_roots"] or []) + [None] * nr
         row = [r["name"], fmt(r["y"], 8), fmt(r["u_y"], 3), str(r["n_roots"])]
@@ -460,7 +468,11 @@ def _samples_html(res, xl, yl) -> str:
         row.append("; ".join(r["flags"]))
         body.append(row)
         flagged.append(bool(r["flags"]))
-    return ("<h2>Samples</h2>" + _table(head, body, flagged, text_cols=(0, len(head) - 1)) +
+    more = ""
+    if len(rows) > HTML_MAX_SAMPLES:
+        more = (f"<p>The first {HTML_MAX_SAMPLES} of {len(rows)} samples; the CSV file holds "
+                "them all.</p>")
+    return ("<h2>Samples</h2>" + _table(head, body, flagged, text_cols=(0, len(head) - 1)) + more +
             "<p class=\"meta\">u(x) is the standard uncertainty from the curve's coefficients "
             "and the response's own uncertainty; samples read off one curve are correlated "
             "through its coefficients.</p>")
