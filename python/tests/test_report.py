@@ -123,3 +123,19 @@ def test_report_renders_in_a_headless_browser(written, tmp_path):
     assert count(rgb(plot.C_STANDARD)) > 200          # the standards and the text
     band = tuple(0.45 * c + 0.55 * 255 for c in rgb(plot.C_BAND))
     assert count(band) > 2000                        # the band fills part of the picture
+
+
+def test_many_samples_keep_the_page_and_the_picture_small(tmp_path, monkeypatch):
+    x, y = curve_data(10, [4.0, 3.0], 0.02, 9)
+    cal = quorvex.fit(x, y, u_y=0.02)
+    monkeypatch.setattr(report, "HTML_MAX_SAMPLES", 3)
+    monkeypatch.setattr(plot, "MAX_BARS", 2)
+    ys = np.linspace(1.0, 4.0, 5)
+    w = cal.report(tmp_path / "r.html", samples=(ys, 0.01))
+    page = w["html"].read_text()
+    assert "The first 3 of 5 samples" in page
+    samples = page[page.index("<h2>Samples</h2>"):]
+    samples = samples[:samples.index("</table>")]
+    assert samples.count("<tr") == 1 + 3
+    assert "data:image/png;base64," in page  # the dots as one embedded bitmap
+    assert len(w["csv"].read_text().splitlines()) == 6
