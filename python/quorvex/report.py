@@ -307,7 +307,7 @@ def inline_svg(svg: bytes) -> str:
 
 _CSS = """
 body{font-family:system-ui,-apple-system,"Segoe UI",Roboto,sans-serif;margin:1.5em auto;
-max-width:62em;padding:0 1em;color:#1b1f24;line-height:1.4}
+max-width:76em;padding:0 1em;color:#1b1f24;line-height:1.4}
 h1{font-size:1.5em;margin-bottom:.2em}h2{font-size:1.15em;margin-top:1.6em;
 border-bottom:1px solid #d0d7de;padding-bottom:.2em}
 .meta{color:#57606a;font-size:.9em}
