@@ -194,8 +194,8 @@ def fit_options(weighting: str | None) -> dict:
     """Keyword arguments for ``quorvex.fit`` that carry a weighting preset."""
     if weighting is None:
         return {}
-    from .fitting import fit
-    if "weighting" not in inspect.signature(fit).parameters:
+    import quorvex
+    if "weighting" not in inspect.signature(quorvex.fit).parameters:
         raise InputError(f"--weighting {weighting} is not available in this version of "
                          "quorvex (no weighting presets in fit)")
     return {"weighting": weighting}

@@ -317,3 +317,56 @@ def test_console_script_from_the_offline_install(tmp_path, libpath):
     assert p.returncode == 0, p.stderr
     assert (tmp_path / "report" / "report.html").exists()
     assert (tmp_path / "report" / "samples.csv").read_text().count("well") == 4
+
+
+class WithDiagnostics(quorvex.Calibration):
+    """A calibration with the diagnostics the report and the command line use when a
+    calibration has them (shapes as the hooks accept them)."""
+
+    p_value = 0.42
+
+    def band(self, x, level=0.95, kind="confidence"):
+        y = self.evaluate(x)
+        return y - 0.001, y + 0.001
+
+    def outliers(self):
+        return np.arange(self.n_points) == 2
+
+    def diagnostics(self):
+        return {"lack_of_fit": {"F": 1.5, "p": 0.25}, "leverage": np.linspace(0, 1, 3)}
+
+    def inverse(self, y, u_y=0.0, ngrid=None, method="first-order", n=None, seed=None, **kw):
+        if method == "monte-carlo":
+            return {"mean": np.asarray(y) * 0 + 1.0, "draws": n, "seed": seed}
+        return super().inverse(y, u_y, ngrid=ngrid, **kw)
+
+
+def test_diagnostics_are_used_where_the_package_has_them(tmp_path, capsys, monkeypatch):
+    real_fit = quorvex.fit
+    seen = {}
+
+    def fit(x, y, u_y=None, u_x=None, degree=1, interval=None, weighting=None, **kw):
+        seen["weighting"] = weighting
+        cal = real_fit(x, y, u_y=u_y, u_x=u_x, degree=degree, interval=interval, **kw)
+        return WithDiagnostics(**{f: getattr(cal, f) for f in cal.__dataclass_fields__})
+
+    monkeypatch.setattr(quorvex, "fit", fit)
+    monkeypatch.setattr(quorvex, "select_degree", lambda *a, **k: type(
+        "Choice", (), {"recommended": 2, "__str__": lambda s: "degree table"})(),
+        raising=False)
+    out = tmp_path / "o"
+    code, stdout, err = run(["fit", STANDARDS, "--degree", "auto", "--weighting", "1/x",
+                             "--samples", SAMPLES, "--monte-carlo", "500", "--seed", "7",
+                             "--out", out], capsys)
+    assert code == 0, err
+    assert seen["weighting"] == "1/x" and "degree table" in stdout
+    res = json.loads((out / "calibration.json").read_text())["results"]
+    assert res["fit"]["degree"] == 2 and res["options"]["degree_chosen"] == 2
+    assert [bool(r["flag"]) for r in res["standards"]] == [i == 2 for i in range(len(X))]
+    assert res["diagnostics"]["lack_of_fit"] == {"F": 1.5, "p": 0.25}
+    assert "p = 0.42" in res["goodness"][0]
+    assert res["monte_carlo"]["draws"] == 500 and res["monte_carlo"]["seed"] == 7
+    assert res["monte_carlo"]["batches"][0]["mean"] == [1.0] * 4
+    assert res["band"] == "95% confidence band"
+    page = (out / "report.html").read_text()
+    assert "lack_of_fit" in page and "Monte Carlo" in page
