@@ -35,6 +35,12 @@ _RC = {"svg.hashsalt": "quorvex", "svg.fonttype": "path", "font.size": 9.0,
        "axes.titlesize": 10.0, "legend.fontsize": 7.5}
 
 
+def _xlim(cal) -> tuple[float, float]:
+    # 2 % beyond the interval, so that standards at its ends are not cut by the frame.
+    pad = 0.02 * (cal.xmax - cal.xmin)
+    return cal.xmin - pad, cal.xmax + pad
+
+
 def axis_label(name: str | None, unit: str | None, default: str) -> str:
     label = name or default
     return f"{label} ({unit})" if unit else label
@@ -137,7 +143,9 @@ def _curve_panel(ax, cal, pred, level, flags, x_label, y_label, names):
             zorder=2)
     x, y = np.asarray(cal.x), np.asarray(cal.y)
     flagged = np.array([bool(f) for f in flags])
-    for sel, style in ((~flagged, dict(fmt="o", color=C_STANDARD, label="standards ± u")),
+    stated = cal.u_x is not None or cal.u_y is not None
+    for sel, style in ((~flagged, dict(fmt="o", color=C_STANDARD,
+                                       label="standards ± u" if stated else "standards")),
                        (flagged, dict(fmt="s", color=C_FLAG, mfc="white",
                                       label="flagged standards"))):
         if not sel.any():
@@ -148,7 +156,7 @@ def _curve_panel(ax, cal, pred, level, flags, x_label, y_label, names):
                     ms=4.5, lw=1.0, capsize=2.0, zorder=3, **style)
     if pred is not None:
         _samples(ax, cal, pred, names)
-    ax.set_xlim(cal.xmin, cal.xmax)
+    ax.set_xlim(*_xlim(cal))
     ax.set_xlabel(x_label)
     ax.set_ylabel(y_label)
     ax.grid(True, lw=0.4, alpha=0.5)
@@ -199,7 +207,7 @@ def _deviation_panel(ax, cal, level, flags, x_label, y_label):
         if sel.any():
             ax.errorbar(x[sel], dev[sel], yerr=None if u is None else u[sel], ms=4.0, lw=1.0,
                         capsize=2.0, zorder=3, **style)
-    ax.set_xlim(cal.xmin, cal.xmax)
+    ax.set_xlim(*_xlim(cal))
     ax.set_xlabel(x_label)
     ax.set_ylabel(f"{y_label} − curve" if len(y_label) <= 14 else "y − curve")
     ax.grid(True, lw=0.4, alpha=0.5)
@@ -226,7 +234,7 @@ def _residual_panel(ax, cal, flags, x_label):
     top = max(GUIDE + 1.0, float(np.nanmax(np.abs(ry))) * 1.15 if ry.size else 0.0,
               float(np.nanmax(np.abs(rx))) * 1.15 if rx is not None and rx.size else 0.0)
     ax.set_ylim(-top, top)
-    ax.set_xlim(cal.xmin, cal.xmax)
+    ax.set_xlim(*_xlim(cal))
     ax.set_xlabel(x_label)
     ax.set_ylabel(label)
     ax.grid(True, lw=0.4, alpha=0.5)

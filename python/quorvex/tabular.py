@@ -32,7 +32,8 @@ _COMMA_NUMBER = re.compile(r"^[+-]?(?:\d+(?:,\d*)?|,\d+)(?:[eE][+-]?\d+)?$")
 # normalize()).  An uncertainty column is also found by the name of its value column:
 # u_<name>, u(<name>), u <name>, <name>_u, s_<name>, sd_<name>.
 DEFAULT_NAMES = {
-    "x": ("x", "concentration", "conc", "amount", "nominal", "standard", "level", "c"),
+    "x": ("x", "concentration", "conc", "amount", "dose", "mass", "nominal", "known", "standard",
+          "level", "c"),
     "y": ("y", "response", "signal", "absorbance", "abs", "area", "height", "intensity",
           "reading", "counts"),
     "u_x": ("u_x", "ux", "u(x)", "sigma_x", "sx", "s_x", "sd_x"),
