@@ -93,9 +93,10 @@ def plot(cal, samples=None, ax=None, band: float | None = 0.95, *, x_label: str 
     Top: the standards with u(x) and u(y) error bars, the curve over its interval,
     the band, the samples.  A new figure has a middle panel that magnifies the band:
     y - p(x) for each standard with its uncertainty (sqrt(u_y**2 + (p'(x) u_x)**2) for
-    the errors-in-variables fit) and the band around 0.  Bottom: the residuals in units of their uncertainty (for the
-    errors-in-variables fit the x and y parts; divided by SRES when the uncertainties
-    come from the scatter) with guide lines at +-2; flagged standards in red.
+    the errors-in-variables fit) and the band around 0.  Bottom: the residuals in units
+    of their uncertainty (for the errors-in-variables fit the x and y parts; divided by
+    SRES when the uncertainties come from the scatter) with guide lines at +-2; flagged
+    standards in red.
     """
     from matplotlib import rc_context
     from matplotlib.figure import Figure

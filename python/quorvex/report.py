@@ -391,8 +391,8 @@ def to_html(res: dict, svg: bytes | None) -> str:
         if res.get(key):
             parts.append(f"<h2>Monte Carlo inverse prediction</h2><pre>"
                          f"{_e(json.dumps(res[key], indent=1))}</pre>")
-    parts.append("<h2>Options and software</h2>"
-                 f"<pre>{_e(json.dumps({'options': res['options'], 'software': res['software'], 'date': res['date']}, indent=1))}</pre>")
+    record = {k: res[k] for k in ("options", "software", "date")}
+    parts.append(f"<h2>Options and software</h2><pre>{_e(json.dumps(record, indent=1))}</pre>")
     parts.append("</body></html>\n")
     return "\n".join(parts)
 

@@ -218,7 +218,8 @@ def read_table(path, delimiter: str | None = None, decimal: str | None = None,
             raise InputError(f"{label} cannot be read as {encoding}: {e}") from None
     lines = text.splitlines()
     start = 0
-    while start < len(lines) and (not lines[start].strip() or lines[start].lstrip().startswith("#")):
+    while start < len(lines) and (not lines[start].strip()
+                                  or lines[start].lstrip().startswith("#")):
         start += 1
     if start == len(lines):
         raise InputError(f"{label} holds no header line (only comments or blank lines)")
