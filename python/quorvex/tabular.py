@@ -154,6 +154,9 @@ def decode(data: bytes, label: str) -> str:
         except UnicodeDecodeError:
             raise InputError(f"{label} is not a text file (invalid UTF-16)") from None
     else:
+        if data.startswith((b"PK\x03\x04", b"\xd0\xcf\x11\xe0")):
+            raise InputError(f"{label} is not a text file but looks like a spreadsheet "
+                             "workbook: save the sheet as CSV")
         if b"\x00" in data:
             raise InputError(f"{label} is not a text file (it holds NUL bytes)")
         try:
@@ -193,7 +196,8 @@ def read_table(path, delimiter: str | None = None, decimal: str | None = None,
         Default: UTF-8 (byte-order mark allowed), UTF-16 with a byte-order mark, else
         Windows-1252.
 
-    Leading lines that start with "#" and empty lines are skipped.  Every row must have
+    Leading lines that start with "#" and empty lines are skipped, and a line
+    "sep=;" before the header names the separator.  Every row must have
     as many cells as the header (trailing empty cells may be missing).
 
     Raises
@@ -223,6 +227,13 @@ def read_table(path, delimiter: str | None = None, decimal: str | None = None,
         start += 1
     if start == len(lines):
         raise InputError(f"{label} holds no header line (only comments or blank lines)")
+    # A spreadsheet may name the separator on a first line of its own: "sep=;".
+    m = re.fullmatch(r"\s*sep=(.)\s*", lines[start])
+    if m:
+        delimiter = delimiter or m.group(1)
+        start += 1
+        if start == len(lines):
+            raise InputError(f"{label} holds no header line")
     if delimiter is None:
         delimiter = _choose_delimiter(lines[start])
     elif delimiter not in DELIMITERS:

@@ -158,6 +158,7 @@ BAD = [  # (name, content (str or bytes), extra args, exit status, fragments of 
     ("header only", "x,y,u_y\n", [], 1, ["a header but no data rows"]),
     ("not text", b"\x7fELF\x02\x01\x01\x00\x00\x00\x00", [], 1, ["is not a text file"]),
     ("not text", b"x,y\n1,\x01\x02\n", [], 1, ["is not a text file"]),
+    ("workbook", b"PK\x03\x04\x14\x00\x06\x00", [], 1, ["spreadsheet workbook", "as CSV"]),
     ("same x", "x,y\n1,2\n1,3\n", [], 1, ["distinct x"]),
     ("u_x without u_y", "x,y,u_x\n1,2,0.1\n2,3,0.1\n3,5,0.1\n", [], 1, ["need", "--uy"]),
     ("iteration limit", "x,y,u_x,u_y\n0,0.1,0.1,0.1\n1,1.3,0.1,0.1\n2,1.7,0.1,0.1\n"
@@ -284,6 +285,9 @@ def test_reader_details(tmp_path):
     assert (t.delimiter, t.decimal, t.lines) == (";", ",", [4, 5])
     assert t.find("x", "conc.") == 0 and t.texts(2) == ["a; b", ""]
     assert np.array_equal(t.numbers(0), [1.5, 2.0])
+    f.write_text("sep=;\nx;y\n1,5;2\n")
+    t = tabular.read_table(f)
+    assert (t.delimiter, t.decimal, t.header, t.lines) == (";", ",", ["x", "y"], [3])
     for cell, value in (("1e-3", 1e-3), ("-.5", -0.5), ("+2,", 2.0), ("1_0", None),
                         ("inf", None), ("1.234,5", None), ("0x10", None)):
         assert tabular.parse_number(cell, ",") == value, cell
