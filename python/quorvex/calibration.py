@@ -307,6 +307,20 @@ class Calibration:
     def __str__(self) -> str:
         return self.summary()
 
+    # Picture and report (matplotlib is imported only when they are made)
+    def plot(self, samples=None, ax=None, band: float | None = 0.95, **kwargs):
+        """The calibration as a matplotlib figure (standards, curve, confidence band,
+        samples, residuals); its ``save(path)`` writes PNG, SVG or PDF.  See
+        :func:`quorvex.plot.plot`."""
+        from . import plot
+        return plot.plot(self, samples=samples, ax=ax, band=band, **kwargs)
+
+    def report(self, path, samples=None, title: str | None = None, **kwargs) -> dict:
+        """Write a self-contained HTML report to ``path``, with the JSON and the samples
+        CSV beside it.  See :func:`quorvex.report.write`."""
+        from . import report
+        return report.write(self, path, samples=samples, title=title, **kwargs)
+
     def __repr__(self) -> str:
         return (f"Calibration(kind={self.kind!r}, degree={self.degree}, n_points={self.n_points}, "
                 f"interval=({self.xmin!r}, {self.xmax!r}), sres={self.sres:.4g})")

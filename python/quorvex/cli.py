@@ -1,0 +1,441 @@
+"""The ``quorvex`` command: from a CSV file of standards to a calibration report.
+
+    quorvex fit standards.csv [--degree N|auto] [--samples samples.csv] [--out DIR]
+    quorvex invert calibration.json samples.csv [--out DIR]
+
+Exit status: 0 done (warnings, such as a fit that stopped short of full convergence
+but is usable, go to standard error), 1 an error (one line
+"quorvex: error: ..." on standard error, and no output file changed), 2 a usage error.
+"""
+from __future__ import annotations
+
+import argparse
+import os
+import sys
+import warnings
+from dataclasses import fields
+from pathlib import Path
+
+import numpy as np
+
+from . import _hooks, tabular
+from ._version import version as _version
+from .errors import InputError, QuorvexError
+
+PROG = "quorvex"
+PROGRESS_MIN = 20000   # responses from which inverse prediction shows progress
+PROGRESS_CHUNK = 5000  # responses per progress step
+MC_CHUNK = 50          # samples per Monte Carlo progress step
+SEPARATORS = {"comma": ",", ",": ",", "semicolon": ";", ";": ";", "tab": "\t", "\\t": "\t",
+              "\t": "\t"}
+
+
+class _Parser(argparse.ArgumentParser):
+    """argparse with a one-line usage error and exit status 2."""
+
+    def error(self, message):
+        self.exit(2, f"{PROG}: error: {message} (see '{self.prog} --help')\n")
+
+
+def _degree(text: str):
+    if text.strip().lower() == "auto":
+        return "auto"
+    try:
+        d = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"the degree is a number 0 to 9 or 'auto', not {text!r}")
+    if not 0 <= d <= 9:
+        raise argparse.ArgumentTypeError(f"the degree must lie between 0 and 9, not {d}")
+    return d
+
+
+def _level(text: str) -> float:
+    try:
+        v = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a number: {text!r}")
+    if not 0 < v < 1:
+        raise argparse.ArgumentTypeError(f"the band's level lies between 0 and 1, not {v}")
+    return v
+
+
+def _positive_int(text: str) -> int:
+    try:
+        v = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}")
+    if v < 1:
+        raise argparse.ArgumentTypeError(f"must be at least 1, not {v}")
+    return v
+
+
+def _formats(text: str) -> list[str]:
+    out = [f.strip().lower().lstrip(".") for f in text.split(",") if f.strip()]
+    for f in out:
+        if f not in ("png", "svg", "pdf"):
+            raise argparse.ArgumentTypeError(f"pictures are png, svg or pdf, not {f!r}")
+    return out
+
+
+def build_parser() -> argparse.ArgumentParser:
+    p = _Parser(prog=PROG, description="Calibration curves with uncertainties: fit standards "
+                "from a CSV file, read unknown samples off the curve, and write a report.")
+    p.add_argument("--version", action="version", version=f"%(prog)s {_version()}")
+    sub = p.add_subparsers(dest="command", metavar="COMMAND", parser_class=_Parser)
+    sub.required = True
+
+    def reading(q, what):
+        q.add_argument("--delimiter", choices=sorted(SEPARATORS), default=None,
+                       help=f"separator of the {what} (default: found from the header line)")
+        q.add_argument("--decimal", choices=[".", ","], default=None,
+                       help="decimal mark (default: a decimal comma is recognised when the "
+                            "separator is not a comma)")
+
+    def output(q, default_text):
+        q.add_argument("--out", metavar="DIR", default=None,
+                       help=f"folder for the outputs (default: {default_text})")
+        q.add_argument("--title", default=None, help="title of the report")
+        q.add_argument("--band", type=_level, default=0.95, metavar="LEVEL",
+                       help="level of the confidence band drawn (default 0.95)")
+        q.add_argument("--pictures", type=_formats, default=["png", "svg"], metavar="FORMATS",
+                       help="picture files to write: png, svg, pdf, comma-separated "
+                            "(default png,svg)")
+        q.add_argument("--ngrid", type=_positive_int, default=None,
+                       help="grid cells scanned for roots in inverse prediction (default 100)")
+        q.add_argument("--monte-carlo", type=_positive_int, default=None, metavar="N",
+                       help="also predict the samples by Monte Carlo with N draws")
+        q.add_argument("--seed", type=int, default=None, help="seed of the Monte Carlo draws")
+        q.add_argument("-q", "--quiet", action="store_true",
+                       help="print only warnings and errors")
+
+    def sample_columns(q, prefix):
+        q.add_argument(f"--{prefix}y", metavar="COL", default=None,
+                       help="column of the samples' responses (default: the standards' "
+                            "response column, or y, response, signal, ...)")
+        q.add_argument(f"--{prefix}uy", metavar="COL", default=None,
+                       help="column of their standard uncertainties (default: u_<response "
+                            "column>, u_y, ...; none: 0, the curve's part only)")
+        q.add_argument(f"--{prefix}name", metavar="COL", default=None,
+                       help="column of the sample names (default: sample, name, id, ...)")
+
+    f = sub.add_parser("fit", help="fit a curve to standards and write the report",
+                       description="Fit a calibration curve to the standards in a CSV file "
+                       "and write calibration.json, report.html and the picture.")
+    f.add_argument("standards", help="CSV file of standards with a header line")
+    f.add_argument("--x", metavar="COL", help="column of x (default: x, concentration, ...)")
+    f.add_argument("--y", metavar="COL", help="column of y (default: y, response, signal, ...)")
+    f.add_argument("--ux", metavar="COL", help="column of u(x): given, the errors-in-variables "
+                   "fit is used (default: u_x, u_<x column>, ... if there is one)")
+    f.add_argument("--uy", metavar="COL", help="column of u(y) (default: u_y, u_<y column>, "
+                   "... if there is one; none: uncertainties from the scatter)")
+    f.add_argument("--no-ux", action="store_true",
+                   help="ignore an x uncertainty column: weighted least squares in y only")
+    f.add_argument("--degree", type=_degree, default=1,
+                   help="degree of the curve, 0 to 9, or 'auto' (default 1)")
+    f.add_argument("--weighting", choices=["1/x", "1/x2"], default=None,
+                   help="weighting preset for standards without u(y)")
+    f.add_argument("--interval", type=float, nargs=2, metavar=("LO", "HI"), default=None,
+                   help="the curve's interval (default: the standards' range, widened for "
+                        "the errors-in-variables fit)")
+    f.add_argument("--maxit", type=_positive_int, default=None,
+                   help="iteration limit of the errors-in-variables fit")
+    f.add_argument("--x-unit", default=None, help="unit of x for the labels")
+    f.add_argument("--y-unit", default=None, help="unit of y for the labels")
+    f.add_argument("--samples", metavar="CSV", default=None,
+                   help="also read these samples off the curve")
+    sample_columns(f, "sample-")
+    reading(f, "input files")
+    output(f, "the current folder")
+
+    i = sub.add_parser("invert", help="read samples off a saved calibration",
+                       description="Read unknown samples off the calibration in a "
+                       "calibration.json, and write samples.csv and the updated report.")
+    i.add_argument("calibration", help="calibration.json written by 'quorvex fit'")
+    i.add_argument("samples", help="CSV file of samples with a header line")
+    sample_columns(i, "")
+    reading(i, "samples file")
+    output(i, "the calibration's folder")
+    return p
+
+
+# Running
+
+class _Run:
+    """Warnings collected for standard error, and what is printed."""
+
+    def __init__(self, quiet: bool):
+        self.quiet = quiet
+
+    def say(self, text: str = "") -> None:
+        if not self.quiet:
+            print(text)
+
+    @staticmethod
+    def warn(text: str) -> None:
+        print(f"{PROG}: warning: {text}", file=sys.stderr)
+
+
+def _read(path, args):
+    return tabular.read_table(path, delimiter=SEPARATORS.get(args.delimiter) if args.delimiter
+                              else None, decimal=args.decimal)
+
+
+def _labels(columns: dict, x_unit=None, y_unit=None) -> dict:
+    xn, xu = tabular.split_unit(columns["x"])
+    yn, yu = tabular.split_unit(columns["y"])
+    return {"x": xn, "x_unit": x_unit or xu, "y": yn, "y_unit": y_unit or yu}
+
+
+def _progress(total: int, desc: str):
+    """A tqdm bar on standard error when tqdm is there and standard error is a
+    terminal; otherwise None."""
+    try:
+        from tqdm import tqdm
+    except ImportError:
+        return None
+    return tqdm(total=total, desc=desc, unit=" samples", file=sys.stderr, disable=None,
+                leave=False)
+
+
+def _concat(parts):
+    """One InversePrediction from chunks in order."""
+    first = parts[0]
+    per_response = {"y", "u_y", "n_roots", "roots", "u_roots"}
+    kw = {}
+    for f in fields(first):
+        v = getattr(first, f.name)
+        if f.name in per_response:
+            v = np.concatenate([getattr(p, f.name) for p in parts])
+        kw[f.name] = v
+    return type(first)(**kw)
+
+
+def invert(cal, y, u_y, ngrid=None):
+    """Inverse prediction with a progress bar for long batches."""
+    n = len(y)
+    if n < PROGRESS_MIN:
+        return cal.inverse(y, u_y, ngrid=ngrid)
+    bar = _progress(n, "inverse prediction")
+    parts = []
+    try:
+        for s in range(0, n, PROGRESS_CHUNK):
+            parts.append(cal.inverse(y[s:s + PROGRESS_CHUNK], u_y[s:s + PROGRESS_CHUNK],
+                                     ngrid=ngrid))
+            if bar is not None:
+                bar.update(len(parts[-1]))
+    finally:
+        if bar is not None:
+            bar.close()
+    return _concat(parts)
+
+
+def monte_carlo(cal, y, u_y, n: int, seed):
+    """Monte Carlo inverse prediction in batches, with a progress bar; plain data."""
+    from .report import _plain
+    if not _hooks.monte_carlo_available(cal):
+        _hooks.inverse_monte_carlo(cal, y, u_y, n, seed)  # raises "not available"
+    bar = _progress(len(y), "Monte Carlo") if len(y) > MC_CHUNK else None
+    out = []
+    try:
+        for s in range(0, len(y), MC_CHUNK):
+            seed_s = None if seed is None else seed + s
+            out.append(_plain(_hooks.inverse_monte_carlo(cal, y[s:s + MC_CHUNK],
+                                                         u_y[s:s + MC_CHUNK], n, seed_s)))
+            if bar is not None:
+                bar.update(min(MC_CHUNK, len(y) - s))
+    finally:
+        if bar is not None:
+            bar.close()
+    return {"draws": n, "seed": seed, "batches": out}
+
+
+def _fit(args, run: _Run):
+    import quorvex
+    table = _read(args.standards, args)
+    std = tabular.read_standards(table, args.x, args.y, args.ux, args.uy)
+    u_x = None if args.no_ux else std.u_x
+    if u_x is not None and std.u_y is None:
+        raise InputError(f"{table.label}: the x uncertainties ({std.columns['u_x']!r}) need "
+                         "y uncertainties too; name the column with --uy, or give --no-ux")
+    degree, why = args.degree, ""
+    if degree == "auto":
+        degree, why = _hooks.select_degree(std.x, std.y, std.u_y, u_x, range(1, 6))
+    options = _hooks.fit_options(args.weighting)
+    if args.maxit is not None:
+        if u_x is None:
+            raise InputError("--maxit applies to the errors-in-variables fit (standards with "
+                             "x uncertainties) only")
+        options["maxit"] = args.maxit
+    try:
+        cal = quorvex.fit(std.x, std.y, u_y=std.u_y, u_x=u_x, degree=degree,
+                          interval=args.interval, **options)
+    except QuorvexError as e:
+        raise type(e)(f"{table.label}: {e}", code=e.code, routine=e.routine) from None
+    used_columns = dict(std.columns)
+    if args.no_ux:
+        used_columns["u_x"] = None
+    labels = _labels(used_columns, args.x_unit, args.y_unit)
+    opts = {"command": "fit", "standards": os.path.abspath(args.standards),
+            "columns": used_columns, "separator": table.delimiter, "decimal": table.decimal,
+            "degree": args.degree if args.degree == "auto" else degree,
+            "weighting": args.weighting, "interval": args.interval, "maxit": args.maxit}
+    if args.degree == "auto":
+        opts["degree_chosen"] = degree
+        if why:
+            run.say(why)
+    out = Path(args.out) if args.out else Path(".")
+    return cal, labels, opts, out
+
+
+def _samples(path, args, prefix, prefer_y):
+    table = _read(path, args)
+    get = (lambda k: getattr(args, f"sample_{k}")) if prefix else (lambda k: getattr(args, k))
+    s = tabular.read_samples(table, get("y"), get("uy"), get("name"), prefer_y=prefer_y)
+    opts = {"samples": os.path.abspath(path), "sample_columns": s.columns,
+            "sample_separator": table.delimiter, "sample_decimal": table.decimal}
+    return s, opts
+
+
+def _finish(cal, labels, opts, out: Path, samples, args, run: _Run, previous=None):
+    from . import report
+    pred = extra = None
+    names = None
+    if samples is not None:
+        pred = invert(cal, samples.y, samples.u_y, args.ngrid)
+        names = samples.names
+        if samples.columns["u_y"] is None:
+            run.warn("the samples have no response uncertainty column: u(x) holds the "
+                     "curve's part only")
+        if args.monte_carlo:
+            extra = {"monte_carlo": monte_carlo(cal, samples.y, samples.u_y, args.monte_carlo,
+                                                args.seed)}
+    opts.update(ngrid=args.ngrid, band=args.band, monte_carlo=args.monte_carlo, seed=args.seed,
+                pictures=args.pictures)
+    if previous:
+        opts = {"previous": previous, **opts}
+    html = out / "report.html"
+    written = report.write(cal, html, samples=pred, title=args.title,
+                           json_path=out / "calibration.json",
+                           csv_path=out / "samples.csv",
+                           pictures=[out / f"calibration.{f}" for f in args.pictures],
+                           labels=labels, sample_names=names, options=opts, band=args.band,
+                           extra=extra)
+    res = written["results"]
+    for line in cal.notes:
+        run.warn(f"the fit is usable but not clean: {line}")
+    if not run.quiet:
+        run.say(cal.summary())
+        run.say("")
+        for line in res["goodness"]:
+            run.say(f"  {line}")
+        flagged = [i for i, r in enumerate(res["standards"]) if r["flag"]]
+        for i in flagged:
+            r = res["standards"][i]
+            run.say(f"  standard {i + 1} (x = {r['x']:g}): {r['flag']}")
+        if res["samples"] is not None:
+            run.say("")
+            run.say(samples_text(res))
+        run.say("")
+        paths = [written["html"], written["json"], *written["pictures"]]
+        if "csv" in written:
+            paths.append(written["csv"])
+        run.say("wrote " + ", ".join(str(p) for p in paths))
+    return written
+
+
+def samples_text(res: dict) -> str:
+    """The samples table for the terminal."""
+    from .report import fmt, fmt_pm
+    rows = [("sample", "y", "u(y)", "x ± u(x)", "flags")]
+    for r in res["samples"]:
+        roots = r["roots"] or []
+        xs = "; ".join(fmt_pm(v, u) for v, u in zip(roots, r["u_roots"] or [])) or "—"
+        rows.append((r["name"], fmt(r["y"], 8), fmt(r["u_y"], 3), xs, "; ".join(r["flags"])))
+    widths = [max(len(str(row[k])) for row in rows) for k in range(4)]
+    lines = []
+    for row in rows:
+        cells = [str(row[0]).ljust(widths[0])] + [str(row[k]).rjust(widths[k]) for k in (1, 2, 3)]
+        lines.append("  " + "  ".join(cells) + ("  " + row[4] if row[4] else ""))
+    return "\n".join(lines)
+
+
+def cmd_fit(args, run: _Run):
+    cal, labels, opts, out = _fit(args, run)
+    samples = None
+    if args.samples:
+        samples, sopts = _samples(args.samples, args, True, [labels["y"], opts["columns"]["y"]])
+        opts.update(sopts)
+    return _finish(cal, labels, opts, out, samples, args, run)
+
+
+def cmd_invert(args, run: _Run):
+    from . import report
+    path = Path(args.calibration)
+    try:
+        text = path.read_text(encoding="utf-8")
+    except UnicodeDecodeError:
+        raise InputError(f"{path.name} is not a text file") from None
+    try:
+        cal, res = report.load(text)
+    except InputError as e:
+        raise InputError(f"{path.name}: {e}") from None
+    res = res or {}
+    labels = res.get("labels") or {"x": "x", "y": "y"}
+    prev = res.get("options") or {}
+    prefer = [p for p in (labels.get("y"), (prev.get("columns") or {}).get("y")) if p]
+    samples, sopts = _samples(args.samples, args, False, prefer)
+    opts = {"command": "invert", "calibration": os.path.abspath(path), **sopts}
+    previous = {k: v for k, v in prev.items() if k not in ("fit", "band")} or None
+    out = Path(args.out) if args.out else path.resolve().parent
+    return _finish(cal, labels, opts, out, samples, args, run, previous=previous)
+
+
+def _oserror(e: OSError) -> str:
+    if e.filename is not None and e.strerror:
+        return f"{e.filename}: {e.strerror.lower() if e.strerror[:1].isupper() else e.strerror}"
+    return str(e)
+
+
+def main(argv=None) -> int:
+    """Run the command line; returns the exit status."""
+    args = build_parser().parse_args(argv)
+    run = _Run(args.quiet)
+    try:
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            if args.command == "fit":
+                cmd_fit(args, run)
+            else:
+                cmd_invert(args, run)
+        seen = set()
+        for w in caught:
+            text = str(w.message)
+            # A ConvergenceWarning is also among the fit's notes, reported with them.
+            if text in seen or w.category.__name__ == "ConvergenceWarning":
+                continue
+            seen.add(text)
+            run.warn(text)
+    except QuorvexError as e:
+        print(f"{PROG}: error: {e}", file=sys.stderr)
+        return 1
+    except OSError as e:
+        print(f"{PROG}: error: {_oserror(e)}", file=sys.stderr)
+        return 1
+    except ImportError as e:
+        print(f"{PROG}: error: {e.name or e} is needed for the report and the picture "
+              "(Debian: python3-matplotlib)", file=sys.stderr)
+        return 1
+    except KeyboardInterrupt:
+        print(f"{PROG}: interrupted", file=sys.stderr)
+        return 130
+    except Exception as e:  # no traceback for a user; QUORVEX_DEBUG=1 shows it
+        if os.environ.get("QUORVEX_DEBUG"):
+            raise
+        print(f"{PROG}: error: unexpected {type(e).__name__}: {e} (QUORVEX_DEBUG=1 shows "
+              "where)", file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":  # pragma: no cover
+    sys.exit(main())

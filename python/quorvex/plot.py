@@ -1,0 +1,267 @@
+"""The calibration as a picture: standards, curve, confidence band, samples, residuals.
+
+matplotlib is imported only here and only when a plot is made; figures are built
+with its object API (never pyplot), so no display and no global state are involved,
+and are rendered by the Agg, SVG and PDF back ends on saving.
+"""
+from __future__ import annotations
+
+import io
+from pathlib import Path
+
+import numpy as np
+
+from . import _files, _hooks
+from .errors import InputError
+
+FORMATS = {".png": "png", ".svg": "svg", ".pdf": "pdf"}
+FIGSIZE = (7.5, 8.4)  # inches
+DPI = 100             # a saved PNG is FIGSIZE * DPI pixels
+NCURVE = 401          # points on the drawn curve
+MAX_LABELS = 12       # samples named on the plot up to this many
+MAX_GUIDES = 50       # dotted read-off lines drawn up to this many samples
+MAX_BARS = 300        # samples drawn with u(x) bars up to this many; more as a raster of dots
+GUIDE = 2.0           # residual guide lines at +-GUIDE
+
+C_STANDARD = "#1f3b73"
+C_CURVE = "#c2410c"
+C_BAND = "#f59e0b"
+C_SAMPLE = "#047857"
+C_FLAG = "#dc2626"
+C_XRES = "#7c3aed"
+
+# Fixed SVG ids and no date, so the same calibration gives the same file.
+_RC = {"svg.hashsalt": "quorvex", "svg.fonttype": "path", "font.size": 9.0,
+       "axes.titlesize": 10.0, "legend.fontsize": 7.5}
+
+
+def _xlim(cal) -> tuple[float, float]:
+    # 2 % beyond the interval, so that standards at its ends are not cut by the frame.
+    pad = 0.02 * (cal.xmax - cal.xmin)
+    return cal.xmin - pad, cal.xmax + pad
+
+
+def axis_label(name: str | None, unit: str | None, default: str) -> str:
+    label = name or default
+    return f"{label} ({unit})" if unit else label
+
+
+def as_prediction(cal, samples):
+    """An InversePrediction from ``samples``: one already, responses, or (y, u_y)."""
+    if samples is None:
+        return None
+    if hasattr(samples, "roots") and hasattr(samples, "u_roots"):
+        return samples
+    if isinstance(samples, tuple) and len(samples) == 2:
+        return cal.inverse(samples[0], samples[1])
+    return cal.inverse(samples)
+
+
+def plot(cal, samples=None, ax=None, band: float | None = 0.95, *, x_label: str | None = None,
+         y_label: str | None = None, sample_names=None, title: str | None = None,
+         figsize=FIGSIZE):
+    """Draw a calibration.
+
+    Parameters
+    ----------
+    cal : Calibration
+    samples : InversePrediction, array_like, or (y, u_y), optional
+        Unknown samples to mark on the curve at every root with horizontal u(x) bars;
+        responses are inverted with ``cal.inverse``.
+    ax : Axes or (Axes, Axes), optional
+        Draw into these: one Axes gets the curve panel only, a pair the curve panel and
+        the residual panel.  Default: a new figure with both panels.
+    band : float or None
+        Level of the shaded confidence band of the curve (None: no band).  Its coverage
+        factor is the calibration's (``cal.band`` where it exists), else normal, or
+        Student's t with ``dof`` degrees when the uncertainties come from the scatter.
+    x_label, y_label : str, optional
+        Axis labels (default "x" and "y").
+    sample_names : sequence of str, optional
+        Names written beside up to 12 samples.
+    title : str, optional
+    figsize : (float, float)
+        Size of a new figure in inches.
+
+    Returns
+    -------
+    matplotlib.figure.Figure
+        With a ``save(path)`` method that writes PNG, SVG or PDF by the extension.
+
+    Notes
+    -----
+    Top: the standards with u(x) and u(y) error bars, the curve over its interval,
+    the band, the samples.  A new figure has a middle panel that magnifies the band:
+    y - p(x) for each standard with its uncertainty (sqrt(u_y**2 + (p'(x) u_x)**2) for
+    the errors-in-variables fit) and the band around 0.  Bottom: the residuals in units
+    of their uncertainty (for the errors-in-variables fit the x and y parts; divided by
+    SRES when the uncertainties come from the scatter) with guide lines at +-2; flagged
+    standards in red.
+    """
+    from matplotlib import rc_context
+    from matplotlib.figure import Figure
+
+    pred = as_prediction(cal, samples)
+    flags = _hooks.flags(cal)
+    with rc_context(_RC):
+        middle = None
+        if ax is None:
+            fig = Figure(figsize=figsize, dpi=DPI, layout="constrained")
+            top, middle, bottom = fig.subplots(
+                3, 1, sharex=True, gridspec_kw={"height_ratios": [3, 1.35, 1.2]})
+        elif isinstance(ax, (tuple, list)):
+            top, bottom = ax
+            fig = top.figure
+        else:
+            top, bottom = ax, None
+            fig = ax.figure
+        xl = x_label or "x"
+        yl = y_label or "y"
+        _curve_panel(top, cal, pred, band, flags, xl, yl, sample_names)
+        if title:
+            top.set_title(title)
+        if middle is not None:
+            _deviation_panel(middle, cal, band, flags, xl, yl)
+        if bottom is not None:
+            _residual_panel(bottom, cal, flags, xl)
+        for a in (top, middle):
+            if a is not None and bottom is not None:
+                a.set_xlabel("")
+                a.tick_params(labelbottom=False)
+    fig.save = lambda path, dpi=DPI: save(fig, path, dpi=dpi)
+    return fig
+
+
+def _curve_panel(ax, cal, pred, level, flags, x_label, y_label, names):
+    xs = np.linspace(cal.xmin, cal.xmax, NCURVE)
+    if level:
+        ys, lo, hi, what = _hooks.band(cal, xs, level)
+        ax.fill_between(xs, lo, hi, color=C_BAND, alpha=0.45, lw=0, label=what, zorder=1)
+    else:
+        ys = np.asarray(cal.evaluate(xs))
+    kind = "errors in variables" if cal.kind == "gls" else "weighted least squares"
+    ax.plot(xs, ys, color=C_CURVE, lw=1.6, label=f"curve, degree {cal.degree} ({kind})",
+            zorder=2)
+    x, y = np.asarray(cal.x), np.asarray(cal.y)
+    flagged = np.array([bool(f) for f in flags])
+    stated = cal.u_x is not None or cal.u_y is not None
+    for sel, style in ((~flagged, dict(fmt="o", color=C_STANDARD,
+                                       label="standards ± u" if stated else "standards")),
+                       (flagged, dict(fmt="s", color=C_FLAG, mfc="white",
+                                      label="flagged standards"))):
+        if not sel.any():
+            continue
+        ax.errorbar(x[sel], y[sel],
+                    xerr=None if cal.u_x is None else np.asarray(cal.u_x)[sel],
+                    yerr=None if cal.u_y is None else np.asarray(cal.u_y)[sel],
+                    ms=4.5, lw=1.0, capsize=2.0, zorder=3, **style)
+    if pred is not None:
+        _samples(ax, cal, pred, names)
+    ax.set_xlim(*_xlim(cal))
+    ax.set_xlabel(x_label)
+    ax.set_ylabel(y_label)
+    ax.grid(True, lw=0.4, alpha=0.5)
+    ax.legend(loc="best", frameon=True, framealpha=0.85)
+
+
+def _samples(ax, cal, pred, names):
+    roots, u_roots = np.asarray(pred.roots), np.asarray(pred.u_roots)
+    y = np.asarray(pred.y)
+    have = ~np.isnan(roots)
+    if not have.any():
+        return
+    yy = np.broadcast_to(y[:, None], roots.shape)
+    xr, yr, ur = roots[have], yy[have], u_roots[have]
+    if xr.size <= MAX_GUIDES:
+        ax.hlines(yr, cal.xmin, xr, colors=C_SAMPLE, linestyles=":", lw=0.8, zorder=2)
+    if xr.size <= MAX_BARS:
+        ax.errorbar(xr, yr, xerr=np.where(np.isfinite(ur), ur, 0.0), fmt="D", color=C_SAMPLE,
+                    ms=5.0, lw=1.4, capsize=3.5, zorder=4, label="samples: x ± u(x)")
+    else:
+        # Thousands of markers would make a vector file of many megabytes: draw them as
+        # one embedded bitmap, and their uncertainties only in the tables.
+        ax.plot(xr, yr, "D", color=C_SAMPLE, ms=2.0, alpha=0.5, zorder=4, rasterized=True,
+                label=f"{xr.size} samples")
+    if names is not None and len(names) == len(y) and len(y) <= MAX_LABELS:
+        for i in range(len(y)):
+            for j in np.flatnonzero(have[i]):
+                ax.annotate(str(names[i]), (roots[i, j], y[i]), xytext=(5, -11),
+                            textcoords="offset points", fontsize=7, color=C_SAMPLE)
+
+
+def _deviation_panel(ax, cal, level, flags, x_label, y_label):
+    xs = np.linspace(cal.xmin, cal.xmax, NCURVE)
+    ax.axhline(0.0, color=C_CURVE, lw=1.2)
+    if level:
+        ys, lo, hi, _ = _hooks.band(cal, xs, level)
+        ax.fill_between(xs, lo - ys, hi - ys, color=C_BAND, alpha=0.45, lw=0)
+    x, y = np.asarray(cal.x), np.asarray(cal.y)
+    dev = y - np.asarray(cal.evaluate(x))
+    u = None if cal.u_y is None else np.asarray(cal.u_y)
+    if cal.u_x is not None:
+        from .basis import slope
+        s = slope(np.asarray(cal.coef), x, cal.xmin, cal.xmax)
+        u = np.hypot(u, s * np.asarray(cal.u_x))
+    flagged = np.array([bool(f) for f in flags])
+    for sel, style in ((~flagged, dict(fmt="o", color=C_STANDARD)),
+                       (flagged, dict(fmt="s", color=C_FLAG, mfc="white"))):
+        if sel.any():
+            ax.errorbar(x[sel], dev[sel], yerr=None if u is None else u[sel], ms=4.0, lw=1.0,
+                        capsize=2.0, zorder=3, **style)
+    ax.set_xlim(*_xlim(cal))
+    ax.set_xlabel(x_label)
+    ax.set_ylabel(f"{y_label} − curve" if len(y_label) <= 14 else "y − curve")
+    ax.grid(True, lw=0.4, alpha=0.5)
+
+
+def _residual_panel(ax, cal, flags, x_label):
+    ry, rx, label = _hooks.normalized_residuals(cal)
+    x = np.asarray(cal.x)
+    flagged = np.array([bool(f) for f in flags])
+    ax.axhline(0.0, color="0.3", lw=0.8)
+    for g in (-GUIDE, GUIDE):
+        ax.axhline(g, color="0.45", lw=0.8, ls="--")
+    ax.scatter(x[~flagged], ry[~flagged], s=16, color=C_STANDARD, zorder=3,
+               label="y residual" if rx is not None else None)
+    if rx is not None:
+        ax.scatter(x[~flagged], rx[~flagged], s=18, marker="^", color=C_XRES, zorder=3,
+                   label="x residual")
+    if flagged.any():
+        ax.scatter(x[flagged], ry[flagged], s=26, marker="s", facecolors="white",
+                   edgecolors=C_FLAG, zorder=4, label="flagged")
+        if rx is not None:
+            ax.scatter(x[flagged], rx[flagged], s=26, marker="^", facecolors="white",
+                       edgecolors=C_FLAG, zorder=4)
+    top = max(GUIDE + 1.0, float(np.nanmax(np.abs(ry))) * 1.15 if ry.size else 0.0,
+              float(np.nanmax(np.abs(rx))) * 1.15 if rx is not None and rx.size else 0.0)
+    ax.set_ylim(-top, top)
+    ax.set_xlim(*_xlim(cal))
+    ax.set_xlabel(x_label)
+    ax.set_ylabel(label)
+    ax.grid(True, lw=0.4, alpha=0.5)
+    if rx is not None or flagged.any():
+        ax.legend(loc="upper right", ncol=3, frameon=True, framealpha=0.85)
+
+
+def render(fig, fmt: str, dpi: int = DPI) -> bytes:
+    """The figure as PNG, SVG or PDF bytes (no creation date, fixed SVG ids)."""
+    from matplotlib import rc_context
+    if fmt not in FORMATS.values():
+        raise InputError(f"a picture can be PNG, SVG or PDF, not {fmt!r}")
+    buf = io.BytesIO()
+    meta = {"png": {"Software": None}, "svg": {"Date": None, "Creator": None},
+            "pdf": {"CreationDate": None, "Creator": None, "Producer": None}}[fmt]
+    with rc_context(_RC):
+        fig.savefig(buf, format=fmt, dpi=dpi, metadata=meta)
+    return buf.getvalue()
+
+
+def save(fig, path, dpi: int = DPI) -> Path:
+    """Write the figure to ``path`` as PNG, SVG or PDF, chosen by its extension; the file
+    appears whole or not at all."""
+    path = Path(path)
+    fmt = FORMATS.get(path.suffix.lower())
+    if fmt is None:
+        raise InputError(f"{path.name}: a picture is saved as .png, .svg or .pdf, not "
+                         f"{path.suffix or 'a name without extension'!r}")
+    return _files.write(path, render(fig, fmt, dpi))

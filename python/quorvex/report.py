@@ -1,0 +1,545 @@
+"""A calibration report: one self-contained HTML file, with JSON and CSV for machines.
+
+The HTML holds everything it shows (styles, and the plot inlined as SVG whose text is
+drawn as paths): it opens the same on a machine without network or fonts, and can be
+attached to a record.  The JSON is the calibration exactly as ``to_json`` writes it
+with one more key, ``"results"``, holding what the report shows; it reads back with
+``Calibration.from_json``.  The CSV is the samples table.
+"""
+from __future__ import annotations
+
+import csv
+import datetime as _dt
+import html
+import io
+import json
+import math
+import platform
+import re
+from pathlib import Path
+
+import numpy as np
+
+from . import _files, _hooks
+from . import plot as _plot
+from ._version import version as _version
+
+FORMAT = "quorvex.Calibration"
+DASH = "—"
+HTML_MAX_SAMPLES = 1000  # rows of the samples table on the page; the CSV holds them all
+WARN = ' class="warn"'
+
+
+# Numbers as text
+
+def _finite(v) -> bool:
+    return v is not None and isinstance(v, (int, float, np.floating)) and math.isfinite(v)
+
+
+def fmt(v, digits: int = 6) -> str:
+    """A number to ``digits`` significant digits; a dash where there is none."""
+    if v is None:
+        return DASH
+    v = float(v)
+    if math.isnan(v):
+        return DASH
+    if math.isinf(v):
+        return "∞" if v > 0 else "−∞"
+    return f"{v:.{digits}g}"
+
+
+def fmt_pm(v, u) -> str:
+    """value ± u, u to two significant digits and the value to the same decimal place."""
+    if not _finite(v):
+        return fmt(v)
+    if u is None or (isinstance(u, float) and math.isnan(u)):
+        return fmt(v)
+    u = float(u)
+    if math.isinf(u):
+        return f"{fmt(v)} ± ∞"
+    if u <= 0:
+        return f"{fmt(v)} ± 0"
+    place = math.floor(math.log10(u)) - 1
+    if place >= 0 or place < -12 or abs(v) >= 1e9:
+        return f"{float(v):.6g} ± {u:.2g}"
+    return f"{float(v):.{-place}f} ± {u:.{-place}f}"
+
+
+def _num(v):
+    """A float for the results record (None where not finite: results are strict JSON)."""
+    return _hooks.finite_or_none(v) if v is not None else None
+
+
+def _nums(a):
+    return None if a is None else [_num(v) for v in np.asarray(a, dtype=float).ravel()]
+
+
+def _matrix(a):
+    return [[_num(v) for v in row] for row in np.asarray(a, dtype=float)]
+
+
+# The results record
+
+def sample_flags(cal, pred) -> list[list[str]]:
+    """Per sample, what a user must see: no root, several roots, a root at an end of the
+    interval, a root beyond the standards, an infinite uncertainty (flat curve)."""
+    x = np.asarray(cal.x)
+    roots, u_roots = np.asarray(pred.roots), np.asarray(pred.u_roots)
+    n_roots = np.asarray(pred.n_roots)
+    with np.errstate(invalid="ignore"):
+        beyond = np.any((roots < x.min()) | (roots > x.max()), axis=1)
+    checks = (
+        (np.asarray(pred.no_root), lambda i: "no root in the interval"),
+        (np.asarray(pred.several_roots), lambda i: f"{int(n_roots[i])} roots"),
+        (np.asarray(pred.at_end), lambda i: "root at an end of the interval"),
+        (beyond, lambda i: "beyond the standards"),
+        (np.any(np.isinf(u_roots), axis=1), lambda i: "flat curve: u(x) infinite"),
+    )
+    out = [[] for _ in range(len(pred))]
+    for mask, text in checks:
+        for i in np.flatnonzero(mask):
+            out[i].append(text(i))
+    return out
+
+
+def _standards(cal) -> list[dict]:
+    flags = _hooks.flags(cal)
+    xb, pct, verdict = _hooks.back_calculated(cal)
+    ry, rx, _ = _hooks.normalized_residuals(cal)
+    rows = []
+    for i in range(cal.n_points):
+        row = {"x": _num(cal.x[i]), "u_x": None if cal.u_x is None else _num(cal.u_x[i]),
+               "y": _num(cal.y[i]), "u_y": None if cal.u_y is None else _num(cal.u_y[i]),
+               "fitted": _num(cal.fitted[i]), "residual": _num(cal.residuals[i]),
+               "normalized_residual": _num(ry[i])}
+        if cal.kind == "gls":
+            row.update(x_adjusted=_num(cal.x_adjusted[i]), x_residual=_num(cal.residuals_x[i]),
+                       normalized_x_residual=_num(rx[i]))
+        row.update(back_calculated=_num(xb[i]), back_calculated_percent=_num(pct[i]),
+                   back_calculated_verdict=verdict[i], flag=flags[i])
+        rows.append(row)
+    return rows
+
+
+def _samples(cal, pred, names) -> list[dict]:
+    flags = sample_flags(cal, pred)
+
+    def column(a):
+        a = np.asarray(a, dtype=float)
+        return np.where(np.isfinite(a), a, np.nan).tolist()
+
+    y, u_y, x, u_x = (column(a) for a in (pred.y, pred.u_y, pred.x, pred.u_x))
+    roots, u_roots = column(pred.roots), column(pred.u_roots)
+    n_roots = np.asarray(pred.n_roots).tolist()
+    rows = []
+    for i, k in enumerate(n_roots):
+        rows.append({"name": names[i] if names is not None else str(i + 1),
+                     "y": _none(y[i]), "u_y": _none(u_y[i]), "n_roots": k,
+                     "x": _none(x[i]), "u_x": _none(u_x[i]),
+                     "roots": roots[i][:k], "u_roots": [_none(v) for v in u_roots[i][:k]],
+                     "flags": flags[i]})
+    return rows
+
+
+def _none(v):
+    return None if v != v else v
+
+
+def _plain(v):
+    """Plain data (for JSON) from the results of diagnostics of any shape."""
+    if isinstance(v, dict):
+        return {str(k): _plain(x) for k, x in v.items()}
+    if isinstance(v, (list, tuple)):
+        return [_plain(x) for x in v]
+    if isinstance(v, np.ndarray):
+        return _plain(v.tolist())
+    if isinstance(v, (bool, np.bool_)):
+        return bool(v)
+    if isinstance(v, (int, np.integer)):
+        return int(v)
+    if isinstance(v, (float, np.floating)):
+        return _num(v)
+    if v is None or isinstance(v, str):
+        return v
+    if hasattr(v, "to_dict"):
+        return _plain(v.to_dict())
+    if hasattr(v, "__dataclass_fields__"):
+        return {k: _plain(getattr(v, k)) for k in v.__dataclass_fields__}
+    return str(v)
+
+
+def software() -> dict:
+    out = {"quorvex": _version(), "python": platform.python_version(),
+           "numpy": np.__version__}
+    try:
+        import matplotlib
+        out["matplotlib"] = matplotlib.__version__
+    except ImportError:
+        pass
+    return out
+
+
+def results(cal, samples=None, *, title: str | None = None, labels: dict | None = None,
+            sample_names=None, options: dict | None = None, band: float | None = 0.95,
+            extra: dict | None = None) -> dict:
+    """What the report shows, as plain data (strict JSON: no NaN).
+
+    ``samples`` is an InversePrediction, responses, or (y, u_y); ``labels`` may hold
+    "x", "x_unit", "y", "y_unit"; ``options`` the options the run used, recorded as
+    given; ``extra`` more plain data to record (e.g. a Monte Carlo inverse prediction).
+    """
+    pred = _plot.as_prediction(cal, samples)
+    labels = dict(labels or {})
+    u = cal.u_coef
+    cov = np.asarray(cal.cov_used)
+    with np.errstate(divide="ignore", invalid="ignore"):
+        corr = cov / np.outer(u, u)
+    coefficients = {
+        "basis": "Chebyshev series on the interval, first coefficient at half weight",
+        "value": _nums(cal.coef), "u": _nums(u), "cov": _matrix(cov), "correlation": _matrix(corr),
+        "covariance": cal.covariance,
+    }
+    if cal.ncoef >= 1:
+        ps = cal.power_coefficients()
+        coefficients["powers"] = {"value": _nums(ps.coef), "u": _nums(ps.u_coef),
+                                  "cov": _matrix(ps.cov)}
+    if cal.ncoef == 2:
+        ln = cal.line()
+        coefficients["line"] = {"slope": _num(ln.slope), "u_slope": _num(ln.u_slope),
+                                "intercept": _num(ln.intercept),
+                                "u_intercept": _num(ln.u_intercept), "cov": _matrix(ln.cov)}
+    fit_options = {"kind": cal.kind, "degree": cal.degree, "interval": list(cal.interval),
+                   "covariance": cal.covariance, **_plain(dict(cal.options))}
+    band_text = None
+    if band:
+        band_text = _hooks.band(cal, np.array([cal.xmin, cal.xmax]), band)[3]
+    out = {
+        "title": title or "Calibration report",
+        "date": _dt.datetime.now(_dt.timezone.utc).replace(microsecond=0).isoformat(),
+        "software": software(),
+        "options": {"fit": fit_options, "band": band, **_plain(options or {})},
+        "labels": labels,
+        "fit": {"kind": cal.kind, "degree": cal.degree, "n_points": cal.n_points,
+                "interval": list(cal.interval), "covariance": cal.covariance,
+                "sres": _num(cal.sres), "chi2": _num(cal.chi2), "dof": cal.dof,
+                "status": cal.status, "iterations": cal.iterations,
+                "evaluations": cal.evaluations, "notes": list(cal.notes)},
+        "summary": cal.summary(),
+        "goodness": _hooks.goodness(cal),
+        "band": band_text,
+        "coefficients": coefficients,
+        "standards": _standards(cal),
+        "samples": None if pred is None else _samples(cal, pred, sample_names),
+        "diagnostics": _plain(_hooks.diagnostics(cal)),
+    }
+    if extra:
+        out.update(_plain(extra))
+    return out
+
+
+# The three outputs
+
+def to_json(cal, res: dict) -> str:
+    """The calibration as ``to_json`` writes it, with ``"results"``."""
+    d = json.loads(cal.to_json())
+    d["results"] = res
+    return json.dumps(d, indent=1) + "\n"
+
+
+def load(text: str):
+    """(Calibration, results or None) from a report's JSON or a plain ``to_json`` text."""
+    from .calibration import Calibration
+    from .errors import InputError
+    try:
+        d = json.loads(text)
+    except ValueError as e:
+        raise InputError(f"not a JSON file ({e})") from None
+    if not isinstance(d, dict) or d.get("format") != FORMAT:
+        raise InputError("not a quorvex calibration (no \"format\": \"quorvex.Calibration\")")
+    res = d.pop("results", None)
+    try:
+        cal = Calibration.from_dict(d)
+    except (KeyError, TypeError, ValueError) as e:
+        raise InputError(f"a damaged quorvex calibration ({e})") from None
+    return cal, res
+
+
+def samples_csv(res: dict) -> str | None:
+    """The samples table as CSV (comma-separated, decimal point, numbers written so
+    that they read back to the same double; empty cells where there is no value)."""
+    rows = res.get("samples")
+    if rows is None:
+        return None
+    nr = max([r["n_roots"] for r in rows] + [1])
+    header = ["sample", "y", "u_y", "n_roots", "x", "u_x"]
+    for k in range(2, nr + 1):
+        header += [f"x_{k}", f"u_x_{k}"]
+    header.append("flags")
+    buf = io.StringIO()
+    w = csv.writer(buf, lineterminator="\n")
+    w.writerow(header)
+    for r in rows:
+        roots = (r["roots"] or []) + [None] * nr
+        u_roots = (r["u_roots"] or []) + [None] * nr
+        cells = [r["name"], _cell(r["y"]), _cell(r["u_y"]), r["n_roots"]]
+        for k in range(nr):
+            cells += [_cell(roots[k]), _cell(u_roots[k])]
+        cells.append("; ".join(r["flags"]))
+        w.writerow(cells)
+    return buf.getvalue()
+
+
+def _cell(v) -> str:
+    return "" if v is None else repr(float(v))
+
+
+def inline_svg(svg: bytes) -> str:
+    """matplotlib's SVG as an element for an HTML page: without the XML prolog, the
+    document type, the metadata block and the namespace declarations (an HTML parser
+    puts an inline <svg> and its xlink attributes in their namespaces itself), so that
+    the page refers to no address at all."""
+    text = svg.decode("utf-8")
+    text = text[text.index("<svg"):]
+    text = re.sub(r"<metadata>.*?</metadata>\s*", "", text, flags=re.S)
+    text = re.sub(r'\s+xmlns(:\w+)?="[^"]*"', "", text, count=3)
+    return text
+
+
+_CSS = """
+body{font-family:system-ui,-apple-system,"Segoe UI",Roboto,sans-serif;margin:1.5em auto;
+max-width:76em;padding:0 1em;color:#1b1f24;line-height:1.4}
+h1{font-size:1.5em;margin-bottom:.2em}h2{font-size:1.15em;margin-top:1.6em;
+border-bottom:1px solid #d0d7de;padding-bottom:.2em}
+.meta{color:#57606a;font-size:.9em}
+table{border-collapse:collapse;font-size:.85em;margin:.5em 0}
+th,td{border:1px solid #d0d7de;padding:.2em .5em;text-align:right;white-space:nowrap}
+th{background:#f6f8fa}td.t,th.t{text-align:left;white-space:normal}
+tr.flag td{background:#fff1f0}
+ul.verdicts li{margin:.2em 0}li.warn{color:#9a3412}
+pre{background:#f6f8fa;padding:.6em;overflow-x:auto;font-size:.82em}
+figure{margin:1em 0}figure svg{max-width:100%;height:auto}
+.scroll{overflow-x:auto}
+"""
+
+
+def _e(s) -> str:
+    return html.escape(str(s), quote=False)  # text content only, never attributes
+
+
+def _table(header, rows, flagged=None, text_cols=()) -> str:
+    out = ['<div class="scroll"><table><thead><tr>']
+    out += [f'<th class="t">{_e(h)}</th>' if k in text_cols else f"<th>{_e(h)}</th>"
+            for k, h in enumerate(header)]
+    out.append("</tr></thead><tbody>")
+    for i, row in enumerate(rows):
+        cls = ' class="flag"' if flagged is not None and flagged[i] else ""
+        out.append(f"<tr{cls}>" + "".join(
+            f'<td class="t">{_e(c)}</td>' if k in text_cols else f"<td>{_e(c)}</td>"
+            for k, c in enumerate(row)) + "</tr>")
+    out.append("</tbody></table></div>")
+    return "".join(out)
+
+
+def _label(res, axis) -> str:
+    lab = res.get("labels") or {}
+    return _plot.axis_label(lab.get(axis), lab.get(f"{axis}_unit"), axis)
+
+
+def to_html(res: dict, svg: bytes | None) -> str:
+    """The report page."""
+    xl, yl = _label(res, "x"), _label(res, "y")
+    fit = res["fit"]
+    kind = {"ols": "weighted least squares", "gls": "errors in variables"}[fit["kind"]]
+    parts = [
+        "<!DOCTYPE html>", '<html lang="en"><head><meta charset="utf-8">',
+        '<meta name="viewport" content="width=device-width, initial-scale=1">',
+        f"<title>{_e(res['title'])}</title><style>{_CSS}</style></head><body>",
+        f"<h1>{_e(res['title'])}</h1>",
+        f'<p class="meta">Degree {fit["degree"]} curve, {kind}, {fit["n_points"]} standards · '
+        f'quorvex {_e(res["software"]["quorvex"])} · {_e(res["date"])}</p>',
+        "<h2>Verdict</h2><ul class=\"verdicts\">",
+    ]
+    for line in res["goodness"]:
+        warn = any(w in line for w in ("larger than", "smaller than", "note:", "status "))
+        warn = warn and "(converged)" not in line
+        parts.append(f"<li{WARN if warn else ''}>{_e(line)}</li>")
+    nflag = sum(1 for r in res["standards"] if r["flag"])
+    parts.append(f"<li{WARN if nflag else ''}>{nflag} standard"
+                 f"{'' if nflag == 1 else 's'} flagged</li>")
+    if res.get("samples") is not None:
+        nsf = sum(1 for r in res["samples"] if r["flags"])
+        parts.append(f"<li{WARN if nsf else ''}>{len(res['samples'])} samples "
+                     f"read off the curve, {nsf} with a flag</li>")
+    parts.append("</ul>")
+    if svg is not None:
+        parts.append(f'<figure id="plot">{inline_svg(svg)}<figcaption class="meta">'
+                     f"Top: standards with their uncertainties, the curve and its "
+                     f"{_e(res['band'] or 'band')}"
+                     f"{', samples with u(x)' if res.get('samples') else ''}. Middle: the "
+                     "deviation of the standards from the curve, with the band. Bottom: "
+                     "residuals in units of their uncertainty, guides at ±2."
+                     "</figcaption></figure>")
+    parts.append(f"<h2>Summary</h2><pre>{_e(res['summary'])}</pre>")
+    parts.append(_coefficients_html(res))
+    parts.append(_standards_html(res, xl, yl))
+    if res.get("samples") is not None:
+        parts.append(_samples_html(res, xl, yl))
+    if res.get("diagnostics"):
+        parts.append("<h2>Diagnostics</h2><pre>"
+                     f"{_e(json.dumps(res['diagnostics'], indent=1))}</pre>")
+    for key in ("monte_carlo",):
+        if res.get(key):
+            parts.append(f"<h2>Monte Carlo inverse prediction</h2><pre>"
+                         f"{_e(json.dumps(res[key], indent=1))}</pre>")
+    record = {k: res[k] for k in ("options", "software", "date")}
+    parts.append(f"<h2>Options and software</h2><pre>{_e(json.dumps(record, indent=1))}</pre>")
+    parts.append("</body></html>\n")
+    return "\n".join(parts)
+
+
+def _coefficients_html(res) -> str:
+    c = res["coefficients"]
+    n = len(c["value"])
+    which = ("the stated uncertainties" if c["covariance"] == "stated"
+             else "the residual scatter (scaled)")
+    out = [f"<h2>Coefficients</h2><p>Chebyshev coefficients c0 … c{n - 1} on the curve's "
+           f"interval [{fmt(res['fit']['interval'][0])}, {fmt(res['fit']['interval'][1])}] "
+           f"(c0 at half weight); uncertainties from {which}.</p>"]
+    names = [f"c{k}" for k in range(n)]
+    out.append(_table(["", "value ± u", "u", *names],
+                      [[names[i], fmt_pm(c["value"][i], c["u"][i]), fmt(c["u"][i], 3),
+                        *[fmt(v, 4) for v in c["cov"][i]]] for i in range(n)],
+                      text_cols=(0,)))
+    out.append("<p class=\"meta\">The columns c0 … are the covariance matrix.</p>")
+    if "line" in c:
+        ln = c["line"]
+        out.append("<p>As a straight line y = a + b·x: slope b = "
+                   f"{_e(fmt_pm(ln['slope'], ln['u_slope']))}, intercept a = "
+                   f"{_e(fmt_pm(ln['intercept'], ln['u_intercept']))}, "
+                   f"cov(b, a) = {fmt(ln['cov'][0][1], 4)}.</p>")
+    if "powers" in c:
+        p = c["powers"]
+        out.append("<p>In powers of x, y = a0 + a1·x + …, for reporting (evaluating from "
+                   "these loses accuracy that the Chebyshev form keeps):</p>")
+        out.append(_table(["", "value ± u"],
+                          [[f"a{k}", fmt_pm(p["value"][k], p["u"][k])]
+                           for k in range(len(p["value"]))], text_cols=(0,)))
+    return "".join(out)
+
+
+def _standards_html(res, xl, yl) -> str:
+    rows = res["standards"]
+    gls = res["fit"]["kind"] == "gls"
+    head = [xl, "u(x)", yl, "u(y)", "fitted", "residual", "norm. residual"]
+    if gls:
+        head += ["x adjusted", "norm. x residual"]
+    head += ["back-calc. x", "back-calc. %", "flag"]
+    body, flagged = [], []
+    for r in rows:
+        row = [fmt(r["x"], 8), fmt(r["u_x"], 3), fmt(r["y"], 8), fmt(r["u_y"], 3),
+               fmt(r["fitted"], 8), fmt(r["residual"], 3), fmt(r["normalized_residual"], 3)]
+        if gls:
+            row += [fmt(r["x_adjusted"], 8), fmt(r["normalized_x_residual"], 3)]
+        pct = r["back_calculated_percent"]
+        row += [fmt(r["back_calculated"], 6), DASH if pct is None else f"{pct:.1f}",
+                "; ".join(t for t in (r["flag"], r["back_calculated_verdict"]) if t)]
+        body.append(row)
+        flagged.append(bool(r["flag"]))
+    return ("<h2>Standards</h2>" + _table(head, body, flagged, text_cols=(len(head) - 1,)) +
+            "<p class=\"meta\">Normalized residuals are in units of their uncertainty (divided "
+            "by s when the uncertainties come from the scatter). Back-calculated: x read off "
+            "the curve from the standard's own response, as % of nominal (±15 %, ±20 % at the "
+            "lowest level).</p>")
+
+
+def _samples_html(res, xl, yl) -> str:
+    rows = res["samples"]
+    nr = max([r["n_roots"] for r in rows] + [1])
+    head = ["sample", yl, "u(y)", "roots", f"{xl} ± u(x)"]
+    head += [f"root {k} ± u" for k in range(2, nr + 1)]
+    head.append("flags")
+    body, flagged = [], []
+    for r in rows[:HTML_MAX_SAMPLES]:
+        roots = (r["roots"] or []) + [None] * nr
+        u_roots = (r["u_roots"] or []) + [None] * nr
+        row = [r["name"], fmt(r["y"], 8), fmt(r["u_y"], 3), str(r["n_roots"])]
+        row += [fmt_pm(roots[k], u_roots[k]) if roots[k] is not None else DASH
+                for k in range(nr)]
+        row.append("; ".join(r["flags"]))
+        body.append(row)
+        flagged.append(bool(r["flags"]))
+    more = ""
+    if len(rows) > HTML_MAX_SAMPLES:
+        more = (f"<p>The first {HTML_MAX_SAMPLES} of {len(rows)} samples; the CSV file holds "
+                "them all.</p>")
+    return ("<h2>Samples</h2>" + _table(head, body, flagged, text_cols=(0, len(head) - 1)) + more +
+            "<p class=\"meta\">u(x) is the standard uncertainty from the curve's coefficients "
+            "and the response's own uncertainty; samples read off one curve are correlated "
+            "through its coefficients.</p>")
+
+
+def render(cal, samples=None, *, title=None, labels=None, sample_names=None, options=None,
+           band: float | None = 0.95, extra=None) -> dict:
+    """Everything a report consists of, in memory: ``results`` (dict), ``figure``,
+    ``svg`` (bytes), ``html``, ``json`` and ``csv`` (str; csv None without samples)."""
+    pred = _plot.as_prediction(cal, samples)
+    res = results(cal, pred, title=title, labels=labels, sample_names=sample_names,
+                  options=options, band=band, extra=extra)
+    fig = _plot.plot(cal, pred, band=band, x_label=_label(res, "x"), y_label=_label(res, "y"),
+                     sample_names=sample_names, title=title)
+    svg = _plot.render(fig, "svg")
+    return {"results": res, "figure": fig, "svg": svg, "html": to_html(res, svg),
+            "json": to_json(cal, res), "csv": samples_csv(res)}
+
+
+def write(cal, path, samples=None, title: str | None = None, *, json_path=True, csv_path=True,
+          pictures=(), **kwargs) -> dict:
+    """Write the report.
+
+    Parameters
+    ----------
+    cal : Calibration
+    path : str or Path
+        The HTML file.
+    samples : InversePrediction, array_like, or (y, u_y), optional
+    title : str, optional
+    json_path, csv_path : path, True or False
+        Where the JSON and the samples CSV go; True: beside the HTML with the
+        extensions .json and .csv; False: not written.  No CSV without samples.
+    pictures : sequence of paths
+        The plot also as these files (.png, .svg or .pdf).
+    **kwargs
+        ``labels``, ``sample_names``, ``options``, ``band``, ``extra`` (see ``results``).
+
+    Returns
+    -------
+    dict
+        The paths written by kind ("html", "json", "csv", "pictures"), and "results".
+
+    All files are prepared in memory and then written each to a temporary name and
+    renamed, so that none is ever left half written.
+    """
+    path = Path(path)
+    out = render(cal, samples, title=title, **kwargs)
+    files = {path: out["html"]}
+    written = {"html": path, "results": out["results"]}
+    if json_path:
+        jp = path.with_suffix(".json") if json_path is True else Path(json_path)
+        files[jp] = out["json"]
+        written["json"] = jp
+    if csv_path and out["csv"] is not None:
+        cp = path.with_suffix(".csv") if csv_path is True else Path(csv_path)
+        files[cp] = out["csv"]
+        written["csv"] = cp
+    pics = []
+    for p in pictures:
+        p = Path(p)
+        fmt_ = _plot.FORMATS.get(p.suffix.lower())
+        if fmt_ is None:
+            from .errors import InputError
+            raise InputError(f"{p.name}: a picture is saved as .png, .svg or .pdf")
+        files[p] = out["svg"] if fmt_ == "svg" else _plot.render(out["figure"], fmt_)
+        pics.append(p)
+    written["pictures"] = pics
+    _files.write_all(files)
+    return written

@@ -1,0 +1,343 @@
+"""Reading standards and samples from CSV files as instruments and spreadsheets export them.
+
+The file is decoded (UTF-8 with or without a byte-order mark, UTF-16 with one, else
+Windows-1252), its separator is chosen from the header line (the one of ``,``, ``;``
+and tab that splits it into the most fields), and Python's :mod:`csv` module reads
+it.  Cells are numbers with a decimal point, or with a decimal comma when the
+separator is not a comma.  Columns are found by header name, ignoring case and a
+unit written after the name in parentheses or brackets ("concentration (mg/L)").
+Every refusal is a :class:`~quorvex.errors.InputError` whose one-line message names
+the file, and where it applies the row (the file's line number, as a spreadsheet
+numbers it) and the column.
+"""
+from __future__ import annotations
+
+import csv
+import io
+import re
+from dataclasses import dataclass
+from pathlib import Path
+
+import numpy as np
+
+from .errors import InputError
+
+DELIMITERS = (",", ";", "\t")
+_DELIMITER_NAMES = {",": "comma", ";": "semicolon", "\t": "tab"}
+_UNIT = re.compile(r"^(?P<name>.*?\S)\s+[\(\[](?P<unit>[^\(\)\[\]]*)[\)\]]\s*$")
+_NUMBER = re.compile(r"^[+-]?(?:\d+(?:\.\d*)?|\.\d+)(?:[eE][+-]?\d+)?$")
+_COMMA_NUMBER = re.compile(r"^[+-]?(?:\d+(?:,\d*)?|,\d+)(?:[eE][+-]?\d+)?$")
+
+# Header names tried, in this order, when a column is not given (compared after
+# normalize()).  An uncertainty column is also found by the name of its value column:
+# u_<name>, u(<name>), u <name>, <name>_u, s_<name>, sd_<name>.
+DEFAULT_NAMES = {
+    "x": ("x", "concentration", "conc", "amount", "dose", "mass", "nominal", "known", "standard",
+          "level", "c"),
+    "y": ("y", "response", "signal", "absorbance", "abs", "area", "height", "intensity",
+          "reading", "counts"),
+    "u_x": ("u_x", "ux", "u(x)", "sigma_x", "sx", "s_x", "sd_x"),
+    "u_y": ("u_y", "uy", "u(y)", "sigma_y", "sy", "s_y", "sd_y"),
+    "name": ("sample", "name", "id", "sample_id", "label"),
+}
+_UNCERTAINTY_FORMS = ("u_{}", "u({})", "u_({})", "{}_u", "s_{}", "sd_{}", "sigma_{}")
+
+
+def normalize(header: str) -> str:
+    """A header name as columns are matched: without its unit, lower case, runs of
+    spaces and hyphens as one underscore."""
+    name = split_unit(header)[0]
+    return re.sub(r"[\s\-]+", "_", name.strip().lower())
+
+
+def split_unit(header: str) -> tuple[str, str | None]:
+    """("concentration", "mg/L") from "concentration (mg/L)"; (header, None) without a
+    unit.  A bracket that follows the name directly, as in "u(x)", is part of the name."""
+    m = _UNIT.match(header.strip())
+    if m:
+        return m.group("name"), m.group("unit").strip() or None
+    return header.strip(), None
+
+
+@dataclass(frozen=True)
+class Table:
+    """A CSV file as text cells: ``header``, ``rows`` (lists of str, each as long as
+    the header) and ``lines`` (the file's line number of each row)."""
+
+    path: str
+    header: list
+    rows: list
+    lines: list
+    delimiter: str
+    decimal: str
+
+    @property
+    def label(self) -> str:
+        return Path(self.path).name
+
+    def columns_text(self) -> str:
+        return ", ".join(repr(h) for h in self.header)
+
+    def find(self, role: str, given: str | None = None, prefer=(), required: bool = True,
+             value_column: str | None = None) -> int | None:
+        """Index of the column for ``role`` ("x", "y", "u_x", "u_y", "name").
+
+        ``given`` is a header name (matched like defaults, unit ignored) or a 1-based
+        column number; otherwise the names in ``prefer``, the forms built from
+        ``value_column`` (for uncertainties), then ``DEFAULT_NAMES[role]`` are tried.
+        A missing required column raises an InputError naming the columns there are.
+        """
+        norm = [normalize(h) for h in self.header]
+        if given is not None:
+            key = normalize(given)
+            if key in norm:
+                return norm.index(key)
+            if given.strip().isdigit() and 1 <= int(given) <= len(self.header):
+                return int(given) - 1
+            raise InputError(f"{self.label}: no column {given!r}; the columns are "
+                             f"{self.columns_text()}")
+        candidates = [normalize(p) for p in prefer if p]
+        if value_column is not None:
+            base = normalize(value_column)
+            candidates += [f.format(base) for f in _UNCERTAINTY_FORMS]
+        candidates += list(DEFAULT_NAMES[role])
+        for c in candidates:
+            if c in norm:
+                return norm.index(c)
+        if not required:
+            return None
+        option = {"x": "--x", "y": "--y", "u_x": "--ux", "u_y": "--uy", "name": "--name"}[role]
+        raise InputError(f"{self.label}: no {role} column (tried {', '.join(candidates[:6])}"
+                         f"{', ...' if len(candidates) > 6 else ''}); the columns are "
+                         f"{self.columns_text()}: name one with {option}")
+
+    def numbers(self, index: int, positive: bool = False) -> np.ndarray:
+        """The column as float64; a cell that is empty, not a number, not finite, or
+        (``positive``) not above 0 raises an InputError naming its row and column."""
+        out = np.empty(len(self.rows))
+        column = self.header[index]
+        for k, (row, line) in enumerate(zip(self.rows, self.lines)):
+            cell = row[index].strip()
+            where = f"{self.label}: row {line}, column {column!r}"
+            if not cell:
+                raise InputError(f"{where}: the cell is empty")
+            value = parse_number(cell, self.decimal)
+            if value is None:
+                raise InputError(f"{where}: {cell!r} is not a number")
+            if not np.isfinite(value):
+                raise InputError(f"{where}: {cell!r} is not a finite number")
+            if positive and not value > 0:
+                raise InputError(f"{where}: the uncertainty {cell} is not positive")
+            out[k] = value
+        return out
+
+    def texts(self, index: int) -> list:
+        return [row[index].strip() for row in self.rows]
+
+
+def parse_number(cell: str, decimal: str = ".") -> float | None:
+    """The number in ``cell``, or None.  With ``decimal=","`` a decimal comma is read
+    (a decimal point too); underscores, thousands separators, "nan" and "inf" are not
+    numbers here."""
+    if _NUMBER.match(cell):
+        return float(cell)
+    if decimal == "," and _COMMA_NUMBER.match(cell):
+        return float(cell.replace(",", "."))
+    return None
+
+
+def decode(data: bytes, label: str) -> str:
+    """Text of a file's bytes; refuses binary data."""
+    if data.startswith((b"\xff\xfe", b"\xfe\xff")):
+        try:
+            text = data.decode("utf-16")
+        except UnicodeDecodeError:
+            raise InputError(f"{label} is not a text file (invalid UTF-16)") from None
+    else:
+        if data.startswith((b"PK\x03\x04", b"\xd0\xcf\x11\xe0")):
+            raise InputError(f"{label} is not a text file but looks like a spreadsheet "
+                             "workbook: save the sheet as CSV")
+        if b"\x00" in data:
+            raise InputError(f"{label} is not a text file (it holds NUL bytes)")
+        try:
+            text = data.decode("utf-8-sig")
+        except UnicodeDecodeError:
+            try:
+                text = data.decode("cp1252")
+            except UnicodeDecodeError:
+                raise InputError(f"{label} is not a text file (neither UTF-8 nor "
+                                 "Windows-1252)") from None
+    bad = re.search(r"[\x00-\x08\x0b\x0e-\x1f\x7f]", text)
+    if bad:
+        raise InputError(f"{label} is not a text file (control character "
+                         f"{bad.group()!r} at character {bad.start()})")
+    return text
+
+
+def _choose_delimiter(first_line: str) -> str:
+    counts = {d: len(next(csv.reader([first_line], delimiter=d))) for d in DELIMITERS}
+    best = max(DELIMITERS, key=lambda d: (counts[d], -DELIMITERS.index(d)))
+    return best if counts[best] > 1 else ","
+
+
+def read_table(path, delimiter: str | None = None, decimal: str | None = None,
+               encoding: str | None = None) -> Table:
+    """Read a CSV file with a header line.
+
+    Parameters
+    ----------
+    path : str or Path
+    delimiter : {",", ";", "\\t"}, optional
+        Default: chosen from the header line.
+    decimal : {".", ","}, optional
+        Default: "," when the separator is not a comma and a cell holds a decimal
+        comma, else ".".
+    encoding : str, optional
+        Default: UTF-8 (byte-order mark allowed), UTF-16 with a byte-order mark, else
+        Windows-1252.
+
+    Leading lines that start with "#" and empty lines are skipped, and a line
+    "sep=;" before the header names the separator.  Every row must have
+    as many cells as the header (trailing empty cells may be missing).
+
+    Raises
+    ------
+    InputError
+        An empty file, one that is not text, one without data rows, a row with more
+        cells than the header, or a delimiter/decimal that cannot work together.
+    OSError
+        The file cannot be read.
+    """
+    label = Path(path).name
+    with open(path, "rb") as f:
+        data = f.read()
+    if not data.strip():
+        raise InputError(f"{label} is empty")
+    if encoding is None:
+        text = decode(data, label)
+    else:
+        try:
+            text = data.decode(encoding)
+        except (UnicodeDecodeError, LookupError) as e:
+            raise InputError(f"{label} cannot be read as {encoding}: {e}") from None
+    lines = text.splitlines()
+    start = 0
+    while start < len(lines) and (not lines[start].strip()
+                                  or lines[start].lstrip().startswith("#")):
+        start += 1
+    if start == len(lines):
+        raise InputError(f"{label} holds no header line (only comments or blank lines)")
+    # A spreadsheet may name the separator on a first line of its own: "sep=;".
+    m = re.fullmatch(r"\s*sep=(.)\s*", lines[start])
+    if m:
+        delimiter = delimiter or m.group(1)
+        start += 1
+        if start == len(lines):
+            raise InputError(f"{label} holds no header line")
+    if delimiter is None:
+        delimiter = _choose_delimiter(lines[start])
+    elif delimiter not in DELIMITERS:
+        raise InputError(f"the separator must be one of comma, semicolon or tab, not "
+                         f"{delimiter!r}")
+    if decimal is not None and decimal not in (".", ","):
+        raise InputError(f"the decimal mark must be '.' or ',', not {decimal!r}")
+    if decimal == "," and delimiter == ",":
+        raise InputError("a decimal comma needs a separator other than the comma")
+    reader = csv.reader(io.StringIO("\n".join(lines[start:]) + "\n"), delimiter=delimiter)
+    header = None
+    rows, numbers = [], []
+    try:
+        for record in reader:
+            line = start + reader.line_num
+            if header is None:
+                header = [h.strip() for h in record]
+                if not any(header):
+                    raise InputError(f"{label}: the header line {line} is empty")
+                continue
+            if not any(c.strip() for c in record):
+                continue
+            if len(record) > len(header) and any(c.strip() for c in record[len(header):]):
+                raise InputError(f"{label}: row {line} has {len(record)} cells but the header "
+                                 f"has {len(header)} (separator: "
+                                 f"{_DELIMITER_NAMES[delimiter]})")
+            record = (record + [""] * len(header))[:len(header)]
+            rows.append(record)
+            numbers.append(line)
+    except csv.Error as e:
+        raise InputError(f"{label}: row {start + reader.line_num}: {e}") from None
+    if not rows:
+        raise InputError(f"{label} has a header but no data rows")
+    if decimal is None:
+        decimal = "."
+        if delimiter != ",":
+            for row in rows:
+                if any(_COMMA_NUMBER.match(c.strip()) and "," in c for c in row):
+                    decimal = ","
+                    break
+    return Table(path=str(path), header=header, rows=rows, lines=numbers, delimiter=delimiter,
+                 decimal=decimal)
+
+
+@dataclass(frozen=True)
+class Standards:
+    """Standards read from a table, with the column headers used."""
+
+    x: np.ndarray
+    y: np.ndarray
+    u_x: np.ndarray | None
+    u_y: np.ndarray | None
+    columns: dict
+
+
+@dataclass(frozen=True)
+class Samples:
+    """Unknown samples read from a table: responses, their uncertainties (0 where the
+    file has none), names (row numbers where it has none)."""
+
+    y: np.ndarray
+    u_y: np.ndarray
+    names: list
+    columns: dict
+
+
+def read_standards(table: Table, x: str | None = None, y: str | None = None,
+                   u_x: str | None = None, u_y: str | None = None) -> Standards:
+    """The x, y, u_x, u_y columns of a table of standards.  Uncertainty columns are
+    optional unless named; every uncertainty must be positive."""
+    ix = table.find("x", x)
+    iy = table.find("y", y)
+    if ix == iy:
+        raise InputError(f"{table.label}: x and y are the same column {table.header[ix]!r}")
+    iux = table.find("u_x", u_x, required=u_x is not None, value_column=table.header[ix])
+    iuy = table.find("u_y", u_y, required=u_y is not None, value_column=table.header[iy])
+    cols = {"x": table.header[ix], "y": table.header[iy],
+            "u_x": None if iux is None else table.header[iux],
+            "u_y": None if iuy is None else table.header[iuy]}
+    return Standards(x=table.numbers(ix), y=table.numbers(iy),
+                     u_x=None if iux is None else table.numbers(iux, positive=True),
+                     u_y=None if iuy is None else table.numbers(iuy, positive=True),
+                     columns=cols)
+
+
+def read_samples(table: Table, y: str | None = None, u_y: str | None = None,
+                 name: str | None = None, prefer_y=()) -> Samples:
+    """The responses of unknown samples (``prefer_y``: header names tried first, such as
+    the standards' response column), their uncertainties and names."""
+    iy = table.find("y", y, prefer=prefer_y)
+    iuy = table.find("u_y", u_y, required=u_y is not None, value_column=table.header[iy],
+                     prefer=[f.format(normalize(p)) for p in prefer_y for f in _UNCERTAINTY_FORMS])
+    iname = table.find("name", name, required=name is not None)
+    values = table.numbers(iy)
+    if iuy is None:
+        uy = np.zeros_like(values)
+    else:
+        uy = table.numbers(iuy)
+        bad = np.flatnonzero(uy < 0)
+        if bad.size:
+            k = int(bad[0])
+            raise InputError(f"{table.label}: row {table.lines[k]}, column "
+                             f"{table.header[iuy]!r}: the uncertainty {uy[k]:g} is negative")
+    names = table.texts(iname) if iname is not None else [str(k + 1) for k in range(len(values))]
+    cols = {"y": table.header[iy], "u_y": None if iuy is None else table.header[iuy],
+            "name": None if iname is None else table.header[iname]}
+    return Samples(y=values, u_y=uy, names=names, columns=cols)
