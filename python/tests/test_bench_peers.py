@@ -47,3 +47,26 @@ def test_matched_tolerances(peers, libpath, ncoef):
         assert np.max(np.abs(fit(tol) - ref) / u) == pytest.approx(dev) and dev <= peers.MATCH
         if tol < 0.1:
             assert np.max(np.abs(fit(tol * np.sqrt(10.0)) - ref) / u) > peers.MATCH
+
+
+def test_timed_calls_match_the_test_host(peers, libpath, raw):
+    """The benchmark's raw-address calls pass every argument where the library
+    expects it: the results equal those of the test suite's own host."""
+    lib = peers.Library(libpath)
+    x, y, w = peers.ols_data(500)
+    o = peers.OlsCall(lib, x, y, w, 4, peers.OXMIN, peers.OXMAX)
+    assert o() == 0
+    ref = raw.olspfit(x, y, w, 4, peers.OXMIN, peers.OXMAX)
+    np.testing.assert_array_equal(o.coef, ref["coef"])
+    np.testing.assert_array_equal(o.cov, ref["cov"])
+
+    x, y, wx, wy = peers.gls_data(500, 3)
+    g = peers.GlsCall(lib, x, y, wx, wy, 3, peers.XMIN, peers.XMAX).set(1e-9, 50)
+    status = g()
+    ref = raw.glspfit(x, y, wx, wy, 3, peers.XMIN, peers.XMAX, tol=(1e-9, 1e-9), maxit=50)
+    assert status == (ref["olstat"], *ref["istat"])
+    np.testing.assert_array_equal(g.coef, ref["coef"])
+    np.testing.assert_array_equal(g.cov, ref["cov"])
+    # A second call on the same buffers gives the same fit.
+    assert g() == status
+    np.testing.assert_array_equal(g.coef, ref["coef"])
