@@ -54,6 +54,17 @@ def band_label(band) -> str:
     return f"{band.level:.0%} {band.kind} band (k = {band.k:.3g}, {source})"
 
 
+def band_or_none(cal, x, level: float):
+    """``cal.band(x, level)``, or None where no band exists: uncertainties from the
+    scatter of standards that leave no degrees of freedom to estimate it."""
+    if cal.covariance == "scaled" and cal.dof == 0:
+        return None
+    return cal.band(x, level)
+
+
+NO_BAND = "no confidence band: no degrees of freedom to estimate the scatter"
+
+
 def flagged_standards(cal) -> np.ndarray:
     """True for each standard ``cal.outliers()`` flags."""
     flagged = np.zeros(cal.n_points, dtype=bool)
@@ -160,13 +171,11 @@ def plot(cal, samples=None, ax=None, band: float | None = 0.95, *, x_label: str 
 
 def _curve_panel(ax, cal, pred, level, flags, x_label, y_label, names):
     xs = np.linspace(cal.xmin, cal.xmax, NCURVE)
-    if level:
-        b = cal.band(xs, level)
-        ys = b.y
+    b = band_or_none(cal, xs, level) if level else None
+    if b is not None:
         ax.fill_between(xs, b.lower, b.upper, color=C_BAND, alpha=0.45, lw=0,
                         label=band_label(b), zorder=1)
-    else:
-        ys = np.asarray(cal.evaluate(xs))
+    ys = np.asarray(cal.evaluate(xs))
     kind = "errors in variables" if cal.kind == "gls" else "weighted least squares"
     ax.plot(xs, ys, color=C_CURVE, lw=1.6, label=f"curve, degree {cal.degree} ({kind})",
             zorder=2)
@@ -220,8 +229,8 @@ def _samples(ax, cal, pred, names):
 def _deviation_panel(ax, cal, level, flags, x_label, y_label):
     xs = np.linspace(cal.xmin, cal.xmax, NCURVE)
     ax.axhline(0.0, color=C_CURVE, lw=1.2)
-    if level:
-        b = cal.band(xs, level)
+    b = band_or_none(cal, xs, level) if level else None
+    if b is not None:
         ax.fill_between(xs, b.lower - b.y, b.upper - b.y, color=C_BAND, alpha=0.45, lw=0)
     x, y = np.asarray(cal.x), np.asarray(cal.y)
     dev = y - np.asarray(cal.evaluate(x))

@@ -238,7 +238,8 @@ def results(cal, samples=None, *, title: str | None = None, labels: dict | None 
                    "covariance": cal.covariance, **_plain(dict(cal.options))}
     band_text = None
     if band:
-        band_text = _plot.band_label(cal.band(np.array([cal.xmin, cal.xmax]), band))
+        b = _plot.band_or_none(cal, np.array([cal.xmin, cal.xmax]), band)
+        band_text = _plot.NO_BAND if b is None else _plot.band_label(b)
     out = {
         "title": title or "Calibration report",
         "date": _dt.datetime.now(_dt.timezone.utc).replace(microsecond=0).isoformat(),
@@ -425,8 +426,10 @@ def to_html(res: dict, svg: bytes | None) -> str:
     ]
     if svg is not None:
         parts.append(f'<figure id="plot">{inline_svg(svg)}<figcaption class="meta">'
-                     f"Top: standards with their uncertainties, the curve and its "
-                     f"{_e(res['band'] or 'band')}"
+                     f"Top: standards with their uncertainties, the curve "
+                     + (f"and its {_e(res['band'])}" if res["band"] and
+                        not res["band"].startswith("no ") else f"({_e(res['band'] or 'no band')})")
+                     + 
                      f"{', samples with u(x)' if res.get('samples') else ''}. Middle: the "
                      "deviation of the standards from the curve, with the band. Bottom: "
                      "the residuals the outlier test uses, guides at ±2; flagged standards in "

@@ -252,6 +252,18 @@ def test_usable_but_not_clean_fit_writes_and_says_so(tmp_path, capsys, monkeypat
     assert (tmp_path / "o" / "calibration.png").stat().st_size > 0
 
 
+def test_no_degrees_of_freedom_still_writes_the_report_without_a_band(tmp_path, capsys):
+    f = tmp_path / "s.csv"
+    f.write_text("x,y\n1,2\n2,3\n")
+    out = tmp_path / "o"
+    code, stdout, err = run(["fit", f, "--out", out], capsys)
+    assert code == 0, err
+    res = results_of(out)
+    assert res["band"].startswith("no confidence band") and res["verdicts"]["fit_for_use"] is False
+    assert "NOT fit for use (no degrees of freedom" in stdout
+    assert "(no confidence band" in (out / "report.html").read_text()
+
+
 def test_many_samples_in_chunks_equal_one_call(tmp_path, monkeypatch):
     cal = quorvex.fit(X, Y, u_y=UY, degree=2)
     y = np.linspace(-0.1, 1.6, 1003)
