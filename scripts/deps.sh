@@ -21,6 +21,6 @@ QUORVEX_BUILD_PACKAGES=(cmake make g++ gcc binutils liblapack-dev libblas-dev
 QUORVEX_PYTHON_PACKAGES=(python3-numpy python3-pytest python3-venv python3-pip python3-setuptools
                          python3-wheel python3-dask python3-distributed python3-pandas)
 
-# The plot, the report and the command line (tqdm draws progress; the tests open the
-# report in headless Chromium).
-QUORVEX_REPORT_PACKAGES=(python3-numpy python3-matplotlib python3-tqdm chromium)
+# The plot, the report and the command line (scipy for their verdicts and band; tqdm
+# draws progress; the tests open the report in headless Chromium).
+QUORVEX_REPORT_PACKAGES=(python3-numpy python3-scipy python3-matplotlib python3-tqdm chromium)

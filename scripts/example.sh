@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
-ensure_packages "${QUORVEX_BUILD_PACKAGES[@]}" python3-numpy python3-matplotlib
+ensure_packages "${QUORVEX_BUILD_PACKAGES[@]}" python3-numpy python3-scipy python3-matplotlib
 build=${QUORVEX_BUILD_DIR:-build}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build" -j"$(nproc)" --target calibration_demo
@@ -13,8 +13,9 @@ cmake --build "$build" -j"$(nproc)" --target calibration_demo
 # The same standards and samples from CSV files, through the command line.
 report="$build/example-report"
 echo
-echo "quorvex fit examples/standards.csv --samples examples/samples.csv --degree 2 ..."
+echo "quorvex fit examples/standards.csv --samples examples/samples.csv --degree auto ..."
 PYTHONPATH="$PWD/python" QUORVEX_LIBRARY="$(cd "$build" && pwd)/libQUORVEXv1.so" \
   /usr/bin/python3 -m quorvex fit examples/standards.csv --samples examples/samples.csv \
-  --degree 2 --interval -0.5 10.5 --title "Example calibration" --out "$report"
+  --degree auto --interval -0.5 10.5 --limits --monte-carlo 10000 --seed 1 \
+  --title "Example calibration" --out "$report"
 echo "report: $report/report.html   picture: $report/calibration.png"

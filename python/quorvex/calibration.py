@@ -18,7 +18,7 @@ Every uncertainty derived from a calibration (``evaluate(..., uncertainty=True)`
 from __future__ import annotations
 
 import json
-from dataclasses import dataclass, field, fields
+from dataclasses import MISSING, dataclass, field, fields
 from typing import Any
 
 import numpy as np
@@ -342,8 +342,24 @@ class Calibration:
 
     @classmethod
     def from_dict(cls, d: dict[str, Any]) -> "Calibration":
-        if d.get("format") != "quorvex.Calibration":
+        """The calibration from a ``to_dict`` record.
+
+        Only "format", "version" and the calibration's own fields are read; any other
+        key is ignored on purpose, so that a record may carry more beside the
+        calibration (the command line's calibration.json holds the report's "results").
+        A record without a required field, or of a newer format version, is refused.
+        """
+        if not isinstance(d, dict) or d.get("format") != "quorvex.Calibration":
             raise InputError("not a quorvex.Calibration record")
+        version = d.get("version", 1)
+        if not isinstance(version, int) or version > 1:
+            raise InputError(f"a quorvex.Calibration record of format version {version!r}; "
+                             "this quorvex reads version 1")
+        required = [f.name for f in fields(cls)
+                    if f.default is MISSING and f.default_factory is MISSING]
+        missing = [name for name in required if name not in d]
+        if missing:
+            raise InputError("a quorvex.Calibration record without " + ", ".join(missing))
         kw = {f.name: d[f.name] for f in fields(cls) if f.name in d}
         kw["notes"] = tuple(kw.get("notes", ()))
         kw["options"] = {k: (tuple(v) if isinstance(v, list) else v)

@@ -1,6 +1,7 @@
 """The ``quorvex`` command: from a CSV file of standards to a calibration report.
 
-    quorvex fit standards.csv [--degree N|auto] [--samples samples.csv] [--out DIR]
+    quorvex fit standards.csv [--degree N|auto] [--weighting 1/x|1/x2] [--limits]
+                [--samples samples.csv [--monte-carlo N]] [--out DIR]
     quorvex invert calibration.json samples.csv [--out DIR]
 
 Exit status: 0 done (warnings, such as a fit that stopped short of full convergence
@@ -18,14 +19,15 @@ from pathlib import Path
 
 import numpy as np
 
-from . import _hooks, tabular
+from . import tabular
 from ._version import version as _version
 from .errors import InputError, QuorvexError
 
 PROG = "quorvex"
 PROGRESS_MIN = 20000   # responses from which inverse prediction shows progress
 PROGRESS_CHUNK = 5000  # responses per progress step
-MC_CHUNK = 50          # samples per Monte Carlo progress step
+MC_PROGRESS_MIN = 200  # samples from which Monte Carlo inverse prediction shows progress
+DEGREES = range(1, 6)  # candidates of --degree auto
 SEPARATORS = {"comma": ",", ",": ",", "semicolon": ";", ";": ";", "tab": "\t", "\\t": "\t",
               "\t": "\t"}
 
@@ -69,6 +71,13 @@ def _positive_int(text: str) -> int:
     return v
 
 
+def _monte_carlo_draws(text: str) -> int:
+    v = _positive_int(text)
+    if v < 2:
+        raise argparse.ArgumentTypeError(f"Monte Carlo needs at least 2 draws, not {v}")
+    return v
+
+
 def _formats(text: str) -> list[str]:
     out = [f.strip().lower().lstrip(".") for f in text.split(",") if f.strip()]
     for f in out:
@@ -102,9 +111,13 @@ def build_parser() -> argparse.ArgumentParser:
                             "(default png,svg)")
         q.add_argument("--ngrid", type=_positive_int, default=None,
                        help="grid cells scanned for roots in inverse prediction (default 100)")
-        q.add_argument("--monte-carlo", type=_positive_int, default=None, metavar="N",
-                       help="also predict the samples by Monte Carlo with N draws")
+        q.add_argument("--monte-carlo", type=_monte_carlo_draws, default=None, metavar="N",
+                       help="also predict the samples by Monte Carlo with N draws (e.g. "
+                            "10000), to check the first-order u(x)")
         q.add_argument("--seed", type=int, default=None, help="seed of the Monte Carlo draws")
+        q.add_argument("--limits", action="store_true",
+                       help="also give the detection and quantification limits (blank at "
+                            "x = 0, which must lie in the curve's interval)")
         q.add_argument("-q", "--quiet", action="store_true",
                        help="print only warnings and errors")
 
@@ -133,7 +146,9 @@ def build_parser() -> argparse.ArgumentParser:
     f.add_argument("--degree", type=_degree, default=1,
                    help="degree of the curve, 0 to 9, or 'auto' (default 1)")
     f.add_argument("--weighting", choices=["1/x", "1/x2"], default=None,
-                   help="weighting preset for standards without u(y)")
+                   help="weighting preset: minimise the sum of w*r^2 with w = 1/x or 1/x^2 "
+                        "(every x > 0; uncertainties from the scatter, uncertainty columns "
+                        "not used)")
     f.add_argument("--interval", type=float, nargs=2, metavar=("LO", "HI"), default=None,
                    help="the curve's interval (default: the standards' range, widened for "
                         "the errors-in-variables fit)")
@@ -230,23 +245,16 @@ def invert(cal, y, u_y, ngrid=None):
 
 
 def monte_carlo(cal, y, u_y, n: int, seed):
-    """Monte Carlo inverse prediction in batches, with a progress bar; plain data."""
-    from .report import _plain
-    if not _hooks.monte_carlo_available(cal):
-        _hooks.inverse_monte_carlo(cal, y, u_y, n, seed)  # raises "not available"
-    bar = _progress(len(y), "Monte Carlo") if len(y) > MC_CHUNK else None
-    out = []
+    """Monte Carlo inverse prediction (``cal.inverse(y, u_y, method="monte-carlo", n=n,
+    seed=seed)``, the same draws), with a progress bar for long batches."""
+    from .montecarlo import monte_carlo as run
+    bar = _progress(len(y), "Monte Carlo") if len(y) >= MC_PROGRESS_MIN else None
     try:
-        for s in range(0, len(y), MC_CHUNK):
-            seed_s = None if seed is None else seed + s
-            out.append(_plain(_hooks.inverse_monte_carlo(cal, y[s:s + MC_CHUNK],
-                                                         u_y[s:s + MC_CHUNK], n, seed_s)))
-            if bar is not None:
-                bar.update(min(MC_CHUNK, len(y) - s))
+        return run(cal, y, u_y=u_y, n=n, seed=seed,
+                   progress=None if bar is None else bar.update)
     finally:
         if bar is not None:
             bar.close()
-    return {"draws": n, "seed": seed, "batches": out}
 
 
 def _fit(args, run: _Run):
@@ -254,37 +262,58 @@ def _fit(args, run: _Run):
     table = _read(args.standards, args)
     std = tabular.read_standards(table, args.x, args.y, args.ux, args.uy)
     u_x = None if args.no_ux else std.u_x
-    if u_x is not None and std.u_y is None:
+    u_y = std.u_y
+    used_columns = dict(std.columns)
+    if args.no_ux:
+        used_columns["u_x"] = None
+    options = {}
+    unused = ""
+    if args.weighting is not None:
+        given = [f"--{k}" for k in ("ux", "uy") if getattr(args, k) is not None]
+        if given:
+            raise InputError(f"--weighting {args.weighting} states relative weights; it "
+                             f"cannot be used with {' and '.join(given)} (uncertainties)")
+        ignored = [c for c in (used_columns["u_x"], used_columns["u_y"]) if c is not None]
+        if ignored:  # said once the fit has worked
+            unused = (f"--weighting {args.weighting}: the uncertainty column"
+                      f"{'s' if len(ignored) > 1 else ''} {', '.join(map(repr, ignored))} "
+                      "not used; the uncertainties come from the scatter")
+        u_x = u_y = None
+        used_columns["u_x"] = used_columns["u_y"] = None
+        options["weighting"] = args.weighting
+    if u_x is not None and u_y is None:
         raise InputError(f"{table.label}: the x uncertainties ({std.columns['u_x']!r}) need "
                          "y uncertainties too; name the column with --uy, or give --no-ux")
-    degree, why = args.degree, ""
-    if degree == "auto":
-        degree, why = _hooks.select_degree(std.x, std.y, std.u_y, u_x, range(1, 6))
-    options = _hooks.fit_options(args.weighting)
     if args.maxit is not None:
         if u_x is None:
             raise InputError("--maxit applies to the errors-in-variables fit (standards with "
                              "x uncertainties) only")
         options["maxit"] = args.maxit
+    selection = None
     try:
-        cal = quorvex.fit(std.x, std.y, u_y=std.u_y, u_x=u_x, degree=degree,
-                          interval=args.interval, **options)
+        if args.degree == "auto":
+            selection = quorvex.select_degree(std.x, std.y, u_y=u_y, u_x=u_x, degrees=DEGREES,
+                                              interval=args.interval, **options)
+            cal = selection.calibration
+        else:
+            cal = quorvex.fit(std.x, std.y, u_y=u_y, u_x=u_x, degree=args.degree,
+                              interval=args.interval, **options)
     except QuorvexError as e:
         raise type(e)(f"{table.label}: {e}", code=e.code, routine=e.routine) from None
-    used_columns = dict(std.columns)
-    if args.no_ux:
-        used_columns["u_x"] = None
+    if unused:
+        run.warn(unused)
     labels = _labels(used_columns, args.x_unit, args.y_unit)
     opts = {"command": "fit", "standards": os.path.abspath(args.standards),
             "columns": used_columns, "separator": table.delimiter, "decimal": table.decimal,
-            "degree": args.degree if args.degree == "auto" else degree,
-            "weighting": args.weighting, "interval": args.interval, "maxit": args.maxit}
-    if args.degree == "auto":
-        opts["degree_chosen"] = degree
-        if why:
-            run.say(why)
+            "degree": args.degree, "weighting": args.weighting, "interval": args.interval,
+            "maxit": args.maxit}
+    if selection is not None:
+        opts["degree_chosen"] = cal.degree
+        run.say("Choice of degree")
+        run.say(selection.summary())
+        run.say("")
     out = Path(args.out) if args.out else Path(".")
-    return cal, labels, opts, out
+    return cal, labels, opts, out, selection
 
 
 def _samples(path, args, prefix, prefer_y):
@@ -296,9 +325,10 @@ def _samples(path, args, prefix, prefer_y):
     return s, opts
 
 
-def _finish(cal, labels, opts, out: Path, samples, args, run: _Run, previous=None):
+def _finish(cal, labels, opts, out: Path, samples, args, run: _Run, previous=None,
+            selection=None):
     from . import report
-    pred = extra = None
+    pred = mc = None
     names = None
     if samples is not None:
         pred = invert(cal, samples.y, samples.u_y, args.ngrid)
@@ -307,8 +337,9 @@ def _finish(cal, labels, opts, out: Path, samples, args, run: _Run, previous=Non
             run.warn("the samples have no response uncertainty column: u(x) holds the "
                      "curve's part only")
         if args.monte_carlo:
-            extra = {"monte_carlo": monte_carlo(cal, samples.y, samples.u_y, args.monte_carlo,
-                                                args.seed)}
+            mc = monte_carlo(cal, samples.y, samples.u_y, args.monte_carlo, args.seed)
+    elif args.monte_carlo:
+        run.warn("--monte-carlo applies to samples; there are none (give --samples)")
     opts.update(ngrid=args.ngrid, band=args.band, monte_carlo=args.monte_carlo, seed=args.seed,
                 pictures=args.pictures)
     if previous:
@@ -319,22 +350,18 @@ def _finish(cal, labels, opts, out: Path, samples, args, run: _Run, previous=Non
                            csv_path=out / "samples.csv",
                            pictures=[out / f"calibration.{f}" for f in args.pictures],
                            labels=labels, sample_names=names, options=opts, band=args.band,
-                           extra=extra)
+                           limits=args.limits, degree_selection=selection, monte_carlo=mc)
     res = written["results"]
     for line in cal.notes:
         run.warn(f"the fit is usable but not clean: {line}")
     if not run.quiet:
-        run.say(cal.summary())
-        run.say("")
-        for line in res["goodness"]:
-            run.say(f"  {line}")
-        flagged = [i for i, r in enumerate(res["standards"]) if r["flag"]]
-        for i in flagged:
-            r = res["standards"][i]
-            run.say(f"  standard {i + 1} (x = {r['x']:g}): {r['flag']}")
+        run.say(cal.summary(limits=args.limits))
         if res["samples"] is not None:
             run.say("")
             run.say(samples_text(res))
+        if mc is not None:
+            run.say("")
+            run.say(mc.summary())
         run.say("")
         paths = [written["html"], written["json"], *written["pictures"]]
         if "csv" in written:
@@ -360,12 +387,12 @@ def samples_text(res: dict) -> str:
 
 
 def cmd_fit(args, run: _Run):
-    cal, labels, opts, out = _fit(args, run)
+    cal, labels, opts, out, selection = _fit(args, run)
     samples = None
     if args.samples:
         samples, sopts = _samples(args.samples, args, True, [labels["y"], opts["columns"]["y"]])
         opts.update(sopts)
-    return _finish(cal, labels, opts, out, samples, args, run)
+    return _finish(cal, labels, opts, out, samples, args, run, selection=selection)
 
 
 def cmd_invert(args, run: _Run):
@@ -387,7 +414,9 @@ def cmd_invert(args, run: _Run):
     opts = {"command": "invert", "calibration": os.path.abspath(path), **sopts}
     previous = {k: v for k, v in prev.items() if k not in ("fit", "band")} or None
     out = Path(args.out) if args.out else path.resolve().parent
-    return _finish(cal, labels, opts, out, samples, args, run, previous=previous)
+    # The degree table of a '--degree auto' fit stays in the report.
+    return _finish(cal, labels, opts, out, samples, args, run, previous=previous,
+                   selection=res.get("degree_selection"))
 
 
 def _oserror(e: OSError) -> str:

@@ -331,6 +331,15 @@ def residual_statistic(cal) -> tuple[np.ndarray, str]:
     return _studentized(cal, h, external=True), "studentized residual"
 
 
+def x_residual_statistic(cal) -> np.ndarray | None:
+    """The x part of the errors-in-variables fit's normalized residual pair,
+    delta_i/u_x,i (divided by SRES when the covariance is the scaled one), tested like
+    the y part by :func:`outliers`; None for the ordinary fit."""
+    if cal.kind != "gls":
+        return None
+    return cal.weighted_residuals_x / _sigma_hat(cal)
+
+
 def default_threshold(n: int) -> float:
     """max(3, z_(1 - 0.025/n)): a residual beyond it is unlikely (5 %) among n standards
     that are all right, so large calibrations are not flagged by chance; 3 up to about
@@ -356,7 +365,7 @@ def outliers(cal, threshold: float | None = None,
     found = []
     big = np.abs(z) > threshold
     if cal.kind == "gls":
-        zx = cal.weighted_residuals_x / _sigma_hat(cal)
+        zx = x_residual_statistic(cal)
         big_x = np.abs(zx) > threshold
         for i in np.flatnonzero(big | big_x):
             reasons = []
@@ -740,12 +749,9 @@ def diagnostics(cal, limits: bool = False, **limit_options) -> Diagnostics:
                        threshold, back, dl, bool(fit_for_use), notes)
 
 
-def verdict_text(cal, limits: bool = False) -> str:
-    """The verdicts as lines for ``summary()``."""
-    try:
-        d = diagnostics(cal, limits=limits)
-    except QuorvexError as e:  # e.g. scipy missing: the summary still prints
-        return f"  verdicts not available: {e}"
+def verdict_rows(cal, d: Diagnostics, limits: bool = False) -> tuple[list, str]:
+    """The verdicts of ``d`` (the diagnostics of ``cal``) as rows (test, verdict, details)
+    and the overall verdict in words: what ``summary()`` prints and reports show."""
     rows = [("goodness of fit", d.goodness, d.goodness_text)]
     if d.lack_of_fit is not None:
         rows.append(("lack of fit", d.lack_of_fit["verdict"], d.lack_of_fit["text"]))
@@ -769,9 +775,19 @@ def verdict_text(cal, limits: bool = False) -> str:
     elif limits:
         why = [n for n in d.notes if n.startswith("detection limits not available")]
         rows.append(("limits", "", why[0] if why else "not available"))
+    why = [n for n in d.notes if n not in cal.notes and not n.startswith("detection")]
+    verdict = ("fit for use" if d.fit_for_use else "NOT fit for use (" + "; ".join(why) + ")")
+    return rows, verdict
+
+
+def verdict_text(cal, limits: bool = False) -> str:
+    """The verdicts as lines for ``summary()``."""
+    try:
+        d = diagnostics(cal, limits=limits)
+    except QuorvexError as e:  # e.g. scipy missing: the summary still prints
+        return f"  verdicts not available: {e}"
+    rows, verdict = verdict_rows(cal, d, limits)
     lines = ["", "  Is it fit for use?"]
     lines += [f"  {a:<16} {b:<11} {c}" for a, b, c in rows]
-    why = [n for n in d.notes if n not in cal.notes and not n.startswith("detection")]
-    lines.append("  verdict: " + ("fit for use" if d.fit_for_use else
-                                  "NOT fit for use (" + "; ".join(why) + ")"))
+    lines.append("  verdict: " + verdict)
     return "\n".join(lines)

@@ -153,7 +153,7 @@ def _quantile(s: np.ndarray, count: np.ndarray, p) -> np.ndarray:
 
 def monte_carlo(cal, y, u_y=0.0, n: int = DEFAULT_DRAWS, seed=None, level: float = 0.95,
                 ngrid: int | None = None, covariance: str | None = None,
-                workers: int = 1) -> MonteCarloPrediction:
+                workers: int = 1, progress=None) -> MonteCarloPrediction:
     """Monte Carlo inverse prediction (see the module's description).
 
     Parameters
@@ -174,6 +174,9 @@ def monte_carlo(cal, y, u_y=0.0, n: int = DEFAULT_DRAWS, seed=None, level: float
         Curves are drawn from the normal distribution in either case.
     workers : int
         Threads that invert draws side by side (the library releases Python's lock).
+    progress : callable, optional
+        Called with the number of responses finished after each block of responses
+        (e.g. a progress bar's ``update``); it does not change the draws.
 
     Returns
     -------
@@ -208,6 +211,8 @@ def monte_carlo(cal, y, u_y=0.0, n: int = DEFAULT_DRAWS, seed=None, level: float
         roots, nroot = _invert(cal, curves, ys, ngrid, tol, workers)
         nroot_all[b0:b1] = nroot.T
         xs_all[b0:b1] = _pick(roots, nroot, ref[b0:b1]).T
+        if progress is not None:
+            progress(b1 - b0)
     return _summarise(cal, fo, xs_all, nroot_all, n, level, seed)
 
 

@@ -11,7 +11,7 @@ from pathlib import Path
 
 import numpy as np
 
-from . import _files, _hooks
+from . import _files
 from .errors import InputError
 
 FORMATS = {".png": "png", ".svg": "svg", ".pdf": "pdf"}
@@ -46,6 +46,42 @@ def axis_label(name: str | None, unit: str | None, default: str) -> str:
     return f"{label} ({unit})" if unit else label
 
 
+def band_label(band) -> str:
+    """A band's legend text: its level, kind and where its coverage factor comes from."""
+    dist = band.distribution
+    source = ("normal distribution" if dist == "normal" else
+              f"Student's t, {dist[2:-1]} degrees of freedom" if dist.startswith("t(") else dist)
+    return f"{band.level:.0%} {band.kind} band (k = {band.k:.3g}, {source})"
+
+
+def band_or_none(cal, x, level: float):
+    """``cal.band(x, level)``, or None where no band exists: uncertainties from the
+    scatter of standards that leave no degrees of freedom to estimate it."""
+    if cal.covariance == "scaled" and cal.dof == 0:
+        return None
+    return cal.band(x, level)
+
+
+NO_BAND = "no confidence band: no degrees of freedom to estimate the scatter"
+
+
+def flagged_standards(cal) -> np.ndarray:
+    """True for each standard ``cal.outliers()`` flags."""
+    flagged = np.zeros(cal.n_points, dtype=bool)
+    flagged[[o.index for o in cal.outliers()]] = True
+    return flagged
+
+
+def residuals(cal) -> tuple[np.ndarray, np.ndarray | None, str]:
+    """The residual statistic each standard is tested for outliers with (y part), the x
+    part for the errors-in-variables fit (else None), and the statistic's name."""
+    from .diagnostics import residual_statistic, x_residual_statistic
+    z, name = residual_statistic(cal)
+    if cal.kind == "gls":  # both parts in one panel
+        name = "normalized residual" + (" / s" if cal.covariance == "scaled" else "")
+    return z, x_residual_statistic(cal), name
+
+
 def as_prediction(cal, samples):
     """An InversePrediction from ``samples``: one already, responses, or (y, u_y)."""
     if samples is None:
@@ -72,8 +108,8 @@ def plot(cal, samples=None, ax=None, band: float | None = 0.95, *, x_label: str 
         Draw into these: one Axes gets the curve panel only, a pair the curve panel and
         the residual panel.  Default: a new figure with both panels.
     band : float or None
-        Level of the shaded confidence band of the curve (None: no band).  Its coverage
-        factor is the calibration's (``cal.band`` where it exists), else normal, or
+        Level of the shaded confidence band of the curve (None: no band), drawn from
+        ``cal.band(x, level)``: normal coverage factor with stated uncertainties,
         Student's t with ``dof`` degrees when the uncertainties come from the scatter.
     x_label, y_label : str, optional
         Axis labels (default "x" and "y").
@@ -93,16 +129,17 @@ def plot(cal, samples=None, ax=None, band: float | None = 0.95, *, x_label: str 
     Top: the standards with u(x) and u(y) error bars, the curve over its interval,
     the band, the samples.  A new figure has a middle panel that magnifies the band:
     y - p(x) for each standard with its uncertainty (sqrt(u_y**2 + (p'(x) u_x)**2) for
-    the errors-in-variables fit) and the band around 0.  Bottom: the residuals in units
-    of their uncertainty (for the errors-in-variables fit the x and y parts; divided by
-    SRES when the uncertainties come from the scatter) with guide lines at +-2; flagged
-    standards in red.
+    the errors-in-variables fit) and the band around 0.  Bottom: the residuals the
+    outlier test uses (:func:`quorvex.diagnostics.residual_statistic`: normalized with
+    stated uncertainties, studentized when they come from the scatter; for the
+    errors-in-variables fit the x and y parts) with guide lines at +-2; the standards
+    ``cal.outliers()`` flags in red.
     """
     from matplotlib import rc_context
     from matplotlib.figure import Figure
 
     pred = as_prediction(cal, samples)
-    flags = _hooks.flags(cal)
+    flags = flagged_standards(cal)
     with rc_context(_RC):
         middle = None
         if ax is None:
@@ -134,16 +171,16 @@ def plot(cal, samples=None, ax=None, band: float | None = 0.95, *, x_label: str 
 
 def _curve_panel(ax, cal, pred, level, flags, x_label, y_label, names):
     xs = np.linspace(cal.xmin, cal.xmax, NCURVE)
-    if level:
-        ys, lo, hi, what = _hooks.band(cal, xs, level)
-        ax.fill_between(xs, lo, hi, color=C_BAND, alpha=0.45, lw=0, label=what, zorder=1)
-    else:
-        ys = np.asarray(cal.evaluate(xs))
+    b = band_or_none(cal, xs, level) if level else None
+    if b is not None:
+        ax.fill_between(xs, b.lower, b.upper, color=C_BAND, alpha=0.45, lw=0,
+                        label=band_label(b), zorder=1)
+    ys = np.asarray(cal.evaluate(xs))
     kind = "errors in variables" if cal.kind == "gls" else "weighted least squares"
     ax.plot(xs, ys, color=C_CURVE, lw=1.6, label=f"curve, degree {cal.degree} ({kind})",
             zorder=2)
     x, y = np.asarray(cal.x), np.asarray(cal.y)
-    flagged = np.array([bool(f) for f in flags])
+    flagged = flags
     stated = cal.u_x is not None or cal.u_y is not None
     for sel, style in ((~flagged, dict(fmt="o", color=C_STANDARD,
                                        label="standards ± u" if stated else "standards")),
@@ -192,9 +229,9 @@ def _samples(ax, cal, pred, names):
 def _deviation_panel(ax, cal, level, flags, x_label, y_label):
     xs = np.linspace(cal.xmin, cal.xmax, NCURVE)
     ax.axhline(0.0, color=C_CURVE, lw=1.2)
-    if level:
-        ys, lo, hi, _ = _hooks.band(cal, xs, level)
-        ax.fill_between(xs, lo - ys, hi - ys, color=C_BAND, alpha=0.45, lw=0)
+    b = band_or_none(cal, xs, level) if level else None
+    if b is not None:
+        ax.fill_between(xs, b.lower - b.y, b.upper - b.y, color=C_BAND, alpha=0.45, lw=0)
     x, y = np.asarray(cal.x), np.asarray(cal.y)
     dev = y - np.asarray(cal.evaluate(x))
     u = None if cal.u_y is None else np.asarray(cal.u_y)
@@ -202,7 +239,7 @@ def _deviation_panel(ax, cal, level, flags, x_label, y_label):
         from .basis import slope
         s = slope(np.asarray(cal.coef), x, cal.xmin, cal.xmax)
         u = np.hypot(u, s * np.asarray(cal.u_x))
-    flagged = np.array([bool(f) for f in flags])
+    flagged = flags
     for sel, style in ((~flagged, dict(fmt="o", color=C_STANDARD)),
                        (flagged, dict(fmt="s", color=C_FLAG, mfc="white"))):
         if sel.any():
@@ -215,9 +252,9 @@ def _deviation_panel(ax, cal, level, flags, x_label, y_label):
 
 
 def _residual_panel(ax, cal, flags, x_label):
-    ry, rx, label = _hooks.normalized_residuals(cal)
+    ry, rx, label = residuals(cal)
     x = np.asarray(cal.x)
-    flagged = np.array([bool(f) for f in flags])
+    flagged = flags
     ax.axhline(0.0, color="0.3", lw=0.8)
     for g in (-GUIDE, GUIDE):
         ax.axhline(g, color="0.45", lw=0.8, ls="--")
@@ -232,8 +269,8 @@ def _residual_panel(ax, cal, flags, x_label):
         if rx is not None:
             ax.scatter(x[flagged], rx[flagged], s=26, marker="^", facecolors="white",
                        edgecolors=C_FLAG, zorder=4)
-    top = max(GUIDE + 1.0, float(np.nanmax(np.abs(ry))) * 1.15 if ry.size else 0.0,
-              float(np.nanmax(np.abs(rx))) * 1.15 if rx is not None and rx.size else 0.0)
+    top = max([GUIDE + 1.0] + [1.15 * float(np.abs(r[np.isfinite(r)]).max())
+                               for r in (ry, rx) if r is not None and np.isfinite(r).any()])
     ax.set_ylim(-top, top)
     ax.set_xlim(*_xlim(cal))
     ax.set_xlabel(x_label)

@@ -20,7 +20,7 @@ from pathlib import Path
 
 import numpy as np
 
-from . import _files, _hooks
+from . import _files
 from . import plot as _plot
 from ._version import version as _version
 
@@ -67,7 +67,10 @@ def fmt_pm(v, u) -> str:
 
 def _num(v):
     """A float for the results record (None where not finite: results are strict JSON)."""
-    return _hooks.finite_or_none(v) if v is not None else None
+    if v is None:
+        return None
+    v = float(v)
+    return v if math.isfinite(v) else None
 
 
 def _nums(a):
@@ -102,21 +105,34 @@ def sample_flags(cal, pred) -> list[list[str]]:
     return out
 
 
-def _standards(cal) -> list[dict]:
-    flags = _hooks.flags(cal)
-    xb, pct, verdict = _hooks.back_calculated(cal)
-    ry, rx, _ = _hooks.normalized_residuals(cal)
+def _standards(cal, diag) -> list[dict]:
+    """One row per standard: data, fit, the residual statistic the outlier test uses,
+    the outlier test's reasons and the back-calculation, all from ``diag`` (the
+    calibration's ``diagnostics()``) and the diagnostics module."""
+    flags = [""] * cal.n_points
+    for o in diag.outliers:
+        flags[o["index"]] = "; ".join(o["reasons"])
+    z, zx, _ = _plot.residuals(cal)
+    back = diag.back_calculated
     rows = []
     for i in range(cal.n_points):
         row = {"x": _num(cal.x[i]), "u_x": None if cal.u_x is None else _num(cal.u_x[i]),
                "y": _num(cal.y[i]), "u_y": None if cal.u_y is None else _num(cal.u_y[i]),
                "fitted": _num(cal.fitted[i]), "residual": _num(cal.residuals[i]),
-               "normalized_residual": _num(ry[i])}
+               "normalized_residual": _num(z[i])}
         if cal.kind == "gls":
             row.update(x_adjusted=_num(cal.x_adjusted[i]), x_residual=_num(cal.residuals_x[i]),
-                       normalized_x_residual=_num(rx[i]))
-        row.update(back_calculated=_num(xb[i]), back_calculated_percent=_num(pct[i]),
-                   back_calculated_verdict=verdict[i], flag=flags[i])
+                       normalized_x_residual=_num(zx[i]))
+        if back is None:  # a constant curve is not read back
+            row.update(back_calculated=None, back_calculated_percent=None,
+                       back_calculated_verdict="")
+        else:
+            pct = back["percent"][i]
+            verdict = ("" if back["passed"][i] or pct is None or pct != pct else
+                       f"outside ±{back['limit'][i]:g} %")
+            row.update(back_calculated=_num(back["x_back"][i]),
+                       back_calculated_percent=_num(pct), back_calculated_verdict=verdict)
+        row["flag"] = flags[i]
         rows.append(row)
     return rows
 
@@ -146,7 +162,8 @@ def _none(v):
 
 
 def _plain(v):
-    """Plain data (for JSON) from the results of diagnostics of any shape."""
+    """Plain data for strict JSON: numpy types as Python ones, non-finite floats as None,
+    dataclasses (and objects with ``to_dict``) as dicts."""
     if isinstance(v, dict):
         return {str(k): _plain(x) for k, x in v.items()}
     if isinstance(v, (list, tuple)):
@@ -181,15 +198,24 @@ def software() -> dict:
 
 def results(cal, samples=None, *, title: str | None = None, labels: dict | None = None,
             sample_names=None, options: dict | None = None, band: float | None = 0.95,
-            extra: dict | None = None) -> dict:
+            limits: bool | dict = False, degree_selection=None, monte_carlo=None) -> dict:
     """What the report shows, as plain data (strict JSON: no NaN).
 
     ``samples`` is an InversePrediction, responses, or (y, u_y); ``labels`` may hold
     "x", "x_unit", "y", "y_unit"; ``options`` the options the run used, recorded as
-    given; ``extra`` more plain data to record (e.g. a Monte Carlo inverse prediction).
+    given.  The verdicts, outlier flags, back-calculation and (with ``limits``: True,
+    or a dict of options for ``detection_limits``) the detection limits are those of
+    ``cal.diagnostics()``.  ``degree_selection`` is the ``DegreeSelection`` the degree
+    was chosen by and ``monte_carlo`` a ``MonteCarloPrediction`` of the samples (each
+    may also be the plain data of an earlier report).
     """
+    from .curve import summary
+    from .diagnostics import verdict_rows
     pred = _plot.as_prediction(cal, samples)
     labels = dict(labels or {})
+    limit_options = limits if isinstance(limits, dict) else {}
+    diag = cal.diagnostics(limits=bool(limits), **limit_options)
+    rows, verdict = verdict_rows(cal, diag, bool(limits))
     u = cal.u_coef
     cov = np.asarray(cal.cov_used)
     with np.errstate(divide="ignore", invalid="ignore"):
@@ -212,29 +238,61 @@ def results(cal, samples=None, *, title: str | None = None, labels: dict | None 
                    "covariance": cal.covariance, **_plain(dict(cal.options))}
     band_text = None
     if band:
-        band_text = _hooks.band(cal, np.array([cal.xmin, cal.xmax]), band)[3]
+        b = _plot.band_or_none(cal, np.array([cal.xmin, cal.xmax]), band)
+        band_text = _plot.NO_BAND if b is None else _plot.band_label(b)
     out = {
         "title": title or "Calibration report",
         "date": _dt.datetime.now(_dt.timezone.utc).replace(microsecond=0).isoformat(),
         "software": software(),
-        "options": {"fit": fit_options, "band": band, **_plain(options or {})},
+        "options": {"fit": fit_options, "band": band, "limits": _plain(limits),
+                    **_plain(options or {})},
         "labels": labels,
         "fit": {"kind": cal.kind, "degree": cal.degree, "n_points": cal.n_points,
                 "interval": list(cal.interval), "covariance": cal.covariance,
                 "sres": _num(cal.sres), "chi2": _num(cal.chi2), "dof": cal.dof,
                 "status": cal.status, "iterations": cal.iterations,
                 "evaluations": cal.evaluations, "notes": list(cal.notes)},
-        "summary": cal.summary(),
-        "goodness": _hooks.goodness(cal),
+        "summary": summary(cal),
+        "verdicts": {"rows": [list(r) for r in rows], "fit_for_use": diag.fit_for_use,
+                     "verdict": verdict, "notes": list(diag.notes)},
         "band": band_text,
         "coefficients": coefficients,
-        "standards": _standards(cal),
+        "standards": _standards(cal, diag),
         "samples": None if pred is None else _samples(cal, pred, sample_names),
-        "diagnostics": _plain(_hooks.diagnostics(cal)),
+        "diagnostics": _plain(diag.to_dict()),
+        "degree_selection": _degree_selection(degree_selection),
+        "monte_carlo": _monte_carlo(monte_carlo, sample_names),
     }
-    if extra:
-        out.update(_plain(extra))
     return out
+
+
+def _degree_selection(sel) -> dict | None:
+    """The table a degree was chosen by, as plain data."""
+    if sel is None or isinstance(sel, dict):
+        return sel
+    return {"rows": [_plain(r) for r in sel.rows], "recommended": sel.recommended,
+            "reason": sel.reason, "skipped": {str(k): v for k, v in sel.skipped.items()},
+            "term_test": "chi2 difference" if sel.rows and sel.rows[0].gof_test == "chi2"
+            else "F"}
+
+
+def _monte_carlo(mc, names) -> dict | None:
+    """A Monte Carlo inverse prediction as plain data: per sample the Monte Carlo and the
+    first-order results side by side."""
+    if mc is None or isinstance(mc, dict):
+        return mc
+    fo = mc.first_order
+    rows = []
+    for i in range(len(mc)):
+        rows.append({"name": names[i] if names is not None else str(i + 1),
+                     "y": _num(mc.y[i]), "u_y": _num(mc.u_y[i]), "x": _num(mc.x[i]),
+                     "u_x": _num(mc.u_x[i]), "median": _num(mc.median[i]),
+                     "low": _num(mc.low[i]), "high": _num(mc.high[i]),
+                     "no_root": _num(mc.no_root[i]), "several_roots": _num(mc.several_roots[i]),
+                     "first_order_x": _num(fo.x[i]), "first_order_u_x": _num(fo.u_x[i]),
+                     "agrees": bool(mc.agrees[i])})
+    return {"draws": int(mc.n_draws), "seed": mc.seed if mc.seed is None else int(mc.seed),
+            "level": float(mc.level), "samples": rows, "notes": list(mc.notes)}
 
 
 # The three outputs
@@ -259,7 +317,7 @@ def load(text: str):
     res = d.pop("results", None)
     try:
         cal = Calibration.from_dict(d)
-    except (KeyError, TypeError, ValueError) as e:
+    except (InputError, KeyError, TypeError, ValueError) as e:
         raise InputError(f"a damaged quorvex calibration ({e})") from None
     return cal, res
 
@@ -275,16 +333,23 @@ def samples_csv(res: dict) -> str | None:
     for k in range(2, nr + 1):
         header += [f"x_{k}", f"u_x_{k}"]
     header.append("flags")
+    mc = res.get("monte_carlo")
+    mc_keys = ("x", "u_x", "median", "low", "high", "no_root", "several_roots")
+    if mc:
+        header += [f"mc_{k}" for k in mc_keys] + ["mc_agrees"]
     buf = io.StringIO()
     w = csv.writer(buf, lineterminator="\n")
     w.writerow(header)
-    for r in rows:
+    for i, r in enumerate(rows):
         roots = (r["roots"] or []) + [None] * nr
         u_roots = (r["u_roots"] or []) + [None] * nr
         cells = [r["name"], _cell(r["y"]), _cell(r["u_y"]), r["n_roots"]]
         for k in range(nr):
             cells += [_cell(roots[k]), _cell(u_roots[k])]
         cells.append("; ".join(r["flags"]))
+        if mc:
+            m = mc["samples"][i]
+            cells += [_cell(m[k]) for k in mc_keys] + ["yes" if m["agrees"] else "no"]
         w.writerow(cells)
     return buf.getvalue()
 
@@ -357,44 +422,135 @@ def to_html(res: dict, svg: bytes | None) -> str:
         f"<h1>{_e(res['title'])}</h1>",
         f'<p class="meta">Degree {fit["degree"]} curve, {kind}, {fit["n_points"]} standards · '
         f'quorvex {_e(res["software"]["quorvex"])} · {_e(res["date"])}</p>',
-        "<h2>Verdict</h2><ul class=\"verdicts\">",
+        _verdicts_html(res),
     ]
-    for line in res["goodness"]:
-        warn = any(w in line for w in ("larger than", "smaller than", "note:", "status "))
-        warn = warn and "(converged)" not in line
-        parts.append(f"<li{WARN if warn else ''}>{_e(line)}</li>")
-    nflag = sum(1 for r in res["standards"] if r["flag"])
-    parts.append(f"<li{WARN if nflag else ''}>{nflag} standard"
-                 f"{'' if nflag == 1 else 's'} flagged</li>")
-    if res.get("samples") is not None:
-        nsf = sum(1 for r in res["samples"] if r["flags"])
-        parts.append(f"<li{WARN if nsf else ''}>{len(res['samples'])} samples "
-                     f"read off the curve, {nsf} with a flag</li>")
-    parts.append("</ul>")
     if svg is not None:
         parts.append(f'<figure id="plot">{inline_svg(svg)}<figcaption class="meta">'
-                     f"Top: standards with their uncertainties, the curve and its "
-                     f"{_e(res['band'] or 'band')}"
+                     f"Top: standards with their uncertainties, the curve "
+                     + (f"and its {_e(res['band'])}" if res["band"] and
+                        not res["band"].startswith("no ") else f"({_e(res['band'] or 'no band')})")
+                     + 
                      f"{', samples with u(x)' if res.get('samples') else ''}. Middle: the "
                      "deviation of the standards from the curve, with the band. Bottom: "
-                     "residuals in units of their uncertainty, guides at ±2."
+                     "the residuals the outlier test uses, guides at ±2; flagged standards in "
+                     "red."
                      "</figcaption></figure>")
-    parts.append(f"<h2>Summary</h2><pre>{_e(res['summary'])}</pre>")
-    parts.append(_coefficients_html(res))
-    parts.append(_standards_html(res, xl, yl))
     if res.get("samples") is not None:
         parts.append(_samples_html(res, xl, yl))
-    if res.get("diagnostics"):
-        parts.append("<h2>Diagnostics</h2><pre>"
-                     f"{_e(json.dumps(res['diagnostics'], indent=1))}</pre>")
-    for key in ("monte_carlo",):
-        if res.get(key):
-            parts.append(f"<h2>Monte Carlo inverse prediction</h2><pre>"
-                         f"{_e(json.dumps(res[key], indent=1))}</pre>")
+    if res.get("monte_carlo"):
+        parts.append(_monte_carlo_html(res, xl))
+    parts.append(_standards_html(res, xl, yl))
+    limits = (res.get("diagnostics") or {}).get("detection_limits")
+    if limits:
+        parts.append(_limits_html(limits, xl, yl))
+    if res.get("degree_selection"):
+        parts.append(_degree_html(res["degree_selection"]))
+    parts.append(f"<h2>Summary</h2><pre>{_e(res['summary'])}</pre>")
+    parts.append(_coefficients_html(res))
     record = {k: res[k] for k in ("options", "software", "date")}
     parts.append(f"<h2>Options and software</h2><pre>{_e(json.dumps(record, indent=1))}</pre>")
     parts.append("</body></html>\n")
     return "\n".join(parts)
+
+
+_VERDICT_WARN = {"fail", "doubtful", "flag"}
+
+
+def _verdicts_html(res) -> str:
+    """The verdicts of the calibration's diagnostics as a table, then the overall verdict
+    and the samples' flags."""
+    v = res["verdicts"]
+    rows = [[a, b, c] for a, b, c in v["rows"]]
+    out = ["<h2>Verdict</h2>",
+           _table(["test", "verdict", "details"], rows,
+                  [r[1] in _VERDICT_WARN for r in rows], text_cols=(0, 1, 2)),
+           '<ul class="verdicts">',
+           f"<li{'' if v['fit_for_use'] else WARN}><b>{_e(v['verdict'])}</b></li>"]
+    for note in res["fit"]["notes"]:
+        out.append(f"<li{WARN}>note: {_e(note)}</li>")
+    if res.get("samples") is not None:
+        nsf = sum(1 for r in res["samples"] if r["flags"])
+        out.append(f"<li{WARN if nsf else ''}>{len(res['samples'])} samples read off the "
+                   f"curve, {nsf} with a flag</li>")
+    mc = res.get("monte_carlo")
+    if mc:
+        bad = sum(1 for r in mc["samples"] if not r["agrees"])
+        out.append(f"<li{WARN if bad else ''}>Monte Carlo ({mc['draws']} draws): first order "
+                   f"{'confirmed for every sample' if not bad else f'not reliable for {bad}'}"
+                   "</li>")
+    out.append("</ul>")
+    return "".join(out)
+
+
+def _monte_carlo_html(res, xl) -> str:
+    mc = res["monte_carlo"]
+    pct = f"{100 * mc['level']:g} %"
+    head = ["sample", "y", "u(y)", f"{xl} (mean) ± u", "median", f"{pct} interval",
+            "first order ± u", "no root", "several roots", "first order"]
+    body, flagged = [], []
+    for r in mc["samples"][:HTML_MAX_SAMPLES]:
+        interval = (DASH if r["low"] is None else f"[{fmt(r['low'], 6)}, {fmt(r['high'], 6)}]")
+        body.append([r["name"], fmt(r["y"], 8), fmt(r["u_y"], 3), fmt_pm(r["x"], r["u_x"]),
+                     fmt(r["median"], 6), interval,
+                     fmt_pm(r["first_order_x"], r["first_order_u_x"]),
+                     f"{100 * (r['no_root'] or 0):.2f} %",
+                     f"{100 * (r['several_roots'] or 0):.2f} %",
+                     "confirmed" if r["agrees"] else "not reliable"])
+        flagged.append(not r["agrees"])
+    seed = "" if mc["seed"] is None else f", seed {mc['seed']}"
+    out = [f"<h2>Monte Carlo inverse prediction</h2><p>{mc['draws']} draws of the curve "
+           f"from its coefficients' covariance and of each response from its "
+           f"uncertainty{_e(seed)}; mean, standard deviation, median and the "
+           f"probabilistically symmetric {pct} coverage interval of x over the draws with a "
+           "root, beside the first-order result.</p>",
+           _table(head, body, flagged, text_cols=(0, len(head) - 1))]
+    if len(mc["samples"]) > HTML_MAX_SAMPLES:
+        out.append(f"<p>The first {HTML_MAX_SAMPLES} of {len(mc['samples'])} samples; the CSV "
+                   "file holds them all.</p>")
+    if mc["notes"]:
+        out.append('<ul class="verdicts">' + "".join(
+            f"<li{WARN}>{_e(n)}</li>" for n in mc["notes"][:HTML_MAX_SAMPLES]) + "</ul>")
+    return "".join(out)
+
+
+def _limits_html(d, xl, yl) -> str:
+    rows = [
+        ["LOD (ICH)", fmt(d["lod"], 4), "3.3·σ/S"],
+        ["LOQ (ICH)", fmt(d["loq"], 4), "10·σ/S"],
+        ["σ", fmt(d["sigma"], 4), "residual standard deviation at the lowest standard"],
+        ["S", fmt(d["slope"], 4), "slope of the curve at the lowest standard"],
+        ["critical response y_C", fmt(d["y_critical"], 6),
+         f"p(x0) + k·s0 at the blank x0 = {fmt(d['blank'])}, k = {fmt(d['k_alpha'], 4)}, "
+         f"s0 = {fmt(d['s_blank'], 4)}"],
+        ["critical value x_C", fmt(d["x_critical"], 4),
+         f"the smallest net x told from the blank (false positives α = {d['alpha']:g})"],
+        ["detection limit x_D", fmt(d["x_detection"], 4),
+         f"the net x detected with probability 1 − β (β = {d['beta']:g}, δ = "
+         f"{fmt(d['delta'], 4)})"],
+    ]
+    return ("<h2>Detection and quantification limits</h2>" +
+            _table(["", "value", "how"], rows, text_cols=(0, 2)) +
+            f"<p class=\"meta\">In {_e(xl)}; σ and s0 in {_e(yl)}. {d['replicates']} "
+            "measurement(s) per sample. A dash where the level lies beyond the curve's "
+            "interval.</p>")
+
+
+def _degree_html(sel) -> str:
+    test = sel.get("term_test", "F")
+    head = ["degree", "χ²", "dof", "fit test", "p", "added terms: " +
+            ("Δχ²" if test.startswith("chi2") else "F"), "p", "AIC", ""]
+    body, chosen = [], []
+    for r in sel["rows"]:
+        body.append([str(r["degree"]), fmt(r["chi2"], 5), str(r["dof"]), r["gof_test"],
+                     fmt(r["gof_p"], 3), fmt(r["term_stat"], 4), fmt(r["term_p"], 3),
+                     fmt(r["aic"], 4), "recommended" if r["degree"] == sel["recommended"] else ""])
+        chosen.append(False)
+    for d, why in (sel.get("skipped") or {}).items():
+        body.append([str(d), DASH, DASH, "not fitted", DASH, DASH, DASH, DASH, why])
+        chosen.append(False)
+    return ("<h2>Choice of degree</h2>" +
+            _table(head, body, chosen, text_cols=(3, 8)) +
+            f"<p>Recommended degree {sel['recommended']}: {_e(sel['reason'])}.</p>")
 
 
 def _coefficients_html(res) -> str:
@@ -430,26 +586,32 @@ def _coefficients_html(res) -> str:
 def _standards_html(res, xl, yl) -> str:
     rows = res["standards"]
     gls = res["fit"]["kind"] == "gls"
-    head = [xl, "u(x)", yl, "u(y)", "fitted", "residual", "norm. residual"]
+    diag = res.get("diagnostics") or {}
+    statistic = diag.get("statistic") or "normalized residual"
+    short = statistic.replace("normalized", "norm.").replace("studentized", "stud.")
+    head = [xl, "u(x)", yl, "u(y)", "fitted", "residual", short]
     if gls:
         head += ["x adjusted", "norm. x residual"]
     head += ["back-calc. x", "back-calc. %", "flag"]
     body, flagged = [], []
     for r in rows:
         row = [fmt(r["x"], 8), fmt(r["u_x"], 3), fmt(r["y"], 8), fmt(r["u_y"], 3),
-               fmt(r["fitted"], 8), fmt(r["residual"], 3), fmt(r["normalized_residual"], 3)]
+               fmt(r["fitted"], 6), fmt(r["residual"], 3), fmt(r["normalized_residual"], 3)]
         if gls:
-            row += [fmt(r["x_adjusted"], 8), fmt(r["normalized_x_residual"], 3)]
+            row += [fmt(r["x_adjusted"], 6), fmt(r["normalized_x_residual"], 3)]
         pct = r["back_calculated_percent"]
-        row += [fmt(r["back_calculated"], 6), DASH if pct is None else f"{pct:.1f}",
+        row += [fmt(r["back_calculated"], 5), DASH if pct is None else f"{pct:.1f}",
                 "; ".join(t for t in (r["flag"], r["back_calculated_verdict"]) if t)]
         body.append(row)
         flagged.append(bool(r["flag"]))
+    threshold = diag.get("threshold")
+    limit = f" beyond ±{threshold:.3g}" if threshold is not None else ""
     return ("<h2>Standards</h2>" + _table(head, body, flagged, text_cols=(len(head) - 1,)) +
-            "<p class=\"meta\">Normalized residuals are in units of their uncertainty (divided "
-            "by s when the uncertainties come from the scatter). Back-calculated: x read off "
-            "the curve from the standard's own response, as % of nominal (±15 %, ±20 % at the "
-            "lowest level).</p>")
+            f"<p class=\"meta\">{_e(short)}: the {_e(statistic)} the outlier test uses (flagged"
+            f"{_e(limit)}{', or by Cook’s distance' if not gls else ''}); "
+            + ("the x part is δ/u(x). " if gls else "")
+            + "Back-calculated: x read off the curve from the standard's own response, as % "
+            "of nominal (±15 %, ±20 % at the lowest level; blanks are not tested).</p>")
 
 
 def _samples_html(res, xl, yl) -> str:
@@ -479,12 +641,14 @@ def _samples_html(res, xl, yl) -> str:
 
 
 def render(cal, samples=None, *, title=None, labels=None, sample_names=None, options=None,
-           band: float | None = 0.95, extra=None) -> dict:
+           band: float | None = 0.95, limits: bool | dict = False, degree_selection=None,
+           monte_carlo=None) -> dict:
     """Everything a report consists of, in memory: ``results`` (dict), ``figure``,
     ``svg`` (bytes), ``html``, ``json`` and ``csv`` (str; csv None without samples)."""
     pred = _plot.as_prediction(cal, samples)
     res = results(cal, pred, title=title, labels=labels, sample_names=sample_names,
-                  options=options, band=band, extra=extra)
+                  options=options, band=band, limits=limits,
+                  degree_selection=degree_selection, monte_carlo=monte_carlo)
     fig = _plot.plot(cal, pred, band=band, x_label=_label(res, "x"), y_label=_label(res, "y"),
                      sample_names=sample_names, title=title)
     svg = _plot.render(fig, "svg")
@@ -509,7 +673,8 @@ def write(cal, path, samples=None, title: str | None = None, *, json_path=True, 
     pictures : sequence of paths
         The plot also as these files (.png, .svg or .pdf).
     **kwargs
-        ``labels``, ``sample_names``, ``options``, ``band``, ``extra`` (see ``results``).
+        ``labels``, ``sample_names``, ``options``, ``band``, ``limits``,
+        ``degree_selection``, ``monte_carlo`` (see ``results``).
 
     Returns
     -------

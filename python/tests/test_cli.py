@@ -252,18 +252,16 @@ def test_usable_but_not_clean_fit_writes_and_says_so(tmp_path, capsys, monkeypat
     assert (tmp_path / "o" / "calibration.png").stat().st_size > 0
 
 
-def test_features_still_to_come_say_not_available(tmp_path, capsys):
-    for args, feature in ((["--degree", "auto"], "select_degree"),
-                          (["--weighting", "1/x"], "weighting"),
-                          (["--samples", SAMPLES, "--monte-carlo", "1000"], "monte_carlo")):
-        present = {"select_degree": hasattr(quorvex, "select_degree"),
-                   "weighting": "weighting" in quorvex.fit.__code__.co_varnames,
-                   "monte_carlo": "method" in quorvex.Calibration.inverse.__code__.co_varnames}
-        if present[feature]:
-            continue
-        code, _, err = run(["fit", STANDARDS, "--out", tmp_path / "o", *args], capsys)
-        assert code == 1 and "not available" in err, err
-        assert not (tmp_path / "o").exists()
+def test_no_degrees_of_freedom_still_writes_the_report_without_a_band(tmp_path, capsys):
+    f = tmp_path / "s.csv"
+    f.write_text("x,y\n1,2\n2,3\n")
+    out = tmp_path / "o"
+    code, stdout, err = run(["fit", f, "--out", out], capsys)
+    assert code == 0, err
+    res = results_of(out)
+    assert res["band"].startswith("no confidence band") and res["verdicts"]["fit_for_use"] is False
+    assert "NOT fit for use (no degrees of freedom" in stdout
+    assert "(no confidence band" in (out / "report.html").read_text()
 
 
 def test_many_samples_in_chunks_equal_one_call(tmp_path, monkeypatch):
@@ -323,54 +321,104 @@ def test_console_script_from_the_offline_install(tmp_path, libpath):
     assert (tmp_path / "report" / "samples.csv").read_text().count("well") == 4
 
 
-class WithDiagnostics(quorvex.Calibration):
-    """A calibration with the diagnostics the report and the command line use when a
-    calibration has them (shapes as the hooks accept them)."""
-
-    p_value = 0.42
-
-    def band(self, x, level=0.95, kind="confidence"):
-        y = self.evaluate(x)
-        return y - 0.001, y + 0.001
-
-    def outliers(self):
-        return np.arange(self.n_points) == 2
-
-    def diagnostics(self):
-        return {"lack_of_fit": {"F": 1.5, "p": 0.25}, "leverage": np.linspace(0, 1, 3)}
-
-    def inverse(self, y, u_y=0.0, ngrid=None, method="first-order", n=None, seed=None, **kw):
-        if method == "monte-carlo":
-            return {"mean": np.asarray(y) * 0 + 1.0, "draws": n, "seed": seed}
-        return super().inverse(y, u_y, ngrid=ngrid, **kw)
+def results_of(out):
+    return json.loads((out / "calibration.json").read_text())["results"]
 
 
-def test_diagnostics_are_used_where_the_package_has_them(tmp_path, capsys, monkeypatch):
-    real_fit = quorvex.fit
-    seen = {}
-
-    def fit(x, y, u_y=None, u_x=None, degree=1, interval=None, weighting=None, **kw):
-        seen["weighting"] = weighting
-        cal = real_fit(x, y, u_y=u_y, u_x=u_x, degree=degree, interval=interval, **kw)
-        return WithDiagnostics(**{f: getattr(cal, f) for f in cal.__dataclass_fields__})
-
-    monkeypatch.setattr(quorvex, "fit", fit)
-    monkeypatch.setattr(quorvex, "select_degree", lambda *a, **k: type(
-        "Choice", (), {"recommended": 2, "__str__": lambda s: "degree table"})(),
-        raising=False)
+def test_degree_auto_is_select_degree_and_its_table_stays_in_the_report(tmp_path, capsys):
     out = tmp_path / "o"
-    code, stdout, err = run(["fit", STANDARDS, "--degree", "auto", "--weighting", "1/x",
-                             "--samples", SAMPLES, "--monte-carlo", "500", "--seed", "7",
-                             "--out", out], capsys)
+    code, stdout, err = run(["fit", STANDARDS, "--degree", "auto", "--out", out], capsys)
     assert code == 0, err
-    assert seen["weighting"] == "1/x" and "degree table" in stdout
-    res = json.loads((out / "calibration.json").read_text())["results"]
-    assert res["fit"]["degree"] == 2 and res["options"]["degree_chosen"] == 2
-    assert [bool(r["flag"]) for r in res["standards"]] == [i == 2 for i in range(len(X))]
-    assert res["diagnostics"]["lack_of_fit"] == {"F": 1.5, "p": 0.25}
-    assert "p = 0.42" in res["goodness"][0]
-    assert res["monte_carlo"]["draws"] == 500 and res["monte_carlo"]["seed"] == 7
-    assert res["monte_carlo"]["batches"][0]["mean"] == [1.0] * 4
-    assert res["band"] == "95% confidence band"
+    sel = quorvex.select_degree(X, Y, u_y=UY, u_x=UX, degrees=range(1, 6))
+    cal = quorvex.Calibration.from_json((out / "calibration.json").read_text())
+    assert cal.to_json() == sel.calibration.to_json()
+    assert sel.summary() in stdout
+    res = results_of(out)
+    assert res["options"]["degree"] == "auto" and res["options"]["degree_chosen"] == cal.degree
+    table = res["degree_selection"]
+    assert table["recommended"] == sel.recommended and table["reason"] == sel.reason
+    assert [r["chi2"] for r in table["rows"]] == [r.chi2 for r in sel.rows]
     page = (out / "report.html").read_text()
-    assert "lack_of_fit" in page and "Monte Carlo" in page
+    assert "<h2>Choice of degree</h2>" in page and f"Recommended degree {sel.recommended}" in page
+    # Reading samples off the saved calibration keeps the table in the updated report.
+    code, _, err = run(["invert", out / "calibration.json", SAMPLES, "-q"], capsys)
+    assert code == 0, err
+    assert results_of(out)["degree_selection"] == table
+    assert "<h2>Choice of degree</h2>" in (out / "report.html").read_text()
+
+
+def test_weighting_is_the_fits_preset(tmp_path, capsys):
+    keep = X > 0  # the presets need x > 0
+    f = tmp_path / "s.csv"
+    f.write_text("x,y\n" + "".join(f"{a!r},{b!r}\n" for a, b in zip(X[keep], Y[keep])))
+    for preset in ("1/x", "1/x2"):
+        out = tmp_path / preset.replace("/", "_")
+        code, stdout, err = run(["fit", f, "--weighting", preset, "--out", out], capsys)
+        assert code == 0, err
+        api = quorvex.fit(X[keep], Y[keep], weighting=preset)
+        back = quorvex.Calibration.from_json((out / "calibration.json").read_text())
+        assert back.to_json() == api.to_json() and back.options["weighting"] == preset
+        assert results_of(out)["options"]["weighting"] == preset
+        assert api.summary() in stdout
+    # A file with uncertainty columns: they are left out, with a warning.
+    good = tmp_path / "g.csv"
+    good.write_text("".join(l for l in STANDARDS.read_text().splitlines(True)
+                            if not l.startswith(("0.0,", "#"))))
+    code, _, err = run(["fit", good, "--weighting", "1/x", "--out", tmp_path / "w", "-q"],
+                       capsys)
+    assert code == 0 and "not used; the uncertainties come from the scatter" in err
+    back = quorvex.Calibration.from_json((tmp_path / "w" / "calibration.json").read_text())
+    assert back.to_json() == quorvex.fit(X[keep], Y[keep], weighting="1/x").to_json()
+    # Named uncertainty columns and a preset contradict each other; an x of 0 is refused.
+    for args, frag in ((["--uy", "u(absorbance)"], "cannot be used with --uy"),
+                       ([], "needs every x > 0: element 0 is 0")):
+        code, _, err = run(["fit", STANDARDS if not args else good, "--weighting", "1/x",
+                            *args, "--out", tmp_path / "bad"], capsys)
+        assert code == 1 and frag in err and err.count("\n") == 1, err
+    assert not (tmp_path / "bad").exists()
+
+
+def test_monte_carlo_is_the_api_with_the_same_seed(tmp_path, capsys):
+    out = tmp_path / "o"
+    code, stdout, err = run(["fit", STANDARDS, "--samples", SAMPLES, "--degree", 2,
+                             "--monte-carlo", 2000, "--seed", 11, "--out", out], capsys)
+    assert code == 0, err
+    cal = quorvex.fit(X, Y, u_y=UY, u_x=UX, degree=2)
+    mc = cal.inverse(SY, SUY, method="monte-carlo", n=2000, seed=11)
+    assert mc.summary() in stdout
+    rows = read_samples_csv(out / "samples.csv")
+    for i, r in enumerate(rows):
+        for k in ("x", "u_x", "median", "low", "high", "no_root", "several_roots"):
+            assert float(r[f"mc_{k}"]) == getattr(mc, k)[i], k
+        assert r["mc_agrees"] == ("yes" if mc.agrees[i] else "no")
+    res = results_of(out)["monte_carlo"]
+    assert res["draws"] == 2000 and res["seed"] == 11 and len(res["samples"]) == 4
+    assert [r["agrees"] for r in res["samples"]] == mc.agrees.tolist()
+    page = (out / "report.html").read_text()
+    section = page[page.index("<h2>Monte Carlo inverse prediction</h2>"):]
+    section = section[:section.index("</table>")]
+    assert section.count("<tr") == 1 + 4 and "well B2" in section
+    assert "confirmed" in section and '"batches"' not in page
+
+
+def test_limits_and_verdicts_are_the_diagnostics(tmp_path, capsys):
+    f = tmp_path / "s.csv"
+    y = Y.copy()
+    y[7] += 0.05  # a gross error at x = 6
+    f.write_text("x,y,u_y\n" + "".join(f"{a!r},{b!r},{u!r}\n" for a, b, u in zip(X, y, UY)))
+    out = tmp_path / "o"
+    code, stdout, err = run(["fit", f, "--degree", 2, "--limits", "--out", out], capsys)
+    assert code == 0, err
+    cal = quorvex.fit(X, y, u_y=UY, degree=2)
+    assert cal.summary(limits=True) in stdout and "NOT fit for use" in stdout
+    res = results_of(out)
+    d = cal.diagnostics(limits=True)
+    lim = res["diagnostics"]["detection_limits"]
+    assert lim["lod"] == d.detection_limits["lod"] and lim["x_detection"] == \
+        d.detection_limits["x_detection"]
+    assert [bool(r["flag"]) for r in res["standards"]] == [
+        i in {o["index"] for o in d.outliers} for i in range(len(X))]
+    assert res["verdicts"]["fit_for_use"] is False and res["options"]["limits"] is True
+    page = (out / "report.html").read_text()
+    assert "<h2>Detection and quantification limits</h2>" in page
+    assert "NOT fit for use" in page and '<tr class="flag"><td class="t">outlier' in page

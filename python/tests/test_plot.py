@@ -1,5 +1,5 @@
-"""The calibration picture: the files it is saved as, and what the band and the flags
-are computed from."""
+"""The calibration picture: the files it is saved as, and that the band, the residuals and
+the flags drawn are the calibration's own (``cal.band``, the outlier test)."""
 import struct
 
 import numpy as np
@@ -8,7 +8,7 @@ import pytest
 pytest.importorskip("matplotlib")
 
 import quorvex  # noqa: E402
-from quorvex import _hooks, plot  # noqa: E402
+from quorvex import diagnostics, plot, report  # noqa: E402
 from conftest import curve_data  # noqa: E402
 
 
@@ -74,37 +74,51 @@ def test_drawing_into_given_axes(gls):
     fig2 = Figure()
     a, b = fig2.subplots(2)
     assert gls.plot(ax=(a, b), band=None) is fig2
-    assert b.get_ylabel() == "weighted residual"
+    assert b.get_ylabel() == "normalized residual"
+    # The x and y parts drawn are the ones the outlier test uses.
+    ys = [c.get_offsets()[:, 1] for c in b.collections[:2]]
+    z, _ = diagnostics.residual_statistic(gls)
+    assert np.array_equal(ys[0], z) and np.array_equal(ys[1], diagnostics.x_residual_statistic(gls))
 
 
-@pytest.mark.parametrize("kw,k", [(dict(u_y=0.05), 1.959963984540054), (dict(), None)])
-def test_band_without_diagnostics_is_k_times_u(kw, k):
+@pytest.mark.parametrize("kw,source", [(dict(u_y=0.05), "normal distribution"),
+                                       (dict(), "Student's t, 6 degrees of freedom")])
+def test_the_band_drawn_is_the_calibrations_band(kw, source):
     x, y = curve_data(8, [1.0, 2.0], 0.05, 3)
     cal = quorvex.fit(x, y, **kw)
-    if hasattr(cal, "band"):
-        pytest.skip("the calibration has its own band")
-    if k is None:  # uncertainties from the scatter: Student's t with dof degrees
-        stats = pytest.importorskip("scipy.stats")
-        k = stats.t.ppf(0.975, cal.dof)
-    xs = np.linspace(cal.xmin, cal.xmax, 7)
-    yv, lo, hi, _ = _hooks.band(cal, xs, 0.95)
-    # u(p(x)) from the covariance directly: g' C g with the Chebyshev basis.
-    t = (2 * xs - cal.xmin - cal.xmax) / (cal.xmax - cal.xmin)
-    g = np.polynomial.chebyshev.chebvander(t, 1) * [0.5, 1.0]
-    u = np.sqrt(np.einsum("ij,jk,ik->i", g, cal.cov_used, g))
-    assert np.allclose(hi - yv, k * u, rtol=1e-12) and np.allclose(yv - lo, k * u, rtol=1e-12)
+    fig = cal.plot()
+    top = fig.axes[0]
+    (fill,) = [c for c in top.collections if c.get_label().startswith("95% confidence band")]
+    assert source in fill.get_label()
+    v = fill.get_paths()[0].vertices
+    xs = np.linspace(cal.xmin, cal.xmax, plot.NCURVE)
+    b = cal.band(xs, 0.95)
+    # fill_between's outline: the upper edge one way, the lower edge back.
+    for edge in (b.lower, b.upper):
+        hit = np.isin(v[:, 1], edge)
+        assert hit.sum() >= plot.NCURVE
+    assert f"k = {b.k:.3g}" in fill.get_label()
 
 
-def test_gross_outlier_is_flagged_and_back_calculation_is_exact_on_a_line():
-    x = np.arange(1.0, 9.0)
-    y = 0.5 + 2.0 * x
+def test_flags_back_calculation_and_residuals_come_from_the_diagnostics():
+    x, y = curve_data(10, [4.0, 3.0], 0.01, 5, xmin=1.0)
+    y[4] += 0.1  # ten standard uncertainties
     cal = quorvex.fit(x, y, u_y=0.01)
-    xb, pct, verdict = _hooks.back_calculated(cal)
-    assert np.allclose(xb, x, rtol=1e-12) and np.allclose(pct, 100.0) and not any(verdict)
-    y2 = y.copy()
-    y2[4] += 0.5
-    cal2 = quorvex.fit(x, y2, u_y=0.01)
-    if hasattr(cal2, "outliers"):
-        pytest.skip("the calibration has its own outlier test")
-    flags = _hooks.flags(cal2)
-    assert flags[4] and "y residual" in flags[4]
+    found = cal.outliers()
+    assert [o.index for o in found] == [4]
+    assert np.array_equal(plot.flagged_standards(cal), np.arange(10) == 4)
+    fig = cal.plot()
+    labels = [t.get_text() for t in fig.axes[0].get_legend().get_texts()]
+    assert "flagged standards" in labels
+    res = report.results(cal)
+    rows = res["standards"]
+    assert rows[4]["flag"] == "; ".join(found[0].reasons)
+    assert [bool(r["flag"]) for r in rows] == [i == 4 for i in range(10)]
+    back = cal.back_calculated()
+    assert [r["back_calculated_percent"] for r in rows] == list(back.percent)
+    assert [r["back_calculated_verdict"] == "" for r in rows] == list(back.passed)
+    z, name = diagnostics.residual_statistic(cal)
+    assert [r["normalized_residual"] for r in rows] == list(z)
+    assert res["verdicts"]["rows"][0] == ["goodness of fit", *diagnostics.goodness_verdict(cal)]
+    assert res["verdicts"]["fit_for_use"] is False
+    assert res["diagnostics"] == report._plain(cal.diagnostics().to_dict())

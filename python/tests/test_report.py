@@ -55,6 +55,14 @@ def test_report_is_self_contained_and_holds_the_svg_and_both_tables(written):
     for text in ("Lead in water", f"quorvex {quorvex.__version__}", '"operator": "test"',
                  "Coefficients", "degrees of freedom"):
         assert text in page
+    # The verdicts are the calibration's own, one table row each.
+    from quorvex.diagnostics import verdict_rows
+    rows, verdict = verdict_rows(cal, cal.diagnostics())
+    verdicts = next(t for t in tables if "goodness of fit" in t)
+    assert verdicts.count("<tr") == len(rows) + 1
+    for name, v, details in rows:
+        assert f'<td class="t">{report._e(details)}</td>' in verdicts
+    assert f"<b>{report._e(verdict)}</b>" in page
 
 
 def test_json_reads_back_and_csv_matches_the_api(written):

@@ -57,3 +57,25 @@ def test_summary_lists_the_fit():
 def test_from_json_refuses_other_records():
     with pytest.raises(quorvex.InputError):
         Calibration.from_json('{"format": "something else"}')
+
+
+def test_a_record_may_carry_more_keys_but_not_lack_fields():
+    """from_dict reads the calibration's own fields and ignores other keys on purpose (the
+    command line's calibration.json adds "results"); a missing field or a newer format
+    version is refused in words."""
+    import json
+    x, y = curve_data(9, [2.0, 5.0], 0.05, 3)
+    cal = quorvex.fit(x, y, u_y=0.05)
+    d = cal.to_dict()
+    back = Calibration.from_dict({**d, "results": {"title": "t"}, "comment": [1, 2]})
+    assert back.to_json() == cal.to_json()
+    assert Calibration.from_json(json.dumps({**d, "results": None})).to_json() == cal.to_json()
+    for change, message in (
+            (lambda r: r.pop("coef"), "record without coef"),
+            (lambda r: (r.pop("x"), r.pop("cov")), "record without cov, x"),
+            (lambda r: r.update(version=2), "format version 2"),
+            (lambda r: r.update(format="other"), "not a quorvex.Calibration record")):
+        r = json.loads(cal.to_json())
+        change(r)
+        with pytest.raises(quorvex.InputError, match=message):
+            Calibration.from_dict(r)
