@@ -16,3 +16,6 @@ ensure_packages() {
 
 QUORVEX_BUILD_PACKAGES=(cmake make g++ gcc binutils liblapack-dev libblas-dev
                         googletest libgtest-dev libbenchmark-dev)
+# clang and its run-time libraries (sanitizers, libFuzzer): the clang
+# sanitizer build and the fuzz targets.
+QUORVEX_CLANG_PACKAGES=(clang-14 libclang-rt-14-dev)

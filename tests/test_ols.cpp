@@ -445,9 +445,8 @@ TEST_P(OlsInvariants, ResidualOrthogonalToTheWeightedDesign) {
   // Weighted design A = W B (as built by the library), r = WRES.
   std::vector<double> basis((std::size_t)npts * ncoef);
   quorvex::CHEBBASIS(ncoef, xmin, xmax, npts, d.x.data(), basis.data(), npts);
-  long double anorm2 = 0, rnorm2 = 0, ynorm2 = 0, wrmax = 0;
+  long double anorm2 = 0, ynorm2 = 0, wrmax = 0;
   for (int i = 0; i < npts; ++i) {
-    rnorm2 += (long double)o.wres[i] * o.wres[i];
     ynorm2 += (long double)(d.w[i] * d.y[i]) * (d.w[i] * d.y[i]);
     wrmax = std::max<long double>(wrmax, std::fabs(o.wres[i]));
     for (int j = 0; j < ncoef; ++j) {
