@@ -152,8 +152,8 @@ void OLSPFIT(int npts, const double* x, const double* y, const double* w, int nc
              double xmax, double* coef, double* cov, double& sres, double* yfit, double* res,
              double* wres, double& wresmax, int& istat) {
   // COEF and COV are cleared only for a count that can be valid: a larger
-  // one is refused with code 3, and the caller's arrays need not have its
-  // size (NCOEF = INT_MAX would mean a COV of 2^62 elements).
+  // one always ends in code 2 or 3, and the caller's arrays need not have
+  // its size (NCOEF = INT_MAX would mean a COV of 2^62 elements).
   const std::size_t m = count(npts);
   const std::size_t n = ncoef <= kMaxCoef ? count(ncoef) : 0;
   clear_outputs(m, n, coef, cov, sres, yfit, res, wres, wresmax);
