@@ -3,7 +3,7 @@
  * response curves y = p(x) with standard uncertainties.
  *
  * Plain C interface of the QUORVEXv1 library (libQUORVEXv1.so on Linux,
- * QUORVEXv1.dll on 32-bit Windows).  Usable from C and C++.
+ * QUORVEXv1.dll on 32-bit and on 64-bit Windows).  Usable from C and C++.
  *
  * Conventions shared by all six entry points
  * ------------------------------------------

@@ -16,6 +16,10 @@ ensure_packages() {
 
 QUORVEX_BUILD_PACKAGES=(cmake make g++ gcc binutils liblapack-dev libblas-dev
                         googletest libgtest-dev libbenchmark-dev)
+
+# Python package tests (pytest, the offline install into a venv, a local Dask cluster).
+QUORVEX_PYTHON_PACKAGES=(python3-numpy python3-pytest python3-venv python3-pip python3-setuptools
+                         python3-wheel python3-dask python3-distributed python3-pandas)
 # clang and its run-time libraries (sanitizers, libFuzzer): the clang
 # sanitizer build and the fuzz targets.
 QUORVEX_CLANG_PACKAGES=(clang-14 libclang-rt-14-dev)

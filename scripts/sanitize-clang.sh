@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
 ensure_packages "${QUORVEX_CLANG_PACKAGES[@]}"
-QUORVEX_BUILD_DIR=${QUORVEX_BUILD_DIR:-build-clang-sanitize} \
+QUORVEX_BUILD_DIR=${QUORVEX_BUILD_DIR:-build-clang-sanitize} QUORVEX_PYTEST=0 \
 QUORVEX_CMAKE_ARGS="-DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEX_SANITIZE=ON -DQUORVEX_BENCH=OFF" \
   bash scripts/test.sh

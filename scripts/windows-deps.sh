@@ -1,12 +1,14 @@
 # Installs what the Windows cross build and its Wine test need, with apt-get:
-# the i386 architecture (for 32-bit Wine), Wine, the MinGW-w64 C++ and
-# Fortran cross compilers, and a deb-src entry so that Debian's reference
+# the i386 architecture (for 32-bit Wine), Wine (32- and 64-bit), the
+# MinGW-w64 C++ and Fortran cross compilers for i686 (the 32-bit DLL) and
+# x86_64 (the 64-bit DLL), and a deb-src entry so that Debian's reference
 # LAPACK sources can be fetched with `apt-get source`.  Does nothing that is
 # already in place.  Sourced by scripts/windows.sh.
 source "$(dirname "${BASH_SOURCE[0]}")/deps.sh"
 
-QUORVEX_WINDOWS_PACKAGES=(wine wine32:i386 g++-mingw-w64-i686 gfortran-mingw-w64-i686
-                          binutils-mingw-w64-i686 dpkg-dev)
+QUORVEX_WINDOWS_PACKAGES=(wine wine32:i386 wine64 g++-mingw-w64-i686 gfortran-mingw-w64-i686
+                          binutils-mingw-w64-i686 g++-mingw-w64-x86-64
+                          gfortran-mingw-w64-x86-64 binutils-mingw-w64-x86-64 dpkg-dev)
 
 # The Debian suite of this machine (bookworm on Debian 12).
 quorvex_debian_suite() {

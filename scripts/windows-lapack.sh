@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Builds the part of reference LAPACK and BLAS that QUORVEXv1.dll links
 # statically: the routines the library calls and everything they call in
-# turn, compiled from Debian's source package `lapack` with the 32-bit MinGW
-# Fortran compiler into one static library.
+# turn, compiled from Debian's source package `lapack` with the MinGW Fortran
+# compiler into one static library.
 #
-#   bash scripts/windows-lapack.sh OUTDIR
+#   bash scripts/windows-lapack.sh OUTDIR [ARCH]
+#
+# ARCH is i686 (the 32-bit DLL, the default) or x86_64 (the 64-bit DLL).
 #
 # Leaves OUTDIR/libquorvex_lapack.a and OUTDIR/routines.txt (the routines in
 # it).  The sources are fetched with `apt-get source` into OUTDIR/src (the
@@ -19,18 +21,25 @@
 # the host process.
 set -euo pipefail
 
-out=${1:?usage: windows-lapack.sh OUTDIR}
+out=${1:?usage: windows-lapack.sh OUTDIR [i686|x86_64]}
+arch=${2:-i686}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 
-FC=${QUORVEX_MINGW_FC:-i686-w64-mingw32-gfortran-posix}
-AR=${QUORVEX_MINGW_AR:-i686-w64-mingw32-ar}
-NM=${QUORVEX_MINGW_NM:-i686-w64-mingw32-nm}
 # SSE2 arithmetic (no x87 extended precision), no fused multiply-add, and
 # the flags Debian builds its reference LAPACK with (-O2 -frecursive; dlamch
-# without optimisation).
-FFLAGS="-O2 -frecursive -msse2 -mfpmath=sse -ffp-contract=off"
-FFLAGS_NOOPT="-O0 -frecursive -msse2 -mfpmath=sse -ffp-contract=off"
+# without optimisation).  x86_64 computes in SSE2 anyway.  On 32-bit Windows
+# C names carry a leading underscore (dgemv_ is _dgemv_), on 64-bit not.
+case "$arch" in
+  i686) sse="-msse2 -mfpmath=sse" us=_ ;;
+  x86_64) sse="" us="" ;;
+  *) echo "windows-lapack.sh: unknown ARCH $arch (i686 or x86_64)" >&2; exit 2 ;;
+esac
+FC=${QUORVEX_MINGW_FC:-$arch-w64-mingw32-gfortran-posix}
+AR=${QUORVEX_MINGW_AR:-$arch-w64-mingw32-ar}
+NM=${QUORVEX_MINGW_NM:-$arch-w64-mingw32-nm}
+FFLAGS="-O2 -frecursive${sse:+ $sse} -ffp-contract=off"
+FFLAGS_NOOPT="-O0 -frecursive${sse:+ $sse} -ffp-contract=off"
 ROOTS="dgeqrf dormqr dtrtrs dtptrs dnrm2 dger"
 EXCLUDE="xerbla"
 
@@ -104,9 +113,8 @@ while [ -n "$todo" ]; do
   printf '%s\n' $todo | xargs -P "$(nproc)" -I{} bash -c 'compile_one "$@"' _ {}
   next=""
   for r in $todo; do
-    # Undefined symbols of the object; on 32-bit Windows C names carry a
-    # leading underscore (dgemv_ is _dgemv_).
-    for s in $("$NM" -u "$obj/$r.o" | awk '{print $NF}' | sed -n 's/^_\([a-z][a-z0-9_]*\)_$/\1/p'); do
+    # Undefined Fortran symbols of the object.
+    for s in $("$NM" -u "$obj/$r.o" | awk '{print $NF}' | sed -n "s/^$us\([a-z][a-z0-9_]*\)_\$/\1/p"); do
       [ -n "${seen[$s]:-}" ] && continue
       case " $EXCLUDE " in *" $s "*) continue ;; esac
       [ -n "$(source_of "$s")" ] || continue
@@ -125,13 +133,13 @@ printf '%s\n' $routines > "$out/routines.txt"
 # Every Fortran routine the archive still needs must be XERBLA, which the DLL
 # supplies; anything else would be a hole in the closure.
 defined=$("$NM" --defined-only "$lib" | awk 'NF==3 {print $3}' | sort -u)
-missing=$("$NM" -u "$lib" | awk '{print $NF}' | grep -E '^_[a-z][a-z0-9_]*_$' | sort -u |
-            comm -23 - <(echo "$defined") | grep -vx '_xerbla_' || true)
+missing=$("$NM" -u "$lib" | awk '{print $NF}' | grep -E "^$us[a-z][a-z0-9_]*_\$" | sort -u |
+            comm -23 - <(echo "$defined") | grep -vx "${us}xerbla_" || true)
 if [ -n "$missing" ]; then
   echo "LAPACK subset: unresolved routines: $missing" >&2
   exit 1
 fi
-if echo "$defined" | grep -qx '_xerbla_'; then
+if echo "$defined" | grep -qx "${us}xerbla_"; then
   echo "LAPACK subset: reference XERBLA must not be in the archive" >&2
   exit 1
 fi

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Builds the 32-bit Windows DLL QUORVEXv1.dll with the MinGW-w64 cross
-# toolchain and tests it under Wine against the Linux library.
+# Builds the Windows DLL QUORVEXv1.dll with the MinGW-w64 cross toolchain and
+# tests it under Wine against the Linux library.
 #
-#   bash scripts/windows.sh
+#   bash scripts/windows.sh        # 32-bit DLL, for 32-bit hosts: build-windows/
+#   bash scripts/windows.sh --64   # 64-bit DLL, for 64-bit hosts: build-windows64/
 #
-#   QUORVEX_WINDOWS_BUILD_DIR  build folder (default: build-windows)
+#   QUORVEX_WINDOWS_BUILD_DIR  build folder (default: build-windows, or
+#                              build-windows64 with --64)
 #
 # Steps, each skipped when already done, so a second run is quick:
 #  1. installs what is missing (i386 architecture, Wine, the MinGW-w64 C++ and
@@ -12,7 +14,8 @@
 #  2. builds the needed part of Debian's reference LAPACK for the DLL
 #     (scripts/windows-lapack.sh);
 #  3. builds the Linux library and the generator of the shared case table;
-#  4. cross-builds QUORVEXv1.dll and the test program (cmake/mingw-i686.cmake);
+#  4. cross-builds QUORVEXv1.dll and the test program (cmake/mingw-i686.cmake,
+#     or cmake/mingw-x86_64.cmake with --64);
 #  5. checks the DLL's import table with objdump (Windows system DLLs only);
 #  6. runs the example host program under Wine (in a prefix of its own in the
 #     build folder), linked through the import library, and compares what it
@@ -20,20 +23,28 @@
 #  7. writes the Linux library's outputs of the shared case table, then runs
 #     the test program under Wine.
 # Ends with the test program's line 'N passed, N failed'; exits non-zero on
-# any failure.  The DLL lands in the build folder: build-windows/QUORVEXv1.dll.
+# any failure.  The DLL lands in the build folder: build-windows/QUORVEXv1.dll,
+# or build-windows64/QUORVEXv1.dll with --64.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+
+case "${1:-}" in
+  "") arch=i686 default_build=build-windows ;;
+  --64) arch=x86_64 default_build=build-windows64 ;;
+  *) echo "usage: bash scripts/windows.sh [--64]" >&2; exit 2 ;;
+esac
+
 source scripts/windows-deps.sh
 ensure_windows_packages
 
-build=${QUORVEX_WINDOWS_BUILD_DIR:-build-windows}
+build=${QUORVEX_WINDOWS_BUILD_DIR:-$default_build}
 mkdir -p "$build"
 build=$(cd "$build" && pwd)
 jobs=$(nproc)
 
 # 2. Reference LAPACK for the DLL.
-bash scripts/windows-lapack.sh "$build/lapack"
+bash scripts/windows-lapack.sh "$build/lapack" "$arch"
 
 # 3. The Linux library, its example host and the case generator.
 cmake -S . -B "$build/linux" -DCMAKE_BUILD_TYPE=Release -DQUORVEX_TESTS=OFF \
@@ -41,7 +52,7 @@ cmake -S . -B "$build/linux" -DCMAKE_BUILD_TYPE=Release -DQUORVEX_TESTS=OFF \
 cmake --build "$build/linux" -j"$jobs" --target quorvex_cases calibration_demo
 
 # 4. The DLL, the test program and the example host for Windows.
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DQUORVEX_TESTS=OFF -DQUORVEX_BENCH=OFF -DQUORVEX_EXAMPLES=ON \
   -DQUORVEX_WINDOWS_CHECK=ON -DQUORVEX_LAPACK_LIBRARIES="$build/lapack/libquorvex_lapack.a" \
   >/dev/null
@@ -51,7 +62,7 @@ dll="$build/QUORVEXv1.dll"
 # 5. Imports: Windows system DLLs only (the C++ and Fortran run-times and
 #    LAPACK are inside), and LAPACK's own XERBLA, which would stop the
 #    process, is not.
-imports=$(i686-w64-mingw32-objdump -p "$dll" | sed -n 's/^[[:space:]]*DLL Name: //p')
+imports=$("$arch-w64-mingw32-objdump" -p "$dll" | sed -n 's/^[[:space:]]*DLL Name: //p')
 echo "QUORVEXv1.dll imports: $(echo $imports)"
 for d in $imports; do
   case "${d,,}" in
@@ -65,6 +76,7 @@ if grep -q "On entry to" "$dll"; then
 fi
 
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+[ "$arch" = x86_64 ] && export WINEARCH=win64
 unset DISPLAY WAYLAND_DISPLAY
 [ -d "$WINEPREFIX" ] || echo "creating the Wine prefix $WINEPREFIX"
 status=0

@@ -661,6 +661,23 @@ TEST(BlockFactor, UpdateStatusesLeaveFactorUnchanged) {
     EXPECT_EQ(info, c.info) << "kb " << c.kb << " m " << c.m;
     for (const Vec* v : {&r11, &r12, &r22, &qb1, &qb2}) EXPECT_EQ(*v, Vec(4, 3.0));
   }
+  // Leading dimensions below m = 2, each in turn; m itself is accepted.
+  struct L {
+    std::ptrdiff_t ldjd, ldjb, ldrhs;
+    int info;
+  };
+  for (const L& c : {L{1, 2, 2, -12}, L{2, 1, 2, -14}, L{2, 2, 1, -16}, L{2, 2, 2, 0}}) {
+    Vec r11(4, 3.0), r12(4, 3.0), r22(4, 3.0), qb1(4, 3.0), qb2(4, 3.0);
+    const Vec rows(8, 1.0);
+    quorvex::TrqrWork ws;
+    int info = -99;
+    BAQRUPD(1, 2, 1, 1, 2, 1, r11.data(), r12.data(), r22.data(), qb1.data(), qb2.data(),
+            rows.data(), c.ldjd, rows.data(), c.ldjb, rows.data(), c.ldrhs, info, ws);
+    EXPECT_EQ(info, c.info) << c.ldjd << " " << c.ldjb << " " << c.ldrhs;
+    if (c.info != 0) {
+      for (const Vec* v : {&r11, &r12, &r22, &qb1, &qb2}) EXPECT_EQ(*v, Vec(4, 3.0));
+    }
+  }
 }
 
 TEST(BlockFactor, SolveStatuses) {

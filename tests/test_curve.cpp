@@ -294,6 +294,59 @@ TEST(Polyeval, ValuesAndConstants) {
   for (double v : y) EXPECT_EQ(v, 0.0);
 }
 
+// The plain recurrence runs up to |t| = 0.5 inclusive.  At the points that
+// map to t = 0.5 and t = -0.5 the curve is, bit for bit, the plain recurrence
+// replayed here; for some coefficient sets the recurrences near the ends
+// give other last bits, so the branch taken is visible.
+TEST(Polyeval, HalfwayPointsTakeThePlainRecurrence) {
+  auto plain = [](const std::vector<double>& a, double t) {
+    const double u = t + t;
+    double b1 = 0.0, b2 = 0.0;
+    for (std::size_t k = a.size() - 1; k >= 1; --k) {
+      const double b0 = u * b1 + (a[k] - b2);
+      b2 = b1;
+      b1 = b0;
+    }
+    return (0.5 * a[0] - b2) + (0.5 * u) * b1;
+  };
+  auto near_end = [](const std::vector<double>& a, double t) {  // Reinsch's forms
+    double d1 = 0.0, d2 = 0.0;
+    if (t > 0) {
+      const double u = 2.0 - (t + t);
+      for (std::size_t k = a.size() - 1; k >= 1; --k) {
+        d1 = (d1 + a[k]) - u * d2;
+        d2 = d1 + d2;
+      }
+      return (0.5 * a[0] + d1) - (0.5 * u) * d2;
+    }
+    const double u = (t + t) + 2.0;
+    for (std::size_t k = a.size() - 1; k >= 1; --k) {
+      d1 = u * d2 + (a[k] - d1);
+      d2 = d1 - d2;
+    }
+    return (0.5 * a[0] - d1) + (0.5 * u) * d2;
+  };
+  std::mt19937_64 rng(17);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  const double x[2] = {3.0, 1.0}, ts[2] = {0.5, -0.5};  // on [0, 4]
+  int differ[2] = {0, 0};
+  for (int rep = 0; rep < 40; ++rep) {
+    std::vector<double> a(8);
+    for (double& v : a) v = u(rng);
+    double y[2];
+    int istat = -1;
+    quorvex::POLYEVAL(8, a.data(), 2, x, 0.0, 4.0, y, istat);
+    ASSERT_EQ(istat, 0);
+    for (int k = 0; k < 2; ++k) {
+      ASSERT_EQ(XSCALE(0.0, 4.0, x[k]), ts[k]);
+      EXPECT_EQ(y[k], plain(a, ts[k])) << "t=" << ts[k] << " set " << rep;
+      differ[k] += plain(a, ts[k]) != near_end(a, ts[k]);
+    }
+  }
+  EXPECT_GT(differ[0], 0);
+  EXPECT_GT(differ[1], 0);
+}
+
 TEST(LinearConv, KnownMapsAndRefusal) {
   const double coef[2] = {3.0, 5.0};
   const double eye[4] = {1, 0, 0, 1};
@@ -307,6 +360,21 @@ TEST(LinearConv, KnownMapsAndRefusal) {
   EXPECT_EQ(lcov[1], 0.0);
   EXPECT_EQ(lcov[2], 0.0);
   EXPECT_EQ(lcov[3], 0.25);
+
+  // A covariance that is not symmetric, COV = [[1, 2], [0, 3]], on [1, 3]:
+  // T = [[0, 1], [1/2, -2]] and LCOV = T COV T', element by element.
+  const double skew[4] = {1, 0, 2, 3};
+  const double t[2][2] = {{0.0, 1.0}, {0.5, -2.0}};
+  quorvex::LINEAR_CONV(coef, skew, 1.0, 3.0, lcoef, lcov, istat);
+  EXPECT_EQ(istat, 0);
+  for (int i = 0; i < 2; ++i)
+    for (int j = 0; j < 2; ++j) {
+      double e = 0.0;  // exact: every product and sum is a small binary fraction
+      for (int k = 0; k < 2; ++k)
+        for (int l = 0; l < 2; ++l) e += t[i][k] * skew[k + 2 * l] * t[j][l];
+      EXPECT_EQ(lcov[i + 2 * j], e) << i << "," << j;
+    }
+  EXPECT_NE(lcov[1], lcov[2]);
 
   const double line[2] = {2.0, 1.0};  // y = x on [0, 2]
   quorvex::LINEAR_CONV(line, eye, 0.0, 2.0, lcoef, lcov, istat);

@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "curve/curveval.h"
@@ -126,6 +127,7 @@ TEST_P(GlsFit, CovarianceIsTheEffectiveVarianceInverse) {
   double ss = 0.0;
   for (int i = 0; i < c.npts; ++i) {
     EXPECT_EQ(r.res[2 * i], r.param[i]);
+    EXPECT_EQ(r.res[2 * i + 1], d.y[i] - r.yfit[i]);
     EXPECT_NEAR(r.wres[2 * i], d.wx[i] * r.res[2 * i], 1e-12 * (1 + std::fabs(r.wres[2 * i])));
     ss += r.wres[2 * i] * r.wres[2 * i] + r.wres[2 * i + 1] * r.wres[2 * i + 1];
   }
@@ -154,6 +156,9 @@ TEST_P(GlsFit, ScalingAllWeightsByAPowerOfTwo) {
     EXPECT_EQ(s.wresmax, f * r.wresmax);
     EXPECT_DOUBLE_EQ(s.sres, f * r.sres);
     for (std::size_t i = 0; i < r.cov.size(); ++i) EXPECT_EQ(s.cov[i], r.cov[i] / (f * f));
+    // The factor is that of the weighted problem: it scales with the weights.
+    for (const auto& [sv, rv] : {std::pair{&s.r11, &r.r11}, {&s.r12, &r.r12}, {&s.r22, &r.r22}})
+      for (std::size_t i = 0; i < rv->size(); ++i) EXPECT_EQ((*sv)[i], f * (*rv)[i]) << i;
   }
 }
 
@@ -208,6 +213,72 @@ TEST(Gls, PointsOnTheCurveConvergeInTheFirstIteration) {
     EXPECT_NEAR(r.res[2 * i + 1], 0.0, 1e-12);
   }
   EXPECT_LT(r.sres, 1e-10);
+}
+
+// As many points as coefficients: no degree of freedom is left, and the
+// residual standard deviation is exactly 0.
+TEST(Gls, NoDegreeOfFreedomGivesZeroResidualDeviation) {
+  const EivData d = make_eiv_data(3, 3, 0.05, 0.05, 14);
+  const GlsResult r = fit(d);
+  ASSERT_EQ(r.olstat, 0);
+  ASSERT_GE(r.istat[0], 0);
+  ASSERT_LE(r.istat[0], 3);
+  EXPECT_EQ(r.sres, 0.0);
+}
+
+// WRESMAX is a magnitude: a response far below the curve makes the weighted
+// residual of largest magnitude a negative one.
+TEST(Gls, LargestWeightedResidualIsAMagnitude) {
+  EivData d = make_eiv_data(20, 2, 0.05, 0.05, 15);
+  d.y[9] -= 2.0;
+  const GlsResult r = fit(d);
+  ASSERT_EQ(r.olstat, 0);
+  ASSERT_GE(r.istat[0], 0);
+  ASSERT_LE(r.istat[0], 3);
+  const double largest = *std::max_element(
+      r.wres.begin(), r.wres.end(), [](double a, double b) { return std::fabs(a) < std::fabs(b); });
+  ASSERT_LT(largest, 0.0);
+  EXPECT_EQ(r.wresmax, -largest);
+}
+
+// The weight scale is the largest of all x and y weights.  With x weights
+// the larger ones, the minimizer's measures are those of the driver run on
+// the weights divided by max(WX, WY) from the ordinary fit's coefficients.
+TEST(Gls, WeightScaleIsTheLargestOfAllWeights) {
+  const EivData d = make_eiv_data(30, 3, 0.002, 0.05, 16);
+  const double wxmax = *std::max_element(d.wx.begin(), d.wx.end());
+  const double wymax = *std::max_element(d.wy.begin(), d.wy.end());
+  ASSERT_GT(wxmax, 10.0 * wymax);
+  const GlsResult r = fit(d);
+  ASSERT_EQ(r.olstat, 0);
+  ASSERT_GE(r.istat[0], 0);
+  ASSERT_LE(r.istat[0], 3);
+
+  const int n = d.npts, m = d.ncoef;
+  std::vector<double> coef(m), cov(m * m), yfit(n), res(n), wres(n);
+  double sres, wresmax;
+  int olstat;
+  quorvex::OLSPFIT(n, d.x.data(), d.y.data(), d.wy.data(), m, d.xmin, d.xmax, coef.data(),
+                   cov.data(), sres, yfit.data(), res.data(), wres.data(), wresmax, olstat);
+  GlsResult g = sized(d);
+  std::fill(g.param.begin(), g.param.begin() + n, 0.0);
+  std::copy(coef.begin(), coef.end(), g.param.begin() + n);
+  std::vector<double> wxs(n), wys(n);
+  for (int i = 0; i < n; ++i) {
+    wxs[i] = d.wx[i] / wxmax;
+    wys[i] = d.wy[i] / wxmax;
+  }
+  const double tol[2] = {1e-10, 1e-10};
+  double fnorm = 0.0;
+  quorvex::SXMIN = d.xmin;
+  quorvex::SXMAX = d.xmax;
+  quorvex::GLSDRV(n, m, d.x.data(), d.y.data(), wxs.data(), wys.data(), g.param.data(),
+                  g.yfit.data(), g.wres.data(), fnorm, quorvex::CURVEVAL, g.r11.data(),
+                  g.r12.data(), g.r22.data(), tol, 50, 0.1, g.rinfo.data(), g.istat);
+  EXPECT_EQ(g.istat[0], r.istat[0]);
+  EXPECT_EQ(g.istat[2], r.istat[2]);
+  EXPECT_EQ(g.rinfo, r.rinfo);
+  EXPECT_EQ(g.param, r.param);
 }
 
 TEST(Gls, NearlyExactAbscissaeGiveTheOrdinaryCovariance) {

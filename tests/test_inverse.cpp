@@ -4,8 +4,12 @@
 // hostile input, and nothing written outside the output arrays.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -279,17 +283,20 @@ TEST(Ipval, StraightLineAgreesWithClosedForm) {
   const std::vector<double> c = {7.0, 2.5}, cov = {4e-4, -1e-4, -1e-4, 9e-4};
   const std::vector<double> y = {1.2, 2.0, 3.3, 4.9, 5.5, 5.9};
   const std::vector<double> covy = diagonal({1e-4, 2e-4, 0.0, 1e-3, 3e-4, 5e-5});
-  const Result r = ipval(c, cov, y, covy, xmin, xmax, 7, 0.0);
   std::vector<double> xp(y.size()), up(y.size());
   int st = -1;
   quorvex::IPVAL_DEGREE1(c.data(), cov.data(), (int)y.size(), y.data(), covy.data(), xmin, xmax,
                          xp.data(), up.data(), st);
-  ASSERT_EQ(r.istat, 0);
   ASSERT_EQ(st, 0);
-  for (std::size_t i = 0; i < y.size(); ++i) {
-    ASSERT_EQ(r.nroot[1 + i], 1);
-    EXPECT_NEAR(r.x(0, i), xp[i], 4e-15 * xmax);
-    EXPECT_NEAR(r.u(0, i), up[i], 1e-12 * up[i]);
+  // One grid cell, the whole interval, is a grid too.
+  for (int ngrid : {7, 1}) {
+    const Result r = ipval(c, cov, y, covy, xmin, xmax, ngrid, 0.0);
+    ASSERT_EQ(r.istat, 0) << ngrid;
+    for (std::size_t i = 0; i < y.size(); ++i) {
+      ASSERT_EQ(r.nroot[1 + i], 1) << ngrid;
+      EXPECT_NEAR(r.x(0, i), xp[i], 4e-15 * xmax);
+      EXPECT_NEAR(r.u(0, i), up[i], 1e-12 * up[i]);
+    }
   }
 }
 
@@ -309,6 +316,34 @@ TEST(IpvalDegree1, LineCases) {
   const double y0 = 0.0;
   quorvex::IPVAL_DEGREE1(c.data(), cov.data(), 1, &y0, &zero[0], 0.0, 2.0, xp.data(), up.data(), st);
   EXPECT_NEAR(up[0], std::sqrt(0.25 * 1e-2 - 2 * 0.5 * 2e-3 + 4e-3), 1e-16);
+  // A covariance that is not symmetric, COV = [[4, 3], [-1, 9]] 1e-3: the
+  // slope-intercept term is LCOV(1, 2) of LCOV = T COV T', formed here in
+  // long double with T the map of the coefficients to (slope, intercept).
+  {
+    const double xmin = 1.0, xmax = 5.0, line[2] = {3.0, 2.0};
+    const double ncov[4] = {4e-3, -1e-3, 3e-3, 9e-3};
+    const long double w = (long double)xmax - xmin;
+    const long double t[2][2] = {{0.0L, 2.0L / w}, {0.5L, -(xmax + (long double)xmin) / w}};
+    long double lc[2][2] = {};
+    for (int i = 0; i < 2; ++i)
+      for (int j = 0; j < 2; ++j)
+        for (int k = 0; k < 2; ++k)
+          for (int l = 0; l < 2; ++l) lc[i][j] += t[i][k] * ncov[k + 2 * l] * t[j][l];
+    const long double sl = t[0][1] * line[1], ic = t[1][0] * line[0] + t[1][1] * line[1];
+    const std::vector<double> yr = {-20.0, 0.5, 30.0};
+    const std::vector<double> vy = {1e-4, 0.0, 4e-4};
+    std::vector<double> xr(3), ur(3);
+    quorvex::IPVAL_DEGREE1(line, ncov, 3, yr.data(), diagonal(vy).data(), xmin, xmax, xr.data(),
+                           ur.data(), st);
+    ASSERT_EQ(st, 0);
+    for (int i = 0; i < 3; ++i) {
+      const long double r = yr[i] - ic;
+      const long double var = r * r / (sl * sl * sl * sl) * lc[0][0] + lc[1][1] / (sl * sl) +
+                              2.0L * r / (sl * sl * sl) * lc[0][1] + vy[i] / (sl * sl);
+      EXPECT_NEAR(xr[i], (double)(r / sl), 1e-14 * std::fabs(xr[i])) << i;
+      EXPECT_NEAR(ur[i], (double)std::sqrt(var), 1e-13 * ur[i]) << i;
+    }
+  }
   // Invalid interval: cleared outputs, guards intact.
   std::vector<double> g = {kGuard, 5, 5, kGuard};
   quorvex::IPVAL_DEGREE1(c.data(), cov.data(), 2, y.data(), zero.data(), 2.0, 2.0, g.data() + 1,
@@ -419,6 +454,61 @@ TEST(HostLibrary, InversePredictionThroughExportedNames) {
   EXPECT_EQ(istat, 0);
   EXPECT_EQ(xp[0], -2.0);  // p = 2 + t on [0, 4] is y = x/2 + 1
   EXPECT_EQ(xp[1], -4.0);
+}
+
+// AddressSanitizer reserves terabytes of address space: it cannot run in a
+// process whose address space is limited.
+#if defined(__SANITIZE_ADDRESS__)
+#define QVX_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QVX_TEST_ASAN 1
+#endif
+#endif
+
+// Storage that cannot be obtained is status 999 through the exported name,
+// never 0: a grid of 2^31 - 1 cells asks for 16 GiB per grid array, in a
+// child process whose address space is limited to 2 GiB.
+TEST(HostLibrary, StorageFailureInsideAnEntryPointIsStatus999) {
+#ifdef QVX_TEST_ASAN
+  GTEST_SKIP() << "an address-space limit cannot hold under AddressSanitizer";
+#else
+  quorvex_test::HostLibrary lib;
+  ASSERT_TRUE(lib.loaded()) << dlerror();
+  auto* ipval_fn = QVX_HOST_FN(lib, IPVAL);
+  ASSERT_NE(ipval_fn, nullptr);
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    close(fds[0]);
+    int istat = -2;  // the limit could not be set
+    const rlim_t limit = rlim_t{2} << 30;
+    const rlimit lim{limit, limit};
+    if (setrlimit(RLIMIT_AS, &lim) == 0) {
+      const int ncoef = 2, npts = 1, ngrid = INT_MAX;
+      const double c[2] = {1.0, 0.5}, cov[4] = {0, 0, 0, 0}, y = 0.5, covy = 0.0;
+      const double xmin = 0.0, xmax = 1.0, tol = 0.0;
+      int nroot = -1;
+      double xroot = -1.0, uxroot = -1.0;
+      istat = -1;
+      ipval_fn(&ncoef, c, cov, &npts, &y, &covy, &xmin, &xmax, &ngrid, &tol, &nroot, &xroot,
+               &uxroot, &istat);
+    }
+    const bool sent = write(fds[1], &istat, sizeof istat) == (ssize_t)sizeof istat;
+    _exit(sent ? 0 : 1);
+  }
+  close(fds[1]);
+  int istat = -3;  // nothing reported
+  const ssize_t got = read(fds[0], &istat, sizeof istat);
+  close(fds[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(got, (ssize_t)sizeof istat);
+  EXPECT_EQ(istat, QVX_NO_STORAGE);
+#endif
 }
 
 // COVY(i, i) lies (i - 1)(NPTS + 1) elements in: past 2^31 for NPTS > 46341.

@@ -13,6 +13,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "dense_objective.h"
@@ -338,6 +339,35 @@ TEST(MinimizerExit, EvaluationLimit) {
   EXPECT_EQ(r.x, Vec{0.0});
   EXPECT_EQ(r.fvec, Vec{1.0});
   EXPECT_EQ(r.rinfo, Vec(4, 0.0));  // no trial and no step stored any measure
+}
+
+// One parameter from x = 0 with F = 1, gradient -1/P and step P, so that the
+// line search's ratio at x = a P is (1 - F^2)/a.  F stays 1 (ratio 0: the
+// step is halved) down to the trial 2^-k P, where the ratio is 1/2: the search
+// accepts a = 2^-k with its (k + 1)-th evaluation.
+LoggedObjective halving(int k, double pstep) {
+  const double band_below = 1.5 * std::ldexp(pstep, -k);
+  return make_scripted(1, 1, [=](int& iflag, const double* x, double* f, double* g, double* p) {
+    const bool in_band = x[0] > 0.0 && x[0] < band_below;
+    f[0] = in_band ? std::sqrt(1.0 - 0.5 * x[0] / pstep) : 1.0;
+    if (iflag >= 2) g[0] = -1.0 / pstep;
+    if (iflag == 3) p[0] = pstep;
+  });
+}
+
+TEST(MinimizerExit, EvaluationLimitIsFiftyPerIteration) {
+  // 49 line-search evaluations end at a = 2^-48, so small that the step
+  // controller probes at 0.01 P: the 50th evaluation, the last that MAXIT = 1
+  // allows, ends the run before the recovery arc.
+  const double pstep = 1e8;
+  LoggedObjective o = halving(48, pstep);
+  const MinRun r = minimize(o, {0.0}, 1e-300, 1e-300, 1, 0.1);
+  EXPECT_EQ(r.iinfo[0], 5);
+  EXPECT_EQ(r.iinfo[1], 1);
+  EXPECT_EQ(r.iinfo[2], 50);
+  EXPECT_EQ(o.evaluations(), 50);
+  EXPECT_EQ(o.log.back().x, Vec{0.01 * pstep});  // the probe
+  EXPECT_EQ(r.x, Vec{0.0});
 }
 
 TEST(MinimizerExit, LineSearchGivesUp) {
@@ -962,6 +992,24 @@ TEST(StepController, RecoveryArcTakenOrNot) {
             before_arc - 1);  // a line-search point
 }
 
+// The probe is made only when the step is small AND the model's minimum lies
+// within the threshold too (a/(1 - R) <= 0.01, R = 1/2 here): a = 2^-7 is
+// below 0.01 but a/(1 - R) is not; a = 2^-8 satisfies both.
+TEST(StepController, ProbeOnlyWhenBothSmallStepConditionsHold) {
+  for (const auto& [k, probe] : {std::pair{7, false}, std::pair{8, true}}) {
+    LoggedObjective o = halving(k, 1.0);
+    const Step s = step(o, {0.0}, {1.0}, 0.1);
+    EXPECT_EQ(s.info, 0) << k;
+    EXPECT_EQ(s.alpha, std::ldexp(1.0, -k)) << k;
+    const bool probed = std::any_of(o.log.begin(), o.log.end(),
+                                    [](const Call& c) { return c.x == Vec{0.01}; });
+    EXPECT_EQ(probed, probe) << k;
+    if (!probe) {
+      EXPECT_EQ(s.nfev, k + 1);
+    }
+  }
+}
+
 TEST(StepController, UphillDirectionSearchesArcFirst) {
   LoggedObjective o = make_dense(2, 2, [](const double* x, double* f, double* jac) {
     f[0] = x[0];
@@ -984,6 +1032,27 @@ TEST(StepController, UphillDirectionSearchesArcFirst) {
   ASSERT_NE(logged_f(o, s.x), nullptr);
   EXPECT_EQ(s.f, *logged_f(o, s.x));
   EXPECT_LT(sumsq(s.f), 2.0);
+}
+
+TEST(StepController, EvaluationLimitInsideTheDescentArc) {
+  // An uphill direction: the descent arc spends 19 evaluations, past a limit
+  // of 1; the arc's best point comes back with its own residuals.
+  LoggedObjective o = make_dense(2, 2, [](const double* x, double* f, double* jac) {
+    f[0] = x[0];
+    f[1] = x[1];
+    if (jac != nullptr) {
+      jac[0] = 1.0;
+      jac[1] = 0.0;
+      jac[2] = 0.0;
+      jac[3] = 1.0;
+    }
+  });
+  const Step s = step(o, {1.0, 1.0}, {1.0, 0.5}, 0.1, 1);
+  EXPECT_EQ(s.info, 2);
+  EXPECT_EQ(s.nfev, 19);
+  EXPECT_NE(s.x, (Vec{1.0, 1.0}));
+  ASSERT_NE(logged_f(o, s.x), nullptr);
+  EXPECT_EQ(s.f, *logged_f(o, s.x));
 }
 
 TEST(StepController, EvaluationLimitAfterLineSearch) {

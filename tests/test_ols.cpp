@@ -337,6 +337,8 @@ INSTANTIATE_TEST_SUITE_P(
         QrCase{"diagonal 1 and just below the threshold", 2, 2, 2, 2,
                {1, 0, 0, std::nextafter(kCondTol, 0.0)}, 4},
         QrCase{"diagonal 2^53 and 1 passes", 2, 2, 2, 2, {0x1p53, 0, 0, 1}, 0},
+        // The smallest diagonal counts as at most 1: 1e17 * 1e-16 > min(1, 20).
+        QrCase{"diagonal 1e17 and 20 fails", 2, 2, 2, 2, {1e17, 0, 0, 20}, 4},
         QrCase{"diagonal 2^54 and 1 fails", 2, 2, 2, 2, {0x1p54, 0, 0, -1}, 4},
         QrCase{"all zero: exact zero diagonal", 3, 2, 3, 3, {0, 0, 0, 0, 0, 0}, 3},
         QrCase{"NaN entry", 3, 2, 3, 3, {1, kNaN, 3, 4, 5, 6}, 4},

@@ -1,6 +1,7 @@
 // Machine constants, the curve residual and the bracketing zero finder:
 // constant bit patterns, residual statuses, evaluation budgets, the
-// convergence guarantee and termination on residuals that are not finite.
+// convergence guarantee, agreement with a step-by-step replay of Brent's
+// method, and termination on residuals that are not finite.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -114,6 +115,76 @@ INSTANTIATE_TEST_SUITE_P(
                       EndCase{0.3, 0.3005, 0.3004, 1e-3, 0.3005},
                       EndCase{0.25, 0.75, 0.5, 1.0, 0.75}));  // tie: bx
 
+// Brent's zeroin step by step as published in Fortran (labels 20 to 90), on
+// the same residual: the zero it returns, its evaluations and how many of its
+// steps were bisections.
+struct Replay {
+  double z;
+  int nfev, bisections;
+};
+
+Replay brent(double ax, double bx, const std::vector<double>& cf, double yt, double xmin,
+             double xmax, double tol) {
+  int nfev = 0, bisections = 0;
+  auto f = [&](double x) {
+    ++nfev;
+    return residual(x, cf, yt, xmin, xmax);
+  };
+  double a = ax, b = bx, fa = f(a), fb = f(b), c = 0, fc = 0, d = 0, e = 0;
+  bool label20 = true;
+  while (nfev < quorvex::kZeroinMaxEvaluations) {
+    if (label20) {
+      c = a;
+      fc = fa;
+      d = b - a;
+      e = d;
+    }
+    if (std::fabs(fc) < std::fabs(fb)) {
+      a = b;
+      b = c;
+      c = a;
+      fa = fb;
+      fb = fc;
+      fc = fa;
+    }
+    const double tol1 = 2.0 * kEps * std::fabs(b) + 0.5 * tol;
+    const double xm = 0.5 * (c - b);
+    if (std::fabs(xm) <= tol1 || fb == 0.0) return {b, nfev, bisections};
+    bool bisect = true;
+    if (std::fabs(e) >= tol1 && std::fabs(fa) > std::fabs(fb)) {
+      const double s = fb / fa;
+      double p, q;
+      if (a == c) {
+        p = 2.0 * xm * s;
+        q = 1.0 - s;
+      } else {
+        q = fa / fc;
+        const double r = fb / fc;
+        p = s * (2.0 * xm * q * (q - r) - (b - a) * (r - 1.0));
+        q = (q - 1.0) * (r - 1.0) * (s - 1.0);
+      }
+      if (p > 0.0) q = -q;
+      p = std::fabs(p);
+      if (2.0 * p < 3.0 * xm * q - std::fabs(tol1 * q) && p < std::fabs(0.5 * e * q)) {
+        e = d;
+        d = p / q;
+        bisect = false;
+      }
+    }
+    if (bisect) {
+      d = xm;
+      e = d;
+      ++bisections;
+    }
+    a = b;
+    fa = fb;
+    b += std::fabs(d) > tol1 ? d : (xm > 0.0 ? tol1 : -tol1);
+    fb = f(b);
+    label20 = fb * (fc / std::fabs(fc)) > 0.0;
+  }
+  return {std::nan(""), nfev, bisections};
+}
+
 struct Curve {
   std::vector<double> coef;
   double xmin, xmax, yt, ax, bx;
@@ -124,10 +195,11 @@ class ZeroinConverges : public ::testing::TestWithParam<Curve> {};
 
 // With tolerance TOL the result lies within 2 tol1 of a sign change of the
 // computed residual, and every evaluation stays inside [ax, bx] (the curve's
-// interval is the bracket itself, so a point outside would be refused).
+// interval is the bracket itself, so a point outside would be refused).  The
+// result and the evaluation count are those of the published method.
 TEST_P(ZeroinConverges, WithinTwoTol1OfASignChangeAndOnBudget) {
   const auto& [c, xmin, xmax, yt, ax, bx, budget] = GetParam();
-  for (double tol : {0.0, 1e-9 * (xmax - xmin), 1e-3 * (xmax - xmin)}) {
+  for (double tol : {0.0, 1e-9 * (xmax - xmin), 1e-3 * (xmax - xmin), 1e-2 * (xmax - xmin)}) {
     const double z = zeroin(ax, bx, (int)c.size(), c.data(), yt, xmin, xmax, tol);
     const int nfev = zeroin_evaluations();
     ASSERT_TRUE(z >= ax && z <= bx) << z;
@@ -136,6 +208,10 @@ TEST_P(ZeroinConverges, WithinTwoTol1OfASignChangeAndOnBudget) {
     EXPECT_LE(residual(lo, c, yt, xmin, xmax) * residual(hi, c, yt, xmin, xmax), 0.0)
         << "tol " << tol << " z " << z;
     EXPECT_LE(nfev, budget) << "tol " << tol;
+    // Step by step the published method: the same zero after as many evaluations.
+    const Replay rp = brent(ax, bx, c, yt, xmin, xmax, tol);
+    EXPECT_EQ(z, rp.z) << "tol " << tol;
+    EXPECT_EQ(nfev, rp.nfev) << "tol " << tol;
   }
 }
 
@@ -148,7 +224,14 @@ INSTANTIATE_TEST_SUITE_P(
                       Curve{{0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 1.0}, -1, 1, 0.5, 0.45, 0.55, 7},
                       // Root 1e-15 beside a double root at 0: bisection down to 1e-31.
                       Curve{{1.0, 0.0, 0.5}, -1, 1, 1e-30, 0, 1, 148},
-                      Curve{{0.0, 1.0, 0.0, 1.0}, -1e-200, 3e-200, 0.2, -1e-200, 3e-200, 13}));
+                      Curve{{0.0, 1.0, 0.0, 1.0}, -1e-200, 3e-200, 0.2, -1e-200, 3e-200, 13},
+                      // Cubics.
+                      Curve{{0.2, 1.0, -0.4, 0.3}, 0, 1, 0.05, 0, 1, 12},
+                      Curve{{-1.0, 0.5, 2.0, 1.5}, -2, 3, 0.7, -2, 3, 12},
+                      Curve{{0.24, -1.8, 1.03, -1.48}, 0, 1, 0.97, 0, 1, 12},
+                      Curve{{-1.39, -1.09, -0.24, -0.96}, 0, 1, 0.03, 0, 1, 14},
+                      // t^3 just above its flat zero: bisection-heavy.
+                      Curve{{0.0, 0.75, 0.0, 0.25}, 0, 1, 1e-9, 0.25, 1, 47}));
 
 struct Hostile {
   std::vector<double> coef;

@@ -1,4 +1,5 @@
-// Host-side test of QUORVEXv1.dll, a 32-bit Windows program run under Wine.
+// Host-side test of QUORVEXv1.dll, a Windows program run under Wine, built
+// for 32-bit Windows against the 32-bit DLL and for x64 against the 64-bit one.
 //
 //   quorvex_wine_check CASES
 //
@@ -6,14 +7,20 @@
 //  - the export directory: twelve names, ordinals 1 to 12, each entry point's
 //    plain and decorated name at one address, nothing else; the DLL imports
 //    only Windows system DLLs;
+//  - on x64 instead: six plain names, ordinals 1 to 6, no decorated names;
 //  - the import library: the header's declarations bind to the same functions;
 //  - every call of the shared case table, made through a thunk that checks the
 //    standard call convention (arguments removed by the callee, ebx, esi, edi
 //    and ebp preserved) with the stack at each 16-byte misalignment, and that
 //    the call leaves the x87 control word and MXCSR as it found them;
+//  - on x64 instead through a thunk that checks the x64 convention: the
+//    stack pointer back where it was, rbx, rbp, rdi, rsi, r12 to r15 and
+//    xmm6 to xmm15 preserved (the thunk is first shown a callee that breaks
+//    it); the x87 control word and MXCSR as above;
 //  - the case table run three times: through the plain names, through the
 //    decorated names (bit-identical to the first run), and through the plain
 //    names with the x87 unit set to 53-bit precision as many hosts run it;
+//    on x64 the second run goes through the ordinals instead;
 //    every output agrees with the Linux library to a few ulps, guard
 //    elements after each output are untouched, and every status is the one
 //    the case is built for;
@@ -38,7 +45,11 @@
 
 #include "cases.h"
 #include "numeric/lapack.h"
+#if defined(_WIN64)
+#include "win64_probe.h"
+#else
 #include "stdcall_probe.h"
+#endif
 
 namespace {
 
@@ -49,6 +60,19 @@ using quorvex_cases::Output;
 using quorvex_cases::Result;
 
 const char kDllName[] = "QUORVEXv1.dll";
+#if defined(_WIN64)
+// x64 has no name decoration: the k-th entry point is exported once, under
+// its plain name, with ordinal k + 1.
+constexpr int kNamesPerEntry = 1;
+const char kSecondRun[] = "ordinal";
+#else
+// The k-th entry point is exported under its plain name with ordinal 2k + 1
+// and under its decorated name with ordinal 2k + 2.
+constexpr int kNamesPerEntry = 2;
+const char kSecondRun[] = "decorated";
+#endif
+constexpr unsigned kExports = 6 * kNamesPerEntry;
+constexpr unsigned plain_ordinal(int k) { return kNamesPerEntry * k + 1; }
 // A difference within this many ulps of the value, or of the largest
 // magnitude in the same output, counts as agreement.
 constexpr double kMaxUlps = 4.0;
@@ -67,9 +91,10 @@ void report(bool ok, const std::string& what) {
 // ------------------------------------------------------------ export table
 const BYTE* image_base(HMODULE m) { return reinterpret_cast<const BYTE*>(m); }
 
-const IMAGE_NT_HEADERS32* nt_headers(HMODULE m) {
+// The headers of this program's own bitness (IMAGE_NT_HEADERS64 on x64).
+const IMAGE_NT_HEADERS* nt_headers(HMODULE m) {
   const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(m);
-  return reinterpret_cast<const IMAGE_NT_HEADERS32*>(image_base(m) + dos->e_lfanew);
+  return reinterpret_cast<const IMAGE_NT_HEADERS*>(image_base(m) + dos->e_lfanew);
 }
 
 void check_exports(HMODULE dll) {
@@ -89,11 +114,12 @@ void check_exports(HMODULE dll) {
   report(std::strcmp(dllname, kDllName) == 0,
          std::string("export directory names the DLL ") + dllname);
   report(ed->Base == 1, "ordinal base is " + std::to_string(ed->Base) + ", not 1");
-  report(ed->NumberOfFunctions == 12 && ed->NumberOfNames == 12,
+  report(ed->NumberOfFunctions == kExports && ed->NumberOfNames == kExports,
          "exports " + std::to_string(ed->NumberOfFunctions) + " functions under " +
-             std::to_string(ed->NumberOfNames) + " names, not 12 and 12");
+             std::to_string(ed->NumberOfNames) + " names, not " + std::to_string(kExports) +
+             " and " + std::to_string(kExports));
 
-  // Every name, with its ordinal: exactly the twelve expected.
+  // Every name, with its ordinal: exactly the ones expected.
   std::vector<std::string> seen;
   bool sorted = true;
   for (DWORD i = 0; i < ed->NumberOfNames; ++i) {
@@ -103,15 +129,31 @@ void check_exports(HMODULE dll) {
       sorted = false;
     bool expected = false;
     for (int k = 0; k < 6; ++k) {
-      if (std::strcmp(name, kEntries[k].name) == 0 && ordinal == 2u * k + 1) expected = true;
-      if (std::strcmp(name, kEntries[k].decorated) == 0 && ordinal == 2u * k + 2) expected = true;
+      if (std::strcmp(name, kEntries[k].name) == 0 && ordinal == plain_ordinal(k)) expected = true;
+      if (kNamesPerEntry == 2 && std::strcmp(name, kEntries[k].decorated) == 0 &&
+          ordinal == 2u * k + 2)
+        expected = true;
     }
     report(expected, std::string("unexpected export ") + name + " @" + std::to_string(ordinal));
     seen.push_back(name);
   }
   report(sorted, "the export name table is not sorted");
 
-  for (int k = 0; k < 6; ++k) {
+  for (int k = 0; k < 6 && kNamesPerEntry == 1; ++k) {
+    const EntryInfo& e = kEntries[k];
+    report(std::count(seen.begin(), seen.end(), e.name) == 1,
+           std::string(e.name) + " is not exported once");
+    const FARPROC plain = GetProcAddress(dll, e.name);
+    report(plain != nullptr && plain == GetProcAddress(dll, MAKEINTRESOURCEA(k + 1)),
+           std::string(e.name) + ": name and ordinal " + std::to_string(k + 1) +
+               " do not give one address");
+    report(GetProcAddress(dll, e.decorated) == nullptr,
+           std::string(e.name) + ": the 32-bit decorated name " + e.decorated + " is exported");
+    report(static_cast<DWORD>(k) < ed->NumberOfFunctions &&
+               plain == reinterpret_cast<FARPROC>(base + functions[k]),
+           std::string(e.name) + ": export address table entry differs");
+  }
+  for (int k = 0; k < 6 && kNamesPerEntry == 2; ++k) {
     const EntryInfo& e = kEntries[k];
     const bool both = std::count(seen.begin(), seen.end(), e.name) == 1 &&
                       std::count(seen.begin(), seen.end(), e.decorated) == 1;
@@ -178,14 +220,75 @@ unsigned short x87_control() {
 
 void set_x87_control(unsigned short cw) { asm volatile("fldcw %0" : : "m"(cw)); }
 
-// Calls through GetProcAddress pointers and the stdcall probe; notes every
-// breach of the calling convention against the call's index.
+#if defined(_WIN64)
+// Calls `fn` through the x64 probe; returns what the callee failed to keep.
+std::string probed_call(void* fn, void* const* args, int nargs) {
+  quorvex_probe::Frame64 f{};
+  f.fn = fn;
+  f.nargs = static_cast<std::uint64_t>(nargs);
+  f.args = args;
+  quorvex_probe::call(f);
+  std::string problem;
+  if (f.rsp_after != f.rsp_before)
+    problem += " stack pointer off by " +
+               std::to_string(static_cast<long long>(f.rsp_after - f.rsp_before)) + " bytes;";
+  for (int g = 0; g < 8; ++g)
+    if (f.gpr[g] != quorvex_probe::gpr_marker(g))
+      problem += std::string(" ") + quorvex_probe::kGprNames[g] + " changed;";
+  for (int x = 0; x < 10; ++x)
+    if (f.xmm[x][0] != quorvex_probe::xmm_marker(x, 0) ||
+        f.xmm[x][1] != quorvex_probe::xmm_marker(x, 1))
+      problem += " xmm" + std::to_string(6 + x) + " changed;";
+  return problem;
+}
+
+// The probe itself: a callee that keeps everything passes, one that changes
+// r12 and xmm9 is caught with exactly those two.
+void check_probe() {
+  const std::string clean = probed_call(reinterpret_cast<void*>(&GetCurrentThreadId), nullptr, 0);
+  report(clean.empty(), "the x64 probe finds fault with GetCurrentThreadId:" + clean);
+  const std::string caught = probed_call(quorvex_probe::clobbering_callee(), nullptr, 0);
+  report(caught == " r12 changed; xmm9 changed;",
+         "the x64 probe reports '" + caught + "' for a callee that changes r12 and xmm9");
+}
+#else
+// Calls `fn` through the stdcall probe with the stack `misalign` bytes below
+// a 16-byte boundary; returns what the callee failed to keep.
+std::string probed_call(void* fn, void* const* args, int nargs, std::uint32_t misalign) {
+  quorvex_probe::Frame f{};
+  f.fn = fn;
+  f.nargs = static_cast<std::uint32_t>(nargs);
+  f.args = args;
+  f.misalign = misalign;
+  quorvex_probe::call(f);
+  std::string problem;
+  if (f.esp_after != f.esp_before + 4u * f.nargs)
+    problem += " stack pointer off by " +
+               std::to_string(static_cast<long long>(f.esp_after) - f.esp_before - 4 * nargs) +
+               " bytes;";
+  if (f.ebx != quorvex_probe::kEbx) problem += " ebx changed;";
+  if (f.esi != quorvex_probe::kEsi) problem += " esi changed;";
+  if (f.edi != quorvex_probe::kEdi) problem += " edi changed;";
+  if (f.ebp != quorvex_probe::kEbp) problem += " ebp changed;";
+  return problem;
+}
+#endif
+
+// Calls through GetProcAddress pointers and the calling-convention probe;
+// notes every breach of the convention against the call's index.  The
+// second lookup is by the decorated names on 32-bit Windows and by the
+// ordinals on x64.
 class DllCaller : public quorvex_cases::Caller {
  public:
-  DllCaller(HMODULE dll, bool decorated) {
-    for (int k = 0; k < 6; ++k)
-      fn_[k] = reinterpret_cast<void*>(
-          GetProcAddress(dll, decorated ? kEntries[k].decorated : kEntries[k].name));
+  DllCaller(HMODULE dll, bool second_lookup) {
+    for (int k = 0; k < 6; ++k) {
+#if defined(_WIN64)
+      const char* name = second_lookup ? MAKEINTRESOURCEA(plain_ordinal(k)) : kEntries[k].name;
+#else
+      const char* name = second_lookup ? kEntries[k].decorated : kEntries[k].name;
+#endif
+      fn_[k] = reinterpret_cast<void*>(GetProcAddress(dll, name));
+    }
   }
 
   void call(Entry e, void* const* args, int nargs) override {
@@ -196,23 +299,14 @@ class DllCaller : public quorvex_cases::Caller {
       problems_.push_back(" entry point not found;");
       return;
     }
-    quorvex_probe::Frame f{};
-    f.fn = fn_[k];
-    f.nargs = static_cast<std::uint32_t>(nargs);
-    f.args = args;
-    f.misalign = 4u * (problems_.size() % 4);
     const unsigned short cw = x87_control();
     // MXCSR without its sticky exception flags: rounding, masks, FTZ, DAZ.
     const unsigned csr = _mm_getcsr() & ~0x3Fu;
-    quorvex_probe::call(f);
-    if (f.esp_after != f.esp_before + 4u * f.nargs)
-      problem += " stack pointer off by " +
-                 std::to_string(static_cast<long long>(f.esp_after) - f.esp_before - 4 * nargs) +
-                 " bytes;";
-    if (f.ebx != quorvex_probe::kEbx) problem += " ebx changed;";
-    if (f.esi != quorvex_probe::kEsi) problem += " esi changed;";
-    if (f.edi != quorvex_probe::kEdi) problem += " edi changed;";
-    if (f.ebp != quorvex_probe::kEbp) problem += " ebp changed;";
+#if defined(_WIN64)
+    problem += probed_call(fn_[k], args, nargs);
+#else
+    problem += probed_call(fn_[k], args, nargs, 4u * (problems_.size() % 4));
+#endif
     if (x87_control() != cw) problem += " x87 control word changed;";
     if ((_mm_getcsr() & ~0x3Fu) != csr) problem += " MXCSR control bits changed;";
     problems_.push_back(problem);
@@ -410,10 +504,13 @@ int main(int argc, char** argv) {
   check_exports(dll);
   check_imports(dll);
   check_import_library(dll);
+#if defined(_WIN64)
+  check_probe();
+#endif
 
-  DllCaller plain(dll, false), decorated(dll, true), precision53(dll, false);
+  DllCaller plain(dll, false), second(dll, true), precision53(dll, false);
   const std::vector<Result> first = run_and_check("plain", plain, linux_results, nullptr);
-  run_and_check("decorated", decorated, linux_results, &first);
+  run_and_check(kSecondRun, second, linux_results, &first);
   const unsigned short cw = x87_control();
   set_x87_control(static_cast<unsigned short>((cw & ~0x0300u) | 0x0200u));
   run_and_check("x87-53bit", precision53, linux_results, nullptr);
@@ -421,8 +518,8 @@ int main(int argc, char** argv) {
 
   check_parameter_error_returns();
 
-  std::printf("cases: %zu, each run three times (plain names, decorated names, 53-bit x87)\n",
-              linux_results.size());
+  std::printf("cases: %zu, each run three times (plain names, %s, 53-bit x87)\n",
+              linux_results.size(), kNamesPerEntry == 2 ? "decorated names" : "ordinals");
   std::printf("largest difference from the Linux library: %.0f ulps%s%s; "
               "%.3g ulps of the output's largest magnitude%s%s\n",
               g_largest.ulps, g_largest.where_ulps.empty() ? "" : " at ",

@@ -1,0 +1,346 @@
+"""``Calibration``: one fitted curve with everything it was fitted from.
+
+The class holds data and results; the numerics live in :mod:`quorvex.fitting`,
+:mod:`quorvex.curve` and :mod:`quorvex.inverse`, and its methods only call them.
+
+Which covariance derived uncertainties use
+------------------------------------------
+Every uncertainty derived from a calibration (``evaluate(..., uncertainty=True)``,
+``inverse``, ``line``, ``power_coefficients``) propagates ``cov_used``:
+
+* ``cov`` (from the stated uncertainties, not scaled) when the fit was given
+  ``u_y`` (and ``u_x``): the stated uncertainties fix the scale;
+* ``cov_scaled`` = ``cov`` * ``sres``**2 when the fit had no stated uncertainties:
+  unit weights say nothing about the size of the scatter, so the residuals must;
+* ``fit(..., covariance="stated" | "scaled")`` overrides that choice for the
+  calibration, and each method's ``covariance=`` argument for one call.
+"""
+from __future__ import annotations
+
+import json
+from dataclasses import dataclass, field, fields
+from typing import Any
+
+import numpy as np
+
+from .errors import InputError
+
+_ARRAYS = ("coef", "cov", "cov_scaled", "fitted", "residuals", "weighted_residuals", "x", "y",
+           "u_y", "u_x", "weights", "x_weights", "x_adjusted", "residuals_x",
+           "weighted_residuals_x", "rinfo")
+COVARIANCES = ("stated", "scaled")
+_F64 = np.dtype(np.float64)
+
+
+@dataclass(frozen=True, eq=False)
+class Calibration:
+    """A fitted calibration curve y = p(x) (made by :func:`quorvex.fit`).
+
+    Attributes
+    ----------
+    kind : str
+        "ols" (weighted least squares, ``OLSPFIT``) or "gls" (errors in variables,
+        ``GLSPFIT``).
+    coef : ndarray (ncoef,)
+        Chebyshev coefficients of the curve as the library stores them:
+        p(x) = coef[0]/2 + sum_k coef[k] T_k(t), t = (2x - xmin - xmax)/(xmax - xmin).
+    cov : ndarray (ncoef, ncoef)
+        Coefficient covariance from the stated uncertainties (not scaled).
+    cov_scaled : ndarray (ncoef, ncoef)
+        ``cov * sres**2``; all NaN when ``dof == 0``.
+    sres : float
+        Weighted residual standard deviation sqrt(chi2/dof) (0 when dof == 0).
+    chi2 : float
+        Sum of the squared weighted residuals (x and y residuals for "gls").
+    dof : int
+        Degrees of freedom, n_points - ncoef.
+    fitted : ndarray (n,)
+        Curve values at x ("ols") or at the adjusted abscissae ("gls").
+    residuals, weighted_residuals : ndarray (n,)
+        y - fitted, and the same divided by u_y.
+    x, y : ndarray (n,)
+        The standards as given.
+    u_y, u_x : ndarray (n,) or None
+        The stated uncertainties (None where not given).
+    weights, x_weights : ndarray (n,) or None
+        The weights passed to the library: 1/u_y (ones without u_y), 1/u_x ("gls").
+    interval : (float, float)
+        The curve's interval [xmin, xmax]; it belongs to the curve.
+    covariance : str
+        "stated" or "scaled": which covariance derived uncertainties use (``cov_used``).
+    status, iterations, evaluations : int
+        Status of the fit (``GLSPFIT``'s ISTAT(1); 0 for "ols"), the minimizer's
+        iterations and objective evaluations (0 for "ols").
+    x_adjusted, residuals_x, weighted_residuals_x : ndarray (n,) or None
+        "gls" only: adjusted abscissae x - delta, the corrections delta, delta/u_x.
+    rinfo : ndarray (4,) or None
+        "gls" only: the minimizer's convergence measures (step, residual change,
+        norm change, gradient) of the scaled problem.
+    options : dict
+        The options the fit used (tolerances, iteration limit, line-search parameter).
+    notes : tuple of str
+        Warnings raised by the fit, for summaries and reports.
+    """
+
+    kind: str
+    coef: np.ndarray
+    cov: np.ndarray
+    cov_scaled: np.ndarray
+    sres: float
+    chi2: float
+    dof: int
+    fitted: np.ndarray
+    residuals: np.ndarray
+    weighted_residuals: np.ndarray
+    x: np.ndarray
+    y: np.ndarray
+    u_y: np.ndarray | None
+    u_x: np.ndarray | None
+    weights: np.ndarray
+    x_weights: np.ndarray | None
+    interval: tuple
+    covariance: str = "stated"
+    status: int = 0
+    iterations: int = 0
+    evaluations: int = 0
+    x_adjusted: np.ndarray | None = None
+    residuals_x: np.ndarray | None = None
+    weighted_residuals_x: np.ndarray | None = None
+    rinfo: np.ndarray | None = None
+    options: dict = field(default_factory=dict)
+    notes: tuple = ()
+
+    def __post_init__(self):
+        # Arrays are taken as they come when they are float64 ndarrays (fit hands over
+        # arrays of its own), converted otherwise, and made read-only.
+        for name in _ARRAYS:
+            a = getattr(self, name)
+            if a is None:
+                continue
+            if type(a) is not np.ndarray or a.dtype is not _F64:
+                a = np.array(a, dtype=np.float64)
+                object.__setattr__(self, name, a)
+            a.flags.writeable = False
+        lo, hi = self.interval
+        if type(lo) is not float or type(hi) is not float or type(self.interval) is not tuple:
+            object.__setattr__(self, "interval", (float(lo), float(hi)))
+        if self.covariance not in COVARIANCES:
+            raise InputError(f"covariance must be 'stated' or 'scaled', not {self.covariance!r}")
+
+    def __setstate__(self, state):
+        self.__dict__.update(state)
+        self.__post_init__()
+
+    # Sizes and shortcuts
+    @property
+    def ncoef(self) -> int:
+        return int(self.coef.shape[0])
+
+    @property
+    def degree(self) -> int:
+        return self.ncoef - 1
+
+    @property
+    def n_points(self) -> int:
+        return int(self.x.shape[0])
+
+    @property
+    def xmin(self) -> float:
+        return self.interval[0]
+
+    @property
+    def xmax(self) -> float:
+        return self.interval[1]
+
+    @property
+    def cov_used(self) -> np.ndarray:
+        """The covariance derived uncertainties use (see ``covariance``)."""
+        return self.covariance_for(None)
+
+    def covariance_for(self, covariance: str | None) -> np.ndarray:
+        """``cov`` or ``cov_scaled`` by name; None gives the calibration's choice."""
+        which = self.covariance if covariance is None else covariance
+        if which == "stated":
+            return self.cov
+        if which == "scaled":
+            return self.cov_scaled
+        raise InputError(f"covariance must be 'stated' or 'scaled', not {which!r}")
+
+    @property
+    def u_coef(self) -> np.ndarray:
+        """Standard uncertainties of ``coef`` (from ``cov_used``)."""
+        return np.sqrt(np.diag(self.cov_used))
+
+    # Curve
+    def evaluate(self, x, uncertainty: bool = False, covariance: str | None = None):
+        """Curve values p(x), and with ``uncertainty=True`` also u(p(x)).
+
+        Parameters
+        ----------
+        x : float or array_like
+            Points inside the interval.
+        uncertainty : bool
+            Also return u(p(x)) = sqrt(g(x)' C g(x)), g the basis row, C = ``cov_used``.
+        covariance : {"stated", "scaled"}, optional
+            Overrides the calibration's choice of covariance.
+
+        Returns
+        -------
+        y or (y, u_y) : float or ndarray, shaped like ``x``.
+
+        Raises
+        ------
+        InputError
+            A point is not finite or lies outside the curve's interval.
+        """
+        from . import curve
+        return curve.evaluate(self, x, uncertainty, covariance)
+
+    def __call__(self, x):
+        return self.evaluate(x)
+
+    def inverse(self, y, u_y=0.0, ngrid: int | None = None, tol: float = 0.0,
+                covariance: str | None = None, extrapolate: bool = False, workers: int = 1,
+                method: str = "first-order", n: int = 10_000, seed=None, level: float = 0.95):
+        """Read responses back into x (``IPVAL``): an :class:`InversePrediction` with all
+        roots per response, the first as ``x`` +- ``u_x``, and flags.  See
+        :func:`quorvex.inverse.inverse` for the parameters.
+
+        ``method="monte-carlo"`` draws ``n`` curves and responses instead (``seed``,
+        ``level``; see :func:`quorvex.montecarlo.monte_carlo`) and returns a
+        :class:`MonteCarloPrediction`."""
+        if method == "monte-carlo":
+            if extrapolate or tol:
+                raise InputError("extrapolate and tol apply to the first-order inverse only")
+            from . import montecarlo
+            return montecarlo.monte_carlo(self, y, u_y=u_y, n=n, seed=seed, level=level,
+                                          ngrid=ngrid, covariance=covariance, workers=workers)
+        if method != "first-order":
+            raise InputError(f"method must be 'first-order' or 'monte-carlo', not {method!r}")
+        from . import inverse
+        return inverse.inverse(self, y, u_y=u_y, ngrid=ngrid, tol=tol, covariance=covariance,
+                               extrapolate=extrapolate, workers=workers)
+
+    def line(self, covariance: str | None = None):
+        """Slope and intercept of a straight line with their covariance (``LINEAR_CONV``)."""
+        from . import curve
+        return curve.line(self, covariance)
+
+    def power_coefficients(self, covariance: str | None = None):
+        """The curve in powers of x with the transformed covariance: see
+        :func:`quorvex.curve.power_coefficients`."""
+        from . import curve
+        return curve.power_coefficients(self, covariance)
+
+    # Is it fit for use?  The numerics live in quorvex.diagnostics.
+    @property
+    def p_value(self) -> float:
+        """P(chi2_dof >= chi2), the chi2 test of the stated uncertainties (NaN without them)."""
+        from . import diagnostics
+        return diagnostics.p_value(self)
+
+    def lack_of_fit(self):
+        """The lack-of-fit F test with replicate x values (a ``LackOfFit``, or None)."""
+        from . import diagnostics
+        return diagnostics.lack_of_fit(self)
+
+    def band(self, x, level: float = 0.95, kind: str = "confidence", u_y=None,
+             covariance: str | None = None):
+        """Confidence or prediction band at x: ``lower, upper = cal.band(x)``.  k from
+        Student's t with ``dof`` for the scaled covariance, normal for the stated one; see
+        :func:`quorvex.diagnostics.band`."""
+        from . import diagnostics
+        return diagnostics.band(self, x, level, kind, u_y, covariance)
+
+    @property
+    def leverages(self) -> np.ndarray:
+        """Diagonal of the hat matrix (ordinary fit)."""
+        from . import diagnostics
+        return diagnostics.leverages(self)
+
+    @property
+    def studentized_residuals(self) -> np.ndarray:
+        """Internally studentized residuals (ordinary fit); see
+        :func:`quorvex.diagnostics.studentized_residuals` for the external ones."""
+        from . import diagnostics
+        return diagnostics.studentized_residuals(self)
+
+    @property
+    def cooks_distance(self) -> np.ndarray:
+        """Cook's distance of each standard (ordinary fit)."""
+        from . import diagnostics
+        return diagnostics.cooks_distance(self)
+
+    def outliers(self, threshold: float | None = None, cook: float = 1.0) -> list:
+        """Flagged standards with their reasons (threshold: 3, raised for many standards):
+        see :func:`quorvex.diagnostics.outliers`."""
+        from . import diagnostics
+        return diagnostics.outliers(self, threshold, cook)
+
+    def back_calculated(self, tolerance: float = 15.0, tolerance_lowest: float = 20.0):
+        """Standards read back as % of nominal with pass/fail (``BackCalculated``)."""
+        from . import diagnostics
+        return diagnostics.back_calculated(self, tolerance, tolerance_lowest)
+
+    def detection_limits(self, alpha: float = 0.05, beta: float = 0.05, blank: float = 0.0,
+                         replicates: int = 1, u_blank: float | None = None):
+        """ICH and blank-based detection limits: see :class:`quorvex.DetectionLimits`."""
+        from . import diagnostics
+        return diagnostics.detection_limits(self, alpha, beta, blank, replicates, u_blank)
+
+    def diagnostics(self, limits: bool = False, **limit_options):
+        """Every verdict as plain data: a :class:`quorvex.Diagnostics` (chi2, dof, p_value,
+        goodness verdict and text, lack_of_fit, outliers with reasons, back_calculated with
+        pass/fail, detection_limits when ``limits``, fit_for_use, notes); ``to_dict()``
+        holds Python types only."""
+        from . import diagnostics
+        return diagnostics.diagnostics(self, limits, **limit_options)
+
+    # Text
+    def summary(self, limits: bool = False) -> str:
+        """A readable table: coefficients +- u, SRES, chi2, degrees of freedom, status;
+        then the verdicts (goodness of fit, lack of fit, outliers, back-calculated
+        standards, and with ``limits`` the detection limits)."""
+        from . import curve, diagnostics
+        return curve.summary(self) + "\n" + diagnostics.verdict_text(self, limits)
+
+    def __str__(self) -> str:
+        return self.summary()
+
+    def __repr__(self) -> str:
+        return (f"Calibration(kind={self.kind!r}, degree={self.degree}, n_points={self.n_points}, "
+                f"interval=({self.xmin!r}, {self.xmax!r}), sres={self.sres:.4g})")
+
+    # Serialisation
+    def to_dict(self) -> dict[str, Any]:
+        """Plain Python types only (lists, floats, ints, str, None)."""
+        d: dict[str, Any] = {"format": "quorvex.Calibration", "version": 1}
+        for f in fields(self):
+            v = getattr(self, f.name)
+            if isinstance(v, np.ndarray):
+                v = v.tolist()
+            elif isinstance(v, tuple):
+                v = list(v)
+            elif isinstance(v, dict):
+                v = {k: (list(x) if isinstance(x, tuple) else x) for k, x in v.items()}
+            d[f.name] = v
+        return d
+
+    @classmethod
+    def from_dict(cls, d: dict[str, Any]) -> "Calibration":
+        if d.get("format") != "quorvex.Calibration":
+            raise InputError("not a quorvex.Calibration record")
+        kw = {f.name: d[f.name] for f in fields(cls) if f.name in d}
+        kw["notes"] = tuple(kw.get("notes", ()))
+        kw["options"] = {k: (tuple(v) if isinstance(v, list) else v)
+                         for k, v in kw.get("options", {}).items()}
+        return cls(**kw)
+
+    def to_json(self, **kwargs) -> str:
+        """JSON text; floats are written as the shortest text that reads back to the
+        same double (non-finite values as NaN/Infinity), so the round trip is exact."""
+        return json.dumps(self.to_dict(), **kwargs)
+
+    @classmethod
+    def from_json(cls, text: str) -> "Calibration":
+        return cls.from_dict(json.loads(text))

@@ -1,0 +1,343 @@
+#!/usr/bin/python3
+"""Compares the VBA module's declarations with the C header.
+
+    /usr/bin/python3 tests/check_vba_module.py include/quorvex.h examples/quorvex.bas
+
+Spreadsheet macros call QUORVEXv1.dll through ``Declare`` statements that the
+compiler cannot check against the DLL: a missing, swapped or mistyped argument
+only shows as wrong numbers or a crashed host.  This script checks every
+declaration of the module against ``quorvex.h``, separately in the ``#If VBA7``
+branch (``Declare PtrSafe``, 32- and 64-bit hosts) and in the ``#Else`` branch
+(plain ``Declare``, older 32-bit hosts): the six entry points, each a ``Sub``
+of the DLL with the header's argument names in the header's order, every
+argument ``ByRef``, ``Long`` for a 32-bit integer and ``Double`` for a real.
+It also counts the arguments of every call of an entry point in the module's
+macros.  Then it makes sure that it notices faults, by checking a few damaged
+copies of the module and of the header, each of which must be rejected.
+
+Prints every problem found and exits 1 if there is any.
+"""
+from __future__ import annotations
+
+import re
+import sys
+from dataclasses import dataclass, field
+from pathlib import Path
+
+DLL = "quorvexv1.dll"
+VBA_TYPE = {"int": "Long", "double": "Double"}
+
+
+@dataclass
+class Declaration:
+    """One ``Declare`` statement of the module."""
+
+    name: str
+    lib: str
+    kind: str  # "Sub" or "Function"
+    ptrsafe: bool
+    alias: str | None
+    params: list[tuple[str, str, str]]  # (passing, name, type); passing "" when unstated
+    line: int
+    problems: list[str] = field(default_factory=list)
+
+
+def header_entry_points(text: str) -> dict[str, list[tuple[str, str]]]:
+    """The entry points the header declares.
+
+    Parameters
+    ----------
+    text : str
+        The contents of ``quorvex.h``.
+
+    Returns
+    -------
+    dict
+        Name of each entry point -> its arguments in order, as (name, VBA type).
+
+    Raises
+    ------
+    ValueError
+        If an argument has a form other than ``[const] int*`` or ``[const] double*``.
+    """
+    text = re.sub(r"/\*.*?\*/", " ", text, flags=re.S)
+    text = re.sub(r"//[^\n]*", " ", text)
+    entries: dict[str, list[tuple[str, str]]] = {}
+    for m in re.finditer(r"QVX_API\s+void\s+QVX_CALL\s+(\w+)\s*\(([^)]*)\)\s*;", text):
+        params = []
+        for p in m.group(2).split(","):
+            a = re.fullmatch(r"\s*(?:const\s+)?(int|double)\s*\*\s*(\w+)\s*", p)
+            if a is None:
+                raise ValueError(f"{m.group(1)}: argument {p.strip()!r} is not int* or double*")
+            params.append((a.group(2), VBA_TYPE[a.group(1)]))
+        entries[m.group(1)] = params
+    return entries
+
+
+def logical_lines(text: str) -> list[tuple[int, str]]:
+    """The module's statements, with continued lines (`` _``) joined.
+
+    Returns
+    -------
+    list of (int, str)
+        Line number of each statement's first line, and the statement.
+    """
+    out: list[tuple[int, str]] = []
+    pending, start = "", 0
+    for number, raw in enumerate(text.splitlines(), 1):
+        line = raw.rstrip("\r").rstrip()
+        if not pending:
+            start = number
+        if line.endswith(" _"):
+            pending += line[:-2] + " "
+            continue
+        out.append((start, pending + line))
+        pending = ""
+    if pending:
+        out.append((start, pending))
+    return out
+
+
+def strip_comment(stmt: str) -> str:
+    """The statement without its trailing ``'`` comment (quotes respected)."""
+    in_string = False
+    for i, ch in enumerate(stmt):
+        if ch == '"':
+            in_string = not in_string
+        elif ch == "'" and not in_string:
+            return stmt[:i]
+    return stmt
+
+
+DECLARE = re.compile(
+    r"(?:(?:Public|Private)\s+)?Declare\s+(PtrSafe\s+)?(Sub|Function)\s+(\w+)\s+"
+    r'Lib\s+"([^"]*)"\s*(?:Alias\s+"([^"]*)"\s*)?\((.*)\)\s*(?:As\s+\w+\s*)?',
+    re.I,
+)
+PARAM = re.compile(r"(?:(ByRef|ByVal)\s+)?(\w+)\s*(\(\))?\s+As\s+(\w+)", re.I)
+
+
+def split_top_level(args: str) -> list[str]:
+    """Splits an argument list at the commas outside parentheses and strings."""
+    parts, depth, in_string, cur = [], 0, False, ""
+    for ch in args:
+        if ch == '"':
+            in_string = not in_string
+        elif not in_string and ch == "(":
+            depth += 1
+        elif not in_string and ch == ")":
+            depth -= 1
+        elif not in_string and depth == 0 and ch == ",":
+            parts.append(cur.strip())
+            cur = ""
+            continue
+        cur += ch
+    if cur.strip():
+        parts.append(cur.strip())
+    return parts
+
+
+def parse_module(text: str) -> tuple[dict[str, list[Declaration]], list[tuple[int, str, str]], list[str]]:
+    """Reads the module's declarations and its calls of the entry points.
+
+    Returns
+    -------
+    branches : dict
+        ``"VBA7"`` and ``"legacy"`` -> the declarations of that branch of the
+        ``#If VBA7`` block.
+    calls : list of (int, str, str)
+        Line, called name and argument text of every statement that may be a
+        call (the first word and the rest).
+    problems : list of str
+        Declarations outside an ``#If VBA7`` block and statements that do not
+        parse.
+    """
+    branches: dict[str, list[Declaration]] = {"VBA7": [], "legacy": []}
+    calls: list[tuple[int, str, str]] = []
+    problems: list[str] = []
+    # One frame per open #If: (is it the #If VBA7 block, in its #Else part).
+    stack: list[tuple[bool, bool]] = []
+    for number, stmt in logical_lines(text):
+        code = strip_comment(stmt).strip()
+        if not code:
+            continue
+        directive = re.match(r"#(If|ElseIf|Else|End\s+If)\b\s*(.*)", code, re.I)
+        if directive:
+            word = re.sub(r"\s+", " ", directive.group(1)).lower()
+            if word == "if":
+                stack.append((re.fullmatch(r"VBA7\s+Then", directive.group(2), re.I) is not None, False))
+            elif not stack:
+                problems.append(f"line {number}: #{directive.group(1)} without #If")
+            elif word == "end if":
+                stack.pop()
+            else:
+                stack[-1] = (stack[-1][0], True)
+            continue
+        if re.match(r"(?:(?:Public|Private)\s+)?Declare\b", code, re.I):
+            m = DECLARE.fullmatch(code)
+            if m is None:
+                problems.append(f"line {number}: declaration does not parse: {code}")
+                continue
+            params, bad = [], []
+            for p in split_top_level(m.group(6)):
+                pm = PARAM.fullmatch(p)
+                if pm is None:
+                    bad.append(p)
+                    continue
+                if pm.group(3):
+                    bad.append(p + " (an array argument passes a SAFEARRAY, not the first element)")
+                params.append(((pm.group(1) or "").lower(), pm.group(2), pm.group(4)))
+            d = Declaration(m.group(3), m.group(4), m.group(2).capitalize(), m.group(1) is not None,
+                            m.group(5), params, number)
+            d.problems += [f"argument {p!r}" for p in bad]
+            vba7 = [frame for frame in stack if frame[0]]
+            if not vba7:
+                problems.append(f"line {number}: {d.name} is declared outside an #If VBA7 block")
+                continue
+            branches["legacy" if vba7[-1][1] else "VBA7"].append(d)
+            continue
+        call = re.match(r"(?:Call\s+)?(\w+)\b(.*)", code, re.I)
+        if call:
+            calls.append((number, call.group(1), call.group(2).strip()))
+    if stack:
+        problems.append("an #If block is not closed")
+    return branches, calls, problems
+
+
+def check(header: str, module: str) -> list[str]:
+    """Every disagreement between the module and the header.
+
+    Parameters
+    ----------
+    header, module : str
+        The contents of ``quorvex.h`` and of ``quorvex.bas``.
+
+    Returns
+    -------
+    list of str
+        One line per problem; empty when the module matches the header.
+    """
+    entries = header_entry_points(header)
+    problems: list[str] = []
+    if len(entries) != 6:
+        problems.append(f"the header declares {len(entries)} entry points, not 6")
+    branches, calls, parse_problems = parse_module(module)
+    problems += parse_problems
+    for branch, decls in branches.items():
+        for d in decls:
+            where = f"{branch} branch, line {d.line}, {d.name}"
+            if branch == "VBA7" and not d.ptrsafe:
+                problems.append(f"{where}: Declare without PtrSafe (64-bit hosts refuse it)")
+            if branch == "legacy" and d.ptrsafe:
+                problems.append(f"{where}: PtrSafe, which hosts before VBA7 do not know")
+        ours = [d for d in decls if d.lib.lower() == DLL]
+        names = [d.name for d in ours]
+        for name in sorted(set(entries) - set(names)):
+            problems.append(f"{branch} branch: {name} is not declared")
+        for d in ours:
+            where = f"{branch} branch, line {d.line}, {d.name}"
+            problems += [f"{where}: {p}" for p in d.problems]
+            if d.name not in entries:
+                problems.append(f"{where}: not an entry point of the header")
+                continue
+            if names.count(d.name) > 1:
+                problems.append(f"{where}: declared more than once")
+            if d.kind != "Sub":
+                problems.append(f"{where}: a Function; the entry points return nothing (Sub)")
+            if d.alias is not None and d.alias != d.name:
+                problems.append(f"{where}: Alias {d.alias!r} names another export")
+            want = entries[d.name]
+            if len(d.params) != len(want):
+                problems.append(f"{where}: {len(d.params)} arguments, the header has {len(want)}")
+            for k, ((passing, pname, ptype), (hname, htype)) in enumerate(zip(d.params, want), 1):
+                if pname != hname:
+                    problems.append(f"{where}: argument {k} is {pname}, the header's is {hname}")
+                if ptype.lower() != htype.lower():
+                    problems.append(f"{where}: {pname} As {ptype}, should be As {htype}")
+                if passing != "byref":
+                    problems.append(f"{where}: {pname} is not declared ByRef")
+    called = set()
+    for number, name, args in calls:
+        entry = next((e for e in entries if e.lower() == name.lower()), None)
+        if entry is None:
+            continue
+        called.add(entry)
+        if args.startswith("(") and args.endswith(")"):
+            args = args[1:-1]
+        count = len(split_top_level(args))
+        if count != len(entries[entry]):
+            problems.append(f"line {number}: {entry} called with {count} arguments, "
+                            f"it takes {len(entries[entry])}")
+    for needed in ("OLSPFIT", "IPVAL"):
+        if needed not in called:
+            problems.append(f"the worked macro does not call {needed}")
+    return problems
+
+
+def replace_nth(text: str, old: str, new: str, which: int) -> str:
+    """``text`` with occurrence ``which`` of ``old`` (0 first, -1 last) replaced."""
+    starts = [m.start() for m in re.finditer(re.escape(old), text)]
+    if not starts:
+        raise ValueError(f"{old!r} is not in the module")
+    at = starts[which]
+    return text[:at] + new + text[at + len(old):]
+
+
+def damaged_copies(header: str, module: str) -> list[tuple[str, str, str]]:
+    """Faults the check must notice, as (description, header, module)."""
+    m = module
+    return [
+        ("an integer declared Double (VBA7)",
+         header, replace_nth(m, "ByRef NGRID As Long", "ByRef NGRID As Double", 0)),
+        ("an argument ByVal (legacy)",
+         header, replace_nth(m, "ByRef NGRID As Long", "ByVal NGRID As Long", -1)),
+        ("two arguments swapped (VBA7)",
+         header, replace_nth(m, "ByRef XMIN As Double, ByRef XMAX As Double",
+                             "ByRef XMAX As Double, ByRef XMIN As Double", 0)),
+        ("an argument missing (legacy)",
+         header, replace_nth(m, "ByRef Y As Double, ByRef ISTAT As Long)",
+                             "ByRef ISTAT As Long)", -1)),
+        ("PtrSafe missing (VBA7)",
+         header, replace_nth(m, "Declare PtrSafe Sub LINEAR_CONV", "Declare Sub LINEAR_CONV", 0)),
+        ("an entry point misnamed (legacy)",
+         header, replace_nth(m, "Sub IPVAL_DEGREE1 Lib", "Sub IPVAL_DEGREE Lib", -1)),
+        ("an array argument (VBA7)",
+         header, replace_nth(m, "ByRef COEF As Double", "ByRef COEF() As Double", 0)),
+        ("a call without its status argument",
+         header, replace_nth(m, "wresidMax, istatus", "wresidMax", 0)),
+        ("an argument added to the header",
+         replace_nth(header, "int* ISTAT);", "double* EXTRA, int* ISTAT);", 0), m),
+        ("an argument renamed in the header",
+         replace_nth(header, "const double* SIGMA,", "const double* SIGMA2,", 0), m),
+    ]
+
+
+def main(argv: list[str]) -> int:
+    if len(argv) != 3:
+        print(f"usage: {argv[0]} quorvex.h quorvex.bas")
+        return 2
+    header = Path(argv[1]).read_text()
+    module = Path(argv[2]).read_text()
+    problems = check(header, module)
+    for p in problems:
+        print(f"FAILED: {p}")
+    branches, _, _ = parse_module(module)
+    counts = {b: sum(d.lib.lower() == DLL for d in ds) for b, ds in branches.items()}
+    print(f"declarations of QUORVEXv1.dll: {counts['VBA7']} in the VBA7 branch, "
+          f"{counts['legacy']} in the legacy branch")
+
+    # The check itself: every damaged copy must be rejected.
+    missed = 0
+    for what, h, mod in damaged_copies(header, module):
+        if not check(h, mod):
+            print(f"FAILED: the check does not notice {what}")
+            missed += 1
+    print(f"damaged copies rejected: {len(damaged_copies(header, module)) - missed} of "
+          f"{len(damaged_copies(header, module))}")
+    ok = not problems and missed == 0
+    print("the module matches quorvex.h" if ok else "the module does not match quorvex.h")
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
