@@ -62,7 +62,9 @@ extern "C" {
 /* ---------------------------------------------------------------------------
  * OLSPFIT -- weighted least-squares fit of a scaled polynomial.
  * Minimises sum (W(i) (Y(i) - p(X(i))))^2.  COV = (B' diag(W)^2 B)^-1 is not
- * scaled by the residual variance.  On any nonzero ISTAT all outputs are 0.
+ * scaled by the residual variance.  On any nonzero ISTAT all outputs are 0,
+ * except that COEF and COV are left as they were when NCOEF > 10 (a count
+ * that is never valid: the arrays need not have its size).
  *
  *   ISTAT  0  success
  *          1  NCOEF < 1
@@ -133,6 +135,35 @@ QVX_API void QVX_CALL OLSPFIT(
  *            999  working storage could not be obtained
  *   ISTAT(2)   iteration number of the minimizer
  *   ISTAT(3)   number of objective evaluations
+ *
+ * Outputs written, by outcome ("left" = left as the caller had it):
+ *   0 <= ISTAT(1) <= 3 (OLSTAT 0): every output.  PARAM is the minimizer's
+ *       final point; YFIT (the curve at the adjusted abscissae X - PARAM(i)),
+ *       RES, R11, R12, R22 and COV belong to that PARAM: where the
+ *       minimizer's latest evaluation lies elsewhere, one more evaluation at
+ *       PARAM gives them, and it is not counted in ISTAT(3).  WRES, WRESMAX
+ *       and SRES are the minimizer's residual vector: at PARAM for 0 and 3,
+ *       at the point one step before PARAM for 1 and 2.
+ *   OLSTAT != 0, ISTAT(1) = 0: OLSTAT and ISTAT(1); everything else left.
+ *   OLSTAT = 0, ISTAT(1) = 44: OLSTAT and ISTAT(1); everything else left.
+ *   OLSTAT != 0, ISTAT(1) = 44: OLSTAT and ISTAT(1); PARAM(1..NPTS), SRES,
+ *       YFIT, RES, WRES, WRESMAX and R11 cleared to 0, and for NCOEF <= 10
+ *       also PARAM(NPTS+1..), COV, R12 and R22; ISTAT(2..3), RINFO left.
+ *   21, 25, 26, 35, 36: OLSTAT = 0, ISTAT = (code, 0, 0); PARAM at the
+ *       starting point (corrections 0, the ordinary fit's coefficients);
+ *       WRES, R11, R12, R22 cleared; COV, SRES, YFIT, RES, WRESMAX, RINFO
+ *       left.
+ *   4, 5 and the negative codes: OLSTAT = 0, ISTAT, RINFO; PARAM the
+ *       minimizer's last point; WRES its residual vector and R11, R12, R22
+ *       the factor of its latest step, both for the weights divided by their
+ *       largest value; YFIT the curve of its latest evaluation (each 0 where
+ *       none was formed); COV, SRES, RES, WRESMAX left.
+ *   ISTAT(1) = 999: OLSTAT (0) and ISTAT(1); the other outputs hold
+ *       whatever the fit had reached: do not use them.  (When the ordinary
+ *       fit itself runs out of storage, OLSTAT = 999 and ISTAT(1) is 0 or 44
+ *       as in the rows for OLSTAT != 0.)
+ * A NCOEF above 10 is never valid: no array sized by it (the coefficient
+ * part of PARAM, COV, R12, R22) is written, whatever the outcome.
  * ------------------------------------------------------------------------- */
 #define QVX_GLS_CONVERGED 0
 #define QVX_GLS_MAXIT_STEP 1

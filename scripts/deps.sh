@@ -24,3 +24,7 @@ QUORVEX_PYTHON_PACKAGES=(python3-numpy python3-pytest python3-venv python3-pip p
 # The plot, the report and the command line (scipy for their verdicts and band; tqdm
 # draws progress; the tests open the report in headless Chromium).
 QUORVEX_REPORT_PACKAGES=(python3-numpy python3-scipy python3-matplotlib python3-tqdm chromium)
+
+# clang and its run-time libraries (sanitizers, libFuzzer): the clang
+# sanitizer build and the fuzz targets.
+QUORVEX_CLANG_PACKAGES=(clang-14 libclang-rt-14-dev)

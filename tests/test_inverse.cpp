@@ -121,7 +121,11 @@ struct RootsCase {
 class KnownRoots : public ::testing::TestWithParam<RootsCase> {};
 
 TEST_P(KnownRoots, FoundInOrderWithFirstOrderUncertainty) {
-  const auto& [roots, k, y0, xmin, xmax, ngrid] = GetParam();
+  // Plain variables, not a structured binding: clang 14 cannot capture one.
+  const RootsCase& param = GetParam();
+  const std::vector<double>& roots = param.roots;
+  const double k = param.k, y0 = param.y0, xmin = param.xmin, xmax = param.xmax;
+  const int ngrid = param.ngrid;
   const std::vector<double> c = from_roots(roots, k, y0, xmin, xmax);
   const int nc = (int)c.size();
   double cmax = 0.0;

@@ -106,9 +106,12 @@ struct TwoRowChunk {
     for (std::size_t l = 0; l < ne; ++l) r12[c + l * n] = tr[l * ldt];
     qb1[c] = tr[ne * ldt];
   }
-  // Top of the column of reflector k + 1 of block st - 1 - k.
+  // Top of the column of reflector k + 1 of block j = st - 1 - k: row
+  // 2(kc-1-j) + k + 1 = 2(kc + k - st) + k + 1 of t, column k.  The offset is
+  // formed from terms that are never negative (st <= kc + k), so no
+  // intermediate wraps around.
   double* pivot(std::size_t st, std::size_t k) const {
-    return t + 2 * (kc - st) + 1 + 3 * k + k * ldt;
+    return t + (2 * (kc + k - st) + k + 1) + k * ldt;
   }
 
   // Step st: reflector 0 of block st (if st < kc) and reflector k + 1 of

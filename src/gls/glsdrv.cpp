@@ -1,7 +1,8 @@
 // Driver of the generalized fit: checks what the minimizer and the objective
 // rely on, builds the fit workspace, minimizes over the npts + ncoef
-// parameters and 2 npts residuals, and hands back the objective's latest
-// factor and curve values whatever the outcome.
+// parameters and 2 npts residuals, and hands back the curve values and
+// factor: those at the returned point for a usable status (0 to 3), the
+// objective's latest otherwise.
 #include "gls/glsdrv.h"
 
 #include <algorithm>
@@ -71,6 +72,21 @@ void GLSDRV(int npts, int ncoef, const double* x, const double* y, const double*
   int iinfo[3] = {0, 0, 0};
   NLSMIN(2 * npts, npts + ncoef, param, GLSOBJ, &w, wres, fnorm, tol, maxit, sigma, rinfo, iinfo);
   std::copy(iinfo, iinfo + 3, istat);
+
+  // A usable fit's curve values and factor belong to the point returned.
+  // The objective's latest evaluation need not be there: with status 0 it
+  // is the full step the minimizer tried but did not take, with 3 a trial the
+  // line search rejected; and with 1 and 2 the point has moved one step past
+  // the factor's.  One more evaluation at the returned point, not counted in
+  // istat(3), puts there the curve values (0, 3), or the curve values and the
+  // factor (1, 2); its residuals, gradient and step are dropped.  The point
+  // has been evaluated before, so the curve evaluator accepts it; should the
+  // factor there be singular (the step solve's only failure), it stays as
+  // computed and the covariance formed from it says so.
+  if (iinfo[0] >= 0 && iinfo[0] <= 3) {
+    int iflag = iinfo[0] == 1 || iinfo[0] == 2 ? 3 : 1;
+    GLSOBJ(iflag, 2 * npts, npts + ncoef, param, w.fl.data(), w.gl.data(), w.pl.data(), &w);
+  }
 }
 
 }  // namespace quorvex

@@ -8,6 +8,9 @@ namespace quorvex {
 // wxs, wys: weights divided by the weight scale.  Outputs of the scaled
 // problem: wres(2 npts), fnorm, the factor r11(npts), r12(npts, ncoef),
 // r22 (packed), yfit(npts), rinfo(4); istat(3) = status, iteration, evaluations.
+// For a usable status (0 to 3) yfit and the factor are those at the returned
+// param, from one closing evaluation not counted in istat(3); wres and fnorm
+// are the minimizer's (for 1 and 2 of the point one step before param).
 // Argument codes (with istat(2) = istat(3) = 0): 21 npts < ncoef; 25 an x
 // weight <= 0; 26 a y weight < 0 or fewer than ncoef positive; 35 a tolerance
 // <= 0; 36 maxit < 1; 999 a problem too large to address.

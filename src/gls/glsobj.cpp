@@ -32,6 +32,9 @@ void size_scratch(GLSWRK& w, std::size_t np, std::size_t nc) {
   w.v.assign(2 * np, 0.0);
   w.qb1.assign(np, 0.0);
   w.qb2.assign(nc, 0.0);
+  w.fl.assign(2 * np, 0.0);
+  w.gl.assign(np + nc, 0.0);
+  w.pl.assign(np + nc, 0.0);
 }
 
 }  // namespace
@@ -88,7 +91,7 @@ void GLSWRK::release(std::size_t keep) {
   std::size_t bytes = 0;
   for (const std::vector<double>* a :
        {&x, &y, &wx, &wy, &yf, &r11, &r12, &r22, &dy, &basis, &jd, &jb, &xi, &v, &qb1, &qb2,
-        &ba.td, &ba.tb, &ba.tc, &ba.t, &ba.a, &ba.rhs, &ba.ws.w, &ba.ws.v, &ba.ws.wv})
+        &fl, &gl, &pl, &ba.td, &ba.tb, &ba.tc, &ba.t, &ba.a, &ba.rhs, &ba.ws.w, &ba.ws.v, &ba.ws.wv})
     bytes += a->capacity() * sizeof(double);
   bytes += idx.capacity() * sizeof(int) + ba.iblk.capacity() * sizeof(int);
   bytes += (ba.start.capacity() + ba.first.capacity() + ba.rows.capacity() +

@@ -34,6 +34,9 @@ struct GLSWRK {
   std::vector<int> idx;               // idx(npts, 2): block number, rows per block
   std::vector<double> jd, jb;         // Jacobian: own-column entries, coefficient columns
   std::vector<double> xi, v, qb1, qb2;  // per-evaluation scratch, reused
+  // Residuals, gradient and step of the driver's closing evaluation at the
+  // returned point, which keeps only its curve values and factor.
+  std::vector<double> fl, gl, pl;
   BalsqWork ba;                         // scratch of the step solve, reused
   ModelFn model = nullptr;
 

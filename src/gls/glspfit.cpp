@@ -46,14 +46,28 @@ void GLSPFIT(int npts, const double* x, const double* y, const double* wx, const
              double* param, double* cov, double& sres, double* yfit, double* res, double* wres,
              double& wresmax, double* r11, double* r12, double* r22, double* rinfo, int& olstat,
              int* istat) {
-  const std::size_t n = count(npts), m = count(ncoef);
+  // Arrays sized by ncoef (the coefficient part of param, cov, r12, r22) are
+  // the caller's to write only for a count the fit can take: a larger one
+  // is refused by the ordinary fit, and the arrays need not have its size.
+  const std::size_t n = count(npts), m = ncoef <= kMaxCoef ? count(ncoef) : 0;
+  // Written on every path: should storage run out before the ordinary fit
+  // reports, the status says it was not reached.
+  olstat = 0;
 
   // Starting coefficients from the ordinary fit with the y weights; its other
-  // outputs are not needed.
-  std::vector<double> coef0(m), scov(m * m), syfit(n), sres_(n), swres(n);
-  double ssres = 0.0, swresmax = 0.0;
-  OLSPFIT(npts, x, y, wy, ncoef, xmin, xmax, coef0.data(), scov.data(), ssres, syfit.data(),
-          sres_.data(), swres.data(), swresmax, olstat);
+  // outputs are not needed.  Its scratch is sized by the counts, so it is
+  // obtained only once they pass the ordinary fit's checks; a refused count
+  // is the ordinary fit's status.
+  std::vector<double> coef0;
+  if (const int counts = OLSCOUNTS(npts, ncoef); counts != 0) {
+    olstat = counts;
+  } else {
+    coef0.resize(m);
+    std::vector<double> scov(m * m), syfit(n), sres_(n), swres(n);
+    double ssres = 0.0, swresmax = 0.0;
+    OLSPFIT(npts, x, y, wy, ncoef, xmin, xmax, coef0.data(), scov.data(), ssres, syfit.data(),
+            sres_.data(), swres.data(), swresmax, olstat);
+  }
 
   istat[0] = 0;
   constexpr double huge = std::numeric_limits<double>::max();

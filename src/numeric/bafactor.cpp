@@ -135,20 +135,23 @@ void BASOLVE(char trans, int nb, int ncd, int ncb, const double* r11, const doub
     // Each group: R_c z_i = b_i - S_c z0.
     for (std::size_t i = 0; i < count(nbr); ++i) {
       const std::size_t c = static_cast<std::size_t>(iblk[i] - 1), row = i * nd;
-      const double* sc = r12 + c * nd;  // S_c(l, j) = sc[l + j * nbd]
+      // S_c(l, j) = r12[sc + l + j * nbd].  Offsets rather than pointers:
+      // without border or block columns r12 and r11 may be empty.
+      const std::size_t sc = c * nd;
       for (std::size_t j = 0; j < nr; ++j) {
         const double* z0 = x.col(j) + nbrd;
         for (std::size_t l = 0; l < nd; ++l) {
           double t = 0.0;
-          for (std::size_t k = 0; k < ne; ++k) t += sc[l + k * nbd] * z0[k];
+          for (std::size_t k = 0; k < ne; ++k) t += r12[sc + l + k * nbd] * z0[k];
           x(row + l, j) = b(row + l, j) - t;
         }
       }
       // (A block of one column is its own packed triangle.)
-      const double* rc = r11 + c;
-      if (nd != 1) {
+      const double* rc = rp.data();
+      if (nd == 1) {
+        rc = r11 + c;
+      } else {
         load_block(c);
-        rc = rp.data();
       }
       s = tpsolve('T', ncd, nrhs, rc, sol + row, ld);
       if (s != 0) {
@@ -171,12 +174,12 @@ void BASOLVE(char trans, int nb, int ncd, int ncb, const double* r11, const doub
         info = s > 0 ? static_cast<int>(row) + s : base + ncb + 2;
         return;
       }
-      const double* sc = r12 + c * nd;
+      const std::size_t sc = c * nd;
       for (std::size_t j = 0; j < nr; ++j) {
         const double* z = x.col(j) + row;
         for (std::size_t l = 0; l < ne; ++l) {
           double t = 0.0;
-          for (std::size_t k = 0; k < nd; ++k) t += sc[k + l * nbd] * z[k];
+          for (std::size_t k = 0; k < nd; ++k) t += r12[sc + k + l * nbd] * z[k];
           w[l + j * ne] = w[l + j * ne] - t;
         }
       }

@@ -24,12 +24,13 @@ namespace quorvex {
 
 namespace {
 
-constexpr int kMaxCoef = 10;
 constexpr int kNoStorage = 999;
 
 // Rows of the basis recomputed at a time when the fitted values are formed.
 constexpr std::size_t kBlockRows = 256;
 
+// n: the coefficients' count as far as the caller's arrays can be trusted
+// to have it (0 for a count above the limit).
 void clear_outputs(std::size_t m, std::size_t n, double* coef, double* cov, double& sres,
                    double* yfit, double* res, double* wres, double& wresmax) {
   std::fill(coef, coef + n, 0.0);
@@ -44,9 +45,7 @@ void clear_outputs(std::size_t m, std::size_t n, double* coef, double* cov, doub
 // Status of the argument checks, in the order they are made (0: all pass).
 int check_arguments(int npts, const double* x, const double* w, int ncoef, double xmin,
                     double xmax) {
-  if (ncoef < 1) return 1;
-  if (npts < ncoef) return 2;
-  if (ncoef > kMaxCoef) return 3;
+  if (const int status = OLSCOUNTS(npts, ncoef); status != 0) return status;
   const std::size_t m = count(npts);
   // Ordered comparisons throughout: a NaN raises none of the codes below.
   double wmin = w[0];
@@ -142,11 +141,21 @@ int fit(int npts, const double* x, const double* y, const double* w, int ncoef, 
 
 }  // namespace
 
+int OLSCOUNTS(int npts, int ncoef) {
+  if (ncoef < 1) return 1;
+  if (npts < ncoef) return 2;
+  if (ncoef > kMaxCoef) return 3;
+  return 0;
+}
+
 void OLSPFIT(int npts, const double* x, const double* y, const double* w, int ncoef, double xmin,
              double xmax, double* coef, double* cov, double& sres, double* yfit, double* res,
              double* wres, double& wresmax, int& istat) {
+  // COEF and COV are cleared only for a count that can be valid: a larger
+  // one always ends in code 2 or 3, and the caller's arrays need not have
+  // its size (NCOEF = INT_MAX would mean a COV of 2^62 elements).
   const std::size_t m = count(npts);
-  const std::size_t n = count(ncoef);
+  const std::size_t n = ncoef <= kMaxCoef ? count(ncoef) : 0;
   clear_outputs(m, n, coef, cov, sres, yfit, res, wres, wresmax);
   istat = 0;
 

@@ -8,4 +8,12 @@ void OLSPFIT(int npts, const double* x, const double* y, const double* w, int nc
              double xmax, double* coef, double* cov, double& sres, double* yfit, double* res,
              double* wres, double& wresmax, int& istat);
 
+// The first of OLSPFIT's checks, those of the counts alone, in its order:
+// 1 ncoef < 1, 2 npts < ncoef, 3 ncoef > 10, or 0.  Arrays sized by the
+// counts are obtained only once these pass.
+int OLSCOUNTS(int npts, int ncoef);
+
+// The largest number of coefficients a fit takes.
+inline constexpr int kMaxCoef = 10;
+
 }  // namespace quorvex

@@ -1,0 +1,16 @@
+// Allocation failure on demand, for the tests of the storage paths.  The test
+// program's global operator new (tests/test_ols.cpp) consults both, for the
+// allocations of the calling thread only.
+#pragma once
+
+#include <cstddef>
+
+namespace quorvex_test {
+
+// The n-th allocation from now throws std::bad_alloc (0: the next one);
+// negative: none.  Counts down as allocations are made.
+extern thread_local long g_fail_countdown;
+// Every allocation of more than this many bytes throws std::bad_alloc.
+extern thread_local std::size_t g_fail_above;
+
+}  // namespace quorvex_test
