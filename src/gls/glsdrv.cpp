@@ -18,9 +18,11 @@ namespace quorvex {
 
 namespace {
 
-// Largest workspace a thread keeps between fits (a fit of 20000 points takes
-// about 3 MB for a quadratic, 6 MB for ten coefficients).
-constexpr std::size_t kKeepBytes = std::size_t{8} << 20;
+// Largest workspace a thread keeps between fits: about 176 bytes per point
+// for a quadratic, 320 for ten coefficients, so fits up to some 3.5e5
+// points (a quadratic) reuse it without fresh page faults.  A larger fit
+// releases it at its end; the next fit of any size then starts afresh.
+constexpr std::size_t kKeepBytes = std::size_t{64} << 20;
 
 }  // namespace
 
@@ -85,6 +87,10 @@ void GLSDRV(int npts, int ncoef, const double* x, const double* y, const double*
   // computed and the covariance formed from it says so.
   if (iinfo[0] >= 0 && iinfo[0] <= 3) {
     int iflag = iinfo[0] == 1 || iinfo[0] == 2 ? 3 : 1;
+    // Sized only now: the minimizer's vectors are free again.
+    w.fl.resize(2 * n);
+    w.gl.resize(n + m);
+    w.pl.resize(n + m);
     GLSOBJ(iflag, 2 * npts, npts + ncoef, param, w.fl.data(), w.gl.data(), w.pl.data(), &w);
   }
 }
