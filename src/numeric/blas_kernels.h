@@ -63,21 +63,29 @@ inline double nrm2(N n, const double* x) {
   if (static_cast<std::ptrdiff_t>(n) <= 0) return 0.0;
   bool notbig = true;
   double asml = 0.0, amed = 0.0, abig = 0.0;
-  for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) {
-    const double ax = std::fabs(x[i]);
-    if (ax > tbig) {
-      const double t = ax * sbig;
-      abig = detail::add(abig, t * t);
-      notbig = false;
-    } else if (ax < tsml) {
-      if (notbig) {
-        const double t = ax * ssml;
-        asml = detail::add(asml, t * t);
+  // The three sums; Add is the addition used.  Only a NaN element makes amed
+  // a NaN, and only then can two NaNs meet in one sum.
+  auto sums = [&](auto add) {
+    notbig = true;
+    asml = amed = abig = 0.0;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) {
+      const double ax = std::fabs(x[i]);
+      if (ax > tbig) {
+        const double t = ax * sbig;
+        abig = add(abig, t * t);
+        notbig = false;
+      } else if (ax < tsml) {
+        if (notbig) {
+          const double t = ax * ssml;
+          asml = add(asml, t * t);
+        }
+      } else {
+        amed = add(amed, ax * ax);
       }
-    } else {
-      amed = detail::add(amed, ax * ax);
     }
-  }
+  };
+  sums([](double a, double b) { return a + b; });
+  if (amed != amed) sums(detail::add);
   double scl, sumsq;
   if (abig > 0.0) {
     if (amed > 0.0 || amed > maxn || amed != amed) abig = abig + (amed * sbig) * sbig;
@@ -112,17 +120,44 @@ inline double nrm2(N n, const double* x) {
 // A := alpha x y' + A for the m x n matrix A (leading dimension lda), unit
 // strides: reference DGER's column loop, which skips columns with y(j) = 0
 // and adds x(i) * (alpha y(j)) down each column.
-template <class M, class N>
+//
+// Plain arithmetic gives the reference's bits except where two NaNs meet in
+// one operation; only a column whose results hold a NaN can have met them,
+// and those rows are redone from the unchanged column with the reference's
+// NaN order.  YFromDots: the caller guarantees y(j) = sum of A(i, j) x(i)
+// formed from this very A and x, so that a NaN in x or in column j makes
+// y(j), and with it alpha y(j), a NaN; then a column whose alpha y(j) is not a
+// NaN is done in plain arithmetic without looking at its results.
+template <bool YFromDots = false, class M, class N>
 inline void ger(M m, N n, double alpha, const double* x, const double* y, double* a,
                 std::ptrdiff_t lda) {
   const std::size_t mm = static_cast<std::size_t>(m), nn = static_cast<std::size_t>(n);
   if (static_cast<std::ptrdiff_t>(m) <= 0 || static_cast<std::ptrdiff_t>(n) <= 0 || alpha == 0.0)
     return;
+  constexpr std::size_t kRows = 8;  // rows updated per pass
   for (std::size_t j = 0; j < nn; ++j) {
     if (y[j] != 0.0) {
       const double temp = detail::mul(y[j], alpha);
       double* aj = a + static_cast<std::ptrdiff_t>(j) * lda;
-      for (std::size_t i = 0; i < mm; ++i) aj[i] = detail::add(detail::mul(x[i], temp), aj[i]);
+      if (YFromDots && temp == temp) {
+        for (std::size_t i = 0; i < mm; ++i) aj[i] = x[i] * temp + aj[i];
+        continue;
+      }
+      for (std::size_t i0 = 0; i0 < mm; i0 += kRows) {
+        const std::size_t len = mm - i0 < kRows ? mm - i0 : kRows;
+        double s[kRows];
+        bool nan = false;
+        for (std::size_t i = 0; i < len; ++i) {
+          s[i] = x[i0 + i] * temp + aj[i0 + i];
+          nan |= s[i] != s[i];
+        }
+        if (!nan) {
+          for (std::size_t i = 0; i < len; ++i) aj[i0 + i] = s[i];
+        } else {
+          for (std::size_t i = 0; i < len; ++i)
+            aj[i0 + i] = detail::add(detail::mul(x[i0 + i], temp), aj[i0 + i]);
+        }
+      }
     }
   }
 }

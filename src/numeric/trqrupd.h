@@ -108,7 +108,8 @@ inline void houseapl_steps(Count kk, Len mm, const int* ncol, double* const* a,
   // Then the rank-one updates (the reference DGER's arithmetic, inline).
   wr = w;
   for (std::size_t r = 0; r < kk; ++r) {
-    if (beta[r] != 0.0) kernel::ger(mm, ncol[r], -beta[r], v + r * mm, wr, a[r], lda);
+    if (beta[r] != 0.0)
+      kernel::ger<true>(mm, ncol[r], -beta[r], v + r * mm, wr, a[r], lda);  // wr = A_r' v_r
     wr += static_cast<std::size_t>(ncol[r] > 0 ? ncol[r] : 0);
   }
 }
