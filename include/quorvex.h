@@ -26,7 +26,10 @@
  *  - On 32-bit Windows the functions use the standard call convention
  *    (__stdcall); elsewhere the platform's C convention.
  *  - Calls from different threads are independent: the library keeps no
- *    state shared between threads and nothing between calls.
+ *    state shared between threads, and no result depends on an earlier
+ *    call.  A thread that has run GLSPFIT keeps that fit's working storage,
+ *    up to 64 MB (about 180 bytes per point for a quadratic), for its next
+ *    fit; a larger fit releases it when it returns.
  */
 #ifndef QUORVEX_H
 #define QUORVEX_H

@@ -18,8 +18,8 @@ namespace quorvex {
 
 namespace {
 
-// Largest workspace a thread keeps between fits: about 176 bytes per point
-// for a quadratic, 320 for ten coefficients, so fits up to some 3.5e5
+// Largest workspace a thread keeps between fits: about 180 bytes per point
+// for a quadratic, 350 for ten coefficients, so fits up to some 3.5e5
 // points (a quadratic) reuse it without fresh page faults.  A larger fit
 // releases it at its end; the next fit of any size then starts afresh.
 constexpr std::size_t kKeepBytes = std::size_t{64} << 20;
