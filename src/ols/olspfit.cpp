@@ -19,12 +19,11 @@
 #include "numeric/lapack.h"
 #include "numeric/trpack.h"
 #include "ols/qrlsq.h"
+#include "numeric/status.h"
 
 namespace quorvex {
 
 namespace {
-
-constexpr int kNoStorage = 999;
 
 // Rows of the basis recomputed at a time when the fitted values are formed.
 constexpr std::size_t kBlockRows = 256;
@@ -50,17 +49,17 @@ int check_arguments(int npts, const double* x, const double* w, int ncoef, doubl
   // Ordered comparisons throughout: a NaN raises none of the codes below.
   double wmin = w[0];
   for (std::size_t i = 1; i < m; ++i) wmin = std::min(wmin, w[i]);
-  if (wmin <= 0.0) return 4;
-  if (xmin >= xmax) return 5;
+  if (wmin <= 0.0) return QVX_OLS_BAD_WEIGHT;
+  if (xmin >= xmax) return QVX_OLS_BAD_INTERVAL;
   double xlo = std::numeric_limits<double>::max();
   double xhi = -std::numeric_limits<double>::max();
   for (std::size_t i = 0; i < m; ++i) {
     xlo = std::min(xlo, x[i]);
     xhi = std::max(xhi, x[i]);
   }
-  if (xmin > xlo) return 6;
-  if (xmax < xhi) return 7;
-  return 0;
+  if (xmin > xlo) return QVX_OLS_X_BELOW;
+  if (xmax < xhi) return QVX_OLS_X_ABOVE;
+  return QVX_OK;
 }
 
 // The fit proper, on arguments that passed the checks.  Returns the status;
@@ -94,7 +93,8 @@ int fit(int npts, const double* x, const double* y, const double* w, int ncoef, 
   int info = 0;
   QRLSQ(npts, ncoef, a.data(), npts, npts, b.data(), coef, r.data(), rnorm, info, rpack.data());
   // The checks guarantee npts >= ncoef >= 1, so the solver refuses no argument.
-  if (info != 0) return 20 + info;
+  // Its codes 1 to 4 become 21 to 24.
+  if (info != 0) return QVX_OLS_QR_FAILED - 1 + info;
 
   // Weighted residuals as the solver produced them.
   double rmax = 0.0;
@@ -136,16 +136,16 @@ int fit(int npts, const double* x, const double* y, const double* w, int ncoef, 
 
   // Residual standard deviation; an interpolating fit has none.
   sres = m > n ? (wmax * rnorm) / std::sqrt(static_cast<double>(m - n)) : 0.0;
-  return 0;
+  return QVX_OK;
 }
 
 }  // namespace
 
 int OLSCOUNTS(int npts, int ncoef) {
-  if (ncoef < 1) return 1;
-  if (npts < ncoef) return 2;
-  if (ncoef > kMaxCoef) return 3;
-  return 0;
+  if (ncoef < 1) return QVX_OLS_NCOEF_LT1;
+  if (npts < ncoef) return QVX_OLS_NPTS_LT_NCOEF;
+  if (ncoef > kMaxCoef) return QVX_OLS_NCOEF_GT10;
+  return QVX_OK;
 }
 
 void OLSPFIT(int npts, const double* x, const double* y, const double* w, int ncoef, double xmin,
@@ -157,20 +157,20 @@ void OLSPFIT(int npts, const double* x, const double* y, const double* w, int nc
   const std::size_t m = count(npts);
   const std::size_t n = ncoef <= kMaxCoef ? count(ncoef) : 0;
   clear_outputs(m, n, coef, cov, sres, yfit, res, wres, wresmax);
-  istat = 0;
+  istat = QVX_OK;
 
   istat = check_arguments(npts, x, w, ncoef, xmin, xmax);
-  if (istat != 0) return;
+  if (istat != QVX_OK) return;
 
   // Failures leave every output zero.  Running out of working storage is
   // reported here too, so that a caller inside the library sees a status.
-  int status = 0;
+  int status = QVX_OK;
   try {
     status = fit(npts, x, y, w, ncoef, xmin, xmax, coef, cov, sres, yfit, res, wres, wresmax);
   } catch (const std::bad_alloc&) {
-    status = kNoStorage;
+    status = QVX_NO_STORAGE;
   }
-  if (status != 0) clear_outputs(m, n, coef, cov, sres, yfit, res, wres, wresmax);
+  if (status != QVX_OK) clear_outputs(m, n, coef, cov, sres, yfit, res, wres, wresmax);
   istat = status;
 }
 
