@@ -6,6 +6,7 @@
 
 #include "curve/curveval.h"
 #include "numeric/colmajor.h"
+#include "numeric/status.h"
 
 namespace quorvex {
 
@@ -13,7 +14,7 @@ void POLYEVAL(int ncoef, const double* coef, int npts, const double* x, double x
               double* y, int& istat) {
   const std::size_t m = count(npts);
   std::fill(y, y + m, 0.0);
-  istat = 0;
+  istat = QVX_OK;
 
   double xlo = std::numeric_limits<double>::max();
   double xhi = -std::numeric_limits<double>::max();
@@ -22,24 +23,22 @@ void POLYEVAL(int ncoef, const double* coef, int npts, const double* x, double x
     xhi = std::max(xhi, x[i]);
   }
   if (xmin >= xmax) {
-    istat = 1;
+    istat = QVX_EVAL_BAD_INTERVAL;
     return;
   }
   if (xmin > xlo) {
-    istat = 2;
+    istat = QVX_EVAL_X_BELOW;
     return;
   }
   if (xmax < xhi) {
-    istat = 3;
+    istat = QVX_EVAL_X_ABOVE;
     return;
   }
 
   // Values only: slopes and basis rows would be dropped, so they are not
   // requested (the values are the same series summation either way).
-  SXMIN = xmin;
-  SXMAX = xmax;
-  int mode = 1;
-  CURVEVAL(mode, npts, ncoef, x, coef, y, nullptr, nullptr);
+  int mode = kModeValues;
+  CURVEVAL(mode, Curve{ncoef, coef, xmin, xmax}, npts, x, y, nullptr, nullptr, nullptr);
 }
 
 }  // namespace quorvex

@@ -19,6 +19,7 @@
 #include "numeric/lapack.h"
 #include "numeric/trpack.h"
 #include "ols/olspfit.h"
+#include "numeric/status.h"
 
 namespace quorvex {
 
@@ -52,14 +53,14 @@ void GLSPFIT(int npts, const double* x, const double* y, const double* wx, const
   const std::size_t n = count(npts), m = ncoef <= kMaxCoef ? count(ncoef) : 0;
   // Written on every path: should storage run out before the ordinary fit
   // reports, the status says it was not reached.
-  olstat = 0;
+  olstat = QVX_OK;
 
   // Starting coefficients from the ordinary fit with the y weights; its other
   // outputs are not needed.  Its scratch is sized by the counts, so it is
   // obtained only once they pass the ordinary fit's checks; a refused count
   // is the ordinary fit's status.
   std::vector<double> coef0;
-  if (const int counts = OLSCOUNTS(npts, ncoef); counts != 0) {
+  if (const int counts = OLSCOUNTS(npts, ncoef); counts != QVX_OK) {
     olstat = counts;
   } else {
     coef0.resize(m);
@@ -69,16 +70,16 @@ void GLSPFIT(int npts, const double* x, const double* y, const double* wx, const
             sres_.data(), swres.data(), swresmax, olstat);
   }
 
-  istat[0] = 0;
+  istat[0] = QVX_OK;
   constexpr double huge = std::numeric_limits<double>::max();
   double wxmin = huge;
   for (std::size_t i = 0; i < n; ++i) wxmin = std::min(wxmin, wx[i]);
-  if (wxmin <= 0.0) istat[0] = 44;
+  if (wxmin <= 0.0) istat[0] = QVX_GLS_BAD_WX;
 
-  if (olstat != 0 || istat[0] != 0) {
+  if (olstat != QVX_OK || istat[0] != QVX_OK) {
     // Neither fit produced anything: leave no stale results behind when both
     // the ordinary fit and the x weights failed.
-    if (olstat != 0 && istat[0] == 44) {
+    if (olstat != QVX_OK && istat[0] == QVX_GLS_BAD_WX) {
       std::fill(param, param + n + m, 0.0);
       std::fill(cov, cov + m * m, 0.0);
       sres = 0.0;
@@ -105,11 +106,9 @@ void GLSPFIT(int npts, const double* x, const double* y, const double* wx, const
   std::copy(coef0.begin(), coef0.end(), param + n);
 
   double fnorm = 0.0;
-  SXMIN = xmin;
-  SXMAX = xmax;
-  GLSDRV(npts, ncoef, x, y, wxs.data(), wys.data(), param, yfit, wres, fnorm, CURVEVAL, r11, r12,
-         r22, tol, maxit, sigma, rinfo, istat);
-  if (istat[0] < 0 || istat[0] > 3) return;
+  GLSDRV(npts, ncoef, x, y, wxs.data(), wys.data(), param, yfit, wres, fnorm, CURVEVAL, xmin,
+         xmax, r11, r12, r22, tol, maxit, sigma, rinfo, istat);
+  if (istat[0] < QVX_GLS_CONVERGED || istat[0] > QVX_GLS_LINE_SEARCH) return;
 
   // Back to the caller's weights.
   const std::size_t nres = 2 * n;
