@@ -82,9 +82,4 @@ void TRQRUPD(int n, int m, int p, double* a, double* b, const double* c, const d
   for (std::size_t j = 0; j < pp; ++j) std::copy(w.col(nn + j), w.col(nn + j) + nn, b + j * nn);
 }
 
-void TRQRUPD(int n, int m, int p, double* a, double* b, const double* c, const double* d) {
-  TrqrWork ws;
-  TRQRUPD(n, m, p, a, b, c, d, ws);
-}
-
 }  // namespace quorvex
