@@ -4,13 +4,13 @@
 #include "curve/curveval.h"
 
 #include <algorithm>
-#include <limits>
 #include <vector>
 
 #include "curve/chebyshev.h"
 #include "numeric/colmajor.h"
 #include "numeric/status.h"
 #include "numeric/status.h"
+#include "numeric/xrange.h"
 
 namespace quorvex {
 
@@ -61,24 +61,10 @@ const double* derivative(const Curve& c, CurveWork& work) {
   return work.d.data();
 }
 
-// No x below xmin or above xmax (NaNs pass): the smallest and largest x,
-// over four interleaved runs merged at the end, against the interval.
+// No x below xmin or above xmax (NaNs pass).
 bool inside(std::size_t m, const double* x, double xmin, double xmax) {
-  constexpr double big = std::numeric_limits<double>::max();
-  double lo[4] = {big, big, big, big}, hi[4] = {-big, -big, -big, -big};
-  std::size_t i = 0;
-  for (; i + 4 <= m; i += 4) {
-    for (std::size_t k = 0; k < 4; ++k) {
-      if (x[i + k] < lo[k]) lo[k] = x[i + k];
-      if (x[i + k] > hi[k]) hi[k] = x[i + k];
-    }
-  }
-  for (; i < m; ++i) {
-    if (x[i] < lo[0]) lo[0] = x[i];
-    if (x[i] > hi[0]) hi[0] = x[i];
-  }
-  const double xlo = std::min(std::min(lo[0], lo[1]), std::min(lo[2], lo[3]));
-  const double xhi = std::max(std::max(hi[0], hi[1]), std::max(hi[2], hi[3]));
+  double xlo, xhi;
+  XRANGE(m, x, xlo, xhi);
   return !(xlo < xmin || xhi > xmax);
 }
 

@@ -2,11 +2,11 @@
 #include "curve/polyeval.h"
 
 #include <algorithm>
-#include <limits>
 
 #include "curve/curveval.h"
 #include "numeric/colmajor.h"
 #include "numeric/status.h"
+#include "numeric/xrange.h"
 
 namespace quorvex {
 
@@ -16,12 +16,8 @@ void POLYEVAL(int ncoef, const double* coef, int npts, const double* x, double x
   std::fill(y, y + m, 0.0);
   istat = QVX_OK;
 
-  double xlo = std::numeric_limits<double>::max();
-  double xhi = -std::numeric_limits<double>::max();
-  for (std::size_t i = 0; i < m; ++i) {
-    xlo = std::min(xlo, x[i]);
-    xhi = std::max(xhi, x[i]);
-  }
+  double xlo, xhi;
+  XRANGE(m, x, xlo, xhi);
   if (xmin >= xmax) {
     istat = QVX_EVAL_BAD_INTERVAL;
     return;

@@ -18,18 +18,15 @@
 #include "numeric/colmajor.h"
 #include "numeric/d1mach.h"
 #include "numeric/status.h"
+#include "numeric/xrange.h"
 
 namespace quorvex {
 
 void POLY_RESIDUAL(int nx, const double* x, int ncoef, const double* coef, double yt, double xmin,
                    double xmax, double* fx, int& istat) {
   const std::size_t n = count(nx);
-  double xlo = std::numeric_limits<double>::max();
-  double xhi = -std::numeric_limits<double>::max();
-  for (std::size_t k = 0; k < n; ++k) {
-    if (x[k] < xlo) xlo = x[k];
-    if (x[k] > xhi) xhi = x[k];
-  }
+  double xlo, xhi;
+  XRANGE(n, x, xlo, xhi);
 
   // All three tests run; a later failure overwrites an earlier one.
   istat = QVX_OK;

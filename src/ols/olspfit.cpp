@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <new>
 #include <vector>
 
@@ -20,6 +19,7 @@
 #include "numeric/trpack.h"
 #include "ols/qrlsq.h"
 #include "numeric/status.h"
+#include "numeric/xrange.h"
 
 namespace quorvex {
 
@@ -51,12 +51,8 @@ int check_arguments(int npts, const double* x, const double* w, int ncoef, doubl
   for (std::size_t i = 1; i < m; ++i) wmin = std::min(wmin, w[i]);
   if (wmin <= 0.0) return QVX_OLS_BAD_WEIGHT;
   if (xmin >= xmax) return QVX_OLS_BAD_INTERVAL;
-  double xlo = std::numeric_limits<double>::max();
-  double xhi = -std::numeric_limits<double>::max();
-  for (std::size_t i = 0; i < m; ++i) {
-    xlo = std::min(xlo, x[i]);
-    xhi = std::max(xhi, x[i]);
-  }
+  double xlo, xhi;
+  XRANGE(m, x, xlo, xhi);
   if (xmin > xlo) return QVX_OLS_X_BELOW;
   if (xmax < xhi) return QVX_OLS_X_ABOVE;
   return QVX_OK;
