@@ -52,10 +52,12 @@ GlsResult sized(const EivData& d) {
 GlsResult fit(const EivData& d, std::array<double, 2> tol = {1e-10, 1e-10}, int maxit = 50,
               double sigma = 0.1) {
   GlsResult r = sized(d);
-  quorvex::GLSPFIT(d.npts, d.x.data(), d.y.data(), d.wx.data(), d.wy.data(), d.ncoef, d.xmin,
-                   d.xmax, tol.data(), maxit, sigma, r.param.data(), r.cov.data(), r.sres,
-                   r.yfit.data(), r.res.data(), r.wres.data(), r.wresmax, r.r11.data(),
-                   r.r12.data(), r.r22.data(), r.rinfo.data(), r.olstat, r.istat);
+  quorvex::GLSPFIT(quorvex::GlsData{d.npts, d.x.data(), d.y.data(), d.wx.data(), d.wy.data()},
+                   d.ncoef, d.xmin, d.xmax, quorvex::GlsControl{tol.data(), maxit, sigma},
+                   quorvex::GlsResults{r.param.data(), r.cov.data(), r.sres, r.yfit.data(),
+                                       r.res.data(), r.wres.data(), r.wresmax,
+                                       {r.r11.data(), r.r12.data(), r.r22.data()},
+                                       r.rinfo.data(), r.olstat, r.istat});
   return r;
 }
 
@@ -270,9 +272,10 @@ TEST(Gls, WeightScaleIsTheLargestOfAllWeights) {
   }
   const double tol[2] = {1e-10, 1e-10};
   double fnorm = 0.0;
-  quorvex::GLSDRV(n, m, d.x.data(), d.y.data(), wxs.data(), wys.data(), g.param.data(),
-                  g.yfit.data(), g.wres.data(), fnorm, quorvex::CURVEVAL, d.xmin, d.xmax, g.r11.data(),
-                  g.r12.data(), g.r22.data(), tol, 50, 0.1, g.rinfo.data(), g.istat);
+  quorvex::GLSDRV({n, d.x.data(), d.y.data(), wxs.data(), wys.data()},
+                  {m, d.xmin, d.xmax, quorvex::CURVEVAL}, {tol, 50, 0.1}, g.param.data(),
+                  g.yfit.data(), g.wres.data(), fnorm,
+                  {g.r11.data(), g.r12.data(), g.r22.data()}, g.rinfo.data(), g.istat);
   EXPECT_EQ(g.istat[0], r.istat[0]);
   EXPECT_EQ(g.istat[2], r.istat[2]);
   EXPECT_EQ(g.rinfo, r.rinfo);
@@ -358,9 +361,10 @@ TEST_P(GlsDriverStatus, RejectsWithItsCodeAndClearedOutputs) {
   for (std::size_t i = 0; i < n; ++i) x[i] = 1.0 + i;
   double fnorm = kSentinel;
   int istat[3] = {-7, -7, -7};
-  quorvex::GLSDRV(c.npts, c.ncoef, x.data(), y.data(), c.wxs.data(), c.wys.data(), param.data(),
-                  yfit.data(), wres.data(), fnorm, quorvex::CURVEVAL, 0.0, 10.0, r11.data(), r12.data(),
-                  r22.data(), c.tol.data(), c.maxit, 0.1, rinfo.data(), istat);
+  quorvex::GLSDRV({c.npts, x.data(), y.data(), c.wxs.data(), c.wys.data()},
+                  {c.ncoef, 0.0, 10.0, quorvex::CURVEVAL}, {c.tol.data(), c.maxit, 0.1},
+                  param.data(), yfit.data(), wres.data(), fnorm,
+                  {r11.data(), r12.data(), r22.data()}, rinfo.data(), istat);
   if (c.code == 0) {
     EXPECT_GE(istat[0], 0);
     EXPECT_LE(istat[0], 5);
@@ -452,8 +456,9 @@ struct ObjectiveFixture {
   ObjectiveFixture()
       : yf(d.npts), r11(d.npts), r12(d.npts * d.ncoef), r22(quorvex::packed_size(d.ncoef)) {
     for (int i = 0; i < d.npts; ++i) d.x[i] = 1.0 + 0.5 * i;  // exact binary fractions
-    w.setup(d.npts, d.ncoef, quorvex::CURVEVAL, d.xmin, d.xmax, d.x.data(), d.y.data(),
-            d.wx.data(), d.wy.data(), yf.data(), r11.data(), r12.data(), r22.data());
+    w.setup({d.npts, d.x.data(), d.y.data(), d.wx.data(), d.wy.data()},
+            {d.ncoef, d.xmin, d.xmax, quorvex::CURVEVAL}, yf.data(),
+            {r11.data(), r12.data(), r22.data()});
     x.assign(d.npts + d.ncoef, 0.0);
     for (int i = 0; i < d.npts; ++i) x[i] = 0.01 * ((i % 5) - 2);
     for (int k = 0; k < d.ncoef; ++k) x[d.npts + k] = d.coef[k];
@@ -603,8 +608,9 @@ TEST(GlsWorkspace, ReleaseAboveTheLimit) {
   GlsResult r = sized(d);
   std::vector<double> wxs = d.wx, wys = d.wy;
   quorvex::GLSWRK w;
-  w.setup(d.npts, d.ncoef, quorvex::CURVEVAL, d.xmin, d.xmax, d.x.data(), d.y.data(),
-          wxs.data(), wys.data(), r.yfit.data(), r.r11.data(), r.r12.data(), r.r22.data());
+  w.setup({d.npts, d.x.data(), d.y.data(), wxs.data(), wys.data()},
+          {d.ncoef, d.xmin, d.xmax, quorvex::CURVEVAL}, r.yfit.data(),
+          {r.r11.data(), r.r12.data(), r.r22.data()});
   EXPECT_EQ(r.yfit, std::vector<double>(d.npts, 0.0));
   w.release(std::size_t{1} << 30);
   EXPECT_EQ(w.xd, nullptr);
@@ -613,8 +619,9 @@ TEST(GlsWorkspace, ReleaseAboveTheLimit) {
   w.release(0);
   EXPECT_EQ(w.jb.capacity(), 0u);
   EXPECT_EQ(w.idx.capacity(), 0u);
-  w.setup(d.npts, d.ncoef, quorvex::CURVEVAL, d.xmin, d.xmax, d.x.data(), d.y.data(),
-          wxs.data(), wys.data(), r.yfit.data(), r.r11.data(), r.r12.data(), r.r22.data());
+  w.setup({d.npts, d.x.data(), d.y.data(), wxs.data(), wys.data()},
+          {d.ncoef, d.xmin, d.xmax, quorvex::CURVEVAL}, r.yfit.data(),
+          {r.r11.data(), r.r12.data(), r.r22.data()});
   EXPECT_EQ(w.idx[d.npts + 1], 2);
   EXPECT_EQ(w.xd, d.x.data());
 }

@@ -243,8 +243,9 @@ TEST_P(UsableStatus, CurveResidualsAndFactorBelongToTheReturnedParameters) {
     wys[i] = d.wy[i] / s;
   }
   quorvex::GLSWRK w;
-  w.setup(d.npts, d.ncoef, quorvex::CURVEVAL, d.xmin, d.xmax, d.x.data(), d.y.data(),
-          wxs.data(), wys.data(), yf.data(), r11.data(), r12.data(), r22w.data());
+  w.setup({d.npts, d.x.data(), d.y.data(), wxs.data(), wys.data()},
+          {d.ncoef, d.xmin, d.xmax, quorvex::CURVEVAL}, yf.data(),
+          {r11.data(), r12.data(), r22w.data()});
   std::vector<double> f(2 * n), g(n + m), p(n + m);
   int iflag = 3;
   quorvex::GLSOBJ(iflag, 2 * d.npts, d.npts + d.ncoef, r.param.data(), f.data(), g.data(),
@@ -299,10 +300,10 @@ TEST_P(UsableStatus, ClosingEvaluationIsNotCounted) {
   ASSERT_EQ(olstat, 0);
   double fnorm = 0.0;
   g_model_calls = 0;
-  quorvex::GLSDRV(d.npts, d.ncoef, d.x.data(), d.y.data(), wxs.data(), wys.data(),
-                  r.param.data(), r.yfit.data(), r.wres.data(), fnorm, counting_model,
-                  d.xmin, d.xmax, r.r11.data(), r.r12.data(), r.r22.data(), c.tol.data(), c.maxit, 0.1,
-                  r.rinfo.data(), r.istat);
+  quorvex::GLSDRV({d.npts, d.x.data(), d.y.data(), wxs.data(), wys.data()},
+                  {d.ncoef, d.xmin, d.xmax, counting_model}, {c.tol.data(), c.maxit, 0.1},
+                  r.param.data(), r.yfit.data(), r.wres.data(), fnorm,
+                  {r.r11.data(), r.r12.data(), r.r22.data()}, r.rinfo.data(), r.istat);
   EXPECT_EQ(r.istat[0], ref.istat[0]);
   EXPECT_EQ(r.istat[1], ref.istat[1]);
   EXPECT_EQ(r.istat[2], ref.istat[2]);

@@ -25,16 +25,16 @@ constexpr std::size_t kKeepBytes = std::size_t{8} << 20;
 
 }  // namespace
 
-void GLSDRV(int npts, int ncoef, const double* x, const double* y, const double* wxs,
-            const double* wys, double* param, double* yfit, double* wres, double& fnorm,
-            ModelFn model, double xmin, double xmax, double* r11, double* r12, double* r22,
-            const double* tol, int maxit, double sigma, double* rinfo, int* istat) {
+void GLSDRV(const GlsData& data, const GlsCurve& curve, const GlsControl& control,
+            double* param, double* yfit, double* wres, double& fnorm, const BlockFactor& factor,
+            double* rinfo, int* istat) {
+  const int npts = data.npts, ncoef = curve.ncoef;
+  const double *wxs = data.wx, *wys = data.wy, *tol = control.tol;
+  const int maxit = control.maxit;
   const std::size_t n = count(npts), m = count(ncoef);
   std::fill(wres, wres + 2 * n, 0.0);
   fnorm = 0.0;
-  std::fill(r11, r11 + n, 0.0);
-  std::fill(r12, r12 + n * m, 0.0);
-  std::fill(r22, r22 + packed_size(m), 0.0);
+  factor.clear(n, m);
 
   auto reject = [istat](int code) {
     istat[0] = code;
@@ -68,10 +68,11 @@ void GLSDRV(int npts, int ncoef, const double* x, const double* y, const double*
     GLSWRK& w;
     ~Release() { w.release(kKeepBytes); }
   } release{w};
-  w.setup(npts, ncoef, model, xmin, xmax, x, y, wxs, wys, yfit, r11, r12, r22);
+  w.setup(data, curve, yfit, factor);
 
   int iinfo[3] = {0, 0, 0};
-  NLSMIN(2 * npts, npts + ncoef, param, GLSOBJ, &w, wres, fnorm, tol, maxit, sigma, rinfo, iinfo);
+  NLSMIN(2 * npts, npts + ncoef, param, GLSOBJ, &w, wres, fnorm, tol, maxit, control.sigma,
+         rinfo, iinfo);
   std::copy(iinfo, iinfo + 3, istat);
 
   // A usable fit's curve values and factor belong to the point returned.

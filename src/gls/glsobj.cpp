@@ -38,27 +38,24 @@ void size_scratch(GLSWRK& w, std::size_t np, std::size_t nc) {
 
 }  // namespace
 
-void GLSWRK::setup(int n, int m, ModelFn mdl, double lo, double hi, const double* xs,
-                   const double* ys, const double* wxs, const double* wys, double* yfs,
-                   double* r11s, double* r12s, double* r22s) {
-  npts = n;
-  ncoef = m;
-  model = mdl;
-  xmin = lo;
-  xmax = hi;
-  const std::size_t np = count(n), nc = count(m);
-  xd = xs;
-  yd = ys;
-  wxd = wxs;
-  wyd = wys;
-  yfd = yfs;
-  r11d = r11s;
-  r12d = r12s;
-  r22d = r22s;
+void GLSWRK::setup(const GlsData& data, const GlsCurve& curve, double* yf,
+                   const BlockFactor& factor) {
+  npts = data.npts;
+  ncoef = curve.ncoef;
+  model = curve.model;
+  xmin = curve.xmin;
+  xmax = curve.xmax;
+  const std::size_t np = count(npts), nc = count(ncoef);
+  xd = data.x;
+  yd = data.y;
+  wxd = data.wx;
+  wyd = data.wy;
+  yfd = yf;
+  r11d = factor.r11;
+  r12d = factor.r12;
+  r22d = factor.r22;
   std::fill(yfd, yfd + np, 0.0);
-  std::fill(r11d, r11d + np, 0.0);
-  std::fill(r12d, r12d + np * nc, 0.0);
-  std::fill(r22d, r22d + packed_size(nc), 0.0);
+  factor.clear(np, nc);
   size_scratch(*this, np, nc);
 }
 

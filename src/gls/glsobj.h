@@ -14,6 +14,7 @@
 
 #include "curve/curveval.h"
 #include "gls/balsq.h"
+#include "gls/glsargs.h"
 
 namespace quorvex {
 
@@ -43,12 +44,10 @@ struct GLSWRK {
   // either).  It outlives the fit: the thread's next fit starts from it.
   int evmode = 0;
 
-  // Sizes the scratch for npts points and ncoef coefficients; the data are
-  // read from x, y, wx, wy and the curve values and factor kept in yf(npts),
-  // r11(npts), r12(npts, ncoef), r22 (packed), which are cleared here.
-  void setup(int npts, int ncoef, ModelFn model, double xmin, double xmax, const double* x,
-             const double* y, const double* wx, const double* wy, double* yf, double* r11,
-             double* r12, double* r22);
+  // Sizes the scratch for the data's points and the curve's coefficients;
+  // the data are read in place, and the curve values and factor kept in
+  // yf(npts) and factor, which are cleared here.
+  void setup(const GlsData& data, const GlsCurve& curve, double* yf, const BlockFactor& factor);
   // Forgets the data and result arrays; frees every array when together they
   // hold more than keep bytes (evmode stays).
   void release(std::size_t keep);

@@ -35,8 +35,11 @@ QVX_API void QVX_CALL GLSPFIT(const int* NPTS, const double* X, const double* Y,
                               double* R11, double* R12, double* R22, double* RINFO, int* OLSTAT,
                               int* ISTAT) {
   guarded(ISTAT, [&] {
-    quorvex::GLSPFIT(*NPTS, X, Y, WX, WY, *NCOEF, *XMIN, *XMAX, TOL, *MAXIT, *SIGMA, PARAM, COV,
-                     *SRES, YFIT, RES, WRES, *WRESMAX, R11, R12, R22, RINFO, *OLSTAT, ISTAT);
+    quorvex::GLSPFIT(quorvex::GlsData{*NPTS, X, Y, WX, WY}, *NCOEF, *XMIN, *XMAX,
+                     quorvex::GlsControl{TOL, *MAXIT, *SIGMA},
+                     quorvex::GlsResults{PARAM, COV, *SRES, YFIT, RES, WRES, *WRESMAX,
+                                         quorvex::BlockFactor{R11, R12, R22}, RINFO, *OLSTAT,
+                                         ISTAT});
   });
 }
 

@@ -28,19 +28,6 @@ namespace {
 // Rows of the basis recomputed at a time when the fitted values are formed.
 constexpr std::size_t kBlockRows = 256;
 
-// n: the coefficients' count as far as the caller's arrays can be trusted
-// to have it (0 for a count above the limit).
-void clear_outputs(std::size_t m, std::size_t n, double* coef, double* cov, double& sres,
-                   double* yfit, double* res, double* wres, double& wresmax) {
-  std::fill(coef, coef + n, 0.0);
-  std::fill(cov, cov + n * n, 0.0);
-  sres = 0.0;
-  std::fill(yfit, yfit + m, 0.0);
-  std::fill(res, res + m, 0.0);
-  std::fill(wres, wres + m, 0.0);
-  wresmax = 0.0;
-}
-
 // Status of the argument checks, in the order they are made (0: all pass).
 int check_arguments(int npts, const double* x, const double* w, int ncoef, double xmin,
                     double xmax) {
@@ -137,6 +124,16 @@ int fit(int npts, const double* x, const double* y, const double* w, int ncoef, 
 
 }  // namespace
 
+void FitOutputs::clear(std::size_t npts, std::size_t ncoef, std::size_t nres) const {
+  std::fill(coef, coef + ncoef, 0.0);
+  std::fill(cov, cov + ncoef * ncoef, 0.0);
+  sres = 0.0;
+  std::fill(yfit, yfit + npts, 0.0);
+  std::fill(res, res + nres, 0.0);
+  std::fill(wres, wres + nres, 0.0);
+  wresmax = 0.0;
+}
+
 int OLSCOUNTS(int npts, int ncoef) {
   if (ncoef < 1) return QVX_OLS_NCOEF_LT1;
   if (npts < ncoef) return QVX_OLS_NPTS_LT_NCOEF;
@@ -152,7 +149,8 @@ void OLSPFIT(int npts, const double* x, const double* y, const double* w, int nc
   // its size (NCOEF = INT_MAX would mean a COV of 2^62 elements).
   const std::size_t m = count(npts);
   const std::size_t n = ncoef <= kMaxCoef ? count(ncoef) : 0;
-  clear_outputs(m, n, coef, cov, sres, yfit, res, wres, wresmax);
+  const FitOutputs out{coef, cov, sres, yfit, res, wres, wresmax};
+  out.clear(m, n, m);
   istat = QVX_OK;
 
   istat = check_arguments(npts, x, w, ncoef, xmin, xmax);
@@ -166,7 +164,7 @@ void OLSPFIT(int npts, const double* x, const double* y, const double* w, int nc
   } catch (const std::bad_alloc&) {
     status = QVX_NO_STORAGE;
   }
-  if (status != QVX_OK) clear_outputs(m, n, coef, cov, sres, yfit, res, wres, wresmax);
+  if (status != QVX_OK) out.clear(m, n, m);
   istat = status;
 }
 
