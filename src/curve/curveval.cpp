@@ -81,7 +81,7 @@ void CURVEVAL(int& mode, const Curve& curve, int npts, const double* x, double* 
     return;
   }
   if (ncoef < 1) return;
-  const bool rows = mode == kModeRows || mode == 3;
+  const bool rows = wants_rows(mode);
   if (xmin < xmax && (!rows || ncoef >= 2)) {
     // Every x is inside a proper interval: the sums of CHEBVAL and CHEBBASIS
     // point by point, each t formed once.

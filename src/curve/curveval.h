@@ -34,7 +34,7 @@ void CHEBVAL(int n, double xmin, double xmax, const double* a, int npts, const d
 void CHEBDERK(int n, double xmin, double xmax, const double* a, int k, double* d, double* wk,
               int la, int& ifail);
 
-// Curve evaluator.  y(i) = p(x(i)); when mode is kModeRows (or 3) also
+// Curve evaluator.  y(i) = p(x(i)); when mode is kModeRows or kModeRowsToo also
 // dy(i) = dp/dx and basis(i, k) = phi_k(x(i)) (leading dimension npts), with
 // the slope's coefficients formed in work (which may be null for values only).
 // A point outside the interval sets mode = kModeRefused and writes nothing;

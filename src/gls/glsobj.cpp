@@ -96,7 +96,7 @@ void GLSOBJ(int& iflag, int nres, int npar, const double* x, double* f, double* 
   const double *xd = w.xd, *yd = w.yd, *wx = w.wxd, *wy = w.wyd;
   double* yf = w.yfd;
   for (std::size_t i = 0; i < n; ++i) w.xi[i] = xd[i] - x[i];
-  if (iflag <= kWantResiduals && (w.evmode == kModeRows || w.evmode == 3)) {
+  if (iflag <= kWantResiduals && wants_rows(w.evmode)) {
     int mode = kModeValues;
     w.model(mode, curve, npts, w.xi.data(), yf, w.dy.data(), w.basis.data(), &w.cw);
     if (mode < 0) w.evmode = mode;

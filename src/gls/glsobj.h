@@ -15,6 +15,7 @@
 #include "curve/curveval.h"
 #include "gls/balsq.h"
 #include "gls/glsargs.h"
+#include "numeric/status.h"
 
 namespace quorvex {
 
@@ -40,9 +41,9 @@ struct GLSWRK {
   ModelFn model = nullptr;
   double xmin = 0.0, xmax = 0.0;        // the curve's interval, for the model
   // What the objective asks of the model: kModeRows from the first call with
-  // iflag > 1, kModeRefused once the model has refused a point (0 before
-  // either).  It outlives the fit: the thread's next fit starts from it.
-  int evmode = 0;
+  // iflag > 1, kModeRefused once the model has refused a point (kModeNone
+  // before either).  It outlives the fit: the thread's next fit starts from it.
+  int evmode = kModeNone;
 
   // Sizes the scratch for the data's points and the curve's coefficients;
   // the data are read in place, and the curve values and factor kept in

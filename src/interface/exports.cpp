@@ -1,7 +1,7 @@
 // The six exported entry points.  Each is a thin shim: dereference the
 // arguments, call the internal routine, and let no exception reach the host.
 // An exception can only mean that working storage could not be obtained; it
-// becomes status 999 with nothing further computed.
+// becomes QVX_NO_STORAGE with nothing further computed.
 #define QUORVEX_BUILDING 1
 #include "quorvex.h"
 

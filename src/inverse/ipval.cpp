@@ -67,7 +67,7 @@ void IPVAL(int ncoef, const double* coef, const double* cov, int npts, const dou
   bool grid_ok = true;
   for (std::size_t k0 = 0; k0 <= ng; k0 += kPiece) {
     const std::size_t m = std::min(kPiece, ng + 1 - k0);
-    int st = 0;
+    int st = QVX_OK;
     POLY_RESIDUAL(static_cast<int>(m), xg.data() + k0, ncoef, coef, 0.0, xmin, xmax,
                   pg.data() + k0, st);
     grid_ok = grid_ok && st == QVX_OK;

@@ -29,7 +29,7 @@ void IPVAL_DEGREE1(const double* coef, const double* cov, int npts, const double
 
   double lcoef[2];
   double lcov[4];
-  int st = 0;
+  int st = QVX_OK;
   LINEAR_CONV(coef, cov, xmin, xmax, lcoef, lcov, st);
   const double s = lcoef[0];
   const double a = lcoef[1];

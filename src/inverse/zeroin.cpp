@@ -56,7 +56,7 @@ double zeroin(double ax, double bx, int ncoef, const double* coef, double yt, do
   // A point the residual refuses (outside [xmin, xmax]) evaluates to NaN.
   auto f = [&](double x) {
     double fx = nan;
-    int st = 0;
+    int st = QVX_OK;
     POLY_RESIDUAL(1, &x, ncoef, coef, yt, xmin, xmax, &fx, st);
     ++nfev;
     return fx;

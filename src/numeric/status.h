@@ -9,12 +9,16 @@
 
 namespace quorvex {
 
-// Request and answer codes of a model routine (CURVEVAL): values only;
-// values, slopes and basis rows; and the answer for a point outside the curve's
-// interval, which replaces the request.
+// Request and answer codes of a model routine (CURVEVAL): none made yet;
+// values only; values, slopes and basis rows (asked for by either of two
+// codes); and the answer for a point outside the curve's interval, which
+// replaces the request.  Any other code asks for values only.
+inline constexpr int kModeNone = 0;
 inline constexpr int kModeValues = 1;
 inline constexpr int kModeRows = 2;
+inline constexpr int kModeRowsToo = 3;
 inline constexpr int kModeRefused = -1;
+inline constexpr bool wants_rows(int mode) { return mode == kModeRows || mode == kModeRowsToo; }
 
 // The generalized fit's objective reports a model refusal as the refusal code
 // less this offset, which the minimizer hands on as the fit's status.

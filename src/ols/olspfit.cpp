@@ -31,7 +31,7 @@ constexpr std::size_t kBlockRows = 256;
 // Status of the argument checks, in the order they are made (0: all pass).
 int check_arguments(int npts, const double* x, const double* w, int ncoef, double xmin,
                     double xmax) {
-  if (const int status = OLSCOUNTS(npts, ncoef); status != 0) return status;
+  if (const int status = OLSCOUNTS(npts, ncoef); status != QVX_OK) return status;
   const std::size_t m = count(npts);
   // Ordered comparisons throughout: a NaN raises none of the codes below.
   double wmin = w[0];
