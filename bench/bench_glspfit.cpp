@@ -41,9 +41,10 @@ void BM_GLSPFIT(benchmark::State& state) {
   double sres = 0, wresmax = 0;
   int olstat = 0, st[3] = {0, 0, 0};
   for (auto _ : state) {
-    quorvex::GLSPFIT(npts, x.data(), y.data(), wx.data(), wy.data(), ncoef, xmin, xmax, tol, 100,
-                     0.1, param.data(), cov.data(), sres, yfit.data(), res.data(), wres.data(),
-                     wresmax, r11.data(), r12.data(), r22.data(), rinfo.data(), olstat, st);
+    quorvex::GLSPFIT({npts, x.data(), y.data(), wx.data(), wy.data()}, ncoef, xmin, xmax,
+                     {tol, 100, 0.1},
+                     {param.data(), cov.data(), sres, yfit.data(), res.data(), wres.data(),
+                      wresmax, {r11.data(), r12.data(), r22.data()}, rinfo.data(), olstat, st});
     benchmark::DoNotOptimize(param.data());
   }
   state.counters["status"] = st[0];

@@ -26,10 +26,11 @@
  *  - On 32-bit Windows the functions use the standard call convention
  *    (__stdcall); elsewhere the platform's C convention.
  *  - Calls from different threads are independent: the library keeps no
- *    state shared between threads, and no result depends on an earlier
- *    call.  A thread that has run GLSPFIT keeps that fit's working storage,
- *    up to 64 MB (about 180 bytes per point for a quadratic), for its next
- *    fit; a larger fit releases it when it returns.
+ *    state shared between threads.  A thread that has called GLSPFIT keeps
+ *    the working storage of that fit (at most 64 MB, about 180 bytes per
+ *    point for a quadratic; a larger fit frees its own) for its next fit,
+ *    and the storage is freed when the thread ends.  No result depends on
+ *    an earlier call.
  */
 #ifndef QUORVEX_H
 #define QUORVEX_H

@@ -32,6 +32,15 @@ using quorvex::packed_size;
 using quorvex::TRPACK;
 using quorvex::TRQRUPD;
 using Vec = std::vector<double>;
+
+// A workspace of its own for one call, empty as a thread's first solve finds
+// it.
+template <class Work>
+Work& fresh() {
+  thread_local Work w;
+  w = Work();
+  return w;
+}
 using LVec = std::vector<long double>;
 
 constexpr double kEps = std::numeric_limits<double>::epsilon();
@@ -146,15 +155,15 @@ TEST(Reflector, ZeroVectorGivesIdentity) {
 
 TEST(Trqrupd, SmallExamples) {
   double a = 0.0, b = 0.0, c = 3.0, d = 4.0;
-  TRQRUPD(1, 1, 1, &a, &b, &c, &d);
+  TRQRUPD(1, 1, 1, &a, &b, &c, &d, fresh<quorvex::TrqrWork>());
   EXPECT_EQ(a, -3.0);
   EXPECT_EQ(b, -4.0);
   a = 2.0;
   c = 0.0;
-  TRQRUPD(1, 1, 0, &a, nullptr, &c, nullptr);
+  TRQRUPD(1, 1, 0, &a, nullptr, &c, nullptr, fresh<quorvex::TrqrWork>());
   EXPECT_EQ(a, -2.0);  // the reflector flips the sign, R'R unchanged
   a = 5.0;
-  TRQRUPD(1, 0, 0, &a, nullptr, nullptr, nullptr);
+  TRQRUPD(1, 0, 0, &a, nullptr, nullptr, nullptr, fresh<quorvex::TrqrWork>());
   EXPECT_EQ(a, 5.0);  // no rows: unchanged
 }
 
@@ -203,7 +212,7 @@ TEST_P(Update, KeepsNormalEquations) {
   };
 
   Vec a1 = r, b1 = bb;
-  TRQRUPD(n, m, p, a1.data(), b1.data(), c.data(), d.data());
+  TRQRUPD(n, m, p, a1.data(), b1.data(), c.data(), d.data(), fresh<quorvex::TrqrWork>());
   check(a1, b1, "all rows in one call");
 
   Vec a2 = r, b2 = bb;
@@ -211,7 +220,7 @@ TEST_P(Update, KeepsNormalEquations) {
     Vec ci(n), di(p);
     for (int j = 0; j < n; ++j) ci[j] = c[i + j * m];
     for (int j = 0; j < p; ++j) di[j] = d[i + j * m];
-    TRQRUPD(n, 1, p, a2.data(), b2.data(), ci.data(), di.data());
+    TRQRUPD(n, 1, p, a2.data(), b2.data(), ci.data(), di.data(), fresh<quorvex::TrqrWork>());
   }
   check(a2, b2, "one row per call");
 }
@@ -227,7 +236,7 @@ TEST(Trqrupd, ZeroColumnLeavesRowsUnreflected) {
   const int n = 3, m = 2, p = 1;
   Vec r = {0, 0, 0, 2, 1, 0, -1, 3, 4}, b = {1, 2, 3};
   const Vec c = {0, 0, 1, 2, 5, -1}, d = {7, 8};
-  TRQRUPD(n, m, p, r.data(), b.data(), c.data(), d.data());
+  TRQRUPD(n, m, p, r.data(), b.data(), c.data(), d.data(), fresh<quorvex::TrqrWork>());
   EXPECT_EQ(r[0], 0.0);
   EXPECT_EQ(r[0 + 1 * n], 1.0);
   EXPECT_EQ(r[0 + 2 * n], 5.0);
@@ -312,7 +321,7 @@ Factor balsq(const Problem& q, double fill = 0.0) {
   Factor f = make_factor(q, fill);
   BALSQ(q.nb, q.ncd, q.ncb, q.nblk, q.m, q.idx.data(), q.jd.data(), q.jb.data(), q.nrhs,
         f.xs.data(), q.b.data(), f.r11.data(), f.r12.data(), f.r22.data(), f.qb1.data(),
-        f.qb2.data(), f.vers, f.info);
+        f.qb2.data(), f.vers, f.info, fresh<quorvex::BalsqWork>());
   return f;
 }
 
@@ -474,7 +483,7 @@ TEST_P(BlockSolve, SweepIsTheBlockByBlockSequenceBitForBit) {
     }
     for (int j = 0; j < n; ++j)
       for (int i = 0; i < rows; ++i) cc[i + j * rows] = j < d ? td[i + j * rows] : tb[i + (j - d) * rows];
-    TRQRUPD(n, rows, nr, t.data(), gq.data(), cc.data(), tc.data());
+    TRQRUPD(n, rows, nr, t.data(), gq.data(), cc.data(), tc.data(), fresh<quorvex::TrqrWork>());
     if (c > 0) {
       Vec rblk(nd * nd);
       for (int i = 0; i < nd; ++i)
@@ -600,7 +609,8 @@ TEST(BlockLsq, TwoRowBlocksContinueAFactorLikeBlockUpdates) {
       quorvex::TrqrWork ws;
       int info = -99;
       BAQR(nb, 1, ncb, q.m, 1, f.r11.data(), f.r12.data(), f.r22.data(), f.qb1.data(),
-           f.qb2.data(), nb, q.idx.data(), q.jd.data(), q.jb.data(), q.b.data(), info);
+           f.qb2.data(), nb, q.idx.data(), q.jd.data(), q.jb.data(), q.b.data(), info,
+           fresh<quorvex::BalsqWork>());
       ASSERT_EQ(info, 0);
       for (int c = 1; c <= nb; ++c) {
         const std::ptrdiff_t r = 2 * (c - 1);
@@ -627,11 +637,14 @@ TEST(BlockFactor, TwoBlockExample) {
   double r11[2] = {0, 0}, r12[2] = {0, 0}, r22 = 0, qb1[2] = {0, 0}, qb2 = 0;
   const double one = 1.0, two = 2.0;
   int info = -99;
-  BAQRUPD(1, 2, 1, 1, 1, 1, r11, r12, &r22, qb1, &qb2, &one, &one, &one, info);
+  BAQRUPD(1, 2, 1, 1, 1, 1, r11, r12, &r22, qb1, &qb2, &one, 1, &one, 1, &one, 1, info,
+          fresh<quorvex::TrqrWork>());
   ASSERT_EQ(info, 0);
-  BAQRUPD(2, 2, 1, 1, 1, 1, r11, r12, &r22, qb1, &qb2, &one, &two, &one, info);
+  BAQRUPD(2, 2, 1, 1, 1, 1, r11, r12, &r22, qb1, &qb2, &one, 1, &two, 1, &one, 1, info,
+          fresh<quorvex::TrqrWork>());
   ASSERT_EQ(info, 0);
-  BAQRUPD(0, 2, 1, 1, 1, 1, r11, r12, &r22, qb1, &qb2, nullptr, &one, &one, info);
+  BAQRUPD(0, 2, 1, 1, 1, 1, r11, r12, &r22, qb1, &qb2, nullptr, 1, &one, 1, &one, 1, info,
+          fresh<quorvex::TrqrWork>());
   ASSERT_EQ(info, 0);
   const int iblk[2] = {1, 2};
   const double rhs[3] = {qb1[0], qb1[1], qb2};
@@ -657,7 +670,8 @@ TEST(BlockFactor, UpdateStatusesLeaveFactorUnchanged) {
     const Vec rows(8, 1.0);
     int info = -99;
     BAQRUPD(c.kb, c.nb, c.ncd, c.ncb, c.m, c.nrhs, r11.data(), r12.data(), r22.data(), qb1.data(),
-            qb2.data(), rows.data(), rows.data(), rows.data(), info);
+            qb2.data(), rows.data(), c.m, rows.data(), c.m, rows.data(), c.m, info,
+            fresh<quorvex::TrqrWork>());
     EXPECT_EQ(info, c.info) << "kb " << c.kb << " m " << c.m;
     for (const Vec* v : {&r11, &r12, &r22, &qb1, &qb2}) EXPECT_EQ(*v, Vec(4, 3.0));
   }
@@ -757,7 +771,7 @@ TEST(BlockLsq, StructureAndArgumentStatuses) {
     f.vers = 0.0;
     BALSQ(c.nb, c.ncd, c.ncb, 3, c.m, q.idx.data(), q.jd.data(), q.jb.data(), c.nrhs,
           f.xs.data(), q.b.data(), f.r11.data(), f.r12.data(), f.r22.data(), f.qb1.data(),
-          f.qb2.data(), f.vers, f.info);
+          f.qb2.data(), f.vers, f.info, fresh<quorvex::BalsqWork>());
     EXPECT_EQ(f.info, c.info) << c.name;
     EXPECT_EQ(f.vers, quorvex::kBalsqVersion) << c.name;
     for (const Vec* v : {&f.r11, &f.r12, &f.r22})
@@ -782,7 +796,8 @@ TEST(BlockLsq, SweepStatuses) {
     Factor f = make_factor(q);
     int info = -99;
     BAQR(c.nb, c.ncd, c.ncb, c.m, c.nrhs, f.r11.data(), f.r12.data(), f.r22.data(), f.qb1.data(),
-         f.qb2.data(), 2, c.idx.data(), q.jd.data(), q.jb.data(), q.b.data(), info);
+         f.qb2.data(), 2, c.idx.data(), q.jd.data(), q.jb.data(), q.b.data(), info,
+         fresh<quorvex::BalsqWork>());
     EXPECT_EQ(info, c.info) << "nb " << c.nb << " m " << c.m;
     EXPECT_EQ(f.r22[0] != 0.0, info == 0 && c.m > 0);
   }

@@ -212,10 +212,10 @@ TEST(Curveval, ValuesSlopesBasisAndRefusal) {
   const double coef[3] = {2.0, 0.0, 1.0};
   const double x[2] = {1.0, 2.0};
   double y[2], dy[2], basis[6];
-  quorvex::SXMIN = 0.0;
-  quorvex::SXMAX = 2.0;
+  const quorvex::Curve curve{3, coef, 0.0, 2.0};
+  quorvex::CurveWork work;
   int mode = 2;
-  quorvex::CURVEVAL(mode, 2, 3, x, coef, y, dy, basis);
+  quorvex::CURVEVAL(mode, curve, 2, x, y, dy, basis, &work);
   EXPECT_EQ(mode, 2);
   EXPECT_EQ(y[0], 0.0);
   EXPECT_EQ(y[1], 2.0);
@@ -227,14 +227,14 @@ TEST(Curveval, ValuesSlopesBasisAndRefusal) {
   const double out[2] = {1.0, 2.0 + 1e-15};
   double y2[2] = {9, 9};
   mode = 2;
-  quorvex::CURVEVAL(mode, 2, 3, out, coef, y2, dy, basis);
+  quorvex::CURVEVAL(mode, curve, 2, out, y2, dy, basis, &work);
   EXPECT_EQ(mode, -1);
   EXPECT_EQ(y2[0], 9.0);
 
   // A constant: value c1/2 and slope 0.
   double dyc[2] = {123, 456};
   mode = 3;
-  quorvex::CURVEVAL(mode, 2, 1, x, coef, y, dyc, basis);
+  quorvex::CURVEVAL(mode, quorvex::Curve{1, coef, 0.0, 2.0}, 2, x, y, dyc, basis, &work);
   EXPECT_EQ(y[0], 1.0);
   EXPECT_EQ(dyc[0], 0.0);
   EXPECT_EQ(dyc[1], 0.0);
@@ -441,7 +441,7 @@ TEST(HostLibrary, AllSixEntryPointsResolve) {
   EXPECT_NE(QVX_HOST_FN(lib, OLSPFIT), nullptr);
   EXPECT_NE(QVX_HOST_FN(lib, POLYEVAL), nullptr);
   // Internal routines stay hidden.
-  EXPECT_EQ(dlsym(dlopen(QUORVEX_SHARED_LIBRARY, RTLD_NOW | RTLD_NOLOAD), "_ZN7quorvex8CURVEVALERiiiPKdS2_PdS3_S3_"), nullptr);
+  EXPECT_EQ(dlsym(dlopen(QUORVEX_SHARED_LIBRARY, RTLD_NOW | RTLD_NOLOAD), "_ZN7quorvex8CURVEVALERiRKNS_5CurveEiPKdPdS6_S6_PNS_9CurveWorkE"), nullptr);
 }
 
 // CURVEVAL in modes 1 to 3 gives, bit for bit, what its pieces give: CHEBVAL
@@ -468,10 +468,10 @@ TEST(Curveval, AgreesBitForBitWithItsPieces) {
       CHEBBASIS(ncoef, xmin, xmax, npts, x.data(), b0.data(), npts);
       for (int mode : {1, 2, 3}) {
         std::vector<double> y(npts, 7.0), dy(npts, 7.0), b(npts * ncoef, 7.0);
-        quorvex::SXMIN = xmin;
-        quorvex::SXMAX = xmax;
         int md = mode;
-        quorvex::CURVEVAL(md, npts, ncoef, x.data(), a.data(), y.data(), dy.data(), b.data());
+        quorvex::CurveWork work;
+        quorvex::CURVEVAL(md, quorvex::Curve{ncoef, a.data(), xmin, xmax}, npts, x.data(),
+                          y.data(), dy.data(), b.data(), &work);
         EXPECT_EQ(md, mode);
         EXPECT_EQ(y, y0) << ncoef << " " << npts;
         EXPECT_EQ(dy, mode == 1 ? std::vector<double>(npts, 7.0) : dy0) << ncoef << " " << npts;
@@ -491,10 +491,9 @@ TEST(Curveval, RefusesAPointOutsideAtAnyPosition) {
       for (double bad : {-1e-300, 1.0 + 1e-15, nan, 0.0, 1.0}) {
         std::vector<double> x(npts, 0.5), y(npts, 9.0);
         x[at] = bad;
-        quorvex::SXMIN = 0.0;
-        quorvex::SXMAX = 1.0;
         int mode = 1;
-        quorvex::CURVEVAL(mode, npts, 2, x.data(), coef, y.data(), nullptr, nullptr);
+        quorvex::CURVEVAL(mode, quorvex::Curve{2, coef, 0.0, 1.0}, npts, x.data(), y.data(),
+                          nullptr, nullptr, nullptr);
         const bool refused = bad < 0.0 || bad > 1.0;
         EXPECT_EQ(mode, refused ? -1 : 1) << npts << " " << at << " " << bad;
         EXPECT_EQ(y[0] == 9.0, refused) << npts << " " << at << " " << bad;

@@ -52,10 +52,12 @@ GlsResult sized(const EivData& d) {
 GlsResult fit(const EivData& d, std::array<double, 2> tol = {1e-10, 1e-10}, int maxit = 50,
               double sigma = 0.1) {
   GlsResult r = sized(d);
-  quorvex::GLSPFIT(d.npts, d.x.data(), d.y.data(), d.wx.data(), d.wy.data(), d.ncoef, d.xmin,
-                   d.xmax, tol.data(), maxit, sigma, r.param.data(), r.cov.data(), r.sres,
-                   r.yfit.data(), r.res.data(), r.wres.data(), r.wresmax, r.r11.data(),
-                   r.r12.data(), r.r22.data(), r.rinfo.data(), r.olstat, r.istat);
+  quorvex::GLSPFIT(quorvex::GlsData{d.npts, d.x.data(), d.y.data(), d.wx.data(), d.wy.data()},
+                   d.ncoef, d.xmin, d.xmax, quorvex::GlsControl{tol.data(), maxit, sigma},
+                   quorvex::GlsResults{r.param.data(), r.cov.data(), r.sres, r.yfit.data(),
+                                       r.res.data(), r.wres.data(), r.wresmax,
+                                       {r.r11.data(), r.r12.data(), r.r22.data()},
+                                       r.rinfo.data(), r.olstat, r.istat});
   return r;
 }
 
@@ -86,10 +88,10 @@ std::vector<long double> effective_variance_cov(const EivData& d, const std::vec
   const int n = d.npts, m = d.ncoef;
   std::vector<double> xi(n), yv(n), dy(n), basis(n * m);
   for (int i = 0; i < n; ++i) xi[i] = d.x[i] - param[i];
-  quorvex::SXMIN = d.xmin;
-  quorvex::SXMAX = d.xmax;
   int mode = 2;
-  quorvex::CURVEVAL(mode, n, m, xi.data(), param.data() + n, yv.data(), dy.data(), basis.data());
+  quorvex::CurveWork work;
+  quorvex::CURVEVAL(mode, quorvex::Curve{m, param.data() + n, d.xmin, d.xmax}, n, xi.data(),
+                    yv.data(), dy.data(), basis.data(), &work);
   EXPECT_EQ(mode, 2);
   std::vector<long double> nm(m * m, 0.0L);
   for (int i = 0; i < n; ++i) {
@@ -270,11 +272,10 @@ TEST(Gls, WeightScaleIsTheLargestOfAllWeights) {
   }
   const double tol[2] = {1e-10, 1e-10};
   double fnorm = 0.0;
-  quorvex::SXMIN = d.xmin;
-  quorvex::SXMAX = d.xmax;
-  quorvex::GLSDRV(n, m, d.x.data(), d.y.data(), wxs.data(), wys.data(), g.param.data(),
-                  g.yfit.data(), g.wres.data(), fnorm, quorvex::CURVEVAL, g.r11.data(),
-                  g.r12.data(), g.r22.data(), tol, 50, 0.1, g.rinfo.data(), g.istat);
+  quorvex::GLSDRV({n, d.x.data(), d.y.data(), wxs.data(), wys.data()},
+                  {m, d.xmin, d.xmax, quorvex::CURVEVAL}, {tol, 50, 0.1}, g.param.data(),
+                  g.yfit.data(), g.wres.data(), fnorm,
+                  {g.r11.data(), g.r12.data(), g.r22.data()}, g.rinfo.data(), g.istat);
   EXPECT_EQ(g.istat[0], r.istat[0]);
   EXPECT_EQ(g.istat[2], r.istat[2]);
   EXPECT_EQ(g.rinfo, r.rinfo);
@@ -360,11 +361,10 @@ TEST_P(GlsDriverStatus, RejectsWithItsCodeAndClearedOutputs) {
   for (std::size_t i = 0; i < n; ++i) x[i] = 1.0 + i;
   double fnorm = kSentinel;
   int istat[3] = {-7, -7, -7};
-  quorvex::SXMIN = 0.0;
-  quorvex::SXMAX = 10.0;
-  quorvex::GLSDRV(c.npts, c.ncoef, x.data(), y.data(), c.wxs.data(), c.wys.data(), param.data(),
-                  yfit.data(), wres.data(), fnorm, quorvex::CURVEVAL, r11.data(), r12.data(),
-                  r22.data(), c.tol.data(), c.maxit, 0.1, rinfo.data(), istat);
+  quorvex::GLSDRV({c.npts, x.data(), y.data(), c.wxs.data(), c.wys.data()},
+                  {c.ncoef, 0.0, 10.0, quorvex::CURVEVAL}, {c.tol.data(), c.maxit, 0.1},
+                  param.data(), yfit.data(), wres.data(), fnorm,
+                  {r11.data(), r12.data(), r22.data()}, rinfo.data(), istat);
   if (c.code == 0) {
     EXPECT_GE(istat[0], 0);
     EXPECT_LE(istat[0], 5);
@@ -451,15 +451,14 @@ struct ObjectiveFixture {
   EivData d = make_eiv_data(12, 3, 0.05, 0.05, 31);
   quorvex::GLSWRK w;
   std::vector<double> x;
-  ObjectiveFixture() {
+  // Where the objective leaves its curve values and factor.
+  std::vector<double> yf, r11, r12, r22;
+  ObjectiveFixture()
+      : yf(d.npts), r11(d.npts), r12(d.npts * d.ncoef), r22(quorvex::packed_size(d.ncoef)) {
     for (int i = 0; i < d.npts; ++i) d.x[i] = 1.0 + 0.5 * i;  // exact binary fractions
-    w.setup(d.npts, d.ncoef, quorvex::CURVEVAL);
-    std::copy(d.x.begin(), d.x.end(), w.x.begin());
-    std::copy(d.y.begin(), d.y.end(), w.y.begin());
-    std::copy(d.wx.begin(), d.wx.end(), w.wx.begin());
-    std::copy(d.wy.begin(), d.wy.end(), w.wy.begin());
-    quorvex::SXMIN = d.xmin;
-    quorvex::SXMAX = d.xmax;
+    w.setup({d.npts, d.x.data(), d.y.data(), d.wx.data(), d.wy.data()},
+            {d.ncoef, d.xmin, d.xmax, quorvex::CURVEVAL}, yf.data(),
+            {r11.data(), r12.data(), r22.data()});
     x.assign(d.npts + d.ncoef, 0.0);
     for (int i = 0; i < d.npts; ++i) x[i] = 0.01 * ((i % 5) - 2);
     for (int k = 0; k < d.ncoef; ++k) x[d.npts + k] = d.coef[k];
@@ -473,7 +472,7 @@ TEST(GlsObjective, GradientAndStepAgreeWithTheDenseJacobian) {
   int iflag = 3;
   quorvex::GLSOBJ(iflag, nres, npar, o.x.data(), f.data(), g.data(), p.data(), &o.w);
   ASSERT_EQ(iflag, 3);
-  EXPECT_EQ(quorvex::EVMODE, 2);
+  EXPECT_EQ(o.w.evmode, 2);
   // Dense J from the block description.
   std::vector<double> j(nres * npar, 0.0);
   for (int i = 0; i < n; ++i) {
@@ -518,7 +517,7 @@ TEST(GlsObjective, RefusedAbscissaAndSizeMismatch) {
   iflag = 2;
   quorvex::GLSOBJ(iflag, nres, npar, o.x.data(), f.data(), g.data(), p.data(), &o.w);
   EXPECT_EQ(iflag, -101);
-  EXPECT_EQ(quorvex::EVMODE, -1);
+  EXPECT_EQ(o.w.evmode, -1);
   for (double v : f) EXPECT_EQ(v, kSentinel);
 
   iflag = 3;
@@ -549,12 +548,12 @@ TEST(GlsObjective, RefusalSticksUntilAGradientRequest) {
                         {1, true, 1, 2},     {2, false, -101, -1}, {3, true, 3, 2}};
   std::vector<double> yf_expect(n);
   for (const Step& st : steps) {
-    std::fill(o.w.yf.begin(), o.w.yf.end(), kSentinel);
+    std::fill(o.yf.begin(), o.yf.end(), kSentinel);
     int iflag = st.iflag;
     quorvex::GLSOBJ(iflag, nres, npar, st.in ? inside.data() : outside.data(), f.data(), g.data(),
                     p.data(), &o.w);
     EXPECT_EQ(iflag, st.expect_iflag) << st.iflag << " " << st.in;
-    EXPECT_EQ(quorvex::EVMODE, st.expect_mode) << st.iflag << " " << st.in;
+    EXPECT_EQ(o.w.evmode, st.expect_mode) << st.iflag << " " << st.in;
     if (st.in) {
       // Values at the adjusted abscissae, accepted or refused.
       std::vector<double> xi(n);
@@ -563,9 +562,9 @@ TEST(GlsObjective, RefusalSticksUntilAGradientRequest) {
       quorvex::POLYEVAL(m, inside.data() + n, n, xi.data(), o.d.xmin, o.d.xmax, yf_expect.data(),
                         istat);
       ASSERT_EQ(istat, 0);
-      EXPECT_EQ(o.w.yf, yf_expect);
+      EXPECT_EQ(o.yf, yf_expect);
     } else {
-      EXPECT_EQ(o.w.yf, std::vector<double>(n, kSentinel));
+      EXPECT_EQ(o.yf, std::vector<double>(n, kSentinel));
     }
   }
 }
@@ -609,8 +608,9 @@ TEST(GlsWorkspace, ReleaseAboveTheLimit) {
   GlsResult r = sized(d);
   std::vector<double> wxs = d.wx, wys = d.wy;
   quorvex::GLSWRK w;
-  w.setup(d.npts, d.ncoef, quorvex::CURVEVAL, d.x.data(), d.y.data(), wxs.data(), wys.data(),
-          r.yfit.data(), r.r11.data(), r.r12.data(), r.r22.data());
+  w.setup({d.npts, d.x.data(), d.y.data(), wxs.data(), wys.data()},
+          {d.ncoef, d.xmin, d.xmax, quorvex::CURVEVAL}, r.yfit.data(),
+          {r.r11.data(), r.r12.data(), r.r22.data()});
   EXPECT_EQ(r.yfit, std::vector<double>(d.npts, 0.0));
   w.release(std::size_t{1} << 30);
   EXPECT_EQ(w.xd, nullptr);
@@ -619,9 +619,11 @@ TEST(GlsWorkspace, ReleaseAboveTheLimit) {
   w.release(0);
   EXPECT_EQ(w.jb.capacity(), 0u);
   EXPECT_EQ(w.idx.capacity(), 0u);
-  w.setup(d.npts, d.ncoef, quorvex::CURVEVAL);
+  w.setup({d.npts, d.x.data(), d.y.data(), wxs.data(), wys.data()},
+          {d.ncoef, d.xmin, d.xmax, quorvex::CURVEVAL}, r.yfit.data(),
+          {r.r11.data(), r.r12.data(), r.r22.data()});
   EXPECT_EQ(w.idx[d.npts + 1], 2);
-  EXPECT_EQ(w.xd, w.x.data());
+  EXPECT_EQ(w.xd, d.x.data());
 }
 
 }  // namespace

@@ -237,26 +237,25 @@ TEST_P(UsableStatus, CurveResidualsAndFactorBelongToTheReturnedParameters) {
   const std::size_t n = d.npts, m = d.ncoef;
   double s = 0.0;
   for (std::size_t i = 0; i < n; ++i) s = std::max({s, d.wx[i], d.wy[i]});
-  quorvex::GLSWRK w;
-  w.setup(d.npts, d.ncoef, quorvex::CURVEVAL);
-  std::copy(d.x.begin(), d.x.end(), w.x.begin());
-  std::copy(d.y.begin(), d.y.end(), w.y.begin());
+  std::vector<double> wxs(n), wys(n), yf(n), r11(n), r12(n * m), r22w(quorvex::packed_size(m));
   for (std::size_t i = 0; i < n; ++i) {
-    w.wx[i] = d.wx[i] / s;
-    w.wy[i] = d.wy[i] / s;
+    wxs[i] = d.wx[i] / s;
+    wys[i] = d.wy[i] / s;
   }
-  quorvex::SXMIN = d.xmin;
-  quorvex::SXMAX = d.xmax;
+  quorvex::GLSWRK w;
+  w.setup({d.npts, d.x.data(), d.y.data(), wxs.data(), wys.data()},
+          {d.ncoef, d.xmin, d.xmax, quorvex::CURVEVAL}, yf.data(),
+          {r11.data(), r12.data(), r22w.data()});
   std::vector<double> f(2 * n), g(n + m), p(n + m);
   int iflag = 3;
   quorvex::GLSOBJ(iflag, 2 * d.npts, d.npts + d.ncoef, r.param.data(), f.data(), g.data(),
                   p.data(), &w);
   ASSERT_EQ(iflag, 3);
-  for (std::size_t i = 0; i < n; ++i) EXPECT_EQ(r.r11[i], w.r11[i] * s) << "R11 " << i;
-  for (std::size_t k = 0; k < n * m; ++k) EXPECT_EQ(r.r12[k], w.r12[k] * s) << "R12 " << k;
+  for (std::size_t i = 0; i < n; ++i) EXPECT_EQ(r.r11[i], r11[i] * s) << "R11 " << i;
+  for (std::size_t k = 0; k < n * m; ++k) EXPECT_EQ(r.r12[k], r12[k] * s) << "R12 " << k;
   std::vector<double> r22(quorvex::packed_size(m));
   for (std::size_t k = 0; k < r22.size(); ++k) {
-    r22[k] = w.r22[k] * s;
+    r22[k] = r22w[k] * s;
     EXPECT_EQ(r.r22[k], r22[k]) << "R22 " << k;
   }
   std::vector<double> cov(m * m);
@@ -269,10 +268,10 @@ TEST_P(UsableStatus, CurveResidualsAndFactorBelongToTheReturnedParameters) {
 // closing one.
 thread_local int g_model_calls = 0;
 
-void counting_model(int& mode, int npts, int ncoef, const double* x, const double* coef,
-                    double* y, double* dy, double* basis) {
+void counting_model(int& mode, const quorvex::Curve& curve, int npts, const double* x, double* y,
+                    double* dy, double* basis, quorvex::CurveWork* work) {
   ++g_model_calls;
-  quorvex::CURVEVAL(mode, npts, ncoef, x, coef, y, dy, basis);
+  quorvex::CURVEVAL(mode, curve, npts, x, y, dy, basis, work);
 }
 
 TEST_P(UsableStatus, ClosingEvaluationIsNotCounted) {
@@ -299,14 +298,12 @@ TEST_P(UsableStatus, ClosingEvaluationIsNotCounted) {
                    r.param.data() + n, scov.data(), ssres, syfit.data(), sres.data(),
                    swres.data(), swresmax, olstat);
   ASSERT_EQ(olstat, 0);
-  quorvex::SXMIN = d.xmin;
-  quorvex::SXMAX = d.xmax;
   double fnorm = 0.0;
   g_model_calls = 0;
-  quorvex::GLSDRV(d.npts, d.ncoef, d.x.data(), d.y.data(), wxs.data(), wys.data(),
-                  r.param.data(), r.yfit.data(), r.wres.data(), fnorm, counting_model,
-                  r.r11.data(), r.r12.data(), r.r22.data(), c.tol.data(), c.maxit, 0.1,
-                  r.rinfo.data(), r.istat);
+  quorvex::GLSDRV({d.npts, d.x.data(), d.y.data(), wxs.data(), wys.data()},
+                  {d.ncoef, d.xmin, d.xmax, counting_model}, {c.tol.data(), c.maxit, 0.1},
+                  r.param.data(), r.yfit.data(), r.wres.data(), fnorm,
+                  {r.r11.data(), r.r12.data(), r.r22.data()}, r.rinfo.data(), r.istat);
   EXPECT_EQ(r.istat[0], ref.istat[0]);
   EXPECT_EQ(r.istat[1], ref.istat[1]);
   EXPECT_EQ(r.istat[2], ref.istat[2]);

@@ -4,16 +4,15 @@
 #include "curve/curveval.h"
 
 #include <algorithm>
-#include <limits>
 #include <vector>
 
 #include "curve/chebyshev.h"
 #include "numeric/colmajor.h"
+#include "numeric/status.h"
+#include "numeric/status.h"
+#include "numeric/xrange.h"
 
 namespace quorvex {
-
-thread_local double SXMIN = 0.0;
-thread_local double SXMAX = 0.0;
 
 void CHEBVAL(int n, double xmin, double xmax, const double* a, int npts, const double* x,
              double* s, int& ifail) {
@@ -49,55 +48,40 @@ void CHEBDERK(int n, double xmin, double xmax, const double* a, int k, double* d
 
 namespace {
 
-// Coefficients of dp/dx by CHEBDERK, in a per-thread buffer reused across
-// calls, so that repeated evaluations (the generalized fit, root refinement)
-// do not allocate.
-const double* derivative(int ncoef, double xmin, double xmax, const double* coef) {
-  thread_local std::vector<double> d;
-  thread_local std::vector<double> wk;
-  const std::size_t n = count(ncoef);
-  if (d.size() < n) {
-    d.resize(n);
-    wk.resize(n);
+// Coefficients of dp/dx by CHEBDERK in the caller's work, reused across
+// calls.
+const double* derivative(const Curve& c, CurveWork& work) {
+  const std::size_t n = count(c.ncoef);
+  if (work.d.size() < n) {
+    work.d.resize(n);
+    work.wk.resize(n);
   }
   int ifail = 0;
-  CHEBDERK(ncoef, xmin, xmax, coef, 1, d.data(), wk.data(), ncoef, ifail);
-  return d.data();
+  CHEBDERK(c.ncoef, c.xmin, c.xmax, c.coef, 1, work.d.data(), work.wk.data(), c.ncoef, ifail);
+  return work.d.data();
 }
 
-// No x below xmin or above xmax (NaNs pass): the smallest and largest x,
-// over four interleaved runs merged at the end, against the interval.
+// No x below xmin or above xmax (NaNs pass).
 bool inside(std::size_t m, const double* x, double xmin, double xmax) {
-  constexpr double big = std::numeric_limits<double>::max();
-  double lo[4] = {big, big, big, big}, hi[4] = {-big, -big, -big, -big};
-  std::size_t i = 0;
-  for (; i + 4 <= m; i += 4) {
-    for (std::size_t k = 0; k < 4; ++k) {
-      if (x[i + k] < lo[k]) lo[k] = x[i + k];
-      if (x[i + k] > hi[k]) hi[k] = x[i + k];
-    }
-  }
-  for (; i < m; ++i) {
-    if (x[i] < lo[0]) lo[0] = x[i];
-    if (x[i] > hi[0]) hi[0] = x[i];
-  }
-  const double xlo = std::min(std::min(lo[0], lo[1]), std::min(lo[2], lo[3]));
-  const double xhi = std::max(std::max(hi[0], hi[1]), std::max(hi[2], hi[3]));
+  double xlo, xhi;
+  XRANGE(m, x, xlo, xhi);
   return !(xlo < xmin || xhi > xmax);
 }
 
 }  // namespace
 
-void CURVEVAL(int& mode, int npts, int ncoef, const double* x, const double* coef, double* y,
-              double* dy, double* basis) {
+void CURVEVAL(int& mode, const Curve& curve, int npts, const double* x, double* y, double* dy,
+              double* basis, CurveWork* work) {
   const std::size_t m = count(npts);
-  if (!inside(m, x, SXMIN, SXMAX)) {
-    mode = -1;
+  const int ncoef = curve.ncoef;
+  const double* coef = curve.coef;
+  const double xmin = curve.xmin, xmax = curve.xmax;
+  if (!inside(m, x, xmin, xmax)) {
+    mode = kModeRefused;
     return;
   }
   if (ncoef < 1) return;
-  const double xmin = SXMIN, xmax = SXMAX;
-  const bool rows = mode == 2 || mode == 3;
+  const bool rows = wants_rows(mode);
   if (xmin < xmax && (!rows || ncoef >= 2)) {
     // Every x is inside a proper interval: the sums of CHEBVAL and CHEBBASIS
     // point by point, each t formed once.
@@ -106,7 +90,7 @@ void CURVEVAL(int& mode, int npts, int ncoef, const double* x, const double* coe
       return;
     }
     const std::size_t n = count(ncoef);
-    const double* d = derivative(ncoef, xmin, xmax, coef);
+    const double* d = derivative(curve, *work);
     const ColMajor<double> b(basis, static_cast<std::ptrdiff_t>(m));
     for (std::size_t i = 0; i < m; ++i) {
       const double t = XSCALE(xmin, xmax, x[i]);
@@ -135,9 +119,9 @@ void CURVEVAL(int& mode, int npts, int ncoef, const double* x, const double* coe
     // The derivative of a constant is zero everywhere.
     std::fill(dy, dy + m, 0.0);
   } else {
-    CHEBVAL(ncoef - 1, xmin, xmax, derivative(ncoef, xmin, xmax, coef), npts, x, dy, ifail);
+    CHEBVAL(ncoef - 1, xmin, xmax, derivative(curve, *work), npts, x, dy, ifail);
   }
-  CHEBBASIS(ncoef, SXMIN, SXMAX, npts, x, basis, npts > 0 ? npts : 1);
+  CHEBBASIS(ncoef, xmin, xmax, npts, x, basis, npts > 0 ? npts : 1);
 }
 
 }  // namespace quorvex

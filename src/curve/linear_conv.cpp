@@ -4,14 +4,15 @@
 //       [ 1/2  (xmax + xmin)/(xmin - xmax) ],
 // and covariance T COV T'.
 #include "curve/linear_conv.h"
+#include "numeric/status.h"
 
 namespace quorvex {
 
 void LINEAR_CONV(const double* coef, const double* cov, double xmin, double xmax, double* lcoef,
                  double* lcov, int& istat) {
-  istat = 0;
+  istat = QVX_OK;
   if (xmin >= xmax) {
-    istat = 1;
+    istat = QVX_LINEAR_BAD_INTERVAL;
     return;
   }
   double t[2][2];  // t[i][j] = T(i+1, j+1)

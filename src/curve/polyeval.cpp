@@ -2,10 +2,11 @@
 #include "curve/polyeval.h"
 
 #include <algorithm>
-#include <limits>
 
 #include "curve/curveval.h"
 #include "numeric/colmajor.h"
+#include "numeric/status.h"
+#include "numeric/xrange.h"
 
 namespace quorvex {
 
@@ -13,33 +14,27 @@ void POLYEVAL(int ncoef, const double* coef, int npts, const double* x, double x
               double* y, int& istat) {
   const std::size_t m = count(npts);
   std::fill(y, y + m, 0.0);
-  istat = 0;
+  istat = QVX_OK;
 
-  double xlo = std::numeric_limits<double>::max();
-  double xhi = -std::numeric_limits<double>::max();
-  for (std::size_t i = 0; i < m; ++i) {
-    xlo = std::min(xlo, x[i]);
-    xhi = std::max(xhi, x[i]);
-  }
+  double xlo, xhi;
+  XRANGE(m, x, xlo, xhi);
   if (xmin >= xmax) {
-    istat = 1;
+    istat = QVX_EVAL_BAD_INTERVAL;
     return;
   }
   if (xmin > xlo) {
-    istat = 2;
+    istat = QVX_EVAL_X_BELOW;
     return;
   }
   if (xmax < xhi) {
-    istat = 3;
+    istat = QVX_EVAL_X_ABOVE;
     return;
   }
 
   // Values only: slopes and basis rows would be dropped, so they are not
   // requested (the values are the same series summation either way).
-  SXMIN = xmin;
-  SXMAX = xmax;
-  int mode = 1;
-  CURVEVAL(mode, npts, ncoef, x, coef, y, nullptr, nullptr);
+  int mode = kModeValues;
+  CURVEVAL(mode, Curve{ncoef, coef, xmin, xmax}, npts, x, y, nullptr, nullptr, nullptr);
 }
 
 }  // namespace quorvex

@@ -375,13 +375,6 @@ void BAQR(int nb, int ncd, int ncb, int m, int nrhs, double* r11, double* r12, d
   info = 0;
 }
 
-void BAQR(int nb, int ncd, int ncb, int m, int nrhs, double* r11, double* r12, double* r22,
-          double* qb1, double* qb2, int nblk, const int* idx, const double* jd, const double* jb,
-          const double* b, int& info) {
-  BalsqWork work;
-  BAQR(nb, ncd, ncb, m, nrhs, r11, r12, r22, qb1, qb2, nblk, idx, jd, jb, b, info, work);
-}
-
 void BALSQ(int nb, int ncd, int ncb, int nblk, int m, const int* idx, const double* jd,
            const double* jb, int nrhs, double* xs, const double* b, double* r11, double* r12,
            double* r22, double* qb1, double* qb2, double& vers, int& info, BalsqWork& work) {
@@ -428,14 +421,6 @@ void BALSQ(int nb, int ncd, int ncb, int nblk, int m, const int* idx, const doub
     info = fail + 1;
   else
     info = s;
-}
-
-void BALSQ(int nb, int ncd, int ncb, int nblk, int m, const int* idx, const double* jd,
-           const double* jb, int nrhs, double* xs, const double* b, double* r11, double* r12,
-           double* r22, double* qb1, double* qb2, double& vers, int& info) {
-  BalsqWork work;
-  BALSQ(nb, ncd, ncb, nblk, m, idx, jd, jb, nrhs, xs, b, r11, r12, r22, qb1, qb2, vers, info,
-        work);
 }
 
 }  // namespace quorvex

@@ -33,17 +33,11 @@ inline constexpr double kBalsqVersion = 20021203.111;
 // vers is set on every call.
 void BALSQ(int nb, int ncd, int ncb, int nblk, int m, const int* idx, const double* jd,
            const double* jb, int nrhs, double* xs, const double* b, double* r11, double* r12,
-           double* r22, double* qb1, double* qb2, double& vers, int& info);
-void BALSQ(int nb, int ncd, int ncb, int nblk, int m, const int* idx, const double* jd,
-           const double* jb, int nrhs, double* xs, const double* b, double* r11, double* r12,
            double* r22, double* qb1, double* qb2, double& vers, int& info, BalsqWork& work);
 
 // The factorization sweep of BALSQ (factor arrays cleared by the caller).
 // info: 0; -1/-2/-3 nb/ncd/ncb < 0; -4 m < 0; -5 nrhs < 0; -12 bad
 // structure; c: update of block c failed (nb + 1 for the border rows).
-void BAQR(int nb, int ncd, int ncb, int m, int nrhs, double* r11, double* r12, double* r22,
-          double* qb1, double* qb2, int nblk, const int* idx, const double* jd, const double* jb,
-          const double* b, int& info);
 void BAQR(int nb, int ncd, int ncb, int m, int nrhs, double* r11, double* r12, double* r22,
           double* qb1, double* qb2, int nblk, const int* idx, const double* jd, const double* jb,
           const double* b, int& info, BalsqWork& work);

@@ -33,6 +33,18 @@ void border_sums(std::size_t mm, const ColMajor<const double>& e, std::size_t l,
   for (std::size_t q = 0; q < L; ++q) s[q] = acc[q];
 }
 
+// Calls f(c, r, n) for each row group in order: its block number c, its
+// first row r and its count of rows n.
+template <class F>
+void for_each_group(std::size_t ng, const int* idx, F&& f) {
+  std::size_t r = 0;
+  for (std::size_t k = 0; k < ng; ++k) {
+    const std::size_t n = static_cast<std::size_t>(idx[ng + k]);
+    f(idx[k], r, n);
+    r += n;
+  }
+}
+
 }  // namespace
 
 void BAPROD(char trans, int nb, int ncd, int ncb, int nblk, int m, int nrhs, const int* idx,
@@ -69,22 +81,17 @@ void BAPROD(char trans, int nb, int ncd, int ncb, int nblk, int m, int nrhs, con
     const ColMajor<double> y(yv, static_cast<std::ptrdiff_t>(mm));
     std::fill(yv, yv + mm * nr, 0.0);
     // Group rows from their column block.
-    std::size_t r = 0;
-    for (std::size_t k = 0; k < ng; ++k) {
-      const int c = idx[k];
-      const std::size_t n = static_cast<std::size_t>(idx[ng + k]);
-      if (c > 0) {
-        const std::size_t xc = static_cast<std::size_t>(c - 1) * nd;
-        for (std::size_t b = 0; b < nr; ++b) {
-          for (std::size_t a = r; a < r + n; ++a) {
-            double s = 0.0;
-            for (std::size_t l = 0; l < nd; ++l) s += d(a, l) * x(xc + l, b);
-            y(a, b) = s;
-          }
+    for_each_group(ng, idx, [&](int c, std::size_t r, std::size_t n) {
+      if (c <= 0) return;
+      const std::size_t xc = static_cast<std::size_t>(c - 1) * nd;
+      for (std::size_t b = 0; b < nr; ++b) {
+        for (std::size_t a = r; a < r + n; ++a) {
+          double s = 0.0;
+          for (std::size_t l = 0; l < nd; ++l) s += d(a, l) * x(xc + l, b);
+          y(a, b) = s;
         }
       }
-      r += n;
-    }
+    });
     // Border columns for every row, each row's sum formed before it is added.
     double s[kChunk];
     for (std::size_t b = 0; b < nr; ++b) {
@@ -118,22 +125,17 @@ void BAPROD(char trans, int nb, int ncd, int ncb, int nblk, int m, int nrhs, con
       }
     }
     // Block parts, accumulated group by group.
-    std::size_t r = 0;
-    for (std::size_t k = 0; k < ng; ++k) {
-      const int c = idx[k];
-      const std::size_t n = static_cast<std::size_t>(idx[ng + k]);
-      if (c > 0) {
-        const std::size_t xc = static_cast<std::size_t>(c - 1) * nd;
-        for (std::size_t b = 0; b < nr; ++b) {
-          for (std::size_t l = 0; l < nd; ++l) {
-            double s = 0.0;
-            for (std::size_t a = r; a < r + n; ++a) s += d(a, l) * y(a, b);
-            x(xc + l, b) = x(xc + l, b) + s;
-          }
+    for_each_group(ng, idx, [&](int c, std::size_t r, std::size_t n) {
+      if (c <= 0) return;
+      const std::size_t xc = static_cast<std::size_t>(c - 1) * nd;
+      for (std::size_t b = 0; b < nr; ++b) {
+        for (std::size_t l = 0; l < nd; ++l) {
+          double s = 0.0;
+          for (std::size_t a = r; a < r + n; ++a) s += d(a, l) * y(a, b);
+          x(xc + l, b) = x(xc + l, b) + s;
         }
       }
-      r += n;
-    }
+    });
   }
 }
 

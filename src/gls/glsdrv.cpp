@@ -13,6 +13,7 @@
 #include "minimizer/nlsmin.h"
 #include "numeric/colmajor.h"
 #include "numeric/trpack.h"
+#include "numeric/status.h"
 
 namespace quorvex {
 
@@ -26,16 +27,16 @@ constexpr std::size_t kKeepBytes = std::size_t{64} << 20;
 
 }  // namespace
 
-void GLSDRV(int npts, int ncoef, const double* x, const double* y, const double* wxs,
-            const double* wys, double* param, double* yfit, double* wres, double& fnorm,
-            ModelFn model, double* r11, double* r12, double* r22, const double* tol, int maxit,
-            double sigma, double* rinfo, int* istat) {
+void GLSDRV(const GlsData& data, const GlsCurve& curve, const GlsControl& control,
+            double* param, double* yfit, double* wres, double& fnorm, const BlockFactor& factor,
+            double* rinfo, int* istat) {
+  const int npts = data.npts, ncoef = curve.ncoef;
+  const double *wxs = data.wx, *wys = data.wy, *tol = control.tol;
+  const int maxit = control.maxit;
   const std::size_t n = count(npts), m = count(ncoef);
   std::fill(wres, wres + 2 * n, 0.0);
   fnorm = 0.0;
-  std::fill(r11, r11 + n, 0.0);
-  std::fill(r12, r12 + n * m, 0.0);
-  std::fill(r22, r22 + packed_size(m), 0.0);
+  factor.clear(n, m);
 
   auto reject = [istat](int code) {
     istat[0] = code;
@@ -50,14 +51,14 @@ void GLSDRV(int npts, int ncoef, const double* x, const double* y, const double*
     wymin = std::min(wymin, wys[i]);
     if (wys[i] > 0.0) ++npos;
   }
-  if (npts < ncoef) return reject(21);
-  if (wxmin <= 0.0) return reject(25);
-  if (wymin < 0.0) return reject(26);
-  if (npos < m) return reject(26);
-  if (tol[0] <= 0.0 || tol[1] <= 0.0) return reject(35);
-  if (maxit <= 0) return reject(36);
+  if (npts < ncoef) return reject(QVX_GLS_NPTS_LT_NCOEF);
+  if (wxmin <= 0.0) return reject(QVX_GLS_BAD_SCALED_WX);
+  if (wymin < 0.0) return reject(QVX_GLS_BAD_SCALED_WY);
+  if (npos < m) return reject(QVX_GLS_BAD_SCALED_WY);
+  if (tol[0] <= 0.0 || tol[1] <= 0.0) return reject(QVX_GLS_BAD_TOL);
+  if (maxit <= 0) return reject(QVX_GLS_BAD_MAXIT);
   // The minimizer counts residuals and parameters in 32-bit integers.
-  if (npts > (INT_MAX - std::max(ncoef, 0)) / 2) return reject(999);
+  if (npts > (INT_MAX - std::max(ncoef, 0)) / 2) return reject(QVX_NO_STORAGE);
 
   // The objective reads the data in place and leaves its latest curve values
   // and factor directly in yfit, r11, r12, r22, whatever the outcome.  The
@@ -69,10 +70,11 @@ void GLSDRV(int npts, int ncoef, const double* x, const double* y, const double*
     GLSWRK& w;
     ~Release() { w.release(kKeepBytes); }
   } release{w};
-  w.setup(npts, ncoef, model, x, y, wxs, wys, yfit, r11, r12, r22);
+  w.setup(data, curve, yfit, factor);
 
   int iinfo[3] = {0, 0, 0};
-  NLSMIN(2 * npts, npts + ncoef, param, GLSOBJ, &w, wres, fnorm, tol, maxit, sigma, rinfo, iinfo);
+  NLSMIN(2 * npts, npts + ncoef, param, GLSOBJ, &w, wres, fnorm, tol, maxit, control.sigma,
+         rinfo, iinfo);
   std::copy(iinfo, iinfo + 3, istat);
 
   // A usable fit's curve values and factor belong to the point returned.
@@ -85,8 +87,9 @@ void GLSDRV(int npts, int ncoef, const double* x, const double* y, const double*
   // has been evaluated before, so the curve evaluator accepts it; should the
   // factor there be singular (the step solve's only failure), it stays as
   // computed and the covariance formed from it says so.
-  if (iinfo[0] >= 0 && iinfo[0] <= 3) {
-    int iflag = iinfo[0] == 1 || iinfo[0] == 2 ? 3 : 1;
+  if (iinfo[0] >= QVX_GLS_CONVERGED && iinfo[0] <= QVX_GLS_LINE_SEARCH) {
+    int iflag = iinfo[0] == QVX_GLS_MAXIT_STEP || iinfo[0] == QVX_GLS_MAXIT_RESIDUAL ? kWantStep
+                                                                               : kWantResiduals;
     // Sized only now: the minimizer's vectors are free again.
     w.fl.resize(2 * n);
     w.gl.resize(n + m);

@@ -9,10 +9,9 @@
 #include "gls/baprod.h"
 #include "numeric/colmajor.h"
 #include "numeric/trpack.h"
+#include "numeric/status.h"
 
 namespace quorvex {
-
-thread_local int EVMODE = 0;
 
 namespace {
 
@@ -38,49 +37,24 @@ void size_scratch(GLSWRK& w, std::size_t np, std::size_t nc) {
 
 }  // namespace
 
-void GLSWRK::setup(int n, int m, ModelFn mdl) {
-  npts = n;
-  ncoef = m;
-  model = mdl;
-  const std::size_t np = count(n), nc = count(m);
-  x.assign(np, 0.0);
-  y.assign(np, 0.0);
-  wx.assign(np, 0.0);
-  wy.assign(np, 0.0);
-  yf.assign(np, 0.0);
-  r11.assign(np, 0.0);
-  r12.assign(np * nc, 0.0);
-  r22.assign(packed_size(nc), 0.0);
-  xd = x.data();
-  yd = y.data();
-  wxd = wx.data();
-  wyd = wy.data();
-  yfd = yf.data();
-  r11d = r11.data();
-  r12d = r12.data();
-  r22d = r22.data();
-  size_scratch(*this, np, nc);
-}
-
-void GLSWRK::setup(int n, int m, ModelFn mdl, const double* xs, const double* ys,
-                   const double* wxs, const double* wys, double* yfs, double* r11s, double* r12s,
-                   double* r22s) {
-  npts = n;
-  ncoef = m;
-  model = mdl;
-  const std::size_t np = count(n), nc = count(m);
-  xd = xs;
-  yd = ys;
-  wxd = wxs;
-  wyd = wys;
-  yfd = yfs;
-  r11d = r11s;
-  r12d = r12s;
-  r22d = r22s;
+void GLSWRK::setup(const GlsData& data, const GlsCurve& curve, double* yf,
+                   const BlockFactor& factor) {
+  npts = data.npts;
+  ncoef = curve.ncoef;
+  model = curve.model;
+  xmin = curve.xmin;
+  xmax = curve.xmax;
+  const std::size_t np = count(npts), nc = count(ncoef);
+  xd = data.x;
+  yd = data.y;
+  wxd = data.wx;
+  wyd = data.wy;
+  yfd = yf;
+  r11d = factor.r11;
+  r12d = factor.r12;
+  r22d = factor.r22;
   std::fill(yfd, yfd + np, 0.0);
-  std::fill(r11d, r11d + np, 0.0);
-  std::fill(r12d, r12d + np * nc, 0.0);
-  std::fill(r22d, r22d + packed_size(nc), 0.0);
+  factor.clear(np, nc);
   size_scratch(*this, np, nc);
 }
 
@@ -89,14 +63,18 @@ void GLSWRK::release(std::size_t keep) {
   yfd = r11d = r12d = r22d = nullptr;
   std::size_t bytes = 0;
   for (const std::vector<double>* a :
-       {&x, &y, &wx, &wy, &yf, &r11, &r12, &r22, &dy, &basis, &jd, &jb, &xi, &v, &qb1, &qb2,
-        &fl, &gl, &pl, &ba.td, &ba.tb, &ba.tc, &ba.t, &ba.a, &ba.rhs, &ba.ws.w, &ba.ws.v, &ba.ws.wv})
+       {&dy, &basis, &jd, &jb, &xi, &v, &qb1, &qb2, &fl, &gl, &pl, &ba.td, &ba.tb, &ba.tc,
+        &ba.t, &ba.a, &ba.rhs, &ba.ws.w, &ba.ws.v, &ba.ws.wv, &cw.d, &cw.wk})
     bytes += a->capacity() * sizeof(double);
   bytes += idx.capacity() * sizeof(int) + ba.iblk.capacity() * sizeof(int);
   bytes += (ba.start.capacity() + ba.first.capacity() + ba.rows.capacity() +
             ba.next.capacity()) * sizeof(std::ptrdiff_t) +
            ba.order.capacity() * sizeof(std::size_t);
-  if (bytes > keep) *this = GLSWRK();
+  if (bytes > keep) {
+    const int mode = evmode;
+    *this = GLSWRK();
+    evmode = mode;
+  }
 }
 
 void GLSOBJ(int& iflag, int nres, int npar, const double* x, double* f, double* g, double* p,
@@ -105,30 +83,31 @@ void GLSOBJ(int& iflag, int nres, int npar, const double* x, double* f, double* 
   const int npts = w.npts;
   const int ncoef = w.ncoef;
   if (static_cast<long long>(npts) + ncoef != npar || 2LL * npts != nres) {
-    iflag = -1;
+    iflag = QVX_GLS_SIZE_MISMATCH;
     return;
   }
-  if (iflag > 1) EVMODE = 2;
+  if (iflag > kWantResiduals) w.evmode = kModeRows;
 
   // Curve at the adjusted abscissae.  A request for residuals only asks the
-  // model for values alone; a refusal is kept in EVMODE all the same.
+  // model for values alone; a refusal is kept in evmode all the same.
   const std::size_t n = count(npts), m = count(ncoef);
+  const Curve curve{ncoef, x + n, w.xmin, w.xmax};
   const double *xd = w.xd, *yd = w.yd, *wx = w.wxd, *wy = w.wyd;
   double* yf = w.yfd;
   for (std::size_t i = 0; i < n; ++i) w.xi[i] = xd[i] - x[i];
-  if (iflag <= 1 && (EVMODE == 2 || EVMODE == 3)) {
-    int mode = 1;
-    w.model(mode, npts, ncoef, w.xi.data(), x + n, yf, w.dy.data(), w.basis.data());
-    if (mode < 0) EVMODE = mode;
+  if (iflag <= kWantResiduals && wants_rows(w.evmode)) {
+    int mode = kModeValues;
+    w.model(mode, curve, npts, w.xi.data(), yf, w.dy.data(), w.basis.data(), &w.cw);
+    if (mode < 0) w.evmode = mode;
   } else {
-    w.model(EVMODE, npts, ncoef, w.xi.data(), x + n, yf, w.dy.data(), w.basis.data());
+    w.model(w.evmode, curve, npts, w.xi.data(), yf, w.dy.data(), w.basis.data(), &w.cw);
   }
-  if (EVMODE < 0) {
-    iflag = EVMODE - 100;
+  if (w.evmode < 0) {
+    iflag = w.evmode - kRefusalOffset;
     return;
   }
 
-  if (iflag <= 1) {
+  if (iflag <= kWantResiduals) {
     for (std::size_t i = 0; i < n; ++i) {
       f[2 * i + 1] = (yd[i] - yf[i]) * wy[i];
       f[2 * i] = wx[i] * x[i];
@@ -160,18 +139,18 @@ void GLSOBJ(int& iflag, int nres, int npar, const double* x, double* f, double* 
   BAPROD('t', npts, 1, ncoef, npts, nres, 1, w.idx.data(), w.jd.data(), w.jb.data(), g,
          w.v.data(), info);
   if (info != 0) {
-    iflag = -3;
+    iflag = QVX_GLS_GRADIENT_FAILED;
     return;
   }
 
   // Gauss-Newton step: least-squares solution of J p = -f; the factor stays.
-  if (iflag == 3) {
+  if (iflag == kWantStep) {
     for (std::size_t k = 0; k < nr; ++k) w.v[k] = -f[k];
     double vers = 0.0;
     BALSQ(npts, 1, ncoef, npts, nres, w.idx.data(), w.jd.data(), w.jb.data(), 1, p, w.v.data(),
           w.r11d, w.r12d, w.r22d, w.qb1.data(), w.qb2.data(), vers, info,
           w.ba);
-    if (info != 0) iflag = -2;
+    if (info != 0) iflag = QVX_GLS_STEP_FAILED;
   }
 }
 

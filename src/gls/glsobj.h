@@ -14,6 +14,8 @@
 
 #include "curve/curveval.h"
 #include "gls/balsq.h"
+#include "gls/glsargs.h"
+#include "numeric/status.h"
 
 namespace quorvex {
 
@@ -22,14 +24,11 @@ namespace quorvex {
 struct GLSWRK {
   int npts = 0;
   int ncoef = 0;
-  // The data (weights already divided by the scale) and where the latest
-  // curve values and block factor go: the vectors below, or the driver's own
-  // arrays, which the objective then reads and writes in place.
+  // The data (weights already divided by the scale), read in place, and the
+  // caller's arrays where the objective leaves its latest curve values and
+  // block factor.
   const double *xd = nullptr, *yd = nullptr, *wxd = nullptr, *wyd = nullptr;
   double *yfd = nullptr, *r11d = nullptr, *r12d = nullptr, *r22d = nullptr;
-  std::vector<double> x, y, wx, wy;   // own data
-  std::vector<double> yf;             // own curve values at xi
-  std::vector<double> r11, r12, r22;  // own block factor of the latest Gauss-Newton step
   std::vector<double> dy, basis;      // slopes, basis rows at xi
   std::vector<int> idx;               // idx(npts, 2): block number, rows per block
   std::vector<double> jd, jb;         // Jacobian: own-column entries, coefficient columns
@@ -39,31 +38,27 @@ struct GLSWRK {
   // the driver for that evaluation only).
   std::vector<double> fl, gl, pl;
   BalsqWork ba;                         // scratch of the step solve, reused
+  CurveWork cw;                         // the model's slope coefficients, reused
   ModelFn model = nullptr;
+  double xmin = 0.0, xmax = 0.0;        // the curve's interval, for the model
+  // What the objective asks of the model: kModeRows from the first call with
+  // iflag > 1, kModeRefused once the model has refused a point (kModeNone
+  // before either).  It outlives the fit: the thread's next fit starts from it.
+  int evmode = kModeNone;
 
-  // Sizes every array for npts points and ncoef coefficients, all zero; the
-  // data and results are the vectors of this workspace.
-  void setup(int npts, int ncoef, ModelFn model);
-  // The same with the data read from x, y, wx, wy and the curve values and
-  // factor kept in yf(npts), r11(npts), r12(npts, ncoef), r22 (packed),
-  // which are cleared here.
-  void setup(int npts, int ncoef, ModelFn model, const double* x, const double* y,
-             const double* wx, const double* wy, double* yf, double* r11, double* r12,
-             double* r22);
+  // Sizes the scratch for the data's points and the curve's coefficients;
+  // the data are read in place, and the curve values and factor kept in
+  // yf(npts) and factor, which are cleared here.
+  void setup(const GlsData& data, const GlsCurve& curve, double* yf, const BlockFactor& factor);
   // Forgets the data and result arrays; frees every array when together they
-  // hold more than keep bytes.
+  // hold more than keep bytes (evmode stays).
   void release(std::size_t keep);
 };
 
-// Request code the objective hands to the curve evaluator: set to 2 at every
-// call with iflag > 1, overwritten with -1 when the evaluator refuses.  One per
-// thread, 0 at start.
-extern thread_local int EVMODE;
-
 // Objective callback of the generalized fit (userarg: the GLSWRK).
-// iflag on return: unchanged, or -1 (size mismatch), -101 (an adjusted
-// abscissa outside the interval), -3 (gradient product failed), -2 (step
-// solve failed).
+// iflag on return: unchanged, or QVX_GLS_SIZE_MISMATCH, QVX_GLS_OUTSIDE_INTERVAL
+// (an adjusted abscissa outside the interval), QVX_GLS_GRADIENT_FAILED (the
+// gradient product failed), QVX_GLS_STEP_FAILED (the step solve failed).
 void GLSOBJ(int& iflag, int nres, int npar, const double* x, double* f, double* g, double* p,
             void* userarg);
 

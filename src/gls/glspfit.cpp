@@ -19,6 +19,7 @@
 #include "numeric/lapack.h"
 #include "numeric/trpack.h"
 #include "ols/olspfit.h"
+#include "numeric/status.h"
 
 namespace quorvex {
 
@@ -41,25 +42,29 @@ void GLSCOV(int ncoef, const double* r22, double* cov) {
   }
 }
 
-void GLSPFIT(int npts, const double* x, const double* y, const double* wx, const double* wy,
-             int ncoef, double xmin, double xmax, const double* tol, int maxit, double sigma,
-             double* param, double* cov, double& sres, double* yfit, double* res, double* wres,
-             double& wresmax, double* r11, double* r12, double* r22, double* rinfo, int& olstat,
-             int* istat) {
+void GLSPFIT(const GlsData& data, int ncoef, double xmin, double xmax, const GlsControl& control,
+             const GlsResults& out) {
+  const int npts = data.npts;
+  const double *x = data.x, *y = data.y, *wx = data.wx, *wy = data.wy;
+  double* param = out.param;
+  double* yfit = out.yfit;
+  double* wres = out.wres;
+  int& olstat = out.olstat;
+  int* istat = out.istat;
   // Arrays sized by ncoef (the coefficient part of param, cov, r12, r22) are
   // the caller's to write only for a count the fit can take: a larger one
   // is refused by the ordinary fit, and the arrays need not have its size.
   const std::size_t n = count(npts), m = ncoef <= kMaxCoef ? count(ncoef) : 0;
   // Written on every path: should storage run out before the ordinary fit
   // reports, the status says it was not reached.
-  olstat = 0;
+  olstat = QVX_OK;
 
   // Starting coefficients from the ordinary fit with the y weights; its other
   // outputs are not needed.  Its scratch is sized by the counts, so it is
   // obtained only once they pass the ordinary fit's checks; a refused count
   // is the ordinary fit's status.
   std::vector<double> coef0;
-  if (const int counts = OLSCOUNTS(npts, ncoef); counts != 0) {
+  if (const int counts = OLSCOUNTS(npts, ncoef); counts != QVX_OK) {
     olstat = counts;
   } else {
     coef0.resize(m);
@@ -69,26 +74,19 @@ void GLSPFIT(int npts, const double* x, const double* y, const double* wx, const
             sres_.data(), swres.data(), swresmax, olstat);
   }
 
-  istat[0] = 0;
+  istat[0] = QVX_OK;
   constexpr double huge = std::numeric_limits<double>::max();
   double wxmin = huge;
   for (std::size_t i = 0; i < n; ++i) wxmin = std::min(wxmin, wx[i]);
-  if (wxmin <= 0.0) istat[0] = 44;
+  if (wxmin <= 0.0) istat[0] = QVX_GLS_BAD_WX;
 
-  if (olstat != 0 || istat[0] != 0) {
+  if (olstat != QVX_OK || istat[0] != QVX_OK) {
     // Neither fit produced anything: leave no stale results behind when both
     // the ordinary fit and the x weights failed.
-    if (olstat != 0 && istat[0] == 44) {
-      std::fill(param, param + n + m, 0.0);
-      std::fill(cov, cov + m * m, 0.0);
-      sres = 0.0;
-      std::fill(yfit, yfit + n, 0.0);
-      std::fill(res, res + 2 * n, 0.0);
-      std::fill(wres, wres + 2 * n, 0.0);
-      wresmax = 0.0;
-      std::fill(r11, r11 + n, 0.0);
-      std::fill(r12, r12 + n * m, 0.0);
-      std::fill(r22, r22 + packed_size(m), 0.0);
+    if (olstat != QVX_OK && istat[0] == QVX_GLS_BAD_WX) {
+      std::fill(param, param + n, 0.0);
+      FitOutputs{param + n, out.cov, out.sres, yfit, out.res, wres, out.wresmax}.clear(n, m, 2 * n);
+      out.factor.clear(n, m);
     }
     return;
   }
@@ -105,31 +103,31 @@ void GLSPFIT(int npts, const double* x, const double* y, const double* wx, const
   std::copy(coef0.begin(), coef0.end(), param + n);
 
   double fnorm = 0.0;
-  SXMIN = xmin;
-  SXMAX = xmax;
-  GLSDRV(npts, ncoef, x, y, wxs.data(), wys.data(), param, yfit, wres, fnorm, CURVEVAL, r11, r12,
-         r22, tol, maxit, sigma, rinfo, istat);
-  if (istat[0] < 0 || istat[0] > 3) return;
+  GLSDRV(GlsData{npts, x, y, wxs.data(), wys.data()}, GlsCurve{ncoef, xmin, xmax, CURVEVAL},
+         control, param, yfit, wres, fnorm, out.factor, out.rinfo, istat);
+  if (istat[0] < QVX_GLS_CONVERGED || istat[0] > QVX_GLS_LINE_SEARCH) return;
 
   // Back to the caller's weights.
   const std::size_t nres = 2 * n;
+  double& wresmax = out.wresmax;
   wresmax = 0.0;
   for (std::size_t k = 0; k < nres; ++k) {
     wres[k] *= s;
     wresmax = std::max(wresmax, std::fabs(wres[k]));
   }
   fnorm = nrm2(2 * npts, wres);
-  for (std::size_t i = 0; i < n; ++i) r11[i] *= s;
-  for (std::size_t k = 0; k < n * m; ++k) r12[k] *= s;
-  for (std::size_t k = 0; k < packed_size(m); ++k) r22[k] *= s;
+  const BlockFactor& f = out.factor;
+  for (std::size_t i = 0; i < n; ++i) f.r11[i] *= s;
+  for (std::size_t k = 0; k < n * m; ++k) f.r12[k] *= s;
+  for (std::size_t k = 0; k < packed_size(m); ++k) f.r22[k] *= s;
 
-  GLSCOV(ncoef, r22, cov);
+  GLSCOV(ncoef, f.r22, out.cov);
 
   for (std::size_t i = 0; i < n; ++i) {
-    res[2 * i] = param[i];
-    res[2 * i + 1] = y[i] - yfit[i];
+    out.res[2 * i] = param[i];
+    out.res[2 * i + 1] = y[i] - yfit[i];
   }
-  sres = npts > ncoef ? fnorm / std::sqrt(static_cast<double>(npts - ncoef)) : 0.0;
+  out.sres = npts > ncoef ? fnorm / std::sqrt(static_cast<double>(npts - ncoef)) : 0.0;
 }
 
 }  // namespace quorvex

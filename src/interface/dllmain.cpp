@@ -1,6 +1,16 @@
-// Entry routine of the Windows DLL: on process attach, turn off the thread
-// attach/detach notifications (the library keeps no per-thread set-up) and
-// report success.  Nothing is initialised.
+// Entry routine of the Windows DLL: on process attach it asks the loader to
+// stop sending thread attach and detach notifications, and it reports success
+// for every notification.  Nothing else is set up or torn down.
+//
+// The library keeps per-thread storage: the working storage of the
+// generalized fit a thread keeps for its next fit (thread_local, up to 64 MB),
+// and the C++ and threads run-times' own per-thread blocks.  The statically
+// linked run-time releases it at thread exit from its TLS callback, which the
+// loader calls because the DLL has a thread storage directory; the request
+// below does not stop that (for a DLL with static thread storage Windows
+// declines it, so the notifications keep coming and are ignored here).  The
+// Wine test checks the release: 2000 threads each fitting once leave the
+// process's memory where it was.
 #if defined(_WIN32)
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 // The six exported entry points.  Each is a thin shim: dereference the
 // arguments, call the internal routine, and let no exception reach the host.
 // An exception can only mean that working storage could not be obtained; it
-// becomes status 999 with nothing further computed.
+// becomes QVX_NO_STORAGE with nothing further computed.
 #define QUORVEX_BUILDING 1
 #include "quorvex.h"
 
@@ -35,8 +35,11 @@ QVX_API void QVX_CALL GLSPFIT(const int* NPTS, const double* X, const double* Y,
                               double* R11, double* R12, double* R22, double* RINFO, int* OLSTAT,
                               int* ISTAT) {
   guarded(ISTAT, [&] {
-    quorvex::GLSPFIT(*NPTS, X, Y, WX, WY, *NCOEF, *XMIN, *XMAX, TOL, *MAXIT, *SIGMA, PARAM, COV,
-                     *SRES, YFIT, RES, WRES, *WRESMAX, R11, R12, R22, RINFO, *OLSTAT, ISTAT);
+    quorvex::GLSPFIT(quorvex::GlsData{*NPTS, X, Y, WX, WY}, *NCOEF, *XMIN, *XMAX,
+                     quorvex::GlsControl{TOL, *MAXIT, *SIGMA},
+                     quorvex::GlsResults{PARAM, COV, *SRES, YFIT, RES, WRES, *WRESMAX,
+                                         quorvex::BlockFactor{R11, R12, R22}, RINFO, *OLSTAT,
+                                         ISTAT});
   });
 }
 

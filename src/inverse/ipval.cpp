@@ -17,6 +17,7 @@
 #include "curve/curveval.h"
 #include "inverse/zeroin.h"
 #include "numeric/colmajor.h"
+#include "numeric/status.h"
 
 namespace quorvex {
 
@@ -31,18 +32,18 @@ void IPVAL(int ncoef, const double* coef, const double* cov, int npts, const dou
   std::fill(nroot, nroot + n, 0);
   std::fill(xroot, xroot + nout, 0.0);
   std::fill(uxroot, uxroot + nout, 0.0);
-  istat = 0;
+  istat = QVX_OK;
 
   if (xmin >= xmax) {
-    istat = 1;
+    istat = QVX_IPVAL_BAD_INTERVAL;
     return;
   }
   if (ncoef < 2) {
-    istat = 2;
+    istat = QVX_IPVAL_NCOEF_LT2;
     return;
   }
   if (ngrid < 1) {
-    istat = 3;
+    istat = QVX_IPVAL_NGRID_LT1;
     return;
   }
 
@@ -66,10 +67,10 @@ void IPVAL(int ncoef, const double* coef, const double* cov, int npts, const dou
   bool grid_ok = true;
   for (std::size_t k0 = 0; k0 <= ng; k0 += kPiece) {
     const std::size_t m = std::min(kPiece, ng + 1 - k0);
-    int st = 0;
+    int st = QVX_OK;
     POLY_RESIDUAL(static_cast<int>(m), xg.data() + k0, ncoef, coef, 0.0, xmin, xmax,
                   pg.data() + k0, st);
-    grid_ok = grid_ok && st == 0;
+    grid_ok = grid_ok && st == QVX_OK;
   }
 
   ColMajor<double> xr(xroot, static_cast<std::ptrdiff_t>(rows));
@@ -99,14 +100,14 @@ void IPVAL(int ncoef, const double* coef, const double* cov, int npts, const dou
   }
 
   std::fill(uxroot, uxroot + nout, 0.0);
-  istat = 0;
+  istat = QVX_OK;
 
   // Uncertainties: slope and basis row at each root.
   const std::size_t nc = static_cast<std::size_t>(ncoef);
   std::vector<double> g(nc);
   ColMajor<const double> cv(cov, static_cast<std::ptrdiff_t>(nc));
-  SXMIN = xmin;
-  SXMAX = xmax;
+  const Curve curve{ncoef, coef, xmin, xmax};
+  CurveWork work;
   for (std::size_t i = 0; i < n; ++i) {
     // COVY(i, i) lies i (npts + 1) elements in, past 2^31 for npts > 46340.
     const double vy = covy[i * (n + 1)];
@@ -114,9 +115,9 @@ void IPVAL(int ncoef, const double* coef, const double* cov, int npts, const dou
       const double x = xr(j, i);
       double px = 0.0;
       double dpx = std::numeric_limits<double>::quiet_NaN();
-      int mode = 2;
-      CURVEVAL(mode, 1, ncoef, &x, coef, &px, &dpx, g.data());
-      if (mode == -1) {
+      int mode = kModeRows;
+      CURVEVAL(mode, curve, 1, &x, &px, &dpx, g.data(), &work);
+      if (mode == kModeRefused) {
         ur(j, i) = std::numeric_limits<double>::quiet_NaN();
         continue;
       }

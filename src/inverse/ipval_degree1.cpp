@@ -11,6 +11,7 @@
 
 #include "curve/linear_conv.h"
 #include "numeric/colmajor.h"
+#include "numeric/status.h"
 
 namespace quorvex {
 
@@ -20,15 +21,15 @@ void IPVAL_DEGREE1(const double* coef, const double* cov, int npts, const double
   const std::size_t n = count(npts);
   std::fill(xpred, xpred + n, 0.0);
   std::fill(uxpred, uxpred + n, 0.0);
-  istat = 0;
+  istat = QVX_OK;
   if (xmin >= xmax) {
-    istat = 1;
+    istat = QVX_IPVAL1_BAD_INTERVAL;
     return;
   }
 
   double lcoef[2];
   double lcov[4];
-  int st = 0;
+  int st = QVX_OK;
   LINEAR_CONV(coef, cov, xmin, xmax, lcoef, lcov, st);
   const double s = lcoef[0];
   const double a = lcoef[1];

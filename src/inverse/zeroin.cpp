@@ -17,31 +17,23 @@
 #include "curve/curveval.h"
 #include "numeric/colmajor.h"
 #include "numeric/d1mach.h"
+#include "numeric/status.h"
+#include "numeric/xrange.h"
 
 namespace quorvex {
-
-namespace {
-
-thread_local int last_nfev = 0;
-
-}  // namespace
 
 void POLY_RESIDUAL(int nx, const double* x, int ncoef, const double* coef, double yt, double xmin,
                    double xmax, double* fx, int& istat) {
   const std::size_t n = count(nx);
-  double xlo = std::numeric_limits<double>::max();
-  double xhi = -std::numeric_limits<double>::max();
-  for (std::size_t k = 0; k < n; ++k) {
-    if (x[k] < xlo) xlo = x[k];
-    if (x[k] > xhi) xhi = x[k];
-  }
+  double xlo, xhi;
+  XRANGE(n, x, xlo, xhi);
 
   // All three tests run; a later failure overwrites an earlier one.
-  istat = 0;
-  if (xmin >= xmax) istat = 1;
-  if (xmin > xlo) istat = 2;
-  if (xmax < xhi) istat = 3;
-  if (istat != 0) return;
+  istat = QVX_OK;
+  if (xmin >= xmax) istat = QVX_EVAL_BAD_INTERVAL;
+  if (xmin > xlo) istat = QVX_EVAL_X_BELOW;
+  if (xmax < xhi) istat = QVX_EVAL_X_ABOVE;
+  if (istat != QVX_OK) return;
 
   // The curve values go straight into fx and the response is subtracted in
   // place: the same numbers as through a separate buffer, with no storage
@@ -49,24 +41,22 @@ void POLY_RESIDUAL(int nx, const double* x, int ncoef, const double* coef, doubl
   if (ncoef < 1) {
     for (std::size_t k = 0; k < n; ++k) fx[k] = 0.0;
   } else {
-    SXMIN = xmin;
-    SXMAX = xmax;
-    int mode = 1;
-    CURVEVAL(mode, nx, ncoef, x, coef, fx, nullptr, nullptr);
+    int mode = kModeValues;
+    CURVEVAL(mode, Curve{ncoef, coef, xmin, xmax}, nx, x, fx, nullptr, nullptr, nullptr);
   }
   for (std::size_t k = 0; k < n; ++k) fx[k] = fx[k] - yt;
 }
 
-int zeroin_evaluations() { return last_nfev; }
-
 double zeroin(double ax, double bx, int ncoef, const double* coef, double yt, double xmin,
-              double xmax, double tol) {
+              double xmax, double tol, int* evaluations) {
   constexpr double nan = std::numeric_limits<double>::quiet_NaN();
   int nfev = 0;
+  int unused = 0;
+  int& out_nfev = evaluations != nullptr ? *evaluations : unused;
   // A point the residual refuses (outside [xmin, xmax]) evaluates to NaN.
   auto f = [&](double x) {
     double fx = nan;
-    int st = 0;
+    int st = QVX_OK;
     POLY_RESIDUAL(1, &x, ncoef, coef, yt, xmin, xmax, &fx, st);
     ++nfev;
     return fx;
@@ -75,7 +65,7 @@ double zeroin(double ax, double bx, int ncoef, const double* coef, double yt, do
   const double eps = D1MACH(4);
   double a = ax, b = bx;
   double fa = f(a), fb = f(b);
-  last_nfev = nfev;
+  out_nfev = nfev;
 
   // Bracket test: a zero at either end, or opposite signs.  Equal signs or a
   // NaN give no bracket and no iteration.
@@ -103,7 +93,7 @@ double zeroin(double ax, double bx, int ncoef, const double* coef, double yt, do
     const double tol1 = 2.0 * eps * std::fabs(b) + 0.5 * tol;
     const double xm = 0.5 * (c - b);
     if (fb == 0.0 || std::fabs(xm) <= tol1) {
-      last_nfev = nfev;
+      out_nfev = nfev;
       return b;
     }
 
@@ -153,12 +143,12 @@ double zeroin(double ax, double bx, int ncoef, const double* coef, double yt, do
     // or a residual that is not a number (nothing can be interpolated or
     // compared through it).
     if (nfev >= kZeroinMaxEvaluations) {
-      last_nfev = nfev;
+      out_nfev = nfev;
       return nan;
     }
     fb = f(b);
     if (std::isnan(fb)) {
-      last_nfev = nfev;
+      out_nfev = nfev;
       return nan;
     }
     new_bracket = fb * (fc / std::fabs(fc)) > 0.0;

@@ -3,15 +3,17 @@
 namespace quorvex {
 
 // fx(k) = p(x(k)) - yt for the curve (ncoef, coef, xmin, xmax).
-// istat 0, or 1 (xmin >= xmax), 2 (a point below xmin), 3 (a point above
-// xmax), the later test overwriting the earlier; fx is written only for 0.
+// istat QVX_OK, or POLYEVAL's QVX_EVAL_BAD_INTERVAL, QVX_EVAL_X_BELOW,
+// QVX_EVAL_X_ABOVE, the later test overwriting the earlier; fx is written
+// only for QVX_OK.
 void POLY_RESIDUAL(int nx, const double* x, int ncoef, const double* coef, double yt, double xmin,
                    double xmax, double* fx, int& istat);
 
 // A zero of p(x) - yt in the bracket [ax, bx] by Brent's method, to within
-// 4 eps |x| + tol.  Returns a quiet NaN for an invalid bracket.
+// 4 eps |x| + tol.  Returns a quiet NaN for an invalid bracket.  When nfev
+// is given, it receives the number of residual evaluations made.
 double zeroin(double ax, double bx, int ncoef, const double* coef, double yt, double xmin,
-              double xmax, double tol);
+              double xmax, double tol, int* nfev = nullptr);
 
 // Residual evaluations one zeroin call may make.  Brackets of finite doubles
 // take far fewer (under two hundred even for a root hundreds of orders of
@@ -20,8 +22,5 @@ double zeroin(double ax, double bx, int ncoef, const double* coef, double yt, do
 // quiet NaN.  It also returns a quiet NaN at the first residual that is not
 // a number.
 inline constexpr int kZeroinMaxEvaluations = 5000;
-
-// Number of residual evaluations made by this thread's last zeroin call.
-int zeroin_evaluations();
 
 }  // namespace quorvex

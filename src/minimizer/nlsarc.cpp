@@ -30,6 +30,7 @@
 #include "minimizer/nlsvec.h"
 #include "numeric/colmajor.h"
 #include "numeric/lapack.h"
+#include "numeric/status.h"
 
 namespace quorvex {
 
@@ -67,7 +68,7 @@ void NLSARC(int nres, int npar, double* x, const double* p, double& fsum, const 
   double* u = w.u.data();
   double* v = w.v.data();
   double* xt = w.xt.data();
-  info = 0;
+  info = kStepMade;
 
   // The plane of the arc.
   const double gnorm = nrm2(npar, g);
@@ -122,7 +123,7 @@ void NLSARC(int nres, int npar, double* x, const double* p, double& fsum, const 
   auto evaluate = [&](double th, double& fk) -> bool {
     point(th, xt);
     const int k = hold == 0 ? 1 : 0;
-    int iflag = 1;
+    int iflag = kWantResiduals;
     fcn(iflag, nres, npar, xt, buf[k], sg, sp, userarg);
     ++kfun;
     if (iflag < 0) {

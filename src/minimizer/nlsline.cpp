@@ -68,7 +68,7 @@ void NLSLINE(int nres, int npar, double* x, const double* p, double& alpha, doub
   const int level = sigma > kGradSigma ? 2 : 1;
   const double f0 = sumsq(m, f);
   const int kfun0 = kfun;  // the limit counts this call's evaluations
-  info = 0;
+  info = kStepMade;
 
   double alo = 0.0, rlo = 1.0, dglo = dg;  // lower end of the bracket
   double ahi = 0.0, rhi = 0.0;             // upper end
@@ -104,7 +104,7 @@ void NLSLINE(int nres, int npar, double* x, const double* p, double& alpha, doub
   auto too_many = [&] {
     std::puts("KFUN > 200");
     std::fflush(stdout);
-    info = 1;
+    info = kStepGaveUp;
     keep_start();
   };
   auto accept = [&](bool with_gradient) {
@@ -113,7 +113,7 @@ void NLSLINE(int nres, int npar, double* x, const double* p, double& alpha, doub
     if (with_gradient) std::copy(gt, gt + n, g);
     fsum = ft;
     alpha = a;
-    info = 0;
+    info = kStepMade;
   };
 
   // A trial whose ratio is not a number (residuals that overflowed or are
@@ -182,7 +182,7 @@ void NLSLINE(int nres, int npar, double* x, const double* p, double& alpha, doub
         e = std::max(e, std::fabs(dx - alo * p[i]));
       }
       if (d <= tol) {  // negligible step
-        info = 1;
+        info = kStepGaveUp;
         return keep_start();
       }
       if (e <= tol) return accept(false);  // back at the lower end

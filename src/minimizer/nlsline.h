@@ -20,10 +20,10 @@ struct LineWork {
 // alpha: first trial step in, step of the returned point out (of the last
 // trial on a give-up or abort).  f, g: residuals and gradient at x0 in, at
 // the returned point out (g only when gradients were evaluated and the search
-// ended in its final or derivative phase).  dg = p'g0.  info: 0 accepted, 1
-// gave up (x, f, g unchanged), negative: the callback's abort code.  kfun is
-// increased by one per evaluation; fsum is the sum of squares of the returned
-// point.  scratch (npar) stands in the P place of every evaluation.
+// ended in its final or derivative phase).  dg = p'g0.  info: kStepMade
+// (accepted), kStepGaveUp (x, f, g unchanged), negative: the callback's abort
+// code.  kfun is increased by one per evaluation; fsum is the sum of squares of
+// the returned point.  scratch (npar) stands in the P place of every evaluation.
 void NLSLINE(int nres, int npar, double* x, const double* p, double& alpha, double* f, double* g,
              double dg, double sigma, Objective fcn, void* userarg, int& info, int& kfun,
              double& fsum, LineWork& w, double* scratch);

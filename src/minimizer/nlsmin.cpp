@@ -30,6 +30,7 @@
 #include "minimizer/nlsstep.h"
 #include "numeric/colmajor.h"
 #include "numeric/lapack.h"
+#include "numeric/status.h"
 
 namespace quorvex {
 
@@ -51,7 +52,7 @@ void NLSMIN(int nres, int npar, double* x, Objective fcn, void* userarg, double*
   if (maxit <= 0 || nres <= 0 || npar <= 0) {
     std::fill(fvec, fvec + m, 0.0);
     fnorm = 0.0;
-    iinfo[0] = 4;
+    iinfo[0] = QVX_GLS_MAXIT;
     return;
   }
 
@@ -87,7 +88,7 @@ void NLSMIN(int nres, int npar, double* x, Objective fcn, void* userarg, double*
   };
 
   for (int left = maxit; left > 0; --left, ++iter) {
-    int iflag = 3;
+    int iflag = kWantStep;
     fcn(iflag, nres, npar, x, fvec, g.data(), p.data(), userarg);
     if (iflag < 0) return finish(iflag);
     fnorm = nrm2(nres, fvec);
@@ -97,13 +98,13 @@ void NLSMIN(int nres, int npar, double* x, Objective fcn, void* userarg, double*
     // Full-step trial.
     if (stepm < tol[0]) {
       for (std::size_t i = 0; i < n; ++i) xw[i] = x[i] + p[i];
-      iflag = 1;
+      iflag = kWantResiduals;
       fcn(iflag, nres, npar, xw.data(), fw.data(), sg.data(), sp.data(), userarg);
       ++nfev;
       if (iflag < 0) return finish(iflag);
       changes();
       store();
-      if (resch < tol[1] && stepm < tol[0]) return finish(0);
+      if (resch < tol[1] && stepm < tol[0]) return finish(QVX_GLS_CONVERGED);
     }
 
     // Step.
@@ -114,10 +115,10 @@ void NLSMIN(int nres, int npar, double* x, Objective fcn, void* userarg, double*
     NLSSTEP(nres, npar, xw.data(), p.data(), g.data(), fw.data(), alpha, kAlphaMin, sigma, fcn,
             userarg, info, nfev, maxfev, work, sg.data(), sp.data());
     if (info < 0) return finish(info);
-    if (info == 2) return finish(5);
-    if (info == 1) {
+    if (info == kStepEvaluationLimit) return finish(QVX_GLS_MAXFEV);
+    if (info == kStepGaveUp) {
       store();
-      return finish(3);
+      return finish(QVX_GLS_LINE_SEARCH);
     }
 
     // Accept.
@@ -128,7 +129,9 @@ void NLSMIN(int nres, int npar, double* x, Objective fcn, void* userarg, double*
 
   // Iteration limit.
   --iter;
-  finish(stepm < tol[0] ? 1 : resch < tol[1] ? 2 : 4);
+  finish(stepm < tol[0]    ? QVX_GLS_MAXIT_STEP
+         : resch < tol[1] ? QVX_GLS_MAXIT_RESIDUAL
+                          : QVX_GLS_MAXIT);
 }
 
 }  // namespace quorvex

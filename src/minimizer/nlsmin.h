@@ -8,6 +8,11 @@ namespace quorvex {
 using Objective = void (*)(int& iflag, int nres, int npar, const double* x, double* f, double* g,
                            double* p, void* userarg);
 
+// Outcomes of NLSSTEP and NLSLINE (info), besides a callback's negative code.
+inline constexpr int kStepMade = 0;
+inline constexpr int kStepGaveUp = 1;
+inline constexpr int kStepEvaluationLimit = 2;
+
 // Damped Gauss-Newton minimization of sum f(i)^2 over x(npar).
 // tol(2): step and residual-change tolerances; rinfo(4): convergence measures;
 // iinfo(3): status, iteration number, evaluation count.

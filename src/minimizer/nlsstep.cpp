@@ -22,6 +22,7 @@
 #include "minimizer/nlsvec.h"
 #include "numeric/colmajor.h"
 #include "numeric/lapack.h"
+#include "numeric/status.h"
 
 namespace quorvex {
 
@@ -84,7 +85,7 @@ void NLSSTEP(int nres, int npar, double* xw, double* p, double* g, double* fw, d
     kfun = 0;
     if (nfev >= maxfev) {
       if (info >= 0) std::copy(fr, fr + m, fw);  // xw is the arc point
-      info = 2;
+      info = kStepEvaluationLimit;
       return;
     }
     if (info < 0) return;
@@ -99,7 +100,7 @@ void NLSSTEP(int nres, int npar, double* xw, double* p, double* g, double* fw, d
           sp);
   nfev += kfun;
   if (nfev >= maxfev) {
-    info = 2;
+    info = kStepEvaluationLimit;
     return hand_back();
   }
   if (info < 0) return;
@@ -118,12 +119,12 @@ void NLSSTEP(int nres, int npar, double* xw, double* p, double* g, double* fw, d
       w.xp.resize(n);
       double* xp = w.xp.data();
       for (std::size_t i = 0; i < n; ++i) xp[i] = xs[i] + alphmin * pw[i];
-      int iflag = 1;
+      int iflag = kWantResiduals;
       fcn(iflag, nres, npar, xp, fr, sg, sp, userarg);
       const double fp = sumsq(m, fr);
       nfev += 1;
       if (nfev >= maxfev) {
-        info = 2;
+        info = kStepEvaluationLimit;
         return hand_back();
       }
       if (iflag < 0) {
@@ -137,7 +138,7 @@ void NLSSTEP(int nres, int npar, double* xw, double* p, double* g, double* fw, d
                sp);
         nfev += kfun;
         if (nfev >= maxfev) {
-          info = 2;
+          info = kStepEvaluationLimit;
           return hand_back();
         }
         if (info < 0) {

@@ -24,8 +24,9 @@ struct StepWork {
 // arc search when p is not a descent direction and a small-step recovery.
 // On return xw is the new point and fw its residual vector; p and g hold the
 // direction searched and the gradient kept (on the exits that set them).
-// info: 0 step made, 1 the line search gave up, 2 nfev reached maxfev,
-// negative: the callback's abort code.  nfev is increased by every
+// info: kStepMade, kStepGaveUp (the line search gave up),
+// kStepEvaluationLimit (nfev reached maxfev), negative: the callback's abort
+// code.  nfev is increased by every
 // evaluation; sg and sp (npar) stand in the G and P places of IFLAG = 1 calls.
 void NLSSTEP(int nres, int npar, double* xw, double* p, double* g, double* fw, double& alpha,
              double alphmin, double sigma, Objective fcn, void* userarg, int& info, int& nfev,

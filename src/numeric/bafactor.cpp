@@ -78,13 +78,6 @@ void BAQRUPD(int kb, int nb, int ncd, int ncb, int m, int nrhs, double* r11, dou
   info = 0;
 }
 
-void BAQRUPD(int kb, int nb, int ncd, int ncb, int m, int nrhs, double* r11, double* r12,
-             double* r22, double* qb1, double* qb2, const double* jd, const double* jb,
-             const double* rhs, int& info) {
-  TrqrWork ws;
-  BAQRUPD(kb, nb, ncd, ncb, m, nrhs, r11, r12, r22, qb1, qb2, jd, m, jb, m, rhs, m, info, ws);
-}
-
 namespace {
 
 // Packed triangular solve in place, op(R) x = b with R = L' held as L packed:

@@ -38,10 +38,6 @@ void BAQRUPD(int kb, int nb, int ncd, int ncb, int m, int nrhs, double* r11, dou
              double* r22, double* qb1, double* qb2, const double* jd, std::ptrdiff_t ldjd,
              const double* jb, std::ptrdiff_t ldjb, const double* rhs, std::ptrdiff_t ldrhs,
              int& info, TrqrWork& ws);
-// The same with leading dimensions m and scratch of its own.
-void BAQRUPD(int kb, int nb, int ncd, int ncb, int m, int nrhs, double* r11, double* r12,
-             double* r22, double* qb1, double* qb2, const double* jd, const double* jb,
-             const double* rhs, int& info);
 
 // Block back substitution with the factor: trans 'n' solves R sol = rhs,
 // 't' solves R' sol = rhs.  The right-hand side has nbr row groups of ncd rows

@@ -10,52 +10,17 @@
 
 namespace quorvex {
 
-namespace {
-
-// The reflector of HOUSEG, inlined into the sweep.
-inline void houseg(int n, const double* x, double& beta, double* v, double& alpha) {
-  const std::size_t nn = count(n);
-  // Largest magnitude: the first element, replaced by any strictly larger one.
-  double m = std::fabs(x[0]);
-  for (std::size_t i = 1; i < nn; ++i) {
-    const double a = std::fabs(x[i]);
-    if (a > m) m = a;
-  }
-  if (m > 0.0) {
-    for (std::size_t i = 0; i < nn; ++i) v[i] = x[i] / m;
-    const double nrm = nrm2(n, v);
-    const double s = x[0] >= 0.0 ? 1.0 : -1.0;
-    alpha = -(s * m * nrm);
-    beta = 1.0 / ((std::fabs(v[0]) + nrm) * nrm);
-    v[0] = s * nrm + v[0];
-  } else {
-    beta = 0.0;
-    std::fill(v, v + nn, 0.0);
-    alpha = 0.0;
-  }
-}
-
-}  // namespace
+// HOUSEG and HOUSEAPL are the batched steps for one reflector: the same
+// operations in the same order.
+using One = std::integral_constant<std::size_t, 1>;
 
 void HOUSEG(int n, const double* x, double& beta, double* v, double& alpha) {
-  houseg(n, x, beta, v, alpha);
+  houseg_steps(One(), count(n), &x, v, &beta, &alpha);
 }
 
 void HOUSEAPL(int m, int n, double* a, std::ptrdiff_t lda, double beta, const double* v,
               double* w) {
-  if (beta == 0.0) return;
-  const std::size_t mm = count(m), nn = count(n);
-  const ColMajor<double> am(a, lda);
-  // w = A'v, each element summed from 0 in increasing row order.
-  for (std::size_t j = 0; j < nn; ++j) {
-    const double* aj = am.col(static_cast<std::ptrdiff_t>(j));
-    double s = 0.0;
-    for (std::size_t i = 0; i < mm; ++i) s += aj[i] * v[i];
-    w[j] = s;
-  }
-  const double malpha = -beta;
-  const int inc = 1, ld = static_cast<int>(lda);
-  dger_(&m, &n, &malpha, v, &inc, w, &inc, a, &ld);
+  houseapl_steps(One(), count(m), &n, &a, lda, &beta, v, w);
 }
 
 void houseg_batch(int k, int n, const double* const* x, double* v, double* beta, double* alpha) {
@@ -82,7 +47,7 @@ void TRQRSWEEP(int n, int m, int p, double* w, std::ptrdiff_t ldw, TrqrWork& ws)
     // Reflector for rows k .. k+m of column k.
     double* wk = w + k * ldw + k;
     double beta, alpha;
-    houseg(m + 1, wk, beta, v, alpha);
+    houseg_steps(One(), count(m + 1), &wk, v, &beta, &alpha);
     wk[0] = alpha;
     for (std::ptrdiff_t i = 1; i <= mm; ++i) wk[i] = 0.0;
     // Apply it to the columns on the right, right-hand sides included.
@@ -115,11 +80,6 @@ void TRQRUPD(int n, int m, int p, double* a, double* b, const double* c, const d
   // [R~ B~] are the first n rows.
   for (std::size_t j = 0; j < nn; ++j) std::copy(w.col(j), w.col(j) + nn, a + j * nn);
   for (std::size_t j = 0; j < pp; ++j) std::copy(w.col(nn + j), w.col(nn + j) + nn, b + j * nn);
-}
-
-void TRQRUPD(int n, int m, int p, double* a, double* b, const double* c, const double* d) {
-  TrqrWork ws;
-  TRQRUPD(n, m, p, a, b, c, d, ws);
 }
 
 }  // namespace quorvex

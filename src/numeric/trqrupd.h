@@ -143,6 +143,5 @@ void TRQRSWEEP(int n, int m, int p, double* w, std::ptrdiff_t ldw, TrqrWork& ws)
 // return.  Arguments are not validated (n, m, p >= 0).
 void TRQRUPD(int n, int m, int p, double* a, double* b, const double* c, const double* d,
              TrqrWork& ws);
-void TRQRUPD(int n, int m, int p, double* a, double* b, const double* c, const double* d);
 
 }  // namespace quorvex

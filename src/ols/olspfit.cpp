@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <new>
 #include <vector>
 
@@ -19,48 +18,31 @@
 #include "numeric/lapack.h"
 #include "numeric/trpack.h"
 #include "ols/qrlsq.h"
+#include "numeric/status.h"
+#include "numeric/xrange.h"
 
 namespace quorvex {
 
 namespace {
 
-constexpr int kNoStorage = 999;
-
 // Rows of the basis recomputed at a time when the fitted values are formed.
 constexpr std::size_t kBlockRows = 256;
-
-// n: the coefficients' count as far as the caller's arrays can be trusted
-// to have it (0 for a count above the limit).
-void clear_outputs(std::size_t m, std::size_t n, double* coef, double* cov, double& sres,
-                   double* yfit, double* res, double* wres, double& wresmax) {
-  std::fill(coef, coef + n, 0.0);
-  std::fill(cov, cov + n * n, 0.0);
-  sres = 0.0;
-  std::fill(yfit, yfit + m, 0.0);
-  std::fill(res, res + m, 0.0);
-  std::fill(wres, wres + m, 0.0);
-  wresmax = 0.0;
-}
 
 // Status of the argument checks, in the order they are made (0: all pass).
 int check_arguments(int npts, const double* x, const double* w, int ncoef, double xmin,
                     double xmax) {
-  if (const int status = OLSCOUNTS(npts, ncoef); status != 0) return status;
+  if (const int status = OLSCOUNTS(npts, ncoef); status != QVX_OK) return status;
   const std::size_t m = count(npts);
   // Ordered comparisons throughout: a NaN raises none of the codes below.
   double wmin = w[0];
   for (std::size_t i = 1; i < m; ++i) wmin = std::min(wmin, w[i]);
-  if (wmin <= 0.0) return 4;
-  if (xmin >= xmax) return 5;
-  double xlo = std::numeric_limits<double>::max();
-  double xhi = -std::numeric_limits<double>::max();
-  for (std::size_t i = 0; i < m; ++i) {
-    xlo = std::min(xlo, x[i]);
-    xhi = std::max(xhi, x[i]);
-  }
-  if (xmin > xlo) return 6;
-  if (xmax < xhi) return 7;
-  return 0;
+  if (wmin <= 0.0) return QVX_OLS_BAD_WEIGHT;
+  if (xmin >= xmax) return QVX_OLS_BAD_INTERVAL;
+  double xlo, xhi;
+  XRANGE(m, x, xlo, xhi);
+  if (xmin > xlo) return QVX_OLS_X_BELOW;
+  if (xmax < xhi) return QVX_OLS_X_ABOVE;
+  return QVX_OK;
 }
 
 // The fit proper, on arguments that passed the checks.  Returns the status;
@@ -94,7 +76,8 @@ int fit(int npts, const double* x, const double* y, const double* w, int ncoef, 
   // The design is factorized where it was built: it is not needed afterwards.
   QRLSQ_INPLACE(npts, ncoef, a.data(), npts, b.data(), coef, rnorm, info, rpack.data());
   // The checks guarantee npts >= ncoef >= 1, so the solver refuses no argument.
-  if (info != 0) return 20 + info;
+  // Its codes 1 to 4 become 21 to 24.
+  if (info != 0) return QVX_OLS_QR_FAILED - 1 + info;
 
   // Weighted residuals as the solver produced them.
   double rmax = 0.0;
@@ -136,16 +119,26 @@ int fit(int npts, const double* x, const double* y, const double* w, int ncoef, 
 
   // Residual standard deviation; an interpolating fit has none.
   sres = m > n ? (wmax * rnorm) / std::sqrt(static_cast<double>(m - n)) : 0.0;
-  return 0;
+  return QVX_OK;
 }
 
 }  // namespace
 
+void FitOutputs::clear(std::size_t npts, std::size_t ncoef, std::size_t nres) const {
+  std::fill(coef, coef + ncoef, 0.0);
+  std::fill(cov, cov + ncoef * ncoef, 0.0);
+  sres = 0.0;
+  std::fill(yfit, yfit + npts, 0.0);
+  std::fill(res, res + nres, 0.0);
+  std::fill(wres, wres + nres, 0.0);
+  wresmax = 0.0;
+}
+
 int OLSCOUNTS(int npts, int ncoef) {
-  if (ncoef < 1) return 1;
-  if (npts < ncoef) return 2;
-  if (ncoef > kMaxCoef) return 3;
-  return 0;
+  if (ncoef < 1) return QVX_OLS_NCOEF_LT1;
+  if (npts < ncoef) return QVX_OLS_NPTS_LT_NCOEF;
+  if (ncoef > kMaxCoef) return QVX_OLS_NCOEF_GT10;
+  return QVX_OK;
 }
 
 void OLSPFIT(int npts, const double* x, const double* y, const double* w, int ncoef, double xmin,
@@ -156,21 +149,22 @@ void OLSPFIT(int npts, const double* x, const double* y, const double* w, int nc
   // its size (NCOEF = INT_MAX would mean a COV of 2^62 elements).
   const std::size_t m = count(npts);
   const std::size_t n = ncoef <= kMaxCoef ? count(ncoef) : 0;
-  clear_outputs(m, n, coef, cov, sres, yfit, res, wres, wresmax);
-  istat = 0;
+  const FitOutputs out{coef, cov, sres, yfit, res, wres, wresmax};
+  out.clear(m, n, m);
+  istat = QVX_OK;
 
   istat = check_arguments(npts, x, w, ncoef, xmin, xmax);
-  if (istat != 0) return;
+  if (istat != QVX_OK) return;
 
   // Failures leave every output zero.  Running out of working storage is
   // reported here too, so that a caller inside the library sees a status.
-  int status = 0;
+  int status = QVX_OK;
   try {
     status = fit(npts, x, y, w, ncoef, xmin, xmax, coef, cov, sres, yfit, res, wres, wresmax);
   } catch (const std::bad_alloc&) {
-    status = kNoStorage;
+    status = QVX_NO_STORAGE;
   }
-  if (status != 0) clear_outputs(m, n, coef, cov, sres, yfit, res, wres, wresmax);
+  if (status != QVX_OK) out.clear(m, n, m);
   istat = status;
 }
 
