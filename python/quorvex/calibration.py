@@ -23,6 +23,7 @@ from typing import Any
 
 import numpy as np
 
+from . import inverse as _inverse
 from .errors import InputError
 
 _ARRAYS = ("coef", "cov", "cov_scaled", "fitted", "residuals", "weighted_residuals", "x", "y",
@@ -240,9 +241,7 @@ class Calibration:
                                           ngrid=ngrid, covariance=covariance, workers=workers)
         if method != "first-order":
             raise InputError(f"method must be 'first-order' or 'monte-carlo', not {method!r}")
-        from . import inverse
-        return inverse.inverse(self, y, u_y=u_y, ngrid=ngrid, tol=tol, covariance=covariance,
-                               extrapolate=extrapolate, workers=workers)
+        return _inverse.inverse(self, y, u_y, ngrid, tol, covariance, extrapolate, workers)
 
     def line(self, covariance: str | None = None):
         """Slope and intercept of a straight line with their covariance (``LINEAR_CONV``)."""

@@ -8,6 +8,7 @@ from __future__ import annotations
 
 import functools
 import math
+import threading
 from ctypes import byref, c_double, c_int
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
@@ -17,12 +18,13 @@ import numpy as np
 from . import _clib
 from . import _validate as V
 from .basis import basis, slope
-from .calibration import COVARIANCES
 from .errors import InputError, status_error
 
 CHUNK = 512
+COVY_KEPT = 128  # responses up to which a zero response covariance is kept (128 KiB)
 DEFAULT_NGRID = 100
 END_RTOL = 1e-9
+_kept = threading.local()
 # _MISSING[nr][k, j]: root j of a curve with nr roots at most is missing when k are found.
 _MISSING = tuple(np.arange(nr)[None, :] >= np.arange(nr + 1)[:, None] for nr in range(10))
 
@@ -263,7 +265,7 @@ def _inverse_packed(cal, y, u_y, ngrid, tol, covariance, workers):
         return None
     if type(workers) is not int or not 1 <= workers <= 256:
         return None
-    if covariance is not None and covariance not in COVARIANCES:
+    if covariance is not None and covariance not in ("stated", "scaled"):
         return None
     nc = cal.ncoef
     if nc < 2:
@@ -325,12 +327,36 @@ def _ipval_packed(buf, m, ncoef, xmin, xmax, ngrid, tol, u2=None) -> np.ndarray:
     (NaN beyond the roots found) and returns the number of roots per response.
     ``u2`` is u_y**2 when u_y is one value for all."""
     nr = ncoef - 1
-    covy = np.zeros(m * m)  # IPVAL reads its diagonal only
-    if u2 is None:
-        uy = buf[m:2 * m]
-        np.multiply(uy, uy, out=covy[::m + 1])
-    else:
-        covy[::m + 1] = u2
+    # The response covariance: zeros with u_y**2 on the diagonal (IPVAL reads only
+    # that).  Up to COVY_KEPT responses a zero matrix kept per thread is used, its
+    # diagonal cleared again after the call.
+    kept = m <= COVY_KEPT
+    covy = _zero_covy() if kept else np.zeros(m * m)
+    diag = covy[:m * m:m + 1]
+    try:
+        if u2 is None:
+            uy = buf[m:2 * m]
+            np.multiply(uy, uy, out=diag)
+        else:
+            diag[...] = u2
+        nroot = _ipval_call(buf, covy, m, ncoef, xmin, xmax, ngrid, tol)
+    finally:
+        if kept:
+            diag[...] = 0.0
+    both = buf[2 * m:2 * m + 2 * nr * m].reshape(2, m, nr)
+    np.copyto(both, np.nan, where=_MISSING[nr].take(nroot, 0))
+    return nroot
+
+
+def _zero_covy() -> np.ndarray:
+    c = getattr(_kept, "covy", None)
+    if c is None:
+        c = _kept.covy = np.zeros(COVY_KEPT * COVY_KEPT)
+    return c
+
+
+def _ipval_call(buf, covy, m, ncoef, xmin, xmax, ngrid, tol) -> np.ndarray:
+    nr = ncoef - 1
     nroot = np.empty(m, dtype=np.intc)
     b = _clib.address(buf)
     pr = b + 16 * m  # roots, then their uncertainties, then coef and cov
@@ -343,8 +369,6 @@ def _ipval_packed(buf, m, ncoef, xmin, xmax, ngrid, tol, u2=None) -> np.ndarray:
                             pu, byref(istat))
     if istat.value != 0:
         raise status_error("IPVAL", istat.value, xmin=xmin, xmax=xmax)
-    both = buf[2 * m:2 * m + 2 * nr * m].reshape(2, m, nr)
-    np.copyto(both, np.nan, where=_MISSING[nr].take(nroot, 0))
     return nroot
 
 
