@@ -342,9 +342,10 @@ def _fit_ols(data, k, ncoef, xmin, xmax, covariance, options) -> Calibration:
     coef, cov, fitted, res, wres = _ols_fields(out, n, ncoef)
     # cov_scaled and chi2 are computed when first read.
     return Calibration._trusted(
-        kind="ols", coef=coef, cov=cov, sres=sres, dof=n - ncoef, fitted=fitted, residuals=res, weighted_residuals=wres, x=data[0],
-        y=data[1], u_y=data[2] if k > 2 else None, u_x=None, weights=data[k], x_weights=None,
-        interval=(xmin, xmax), covariance=covariance, options=options)
+        kind="ols", coef=coef, cov=cov, sres=sres, dof=n - ncoef, fitted=fitted, residuals=res,
+        weighted_residuals=wres, x=data[0], y=data[1], u_y=data[2] if k > 2 else None,
+        u_x=None, weights=data[k], x_weights=None, interval=(xmin, xmax), covariance=covariance,
+        options=options)
 
 
 def _glspfit(data, ncoef, xmin, xmax, tol, maxit, sigma):
