@@ -8,6 +8,12 @@ the outputs, call the entry point and return the outputs with the status; they
 check nothing else: the callers in :mod:`quorvex.fitting` and
 :mod:`quorvex.inverse` validate the inputs and turn statuses into errors.
 
+Each entry point is bound a second time, in ``_Library.unchecked``, with every
+argument declared ``c_void_p``: it takes addresses (``address``) and ``byref``
+scalars.  Only the package's own hot paths call it, with arrays they allocated and
+laid out themselves after checking the input; converting and checking each array
+argument again would cost more than the library's work on ten points.
+
 The library is found, in this order, at the path in the environment variable
 ``QUORVEX_LIBRARY``; as the copy installed inside this package; in the
 ``build/`` folder of the source tree this package lies in.  On 32-bit Windows
@@ -20,7 +26,7 @@ import os
 import struct
 import sys
 import threading
-from ctypes import POINTER, byref, c_char, c_double, c_int, c_void_p
+from ctypes import POINTER, addressof, byref, c_char, c_double, c_int, c_void_p
 from pathlib import Path
 
 import numpy as np
@@ -88,6 +94,10 @@ def candidate_paths() -> list[Path]:
     return paths
 
 
+class _Unchecked:
+    """The six entry points with untyped pointer arguments (see the module's notes)."""
+
+
 class _Library:
     """The loaded library with its six entry points bound."""
 
@@ -97,11 +107,17 @@ class _Library:
             self.dll = ctypes.WinDLL(str(path))  # __stdcall entry points
         else:
             self.dll = ctypes.CDLL(str(path))
+        self.unchecked = _Unchecked()
         for name, argtypes in _ARGTYPES.items():
             fn = getattr(self.dll, name)
             fn.argtypes = argtypes
             fn.restype = None
             setattr(self, name, fn)
+            # Item access gives a new function object: the typed binding is left as it is.
+            raw = self.dll[name]
+            raw.argtypes = [c_void_p] * len(argtypes)
+            raw.restype = None
+            setattr(self.unchecked, name, raw)
 
 
 _lib: _Library | None = None
@@ -133,6 +149,17 @@ def _load() -> _Library:
     raise QuorvexError("the quorvex shared library was not found; looked at "
                        + ", ".join(tried) + " (build it, or set QUORVEX_LIBRARY)",
                        routine="load")
+
+
+def unchecked() -> _Unchecked:
+    """The entry points bound with untyped pointers (``_Library.unchecked``)."""
+    return library().unchecked
+
+
+def address(a: np.ndarray) -> int:
+    """Address of the first element of ``a``, a writeable C-contiguous array the
+    caller keeps alive over the call (quicker than ``a.ctypes.data``)."""
+    return addressof(c_char.from_buffer(a))
 
 
 def olspfit(x, y, w, ncoef, xmin, xmax):

@@ -23,6 +23,7 @@ from typing import Any
 
 import numpy as np
 
+from . import inverse as _inverse
 from .errors import InputError
 
 _ARRAYS = ("coef", "cov", "cov_scaled", "fitted", "residuals", "weighted_residuals", "x", "y",
@@ -127,6 +128,29 @@ class Calibration:
         if self.covariance not in COVARIANCES:
             raise InputError(f"covariance must be 'stated' or 'scaled', not {self.covariance!r}")
 
+    @classmethod
+    def _trusted(cls, **kw) -> "Calibration":
+        """A calibration from ``fit``'s own results, without ``__post_init__``'s
+        conversions: every array given is a read-only float64 ndarray, ``interval`` a
+        tuple of two floats and ``covariance`` one of ``COVARIANCES``.  ``cov_scaled``
+        and ``chi2`` may be left out: they are computed when first read."""
+        self = object.__new__(cls)
+        d = self.__dict__
+        d.update(_DEFAULTS)
+        d.update(kw)
+        if d["options"] is None:
+            d["options"] = {}
+        return self
+
+    def __getattr__(self, name):
+        # Only for attributes not set: the derived fields _trusted may leave out.
+        derive = _DERIVED.get(name)
+        if derive is None:
+            raise AttributeError(f"{type(self).__name__!r} object has no attribute {name!r}")
+        value = derive(self)
+        self.__dict__[name] = value
+        return value
+
     def __setstate__(self, state):
         self.__dict__.update(state)
         self.__post_init__()
@@ -217,9 +241,7 @@ class Calibration:
                                           ngrid=ngrid, covariance=covariance, workers=workers)
         if method != "first-order":
             raise InputError(f"method must be 'first-order' or 'monte-carlo', not {method!r}")
-        from . import inverse
-        return inverse.inverse(self, y, u_y=u_y, ngrid=ngrid, tol=tol, covariance=covariance,
-                               extrapolate=extrapolate, workers=workers)
+        return _inverse.inverse(self, y, u_y, ngrid, tol, covariance, extrapolate, workers)
 
     def line(self, covariance: str | None = None):
         """Slope and intercept of a straight line with their covariance (``LINEAR_CONV``)."""
@@ -374,3 +396,29 @@ class Calibration:
     @classmethod
     def from_json(cls, text: str) -> "Calibration":
         return cls.from_dict(json.loads(text))
+
+
+_FIELDS = frozenset(f.name for f in fields(Calibration))
+_DEFAULTS = {f.name: f.default for f in fields(Calibration) if f.default is not MISSING}
+_DEFAULTS["options"] = None  # a new dict each time (``_trusted``)
+
+
+def scaled_covariance(cov: np.ndarray, sres: float, dof: int) -> np.ndarray:
+    """``cov * sres**2``, read-only; all NaN without degrees of freedom (the scatter
+    then says nothing)."""
+    c = np.full_like(cov, np.nan) if dof == 0 else cov * sres**2
+    c.flags.writeable = False
+    return c
+
+
+def chi2_of(cal: Calibration) -> float:
+    """Sum of the squared weighted residuals, x residuals included ("gls")."""
+    wr = cal.weighted_residuals
+    if cal.weighted_residuals_x is None:
+        return float(np.dot(wr, wr))
+    wx = cal.weighted_residuals_x
+    return float(np.dot(wr, wr) + np.dot(wx, wx))
+
+
+_DERIVED = {"cov_scaled": lambda cal: scaled_covariance(cal.cov, cal.sres, cal.dof),
+            "chi2": chi2_of}

@@ -5,15 +5,17 @@ with ``u_x`` by the errors-in-variables fit (``GLSPFIT``).
 """
 from __future__ import annotations
 
+import math
 import sys
 import warnings
+from ctypes import byref, c_double, c_int
 
 import numpy as np
 
 from . import _clib
 from . import _validate as V
 from .basis import slope
-from .calibration import COVARIANCES, Calibration
+from .calibration import COVARIANCES, Calibration, scaled_covariance
 from .errors import ConvergenceWarning, FitError, InputError, status_error, status_message
 
 MAX_NCOEF = 10
@@ -34,10 +36,13 @@ def default_interval(x: np.ndarray, u_x: np.ndarray | None) -> tuple[float, floa
     """The data's range; for the errors-in-variables fit widened on each side by
     max(10 max u_x, 5 % of the range), so that adjusted abscissae (which move by a
     few u_x) and the minimizer's trial steps stay inside."""
-    lo, hi = float(x.min()), float(x.max())
-    if u_x is None:
+    return _padded(float(x.min()), float(x.max()), None if u_x is None else float(u_x.max()))
+
+
+def _padded(lo: float, hi: float, ux_max: float | None) -> tuple[float, float]:
+    if ux_max is None:
         return lo, hi
-    pad = max(PAD_UX * float(u_x.max()), PAD_RANGE * (hi - lo))
+    pad = max(PAD_UX * ux_max, PAD_RANGE * (hi - lo))
     return lo - pad, hi + pad
 
 
@@ -142,6 +147,101 @@ def fit(x, y, u_y=None, u_x=None, degree: int = 1, interval=None, *, tol=None,
     variance; ``cov_scaled`` is.
     """
     routine = "OLSPFIT" if u_x is None else "GLSPFIT"
+    std = None
+    if weighting is None:
+        std = _standards(x, y, u_y, u_x, degree, interval, covariance, routine)
+    if std is None:
+        std = _standards_checked(x, y, u_y, u_x, degree, interval, covariance, weighting, routine)
+    data, k, ncoef, xmin, xmax, covariance = std
+    if u_x is None:
+        if tol is not None or maxit is not None or sigma is not None:
+            raise InputError("tol, maxit and sigma apply to the errors-in-variables fit "
+                             "(give u_x) only", routine=routine)
+        options = {} if weighting is None else dict(weighting=weighting)
+        return _fit_ols(data, k, ncoef, xmin, xmax, covariance, options)
+    return _fit_gls(data, ncoef, xmin, xmax, tol, maxit, sigma, covariance, accept_unconverged)
+
+
+# The standards are packed into one C-ordered array ``data`` (a copy: the library
+# reads it and the calibration keeps it, read-only): the rows x, y, then u_y and u_x
+# where given (k rows in all), then the weights 1/u_y (ones without u_y, or a
+# preset's weights) and, with u_x, 1/u_x.
+
+def _standards(x, y, u_y, u_x, degree, interval, covariance, routine):
+    """The standards checked and packed in one pass: (data, k, ncoef, xmin, xmax,
+    covariance), or None where anything is amiss or out of the ordinary.
+
+    One minimum and one maximum per row of the k input rows decide every check: a NaN
+    or an infinity shows in one of them, and they give the positivity of u_y and u_x,
+    the range of x and the largest weights.  Where they find a fault (or the input is
+    unusual), ``_standards_checked`` goes through the checks one by one, in their
+    order, and names it.
+    """
+    if type(degree) is not int or not 0 <= degree < MAX_NCOEF:
+        return None
+    if covariance is not None and covariance not in COVARIANCES:
+        return None
+    if u_x is not None and u_y is None:
+        return None
+    try:
+        xv = np.asarray(x, dtype=np.float64)
+        yv = np.asarray(y, dtype=np.float64)
+    except Exception:  # the checks one by one say what it is
+        return None
+    if xv.ndim != 1 or yv.shape != xv.shape:
+        return None
+    n = xv.shape[0]
+    if not degree < n <= V.INT_MAX // 2:
+        return None
+    us = []  # u_y, u_x: a float, or a float64 array of n or 1 elements
+    for u in (u_y, u_x):
+        if u is None:
+            continue
+        if type(u) is not float:
+            try:
+                u = np.asarray(u, dtype=np.float64)
+            except Exception:
+                return None
+            if u.ndim > 1 or (u.ndim == 1 and u.shape[0] != n and u.shape[0] != 1):
+                return None
+        us.append(u)
+    k = 2 + len(us)
+    data = np.empty((k + max(len(us), 1), n))
+    data[0] = xv
+    data[1] = yv
+    for i, u in enumerate(us):
+        data[2 + i] = u  # a single value fills the row
+    lo = np.minimum.reduce(data[:k], 1).tolist()
+    hi = np.maximum.reduce(data[:k], 1).tolist()
+    if not (all(map(math.isfinite, lo)) and all(map(math.isfinite, hi))):
+        return None
+    # Positive, with a finite largest weight 1/min(u) (division rounds monotonically).
+    for i in range(2, k):
+        if not (lo[i] > 0.0 and math.isfinite(1.0 / lo[i])):
+            return None
+    if interval is None:
+        xmin, xmax = _padded(lo[0], hi[0], hi[3] if u_x is not None else None)
+        if not xmin < xmax:
+            return None
+    else:
+        xmin, xmax = V.interval(interval, routine)
+        if lo[0] < xmin or hi[0] > xmax:
+            return None
+    if covariance is None:
+        covariance = "stated" if u_y is not None else "scaled"
+    if not us:
+        data[k] = 1.0
+    for i, u in enumerate(us):
+        if type(u) is float:
+            data[k + i] = 1.0 / u
+        else:
+            np.divide(1.0, data[2 + i], out=data[k + i])
+    return data, k, degree + 1, xmin, xmax, covariance
+
+
+def _standards_checked(x, y, u_y, u_x, degree, interval, covariance, weighting, routine):
+    """As ``_standards``, one check after the other, raising ``InputError`` at the first
+    fault; also for weighting presets."""
     xv = V.vector("x", x, routine)
     n = xv.shape[0]
     yv = V.same_length("y", V.vector("y", y, routine), n, routine)
@@ -179,68 +279,114 @@ def fit(x, y, u_y=None, u_x=None, degree: int = 1, interval=None, *, tol=None,
     elif covariance not in COVARIANCES:
         raise InputError(f"covariance must be 'stated' or 'scaled', not {covariance!r}")
 
-    # Copies of the caller's arrays: the calibration keeps them read-only.
-    xf = xv.copy()
-    yf = yv.copy()
-    uy = None if uy is None else uy.copy()
-    ux = None if ux is None else ux.copy()
-    wy = np.ones(n) if uy is None else 1.0 / uy
-    if not np.isfinite(wy).all():
-        i = int(np.flatnonzero(~np.isfinite(wy))[0])
-        raise InputError(f"u_y[{i}] = {uy[i]:g} is too small: its weight 1/u_y overflows",
-                         routine=routine)
-    if ux is None:
-        if tol is not None or maxit is not None or sigma is not None:
-            raise InputError("tol, maxit and sigma apply to the errors-in-variables fit "
-                             "(give u_x) only", routine=routine)
-        if preset is not None:
-            return _fit_ols(xf, yf, uy, preset, ncoef, xmin, xmax, covariance,
-                            options=dict(weighting=weighting))
-        return _fit_ols(xf, yf, uy, wy, ncoef, xmin, xmax, covariance)
-    wx = 1.0 / ux
-    if not np.isfinite(wx).all():
-        i = int(np.flatnonzero(~np.isfinite(wx))[0])
-        raise InputError(f"u_x[{i}] = {ux[i]:g} is too small: its weight 1/u_x overflows",
-                         routine=routine)
-    return _fit_gls(xf, yf, uy, ux, wy, wx, ncoef, xmin, xmax, tol, maxit, sigma, covariance,
-                    accept_unconverged)
+    rows = [xv, yv]
+    wy = np.ones(n)
+    if uy is not None:
+        rows.append(uy)
+        wy = 1.0 / uy
+        if not np.isfinite(wy).all():
+            i = int(np.flatnonzero(~np.isfinite(wy))[0])
+            raise InputError(f"u_y[{i}] = {uy[i]:g} is too small: its weight 1/u_y overflows",
+                             routine=routine)
+    if preset is not None:
+        wy = preset
+    k = len(rows)
+    if ux is not None:
+        wx = 1.0 / ux
+        if not np.isfinite(wx).all():
+            i = int(np.flatnonzero(~np.isfinite(wx))[0])
+            raise InputError(f"u_x[{i}] = {ux[i]:g} is too small: its weight 1/u_x overflows",
+                             routine=routine)
+        rows.insert(k, ux)
+        k += 1
+        rows += [wy, wx]
+    else:
+        rows.append(wy)
+    return np.array(rows, dtype=np.float64), k, ncoef, xmin, xmax, covariance
 
 
-def _ols_call(x, y, w, ncoef, xmin, xmax):
-    out = _clib.olspfit(x, y, w, ncoef, xmin, xmax)
-    if out[-1] != 0:
-        raise status_error("OLSPFIT", out[-1], npts=x.shape[0], ncoef=ncoef, xmin=xmin, xmax=xmax)
-    return out
+def _olspfit(data, w_row, ncoef, xmin, xmax):
+    """``OLSPFIT`` on the rows x (0), y (1) and weights (``w_row``) of ``data``.
+
+    Returns (out, sres): ``out`` holds coef, cov (Fortran order), fitted values,
+    residuals and weighted residuals one after the other (``_ols_fields`` views them).
+    """
+    n = data.shape[1]
+    nc2 = ncoef * ncoef
+    out = np.zeros(ncoef + nc2 + 3 * n)
+    d, o = _clib.address(data), _clib.address(out)
+    row = 8 * n
+    p = o + 8 * (ncoef + nc2)
+    sres, wresmax, istat = c_double(), c_double(), c_int()
+    _clib.unchecked().OLSPFIT(byref(c_int(n)), d, d + row, d + w_row * row, byref(c_int(ncoef)),
+                              byref(c_double(xmin)), byref(c_double(xmax)), o, o + 8 * ncoef,
+                              byref(sres), p, p + row, p + 2 * row, byref(wresmax), byref(istat))
+    if istat.value != 0:
+        raise status_error("OLSPFIT", istat.value, npts=n, ncoef=ncoef, xmin=xmin, xmax=xmax)
+    return out, sres.value
 
 
-def _scaled(cov: np.ndarray, sres: float, dof: int) -> np.ndarray:
-    # Without degrees of freedom the scatter says nothing: no scaled covariance.
-    if dof == 0:
-        return np.full_like(cov, np.nan)
-    return cov * sres**2
+def _ols_fields(out, n, ncoef):
+    """(coef, cov, fitted, residuals, weighted residuals): views of ``_olspfit``'s ``out``."""
+    p = ncoef + ncoef * ncoef
+    return (out[:ncoef], out[ncoef:p].reshape((ncoef, ncoef), order="F"), out[p:p + n],
+            out[p + n:p + 2 * n], out[p + 2 * n:p + 3 * n])
 
 
-def _fit_ols(x, y, uy, wy, ncoef, xmin, xmax, covariance, options=None) -> Calibration:
-    coef, cov, sres, yfit, res, wres, _, _ = _ols_call(x, y, wy, ncoef, xmin, xmax)
-    dof = x.shape[0] - ncoef
-    chi2 = float(np.dot(wres, wres))
-    return Calibration(kind="ols", coef=coef, cov=cov, cov_scaled=_scaled(cov, sres, dof),
-                       sres=sres, chi2=chi2, dof=dof, fitted=yfit, residuals=res,
-                       weighted_residuals=wres, x=x, y=y, u_y=uy, u_x=None, weights=wy,
-                       x_weights=None, interval=(xmin, xmax), covariance=covariance,
-                       options=options or {})
+def _fit_ols(data, k, ncoef, xmin, xmax, covariance, options) -> Calibration:
+    n = data.shape[1]
+    out, sres = _olspfit(data, k, ncoef, xmin, xmax)
+    # Read-only before the views are taken: the views are read-only too.
+    data.flags.writeable = False
+    out.flags.writeable = False
+    coef, cov, fitted, res, wres = _ols_fields(out, n, ncoef)
+    # cov_scaled and chi2 are computed when first read.
+    return Calibration._trusted(
+        kind="ols", coef=coef, cov=cov, sres=sres, dof=n - ncoef, fitted=fitted, residuals=res,
+        weighted_residuals=wres, x=data[0], y=data[1], u_y=data[2] if k > 2 else None,
+        u_x=None, weights=data[k], x_weights=None, interval=(xmin, xmax), covariance=covariance,
+        options=options)
 
 
-def _fit_gls(x, y, uy, ux, wy, wx, ncoef, xmin, xmax, tol, maxit, sigma, covariance,
+def _glspfit(data, ncoef, xmin, xmax, tol, maxit, sigma):
+    """``GLSPFIT`` on the rows x, y, u_y, u_x, 1/u_y, 1/u_x of ``data``.
+
+    Returns (keep, work, olstat, istat): ``keep`` holds PARAM (delta, then the
+    coefficients), COV (Fortran order) and RINFO, the outputs a calibration keeps;
+    ``work`` holds YFIT first and the rest of the outputs after it.
+    """
+    n = data.shape[1]
+    nc2 = ncoef * ncoef
+    keep = np.zeros(n + ncoef + nc2 + 4)
+    nwork = 6 * n + n * ncoef + ncoef * (ncoef + 1) // 2
+    work = np.zeros(nwork + 2)
+    work[nwork:] = tol
+    d, o, w = _clib.address(data), _clib.address(keep), _clib.address(work)
+    row = 8 * n
+    sres, wresmax, olstat = c_double(), c_double(), c_int()
+    istat = (c_int * 3)()
+    # work: yfit (n), res (2 x n), wres (2 n), r11 (n), r12 (n x ncoef), r22, tol (2)
+    _clib.unchecked().GLSPFIT(
+        byref(c_int(n)), d, d + row, d + 5 * row, d + 4 * row, byref(c_int(ncoef)),
+        byref(c_double(xmin)), byref(c_double(xmax)), w + 8 * nwork, byref(c_int(maxit)),
+        byref(c_double(sigma)), o, o + 8 * (n + ncoef), byref(sres), w, w + row,
+        w + 3 * row, byref(wresmax), w + 5 * row, w + 6 * row, w + 6 * row + 8 * n * ncoef,
+        o + 8 * (n + ncoef + nc2), byref(olstat), istat)
+    return keep, work, olstat.value, list(istat)
+
+
+def _fit_gls(data, ncoef, xmin, xmax, tol, maxit, sigma, covariance,
              accept_unconverged) -> Calibration:
     routine = "GLSPFIT"
-    n = x.shape[0]
+    n = data.shape[1]
+    x, y, uy, ux, wy, wx = data
     fields = dict(npts=n, ncoef=ncoef, xmin=xmin, xmax=xmax)
     maxit = DEFAULT_MAXIT if maxit is None else V.integer("maxit", maxit, 1, routine=routine)
     sigma = DEFAULT_SIGMA if sigma is None else V.real("sigma", sigma, routine)
     if tol is None:
         # The starting fit is checked here so that its status is reported as such.
-        coef0, cov0 = _ols_call(x, y, wy, ncoef, xmin, xmax)[:2]
+        out0, _ = _olspfit(data, 4, ncoef, xmin, xmax)
+        coef0, cov0 = _ols_fields(out0, n, ncoef)[:2]
         tol = default_tolerances(x, y, wx, wy, coef0, cov0, xmin, xmax)
     else:
         t = np.atleast_1d(np.asarray(tol, dtype=np.float64))
@@ -248,46 +394,58 @@ def _fit_gls(x, y, uy, ux, wy, wx, ncoef, xmin, xmax, tol, maxit, sigma, covaria
             raise InputError(f"tol must be one or two positive numbers, not {tol!r}",
                              routine=routine)
         tol = (float(t[0]), float(t[-1]))
-    out = _clib.glspfit(x, y, wx, wy, ncoef, xmin, xmax, tol, maxit, sigma)
-    if out["olstat"] != 0:
-        raise status_error("OLSPFIT", out["olstat"], **fields)
-    status, iterations, evaluations = (int(v) for v in out["istat"])
+    keep, work, olstat, istat = _glspfit(data, ncoef, xmin, xmax, tol, maxit, sigma)
+    if olstat != 0:
+        raise status_error("OLSPFIT", olstat, **fields)
+    status, iterations, evaluations = istat
+    nc2 = ncoef * ncoef
+    rinfo = keep[n + ncoef + nc2:]
     notes = []
     if not 0 <= status <= 3:
         if status in (4, 5) and accept_unconverged:
             notes.append(status_message(routine, status, **fields))
         else:
             raise status_error(routine, status, **fields)
-    elif status == 2 or (status == 3 and not out["rinfo"][0] < tol[0]):
+    elif status == 2 or (status == 3 and not rinfo[0] < tol[0]):
         notes.append(status_message(routine, status, **fields))
-    cov = out["cov"]
+    cov = keep[n + ncoef:n + ncoef + nc2].reshape((ncoef, ncoef), order="F")
     if not np.all(np.isfinite(cov)):
         raise FitError(
             "the coefficient covariance could not be formed: the coefficient factor is "
             "singular (a degenerate design)", code=status, routine=routine)
     for text in notes:
         warnings.warn(text, ConvergenceWarning, stacklevel=3)
-    coef = out["param"][n:].copy()
-    delta = out["param"][:n].copy()
+    delta = keep[:n]
     xi = x - delta
     # Residuals at the returned coefficients and adjusted abscissae (the library's
     # fitted values belong to its last trial point, one step away), so that every
     # field describes the same curve.
-    fitted, st = _clib.polyeval(coef, xi, xmin, xmax)
-    if st != 0:
-        fitted = out["yfit"]
+    fitted = np.zeros(n)
+    st = c_int()
+    _clib.unchecked().POLYEVAL(byref(c_int(ncoef)), _clib.address(keep) + 8 * n, byref(c_int(n)),
+                               _clib.address(xi), byref(c_double(xmin)), byref(c_double(xmax)),
+                               _clib.address(fitted), byref(st))
+    if st.value != 0:
+        fitted = work[:n].copy()
+    keep.flags.writeable = False
+    data.flags.writeable = False
+    coef = keep[n:n + ncoef]
+    delta = keep[:n]
+    cov = keep[n + ncoef:n + ncoef + nc2].reshape((ncoef, ncoef), order="F")
+    rinfo = keep[n + ncoef + nc2:]
     res_y = y - fitted
     wres_y = res_y * wy
     wres_x = delta * wx
     chi2 = float(np.dot(wres_y, wres_y) + np.dot(wres_x, wres_x))
     dof = n - ncoef
     sres = float(np.sqrt(chi2 / dof)) if dof > 0 else 0.0
-    return Calibration(kind="gls", coef=coef, cov=cov, cov_scaled=_scaled(cov, sres, dof),
-                       sres=sres, chi2=chi2, dof=dof, fitted=fitted, residuals=res_y,
-                       weighted_residuals=wres_y, x=x, y=y,
-                       u_y=uy, u_x=ux, weights=wy, x_weights=wx, interval=(xmin, xmax),
-                       covariance=covariance, status=status, iterations=iterations,
-                       evaluations=evaluations, x_adjusted=xi, residuals_x=delta,
-                       weighted_residuals_x=wres_x, rinfo=out["rinfo"],
-                       options=dict(tol=tuple(tol), maxit=maxit, sigma=sigma),
-                       notes=tuple(notes))
+    for a in (xi, fitted, res_y, wres_y, wres_x):
+        a.flags.writeable = False
+    x, y, uy, ux, wy, wx = data
+    return Calibration._trusted(
+        kind="gls", coef=coef, cov=cov, cov_scaled=scaled_covariance(cov, sres, dof), sres=sres,
+        chi2=chi2, dof=dof, fitted=fitted, residuals=res_y, weighted_residuals=wres_y, x=x, y=y,
+        u_y=uy, u_x=ux, weights=wy, x_weights=wx, interval=(xmin, xmax), covariance=covariance,
+        status=status, iterations=iterations, evaluations=evaluations, x_adjusted=xi,
+        residuals_x=delta, weighted_residuals_x=wres_x, rinfo=rinfo,
+        options=dict(tol=tuple(tol), maxit=maxit, sigma=sigma), notes=tuple(notes))

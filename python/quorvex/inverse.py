@@ -2,11 +2,14 @@
 
 ``IPVAL`` takes an NPTS x NPTS response covariance of which it reads only the
 diagonal, so the responses are passed in chunks of at most ``CHUNK`` (a 2 MiB
-matrix, reused): a million responses need no more memory than their results.
+matrix per chunk): a million responses need no more memory than their results.
 """
 from __future__ import annotations
 
 import functools
+import math
+import threading
+from ctypes import byref, c_double, c_int
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
 
@@ -18,9 +21,12 @@ from .basis import basis, slope
 from .errors import InputError, status_error
 
 CHUNK = 512
+COVY_KEPT = 128  # responses up to which a zero response covariance is kept (128 KiB)
 DEFAULT_NGRID = 100
 END_RTOL = 1e-9
-_COLUMNS = np.arange(9)[None, :]
+_kept = threading.local()
+# _MISSING[nr][k, j]: root j of a curve with nr roots at most is missing when k are found.
+_MISSING = tuple(np.arange(nr)[None, :] >= np.arange(nr + 1)[:, None] for nr in range(10))
 
 
 @dataclass(frozen=True, eq=False)
@@ -68,6 +74,13 @@ class InversePrediction:
     def __post_init__(self):
         for name in ("y", "u_y", "n_roots", "roots", "u_roots", "coef", "cov_coef"):
             getattr(self, name).flags.writeable = False
+
+    @classmethod
+    def _trusted(cls, **kw) -> "InversePrediction":
+        """From ``inverse``'s own read-only arrays, without ``__post_init__``."""
+        self = object.__new__(cls)
+        self.__dict__.update(kw)
+        return self
 
     @property
     def x(self) -> np.ndarray:
@@ -186,6 +199,10 @@ def inverse(cal, y, u_y=0.0, ngrid: int | None = None, tol: float = 0.0,
     InversePrediction
         u(x)**2 = (g' C g + u_y**2) / p'(x)**2 for every root.
     """
+    if not extrapolate:
+        p = _inverse_packed(cal, y, u_y, ngrid, tol, covariance, workers)
+        if p is not None:
+            return p
     routine = "IPVAL_DEGREE1" if extrapolate else "IPVAL"
     yv = V.vector("y", y, routine)
     n = yv.shape[0]
@@ -210,8 +227,6 @@ def inverse(cal, y, u_y=0.0, ngrid: int | None = None, tol: float = 0.0,
         x, ux = _degree1(cal.coef, cov, yv, uy, xmin, xmax)
         n_roots = np.where(np.isfinite(x), 1, 0).astype(np.intc)
         roots, u_roots = x.reshape(n, 1), ux.reshape(n, 1)
-    elif n <= CHUNK:
-        n_roots, roots, u_roots = _ipval_chunk(cal.coef, cov, yv, uy, xmin, xmax, ngrid, tol)
     else:
         n_roots = np.empty(n, dtype=np.intc)
         roots = np.empty((n, nr))
@@ -219,12 +234,15 @@ def inverse(cal, y, u_y=0.0, ngrid: int | None = None, tol: float = 0.0,
 
         def run(start):
             stop = min(start + CHUNK, n)
-            part = _ipval_chunk(cal.coef, cov, yv[start:stop], uy[start:stop], xmin, xmax,
-                                ngrid, tol)
-            n_roots[start:stop], roots[start:stop], u_roots[start:stop] = part
+            m = stop - start
+            buf = _packed(m, cal.coef, cov)
+            buf[:m] = yv[start:stop]
+            buf[m:2 * m] = uy[start:stop]
+            n_roots[start:stop] = _ipval_packed(buf, m, cal.ncoef, xmin, xmax, ngrid, tol)
+            roots[start:stop], u_roots[start:stop] = _roots(buf, m, nr)
 
         starts = range(0, n, CHUNK)
-        if workers > 1:
+        if workers > 1 and n > CHUNK:
             with ThreadPoolExecutor(max_workers=workers) as pool:
                 list(pool.map(run, starts))
         else:
@@ -234,26 +252,124 @@ def inverse(cal, y, u_y=0.0, ngrid: int | None = None, tol: float = 0.0,
                              u_roots=u_roots, coef=cal.coef, cov_coef=cov, interval=(xmin, xmax))
 
 
+def _inverse_packed(cal, y, u_y, ngrid, tol, covariance, workers):
+    """``inverse`` of up to ``CHUNK`` responses in one buffer (see ``_packed``), the
+    result viewing it; None where anything is amiss or out of the ordinary: ``inverse``
+    then checks one argument after the other and names the fault.
+    """
+    if ngrid is None:
+        ngrid = DEFAULT_NGRID
+    elif type(ngrid) is not int or not 1 <= ngrid <= V.INT_MAX:
+        return None
+    if type(tol) is not float or not 0.0 <= tol < math.inf:
+        return None
+    if type(workers) is not int or not 1 <= workers <= 256:
+        return None
+    if covariance is not None and covariance not in ("stated", "scaled"):
+        return None
+    nc = cal.ncoef
+    if nc < 2:
+        return None
+    scalar = type(u_y) is float
+    try:
+        yv = np.asarray(y, dtype=np.float64)
+        uy = u_y if scalar else np.asarray(u_y, dtype=np.float64)
+    except Exception:  # the checks one by one say what it is
+        return None
+    if yv.ndim > 1:
+        return None
+    m = yv.size
+    if not 0 < m <= CHUNK:
+        return None
+    if scalar:
+        if not (0.0 <= uy < math.inf and math.isfinite(uy * uy)):
+            return None
+    elif uy.ndim > 1 or (uy.ndim == 1 and uy.shape[0] != m and uy.shape[0] != 1):
+        return None
+    cov = np.asfortranarray(cal.covariance_for(covariance))
+    buf = _packed(m, cal.coef, cov)
+    buf[:m] = yv
+    buf[m:2 * m] = uy
+    if not np.logical_and.reduce(np.isfinite(buf[:m] if scalar else buf[:2 * m])):
+        return None
+    if not scalar and not np.minimum.reduce(buf[m:2 * m]) >= 0.0:
+        return None
+    xmin, xmax = cal.interval
+    n_roots = _ipval_packed(buf, m, nc, xmin, xmax, ngrid, tol, uy * uy if scalar else None)
+    buf.flags.writeable = False  # and so the views below
+    n_roots.flags.writeable = False
+    roots, u_roots = _roots(buf, m, nc - 1)
+    return InversePrediction._trusted(y=buf[:m], u_y=buf[m:2 * m], n_roots=n_roots, roots=roots,
+                                      u_roots=u_roots, coef=cal.coef, cov_coef=cov,
+                                      interval=(xmin, xmax))
 
-def _ipval_chunk(coef, cov, y, uy, xmin, xmax, ngrid, tol):
-    """IPVAL on one chunk: (n_roots, roots, u_roots), roots NaN-padded, one row a response."""
-    m = y.shape[0]
-    nr = coef.shape[0] - 1
-    covy = np.zeros((m, m), order="F")
-    covy.flat[:: m + 1] = uy * uy
+
+def _packed(m: int, coef: np.ndarray, cov: np.ndarray) -> np.ndarray:
+    """A buffer for ``IPVAL`` on m responses of a curve of nr + 1 coefficients:
+    y (m), u_y (m), the roots (nr per response), their uncertainties (likewise), then
+    coef and cov (Fortran order), which are filled in."""
+    nc = coef.shape[0]
+    o = 2 * m * nc  # 2 m + 2 m nr
+    buf = np.empty(o + nc + nc * nc)
+    buf[o:o + nc] = coef
+    buf[o + nc:] = cov.ravel(order="F")
+    return buf
+
+
+def _roots(buf: np.ndarray, m: int, nr: int) -> tuple[np.ndarray, np.ndarray]:
+    """The roots and their uncertainties in a ``_packed`` buffer, one row a response."""
+    p = 2 * m + nr * m
+    return buf[2 * m:p].reshape(m, nr), buf[p:p + nr * m].reshape(m, nr)
+
+
+def _ipval_packed(buf, m, ncoef, xmin, xmax, ngrid, tol, u2=None) -> np.ndarray:
+    """``IPVAL`` on a ``_packed`` buffer: fills the roots and their uncertainties
+    (NaN beyond the roots found) and returns the number of roots per response.
+    ``u2`` is u_y**2 when u_y is one value for all."""
+    nr = ncoef - 1
+    # The response covariance: zeros with u_y**2 on the diagonal (IPVAL reads only
+    # that).  Up to COVY_KEPT responses a zero matrix kept per thread is used, its
+    # diagonal cleared again after the call.
+    kept = m <= COVY_KEPT
+    covy = _zero_covy() if kept else np.zeros(m * m)
+    diag = covy[:m * m:m + 1]
+    try:
+        if u2 is None:
+            uy = buf[m:2 * m]
+            np.multiply(uy, uy, out=diag)
+        else:
+            diag[...] = u2
+        nroot = _ipval_call(buf, covy, m, ncoef, xmin, xmax, ngrid, tol)
+    finally:
+        if kept:
+            diag[...] = 0.0
+    both = buf[2 * m:2 * m + 2 * nr * m].reshape(2, m, nr)
+    np.copyto(both, np.nan, where=_MISSING[nr].take(nroot, 0))
+    return nroot
+
+
+def _zero_covy() -> np.ndarray:
+    c = getattr(_kept, "covy", None)
+    if c is None:
+        c = _kept.covy = np.zeros(COVY_KEPT * COVY_KEPT)
+    return c
+
+
+def _ipval_call(buf, covy, m, ncoef, xmin, xmax, ngrid, tol) -> np.ndarray:
+    nr = ncoef - 1
     nroot = np.empty(m, dtype=np.intc)
-    xroot = np.empty((nr, m), order="F")
-    uxroot = np.empty((nr, m), order="F")
-    istat = _clib.ipval(coef, cov, np.ascontiguousarray(y), covy, xmin, xmax, ngrid, tol, nroot,
-                        xroot, uxroot)
-    if istat != 0:
-        raise status_error("IPVAL", istat, xmin=xmin, xmax=xmax)
-    roots, u_roots = xroot.T, uxroot.T  # C-ordered (m, nr) views
-    missing = _COLUMNS[:, :nr] >= nroot[:, None]
-    if missing.any():
-        roots[missing] = np.nan
-        u_roots[missing] = np.nan
-    return nroot, roots, u_roots
+    b = _clib.address(buf)
+    pr = b + 16 * m  # roots, then their uncertainties, then coef and cov
+    pu = pr + 8 * nr * m
+    pc = pu + 8 * nr * m
+    istat = c_int()
+    _clib.unchecked().IPVAL(byref(c_int(ncoef)), pc, pc + 8 * ncoef, byref(c_int(m)), b,
+                            _clib.address(covy), byref(c_double(xmin)), byref(c_double(xmax)),
+                            byref(c_int(ngrid)), byref(c_double(tol)), _clib.address(nroot), pr,
+                            pu, byref(istat))
+    if istat.value != 0:
+        raise status_error("IPVAL", istat.value, xmin=xmin, xmax=xmax)
+    return nroot
 
 
 def _degree1(coef, cov, y, uy, xmin, xmax):

@@ -17,7 +17,7 @@ reported).
 from __future__ import annotations
 
 from concurrent.futures import ThreadPoolExecutor
-from ctypes import addressof, c_double, c_int, c_void_p
+from ctypes import addressof, c_double, c_int
 from dataclasses import dataclass
 
 import numpy as np
@@ -40,24 +40,14 @@ FRACTION_TOL = 1e-3
 # below the sampling error of any statistic.
 ROOT_RTOL = 1e-6
 
-_raw = None
-
-
 def _ipval_by_address():
-    """``IPVAL`` bound a second time, with untyped pointer arguments.
+    """``IPVAL`` with untyped pointer arguments (``_clib.unchecked``).
 
     The Monte Carlo loop calls it once per drawn curve with addresses into arrays it
     allocated and laid out itself; the typed binding's conversion of every argument
-    would cost more than the inversion of a hundred responses.  Item access on the
-    library gives a new function object, so the typed binding is left as it is.
+    would cost more than the inversion of a hundred responses.
     """
-    global _raw
-    if _raw is None:
-        f = _clib.library().dll["IPVAL"]
-        f.argtypes = [c_void_p] * 14
-        f.restype = None
-        _raw = f
-    return _raw
+    return _clib.unchecked().IPVAL
 
 
 @dataclass(frozen=True, eq=False)
