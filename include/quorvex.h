@@ -27,9 +27,10 @@
  *    (__stdcall); elsewhere the platform's C convention.
  *  - Calls from different threads are independent: the library keeps no
  *    state shared between threads.  A thread that has called GLSPFIT keeps
- *    the working storage of that fit (at most 8 MB; a larger fit frees its
- *    own) for its next fit, and the storage is freed when the thread ends.
- *    No result depends on an earlier call.
+ *    the working storage of that fit (at most 64 MB, about 180 bytes per
+ *    point for a quadratic; a larger fit frees its own) for its next fit,
+ *    and the storage is freed when the thread ends.  No result depends on
+ *    an earlier call.
  */
 #ifndef QUORVEX_H
 #define QUORVEX_H

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <random>
@@ -267,6 +268,44 @@ TEST(Qrlsq, LeadingDimensionLongerThanTheColumn) {
   ASSERT_EQ(i2, 0);
   for (int j = 0; j < 3; ++j) EXPECT_EQ(x1[j], x2[j]);
   EXPECT_EQ(rn1, rn2);
+}
+
+// The in-place form factorizes the caller's matrix and turns b into the
+// residual, with the copying form's results bit for bit, also with a leading
+// dimension longer than the column and on ill-posed problems.
+TEST(Qrlsq, InPlaceFormGivesTheCopyingFormsBits) {
+  std::mt19937 rng(21);
+  for (int trial = 0; trial < 60; ++trial) {
+    const int n = 1 + trial % 10, m = n + trial % 7 * 3, lda = m + trial % 3;
+    Dense a = random_dense(m, n, 100 + trial);
+    std::vector<double> aw(static_cast<std::size_t>(lda) * n, 0.0);
+    for (int j = 0; j < n; ++j)
+      for (int i = 0; i < m; ++i) aw[j * lda + i] = a(i, j);
+    if (trial % 5 == 4)  // a repeated column: the conditioning test refuses it
+      for (int i = 0; i < m && n > 1; ++i) aw[lda + i] = aw[i];
+    std::vector<double> b(m);
+    for (double& v : b) v = std::normal_distribution<double>(0.0, 3.0)(rng);
+    const std::size_t np = static_cast<std::size_t>(n) * (n + 1) / 2;
+    std::vector<double> x1(n, 5.0), r1(m), p1(np, 7.0), x2(n, 5.0), b2 = b, p2(np, 7.0);
+    double rn1 = 9.0, rn2 = 9.0;
+    int i1 = -99, i2 = -99;
+    QRLSQ(m, n, aw.data(), lda, m, b.data(), x1.data(), r1.data(), rn1, i1, p1.data());
+    quorvex::QRLSQ_INPLACE(m, n, aw.data(), lda, b2.data(), x2.data(), rn2, i2, p2.data());
+    ASSERT_EQ(i1, i2) << trial;
+    EXPECT_EQ(std::memcmp(x1.data(), x2.data(), n * sizeof(double)), 0) << trial;
+    EXPECT_EQ(std::memcmp(r1.data(), b2.data(), m * sizeof(double)), 0) << trial;
+    EXPECT_EQ(std::memcmp(p1.data(), p2.data(), np * sizeof(double)), 0) << trial;
+    EXPECT_EQ(std::memcmp(&rn1, &rn2, sizeof rn1), 0) << trial;
+  }
+  // Refused arguments leave everything as it was.
+  double a1[2] = {1, 2}, b1[1] = {3}, x1[2] = {4, 4}, rn = 6;
+  int info = 0;
+  quorvex::QRLSQ_INPLACE(1, 2, a1, 1, b1, x1, rn, info, nullptr);
+  EXPECT_EQ(info, -1);
+  EXPECT_EQ(b1[0], 3.0);
+  EXPECT_EQ(a1[1], 2.0);
+  quorvex::QRLSQ_INPLACE(2, 1, a1, 1, b1, x1, rn, info, nullptr);
+  EXPECT_EQ(info, -4);
 }
 
 struct QrCase {

@@ -19,9 +19,11 @@ namespace quorvex {
 
 namespace {
 
-// Largest workspace a thread keeps between fits (a fit of 20000 points takes
-// about 3 MB for a quadratic, 6 MB for ten coefficients).
-constexpr std::size_t kKeepBytes = std::size_t{8} << 20;
+// Largest workspace a thread keeps between fits: about 180 bytes per point
+// for a quadratic, 350 for ten coefficients, so fits up to some 3.5e5
+// points (a quadratic) reuse it without fresh page faults.  A larger fit
+// releases it at its end; the next fit of any size then starts afresh.
+constexpr std::size_t kKeepBytes = std::size_t{64} << 20;
 
 }  // namespace
 
@@ -88,6 +90,10 @@ void GLSDRV(const GlsData& data, const GlsCurve& curve, const GlsControl& contro
   if (iinfo[0] >= QVX_GLS_CONVERGED && iinfo[0] <= QVX_GLS_LINE_SEARCH) {
     int iflag = iinfo[0] == QVX_GLS_MAXIT_STEP || iinfo[0] == QVX_GLS_MAXIT_RESIDUAL ? kWantStep
                                                                                : kWantResiduals;
+    // Sized only now: the minimizer's vectors are free again.
+    w.fl.resize(2 * n);
+    w.gl.resize(n + m);
+    w.pl.resize(n + m);
     GLSOBJ(iflag, 2 * npts, npts + ncoef, param, w.fl.data(), w.gl.data(), w.pl.data(), &w);
   }
 }

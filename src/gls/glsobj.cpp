@@ -31,9 +31,8 @@ void size_scratch(GLSWRK& w, std::size_t np, std::size_t nc) {
   w.v.assign(2 * np, 0.0);
   w.qb1.assign(np, 0.0);
   w.qb2.assign(nc, 0.0);
-  w.fl.assign(2 * np, 0.0);
-  w.gl.assign(np + nc, 0.0);
-  w.pl.assign(np + nc, 0.0);
+  // fl, gl, pl are sized by the driver after the minimizer has returned its
+  // own vectors, so that they do not add to the fit's peak.
 }
 
 }  // namespace

@@ -34,7 +34,8 @@ struct GLSWRK {
   std::vector<double> jd, jb;         // Jacobian: own-column entries, coefficient columns
   std::vector<double> xi, v, qb1, qb2;  // per-evaluation scratch, reused
   // Residuals, gradient and step of the driver's closing evaluation at the
-  // returned point, which keeps only its curve values and factor.
+  // returned point, which keeps only its curve values and factor (sized by
+  // the driver for that evaluation only).
   std::vector<double> fl, gl, pl;
   BalsqWork ba;                         // scratch of the step solve, reused
   CurveWork cw;                         // the model's slope coefficients, reused

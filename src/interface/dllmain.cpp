@@ -3,7 +3,7 @@
 // for every notification.  Nothing else is set up or torn down.
 //
 // The library keeps per-thread storage: the working storage of the
-// generalized fit a thread keeps for its next fit (thread_local, up to 8 MB),
+// generalized fit a thread keeps for its next fit (thread_local, up to 64 MB),
 // and the C++ and threads run-times' own per-thread blocks.  The statically
 // linked run-time releases it at thread exit from its TLS callback, which the
 // loader calls because the DLL has a thread storage directory; the request

@@ -5,6 +5,7 @@
 #include <climits>
 #include <vector>
 
+#include "numeric/blas_kernels.h"
 #include "numeric/colmajor.h"
 #include "numeric/lapack.h"
 #include "numeric/trpack.h"
@@ -89,6 +90,13 @@ int tpsolve(char trans_r, int n, int nrhs, const double* ap, double* b, std::ptr
   return info;
 }
 
+// The same for one block's triangle (ncd rows, one per point in the
+// generalized fit): the reference solve's arithmetic inline, without the
+// library call and its argument checks (the arguments are valid here).
+int block_solve(char trans_r, int n, int nrhs, const double* ap, double* b, std::ptrdiff_t ldb) {
+  return kernel::tptrs_lower(trans_r, count(n), count(nrhs), ap, b, ldb);
+}
+
 }  // namespace
 
 void BASOLVE(char trans, int nb, int ncd, int ncb, const double* r11, const double* r12,
@@ -146,7 +154,7 @@ void BASOLVE(char trans, int nb, int ncd, int ncb, const double* r11, const doub
       } else {
         load_block(c);
       }
-      s = tpsolve('T', ncd, nrhs, rc, sol + row, ld);
+      s = block_solve('T', ncd, nrhs, rc, sol + row, ld);
       if (s != 0) {
         info = s > 0 ? static_cast<int>(row) + s : base + ncb + 2;
         return;
@@ -162,7 +170,7 @@ void BASOLVE(char trans, int nb, int ncd, int ncb, const double* r11, const doub
       for (std::size_t j = 0; j < nr; ++j)
         std::copy(b.col(j) + row, b.col(j) + row + nd, x.col(j) + row);
       load_block(c);
-      const int s = tpsolve('N', ncd, nrhs, rp.data(), sol + row, ld);
+      const int s = block_solve('N', ncd, nrhs, rp.data(), sol + row, ld);
       if (s != 0) {
         info = s > 0 ? static_cast<int>(row) + s : base + ncb + 2;
         return;

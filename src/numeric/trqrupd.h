@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "numeric/blas_kernels.h"
 #include "numeric/lapack.h"
 
 namespace quorvex {
@@ -67,9 +68,8 @@ inline void houseg_steps(Count kk, Len nn, const double* const* x, double* v, do
       for (std::size_t i = 0; i < nn; ++i) vr[i] = xr[i] / m;
     }
   }
-  // Norms.
-  const int n = static_cast<int>(nn);
-  for (std::size_t r = 0; r < kk; ++r) nrm[r] = mx[r] > 0.0 ? nrm2(n, v + r * nn) : 0.0;
+  // Norms (the reference DNRM2's arithmetic, inline: a few elements each).
+  for (std::size_t r = 0; r < kk; ++r) nrm[r] = mx[r] > 0.0 ? kernel::nrm2(nn, v + r * nn) : 0.0;
   // The reflectors.
   for (std::size_t r = 0; r < kk; ++r) {
     double* vr = v + r * nn;
@@ -105,14 +105,11 @@ inline void houseapl_steps(Count kk, Len mm, const int* ncol, double* const* a,
     }
     wr += nc;
   }
-  // Then the rank-one updates.
-  const int m = static_cast<int>(mm), inc = 1, ld = static_cast<int>(lda);
+  // Then the rank-one updates (the reference DGER's arithmetic, inline).
   wr = w;
   for (std::size_t r = 0; r < kk; ++r) {
-    if (beta[r] != 0.0) {
-      const double malpha = -beta[r];
-      dger_(&m, &ncol[r], &malpha, v + r * mm, &inc, wr, &inc, a[r], &ld);
-    }
+    if (beta[r] != 0.0)
+      kernel::ger<true>(mm, ncol[r], -beta[r], v + r * mm, wr, a[r], lda);  // wr = A_r' v_r
     wr += static_cast<std::size_t>(ncol[r] > 0 ? ncol[r] : 0);
   }
 }

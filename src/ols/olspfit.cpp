@@ -53,8 +53,7 @@ int fit(int npts, const double* x, const double* y, const double* w, int ncoef, 
   const std::size_t m = count(npts);
   const std::size_t n = count(ncoef);
   std::vector<double> a(m * n);
-  std::vector<double> b(m);
-  std::vector<double> r(m);
+  std::vector<double> b(m);  // right-hand side, then the solver's residual
   std::vector<double> rpack(packed_size(n));
   std::vector<double> t(n * n);
   std::vector<double> basis(kBlockRows * n);
@@ -74,7 +73,8 @@ int fit(int npts, const double* x, const double* y, const double* w, int ncoef, 
 
   double rnorm = 0.0;
   int info = 0;
-  QRLSQ(npts, ncoef, a.data(), npts, npts, b.data(), coef, r.data(), rnorm, info, rpack.data());
+  // The design is factorized where it was built: it is not needed afterwards.
+  QRLSQ_INPLACE(npts, ncoef, a.data(), npts, b.data(), coef, rnorm, info, rpack.data());
   // The checks guarantee npts >= ncoef >= 1, so the solver refuses no argument.
   // Its codes 1 to 4 become 21 to 24.
   if (info != 0) return QVX_OLS_QR_FAILED - 1 + info;
@@ -82,7 +82,7 @@ int fit(int npts, const double* x, const double* y, const double* w, int ncoef, 
   // Weighted residuals as the solver produced them.
   double rmax = 0.0;
   for (std::size_t i = 0; i < m; ++i) {
-    wres[i] = wmax * r[i];
+    wres[i] = wmax * b[i];
     rmax = std::max(rmax, std::fabs(wres[i]));
   }
   wresmax = rmax;

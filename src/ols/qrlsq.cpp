@@ -25,54 +25,31 @@ static_assert(kCondTol == static_cast<double>(1e-16f));
 
 }  // namespace
 
-void QRLSQ(int m, int n, const double* a, int lda, int mb, const double* b, double* xsol,
-           double* rvec, double& rnorm, int& info, double* rpack) {
-  info = 0;
-  const int mm = std::max(m, 0);
-  const int nn = std::max(n, 0);
-  if (mm < nn) {
-    info = -1;
-    return;
-  }
-  if (std::max(mb, 0) != mm) {
-    info = -2;
-    return;
-  }
-  // An empty problem and a leading dimension shorter than a column would
-  // reach LAPACK's argument checks, which end the process.
-  if (nn < 1) {
-    info = -3;
-    return;
-  }
-  if (lda < mm) {
-    info = -4;
-    return;
-  }
+namespace {
 
-  const std::size_t rows = count(mm);
+// The solve on the validated problem with its matrix in aw (m x n, leading
+// dimension ld), factorized in place, and the right-hand side already in
+// rvec.
+void solve(int mm, int nn, double* aw, int ld, double* xsol, double* rvec, double& rnorm,
+           int& info, double* rpack) {
   const std::size_t cols = count(nn);
-  std::vector<double> aw(rows * cols);
   std::vector<double> tau(cols);
   std::vector<double> work(cols);
-
-  const ColMajor<const double> av(a, lda);
-  ColMajor<double> r(aw.data(), mm);
-  for (std::size_t j = 0; j < cols; ++j) std::copy(av.col(j), av.col(j) + rows, r.col(j));
+  const ColMajor<double> r(aw, ld);
 
   // Factorize A = Q Rf; Rf lands in the upper triangle of aw.
-  const int ld = mm;
   const int lwork = nn;
   const int one = 1;
+  const int ldr = mm;
   int lapinfo = 0;
-  dgeqrf_(&mm, &nn, aw.data(), &ld, tau.data(), work.data(), &lwork, &lapinfo);
+  dgeqrf_(&mm, &nn, aw, &ld, tau.data(), work.data(), &lwork, &lapinfo);
   if (lapinfo != 0) {
     info = 1;
     return;
   }
 
   // Apply Q' to the right-hand side.
-  std::copy(b, b + rows, rvec);
-  dormqr_("L", "T", &mm, &one, &nn, aw.data(), &ld, tau.data(), rvec, &ld, work.data(), &lwork,
+  dormqr_("L", "T", &mm, &one, &nn, aw, &ld, tau.data(), rvec, &ldr, work.data(), &lwork,
           &lapinfo, 1, 1);
   if (lapinfo != 0) {
     info = 2;
@@ -96,7 +73,7 @@ void QRLSQ(int m, int n, const double* a, int lda, int mb, const double* b, doub
   }
 
   // Back-substitute Rf xsol = (Q'b)(1..n).
-  dtrtrs_("U", "N", "N", &nn, &one, aw.data(), &ld, rvec, &ld, &lapinfo, 1, 1, 1);
+  dtrtrs_("U", "N", "N", &nn, &one, aw, &ld, rvec, &ldr, &lapinfo, 1, 1, 1);
   if (lapinfo != 0) {
     info = 3;
     return;
@@ -105,7 +82,7 @@ void QRLSQ(int m, int n, const double* a, int lda, int mb, const double* b, doub
   std::fill(rvec, rvec + cols, 0.0);
 
   // Residual b - A xsol = Q (0, ..., 0, (Q'b)(n+1..m)).
-  dormqr_("L", "N", &mm, &one, &nn, aw.data(), &ld, tau.data(), rvec, &ld, work.data(), &lwork,
+  dormqr_("L", "N", &mm, &one, &nn, aw, &ld, tau.data(), rvec, &ldr, work.data(), &lwork,
           &lapinfo, 1, 1);
   if (lapinfo != 0) {
     info = 2;
@@ -118,6 +95,44 @@ void QRLSQ(int m, int n, const double* a, int lda, int mb, const double* b, doub
     for (std::size_t i = 0; i < cols; ++i)
       for (std::size_t j = i; j < cols; ++j) rpack[packed_index(cols, i, j)] = r(i, j);
   }
+}
+
+// The argument checks shared by both forms; 0 when the problem is valid.
+int check(int m, int n, int lda, int mb) {
+  const int mm = std::max(m, 0);
+  const int nn = std::max(n, 0);
+  if (mm < nn) return -1;
+  if (std::max(mb, 0) != mm) return -2;
+  // An empty problem and a leading dimension shorter than a column would
+  // reach LAPACK's argument checks, which end the process.
+  if (nn < 1) return -3;
+  if (lda < mm) return -4;
+  return 0;
+}
+
+}  // namespace
+
+void QRLSQ(int m, int n, const double* a, int lda, int mb, const double* b, double* xsol,
+           double* rvec, double& rnorm, int& info, double* rpack) {
+  info = check(m, n, lda, mb);
+  if (info != 0) return;
+  const int mm = std::max(m, 0);
+  const int nn = std::max(n, 0);
+  const std::size_t rows = count(mm);
+  const std::size_t cols = count(nn);
+  std::vector<double> aw(rows * cols);
+  const ColMajor<const double> av(a, lda);
+  const ColMajor<double> r(aw.data(), mm);
+  for (std::size_t j = 0; j < cols; ++j) std::copy(av.col(j), av.col(j) + rows, r.col(j));
+  std::copy(b, b + rows, rvec);
+  solve(mm, nn, aw.data(), mm, xsol, rvec, rnorm, info, rpack);
+}
+
+void QRLSQ_INPLACE(int m, int n, double* a, int lda, double* b, double* xsol, double& rnorm,
+                   int& info, double* rpack) {
+  info = check(m, n, lda, m);
+  if (info != 0) return;
+  solve(std::max(m, 0), std::max(n, 0), a, lda, xsol, b, rnorm, info, rpack);
 }
 
 }  // namespace quorvex

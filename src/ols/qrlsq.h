@@ -17,4 +17,12 @@ namespace quorvex {
 void QRLSQ(int m, int n, const double* a, int lda, int mb, const double* b, double* xsol,
            double* rvec, double& rnorm, int& info, double* rpack);
 
+// The same without copies, for a caller that needs neither its matrix nor
+// its right-hand side back: a (m x n, leading dimension lda) is factorized
+// in place (its contents afterwards have no meaning), and b (m values) turns
+// into rvec.  The same arithmetic, so the same results bit for bit.
+// info as above (-2 cannot occur).
+void QRLSQ_INPLACE(int m, int n, double* a, int lda, double* b, double* xsol, double& rnorm,
+                   int& info, double* rpack);
+
 }  // namespace quorvex
