@@ -56,9 +56,10 @@ void NLSMIN(int nres, int npar, double* x, Objective fcn, void* userarg, double*
     return;
   }
 
-  // Working point / full-step trial, step, gradient, working residual vector,
-  // and the stand-ins for G and P in calls with iflag = 1.
-  std::vector<double> xw(n), p(n), g(n), fw(m), sg(n), sp(n);
+  // Working point / full-step trial, step, gradient, working residual vector.
+  // Calls with iflag = 1 write no G or P: they get null pointers in those
+  // places rather than two parameter-sized stand-ins.
+  std::vector<double> xw(n), p(n), g(n), fw(m);
   StepWork work;
   work.size(nres, npar);
 
@@ -99,7 +100,7 @@ void NLSMIN(int nres, int npar, double* x, Objective fcn, void* userarg, double*
     if (stepm < tol[0]) {
       for (std::size_t i = 0; i < n; ++i) xw[i] = x[i] + p[i];
       iflag = kWantResiduals;
-      fcn(iflag, nres, npar, xw.data(), fw.data(), sg.data(), sp.data(), userarg);
+      fcn(iflag, nres, npar, xw.data(), fw.data(), nullptr, nullptr, userarg);
       ++nfev;
       if (iflag < 0) return finish(iflag);
       changes();
@@ -113,7 +114,7 @@ void NLSMIN(int nres, int npar, double* x, Objective fcn, void* userarg, double*
     double alpha = 1.0;
     int info = 0;
     NLSSTEP(nres, npar, xw.data(), p.data(), g.data(), fw.data(), alpha, kAlphaMin, sigma, fcn,
-            userarg, info, nfev, maxfev, work, sg.data(), sp.data());
+            userarg, info, nfev, maxfev, work, nullptr, nullptr);
     if (info < 0) return finish(info);
     if (info == kStepEvaluationLimit) return finish(QVX_GLS_MAXFEV);
     if (info == kStepGaveUp) {

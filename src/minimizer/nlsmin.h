@@ -4,7 +4,8 @@ namespace quorvex {
 
 // Objective callback: iflag 1 residuals f(nres); 2 also the gradient
 // g(npar) = 2 J'f; 3 also the Gauss-Newton step p(npar) solving J p = -f in
-// the least-squares sense.  A negative iflag on return aborts.
+// the least-squares sense.  A negative iflag on return aborts.  g and p are
+// written only when iflag asks for them and may be null otherwise.
 using Objective = void (*)(int& iflag, int nres, int npar, const double* x, double* f, double* g,
                            double* p, void* userarg);
 

@@ -27,7 +27,8 @@ struct StepWork {
 // info: kStepMade, kStepGaveUp (the line search gave up),
 // kStepEvaluationLimit (nfev reached maxfev), negative: the callback's abort
 // code.  nfev is increased by every
-// evaluation; sg and sp (npar) stand in the G and P places of IFLAG = 1 calls.
+// evaluation; sg and sp (npar, or null) stand in the G and P places of IFLAG = 1
+// calls, which write neither.
 void NLSSTEP(int nres, int npar, double* xw, double* p, double* g, double* fw, double& alpha,
              double alphmin, double sigma, Objective fcn, void* userarg, int& info, int& nfev,
              int maxfev, StepWork& w, double* sg, double* sp);
