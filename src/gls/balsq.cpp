@@ -404,17 +404,17 @@ void BALSQ(int nb, int ncd, int ncb, int nblk, int m, const int* idx, const doub
     if (s != 0) { info = fail; return; }
   }
 
-  // Back substitution R xs = [QB1; QB2] over all blocks in order.
-  std::vector<double>& w = work.rhs;
-  if (w.size() < n * nr) w.resize(n * nr);
+  // Back substitution R xs = [QB1; QB2] over all blocks in order, in place in
+  // xs: the forward solve reads each right-hand side element just before it
+  // writes the same place, so no separate copy is needed.
   for (std::size_t j = 0; j < nr; ++j) {
-    std::copy(qb1 + j * nbd, qb1 + (j + 1) * nbd, w.data() + j * n);
-    std::copy(qb2 + j * ne, qb2 + (j + 1) * ne, w.data() + j * n + nbd);
+    std::copy(qb1 + j * nbd, qb1 + (j + 1) * nbd, xs + j * n);
+    std::copy(qb2 + j * ne, qb2 + (j + 1) * ne, xs + j * n + nbd);
   }
   std::vector<int>& iblk = work.iblk;
   iblk.reserve(count(nb));
   for (std::size_t c = iblk.size(); c < count(nb); ++c) iblk.push_back(static_cast<int>(c) + 1);
-  BASOLVE('n', nb, ncd, ncb, r11, r12, r22, nrhs, nb, iblk.data(), xs, w.data(), s);
+  BASOLVE('n', nb, ncd, ncb, r11, r12, r22, nrhs, nb, iblk.data(), xs, xs, s);
   if (s == 0)
     info = 0;
   else if (s < 0 || s > static_cast<int>(ntot))

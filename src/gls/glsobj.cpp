@@ -64,7 +64,7 @@ void GLSWRK::release(std::size_t keep) {
   std::size_t bytes = 0;
   for (const std::vector<double>* a :
        {&dy, &basis, &jd, &jb, &xi, &v, &qb1, &qb2, &fl, &gl, &pl, &ba.td, &ba.tb, &ba.tc,
-        &ba.t, &ba.a, &ba.rhs, &ba.ws.w, &ba.ws.v, &ba.ws.wv, &cw.d, &cw.wk})
+        &ba.t, &ba.a, &ba.ws.w, &ba.ws.v, &ba.ws.wv, &cw.d, &cw.wk})
     bytes += a->capacity() * sizeof(double);
   bytes += idx.capacity() * sizeof(int) + ba.iblk.capacity() * sizeof(int);
   bytes += (ba.start.capacity() + ba.first.capacity() + ba.rows.capacity() +
