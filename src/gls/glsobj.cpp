@@ -31,8 +31,6 @@ void size_scratch(GLSWRK& w, std::size_t np, std::size_t nc) {
   w.v.assign(2 * np, 0.0);
   w.qb1.assign(np, 0.0);
   w.qb2.assign(nc, 0.0);
-  // fl, gl, pl are sized by the driver after the minimizer has returned its
-  // own vectors, so that they do not add to the fit's peak.
 }
 
 }  // namespace
@@ -63,10 +61,10 @@ void GLSWRK::release(std::size_t keep) {
   yfd = r11d = r12d = r22d = nullptr;
   std::size_t bytes = 0;
   for (const std::vector<double>* a :
-       {&dy, &basis, &jd, &jb, &xi, &v, &qb1, &qb2, &fl, &gl, &pl, &ba.td, &ba.tb, &ba.tc,
+       {&dy, &basis, &jd, &jb, &xi, &v, &qb1, &qb2, &ba.td, &ba.tb, &ba.tc,
         &ba.t, &ba.a, &ba.ws.w, &ba.ws.v, &ba.ws.wv, &cw.d, &cw.wk})
     bytes += a->capacity() * sizeof(double);
-  bytes += idx.capacity() * sizeof(int) + ba.iblk.capacity() * sizeof(int);
+  bytes += idx.capacity() * sizeof(int) + ba.iblk.capacity() * sizeof(int) + mw.bytes();
   bytes += (ba.start.capacity() + ba.first.capacity() + ba.rows.capacity() +
             ba.next.capacity()) * sizeof(std::ptrdiff_t) +
            ba.order.capacity() * sizeof(std::size_t);
