@@ -25,9 +25,14 @@ namespace {
 // their extra vectors), so fits up to some 2e5 points (a quadratic) reuse it
 // without allocating or page-faulting anything new.  A larger fit releases
 // it at its end; the next fit of any size then starts afresh.
-constexpr std::size_t kKeepBytes = std::size_t{64} << 20;
+constexpr std::size_t kKeepBytes = kGlsKeepBytes;
 
 }  // namespace
+
+GLSWRK& GLSTHREADWRK() {
+  thread_local GLSWRK w;
+  return w;
+}
 
 void GLSDRV(const GlsData& data, const GlsCurve& curve, const GlsControl& control,
             double* param, double* yfit, double* wres, double& fnorm, const BlockFactor& factor,
@@ -67,7 +72,7 @@ void GLSDRV(const GlsData& data, const GlsCurve& curve, const GlsControl& contro
   // workspace is this thread's: a fit of moderate size leaves it for the next
   // fit on the thread, which then finds its memory in place; a large one
   // releases it.
-  thread_local GLSWRK w;
+  GLSWRK& w = GLSTHREADWRK();
   struct Release {
     GLSWRK& w;
     ~Release() { w.release(kKeepBytes); }

@@ -61,7 +61,7 @@ void GLSWRK::release(std::size_t keep) {
   yfd = r11d = r12d = r22d = nullptr;
   std::size_t bytes = 0;
   for (const std::vector<double>* a :
-       {&dy, &basis, &jd, &jb, &xi, &v, &qb1, &qb2, &ba.td, &ba.tb, &ba.tc,
+       {&dy, &basis, &jd, &jb, &xi, &v, &qb1, &qb2, &wxs, &wys, &coef0, &scov, &ba.td, &ba.tb, &ba.tc,
         &ba.t, &ba.a, &ba.ws.w, &ba.ws.v, &ba.ws.wv, &cw.d, &cw.wk})
     bytes += a->capacity() * sizeof(double);
   bytes += idx.capacity() * sizeof(int) + ba.iblk.capacity() * sizeof(int) + mw.bytes();

@@ -35,6 +35,10 @@ struct GLSWRK {
   std::vector<double> jd, jb;         // Jacobian: own-column entries, coefficient columns
   std::vector<double> xi, v, qb1, qb2;  // per-evaluation scratch, reused
   BalsqWork ba;                         // scratch of the step solve, reused
+  // The fit's scaled weights and the starting fit's coefficients and
+  // covariance (the starting fit's per-point outputs go to dy, xi and qb1,
+  // which the objective's setup overwrites afterwards).
+  std::vector<double> wxs, wys, coef0, scov;
   // The minimizer's vectors, reused; once it has returned, its residual,
   // gradient and step vectors take the dropped outputs of the driver's
   // closing evaluation.
