@@ -13,4 +13,11 @@ extern thread_local long g_fail_countdown;
 // Every allocation of more than this many bytes throws std::bad_alloc.
 extern thread_local std::size_t g_fail_above;
 
+// Allocation log of the calling thread: every allocation increments
+// g_alloc_count and, while fewer than kAllocLogSize have been logged, records
+// its size (reset both to start a log).
+inline constexpr long kAllocLogSize = 256;
+extern thread_local long g_alloc_count;
+extern thread_local std::size_t g_alloc_sizes[kAllocLogSize];
+
 }  // namespace quorvex_test
