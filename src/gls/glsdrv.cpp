@@ -20,7 +20,7 @@ namespace quorvex {
 namespace {
 
 // Largest workspace a thread keeps between fits: the objective's and the
-// block solver's arrays and the minimizer's vectors, about 270 bytes per
+// block solver's arrays and the minimizer's vectors, about 280 bytes per
 // point for a quadratic (up to 370 once the minimizer's searches have needed
 // their extra vectors), so fits up to some 2e5 points (a quadratic) reuse it
 // without allocating or page-faulting anything new.  A larger fit releases
