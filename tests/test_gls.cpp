@@ -480,7 +480,10 @@ TEST(GlsObjective, GradientAndStepAgreeWithTheDenseJacobian) {
   for (int i = 0; i < n; ++i) {
     for (int r = 0; r < 2; ++r) {
       j[(2 * i + r) + i * nres] = o.w.jd[2 * i + r];
-      for (int k = 0; k < m; ++k) j[(2 * i + r) + (n + k) * nres] = o.w.jb[(2 * i + r) + k * nres];
+      // Coefficient columns: zero in the correction rows, the rest held in
+      // place of the basis rows.
+      for (int k = 0; k < m; ++k)
+        j[(2 * i + r) + (n + k) * nres] = r == 0 ? 0.0 : o.w.basis[i + k * n];
     }
   }
   // Against the model: the derivative of f(2i) in d_i is wy p'(xi).
@@ -617,9 +620,9 @@ TEST(GlsWorkspace, ReleaseAboveTheLimit) {
   w.release(std::size_t{1} << 30);
   EXPECT_EQ(w.xd, nullptr);
   EXPECT_EQ(w.r12d, nullptr);
-  EXPECT_EQ(w.jb.size(), static_cast<std::size_t>(2 * d.npts * d.ncoef));
+  EXPECT_EQ(w.basis.size(), static_cast<std::size_t>(d.npts * d.ncoef));
   w.release(0);
-  EXPECT_EQ(w.jb.capacity(), 0u);
+  EXPECT_EQ(w.basis.capacity(), 0u);
   EXPECT_EQ(w.idx.capacity(), 0u);
   w.setup({d.npts, d.x.data(), d.y.data(), wxs.data(), wys.data()},
           {d.ncoef, d.xmin, d.xmax, quorvex::CURVEVAL}, r.yfit.data(),
@@ -645,7 +648,6 @@ struct AllocLog {
   long count = 0;
   int design = 0, rhs = 0;  // allocations of the ordinary fit's two arrays
   std::size_t other = 0;    // bytes of every other allocation
-  std::size_t total = 0;    // bytes of all of them
 };
 
 AllocLog logged_fit(const EivData& d, GlsResult& r) {
@@ -662,7 +664,6 @@ AllocLog logged_fit(const EivData& d, GlsResult& r) {
   const std::size_t n = static_cast<std::size_t>(d.npts), k = static_cast<std::size_t>(d.ncoef);
   for (long i = 0; i < std::min(log.count, quorvex_test::kAllocLogSize); ++i) {
     const std::size_t bytes = quorvex_test::g_alloc_sizes[i];
-    log.total += bytes;
     if (bytes == n * k * sizeof(double)) {
       ++log.design;
     } else if (bytes == n * sizeof(double)) {
@@ -680,13 +681,11 @@ TEST(GlsKeptMemory, RepeatedFitsAllocateOnlyTheStartingFitsDesign) {
   for (const int ncoef : {3, 6}) {
     const EivData big = make_eiv_data(4000, ncoef, 0.05, 0.05, 91);
     const EivData small = make_eiv_data(1500, ncoef, 0.05, 0.05, 92);
+    // The first fit sizes the workspace (unless earlier tests on this thread
+    // have left a large enough one).
     GlsResult first = sized(big);
-    const AllocLog cold = logged_fit(big, first);
+    logged_fit(big, first);
     ASSERT_EQ(first.istat[0], 0);
-    // The first fit on the thread sizes the workspace: some 200 bytes per
-    // point and more.
-    ASSERT_LE(cold.count, quorvex_test::kAllocLogSize);
-    EXPECT_GT(cold.total, 200 * static_cast<std::size_t>(big.npts));
 
     for (const EivData* d : {&big, &small, &small}) {
       GlsResult r = sized(*d);

@@ -32,7 +32,9 @@ struct GLSWRK {
   double *yfd = nullptr, *r11d = nullptr, *r12d = nullptr, *r22d = nullptr;
   std::vector<double> dy, basis;      // slopes, basis rows at xi
   std::vector<int> idx;               // idx(npts, 2): block number, rows per block
-  std::vector<double> jd, jb;         // Jacobian: own-column entries, coefficient columns
+  // Jacobian: own-column entries; the coefficient columns are formed in
+  // basis (only their nonzero rows: -wy times the basis rows).
+  std::vector<double> jd;
   std::vector<double> xi, v, qb1, qb2;  // per-evaluation scratch, reused
   BalsqWork ba;                         // scratch of the step solve, reused
   // The fit's scaled weights and the starting fit's coefficients and
