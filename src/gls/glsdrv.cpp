@@ -20,9 +20,9 @@ namespace quorvex {
 namespace {
 
 // Largest workspace a thread keeps between fits: the objective's and the
-// block solver's arrays and the minimizer's vectors, about 280 bytes per
-// point for a quadratic (up to 370 once the minimizer's searches have needed
-// their extra vectors), so fits up to some 2e5 points (a quadratic) reuse it
+// block solver's arrays and the minimizer's vectors, about 230 bytes per
+// point for a quadratic (up to 330 once the minimizer's searches have needed
+// their extra vectors), so fits up to some 2.5e5 points (a quadratic) reuse it
 // without allocating or page-faulting anything new.  A larger fit releases
 // it at its end; the next fit of any size then starts afresh.
 constexpr std::size_t kKeepBytes = kGlsKeepBytes;
