@@ -14,10 +14,12 @@ extern thread_local long g_fail_countdown;
 extern thread_local std::size_t g_fail_above;
 
 // Allocation log of the calling thread: every allocation increments
-// g_alloc_count and, while fewer than kAllocLogSize have been logged, records
-// its size (reset both to start a log).
+// alloc_count() and, while fewer than kAllocLogSize have been logged, records
+// its size in alloc_sizes() (set the count to 0 to start a log).  Reached
+// through functions of the defining file, so that no other file touches the
+// thread-local variables directly.
 inline constexpr long kAllocLogSize = 256;
-extern thread_local long g_alloc_count;
-extern thread_local std::size_t g_alloc_sizes[kAllocLogSize];
+long& alloc_count();
+const std::size_t* alloc_sizes();
 
 }  // namespace quorvex_test

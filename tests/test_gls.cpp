@@ -652,7 +652,7 @@ struct AllocLog {
 
 AllocLog logged_fit(const EivData& d, GlsResult& r) {
   const std::array<double, 2> tol = {1e-10, 1e-10};
-  quorvex_test::g_alloc_count = 0;
+  quorvex_test::alloc_count() = 0;
   quorvex::GLSPFIT(quorvex::GlsData{d.npts, d.x.data(), d.y.data(), d.wx.data(), d.wy.data()},
                    d.ncoef, d.xmin, d.xmax, quorvex::GlsControl{tol.data(), 50, 0.1},
                    quorvex::GlsResults{r.param.data(), r.cov.data(), r.sres, r.yfit.data(),
@@ -660,10 +660,12 @@ AllocLog logged_fit(const EivData& d, GlsResult& r) {
                                        {r.r11.data(), r.r12.data(), r.r22.data()},
                                        r.rinfo.data(), r.olstat, r.istat});
   AllocLog log;
-  log.count = quorvex_test::g_alloc_count;
+  log.count = quorvex_test::alloc_count();
   const std::size_t n = static_cast<std::size_t>(d.npts), k = static_cast<std::size_t>(d.ncoef);
-  for (long i = 0; i < std::min(log.count, quorvex_test::kAllocLogSize); ++i) {
-    const std::size_t bytes = quorvex_test::g_alloc_sizes[i];
+  const long logged = log.count < quorvex_test::kAllocLogSize ? log.count
+                                                               : quorvex_test::kAllocLogSize;
+  for (long i = 0; i < logged; ++i) {
+    const std::size_t bytes = quorvex_test::alloc_sizes()[i];
     if (bytes == n * k * sizeof(double)) {
       ++log.design;
     } else if (bytes == n * sizeof(double)) {
@@ -692,7 +694,7 @@ TEST(GlsKeptMemory, RepeatedFitsAllocateOnlyTheStartingFitsDesign) {
       const AllocLog log = logged_fit(*d, r);
       SCOPED_TRACE(testing::Message() << "ncoef " << ncoef << " npts " << d->npts);
       ASSERT_EQ(r.istat[0], 0);
-      ASSERT_LE(log.count, quorvex_test::kAllocLogSize);
+      ASSERT_LE(log.count, long{quorvex_test::kAllocLogSize});
       EXPECT_EQ(log.design, 1);
       EXPECT_EQ(log.rhs, 1);
       // The ordinary fit's block of 256 basis rows, and a few small arrays.
