@@ -13,4 +13,13 @@ extern thread_local long g_fail_countdown;
 // Every allocation of more than this many bytes throws std::bad_alloc.
 extern thread_local std::size_t g_fail_above;
 
+// Allocation log of the calling thread: every allocation increments
+// alloc_count() and, while fewer than kAllocLogSize have been logged, records
+// its size in alloc_sizes() (set the count to 0 to start a log).  Reached
+// through functions of the defining file, so that no other file touches the
+// thread-local variables directly.
+inline constexpr long kAllocLogSize = 256;
+long& alloc_count();
+const std::size_t* alloc_sizes();
+
 }  // namespace quorvex_test

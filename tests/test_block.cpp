@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <ostream>
 #include <random>
@@ -739,7 +741,10 @@ TEST(BlockFactor, ZeroBorderPivotIsReportedAfterBorderRowsAreStored) {
   EXPECT_EQ(f.info, 2 * 1 + 2);
   EXPECT_EQ(f.r22[packed_index(2, 1, 1)], 0.0);
   EXPECT_EQ(f.xs[3], f.qb2[1]);  // border rows stored, then the solve stopped
-  EXPECT_EQ(f.xs[0], 7.0);       // block rows never reached
+  // Block rows never reached: the solve runs in place, so they still hold
+  // their right-hand side.
+  EXPECT_EQ(f.xs[0], f.qb1[0]);
+  EXPECT_EQ(f.xs[1], f.qb1[1]);
 }
 
 TEST(BlockLsq, StructureAndArgumentStatuses) {
@@ -847,3 +852,93 @@ TEST(BlockProduct, RowsBeyondGroupsTakeOnlyTheBorder) {
 }
 
 }  // namespace
+
+// Bit patterns, so that NaNs and signed zeros compare exactly.
+std::vector<std::uint64_t> bits(const Vec& v) {
+  std::vector<std::uint64_t> b(v.size());
+  std::memcpy(b.data(), v.data(), v.size() * sizeof(double));
+  return b;
+}
+
+// A border given by its odd rows only (the even rows zero) gives the very
+// bits of the full border: products with it, transposed products over NaN,
+// Inf and signed zeros in the right-hand side, and the two-row block solve.
+TEST(BlockOddBorder, SameBitsAsTheFullBorder) {
+  std::mt19937_64 g(606);
+  std::normal_distribution<double> nd(0.0, 1.0);
+  const double inf = std::numeric_limits<double>::infinity();
+  for (const int nb : {1, 7, 300, 600}) {
+    for (const int ncb : {1, 3, 6}) {
+      const int m = 2 * nb;
+      const std::size_t mm = static_cast<std::size_t>(m), n = static_cast<std::size_t>(nb),
+                        ne = static_cast<std::size_t>(ncb);
+      std::vector<int> idx(2 * n);
+      for (std::size_t i = 0; i < n; ++i) {
+        idx[i] = static_cast<int>(i) + 1;
+        idx[n + i] = 2;
+      }
+      Vec jd(mm), odd(n * ne), full(mm * ne, 0.0), y(mm), x(n + ne);
+      for (double& v : jd) v = nd(g);
+      for (double& v : odd) v = nd(g);
+      for (std::size_t l = 0; l < ne; ++l)
+        for (std::size_t i = 0; i < n; ++i) full[2 * i + 1 + l * mm] = odd[i + l * n];
+      for (double& v : y) v = nd(g);
+      for (double& v : x) v = nd(g);
+      SCOPED_TRACE(testing::Message() << "nb " << nb << " ncb " << ncb);
+
+      // Transposed product, ordinary and with extreme even-row entries.
+      for (const double special : {1.0, -0.0, inf, std::nan("")}) {
+        Vec ys = y;
+        ys[0] = special == 1.0 ? ys[0] : special;
+        Vec xf(n + ne, 9.0), xo(n + ne, 9.0);
+        int i1 = 1, i2 = 1;
+        BAPROD('t', nb, 1, ncb, nb, m, 1, idx.data(), jd.data(), full.data(), xf.data(),
+               ys.data(), i1);
+        BAPROD('t', nb, 1, ncb, nb, m, 1, idx.data(), jd.data(), odd.data(), xo.data(),
+               ys.data(), i2, true);
+        EXPECT_EQ(i1, 0);
+        EXPECT_EQ(i2, 0);
+        EXPECT_EQ(bits(xf), bits(xo)) << special;
+      }
+      // Product.
+      Vec yf(mm), yo(mm);
+      int i1 = 1, i2 = 1;
+      BAPROD('n', nb, 1, ncb, nb, m, 1, idx.data(), jd.data(), full.data(), x.data(), yf.data(),
+             i1);
+      BAPROD('n', nb, 1, ncb, nb, m, 1, idx.data(), jd.data(), odd.data(), x.data(), yo.data(),
+             i2, true);
+      EXPECT_EQ(i1, 0);
+      EXPECT_EQ(i2, 0);
+      EXPECT_EQ(bits(yf), bits(yo));
+
+      // Block least squares.
+      auto solve = [&](const Vec& jb, bool odd_border, Vec& xs, Vec& r22) {
+        Vec r11(n), r12(n * ne), qb1(n), qb2(ne);
+        r22.assign(ne * (ne + 1) / 2, 0.0);
+        xs.assign(n + ne, 0.0);
+        double vers = 0.0;
+        int info = -99;
+        quorvex::BalsqWork work;
+        BALSQ(nb, 1, ncb, nb, m, idx.data(), jd.data(), jb.data(), 1, xs.data(), y.data(),
+              r11.data(), r12.data(), r22.data(), qb1.data(), qb2.data(), vers, info, work,
+              odd_border);
+        return info;
+      };
+      Vec xsf, xso, r22f, r22o;
+      // (Fewer rows than unknowns at nb = 1 give the same zero pivot.)
+      const int infof = solve(full, false, xsf, r22f);
+      EXPECT_EQ(solve(odd, true, xso, r22o), infof);
+      if (nb > 6) {
+        EXPECT_EQ(infof, 0);
+      }
+      EXPECT_EQ(bits(xsf), bits(xso));
+      EXPECT_EQ(bits(r22f), bits(r22o));
+    }
+  }
+  // An odd row count has no odd-row border.
+  int info = 0;
+  Vec jd(3, 1.0), jb(1, 1.0), xv(2), yv(3, 1.0);
+  const int idx[2] = {1, 3};
+  BAPROD('t', 1, 1, 1, 1, 3, 1, idx, jd.data(), jb.data(), xv.data(), yv.data(), info, true);
+  EXPECT_EQ(info, -6);
+}

@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cmath>
 #include <limits>
 #include <utility>
 #include <vector>
 
+#include "alloc_hook.h"
 #include "curve/curveval.h"
 #include "gls/glsdrv.h"
 #include "gls/glsobj.h"
@@ -478,7 +480,10 @@ TEST(GlsObjective, GradientAndStepAgreeWithTheDenseJacobian) {
   for (int i = 0; i < n; ++i) {
     for (int r = 0; r < 2; ++r) {
       j[(2 * i + r) + i * nres] = o.w.jd[2 * i + r];
-      for (int k = 0; k < m; ++k) j[(2 * i + r) + (n + k) * nres] = o.w.jb[(2 * i + r) + k * nres];
+      // Coefficient columns: zero in the correction rows, the rest held in
+      // place of the basis rows.
+      for (int k = 0; k < m; ++k)
+        j[(2 * i + r) + (n + k) * nres] = r == 0 ? 0.0 : o.w.basis[i + k * n];
     }
   }
   // Against the model: the derivative of f(2i) in d_i is wy p'(xi).
@@ -615,9 +620,9 @@ TEST(GlsWorkspace, ReleaseAboveTheLimit) {
   w.release(std::size_t{1} << 30);
   EXPECT_EQ(w.xd, nullptr);
   EXPECT_EQ(w.r12d, nullptr);
-  EXPECT_EQ(w.jb.size(), static_cast<std::size_t>(2 * d.npts * d.ncoef));
+  EXPECT_EQ(w.basis.size(), static_cast<std::size_t>(d.npts * d.ncoef));
   w.release(0);
-  EXPECT_EQ(w.jb.capacity(), 0u);
+  EXPECT_EQ(w.basis.capacity(), 0u);
   EXPECT_EQ(w.idx.capacity(), 0u);
   w.setup({d.npts, d.x.data(), d.y.data(), wxs.data(), wys.data()},
           {d.ncoef, d.xmin, d.xmax, quorvex::CURVEVAL}, r.yfit.data(),
@@ -627,3 +632,81 @@ TEST(GlsWorkspace, ReleaseAboveTheLimit) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Kept memory: a repeated fit of the same or a smaller size finds the
+// generalized fit's arrays in the thread's kept workspace.  The only
+// per-point arrays it allocates afresh are the starting ordinary fit's
+// weighted design and right-hand side (npts x ncoef and npts doubles);
+// everything else it allocates is small and independent of npts.  (The
+// ordinary fit keeps nothing between calls: the design of a large fit is the
+// largest array of all.)
+
+namespace {
+
+struct AllocLog {
+  long count = 0;
+  int design = 0, rhs = 0;  // allocations of the ordinary fit's two arrays
+  std::size_t other = 0;    // bytes of every other allocation
+};
+
+AllocLog logged_fit(const EivData& d, GlsResult& r) {
+  const std::array<double, 2> tol = {1e-10, 1e-10};
+  quorvex_test::alloc_count() = 0;
+  quorvex::GLSPFIT(quorvex::GlsData{d.npts, d.x.data(), d.y.data(), d.wx.data(), d.wy.data()},
+                   d.ncoef, d.xmin, d.xmax, quorvex::GlsControl{tol.data(), 50, 0.1},
+                   quorvex::GlsResults{r.param.data(), r.cov.data(), r.sres, r.yfit.data(),
+                                       r.res.data(), r.wres.data(), r.wresmax,
+                                       {r.r11.data(), r.r12.data(), r.r22.data()},
+                                       r.rinfo.data(), r.olstat, r.istat});
+  AllocLog log;
+  log.count = quorvex_test::alloc_count();
+  const std::size_t n = static_cast<std::size_t>(d.npts), k = static_cast<std::size_t>(d.ncoef);
+  const long logged = log.count < quorvex_test::kAllocLogSize ? log.count
+                                                               : quorvex_test::kAllocLogSize;
+  for (long i = 0; i < logged; ++i) {
+    const std::size_t bytes = quorvex_test::alloc_sizes()[i];
+    if (bytes == n * k * sizeof(double)) {
+      ++log.design;
+    } else if (bytes == n * sizeof(double)) {
+      ++log.rhs;
+    } else {
+      log.other += bytes;
+    }
+  }
+  return log;
+}
+
+}  // namespace
+
+TEST(GlsKeptMemory, RepeatedFitsAllocateOnlyTheStartingFitsDesign) {
+  for (const int ncoef : {3, 6}) {
+    const EivData big = make_eiv_data(4000, ncoef, 0.05, 0.05, 91);
+    const EivData small = make_eiv_data(1500, ncoef, 0.05, 0.05, 92);
+    // The first fit sizes the workspace (unless earlier tests on this thread
+    // have left a large enough one).
+    GlsResult first = sized(big);
+    logged_fit(big, first);
+    ASSERT_EQ(first.istat[0], 0);
+
+    for (const EivData* d : {&big, &small, &small}) {
+      GlsResult r = sized(*d);
+      const AllocLog log = logged_fit(*d, r);
+      SCOPED_TRACE(testing::Message() << "ncoef " << ncoef << " npts " << d->npts);
+      ASSERT_EQ(r.istat[0], 0);
+      ASSERT_LE(log.count, long{quorvex_test::kAllocLogSize});
+      EXPECT_EQ(log.design, 1);
+      EXPECT_EQ(log.rhs, 1);
+      // The ordinary fit's block of 256 basis rows, and a few small arrays.
+      EXPECT_LT(log.other, 256 * sizeof(double) * static_cast<std::size_t>(ncoef) + 4096);
+      if (d == &big) {
+        // The kept workspace changes no result.
+        EXPECT_EQ(r.param, first.param);
+        EXPECT_EQ(r.wres, first.wres);
+        EXPECT_EQ(r.r22, first.r22);
+        EXPECT_EQ(std::vector<int>(r.istat, r.istat + 3),
+                  std::vector<int>(first.istat, first.istat + 3));
+      }
+    }
+  }
+}

@@ -28,12 +28,23 @@
 namespace quorvex_test {
 thread_local long g_fail_countdown = -1;
 thread_local std::size_t g_fail_above = static_cast<std::size_t>(-1);
+namespace {
+thread_local long g_alloc_count = 0;
+thread_local std::size_t g_alloc_sizes[kAllocLogSize] = {};
+}  // namespace
+long& alloc_count() { return g_alloc_count; }
+const std::size_t* alloc_sizes() { return g_alloc_sizes; }
 }  // namespace quorvex_test
 using quorvex_test::g_fail_countdown;
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t size) {
+  {
+    long& count = quorvex_test::alloc_count();
+    if (count < quorvex_test::kAllocLogSize) quorvex_test::g_alloc_sizes[count] = size;
+    ++count;
+  }
   if (g_fail_countdown >= 0 && g_fail_countdown-- == 0) throw std::bad_alloc();
   if (size > quorvex_test::g_fail_above) throw std::bad_alloc();
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;

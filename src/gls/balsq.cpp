@@ -80,6 +80,7 @@ struct TwoRowChunk {
   double *r11, *r12, *qb1, *t, *v, *w;
   const double *jd, *jb, *b;
   bool old_zero;
+  bool odd_border;  // jb holds only the odd rows (n x ne); the even rows are 0
 
   // Rows 2(kc-1-st) .. +2 of t from the new rows of block c0 + st and its
   // old row; x0 the column of reflector 0.
@@ -87,8 +88,8 @@ struct TwoRowChunk {
     const std::size_t c = c0 + st, r = 2 * c, mm = 2 * n;
     double* tr = t + 2 * (kc - 1 - st);
     for (std::size_t l = 0; l < ne; ++l) {
-      tr[l * ldt] = jb[r + l * mm];
-      tr[l * ldt + 1] = jb[r + 1 + l * mm];
+      tr[l * ldt] = odd_border ? 0.0 : jb[r + l * mm];
+      tr[l * ldt + 1] = odd_border ? jb[c + l * n] : jb[r + 1 + l * mm];
       tr[l * ldt + 2] = old_zero ? 0.0 : r12[c + l * n];
     }
     tr[ne * ldt] = b[r];
@@ -209,7 +210,7 @@ struct TwoRowChunk {
 
 void two_row_sweep(int nb, int ncb, double* r11, double* r12, double* r22, double* qb1,
                    double* qb2, const double* jd, const double* jb, const double* b,
-                   bool old_zero, BalsqWork& work) {
+                   bool old_zero, bool odd_border, BalsqWork& work) {
   const std::size_t n = count(nb), ne = count(ncb), cols = ne + 1;
   const std::size_t ldt = 2 * kChunk + 1 + ne;
   if (work.t.size() < ldt * cols) work.t.resize(ldt * cols);
@@ -234,7 +235,8 @@ void two_row_sweep(int nb, int ncb, double* r11, double* r12, double* r22, doubl
         for (std::size_t j = i; j < cols; ++j) t[to + i + j * ldt] = t[top + i + j * ldt];
       top = to;
     }
-    const TwoRowChunk ch{n, ne, ldt, c0, kc, r11, r12, qb1, t, v, w, jd, jb, b, old_zero};
+    const TwoRowChunk ch{n,  ne, ldt, c0, kc, r11,      r12,       qb1, t,
+                         v,  w,  jd,  jb, b,  old_zero, odd_border};
     // Steps ne .. kc - 1 have all their reflectors; the first and last ne
     // steps of the chunk have fewer.
     if (ne < kc) {
@@ -266,7 +268,7 @@ void BAQR(int nb, int ncd, int ncb, int m, int nrhs, double* r11, double* r12, d
   if (!structure_ok(nb, nblk, m, idx)) { info = -12; return; }
   if (m == 0) { info = 0; return; }
   if (two_row_blocks(nb, ncd, nblk, m, nrhs, idx)) {
-    two_row_sweep(nb, ncb, r11, r12, r22, qb1, qb2, jd, jb, b, false, work);
+    two_row_sweep(nb, ncb, r11, r12, r22, qb1, qb2, jd, jb, b, false, false, work);
     info = 0;
     return;
   }
@@ -377,7 +379,8 @@ void BAQR(int nb, int ncd, int ncb, int m, int nrhs, double* r11, double* r12, d
 
 void BALSQ(int nb, int ncd, int ncb, int nblk, int m, const int* idx, const double* jd,
            const double* jb, int nrhs, double* xs, const double* b, double* r11, double* r12,
-           double* r22, double* qb1, double* qb2, double& vers, int& info, BalsqWork& work) {
+           double* r22, double* qb1, double* qb2, double& vers, int& info, BalsqWork& work,
+           bool odd_border) {
   vers = kBalsqVersion;
   if (nb < 0) { info = -1; return; }
   if (ncd < 0) { info = -2; return; }
@@ -386,6 +389,8 @@ void BALSQ(int nb, int ncd, int ncb, int nblk, int m, const int* idx, const doub
   const long long ntot = static_cast<long long>(nb) * ncd + ncb;
   if (ntot + 2 > INT_MAX) { info = -1; return; }
   if (!structure_ok(nb, nblk, m, idx)) { info = -6; return; }
+  // A compact border is read by the sweep of two-row blocks only.
+  if (odd_border && !two_row_blocks(nb, ncd, nblk, m, nrhs, idx)) { info = -6; return; }
 
   const std::size_t nd = count(ncd), ne = count(ncb), nr = count(nrhs);
   const std::size_t nbd = count(nb) * nd, n = static_cast<std::size_t>(ntot);
@@ -395,7 +400,7 @@ void BALSQ(int nb, int ncd, int ncb, int nblk, int m, const int* idx, const doub
   std::fill(qb2, qb2 + ne * nr, 0.0);
   if (two_row_blocks(nb, ncd, nblk, m, nrhs, idx)) {
     // Every block row is written once, from a zero start.
-    two_row_sweep(nb, ncb, r11, r12, r22, qb1, qb2, jd, jb, b, true, work);
+    two_row_sweep(nb, ncb, r11, r12, r22, qb1, qb2, jd, jb, b, true, odd_border, work);
   } else {
     std::fill(r11, r11 + count(nb) * packed_size(nd), 0.0);
     std::fill(r12, r12 + nbd * ne, 0.0);
@@ -404,17 +409,17 @@ void BALSQ(int nb, int ncd, int ncb, int nblk, int m, const int* idx, const doub
     if (s != 0) { info = fail; return; }
   }
 
-  // Back substitution R xs = [QB1; QB2] over all blocks in order.
-  std::vector<double>& w = work.rhs;
-  if (w.size() < n * nr) w.resize(n * nr);
+  // Back substitution R xs = [QB1; QB2] over all blocks in order, in place in
+  // xs: the forward solve reads each right-hand side element just before it
+  // writes the same place, so no separate copy is needed.
   for (std::size_t j = 0; j < nr; ++j) {
-    std::copy(qb1 + j * nbd, qb1 + (j + 1) * nbd, w.data() + j * n);
-    std::copy(qb2 + j * ne, qb2 + (j + 1) * ne, w.data() + j * n + nbd);
+    std::copy(qb1 + j * nbd, qb1 + (j + 1) * nbd, xs + j * n);
+    std::copy(qb2 + j * ne, qb2 + (j + 1) * ne, xs + j * n + nbd);
   }
   std::vector<int>& iblk = work.iblk;
   iblk.reserve(count(nb));
   for (std::size_t c = iblk.size(); c < count(nb); ++c) iblk.push_back(static_cast<int>(c) + 1);
-  BASOLVE('n', nb, ncd, ncb, r11, r12, r22, nrhs, nb, iblk.data(), xs, w.data(), s);
+  BASOLVE('n', nb, ncd, ncb, r11, r12, r22, nrhs, nb, iblk.data(), xs, xs, s);
   if (s == 0)
     info = 0;
   else if (s < 0 || s > static_cast<int>(ntot))

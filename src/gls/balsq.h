@@ -14,7 +14,6 @@ struct BalsqWork {
   std::vector<std::size_t> order;
   std::vector<double> td, tb, tc;  // gathered rows of a non-contiguous block
   std::vector<double> t, a;        // sweep of the two-row, one-column blocks
-  std::vector<double> rhs;         // right-hand side of the back substitution
   std::vector<int> iblk;           // iblk(c) = c + 1
   TrqrWork ws;
 };
@@ -30,10 +29,15 @@ inline constexpr double kBalsqVersion = 20021203.111;
 // -6 bad structure: a block number outside 0..nb, a negative row count or
 // rows not adding up to m (nothing cleared); nb*ncd+ncb+1 factorization
 // failed; 1..nb*ncd+ncb zero pivot at that row of xs; nb*ncd+ncb+2 other.
-// vers is set on every call.
+// odd_border: jb holds only the odd rows of the border, jb(nb, ncb), its even
+// rows being zero; for one-column blocks of two rows each in order (block c
+// on rows 2c-1, 2c) only, else info = -6.
+// vers is set on every call.  xs also holds the back substitution's
+// right-hand side, so after a zero pivot its unsolved rows hold Q'b.
 void BALSQ(int nb, int ncd, int ncb, int nblk, int m, const int* idx, const double* jd,
            const double* jb, int nrhs, double* xs, const double* b, double* r11, double* r12,
-           double* r22, double* qb1, double* qb2, double& vers, int& info, BalsqWork& work);
+           double* r22, double* qb1, double* qb2, double& vers, int& info, BalsqWork& work,
+           bool odd_border = false);
 
 // The factorization sweep of BALSQ (factor arrays cleared by the caller).
 // info: 0; -1/-2/-3 nb/ncd/ncb < 0; -4 m < 0; -5 nrhs < 0; -12 bad

@@ -33,6 +33,21 @@ void border_sums(std::size_t mm, const ColMajor<const double>& e, std::size_t l,
   for (std::size_t q = 0; q < L; ++q) s[q] = acc[q];
 }
 
+// The same for a border holding only the odd rows, e(i, l) being row 2i + 1;
+// the even rows add 0 * y in their place.
+template <std::size_t L>
+void odd_border_sums(std::size_t mm, const ColMajor<const double>& e, std::size_t l,
+                     const double* y, double* s) {
+  double acc[L] = {};
+  const double* el[L];
+  for (std::size_t q = 0; q < L; ++q) el[q] = e.col(static_cast<std::ptrdiff_t>(l + q));
+  for (std::size_t k = 0; 2 * k < mm; ++k) {
+    for (std::size_t q = 0; q < L; ++q) acc[q] += 0.0 * y[2 * k];
+    for (std::size_t q = 0; q < L; ++q) acc[q] += el[q][k] * y[2 * k + 1];
+  }
+  for (std::size_t q = 0; q < L; ++q) s[q] = acc[q];
+}
+
 // Calls f(c, r, n) for each row group in order: its block number c, its
 // first row r and its count of rows n.
 template <class F>
@@ -48,7 +63,8 @@ void for_each_group(std::size_t ng, const int* idx, F&& f) {
 }  // namespace
 
 void BAPROD(char trans, int nb, int ncd, int ncb, int nblk, int m, int nrhs, const int* idx,
-            const double* jd, const double* jb, double* xv, double* yv, int& info) {
+            const double* jd, const double* jb, double* xv, double* yv, int& info,
+            bool odd_border) {
   const bool notrans = trans == 'N' || trans == 'n';
   if (!notrans && trans != 'T' && trans != 't') { info = -1; return; }
   if (nb < 0) { info = -2; return; }
@@ -56,6 +72,7 @@ void BAPROD(char trans, int nb, int ncd, int ncb, int nblk, int m, int nrhs, con
   if (ncb < 0) { info = -4; return; }
   if (m < 0) { info = -6; return; }
   if (nrhs < 0) { info = -7; return; }
+  if (odd_border && m % 2 != 0) { info = -6; return; }
   // The row groups must stay inside the matrix: a block number 0..nb (0 for
   // rows without a block part), no negative row count, at most m rows.
   const std::size_t ng = count(nblk);
@@ -74,7 +91,7 @@ void BAPROD(char trans, int nb, int ncd, int ncb, int nblk, int m, int nrhs, con
   const std::size_t nx = count(nb) * nd + ne;  // rows of xv
   const std::size_t nbd = count(nb) * nd;      // first border row of xv
   const ColMajor<const double> d(jd, static_cast<std::ptrdiff_t>(mm));
-  const ColMajor<const double> e(jb, static_cast<std::ptrdiff_t>(mm));
+  const ColMajor<const double> e(jb, static_cast<std::ptrdiff_t>(odd_border ? mm / 2 : mm));
 
   if (notrans) {
     const ColMajor<const double> x(xv, static_cast<std::ptrdiff_t>(nx));
@@ -100,8 +117,14 @@ void BAPROD(char trans, int nb, int ncd, int ncb, int nblk, int m, int nrhs, con
         std::fill(s, s + len, 0.0);
         for (std::size_t l = 0; l < ne; ++l) {
           const double xl = x(nbd + l, b);
-          const double* el = e.col(l) + i0;
-          for (std::size_t i = 0; i < len; ++i) s[i] += el[i] * xl;
+          if (odd_border) {
+            // Chunks start at even rows (kChunk is even).
+            const double* el = e.col(l) + i0 / 2;
+            for (std::size_t i = 0; i < len; ++i) s[i] += (i % 2 != 0 ? el[i / 2] : 0.0) * xl;
+          } else {
+            const double* el = e.col(l) + i0;
+            for (std::size_t i = 0; i < len; ++i) s[i] += el[i] * xl;
+          }
         }
         double* yb = y.col(b) + i0;
         for (std::size_t i = 0; i < len; ++i) yb[i] = yb[i] + s[i];
@@ -116,6 +139,16 @@ void BAPROD(char trans, int nb, int ncd, int ncb, int nblk, int m, int nrhs, con
     for (std::size_t b = 0; b < nr; ++b) {
       const double* yb = y.col(b);
       std::size_t l = 0;
+      if (odd_border) {
+        for (; l + 4 <= ne; l += 4) odd_border_sums<4>(mm, e, l, yb, &x(nbd + l, b));
+        switch (ne - l) {
+          case 3: odd_border_sums<3>(mm, e, l, yb, &x(nbd + l, b)); break;
+          case 2: odd_border_sums<2>(mm, e, l, yb, &x(nbd + l, b)); break;
+          case 1: odd_border_sums<1>(mm, e, l, yb, &x(nbd + l, b)); break;
+          default: break;
+        }
+        continue;
+      }
       for (; l + 4 <= ne; l += 4) border_sums<4>(mm, e, l, yb, &x(nbd + l, b));
       switch (ne - l) {
         case 3: border_sums<3>(mm, e, l, yb, &x(nbd + l, b)); break;

@@ -19,13 +19,20 @@ namespace quorvex {
 
 namespace {
 
-// Largest workspace a thread keeps between fits: about 180 bytes per point
-// for a quadratic, 350 for ten coefficients, so fits up to some 3.5e5
-// points (a quadratic) reuse it without fresh page faults.  A larger fit
-// releases it at its end; the next fit of any size then starts afresh.
-constexpr std::size_t kKeepBytes = std::size_t{64} << 20;
+// Largest workspace a thread keeps between fits: the objective's and the
+// block solver's arrays and the minimizer's vectors, about 230 bytes per
+// point for a quadratic (up to 330 once the minimizer's searches have needed
+// their extra vectors), so fits up to some 2.5e5 points (a quadratic) reuse it
+// without allocating or page-faulting anything new.  A larger fit releases
+// it at its end; the next fit of any size then starts afresh.
+constexpr std::size_t kKeepBytes = kGlsKeepBytes;
 
 }  // namespace
+
+GLSWRK& GLSTHREADWRK() {
+  thread_local GLSWRK w;
+  return w;
+}
 
 void GLSDRV(const GlsData& data, const GlsCurve& curve, const GlsControl& control,
             double* param, double* yfit, double* wres, double& fnorm, const BlockFactor& factor,
@@ -65,7 +72,7 @@ void GLSDRV(const GlsData& data, const GlsCurve& curve, const GlsControl& contro
   // workspace is this thread's: a fit of moderate size leaves it for the next
   // fit on the thread, which then finds its memory in place; a large one
   // releases it.
-  thread_local GLSWRK w;
+  GLSWRK& w = GLSTHREADWRK();
   struct Release {
     GLSWRK& w;
     ~Release() { w.release(kKeepBytes); }
@@ -74,7 +81,7 @@ void GLSDRV(const GlsData& data, const GlsCurve& curve, const GlsControl& contro
 
   int iinfo[3] = {0, 0, 0};
   NLSMIN(2 * npts, npts + ncoef, param, GLSOBJ, &w, wres, fnorm, tol, maxit, control.sigma,
-         rinfo, iinfo);
+         rinfo, iinfo, w.mw);
   std::copy(iinfo, iinfo + 3, istat);
 
   // A usable fit's curve values and factor belong to the point returned.
@@ -90,11 +97,10 @@ void GLSDRV(const GlsData& data, const GlsCurve& curve, const GlsControl& contro
   if (iinfo[0] >= QVX_GLS_CONVERGED && iinfo[0] <= QVX_GLS_LINE_SEARCH) {
     int iflag = iinfo[0] == QVX_GLS_MAXIT_STEP || iinfo[0] == QVX_GLS_MAXIT_RESIDUAL ? kWantStep
                                                                                : kWantResiduals;
-    // Sized only now: the minimizer's vectors are free again.
-    w.fl.resize(2 * n);
-    w.gl.resize(n + m);
-    w.pl.resize(n + m);
-    GLSOBJ(iflag, 2 * npts, npts + ncoef, param, w.fl.data(), w.gl.data(), w.pl.data(), &w);
+    // The minimizer's residual, gradient and step vectors are free again
+    // (sized 2 npts and npts + ncoef): they take the dropped outputs.
+    GLSOBJ(iflag, 2 * npts, npts + ncoef, param, w.mw.fw.data(), w.mw.g.data(), w.mw.p.data(),
+           &w);
   }
 }
 

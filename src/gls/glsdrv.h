@@ -1,8 +1,19 @@
 #pragma once
 
+#include <cstddef>
+
 #include "gls/glsargs.h"
 
 namespace quorvex {
+
+struct GLSWRK;
+
+// Largest workspace a thread keeps between generalized fits.
+inline constexpr std::size_t kGlsKeepBytes = std::size_t{64} << 20;
+
+// This thread's fit workspace.  A caller that fills some of it before GLSDRV
+// releases it with release(kGlsKeepBytes) when done.
+GLSWRK& GLSTHREADWRK();
 
 // Runs the minimizer on the generalized fit of curve to data from the start
 // point in param; the data's weights are divided by the weight scale.

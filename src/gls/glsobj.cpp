@@ -24,15 +24,12 @@ void size_scratch(GLSWRK& w, std::size_t np, std::size_t nc) {
     w.idx[np + i] = 2;
   }
   w.jd.assign(2 * np, 0.0);
-  w.jb.assign(2 * np * nc, 0.0);  // the rows of the corrections stay zero
   w.dy.assign(np, 0.0);
   w.basis.assign(np * nc, 0.0);
   w.xi.assign(np, 0.0);
   w.v.assign(2 * np, 0.0);
   w.qb1.assign(np, 0.0);
   w.qb2.assign(nc, 0.0);
-  // fl, gl, pl are sized by the driver after the minimizer has returned its
-  // own vectors, so that they do not add to the fit's peak.
 }
 
 }  // namespace
@@ -63,10 +60,10 @@ void GLSWRK::release(std::size_t keep) {
   yfd = r11d = r12d = r22d = nullptr;
   std::size_t bytes = 0;
   for (const std::vector<double>* a :
-       {&dy, &basis, &jd, &jb, &xi, &v, &qb1, &qb2, &fl, &gl, &pl, &ba.td, &ba.tb, &ba.tc,
-        &ba.t, &ba.a, &ba.rhs, &ba.ws.w, &ba.ws.v, &ba.ws.wv, &cw.d, &cw.wk})
+       {&dy, &basis, &jd, &xi, &v, &qb1, &qb2, &wxs, &wys, &coef0, &scov, &ba.td, &ba.tb, &ba.tc,
+        &ba.t, &ba.a, &ba.ws.w, &ba.ws.v, &ba.ws.wv, &cw.d, &cw.wk})
     bytes += a->capacity() * sizeof(double);
-  bytes += idx.capacity() * sizeof(int) + ba.iblk.capacity() * sizeof(int);
+  bytes += idx.capacity() * sizeof(int) + ba.iblk.capacity() * sizeof(int) + mw.bytes();
   bytes += (ba.start.capacity() + ba.first.capacity() + ba.rows.capacity() +
             ba.next.capacity()) * sizeof(std::ptrdiff_t) +
            ba.order.capacity() * sizeof(std::size_t);
@@ -126,18 +123,20 @@ void GLSOBJ(int& iflag, int nres, int npar, const double* x, double* f, double* 
     w.v[2 * i] = 2.0 * f0;
     w.v[2 * i + 1] = 2.0 * f1;
   }
-  // Coefficient columns; the rows of the corrections hold zeros since setup.
-  ColMajor<double> jb(w.jb.data(), 2 * static_cast<std::ptrdiff_t>(n));
-  ColMajor<const double> basis(w.basis.data(), static_cast<std::ptrdiff_t>(n));
+  // Coefficient columns: their rows of the corrections are zero, and only
+  // the others, -wy times the basis rows, are held, formed in place in the
+  // basis rows (which the next evaluation computes afresh).
+  ColMajor<double> basis(w.basis.data(), static_cast<std::ptrdiff_t>(n));
   for (std::size_t j = 0; j < m; ++j) {
-    for (std::size_t i = 0; i < n; ++i) jb(2 * i + 1, j) = -wy[i] * basis(i, j);
+    for (std::size_t i = 0; i < n; ++i) basis(i, j) = -wy[i] * basis(i, j);
   }
+  const double* jb = w.basis.data();
 
   // Gradient of sum f^2: J' (2f).
   const std::size_t nr = count(nres);
   int info = 0;
-  BAPROD('t', npts, 1, ncoef, npts, nres, 1, w.idx.data(), w.jd.data(), w.jb.data(), g,
-         w.v.data(), info);
+  BAPROD('t', npts, 1, ncoef, npts, nres, 1, w.idx.data(), w.jd.data(), jb, g, w.v.data(), info,
+         true);
   if (info != 0) {
     iflag = QVX_GLS_GRADIENT_FAILED;
     return;
@@ -147,9 +146,9 @@ void GLSOBJ(int& iflag, int nres, int npar, const double* x, double* f, double* 
   if (iflag == kWantStep) {
     for (std::size_t k = 0; k < nr; ++k) w.v[k] = -f[k];
     double vers = 0.0;
-    BALSQ(npts, 1, ncoef, npts, nres, w.idx.data(), w.jd.data(), w.jb.data(), 1, p, w.v.data(),
+    BALSQ(npts, 1, ncoef, npts, nres, w.idx.data(), w.jd.data(), jb, 1, p, w.v.data(),
           w.r11d, w.r12d, w.r22d, w.qb1.data(), w.qb2.data(), vers, info,
-          w.ba);
+          w.ba, true);
     if (info != 0) iflag = QVX_GLS_STEP_FAILED;
   }
 }

@@ -15,6 +15,7 @@
 #include "curve/curveval.h"
 #include "gls/balsq.h"
 #include "gls/glsargs.h"
+#include "minimizer/nlsstep.h"
 #include "numeric/status.h"
 
 namespace quorvex {
@@ -31,13 +32,19 @@ struct GLSWRK {
   double *yfd = nullptr, *r11d = nullptr, *r12d = nullptr, *r22d = nullptr;
   std::vector<double> dy, basis;      // slopes, basis rows at xi
   std::vector<int> idx;               // idx(npts, 2): block number, rows per block
-  std::vector<double> jd, jb;         // Jacobian: own-column entries, coefficient columns
+  // Jacobian: own-column entries; the coefficient columns are formed in
+  // basis (only their nonzero rows: -wy times the basis rows).
+  std::vector<double> jd;
   std::vector<double> xi, v, qb1, qb2;  // per-evaluation scratch, reused
-  // Residuals, gradient and step of the driver's closing evaluation at the
-  // returned point, which keeps only its curve values and factor (sized by
-  // the driver for that evaluation only).
-  std::vector<double> fl, gl, pl;
   BalsqWork ba;                         // scratch of the step solve, reused
+  // The fit's scaled weights and the starting fit's coefficients and
+  // covariance (the starting fit's per-point outputs go to dy, xi and qb1,
+  // which the objective's setup overwrites afterwards).
+  std::vector<double> wxs, wys, coef0, scov;
+  // The minimizer's vectors, reused; once it has returned, its residual,
+  // gradient and step vectors take the dropped outputs of the driver's
+  // closing evaluation.
+  MinWork mw;
   CurveWork cw;                         // the model's slope coefficients, reused
   ModelFn model = nullptr;
   double xmin = 0.0, xmax = 0.0;        // the curve's interval, for the model

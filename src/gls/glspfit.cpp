@@ -15,6 +15,7 @@
 
 #include "curve/curveval.h"
 #include "gls/glsdrv.h"
+#include "gls/glsobj.h"
 #include "numeric/colmajor.h"
 #include "numeric/lapack.h"
 #include "numeric/trpack.h"
@@ -63,15 +64,26 @@ void GLSPFIT(const GlsData& data, int ncoef, double xmin, double xmax, const Gls
   // outputs are not needed.  Its scratch is sized by the counts, so it is
   // obtained only once they pass the ordinary fit's checks; a refused count
   // is the ordinary fit's status.
-  std::vector<double> coef0;
+  // All of it lives in the thread's kept fit workspace: the starting fit's
+  // per-point outputs in three of the objective's vectors, which are
+  // overwritten before the minimization reads them.
+  GLSWRK& w = GLSTHREADWRK();
+  struct Release {
+    GLSWRK& w;
+    ~Release() { w.release(kGlsKeepBytes); }
+  } release{w};
+  std::vector<double>& coef0 = w.coef0;
   if (const int counts = OLSCOUNTS(npts, ncoef); counts != QVX_OK) {
     olstat = counts;
   } else {
     coef0.resize(m);
-    std::vector<double> scov(m * m), syfit(n), sres_(n), swres(n);
+    w.scov.resize(m * m);
+    w.dy.resize(n);
+    w.xi.resize(n);
+    w.qb1.resize(n);
     double ssres = 0.0, swresmax = 0.0;
-    OLSPFIT(npts, x, y, wy, ncoef, xmin, xmax, coef0.data(), scov.data(), ssres, syfit.data(),
-            sres_.data(), swres.data(), swresmax, olstat);
+    OLSPFIT(npts, x, y, wy, ncoef, xmin, xmax, coef0.data(), w.scov.data(), ssres, w.dy.data(),
+            w.xi.data(), w.qb1.data(), swresmax, olstat);
   }
 
   istat[0] = QVX_OK;
@@ -94,7 +106,9 @@ void GLSPFIT(const GlsData& data, int ncoef, double xmin, double xmax, const Gls
   // Weight scale and the scaled problem's start point.
   double s = 0.0;
   for (std::size_t i = 0; i < n; ++i) s = std::max(s, std::max(wx[i], wy[i]));
-  std::vector<double> wxs(n), wys(n);
+  std::vector<double>&wxs = w.wxs, &wys = w.wys;
+  wxs.resize(n);
+  wys.resize(n);
   for (std::size_t i = 0; i < n; ++i) {
     wxs[i] = wx[i] / s;
     wys[i] = wy[i] / s;

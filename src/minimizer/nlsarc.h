@@ -18,7 +18,8 @@ struct ArcWork {
 // evaluations).  On return x is the best point found, fsum its sum of squares
 // and fbest (nres) its residual vector; on a callback abort (info < 0) x and
 // fsum are unchanged and fbest is undefined.  kfun is increased by one per
-// evaluation; sg and sp (npar) stand in the G and P places of the callback.
+// evaluation; sg and sp (npar, or null: its calls ask for residuals only) stand
+// in the G and P places of the callback.
 void NLSARC(int nres, int npar, double* x, const double* p, double& fsum, const double* g,
             double radius, Objective fcn, void* userarg, int& info, int& kfun, double* fbest,
             ArcWork& w, double* sg, double* sp);

@@ -23,7 +23,8 @@ struct LineWork {
 // ended in its final or derivative phase).  dg = p'g0.  info: kStepMade
 // (accepted), kStepGaveUp (x, f, g unchanged), negative: the callback's abort
 // code.  kfun is increased by one per evaluation; fsum is the sum of squares of
-// the returned point.  scratch (npar) stands in the P place of every evaluation.
+// the returned point.  scratch (npar, or null) stands in the P place of every
+// evaluation, which never asks for a step.
 void NLSLINE(int nres, int npar, double* x, const double* p, double& alpha, double* f, double* g,
              double dg, double sigma, Objective fcn, void* userarg, int& info, int& kfun,
              double& fsum, LineWork& w, double* scratch);

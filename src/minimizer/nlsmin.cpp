@@ -44,8 +44,25 @@ constexpr long long kFevCeiling = INT_MAX - 1024;
 
 }  // namespace
 
+std::size_t MinWork::bytes() const {
+  std::size_t b = 0;
+  for (const std::vector<double>* a :
+       {&xw, &p, &g, &fw, &step.xs, &step.gs, &step.gw, &step.pw, &step.xp, &step.fs, &step.fr,
+        &step.line.xt, &step.line.gt, &step.line.xs, &step.line.gs, &step.line.ft,
+        &step.line.fs, &step.arc.u, &step.arc.v, &step.arc.xt, &step.arc.ft})
+    b += a->capacity() * sizeof(double);
+  return b;
+}
+
 void NLSMIN(int nres, int npar, double* x, Objective fcn, void* userarg, double* fvec,
             double& fnorm, const double* tol, int maxit, double sigma, double* rinfo, int* iinfo) {
+  MinWork work;
+  NLSMIN(nres, npar, x, fcn, userarg, fvec, fnorm, tol, maxit, sigma, rinfo, iinfo, work);
+}
+
+void NLSMIN(int nres, int npar, double* x, Objective fcn, void* userarg, double* fvec,
+            double& fnorm, const double* tol, int maxit, double sigma, double* rinfo, int* iinfo,
+            MinWork& mw) {
   const std::size_t m = count(nres), n = count(npar);
   std::fill(rinfo, rinfo + 4, 0.0);
   std::fill(iinfo, iinfo + 3, 0);
@@ -56,10 +73,16 @@ void NLSMIN(int nres, int npar, double* x, Objective fcn, void* userarg, double*
     return;
   }
 
-  // Working point / full-step trial, step, gradient, working residual vector,
-  // and the stand-ins for G and P in calls with iflag = 1.
-  std::vector<double> xw(n), p(n), g(n), fw(m), sg(n), sp(n);
-  StepWork work;
+  // Working point / full-step trial, step, gradient, working residual vector
+  // (each written before it is read).  Calls with iflag = 1 write no G or P:
+  // they get null pointers in those places rather than two parameter-sized
+  // stand-ins.
+  std::vector<double>&xw = mw.xw, &p = mw.p, &g = mw.g, &fw = mw.fw;
+  xw.resize(n);
+  p.resize(n);
+  g.resize(n);
+  fw.resize(m);
+  StepWork& work = mw.step;
   work.size(nres, npar);
 
   const double dres = static_cast<double>(nres), dpar = static_cast<double>(npar);
@@ -99,7 +122,7 @@ void NLSMIN(int nres, int npar, double* x, Objective fcn, void* userarg, double*
     if (stepm < tol[0]) {
       for (std::size_t i = 0; i < n; ++i) xw[i] = x[i] + p[i];
       iflag = kWantResiduals;
-      fcn(iflag, nres, npar, xw.data(), fw.data(), sg.data(), sp.data(), userarg);
+      fcn(iflag, nres, npar, xw.data(), fw.data(), nullptr, nullptr, userarg);
       ++nfev;
       if (iflag < 0) return finish(iflag);
       changes();
@@ -113,7 +136,7 @@ void NLSMIN(int nres, int npar, double* x, Objective fcn, void* userarg, double*
     double alpha = 1.0;
     int info = 0;
     NLSSTEP(nres, npar, xw.data(), p.data(), g.data(), fw.data(), alpha, kAlphaMin, sigma, fcn,
-            userarg, info, nfev, maxfev, work, sg.data(), sp.data());
+            userarg, info, nfev, maxfev, work, nullptr, nullptr);
     if (info < 0) return finish(info);
     if (info == kStepEvaluationLimit) return finish(QVX_GLS_MAXFEV);
     if (info == kStepGaveUp) {

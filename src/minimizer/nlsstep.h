@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 #include "minimizer/nlsarc.h"
@@ -27,7 +28,18 @@ struct StepWork {
 // info: kStepMade, kStepGaveUp (the line search gave up),
 // kStepEvaluationLimit (nfev reached maxfev), negative: the callback's abort
 // code.  nfev is increased by every
-// evaluation; sg and sp (npar) stand in the G and P places of IFLAG = 1 calls.
+// evaluation; sg and sp (npar, or null) stand in the G and P places of IFLAG = 1
+// calls, which write neither.
+// The minimizer's own vectors (working point, step, gradient, working
+// residual vector) and its step work.  A caller that keeps one across runs
+// lets repeated runs of the same or a smaller size allocate nothing.
+struct MinWork {
+  std::vector<double> xw, p, g, fw;
+  StepWork step;
+  // Bytes held by every vector (capacity, not size).
+  std::size_t bytes() const;
+};
+
 void NLSSTEP(int nres, int npar, double* xw, double* p, double* g, double* fw, double& alpha,
              double alphmin, double sigma, Objective fcn, void* userarg, int& info, int& nfev,
              int maxfev, StepWork& w, double* sg, double* sp);

@@ -43,6 +43,8 @@ void BAQRUPD(int kb, int nb, int ncd, int ncb, int m, int nrhs, double* r11, dou
 // 't' solves R' sol = rhs.  The right-hand side has nbr row groups of ncd rows
 // (group i belongs to column block iblk(i)) and the ncb border rows last;
 // sol and rhs have leading dimension nbr*ncd + ncb; rhs is not modified.
+// With trans 'n', sol may be rhs itself: every element of rhs is read before
+// its own place in sol is written, and no other place after it.
 // info: 0; -1 trans not 'n'/'t'; -2 nb < 0; -3 ncd < 0; -4 ncb < 0;
 // -8 nrhs < 0; -9 nbr < 0, nbr > nb (or nbr*ncd + ncb + 2 beyond int);
 // -10 an iblk(i) outside 1..nb;
