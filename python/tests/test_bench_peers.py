@@ -14,9 +14,9 @@ pytest.importorskip("scipy.odr")
 
 @pytest.fixture(scope="module")
 def peers():
-    spec = importlib.util.spec_from_file_location("peers", REPO / "bench" / "peers.py")
-    mod = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(mod)
+    found = importlib.util.spec_from_file_location("peers", REPO / "bench" / "peers.py")
+    mod = importlib.util.module_from_spec(found)
+    found.loader.exec_module(mod)
     return mod
 
 
