@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <thread>
+#include <utility>
 
 namespace quorvex_test {
 
@@ -21,5 +23,14 @@ extern thread_local std::size_t g_fail_above;
 inline constexpr long kAllocLogSize = 256;
 long& alloc_count();
 const std::size_t* alloc_sizes();
+
+// Runs f on a new thread and waits for it.  A new thread holds no kept fit
+// workspace, so a fit run there obtains every array it needs afresh: the way
+// to reach (and fail) each of its allocations.
+template <class F>
+void on_fresh_thread(F&& f) {
+  std::thread t(std::forward<F>(f));
+  t.join();
+}
 
 }  // namespace quorvex_test

@@ -10,16 +10,8 @@ void CHEBBASIS(int ncoef, double xmin, double xmax, int npts, const double* x, d
                int ldb) {
   const std::size_t m = count(npts);
   ColMajor<double> b(basis, ldb);
-  for (std::size_t i = 0; i < m; ++i) b(i, 0) = 1.0;
-  if (ncoef >= 2) {
-    for (std::size_t i = 0; i < m; ++i) b(i, 1) = XSCALE(xmin, xmax, x[i]);
-    // The recurrence T_j = 2t T_{j-1} - T_{j-2} runs on the unhalved first column.
-    for (std::size_t i = 0; i < m; ++i) {
-      const double t2 = 2.0 * XSCALE(xmin, xmax, x[i]);
-      for (int j = 2; j < ncoef; ++j) b(i, j) = t2 * b(i, j - 1) - b(i, j - 2);
-    }
-  }
-  for (std::size_t i = 0; i < m; ++i) b(i, 0) *= 0.5;
+  for (std::size_t i = 0; i < m; ++i)
+    CHEBROW(ncoef, xmin, xmax, x[i], [&](int j, double v) { b(i, j) = v; });
 }
 
 void CHEBDER(int n, double xmin, double xmax, const double* a, std::ptrdiff_t inca, double* d,

@@ -15,6 +15,26 @@ inline double XSCALE(double xmin, double xmax, double x) {
   return ((x - xmin) - (xmax - x)) / (xmax - xmin);
 }
 
+// Basis row at one abscissa: put(k, phi_{k+1}(x)) for k = 0 .. ncoef-1 in
+// turn, phi_1 = 0.5, phi_2 = t, phi_k = T_{k-1}(t) by the recurrence
+// T_j = 2t T_{j-1} - T_{j-2} on the unhalved T_0 = 1.  Every basis value of
+// the library comes from here, so a row formed twice is the same bits.
+template <class Put>
+inline void CHEBROW(int ncoef, double xmin, double xmax, double x, Put&& put) {
+  put(0, 0.5);
+  if (ncoef < 2) return;
+  const double t = XSCALE(xmin, xmax, x);
+  put(1, t);
+  const double t2 = 2.0 * t;
+  double tm2 = 1.0, tm1 = t;
+  for (int j = 2; j < ncoef; ++j) {
+    const double tj = t2 * tm1 - tm2;
+    put(j, tj);
+    tm2 = tm1;
+    tm1 = tj;
+  }
+}
+
 // Basis matrix: basis(i, k) = phi_k(x(i)), phi_1 = 0.5, phi_2 = t, phi_k = T_{k-1}(t).
 // Column-major with leading dimension ldb >= npts; requires ncoef >= 1.
 void CHEBBASIS(int ncoef, double xmin, double xmax, int npts, const double* x, double* basis,

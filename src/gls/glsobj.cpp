@@ -8,6 +8,7 @@
 #include "gls/balsq.h"
 #include "gls/baprod.h"
 #include "numeric/colmajor.h"
+#include "numeric/keepwrk.h"
 #include "numeric/trpack.h"
 #include "numeric/status.h"
 
@@ -55,19 +56,23 @@ void GLSWRK::setup(const GlsData& data, const GlsCurve& curve, double* yf,
   size_scratch(*this, np, nc);
 }
 
-void GLSWRK::release(std::size_t keep) {
+void GLSWRK::release(std::size_t cap) {
   xd = yd = wxd = wyd = nullptr;
   yfd = r11d = r12d = r22d = nullptr;
-  std::size_t bytes = 0;
+  WorkBytes bytes;
   for (const std::vector<double>* a :
        {&dy, &basis, &jd, &xi, &v, &qb1, &qb2, &wxs, &wys, &coef0, &scov, &ba.td, &ba.tb, &ba.tc,
-        &ba.t, &ba.a, &ba.ws.w, &ba.ws.v, &ba.ws.wv, &cw.d, &cw.wk})
-    bytes += a->capacity() * sizeof(double);
-  bytes += idx.capacity() * sizeof(int) + ba.iblk.capacity() * sizeof(int) + mw.bytes();
-  bytes += (ba.start.capacity() + ba.first.capacity() + ba.rows.capacity() +
-            ba.next.capacity()) * sizeof(std::ptrdiff_t) +
-           ba.order.capacity() * sizeof(std::size_t);
-  if (bytes > keep) {
+        &ba.t, &ba.a, &ba.ws.w, &ba.ws.v, &ba.ws.wv, &cw.d, &cw.wk, &ols.a, &ols.b})
+    bytes.add(*a);
+  bytes.add(idx);
+  bytes.add(ba.iblk);
+  bytes.add(ba.start);
+  bytes.add(ba.first);
+  bytes.add(ba.rows);
+  bytes.add(ba.next);
+  bytes.add(ba.order);
+  mw.count(bytes);
+  if (!KEEPWRK(bytes.held, bytes.used, cap)) {
     const int mode = evmode;
     *this = GLSWRK();
     evmode = mode;

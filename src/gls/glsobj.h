@@ -17,6 +17,7 @@
 #include "gls/glsargs.h"
 #include "minimizer/nlsstep.h"
 #include "numeric/status.h"
+#include "ols/olspfit.h"
 
 namespace quorvex {
 
@@ -41,6 +42,9 @@ struct GLSWRK {
   // covariance (the starting fit's per-point outputs go to dy, xi and qb1,
   // which the objective's setup overwrites afterwards).
   std::vector<double> wxs, wys, coef0, scov;
+  // The starting fit's design and right-hand side: empty but during that
+  // fit, when they hold the memory of basis and v (swapped in and out).
+  OlsWork ols;
   // The minimizer's vectors, reused; once it has returned, its residual,
   // gradient and step vectors take the dropped outputs of the driver's
   // closing evaluation.
@@ -57,9 +61,9 @@ struct GLSWRK {
   // the data are read in place, and the curve values and factor kept in
   // yf(npts) and factor, which are cleared here.
   void setup(const GlsData& data, const GlsCurve& curve, double* yf, const BlockFactor& factor);
-  // Forgets the data and result arrays; frees every array when together they
-  // hold more than keep bytes (evmode stays).
-  void release(std::size_t keep);
+  // Forgets the data and result arrays; frees every array unless KEEPWRK
+  // keeps them under the cap (evmode stays).
+  void release(std::size_t cap);
 };
 
 // Objective callback of the generalized fit (userarg: the GLSWRK).

@@ -9,6 +9,7 @@
 #include "gls/glspfit.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -28,11 +29,14 @@ void GLSCOV(int ncoef, const double* r22, double* cov) {
   // COV = (L L')^-1 = E'E with E = L^-1.  A singular L has no inverse: the
   // covariance is then reported as NaN rather than as numbers that look valid.
   const std::size_t m = count(ncoef);
-  std::vector<double> e(m * m, 0.0);
+  // E on the stack for the counts a fit takes, so that a fit allocates none.
+  std::array<double, kMaxCoef * kMaxCoef> small{};
+  std::vector<double> large(m <= kMaxCoef ? 0 : m * m, 0.0);
+  double* const e = m <= kMaxCoef ? small.data() : large.data();
   for (std::size_t k = 0; k < m; ++k) e[k * m + k] = 1.0;
   int info = 0;
-  dtptrs_("L", "N", "N", &ncoef, &ncoef, r22, e.data(), &ncoef, &info, 1, 1, 1);
-  ColMajor<const double> ev(e.data(), static_cast<std::ptrdiff_t>(m));
+  dtptrs_("L", "N", "N", &ncoef, &ncoef, r22, e, &ncoef, &info, 1, 1, 1);
+  ColMajor<const double> ev(e, static_cast<std::ptrdiff_t>(m));
   ColMajor<double> c(cov, static_cast<std::ptrdiff_t>(m));
   for (std::size_t j = 0; j < m; ++j) {
     for (std::size_t i = 0; i < m; ++i) {
@@ -65,8 +69,9 @@ void GLSPFIT(const GlsData& data, int ncoef, double xmin, double xmax, const Gls
   // obtained only once they pass the ordinary fit's checks; a refused count
   // is the ordinary fit's status.
   // All of it lives in the thread's kept fit workspace: the starting fit's
-  // per-point outputs in three of the objective's vectors, which are
-  // overwritten before the minimization reads them.
+  // per-point outputs in three of the objective's vectors, and its design and
+  // right-hand side in the memory of two more (basis, npts x ncoef, and v,
+  // 2 npts), all overwritten before the minimization reads them.
   GLSWRK& w = GLSTHREADWRK();
   struct Release {
     GLSWRK& w;
@@ -81,9 +86,13 @@ void GLSPFIT(const GlsData& data, int ncoef, double xmin, double xmax, const Gls
     w.dy.resize(n);
     w.xi.resize(n);
     w.qb1.resize(n);
+    w.ols.a.swap(w.basis);
+    w.ols.b.swap(w.v);
     double ssres = 0.0, swresmax = 0.0;
     OLSPFIT(npts, x, y, wy, ncoef, xmin, xmax, coef0.data(), w.scov.data(), ssres, w.dy.data(),
-            w.xi.data(), w.qb1.data(), swresmax, olstat);
+            w.xi.data(), w.qb1.data(), swresmax, olstat, w.ols);
+    w.ols.a.swap(w.basis);
+    w.ols.b.swap(w.v);
   }
 
   istat[0] = QVX_OK;

@@ -44,14 +44,12 @@ constexpr long long kFevCeiling = INT_MAX - 1024;
 
 }  // namespace
 
-std::size_t MinWork::bytes() const {
-  std::size_t b = 0;
+void MinWork::count(WorkBytes& b) const {
   for (const std::vector<double>* a :
        {&xw, &p, &g, &fw, &step.xs, &step.gs, &step.gw, &step.pw, &step.xp, &step.fs, &step.fr,
         &step.line.xt, &step.line.gt, &step.line.xs, &step.line.gs, &step.line.ft,
         &step.line.fs, &step.arc.u, &step.arc.v, &step.arc.xt, &step.arc.ft})
-    b += a->capacity() * sizeof(double);
-  return b;
+    b.add(*a);
 }
 
 void NLSMIN(int nres, int npar, double* x, Objective fcn, void* userarg, double* fvec,

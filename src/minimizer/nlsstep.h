@@ -6,6 +6,7 @@
 #include "minimizer/nlsarc.h"
 #include "minimizer/nlsline.h"
 #include "minimizer/nlsmin.h"
+#include "numeric/keepwrk.h"
 
 namespace quorvex {
 
@@ -36,8 +37,8 @@ struct StepWork {
 struct MinWork {
   std::vector<double> xw, p, g, fw;
   StepWork step;
-  // Bytes held by every vector (capacity, not size).
-  std::size_t bytes() const;
+  // Adds every vector's bytes to b.
+  void count(WorkBytes& b) const;
 };
 
 void NLSSTEP(int nres, int npar, double* xw, double* p, double* g, double* fw, double& alpha,

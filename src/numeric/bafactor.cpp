@@ -120,11 +120,15 @@ void BASOLVE(char trans, int nb, int ncd, int ncb, const double* r11, const doub
   const int base = static_cast<int>(nbrd);
   const ColMajor<double> x(sol, ld);
   const ColMajor<const double> b(rhs, ld);
-  std::vector<double> rp(packed_size(nd));  // one block's packed triangle
+  // One block's packed triangle; a block of one column is its own, so the
+  // copy is needed (and obtained) only for wider blocks.
+  std::vector<double> rp(nd > 1 ? packed_size(nd) : 0);
 
-  // Copies row c of r11 (block c + 1) into rp.
-  auto load_block = [&](std::size_t c) {
+  // The packed triangle of block c + 1 (row c of r11).
+  auto block = [&](std::size_t c) -> const double* {
+    if (nd == 1) return r11 + c;
     for (std::size_t k = 0; k < rp.size(); ++k) rp[k] = r11[c + k * count(nb)];
+    return rp.data();
   };
 
   if (trans == 'n') {
@@ -147,14 +151,7 @@ void BASOLVE(char trans, int nb, int ncd, int ncb, const double* r11, const doub
           x(row + l, j) = b(row + l, j) - t;
         }
       }
-      // (A block of one column is its own packed triangle.)
-      const double* rc = rp.data();
-      if (nd == 1) {
-        rc = r11 + c;
-      } else {
-        load_block(c);
-      }
-      s = block_solve('T', ncd, nrhs, rc, sol + row, ld);
+      s = block_solve('T', ncd, nrhs, block(c), sol + row, ld);
       if (s != 0) {
         info = s > 0 ? static_cast<int>(row) + s : base + ncb + 2;
         return;
@@ -169,8 +166,7 @@ void BASOLVE(char trans, int nb, int ncd, int ncb, const double* r11, const doub
       const std::size_t c = static_cast<std::size_t>(iblk[i] - 1), row = i * nd;
       for (std::size_t j = 0; j < nr; ++j)
         std::copy(b.col(j) + row, b.col(j) + row + nd, x.col(j) + row);
-      load_block(c);
-      const int s = block_solve('N', ncd, nrhs, rp.data(), sol + row, ld);
+      const int s = block_solve('N', ncd, nrhs, block(c), sol + row, ld);
       if (s != 0) {
         info = s > 0 ? static_cast<int>(row) + s : base + ncb + 2;
         return;

@@ -8,7 +8,7 @@
 namespace quorvex {
 
 // Number of doubles in a packed triangle of order n.
-inline std::size_t packed_size(std::size_t n) { return n * (n + 1) / 2; }
+inline constexpr std::size_t packed_size(std::size_t n) { return n * (n + 1) / 2; }
 
 // Position of R(i, j), 0-based, i <= j, in the packed vector of order n.
 inline std::size_t packed_index(std::size_t n, std::size_t i, std::size_t j) {

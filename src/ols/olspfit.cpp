@@ -9,12 +9,14 @@
 #include "ols/olspfit.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <new>
 #include <vector>
 
 #include "curve/chebyshev.h"
 #include "numeric/colmajor.h"
+#include "numeric/keepwrk.h"
 #include "numeric/lapack.h"
 #include "numeric/trpack.h"
 #include "ols/qrlsq.h"
@@ -24,9 +26,6 @@
 namespace quorvex {
 
 namespace {
-
-// Rows of the basis recomputed at a time when the fitted values are formed.
-constexpr std::size_t kBlockRows = 256;
 
 // Status of the argument checks, in the order they are made (0: all pass).
 int check_arguments(int npts, const double* x, const double* w, int ncoef, double xmin,
@@ -45,36 +44,39 @@ int check_arguments(int npts, const double* x, const double* w, int ncoef, doubl
   return QVX_OK;
 }
 
-// The fit proper, on arguments that passed the checks.  Returns the status;
-// on a nonzero status the outputs may be partly written.
+// The fit proper, on arguments that passed the checks (so ncoef <= kMaxCoef
+// and the coefficient-sized scratch is on the stack).  Returns the status; on
+// a nonzero status the outputs may be partly written.
 int fit(int npts, const double* x, const double* y, const double* w, int ncoef, double xmin,
         double xmax, double* coef, double* cov, double& sres, double* yfit, double* res,
-        double* wres, double& wresmax) {
+        double* wres, double& wresmax, OlsWork& work) {
   const std::size_t m = count(npts);
   const std::size_t n = count(ncoef);
-  std::vector<double> a(m * n);
-  std::vector<double> b(m);  // right-hand side, then the solver's residual
-  std::vector<double> rpack(packed_size(n));
-  std::vector<double> t(n * n);
-  std::vector<double> basis(kBlockRows * n);
+  // Grown only (a kept array larger than needed is not touched beyond its use).
+  if (work.a.size() < m * n) work.a.resize(m * n);
+  if (work.b.size() < m) work.b.resize(m);
+  double* const a = work.a.data();
+  double* const b = work.b.data();  // right-hand side, then the solver's residual
+  std::array<double, packed_size(kMaxCoef)> rpack;
+  std::array<double, kMaxCoef * kMaxCoef> t{};
+  std::array<double, 2 * kMaxCoef> qrwork;
 
   double wmax = w[0];
   for (std::size_t i = 1; i < m; ++i) wmax = std::max(wmax, w[i]);
 
-  // Weighted design A(i, j) = (w_i / wmax) phi_j(x_i) and right-hand side.
-  // The basis is built in place and each row scaled by its factor.
-  CHEBBASIS(ncoef, xmin, xmax, npts, x, a.data(), npts);
-  const ColMajor<double> av(a.data(), npts);
+  // Weighted design A(i, j) = (w_i / wmax) phi_j(x_i) and right-hand side,
+  // each row of the basis scaled by its factor as it is formed.
+  const ColMajor<double> av(a, npts);
   for (std::size_t i = 0; i < m; ++i) {
     const double s = w[i] / wmax;
-    for (std::size_t j = 0; j < n; ++j) av(i, j) = s * av(i, j);
+    CHEBROW(ncoef, xmin, xmax, x[i], [&](int j, double phi) { av(i, j) = s * phi; });
     b[i] = s * y[i];
   }
 
   double rnorm = 0.0;
   int info = 0;
   // The design is factorized where it was built: it is not needed afterwards.
-  QRLSQ_INPLACE(npts, ncoef, a.data(), npts, b.data(), coef, rnorm, info, rpack.data());
+  QRLSQ_INPLACE(npts, ncoef, a, npts, b, coef, rnorm, info, rpack.data(), qrwork.data());
   // The checks guarantee npts >= ncoef >= 1, so the solver refuses no argument.
   // Its codes 1 to 4 become 21 to 24.
   if (info != 0) return QVX_OLS_QR_FAILED - 1 + info;
@@ -87,19 +89,14 @@ int fit(int npts, const double* x, const double* y, const double* w, int ncoef, 
   }
   wresmax = rmax;
 
-  // Fitted values from the unweighted basis, recomputed a block of rows at a
-  // time (each row of the basis depends on its own x only).
-  for (std::size_t i0 = 0; i0 < m; i0 += kBlockRows) {
-    const std::size_t rows = std::min(kBlockRows, m - i0);
-    const int ir = static_cast<int>(rows);
-    CHEBBASIS(ncoef, xmin, xmax, ir, x + i0, basis.data(), ir);
-    const ColMajor<const double> bv(basis.data(), ir);
-    for (std::size_t i = 0; i < rows; ++i) {
-      double s = 0.0;
-      for (std::size_t j = 0; j < n; ++j) s = s + bv(i, j) * coef[j];
-      yfit[i0 + i] = s;
-      res[i0 + i] = y[i0 + i] - s;
-    }
+  // Fitted values from the unweighted basis.  The design has been overwritten
+  // by its factorization, so each row is formed again, as the design's was,
+  // and summed at once rather than stored.
+  for (std::size_t i = 0; i < m; ++i) {
+    double s = 0.0;
+    CHEBROW(ncoef, xmin, xmax, x[i], [&](int j, double phi) { s = s + phi * coef[j]; });
+    yfit[i] = s;
+    res[i] = y[i] - s;
   }
 
   // Covariance T'T with T = L^-1 diag(1/wmax), L = Rf' the packed factor.
@@ -143,7 +140,7 @@ int OLSCOUNTS(int npts, int ncoef) {
 
 void OLSPFIT(int npts, const double* x, const double* y, const double* w, int ncoef, double xmin,
              double xmax, double* coef, double* cov, double& sres, double* yfit, double* res,
-             double* wres, double& wresmax, int& istat) {
+             double* wres, double& wresmax, int& istat, OlsWork& work) {
   // COEF and COV are cleared only for a count that can be valid: a larger
   // one always ends in code 2 or 3, and the caller's arrays need not have
   // its size (NCOEF = INT_MAX would mean a COV of 2^62 elements).
@@ -160,12 +157,30 @@ void OLSPFIT(int npts, const double* x, const double* y, const double* w, int nc
   // reported here too, so that a caller inside the library sees a status.
   int status = QVX_OK;
   try {
-    status = fit(npts, x, y, w, ncoef, xmin, xmax, coef, cov, sres, yfit, res, wres, wresmax);
+    status = fit(npts, x, y, w, ncoef, xmin, xmax, coef, cov, sres, yfit, res, wres, wresmax,
+                 work);
   } catch (const std::bad_alloc&) {
     status = QVX_NO_STORAGE;
   }
   if (status != QVX_OK) out.clear(m, n, m);
   istat = status;
+}
+
+void OLSPFIT(int npts, const double* x, const double* y, const double* w, int ncoef, double xmin,
+             double xmax, double* coef, double* cov, double& sres, double* yfit, double* res,
+             double* wres, double& wresmax, int& istat) {
+  thread_local OlsWork kept;
+  OLSPFIT(npts, x, y, w, ncoef, xmin, xmax, coef, cov, sres, yfit, res, wres, wresmax, istat,
+          kept);
+  // A fit of valid counts needs npts x (ncoef + 1) values of what the thread
+  // holds (a refused count has touched nothing).
+  if (OLSCOUNTS(npts, ncoef) == QVX_OK) {
+    WorkBytes bytes;
+    bytes.add(kept.a);
+    bytes.add(kept.b);
+    const std::size_t used = count(npts) * (count(ncoef) + 1) * sizeof(double);
+    if (!KEEPWRK(bytes.held, used)) kept = OlsWork();
+  }
 }
 
 }  // namespace quorvex

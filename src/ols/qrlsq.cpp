@@ -30,11 +30,12 @@ namespace {
 // The solve on the validated problem with its matrix in aw (m x n, leading
 // dimension ld), factorized in place, and the right-hand side already in
 // rvec.
+// scratch: 2 nn values.
 void solve(int mm, int nn, double* aw, int ld, double* xsol, double* rvec, double& rnorm,
-           int& info, double* rpack) {
+           int& info, double* rpack, double* scratch) {
   const std::size_t cols = count(nn);
-  std::vector<double> tau(cols);
-  std::vector<double> work(cols);
+  double* tau = scratch;
+  double* work = scratch + cols;
   const ColMajor<double> r(aw, ld);
 
   // Factorize A = Q Rf; Rf lands in the upper triangle of aw.
@@ -42,14 +43,14 @@ void solve(int mm, int nn, double* aw, int ld, double* xsol, double* rvec, doubl
   const int one = 1;
   const int ldr = mm;
   int lapinfo = 0;
-  dgeqrf_(&mm, &nn, aw, &ld, tau.data(), work.data(), &lwork, &lapinfo);
+  dgeqrf_(&mm, &nn, aw, &ld, tau, work, &lwork, &lapinfo);
   if (lapinfo != 0) {
     info = 1;
     return;
   }
 
   // Apply Q' to the right-hand side.
-  dormqr_("L", "T", &mm, &one, &nn, aw, &ld, tau.data(), rvec, &ldr, work.data(), &lwork,
+  dormqr_("L", "T", &mm, &one, &nn, aw, &ld, tau, rvec, &ldr, work, &lwork,
           &lapinfo, 1, 1);
   if (lapinfo != 0) {
     info = 2;
@@ -82,7 +83,7 @@ void solve(int mm, int nn, double* aw, int ld, double* xsol, double* rvec, doubl
   std::fill(rvec, rvec + cols, 0.0);
 
   // Residual b - A xsol = Q (0, ..., 0, (Q'b)(n+1..m)).
-  dormqr_("L", "N", &mm, &one, &nn, aw, &ld, tau.data(), rvec, &ldr, work.data(), &lwork,
+  dormqr_("L", "N", &mm, &one, &nn, aw, &ld, tau, rvec, &ldr, work, &lwork,
           &lapinfo, 1, 1);
   if (lapinfo != 0) {
     info = 2;
@@ -125,14 +126,15 @@ void QRLSQ(int m, int n, const double* a, int lda, int mb, const double* b, doub
   const ColMajor<double> r(aw.data(), mm);
   for (std::size_t j = 0; j < cols; ++j) std::copy(av.col(j), av.col(j) + rows, r.col(j));
   std::copy(b, b + rows, rvec);
-  solve(mm, nn, aw.data(), mm, xsol, rvec, rnorm, info, rpack);
+  std::vector<double> scratch(2 * cols);
+  solve(mm, nn, aw.data(), mm, xsol, rvec, rnorm, info, rpack, scratch.data());
 }
 
 void QRLSQ_INPLACE(int m, int n, double* a, int lda, double* b, double* xsol, double& rnorm,
-                   int& info, double* rpack) {
+                   int& info, double* rpack, double* work) {
   info = check(m, n, lda, m);
   if (info != 0) return;
-  solve(std::max(m, 0), std::max(n, 0), a, lda, xsol, b, rnorm, info, rpack);
+  solve(std::max(m, 0), std::max(n, 0), a, lda, xsol, b, rnorm, info, rpack, work);
 }
 
 }  // namespace quorvex

@@ -21,8 +21,9 @@ void QRLSQ(int m, int n, const double* a, int lda, int mb, const double* b, doub
 // its right-hand side back: a (m x n, leading dimension lda) is factorized
 // in place (its contents afterwards have no meaning), and b (m values) turns
 // into rvec.  The same arithmetic, so the same results bit for bit.
+// work: 2n values of scratch (the reflectors' scalars and LAPACK's work).
 // info as above (-2 cannot occur).
 void QRLSQ_INPLACE(int m, int n, double* a, int lda, double* b, double* xsol, double& rnorm,
-                   int& info, double* rpack);
+                   int& info, double* rpack, double* work);
 
 }  // namespace quorvex
