@@ -26,11 +26,15 @@
  *  - On 32-bit Windows the functions use the standard call convention
  *    (__stdcall); elsewhere the platform's C convention.
  *  - Calls from different threads are independent: the library keeps no
- *    state shared between threads.  A thread that has called GLSPFIT keeps
- *    the working storage of that fit (at most 64 MB, about 180 bytes per
- *    point for a quadratic; a larger fit frees its own) for its next fit,
- *    and the storage is freed when the thread ends.  No result depends on
- *    an earlier call.
+ *    state shared between threads.  A thread that has called OLSPFIT or
+ *    GLSPFIT keeps that fit's working storage for its next fit of the same
+ *    kind, so that repeating a fit of the same or a smaller size allocates
+ *    nothing: OLSPFIT 8 (NCOEF + 1) bytes per point, GLSPFIT about 230 for a
+ *    quadratic (up to 380).  Each is kept up to 384 MiB (64 MiB in 32-bit
+ *    processes); above 64 MiB only while the latest fit used at least a
+ *    quarter of it, so a large fit's storage goes back after a much smaller
+ *    one.  It is freed when the thread ends.  No result depends on an
+ *    earlier call.
  */
 #ifndef QUORVEX_H
 #define QUORVEX_H

@@ -17,18 +17,6 @@
 
 namespace quorvex {
 
-namespace {
-
-// Largest workspace a thread keeps between fits: the objective's and the
-// block solver's arrays and the minimizer's vectors, about 230 bytes per
-// point for a quadratic (up to 330 once the minimizer's searches have needed
-// their extra vectors), so fits up to some 2.5e5 points (a quadratic) reuse it
-// without allocating or page-faulting anything new.  A larger fit releases
-// it at its end; the next fit of any size then starts afresh.
-constexpr std::size_t kKeepBytes = kGlsKeepBytes;
-
-}  // namespace
-
 GLSWRK& GLSTHREADWRK() {
   thread_local GLSWRK w;
   return w;
@@ -69,13 +57,14 @@ void GLSDRV(const GlsData& data, const GlsCurve& curve, const GlsControl& contro
 
   // The objective reads the data in place and leaves its latest curve values
   // and factor directly in yfit, r11, r12, r22, whatever the outcome.  The
-  // workspace is this thread's: a fit of moderate size leaves it for the next
-  // fit on the thread, which then finds its memory in place; a large one
-  // releases it.
+  // workspace is this thread's: the next fit on the thread finds its memory
+  // in place, unless this fit's size made the thread give it back
+  // (numeric/keepwrk.h: up to 384 MiB on 64-bit hosts, some 380 bytes per
+  // point at most, so 10^6 points at any degree).
   GLSWRK& w = GLSTHREADWRK();
   struct Release {
     GLSWRK& w;
-    ~Release() { w.release(kKeepBytes); }
+    ~Release() { w.release(kKeepMaxBytes); }
   } release{w};
   w.setup(data, curve, yfit, factor);
 

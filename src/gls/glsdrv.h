@@ -3,16 +3,15 @@
 #include <cstddef>
 
 #include "gls/glsargs.h"
+#include "numeric/keepwrk.h"
 
 namespace quorvex {
 
 struct GLSWRK;
 
-// Largest workspace a thread keeps between generalized fits.
-inline constexpr std::size_t kGlsKeepBytes = std::size_t{64} << 20;
-
-// This thread's fit workspace.  A caller that fills some of it before GLSDRV
-// releases it with release(kGlsKeepBytes) when done.
+// This thread's fit workspace, kept from one fit to the next as
+// numeric/keepwrk.h describes.  A caller that fills some of it before GLSDRV
+// releases it with release(kKeepMaxBytes) when done.
 GLSWRK& GLSTHREADWRK();
 
 // Runs the minimizer on the generalized fit of curve to data from the start

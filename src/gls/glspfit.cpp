@@ -12,6 +12,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <new>
 #include <vector>
 
 #include "curve/curveval.h"
@@ -75,7 +76,7 @@ void GLSPFIT(const GlsData& data, int ncoef, double xmin, double xmax, const Gls
   GLSWRK& w = GLSTHREADWRK();
   struct Release {
     GLSWRK& w;
-    ~Release() { w.release(kGlsKeepBytes); }
+    ~Release() { w.release(kKeepMaxBytes); }
   } release{w};
   std::vector<double>& coef0 = w.coef0;
   if (const int counts = OLSCOUNTS(npts, ncoef); counts != QVX_OK) {
@@ -86,13 +87,26 @@ void GLSPFIT(const GlsData& data, int ncoef, double xmin, double xmax, const Gls
     w.dy.resize(n);
     w.xi.resize(n);
     w.qb1.resize(n);
-    w.ols.a.swap(w.basis);
-    w.ols.b.swap(w.v);
-    double ssres = 0.0, swresmax = 0.0;
-    OLSPFIT(npts, x, y, wy, ncoef, xmin, xmax, coef0.data(), w.scov.data(), ssres, w.dy.data(),
-            w.xi.data(), w.qb1.data(), swresmax, olstat, w.ols);
-    w.ols.a.swap(w.basis);
-    w.ols.b.swap(w.v);
+    // v is given its full room (2 npts) before the starting fit takes it, as
+    // part of that fit's storage: grown later, it would leave its first n
+    // values' memory behind in the heap, resident through the minimization.
+    bool room = true;
+    try {
+      w.v.reserve(2 * n);
+    } catch (const std::bad_alloc&) {
+      room = false;
+    }
+    if (!room) {
+      olstat = QVX_NO_STORAGE;
+    } else {
+      w.ols.a.swap(w.basis);
+      w.ols.b.swap(w.v);
+      double ssres = 0.0, swresmax = 0.0;
+      OLSPFIT(npts, x, y, wy, ncoef, xmin, xmax, coef0.data(), w.scov.data(), ssres,
+              w.dy.data(), w.xi.data(), w.qb1.data(), swresmax, olstat, w.ols);
+      w.ols.a.swap(w.basis);
+      w.ols.b.swap(w.v);
+    }
   }
 
   istat[0] = QVX_OK;

@@ -2,8 +2,9 @@
 // stop sending thread attach and detach notifications, and it reports success
 // for every notification.  Nothing else is set up or torn down.
 //
-// The library keeps per-thread storage: the working storage of the
-// generalized fit a thread keeps for its next fit (thread_local, up to 64 MB),
+// The library keeps per-thread storage: the working storage of each fit a
+// thread keeps for its next one (thread_local, up to 64 MiB in a 32-bit
+// process and 384 MiB in a 64-bit one),
 // and the C++ and threads run-times' own per-thread blocks.  The statically
 // linked run-time releases it at thread exit from its TLS callback, which the
 // loader calls because the DLL has a thread storage directory; the request
