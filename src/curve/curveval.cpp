@@ -9,7 +9,6 @@
 #include "curve/chebyshev.h"
 #include "numeric/colmajor.h"
 #include "numeric/status.h"
-#include "numeric/status.h"
 #include "numeric/xrange.h"
 
 namespace quorvex {
@@ -89,24 +88,13 @@ void CURVEVAL(int& mode, const Curve& curve, int npts, const double* x, double* 
       for (std::size_t i = 0; i < m; ++i) y[i] = CHEBSUM(ncoef, XSCALE(xmin, xmax, x[i]), coef, 1);
       return;
     }
-    const std::size_t n = count(ncoef);
     const double* d = derivative(curve, *work);
     const ColMajor<double> b(basis, static_cast<std::ptrdiff_t>(m));
     for (std::size_t i = 0; i < m; ++i) {
       const double t = XSCALE(xmin, xmax, x[i]);
       y[i] = CHEBSUM(ncoef, t, coef, 1);
       dy[i] = CHEBSUM(ncoef - 1, t, d, 1);
-      // T_j = 2t T_{j-1} - T_{j-2} from T_0 = 1, whose column holds 1/2.
-      const double t2 = 2.0 * t;
-      double tjm2 = 1.0, tjm1 = t;
-      b(i, 0) = 1.0 * 0.5;
-      b(i, 1) = t;
-      for (std::size_t j = 2; j < n; ++j) {
-        const double tj = t2 * tjm1 - tjm2;
-        b(i, j) = tj;
-        tjm2 = tjm1;
-        tjm1 = tj;
-      }
+      CHEBROW(ncoef, xmin, xmax, x[i], [&](int j, double phi) { b(i, j) = phi; });
     }
     return;
   }

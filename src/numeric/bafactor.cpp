@@ -2,6 +2,7 @@
 #include "numeric/bafactor.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <vector>
 
@@ -80,6 +81,9 @@ void BAQRUPD(int kb, int nb, int ncd, int ncb, int m, int nrhs, double* r11, dou
 
 namespace {
 
+// Border columns up to which BASOLVE's one-column path holds z0 locally.
+constexpr std::size_t kLocalBorder = 16;
+
 // Packed triangular solve in place, op(R) x = b with R = L' held as L packed:
 // trans_r 'T' solves with R, 'N' with R'.
 int tpsolve(char trans_r, int n, int nrhs, const double* ap, double* b, std::ptrdiff_t ldb) {
@@ -137,6 +141,28 @@ void BASOLVE(char trans, int nb, int ncd, int ncb, const double* r11, const doub
       std::copy(b.col(j) + nbrd, b.col(j) + nbrd + ne, x.col(j) + nbrd);
     int s = tpsolve('T', ncb, nrhs, r22, sol + nbrd, ld);
     if (s != 0) { info = s > 0 ? base + s : base + ncb + 1; return; }
+    if (nd == 1 && nr == 1 && ne <= kLocalBorder) {
+      // The generalized fit's shape, one column per block and one right-hand
+      // side: the loop below with its block solve written out (the reference
+      // solve of one element is one division) and z0 held locally, so that
+      // the writes to sol do not make every group read it again.
+      std::array<double, kLocalBorder> z0{};
+      std::copy(sol + nbrd, sol + nbrd + ne, z0.begin());
+      for (std::size_t i = 0; i < count(nbr); ++i) {
+        const std::size_t c = static_cast<std::size_t>(iblk[i] - 1);
+        double t = 0.0;
+        for (std::size_t k = 0; k < ne; ++k) t += r12[c + k * nbd] * z0[k];
+        const double v = rhs[i] - t;
+        sol[i] = v;
+        if (r11[c] == 0.0) {
+          info = static_cast<int>(i) + 1;
+          return;
+        }
+        sol[i] = v / r11[c];
+      }
+      info = 0;
+      return;
+    }
     // Each group: R_c z_i = b_i - S_c z0.
     for (std::size_t i = 0; i < count(nbr); ++i) {
       const std::size_t c = static_cast<std::size_t>(iblk[i] - 1), row = i * nd;
