@@ -15,24 +15,40 @@ inline double XSCALE(double xmin, double xmax, double x) {
   return ((x - xmin) - (xmax - x)) / (xmax - xmin);
 }
 
-// Basis row at one abscissa: put(k, phi_{k+1}(x)) for k = 0 .. ncoef-1 in
-// turn, phi_1 = 0.5, phi_2 = t, phi_k = T_{k-1}(t) by the recurrence
-// T_j = 2t T_{j-1} - T_{j-2} on the unhalved T_0 = 1.  Every basis value of
-// the library comes from here, so a row formed twice is the same bits.
+// Basis rows at L abscissae x[0 .. L-1] at once: put(k, phi) for k = 0 ..
+// ncoef-1 in turn, phi[l] = phi_{k+1}(x[l]), phi_1 = 0.5, phi_2 = t,
+// phi_k = T_{k-1}(t) by the recurrence T_j = 2t T_{j-1} - T_{j-2} on the
+// unhalved T_0 = 1.  Every basis value of the library comes from here, so a
+// row formed twice is the same bits; the rows are independent, so several
+// at once overlap their recurrences.
+template <std::size_t L, class Put>
+inline void CHEBROWS(int ncoef, double xmin, double xmax, const double* x, Put&& put) {
+  double phi[L], t2[L], tm2[L], tm1[L];
+  for (std::size_t l = 0; l < L; ++l) phi[l] = 0.5;
+  put(0, static_cast<const double*>(phi));
+  if (ncoef < 2) return;
+  for (std::size_t l = 0; l < L; ++l) {
+    const double t = XSCALE(xmin, xmax, x[l]);
+    phi[l] = t;
+    t2[l] = 2.0 * t;
+    tm2[l] = 1.0;
+    tm1[l] = t;
+  }
+  put(1, static_cast<const double*>(phi));
+  for (int j = 2; j < ncoef; ++j) {
+    for (std::size_t l = 0; l < L; ++l) {
+      phi[l] = t2[l] * tm1[l] - tm2[l];
+      tm2[l] = tm1[l];
+      tm1[l] = phi[l];
+    }
+    put(j, static_cast<const double*>(phi));
+  }
+}
+
+// The basis row at one abscissa: put(k, phi_{k+1}(x)).
 template <class Put>
 inline void CHEBROW(int ncoef, double xmin, double xmax, double x, Put&& put) {
-  put(0, 0.5);
-  if (ncoef < 2) return;
-  const double t = XSCALE(xmin, xmax, x);
-  put(1, t);
-  const double t2 = 2.0 * t;
-  double tm2 = 1.0, tm1 = t;
-  for (int j = 2; j < ncoef; ++j) {
-    const double tj = t2 * tm1 - tm2;
-    put(j, tj);
-    tm2 = tm1;
-    tm1 = tj;
-  }
+  CHEBROWS<1>(ncoef, xmin, xmax, &x, [&](int j, const double* phi) { put(j, phi[0]); });
 }
 
 // Basis matrix: basis(i, k) = phi_k(x(i)), phi_1 = 0.5, phi_2 = t, phi_k = T_{k-1}(t).

@@ -12,6 +12,7 @@
 #include <array>
 #include <cmath>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 #include "curve/chebyshev.h"
@@ -26,6 +27,19 @@
 namespace quorvex {
 
 namespace {
+
+// Calls f(rows, i0) over rows 0 .. m-1: four rows at a time (rows an
+// integral constant 4), then the rest one at a time (1).  Each row's
+// numbers are independent of the others', so a block of rows computes the
+// same bits as rows taken singly, with their chains of operations
+// overlapping.
+template <class F>
+void by_rows(std::size_t m, F&& f) {
+  constexpr std::size_t kBlock = 4;
+  std::size_t i = 0;
+  for (; i + kBlock <= m; i += kBlock) f(std::integral_constant<std::size_t, kBlock>(), i);
+  for (; i < m; ++i) f(std::integral_constant<std::size_t, 1>(), i);
+}
 
 // Status of the argument checks, in the order they are made (0: all pass).
 int check_arguments(int npts, const double* x, const double* w, int ncoef, double xmin,
@@ -67,11 +81,15 @@ int fit(int npts, const double* x, const double* y, const double* w, int ncoef, 
   // Weighted design A(i, j) = (w_i / wmax) phi_j(x_i) and right-hand side,
   // each row of the basis scaled by its factor as it is formed.
   const ColMajor<double> av(a, npts);
-  for (std::size_t i = 0; i < m; ++i) {
-    const double s = w[i] / wmax;
-    CHEBROW(ncoef, xmin, xmax, x[i], [&](int j, double phi) { av(i, j) = s * phi; });
-    b[i] = s * y[i];
-  }
+  by_rows(m, [&](auto rows, std::size_t i0) {
+    constexpr std::size_t L = rows;
+    double s[L];
+    for (std::size_t l = 0; l < L; ++l) s[l] = w[i0 + l] / wmax;
+    CHEBROWS<L>(ncoef, xmin, xmax, x + i0, [&](int j, const double* phi) {
+      for (std::size_t l = 0; l < L; ++l) av(i0 + l, j) = s[l] * phi[l];
+    });
+    for (std::size_t l = 0; l < L; ++l) b[i0 + l] = s[l] * y[i0 + l];
+  });
 
   double rnorm = 0.0;
   int info = 0;
@@ -92,12 +110,18 @@ int fit(int npts, const double* x, const double* y, const double* w, int ncoef, 
   // Fitted values from the unweighted basis.  The design has been overwritten
   // by its factorization, so each row is formed again, as the design's was,
   // and summed at once rather than stored.
-  for (std::size_t i = 0; i < m; ++i) {
-    double s = 0.0;
-    CHEBROW(ncoef, xmin, xmax, x[i], [&](int j, double phi) { s = s + phi * coef[j]; });
-    yfit[i] = s;
-    res[i] = y[i] - s;
-  }
+  by_rows(m, [&](auto rows, std::size_t i0) {
+    constexpr std::size_t L = rows;
+    double s[L];
+    for (std::size_t l = 0; l < L; ++l) s[l] = 0.0;
+    CHEBROWS<L>(ncoef, xmin, xmax, x + i0, [&](int j, const double* phi) {
+      for (std::size_t l = 0; l < L; ++l) s[l] = s[l] + phi[l] * coef[j];
+    });
+    for (std::size_t l = 0; l < L; ++l) {
+      yfit[i0 + l] = s[l];
+      res[i0 + l] = y[i0 + l] - s[l];
+    }
+  });
 
   // Covariance T'T with T = L^-1 diag(1/wmax), L = Rf' the packed factor.
   // The solver has excluded a zero diagonal, so the solve cannot fail.
