@@ -27,9 +27,10 @@
 //  - LAPACK's parameter-error handler linked into the DLL returns to its
 //    caller instead of ending the process;
 //  - thread churn: 2000 threads, started and ended one after another, each
-//    calling GLSPFIT once on 300 points, leave the process's private memory
-//    where it was (the fit workspace each thread keeps is released at thread
-//    exit) and each get the main thread's result bit for bit.
+//    calling GLSPFIT and OLSPFIT once on 300 points, leave the process's
+//    private memory where it was (the fit workspaces each thread keeps are
+//    released at thread exit) and each get the main thread's results bit for
+//    bit.
 // Prints one line per failure, the largest difference from the Linux
 // library, and the closing line 'N passed, N failed'.  Exits 1 on failure.
 #include <fcntl.h>
@@ -480,19 +481,25 @@ void check_parameter_error_returns() {
 }
 
 // ------------------------------------------------------------ thread churn
-// One GLSPFIT call on 300 points of a quadratic with a deterministic wobble.
+// One GLSPFIT and one OLSPFIT call on 300 points of a quadratic with a
+// deterministic wobble.
 struct ChurnFit {
   static constexpr int kPoints = 300, kCoef = 3;
   decltype(&::GLSPFIT) fn = nullptr;
+  decltype(&::OLSPFIT) ols = nullptr;
   std::vector<double> x, y, wx, wy;
   std::vector<double> param, cov, yfit, res, wres, r11, r12, r22;
   double sres = 0.0, wresmax = 0.0, rinfo[4] = {0.0, 0.0, 0.0, 0.0};
   int olstat = -7, istat[3] = {-7, -7, -7};
+  std::vector<double> ocoef, ocov, oyfit, ores, owres;
+  double osres = 0.0, owresmax = 0.0;
+  int ostat = -7;
 
-  explicit ChurnFit(decltype(&::GLSPFIT) f)
-      : fn(f), x(kPoints), y(kPoints), wx(kPoints, 4.0), wy(kPoints, 2.0),
+  ChurnFit(decltype(&::GLSPFIT) f, decltype(&::OLSPFIT) o)
+      : fn(f), ols(o), x(kPoints), y(kPoints), wx(kPoints, 4.0), wy(kPoints, 2.0),
         param(kPoints + kCoef), cov(kCoef * kCoef), yfit(kPoints), res(2 * kPoints),
-        wres(2 * kPoints), r11(kPoints), r12(kPoints * kCoef), r22(kCoef * (kCoef + 1) / 2) {
+        wres(2 * kPoints), r11(kPoints), r12(kPoints * kCoef), r22(kCoef * (kCoef + 1) / 2),
+        ocoef(kCoef), ocov(kCoef * kCoef), oyfit(kPoints), ores(kPoints), owres(kPoints) {
     for (int i = 0; i < kPoints; ++i) {
       x[i] = 10.0 * i / (kPoints - 1);
       y[i] = 1.0 + 2.0 * x[i] + 0.5 * x[i] * x[i] + 0.01 * std::sin(7.0 * i);
@@ -504,13 +511,19 @@ struct ChurnFit {
     fn(&n, x.data(), y.data(), wx.data(), wy.data(), &m, &xmin, &xmax, tol, &maxit, &sigma,
        param.data(), cov.data(), &sres, yfit.data(), res.data(), wres.data(), &wresmax,
        r11.data(), r12.data(), r22.data(), rinfo, &olstat, istat);
+    ols(&n, x.data(), y.data(), wy.data(), &m, &xmin, &xmax, ocoef.data(), ocov.data(), &osres,
+        oyfit.data(), ores.data(), owres.data(), &owresmax, &ostat);
   }
   bool same(const ChurnFit& o) const {
     return istat[0] == o.istat[0] && istat[1] == o.istat[1] && istat[2] == o.istat[2] &&
            olstat == o.olstat && std::memcmp(param.data(), o.param.data(),
                                              param.size() * sizeof(double)) == 0 &&
            std::memcmp(cov.data(), o.cov.data(), cov.size() * sizeof(double)) == 0 &&
-           std::memcmp(yfit.data(), o.yfit.data(), yfit.size() * sizeof(double)) == 0;
+           std::memcmp(yfit.data(), o.yfit.data(), yfit.size() * sizeof(double)) == 0 &&
+           ostat == o.ostat &&
+           std::memcmp(ocoef.data(), o.ocoef.data(), ocoef.size() * sizeof(double)) == 0 &&
+           std::memcmp(ocov.data(), o.ocov.data(), ocov.size() * sizeof(double)) == 0 &&
+           std::memcmp(owres.data(), o.owres.data(), owres.size() * sizeof(double)) == 0;
   }
 };
 
@@ -521,7 +534,7 @@ struct ChurnThread {
 
 DWORD WINAPI churn_thread(LPVOID arg) {
   ChurnThread& t = *static_cast<ChurnThread*>(arg);
-  ChurnFit fit(t.reference->fn);
+  ChurnFit fit(t.reference->fn, t.reference->ols);
   fit.run();
   t.ok = fit.same(*t.reference);
   return 0;
@@ -559,20 +572,26 @@ bool churn(const ChurnFit& reference, int count) {
   return ok;
 }
 
-// A thread keeps its fit workspace (some 100 kB here) until it ends; a
-// workspace not released at thread exit would add up to some 200 MB over the
-// 2000 threads.  The first 100 threads let the heap settle before measuring.
+// A thread keeps its fit workspaces (some 100 kB for GLSPFIT and 10 kB for
+// OLSPFIT here) until it ends; workspaces not released at thread exit would
+// add up to some 200 MB over the 2000 threads (20 MB for OLSPFIT's alone).
+// The first 100 threads let the heap settle before measuring.
 void check_thread_churn(HMODULE dll) {
   const auto fn = reinterpret_cast<decltype(&::GLSPFIT)>(
       reinterpret_cast<void*>(GetProcAddress(dll, "GLSPFIT")));
-  if (fn == nullptr) {
-    report(false, "thread churn: GLSPFIT not found");
+  const auto ols = reinterpret_cast<decltype(&::OLSPFIT)>(
+      reinterpret_cast<void*>(GetProcAddress(dll, "OLSPFIT")));
+  if (fn == nullptr || ols == nullptr) {
+    report(false, "thread churn: GLSPFIT or OLSPFIT not found");
     return;
   }
-  ChurnFit reference(fn);
+  ChurnFit reference(fn, ols);
   reference.run();
   report(reference.istat[0] == QVX_GLS_CONVERGED && reference.olstat == QVX_OK,
          "thread churn: the reference fit ends in status " + std::to_string(reference.istat[0]));
+  report(reference.ostat == QVX_OK,
+         "thread churn: the reference ordinary fit ends in status " +
+             std::to_string(reference.ostat));
   constexpr int kWarmup = 100, kThreads = 2000;
   constexpr SIZE_T kAllowed = SIZE_T{8} << 20;
   const bool warm = churn(reference, kWarmup);
