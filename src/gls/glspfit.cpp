@@ -11,8 +11,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <exception>
 #include <limits>
-#include <new>
 #include <vector>
 
 #include "curve/curveval.h"
@@ -93,7 +93,7 @@ void GLSPFIT(const GlsData& data, int ncoef, double xmin, double xmax, const Gls
     bool room = true;
     try {
       w.v.reserve(2 * n);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {  // bad_alloc, or length_error on a 32-bit host
       room = false;
     }
     if (!room) {

@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <new>
+#include <exception>
 #include <type_traits>
 #include <vector>
 
@@ -183,7 +183,9 @@ void OLSPFIT(int npts, const double* x, const double* y, const double* w, int nc
   try {
     status = fit(npts, x, y, w, ncoef, xmin, xmax, coef, cov, sres, yfit, res, wres, wresmax,
                  work);
-  } catch (const std::bad_alloc&) {
+  } catch (const std::exception&) {
+    // std::bad_alloc, or std::length_error for an array larger than the
+    // address space can hold (a 32-bit host): both mean no storage.
     status = QVX_NO_STORAGE;
   }
   if (status != QVX_OK) out.clear(m, n, m);
