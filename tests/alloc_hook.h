@@ -14,6 +14,9 @@ namespace quorvex_test {
 extern thread_local long g_fail_countdown;
 // Every allocation of more than this many bytes throws std::bad_alloc.
 extern thread_local std::size_t g_fail_above;
+// When set, the countdown's failure is a std::length_error instead, as a
+// vector throws for a size beyond what the address space can hold.
+extern thread_local bool g_fail_as_length_error;
 
 // Allocation log of the calling thread: every allocation increments
 // alloc_count() and, while fewer than kAllocLogSize have been logged, records

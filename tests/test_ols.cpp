@@ -12,6 +12,7 @@
 #include <limits>
 #include <new>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@
 namespace quorvex_test {
 thread_local long g_fail_countdown = -1;
 thread_local std::size_t g_fail_above = static_cast<std::size_t>(-1);
+thread_local bool g_fail_as_length_error = false;
 namespace {
 thread_local long g_alloc_count = 0;
 thread_local std::size_t g_alloc_sizes[kAllocLogSize] = {};
@@ -46,7 +48,10 @@ void* operator new(std::size_t size) {
     if (count < quorvex_test::kAllocLogSize) quorvex_test::g_alloc_sizes[count] = size;
     ++count;
   }
-  if (g_fail_countdown >= 0 && g_fail_countdown-- == 0) throw std::bad_alloc();
+  if (g_fail_countdown >= 0 && g_fail_countdown-- == 0) {
+    if (quorvex_test::g_fail_as_length_error) throw std::length_error("vector too long");
+    throw std::bad_alloc();
+  }
   if (size > quorvex_test::g_fail_above) throw std::bad_alloc();
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
   throw std::bad_alloc();

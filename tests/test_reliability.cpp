@@ -338,33 +338,40 @@ TEST(Reliability, StorageFailureAnywhereWritesOlstat) {
   const Gls ref = gls(d);
   ASSERT_EQ(ref.olstat, 0);
   ASSERT_EQ(ref.istat[0], 0);
-  int at_999 = 0, in_ordinary = 0;
-  for (long k = 0; k < 200; ++k) {
-    Gls r(d.npts, d.ncoef);
-    bool fired = false;
-    // A new thread: the kept workspace of this one would serve the fit.
-    quorvex_test::on_fresh_thread([&] {
-      quorvex_test::g_fail_countdown = k;
-      call_gls(d, r);
-      fired = quorvex_test::g_fail_countdown < 0;
-      quorvex_test::g_fail_countdown = -1;
-    });
-    if (!fired) {
-      EXPECT_EQ(r.param, ref.param);
-      break;
+  // Storage that cannot be obtained: std::bad_alloc, or std::length_error
+  // (a size beyond the address space, as on a 32-bit host).
+  for (const bool length_error : {false, true}) {
+    SCOPED_TRACE(length_error ? "length_error" : "bad_alloc");
+    int at_999 = 0, in_ordinary = 0;
+    for (long k = 0; k < 200; ++k) {
+      Gls r(d.npts, d.ncoef);
+      bool fired = false;
+      // A new thread: the kept workspace of this one would serve the fit.
+      quorvex_test::on_fresh_thread([&] {
+        quorvex_test::g_fail_as_length_error = length_error;
+        quorvex_test::g_fail_countdown = k;
+        call_gls(d, r);
+        fired = quorvex_test::g_fail_countdown < 0;
+        quorvex_test::g_fail_countdown = -1;
+        quorvex_test::g_fail_as_length_error = false;
+      });
+      if (!fired) {
+        EXPECT_EQ(r.param, ref.param);
+        break;
+      }
+      if (r.istat[0] == 999) {
+        ++at_999;
+        EXPECT_EQ(r.olstat, 0) << "allocation " << k;
+      } else {
+        // Inside the ordinary fit: its own status, and no generalized fit.
+        ++in_ordinary;
+        EXPECT_EQ(r.olstat, 999) << "allocation " << k;
+        EXPECT_EQ(r.istat[0], 0) << "allocation " << k;
+      }
     }
-    if (r.istat[0] == 999) {
-      ++at_999;
-      EXPECT_EQ(r.olstat, 0) << "allocation " << k;
-    } else {
-      // Inside the ordinary fit: its own status, and no generalized fit.
-      ++in_ordinary;
-      EXPECT_EQ(r.olstat, 999) << "allocation " << k;
-      EXPECT_EQ(r.istat[0], 0) << "allocation " << k;
-    }
+    EXPECT_GE(at_999, 3);
+    EXPECT_GE(in_ordinary, 1);
   }
-  EXPECT_GE(at_999, 3);
-  EXPECT_GE(in_ordinary, 1);
 }
 
 }  // namespace
