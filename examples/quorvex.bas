@@ -600,6 +600,15 @@ Private Function FitFromRanges(ByVal x As Variant, ByVal y As Variant, ByVal u_y
         Exit Function
     End If
     ncoef = CLng(d) + 1
+    If n < ncoef Then
+        msg = n & " standards cannot determine the " & ncoef & " coefficients of degree " & _
+            (ncoef - 1)
+        Exit Function
+    End If
+    If Not Distinct(xs, n) Then
+        msg = "all " & n & " standards have x = " & xs(1) & ": a curve needs distinct x values"
+        Exit Function
+    End If
     haveUy = Given(u_y)
     haveUx = Given(u_x)
     If haveUy Then
@@ -620,6 +629,16 @@ Private Function FitFromRanges(ByVal x As Variant, ByVal y As Variant, ByVal u_y
     Else
         FitFromRanges = FitOls(xs, ys, uys, haveUy, n, ncoef, f, msg)
     End If
+End Function
+
+Private Function Distinct(ByRef xs() As Double, ByVal n As Long) As Boolean
+    Dim i As Long
+    For i = 2 To n
+        If xs(i) <> xs(1) Then
+            Distinct = True
+            Exit Function
+        End If
+    Next i
 End Function
 
 ' The weighted fit (OLSPFIT): weights 1/u(y) when stated (covariance not
