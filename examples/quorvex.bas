@@ -170,11 +170,13 @@ Private mLoadReport As String
 ' Loads QUORVEXv1.dll (see the search order at the top), once; the
 ' declarations above then use it.  Shows the list of paths tried and
 ' returns False when none loads.  For macros: worksheet functions report
-' the same through =QVX_ERROR().
+' the same through =QVX_ERROR() (and so does this one, used in a cell).
 Public Function QuorvexLoad() As Boolean
     Dim why As String
     If LoadDll(why) Then
         QuorvexLoad = True
+    ElseIf Len(CallerKey()) > 0 Then
+        mLastMessage = why
     Else
         MsgBox why, vbCritical, "quorvex"
     End If
@@ -1361,25 +1363,25 @@ End Function
 ' silently cut the result.
 Private Function Shaped(ByVal result As Variant, ByRef msg As String) As Variant
     Dim c As Variant, nr As Long, nc As Long, r As Long, k As Long, out() As Variant
-    Dim rows As Long, cols As Long
+    Dim nRows As Long, nCols As Long
     msg = ""
     Shaped = result
-    rows = UBound(result, 1): cols = UBound(result, 2)
+    nRows = UBound(result, 1): nCols = UBound(result, 2)
     On Error GoTo whole
     Set c = Application.Caller
     If TypeName(c) <> "Range" Then Exit Function
     nr = c.Rows.Count: nc = c.Columns.Count
     On Error GoTo 0
     If nr = 1 And nc = 1 Then Exit Function
-    If nr < rows Or nc < cols Then
-        msg = "the result has " & rows & " rows and " & cols & " columns: select at least " & _
+    If nr < nRows Or nc < nCols Then
+        msg = "the result has " & nRows & " rows and " & nCols & " columns: select at least " & _
             "that many cells for the formula (or enter it in one cell where dynamic arrays spill)"
         Exit Function
     End If
     ReDim out(1 To nr, 1 To nc)
     For r = 1 To nr
         For k = 1 To nc
-            If r <= rows And k <= cols Then out(r, k) = result(r, k) Else out(r, k) = ""
+            If r <= nRows And k <= nCols Then out(r, k) = result(r, k) Else out(r, k) = ""
         Next k
     Next r
     Shaped = out
