@@ -246,8 +246,17 @@ Private Function TryLoad(ByVal path As String, ByRef reason As String) As Boolea
     code = Err.LastDllError
     Select Case code
     Case 193, 216
-        reason = "wrong bitness (a DLL for " & OtherBits() & "-bit Excel; this one is " & _
-            HostBits() & "-bit)"
+        ' Not an image this process can map: the other bitness, or no DLL.
+        Select Case PeMachine(path)
+        Case OtherMachine()
+            reason = "wrong bitness (a DLL for " & OtherBits() & "-bit Excel; this one is " & _
+                HostBits() & "-bit)"
+        Case HostMachine()
+            reason = "Windows cannot load it (error " & code & "): the file may be damaged"
+        Case Else
+            reason = "not a Windows DLL (error " & code & "): the file may be damaged or " & _
+                "only partly copied"
+        End Select
     Case 126
         reason = "a DLL it depends on is missing (it needs only Windows' own DLLs: " & _
             "the file may be damaged)"
@@ -351,6 +360,46 @@ Private Function OtherBits() As String
     OtherBits = "32"
 #Else
     OtherBits = "64"
+#End If
+End Function
+
+' The machine a Windows image is built for (&H14C 32-bit x86, &H8664
+' 64-bit x64), read from its headers; 0 when the file is no such image or
+' cannot be read.
+Private Function PeMachine(ByVal path As String) As Long
+    Dim fh As Integer, mz As Integer, peAt As Long, sig As Long, machine As Integer
+    On Error GoTo done
+    fh = FreeFile
+    Open path For Binary Access Read Shared As #fh
+    Get #fh, 1, mz
+    If mz = &H5A4D Then
+        Get #fh, &H3C + 1, peAt
+        If peAt > 0 And peAt < LOF(fh) - 6 Then
+            Get #fh, peAt + 1, sig
+            If sig = &H4550& Then
+                Get #fh, peAt + 5, machine
+                PeMachine = CLng(machine) And &HFFFF&
+            End If
+        End If
+    End If
+done:
+    On Error Resume Next
+    If fh <> 0 Then Close #fh
+End Function
+
+Private Function HostMachine() As Long
+#If Win64 Then
+    HostMachine = &H8664&
+#Else
+    HostMachine = &H14C&
+#End If
+End Function
+
+Private Function OtherMachine() As Long
+#If Win64 Then
+    OtherMachine = &H14C&
+#Else
+    OtherMachine = &H8664&
 #End If
 End Function
 

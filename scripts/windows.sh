@@ -25,7 +25,9 @@
 #  8. runs the spreadsheet module's worksheet functions and macro, mirrored
 #     step for step (tests/windows/vba_mirror.cpp), under Wine on the example
 #     data sheet, and compares their numbers with the Python package
-#     (tests/windows/check_vba_mirror.py).
+#     (tests/windows/check_vba_mirror.py); then its search for the DLL and
+#     the reasons it gives (tests/windows/load_check.cpp), with the DLL of
+#     the other bitness when its build folder has one.
 # Ends with the test program's line 'N passed, N failed', the mirror's line
 # and the comparison's 'N compared, N failed'; exits non-zero on any failure.  The DLL lands in the build folder: build-windows/QUORVEXv1.dll,
 # or build-windows64/QUORVEXv1.dll with --64.
@@ -107,6 +109,11 @@ cp examples/quorvex-sheet.csv "$build/"
 (cd "$build" && wine quorvex_vba_mirror.exe quorvex-sheet.csv vba-mirror.txt) || status=$?
 QUORVEX_LIBRARY="$build/linux/libQUORVEXv1.so" PYTHONPATH="$root/python" \
   /usr/bin/python3 tests/windows/check_vba_mirror.py "$build/vba-mirror.txt" || status=$?
+other_dll=$root/build-windows64/QUORVEXv1.dll
+[ "$arch" = x86_64 ] && other_dll=$root/build-windows/QUORVEXv1.dll
+[ -f "$other_dll" ] && cp "$other_dll" "$build/QUORVEXv1-other.dll" || other_dll=
+(cd "$build" && rm -rf load-check &&
+  wine quorvex_load_check.exe ${other_dll:+QUORVEXv1-other.dll}) || status=$?
 
 wineserver -w
 exit "$status"
