@@ -1624,7 +1624,8 @@ Private Function NotGiven(Optional ByVal v As Variant) As Variant
 End Function
 
 ' Fills a new sheet with a small example (absorbance of standard solutions,
-' mg/L, and four unknown samples) and runs QuorvexCalibrate on it.
+' mg/L, and four unknown samples; the package's example-sheet.csv) and runs
+' QuorvexCalibrate on it.
 Public Sub QuorvexExample()
     Dim sh As Worksheet
     Dim conc As Variant, absorb As Variant, sy As Variant
@@ -1647,7 +1648,9 @@ Public Sub QuorvexExample()
     For i = 0 To UBound(sy)
         sh.Cells(4 + i, 5).Value = sy(i)
     Next i
-    sh.Cells(4, 7).Value = 3
+    ' The second sample is the mean of 3 readings; the third has a stated u(y).
+    sh.Cells(5, 7).Value = 3
+    sh.Cells(6, 6).Value = 0.0053
     sh.Activate
     QuorvexCalibrate
 End Sub

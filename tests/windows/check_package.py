@@ -25,7 +25,7 @@ import zipfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
-from check_vba_module import check as check_module  # noqa: E402
+from check_vba_module import check as check_module, logical_lines  # noqa: E402
 
 TOP = "quorvex-windows/"
 DLL32, DLL64 = TOP + "32-bit/QUORVEXv1.dll", TOP + "64-bit/QUORVEXv1.dll"
@@ -137,7 +137,22 @@ def check_package(files: dict[str, bytes], header: str, built: dict[str, bytes])
                 problems.append(f"{SHEET}: NCOEF {ncoef}, {nstd} standards, {nsmp} samples")
         except (ValueError, IndexError) as e:
             problems.append(f"{SHEET} does not read as the macro's layout: {e}")
+        if BAS in text:
+            problems += same_example(text[BAS], rows)
     return problems
+
+
+def same_example(module: str, rows: list[list[str]]) -> list[str]:
+    """QuorvexExample fills in the example sheet's numbers."""
+    arrays = {}
+    for _, stmt in logical_lines(module):
+        m = re.fullmatch(r"\s*(conc|absorb|sy)\s*=\s*Array\((.*)\)\s*", stmt)
+        if m:
+            arrays[m.group(1)] = [float(v) for v in m.group(2).split(",")]
+    column = lambda c: [float(r[c]) for r in rows[3:] if len(r) > c and r[c]]
+    want = {"conc": column(0), "absorb": column(1), "sy": column(4)}
+    return [f"QuorvexExample's {k} is not the example sheet's column" for k in want
+            if arrays.get(k) != want[k]]
 
 
 def damaged(files: dict[str, bytes]) -> list[tuple[str, dict[str, bytes]]]:
@@ -158,6 +173,9 @@ def damaged(files: dict[str, bytes]) -> list[tuple[str, dict[str, bytes]]]:
     d = dict(files)
     d[README] = files[README].replace(b"=QVX_POWER(", b"=QVX_POWR(")
     out.append(("a worksheet function missing from the READ-ME", d))
+    d = dict(files)
+    d[SHEET] = files[SHEET].replace(b"0.452,", b"0.425,")
+    out.append(("an example sheet that QuorvexExample does not fill in", d))
     d = dict(files)
     d[TOP + "notes.txt"] = b"x\r\n"
     out.append(("a file that does not belong", d))
