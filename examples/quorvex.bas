@@ -894,8 +894,14 @@ Private Function ResponseU(ByVal u_y As Variant, ByVal readings As Variant, ByRe
             Exit Function
         End If
     End If
-    If IsObject(u_y) Then v = Single1(u_y) Else v = u_y
-    If IsMissing(v) Or IsEmpty(v) Then
+    If IsMissing(u_y) Then
+        v = Empty
+    ElseIf IsObject(u_y) Then
+        v = Single1(u_y)
+    Else
+        v = u_y
+    End If
+    If IsEmpty(v) Then
         If Not f.scaled Then
             msg = "the standards carry stated u(y): give the sample's u(y) (a number), or " & _
                 """curve-only"" for the curve's part alone"
@@ -1529,8 +1535,8 @@ Private Sub Calibrate(ByVal sh As Worksheet)
     End If
     Set xs = sh.Range("A4").Resize(nStd, 1)
     Set ys = sh.Range("B4").Resize(nStd, 1)
-    uys = NotGiven()
-    uxs = NotGiven()
+    uys = Empty
+    uxs = Empty
     If Application.WorksheetFunction.CountBlank(sh.Range("C4").Resize(nStd, 1)) < nStd Then
         Set uys = sh.Range("C4").Resize(nStd, 1)
     End If
@@ -1617,11 +1623,6 @@ Private Sub Report(ByVal sh As Worksheet, ByVal msg As String)
     sh.Cells(1, OUT_FIRST_COL).Value = msg
     If Left$(msg, 11) <> "Calibrated:" Then MsgBox msg, vbExclamation, "quorvex"
 End Sub
-
-' A Variant that reads as a left-out optional argument.
-Private Function NotGiven(Optional ByVal v As Variant) As Variant
-    NotGiven = v
-End Function
 
 ' Fills a new sheet with a small example (absorbance of standard solutions,
 ' mg/L, and four unknown samples; the package's example-sheet.csv) and runs
