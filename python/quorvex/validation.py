@@ -144,7 +144,7 @@ def read_reference(name: str) -> Reference:
 def source_text(ref: Reference) -> str:
     """The file's source lines in one paragraph."""
     keys = [k for k in ref.notes if k.split()[0] in ("source", "reference", "re-analyses")]
-    return " ".join(f"{k}: {ref.notes[k]}" for k in keys)
+    return " ".join(ref.notes[k] if k == "source" else f"{k}: {ref.notes[k]}" for k in keys)
 
 
 # ----------------------------------------------------------------------------
@@ -709,7 +709,8 @@ def _eiv_line_case(name: str, cid: str, title: str) -> Case:
             if abs(exact - float(text)) > tol:
                 informative = (f"not a criterion: the published value is not the rounding of "
                                f"the exact solution {r[exact_key]}"
-                               + (f" ({doubt})" if doubt and "DOUBT" in src else ""))
+                               + ("; see the DOUBT note of the data file" if doubt and "DOUBT"
+                                  in src else ""))
         case.checks.append(_published_check(f"{label[k]} (published)", o, text, own, src,
                                             informative))
     return case
@@ -1126,6 +1127,7 @@ p.verdict.fail{color:#82071e;border-color:#cf222e;background:#ffebe9}
 table.env td.t:first-child{font-weight:600;white-space:nowrap}
 td.hash{font-family:ui-monospace,monospace;word-break:break-all;white-space:normal}
 td.pass{color:#116329;font-weight:600}td.fail{color:#82071e;font-weight:700}
+td.pass,td.fail,td.info,td.skipped,td.q{white-space:nowrap}td.note{min-width:12em}
 td.info,td.skipped{color:#57606a}
 tr.fail td{background:#fff1f0}
 .case{break-inside:auto}.case h3{font-size:1em;margin:1.2em 0 .2em}
@@ -1136,7 +1138,7 @@ tr.fail td{background:#fff1f0}
  body{max-width:none;margin:0;padding:0;font-size:9pt;line-height:1.3}
  .scroll{overflow:visible}
  table{font-size:7.5pt;width:100%;table-layout:auto}
- th,td{white-space:normal;overflow-wrap:anywhere;padding:.1em .3em}
+ th,td{white-space:normal;overflow-wrap:break-word;padding:.1em .3em}
  td.n{white-space:nowrap}
  h2,h3{break-after:avoid}tr{break-inside:avoid}
  p.verdict{-webkit-print-color-adjust:exact;print-color-adjust:exact}
@@ -1255,11 +1257,11 @@ def _case_html(i: int, c: Case) -> str:
             ref = k.reference_text or _g(k.reference)
             fail = ' class="fail"' if cls == "fail" else ""
             out.append(f'<tr{fail}>'
-                       f'<td class="t">{_e(k.quantity)}</td><td class="n">{_e(ref)}</td>'
+                       f'<td class="t q">{_e(k.quantity)}</td><td class="n">{_e(ref)}</td>'
                        f'<td class="n">{_e(_g(k.obtained))}</td>'
                        f'<td class="n">{_e(_agreement_text(k))}</td>'
                        f'<td class="n">{_e(_required_text(k))}</td>'
-                       f'<td class="t {cls}">{verdict}</td><td class="t">{_e(k.note)}</td></tr>')
+                       f'<td class="t {cls}">{verdict}</td><td class="t note">{_e(k.note)}</td></tr>')
         out.append("</tbody></table></div>")
     out.append("</div>")
     return "\n".join(out)
