@@ -221,3 +221,24 @@ def test_command_that_cannot_write_says_so_in_one_line(tmp_path):
     p = _cli(["validate", "--out", "file/sub"], tmp_path)
     assert p.returncode == 1
     assert p.stderr.startswith("quorvex: error:") and p.stderr.count("\n") == 1
+
+
+def test_without_scipy_the_odr_comparison_is_said_to_be_missing(monkeypatch):
+    monkeypatch.setitem(sys.modules, "scipy.odr", None)  # import fails
+    case = V._eiv_independent_case()
+    assert case.status == "pass"
+    assert not any("scipy.odr (info" in k.note for k in case.checks)
+    info = [k for k in case.checks if k.informative]
+    assert len(info) == 1 and "not installed" in info[0].note
+    assert sum(k.note == "York's iteration" for k in case.checks) == 12
+
+
+def test_the_record_uses_the_calibration_report_style_with_print_rules(record):
+    from quorvex import report
+    v, _ = record
+    page = v.to_html()
+    base = getattr(report, "CSS", None) or report._CSS
+    assert base in page and "@media print" in page
+    # Every compared quantity is a row of the record, each with its verdict.
+    n = sum(len(c.checks) for c in v.cases)
+    assert page.count('<td class="t q">') == n
