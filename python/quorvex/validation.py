@@ -144,7 +144,13 @@ def read_reference(name: str) -> Reference:
 def source_text(ref: Reference) -> str:
     """The file's source lines in one paragraph."""
     keys = [k for k in ref.notes if k.split()[0] in ("source", "reference", "re-analyses")]
-    return " ".join(ref.notes[k] if k == "source" else f"{k}: {ref.notes[k]}" for k in keys)
+    def label(k):
+        if k == "source":
+            return ""
+        if k.startswith("source"):  # "source (data)"
+            return k[len("source"):].strip(" ()") + ": "
+        return f"{k}: "
+    return " ".join(label(k) + ref.notes[k] for k in keys)
 
 
 # ----------------------------------------------------------------------------
