@@ -242,3 +242,11 @@ def test_the_record_uses_the_calibration_report_style_with_print_rules(record):
     # Every compared quantity is a row of the record, each with its verdict.
     n = sum(len(c.checks) for c in v.cases)
     assert page.count('<td class="t q">') == n
+
+
+def test_a_case_that_compared_nothing_does_not_pass():
+    empty = V.Case(id="e", title="e", source="s", method="m", criterion="c", reason="r")
+    assert empty.status == "fail" and empty.worst() == "nothing was compared"
+    only_info = V.Case(id="i", title="i", source="s", method="m", criterion="c", reason="r",
+                       checks=[V.Check("q", 1.0, 1.0, "exact", 0.0, 0.0, informative=True)])
+    assert only_info.status == "fail"
