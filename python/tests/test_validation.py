@@ -250,3 +250,60 @@ def test_a_case_that_compared_nothing_does_not_pass():
     only_info = V.Case(id="i", title="i", source="s", method="m", criterion="c", reason="r",
                        checks=[V.Check("q", 1.0, 1.0, "exact", 0.0, 0.0, informative=True)])
     assert only_info.status == "fail"
+
+
+def _scaled_power_covariance(monkeypatch):
+    from quorvex import curve
+    real = curve.power_coefficients
+
+    def faulty(cal, covariance=None):
+        ps = real(cal, covariance)
+        return curve.PowerSeries(ps.coef, ps.cov * (1 + 1e-6))
+    monkeypatch.setattr(curve, "power_coefficients", faulty)
+
+
+def _scaled_inverse_uncertainty(monkeypatch):
+    import dataclasses
+    from quorvex import inverse
+    real = inverse.inverse
+
+    def faulty(*args, **kwargs):
+        p = real(*args, **kwargs)
+        return dataclasses.replace(p, u_roots=p.u_roots * (1 + 1e-9))
+    monkeypatch.setattr(inverse, "inverse", faulty)
+
+
+def _scaled_evaluation(monkeypatch):
+    real = _clib.polyeval
+
+    def faulty(coef, x, xmin, xmax):
+        y, istat = real(coef, x, xmin, xmax)
+        return y * (1 + 1e-10), istat
+    monkeypatch.setattr(_clib, "polyeval", faulty)
+
+
+def _scaled_slope(monkeypatch):
+    real = _clib.linear_conv
+
+    def faulty(coef, cov, xmin, xmax):
+        lcoef, lcov, istat = real(coef, cov, xmin, xmax)
+        lcoef[0] *= 1 + 1e-10
+        return lcoef, lcov, istat
+    monkeypatch.setattr(_clib, "linear_conv", faulty)
+
+
+@pytest.mark.parametrize("plant, must_fail", [
+    # Wampler1 and 2 are exact fits: their standard deviations are rounding noise.
+    (_scaled_power_covariance, {f"nist-{n.lower()}" for n in V.NIST_SETS
+                                if n not in ("Wampler1", "Wampler2")}),
+    (_scaled_inverse_uncertainty, {"iso28037-6.3-first", "iso28037-6.3-second",
+                                   "inverse-quadratic"}),
+    (_scaled_evaluation, {"iso28037-6.3-first"}),
+    # The errors-in-variables cases see 1e-6 u, far more than 1e-10 of the slope.
+    (_scaled_slope, {"iso28037-6.3-first", "iso28037-6.3-second"}),
+], ids=["standard deviations 1e-6", "u(x) 1e-9", "POLYEVAL 1e-10", "slope 1e-10"])
+def test_small_planted_faults_fail_the_cases_that_check_them(monkeypatch, plant, must_fail):
+    plant(monkeypatch)
+    v = quorvex.validate()
+    assert must_fail <= {c.id for c in v.failed}, v.summary()
+    assert not v.passed
