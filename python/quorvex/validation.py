@@ -1289,8 +1289,10 @@ def add_subcommand(sub) -> None:
     p.add_argument("--out", metavar="DIR", default=None,
                    help="folder for validation.html and validation.json (default: the "
                         "current folder)")
-    p.add_argument("--operator", default=None, help="who runs the validation, for the record")
-    p.add_argument("--laboratory", default=None, help="the laboratory, for the record")
+    p.add_argument("--operator", metavar="NAME", default=None,
+                   help="who runs the validation, for the record")
+    p.add_argument("--laboratory", metavar="NAME", default=None,
+                   help="the laboratory, for the record")
     p.add_argument("-q", "--quiet", action="store_true",
                    help="print only the verdict and errors")
 
@@ -1310,6 +1312,9 @@ def command(args) -> int:
         where = f"{e.filename}: " if e.filename else ""
         print(f"{prog}: error: {where}{e.strerror or e}", file=sys.stderr)
         return 1
+    except KeyboardInterrupt:
+        print(f"{prog}: interrupted", file=sys.stderr)
+        return 130
     out = Path(args.out) if args.out else Path(".")
     if args.quiet:
         print(verdict_text(v))
