@@ -19,6 +19,7 @@ from .diagnostics import (BackCalculated, Band, DetectionLimits, Diagnostics, La
                           Outlier)
 from .montecarlo import MonteCarloPrediction
 from .selection import DegreeSelection, select_degree
+from .validation import Validation, validate
 
 __version__ = _version()
 
@@ -26,4 +27,5 @@ __all__ = ["Calibration", "ConvergenceWarning", "FitError", "InputError", "Inver
            "Line", "PowerSeries", "QuorvexError", "__version__", "default_interval",
            "default_tolerances", "fit",
            "BackCalculated", "Band", "DegreeSelection", "DetectionLimits", "Diagnostics",
-           "LackOfFit", "MonteCarloPrediction", "Outlier", "select_degree"]
+           "LackOfFit", "MonteCarloPrediction", "Outlier", "select_degree", "Validation",
+           "validate"]

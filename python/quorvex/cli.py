@@ -3,6 +3,7 @@
     quorvex fit standards.csv [--degree N|auto] [--weighting 1/x|1/x2] [--limits]
                 [--samples samples.csv [--monte-carlo N]] [--out DIR]
     quorvex invert calibration.json samples.csv [--out DIR]
+    quorvex validate [--out DIR] [--operator NAME] [--laboratory NAME]
 
 Exit status: 0 done (warnings, such as a fit that stopped short of full convergence
 but is usable, go to standard error), 1 an error (one line
@@ -19,7 +20,7 @@ from pathlib import Path
 
 import numpy as np
 
-from . import tabular
+from . import tabular, validation
 from ._version import version as _version
 from .errors import InputError, QuorvexError
 
@@ -170,6 +171,7 @@ def build_parser() -> argparse.ArgumentParser:
     sample_columns(i, "")
     reading(i, "samples file")
     output(i, "the calibration's folder")
+    validation.add_subcommand(sub)
     return p
 
 
@@ -428,6 +430,8 @@ def _oserror(e: OSError) -> str:
 def main(argv=None) -> int:
     """Run the command line; returns the exit status."""
     args = build_parser().parse_args(argv)
+    if args.command == "validate":
+        return validation.command(args)
     run = _Run(args.quiet)
     try:
         with warnings.catch_warnings(record=True) as caught:
