@@ -100,5 +100,5 @@ predict.quorvex_cal <- function(object, newdata, interval = c("none", "confidenc
   k <- coverage_factor(object, level)
   fit <- cbind(fit = e$y, lwr = e$y - k$k * u, upr = e$y + k$k * u)
   if (!se.fit) return(fit)
-  list(fit = fit, se.fit = e$u, df = object$dof, k = k$k)
+  list(fit = fit, se.fit = e$u, df = object$dof, k = k$k, u = u)
 }

@@ -11,7 +11,7 @@ plot.quorvex_cal <- function(x, level = 0.95, band = TRUE, main = NULL,
   old <- par(no.readonly = TRUE)
   on.exit(par(old))
   layout(matrix(1:2, 2), heights = c(3, 1.3))
-  par(mar = c(0.5, 4.5, 3, 1), las = 1)
+  par(mar = c(0.5, 5.5, 3, 1), las = 1, mgp = c(4.2, 0.8, 0))
   uy <- if (is.null(cal$u_y)) response_sd(cal, cal$x) else cal$u_y
   lwr <- e$y - k * e$u
   upr <- e$y + k * e$u
@@ -42,10 +42,11 @@ plot.quorvex_cal <- function(x, level = 0.95, band = TRUE, main = NULL,
                    lty = c(NA, 1, if (band && !is.na(k)) NA),
                    col = c("black", "steelblue4", if (band && !is.na(k)) adjustcolor("steelblue", alpha.f = 0.4)),
                    pt.cex = c(1, 1, 2))
-  par(mar = c(4.5, 4.5, 0.5, 1))
+  par(mar = c(4.5, 5.5, 0.5, 1), mgp = c(4.2, 0.8, 0))
   r <- cal$residuals
-  plot(cal$x, r, xlim = c(lo, hi), ylim = range(0, r - uy, r + uy), xlab = xlab,
+  plot(cal$x, r, xlim = c(lo, hi), ylim = range(0, r - uy, r + uy), xlab = "",
        ylab = "residual", pch = 21, bg = "white")
+  mtext(xlab, side = 1, line = 2.5)
   abline(h = 0, col = "grey40", lty = 2)
   suppressWarnings(arrows(cal$x[bars], r[bars] - uy[bars], cal$x[bars], r[bars] + uy[bars],
                           angle = 90, code = 3, length = 0.03))
