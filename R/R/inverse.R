@@ -116,6 +116,9 @@ inverse <- function(cal, y, u_y = NULL, replicates = 1, method = c("first-order"
     dof <- rep(cov_k$dof, m)
   }
   k <- ifelse(is.finite(dof), qt((1 + level) / 2, dof), qnorm((1 + level) / 2))
+  # No root, no interval: k and dof are not given either.
+  k[is.na(x)] <- NA_real_
+  dof[is.na(x)] <- NA_real_
   atol <- END_RTOL * (hi - lo)
   at_end <- apply(abs(r$roots - lo) <= atol | abs(r$roots - hi) <= atol, 2,
                   function(v) any(v, na.rm = TRUE))
