@@ -233,7 +233,8 @@ monte_carlo <- function(cal, fo, n, seed, level, ngrid) {
   }
   out <- data.frame(y = fo$y, u_y = fo$u_y, x = stats[, "mean"], u_x = stats[, "sd"],
                     median = stats[, "median"], low = stats[, "low"], high = stats[, "high"],
-                    no_root = no_root, several_roots = several, agrees = agrees)
+                    no_root = no_root, several_roots = several, agrees = agrees,
+                    row.names = NULL)
   attr(out, "first_order") <- fo
   attr(out, "notes") <- notes
   attr(out, "n_draws") <- n
