@@ -72,7 +72,9 @@ inverse <- function(cal, y, u_y = NULL, replicates = 1, method = c("first-order"
   m <- length(y)
   ngrid <- whole_number(ngrid, "ngrid", 1L)
   uy <- response_uncertainty(cal, u_y, replicates, m)
-  cov_k <- coverage_factor(cal, level)
+  if (!is.numeric(level) || length(level) != 1L || is.na(level) || !(level > 0 && level < 1)) {
+    input_error("level must lie strictly between 0 and 1")
+  }
   nc <- ncoef_of(cal)
   if (nc < 2) input_error("a constant curve (degree 0) has no inverse", routine = "IPVAL")
   lo <- cal$interval[1]
@@ -89,33 +91,49 @@ inverse <- function(cal, y, u_y = NULL, replicates = 1, method = c("first-order"
     solve1 <- function(u) ipval(cal, y, u, ngrid)
   }
   if (uy$kind == "scatter") {
+    if (cal$dof == 0) {
+      input_error("the fit has no degrees of freedom, so the scatter of a reading is not ",
+                  "known: give u_y, or u_y = \"curve-only\"")
+    }
     # The scatter of one reading at the sample's x (SRES / W(x)): the roots do
-    # not depend on u(y), so they are found first, then u(x) with u(y) there.
-    r <- solve1(rep(0, m))
-    x1 <- r$roots[1, ]
-    scale <- response_scale(cal$weighting, ifelse(is.na(x1), lo, x1))
+    # not depend on u(y), so they are found first (a response with no root is
+    # placed at the end of the interval whose curve value is nearer), then u(x)
+    # with u(y) there.
+    scale <- rep(1, m)
+    if (!is.null(cal$weighting)) {
+      x1 <- solve1(rep(0, m))$roots[1, ]
+      ends <- evaluate(cal, c(lo, hi))
+      near_lo <- abs(y - ends[1]) <= abs(y - ends[2])
+      x1 <- ifelse(is.na(x1), ifelse(near_lo, lo, hi), x1)
+      scale <- response_scale(cal$weighting, if (cal$weighting == "1/x") pmax(x1, 0) else x1)
+    }
     uy$u <- cal$sres * scale / sqrt(uy$replicates)
-    uy$u[is.na(x1) & !is.null(cal$weighting)] <- NA_real_
-    r <- solve1(ifelse(is.na(uy$u), 0, uy$u))
-  } else {
-    r <- solve1(uy$u)
   }
+  r <- solve1(uy$u)
   x <- r$roots[1, ]
   u_x <- r$u_roots[1, ]
-  # Expanded uncertainty: t with the fit's dof when the covariance is scaled and
-  # u(y) is from the scatter or absent; Welch-Satterthwaite when a scaled curve
-  # part meets a stated reading part; normal when everything is stated.
+  # Expanded uncertainty U = k u(x), k from Student's t with the dof below
+  # (normal where it is infinite).
   xs0 <- ifelse(is.na(x), lo, x)
   sl <- curve_slope(cal$chebyshev$coef, xs0, lo, hi)
   g <- basis_rows(xs0, nc, lo, hi)
   var_read <- uy$u^2 / sl^2
-  if (cal$covariance == "scaled" && uy$kind == "stated") {
-    var_curve <- rowSums((g %*% cal$cov_used) * g) / sl^2
-    dof <- ifelse(var_curve > 0, u_x^4 / (var_curve^2 / cal$dof), Inf)
+  # Degrees of freedom of u(x): the curve's part has the fit's dof when its
+  # covariance is scaled by the scatter (else infinite), the reading's part the
+  # fit's dof when u(y) is from the scatter.  Both from the same scatter: the
+  # fit's dof; a scaled part with a stated part: Welch-Satterthwaite (GUM G.4.1),
+  # nu = u(x)^4 / (u_c^4 / nu_c + u_r^4 / nu_r).
+  nu_c <- if (cal$covariance == "scaled" && cal$dof > 0) cal$dof else Inf
+  nu_r <- if (uy$kind == "scatter") cal$dof else Inf
+  var_curve <- rowSums((g %*% cal$cov_used) * g) / sl^2
+  if (is.finite(nu_r) && nu_r == nu_c) {
+    dof <- rep(nu_c, m)
   } else {
-    dof <- rep(cov_k$dof, m)
+    denom <- (if (is.finite(nu_c)) var_curve^2 / nu_c else rep(0, m)) +
+      (if (is.finite(nu_r)) var_read^2 / nu_r else 0)
+    dof <- ifelse(!is.na(denom) & denom > 0, (var_curve + var_read)^2 / denom, Inf)
   }
-  k <- ifelse(is.finite(dof), qt((1 + level) / 2, dof), qnorm((1 + level) / 2))
+  k <- qt((1 + level) / 2, dof)
   # No root, no interval: k and dof are not given either.
   k[is.na(x)] <- NA_real_
   dof[is.na(x)] <- NA_real_
@@ -128,8 +146,14 @@ inverse <- function(cal, y, u_y = NULL, replicates = 1, method = c("first-order"
            if (at_end[i]) "at end")
     paste(f, collapse = "; ")
   }, "")
-  out <- data.frame(y = y, x = x, u_x = u_x, U = k * u_x, k = k, dof = dof, flags = flags,
-                    u_y = uy$u, u_y_source = uy$source, stringsAsFactors = FALSE)
+  band <- if (isTRUE(extrapolate)) list(low = rep(NA_real_, m), high = rep(NA_real_, m)) else
+    inversion_interval(cal, y, x, k, uy$u)
+  open <- !is.na(band$low) & (band$low <= lo | band$high >= hi)
+  flags <- ifelse(open, ifelse(nzchar(flags), paste0(flags, "; open interval"), "open interval"),
+                  flags)
+  out <- data.frame(y = y, x = x, u_x = u_x, U = k * u_x, k = k, dof = dof, low = band$low,
+                    high = band$high, flags = flags, u_y = uy$u, u_y_source = uy$source,
+                    stringsAsFactors = FALSE)
   # Joint covariance of the first roots: S C S' + diag(u_y^2 / p'^2),
   # S = -g(x)/p'(x) (Cov(x_i, x_j) through the curve's coefficients).
   s <- -g / sl
@@ -177,16 +201,31 @@ monte_carlo <- function(cal, fo, n, seed, level, ngrid) {
   e <- eigen(0.5 * (cov + t(cov)), symmetric = TRUE)
   lfac <- e$vectors %*% diag(sqrt(pmax(e$values, 0)), nrow = length(e$values))
   nc <- ncoef_of(cal)
-  curves <- cal$chebyshev$coef + lfac %*% matrix(rnorm(nc * n), nc, n)
+  dev <- lfac %*% matrix(rnorm(nc * n), nc, n)
+  # With the scaled covariance the scale of the scatter is itself an estimate
+  # on dof degrees of freedom: each draw takes sigma^2 = SRES^2 dof / chi2_dof
+  # too and scales the curve's deviation, and that of a response whose u(y)
+  # came from the scatter, by sigma / SRES; the curves then follow the scaled
+  # and shifted multivariate t distribution (GUM Supplement 1, 6.4.9).
+  scale <- NULL
+  if (cal$covariance == "scaled" && cal$dof > 0) {
+    scale <- sqrt(cal$dof / stats::rchisq(n, cal$dof))
+    dev <- dev * rep(scale, each = nc)
+  }
+  curves <- cal$chebyshev$coef + dev
   m <- nrow(fo)
   uy <- ifelse(is.na(fo$u_y), 0, fo$u_y)
+  from_scatter <- !is.null(scale) & startsWith(fo$u_y_source, "from the scatter")
   ux <- fo$u_x[is.finite(fo$u_x) & fo$u_x > 0]
   tol <- if (length(ux)) 1e-6 * min(ux) else 0
   xs <- matrix(NA_real_, m, n)
   cnt <- matrix(0L, m, n)
   for (b0 in seq(1L, m, by = 512L)) {
     b <- b0:min(b0 + 511L, m)
-    ys <- fo$y[b] + uy[b] * matrix(rnorm(length(b) * n), length(b), n)
+    z <- uy[b] * matrix(rnorm(length(b) * n), length(b), n)
+    sc <- from_scatter[b]
+    if (any(sc)) z[sc, ] <- z[sc, , drop = FALSE] * rep(scale, each = sum(sc))
+    ys <- fo$y[b] + z
     r <- .Call(qvx_ipval_draws, curves, ys, fo$x[b], cal$interval[1], cal$interval[2],
                as.integer(ngrid), as.double(tol))
     if (r$status != 0L) {
@@ -209,7 +248,7 @@ monte_carlo <- function(cal, fo, n, seed, level, ngrid) {
   }, numeric(7)))
   no_root <- rowMeans(cnt == 0)
   several <- rowMeans(cnt > 1)
-  k <- qnorm(ph)
+  k <- fo$k  # t with the first order's dof where a scale was estimated, else normal
   xf <- fo$x
   uf <- fo$u_x
   d_lo <- abs(xf - k * uf - stats[, "low"])
@@ -226,7 +265,7 @@ monte_carlo <- function(cal, fo, n, seed, level, ngrid) {
                                                    "curve is flat or turns nearby)"), 100 * several[i]),
              if (count[i] > 0 && is.finite(xf[i]) && !isTRUE(ends_ok[i]))
                sprintf("the interval [%.5g, %.5g] differs from first order [%.5g, %.5g]",
-                       stats[i, "low"], stats[i, "high"], xf[i] - k * uf[i], xf[i] + k * uf[i]),
+                       stats[i, "low"], stats[i, "high"], xf[i] - k[i] * uf[i], xf[i] + k[i] * uf[i]),
              if (count[i] == 0) "no draw has a root")
     notes <- c(notes, sprintf("y = %.6g: first order is not reliable: %s", fo$y[i],
                               paste(why, collapse = "; ")))
@@ -240,6 +279,71 @@ monte_carlo <- function(cal, fo, n, seed, level, ngrid) {
   attr(out, "n_draws") <- n
   attr(out, "coverage") <- level
   out
+}
+
+# The inversion interval of each response: the x around its first root with
+# (p(x) - y)^2 <= k^2 (g(x)' C g(x) + u_y^2), the prediction band inverted
+# (Fieller's construction; for a line with u(y) from the scatter the classical
+# calibration interval of ISO 11843-2 and DIN 32645).  It needs no
+# linearisation, so it stays honest where the curve is flat or u(x) large.  The
+# connected piece that holds the root is taken; where it reaches an end of the
+# curve's interval, that end bounds it ("open interval").  The ends are found
+# on a grid of INVERSION_GRID cells, then by bisection to full precision, in
+# blocks of 512 responses, as the Python package does.
+INVERSION_GRID <- 512L
+inversion_interval <- function(cal, y, x0, k, u) {
+  m <- length(y)
+  low <- rep(NA_real_, m)
+  high <- rep(NA_real_, m)
+  ok <- which(!is.na(x0) & is.finite(k))
+  if (!length(ok)) return(list(low = low, high = high))
+  lo <- cal$interval[1]
+  hi <- cal$interval[2]
+  nc <- ncoef_of(cal)
+  coef <- cal$chebyshev$coef
+  cov <- cal$cov_used
+  grid <- seq(lo, hi, length.out = INVERSION_GRID + 1L)
+  ng <- length(grid)
+  bg <- basis_rows(grid, nc, lo, hi)
+  pg <- drop(bg %*% coef)
+  vg <- rowSums((bg %*% cov) * bg)
+  f <- function(x, y0, k2, u2) {
+    g <- basis_rows(x, nc, lo, hi)
+    (drop(g %*% coef) - y0)^2 - k2 * (rowSums((g %*% cov) * g) + u2)
+  }
+  for (start in seq(1L, length(ok), by = 512L)) {
+    rows <- ok[start:min(start + 511L, length(ok))]
+    y0 <- y[rows]
+    k2 <- k[rows]^2
+    u2 <- u[rows]^2
+    xr <- x0[rows]
+    outside <- outer(-y0, pg, `+`)^2 - k2 * outer(u2, vg, `+`) > 0
+    below <- outer(xr, grid, function(a, b) b < a)
+    idx <- matrix(seq_len(ng), length(rows), ng, byrow = TRUE)
+    left <- apply(ifelse(outside & below, idx, 0L), 1, max)
+    right <- apply(ifelse(outside & !below, idx, ng + 1L), 1, min)
+    for (side in c("low", "high")) {
+      j <- if (side == "low") left else right
+      inside <- if (side == "low") j < 1L else j > ng
+      end <- rep(if (side == "low") lo else hi, length(rows))
+      b <- which(!inside)
+      if (length(b)) {
+        a <- grid[j[b]]
+        nxt <- grid[pmin(pmax(j[b] + (if (side == "low") 1L else -1L), 1L), ng)]
+        c <- if (side == "low") pmin(nxt, xr[b]) else pmax(nxt, xr[b])
+        for (it in 1:64) {
+          mid <- 0.5 * (a + c)
+          o <- f(mid, y0[b], k2[b], u2[b]) > 0
+          a <- ifelse(o, mid, a)
+          c <- ifelse(o, c, mid)
+          if (all(abs(a - c) <= 4e-16 * pmax(abs(a), abs(c)))) break
+        }
+        end[b] <- 0.5 * (a + c)
+      }
+      if (side == "low") low[rows] <- end else high[rows] <- end
+    }
+  }
+  list(low = low, high = high)
 }
 
 # Sampling error of a quantile: half the spread of the quantiles one binomial

@@ -85,6 +85,9 @@ for case, (x, y, kw, ys) in cases.items():
         out(case, "inv_x_" + label, pred.x)
         out(case, "inv_ux_" + label, pred.u_x)
         out(case, "inv_cov_" + label, pred.cov)
+        if hasattr(pred, "low"):
+            out(case, "inv_low_" + label, pred.low)
+            out(case, "inv_high_" + label, pred.high)
         if defaults:
             out(case, "inv_k_" + label, pred.k)
             out(case, "inv_dof_" + label, np.broadcast_to(pred.dof, pred.x.shape))
@@ -96,6 +99,9 @@ for case, (x, y, kw, ys) in cases.items():
             out(case, f"inv_uy_scatter{m}", pred.u_y)
             out(case, f"inv_k_scatter{m}", pred.k)
             out(case, f"inv_dof_scatter{m}", np.broadcast_to(pred.dof, pred.x.shape))
+            if hasattr(pred, "low"):
+                out(case, f"inv_low_scatter{m}", pred.low)
+                out(case, f"inv_high_scatter{m}", pred.high)
     lo, hi = cal.interval
     grid = np.linspace(lo, hi, 7)
     out(case, "grid", grid)

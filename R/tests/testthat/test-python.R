@@ -89,6 +89,12 @@ test_that("fits, bands, inverse predictions and limits equal the Python package'
         expect_same(inv$dof[ok], r[[paste0("inv_dof_", label)]][ok], w(paste("dof", label)),
                     tol = 1e-12)
       }
+      if (!is.null(r[[paste0("inv_low_", label)]])) {
+        # The inversion interval: bisection on the band with k^2, so it inherits
+        # k's difference (up to 6e-10 at Welch-Satterthwaite dof) scaled by U/x.
+        expect_same(inv$low, r[[paste0("inv_low_", label)]], w(paste("low", label)), 1e-10)
+        expect_same(inv$high, r[[paste0("inv_high_", label)]], w(paste("high", label)), 1e-10)
+      }
     }
     if (has_defaults && cal$covariance == "scaled") {
       for (m in c(1, 3)) {
@@ -100,6 +106,10 @@ test_that("fits, bands, inverse predictions and limits equal the Python package'
         ok <- !is.na(inv$x)
         expect_same(inv$k[ok], s("k")[ok], w("k from the scatter"), tol = 1e-8)
         expect_same(inv$dof[ok], s("dof")[ok], w("dof from the scatter"))
+        if (!is.null(s("low"))) {
+          expect_same(inv$low, s("low"), w("low from the scatter"), 1e-12)
+          expect_same(inv$high, s("high"), w("high from the scatter"), 1e-12)
+        }
       }
     }
     b <- predict(cal, data.frame(x = r$grid), interval = "confidence", se.fit = TRUE)
