@@ -132,6 +132,22 @@ test_that("inverse: defaults for u(y), round trip, joint covariance, several roo
   expect_equal(out$x, (2 - coef(cal)[[1]]) / coef(cal)[[2]], tolerance = 1e-12)
 })
 
+test_that("the inversion interval is the prediction band read back", {
+  cal <- calfit(abs ~ conc, std)
+  y <- c(0.3, 0.9)
+  inv <- inverse(cal, y)
+  # At each end the prediction band for one reading (k = t with 11 dof) meets y.
+  lo <- predict(cal, inv$low, interval = "prediction")
+  hi <- predict(cal, inv$high, interval = "prediction")
+  expect_equal(unname(lo[, "upr"]), y, tolerance = 1e-12)
+  expect_equal(unname(hi[, "lwr"]), y, tolerance = 1e-12)
+  expect_true(all(inv$low < inv$x & inv$x < inv$high))
+  # Near an end of the curve's interval the band reaches it: open, and said so.
+  near <- inverse(cal, predict(cal, 0.05))
+  expect_identical(near$low, 0)
+  expect_match(near$flags, "open interval")
+})
+
 test_that("Monte Carlo agrees with first order on a well-determined line", {
   cal <- calfit(abs ~ conc, std, u_y = u_abs)
   mc <- inverse(cal, c(0.3, 0.9), u_y = 0.004, method = "montecarlo", n = 4000, seed = 3)
@@ -141,6 +157,12 @@ test_that("Monte Carlo agrees with first order on a well-determined line", {
   expect_true(all(mc$agrees))
   again <- inverse(cal, c(0.3, 0.9), u_y = 0.004, method = "montecarlo", n = 4000, seed = 3)
   expect_identical(mc$x, again$x)
+  # A scaled covariance: the scale is drawn too, so the interval follows t, not normal.
+  few <- calfit(abs ~ conc, std[c(1, 3, 6, 8, 12), ])
+  mc <- inverse(few, 0.6, method = "montecarlo", n = 20000, seed = 5)
+  fo <- attr(mc, "first_order")
+  expect_equal(fo$k, qt(0.975, 3))
+  expect_equal((mc$high - mc$low) / 2, fo$U, tolerance = 0.05)
 })
 
 test_that("summary, print, lod and plot run and say what they should", {
