@@ -65,7 +65,8 @@ lack_of_fit <- function(cal) {
   dof_lack <- g - ncoef_of(cal)
   if (dof_pure <= 0 || dof_lack <= 0) return(NULL)
   w2 <- cal$weights^2
-  mean <- vapply(split(w2 * cal$y, group), sum, 0) / vapply(split(w2, group), sum, 0)
+  mean <- drop(rowsum(w2 * cal$y, group, reorder = TRUE)) /
+    drop(rowsum(w2, group, reorder = TRUE))
   ss_pure <- sum(w2 * (cal$y - mean[group])^2)
   ss_lack <- max(cal$chi2 - ss_pure, 0)
   if (ss_pure == 0) {
@@ -164,8 +165,11 @@ default_threshold <- function(n) {
 # Standards whose residual or influence stands out (a data frame; rows are the
 # standards' row numbers).
 outliers <- function(cal, threshold = default_threshold(length(cal$x)), cook = COOK_THRESHOLD) {
-  reasons <- vector("list", length(cal$x))
-  add <- function(i, text) reasons[[i]] <<- c(reasons[[i]], text)
+  reasons <- list()
+  add <- function(i, text) {
+    key <- as.character(i)
+    reasons[[key]] <<- c(reasons[[key]], text)
+  }
   fmt <- function(v) formatC(v, digits = 3, format = "g", flag = "+")
   if (cal$kind == "gls") {
     z <- cal$weighted_residuals / sigma_hat(cal)
@@ -187,30 +191,31 @@ outliers <- function(cal, threshold = default_threshold(length(cal$x)), cook = C
     }
     r <- studentized(cal, h, external = FALSE)
     d <- r^2 * h / (ncoef_of(cal) * (1 - h))
-    for (i in seq_along(z)) {
-      if (isTRUE(abs(z[i]) > threshold)) add(i, sprintf("%s %s beyond +-%g", name, fmt(z[i]), threshold))
-      if (isTRUE(d[i] > cook)) add(i, sprintf("Cook's distance %s above %g", formatC(d[i], digits = 3, format = "g"), cook))
-      if (h[i] >= PINNED_LEVERAGE && cal$dof > 0) {
+    big <- !is.na(z) & abs(z) > threshold
+    influential <- !is.na(d) & d > cook
+    pinned <- h >= PINNED_LEVERAGE & cal$dof > 0
+    for (i in which(big | influential | pinned)) {
+      if (big[i]) add(i, sprintf("%s %s beyond +-%g", name, fmt(z[i]), threshold))
+      if (influential[i]) {
+        add(i, sprintf("Cook's distance %s above %g", formatC(d[i], digits = 3, format = "g"), cook))
+      }
+      if (pinned[i]) {
         add(i, "leverage 1: the curve is pinned to this standard, its residual cannot show an error")
       }
     }
   }
-  rows <- which(lengths(reasons) > 0)
+  rows <- sort(as.integer(names(reasons)))
   data.frame(row = rows, x = cal$x[rows], y = cal$y[rows], statistic = z[rows],
              cooks_distance = d[rows],
-             reasons = vapply(reasons[rows], paste, "", collapse = "; "),
+             reasons = vapply(reasons[as.character(rows)], paste, "", collapse = "; ",
+                              USE.NAMES = FALSE),
              stringsAsFactors = FALSE)
 }
 
 # x with p(x) = y nearest to `near`, by the tangent at an end where there is none.
 read_back <- function(cal, y, near) {
   r <- ipval(cal, y, rep(0, length(y)))
-  roots <- r$roots
-  x <- vapply(seq_along(y), function(i) {
-    ri <- roots[, i]
-    ri <- ri[!is.na(ri)]
-    if (length(ri)) ri[which.min(abs(ri - near[i]))] else NA_real_
-  }, 0)
+  x <- nearest_root(r$roots, near)
   miss <- which(r$n_roots == 0)
   if (length(miss)) {
     ends <- cal$interval

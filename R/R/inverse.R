@@ -2,6 +2,7 @@
 # uncertainty and the joint covariance; lod(): detection limits.
 
 DEFAULT_NGRID <- 100L
+MAX_JOINT <- 2000L
 END_RTOL <- 1e-9
 
 check_cal <- function(cal) {
@@ -138,34 +139,38 @@ inverse <- function(cal, y, u_y = NULL, replicates = 1, method = c("first-order"
   k[is.na(x)] <- NA_real_
   dof[is.na(x)] <- NA_real_
   atol <- END_RTOL * (hi - lo)
-  at_end <- apply(abs(r$roots - lo) <= atol | abs(r$roots - hi) <= atol, 2,
-                  function(v) any(v, na.rm = TRUE))
+  near <- abs(r$roots - lo) <= atol | abs(r$roots - hi) <= atol
+  at_end <- colSums(!is.na(near) & near) > 0
   if (isTRUE(extrapolate)) at_end <- rep(FALSE, m)
-  flags <- vapply(seq_len(m), function(i) {
-    f <- c(if (r$n_roots[i] == 0) "no root", if (r$n_roots[i] > 1) "several roots",
-           if (at_end[i]) "at end")
-    paste(f, collapse = "; ")
-  }, "")
+  flags <- flag_text(list(r$n_roots == 0, r$n_roots > 1, at_end),
+                     c("no root", "several roots", "at end"))
   band <- if (isTRUE(extrapolate)) list(low = rep(NA_real_, m), high = rep(NA_real_, m)) else
     inversion_interval(cal, y, x, k, uy$u)
   open <- !is.na(band$low) & (band$low <= lo | band$high >= hi)
-  flags <- ifelse(open, ifelse(nzchar(flags), paste0(flags, "; open interval"), "open interval"),
-                  flags)
+  flags <- flag_text(list(nzchar(flags), open), list(flags, "open interval"))
   out <- data.frame(y = y, x = x, u_x = u_x, U = k * u_x, k = k, dof = dof, low = band$low,
                     high = band$high, flags = flags, u_y = uy$u, u_y_source = uy$source,
                     stringsAsFactors = FALSE)
   # Joint covariance of the first roots: S C S' + diag(u_y^2 / p'^2),
-  # S = -g(x)/p'(x) (Cov(x_i, x_j) through the curve's coefficients).
+  # S = -g(x)/p'(x) (Cov(x_i, x_j) through the curve's coefficients).  Its
+  # factors are kept for any number of responses, the m x m matrix itself up
+  # to MAX_JOINT responses (beyond, it would not fit in memory).
   s <- -g / sl
   s[is.na(x), ] <- NA_real_
-  jc <- s %*% cal$cov_used %*% t(s)
-  diag(jc) <- diag(jc) + ifelse(is.na(x), NA_real_, var_read)
+  d <- ifelse(is.na(x), NA_real_, var_read)
+  attr(out, "sensitivity") <- s
+  attr(out, "response_variance") <- d
+  attr(out, "cov_coef") <- cal$cov_used
+  if (m <= MAX_JOINT) {
+    jc <- s %*% cal$cov_used %*% t(s)
+    diag(jc) <- diag(jc) + d
+    attr(out, "cov") <- jc
+  }
   roots <- t(r$roots)
   u_roots <- t(r$u_roots)
   attr(out, "roots") <- roots
   attr(out, "u_roots") <- u_roots
   attr(out, "n_roots") <- r$n_roots
-  attr(out, "cov") <- jc
   attr(out, "coverage") <- level
   class(out) <- c("quorvex_inverse", "data.frame")
   if (method == "montecarlo") return(monte_carlo(cal, out, n, seed, level, ngrid))
@@ -318,10 +323,15 @@ inversion_interval <- function(cal, y, x0, k, u) {
     u2 <- u[rows]^2
     xr <- x0[rows]
     outside <- outer(-y0, pg, `+`)^2 - k2 * outer(u2, vg, `+`) > 0
-    below <- outer(xr, grid, function(a, b) b < a)
-    idx <- matrix(seq_len(ng), length(rows), ng, byrow = TRUE)
-    left <- apply(ifelse(outside & below, idx, 0L), 1, max)
-    right <- apply(ifelse(outside & !below, idx, ng + 1L), 1, min)
+    # Left: the last grid point below the root outside the band; right: the
+    # first one above it (0 and ng + 1 where there is none).
+    nb <- findInterval(xr, grid, left.open = TRUE)  # grid points below the root
+    cj <- col(outside)
+    lm <- outside & cj <= nb
+    rm <- outside & cj > nb
+    left <- ifelse(rowSums(lm) > 0, max.col(lm * cj, ties.method = "first"), 0L)
+    right <- ifelse(rowSums(rm) > 0, max.col(rm * (ng + 1L - cj), ties.method = "first"),
+                    ng + 1L)
     for (side in c("low", "high")) {
       j <- if (side == "low") left else right
       inside <- if (side == "low") j < 1L else j > ng
@@ -353,15 +363,34 @@ se_quantile <- function(v, p, count, q) {
   0.5 * (q(v, min(p + d, 1)) - q(v, max(p - d, 0)))
 }
 
-# The roots of y nearest x0 (NA where there is none).
-roots_near <- function(cal, y, x0) {
-  r <- ipval(cal, y, rep(0, length(y)))
-  vapply(seq_along(y), function(i) {
-    ri <- r$roots[, i]
-    ri <- ri[!is.na(ri)]
-    if (length(ri)) ri[which.min(abs(ri - x0))] else NA_real_
-  }, 0)
+# "a; b" of the texts whose conditions hold, per element.
+flag_text <- function(conditions, texts) {
+  out <- character(length(conditions[[1]]))
+  for (i in seq_along(conditions)) {
+    t <- rep_len(texts[[i]], length(out))
+    hit <- conditions[[i]]
+    out[hit] <- ifelse(nzchar(out[hit]), paste(out[hit], t[hit], sep = "; "), t[hit])
+  }
+  out
 }
+
+# Per column of roots (one column per response, NA beyond those found), the
+# root nearest to `near` (NA where there is none).
+nearest_root <- function(roots, near) {
+  near <- rep_len(near, ncol(roots))
+  best <- rep(NA_real_, ncol(roots))
+  dist <- rep(Inf, ncol(roots))
+  for (j in seq_len(nrow(roots))) {
+    d <- abs(roots[j, ] - near)
+    better <- !is.na(d) & d < dist
+    best[better] <- roots[j, better]
+    dist[better] <- d[better]
+  }
+  best
+}
+
+# The roots of y nearest x0 (NA where there is none).
+roots_near <- function(cal, y, x0) nearest_root(ipval(cal, y, rep(0, length(y)))$roots, x0)
 
 # Non-centrality delta with P(t'(dof, delta) <= t_alpha) = beta (bisection).
 delta_nct <- function(dof, t_alpha, beta) {

@@ -101,6 +101,15 @@ test_that("inverse: defaults for u(y), round trip, joint covariance, several roo
   expect_equal(inv$k, rep(qt(0.975, 11), 3))
   expect_equal(inv$U, inv$k * inv$u_x)
   expect_equal(diag(attr(inv, "cov")), inv$u_x^2, tolerance = 1e-12)
+  s <- attr(inv, "sensitivity")
+  expect_equal(attr(inv, "cov"), s %*% attr(inv, "cov_coef") %*% t(s) +
+                 diag(attr(inv, "response_variance")), tolerance = 1e-15)
+  # Many responses: the factors, not an m x m matrix.
+  ys <- seq(0.1, 1.3, length.out = 5000)
+  many <- inverse(cal, ys)
+  expect_null(attr(many, "cov"))
+  expect_identical(dim(attr(many, "sensitivity")), c(5000L, 2L))
+  expect_equal(predict(cal, many$x), ys, tolerance = 1e-12)
   # u(x)^2 of a straight line in closed form (ISO/TS 28037 style).
   b <- coef(cal)[[2]]
   v <- vcov(cal)
