@@ -59,6 +59,9 @@ cases["gls_drawn"] = (xg, yg, dict(u_y=0.05, u_x=0.04, degree=2), [0.0, 2.0, 5.0
 
 defaults = "replicates" in inspect.signature(quorvex.Calibration.inverse).parameters
 print("meta defaults", "0x1.0p+0" if defaults else "0x0.0p+0")
+# The verdicts as the R package defines them (fixed thresholds, no acceptance criteria).
+verdicts_v1 = "criteria" not in inspect.signature(quorvex.Calibration.diagnostics).parameters
+print("meta verdicts", "0x1.0p+0" if verdicts_v1 else "0x0.0p+0")
 for case, (x, y, kw, ys) in cases.items():
     out(case, "x", x)
     out(case, "y", y)
@@ -112,6 +115,16 @@ for case, (x, y, kw, ys) in cases.items():
     if cal.u_y is None or np.all(cal.u_y == cal.u_y[0]):
         b = cal.band(grid, kind="prediction")
         out(case, "pband_u", b.u)
+    dg = cal.diagnostics()
+    out(case, "p_value", dg.p_value)
+    if verdicts_v1:
+        if dg.lack_of_fit is not None:
+            out(case, "lof", [dg.lack_of_fit["f"], dg.lack_of_fit["p_value"]])
+        out(case, "outlier_rows", [o["index"] + 1 for o in dg.outliers] or [0])
+        out(case, "outlier_statistic", [o["statistic"] for o in dg.outliers] or [0])
+        out(case, "back_x", dg.back_calculated["x_back"])
+        out(case, "verdicts", [{"pass": 0, "doubtful": 1, "fail": 2, "not tested": 3}[dg.goodness],
+                               float(dg.back_calculated["overall"]), float(dg.fit_for_use)])
     if cal.kind == "ols":
         blank = max(lo, min(hi, 0.0))
         d = cal.detection_limits(blank=blank)

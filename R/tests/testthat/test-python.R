@@ -28,6 +28,7 @@ python_reference <- function() {
 }
 
 ref <- NULL
+verdicts_of <- function(cal) quorvex:::verdicts(cal)
 reference <- function() {
   if (is.null(ref)) ref <<- python_reference()
   ref
@@ -122,6 +123,23 @@ test_that("fits, bands, inverse predictions and limits equal the Python package'
       b <- predict(cal, data.frame(x = r$grid), interval = "prediction", se.fit = TRUE)
       expect_same(b$u, r$pband_u, w("prediction band's u"))
     }
+    v <- verdicts_of(cal)
+    expect_same(v$p_value, r$p_value, w("chi2 p-value"), tol = 1e-12)
+    if (ref$meta$verdicts == 1) {
+      # The verdicts of summary(): lack of fit, outliers, back-calculation.
+      if (!is.null(r$lof)) {
+        expect_same(v$lack_of_fit$f, r$lof[1], w("lack-of-fit F"), tol = 1e-13)
+        expect_same(v$lack_of_fit$p_value, r$lof[2], w("lack-of-fit p"), tol = 1e-12)
+      }
+      rows <- if (nrow(v$outliers)) v$outliers$row else 0
+      expect_identical(as.numeric(rows), r$outlier_rows, label = w("outlier rows"))
+      stat <- if (nrow(v$outliers)) v$outliers$statistic else 0
+      expect_same(stat, r$outlier_statistic, w("outlier statistics"), tol = 1e-13)
+      expect_same(v$back_calculated$x_back, r$back_x, w("back-calculated x"))
+      code <- match(v$rows$verdict[1], c("pass", "doubtful", "fail", "not tested")) - 1
+      expect_identical(c(code, v$back_calculated$overall, v$fit_for_use), r$verdicts,
+                       label = w("verdicts"))
+    }
     if (!is.null(r$lod)) {
       blank <- max(cal$interval[1], min(cal$interval[2], 0))
       l <- lod(cal, blank = blank)
@@ -135,4 +153,13 @@ test_that("fits, bands, inverse predictions and limits equal the Python package'
       }
     }
   }
+})
+
+test_that("the verdicts are defined as in the Python package", {
+  ref <- reference()
+  if (ref$meta$verdicts != 1) {
+    skip(paste("this Python package defines its verdicts by acceptance criteria; the R",
+               "package's fixed thresholds are no longer the same"))
+  }
+  succeed()
 })
