@@ -28,6 +28,7 @@ numeric_column <- function(v, name, n = NULL) {
     input_error(name, " is a factor: calfit needs numbers (convert it with ",
                 "as.numeric(as.character(", name, ")) if its levels are numbers)")
   }
+  if (is.logical(v) && length(v) && all(is.na(v))) v <- as.double(v)
   if (!is.numeric(v) || is.object(v) && !inherits(v, "AsIs")) {
     input_error(name, " must be numbers, not ", class(v)[1])
   }
@@ -59,6 +60,16 @@ positive_column <- function(v, name, n) {
   if (length(v) == 1L) rep(v, n) else v
 }
 
+# match.arg with the package's condition: the first choice when `value` is the
+# whole vector of choices (the default).
+one_of <- function(value, choices, name) {
+  if (identical(value, choices)) return(choices[1])
+  if (!is.character(value) || length(value) != 1L || !value %in% choices) {
+    input_error(name, " must be one of ", paste0("\"", choices, "\"", collapse = ", "))
+  }
+  value
+}
+
 whole_number <- function(v, name, lo, hi = .Machine$integer.max) {
   if (!is.numeric(v) || length(v) != 1L || is.na(v) || v != round(v) || v < lo || v > hi) {
     input_error(name, " must be one whole number in [", lo, ", ", hi, "]")
@@ -88,7 +99,7 @@ calfit <- function(formula, data, u_y = NULL, u_x = NULL, degree = 1,
   n <- length(x)
   u_y <- eval(substitute(u_y), if (is.environment(data)) NULL else data, parent.frame())
   u_x <- eval(substitute(u_x), if (is.environment(data)) NULL else data, parent.frame())
-  weighting <- match.arg(weighting)
+  weighting <- one_of(weighting, c("none", "1/x", "1/x2"), "weighting")
   degree <- whole_number(degree, "degree", 0L, MAX_NCOEF - 1L)
   ncoef <- degree + 1L
   if (n < ncoef) input_error(n, " standards cannot determine ", ncoef, " coefficients")

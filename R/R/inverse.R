@@ -68,7 +68,7 @@ response_uncertainty <- function(cal, u_y, replicates, n) {
 inverse <- function(cal, y, u_y = NULL, replicates = 1, method = c("first-order", "montecarlo"),
                     level = 0.95, ngrid = 100L, extrapolate = FALSE, n = 10000L, seed = NULL) {
   check_cal(cal)
-  method <- match.arg(method)
+  method <- one_of(method, c("first-order", "montecarlo"), "method")
   y <- responses(y)
   m <- length(y)
   ngrid <- whole_number(ngrid, "ngrid", 1L)

@@ -24,7 +24,7 @@ vcov.quorvex_cal <- function(object, ...) object$vcov
 fitted.quorvex_cal <- function(object, ...) object$fitted
 
 residuals.quorvex_cal <- function(object, type = c("response", "weighted"), ...) {
-  type <- match.arg(type)
+  type <- one_of(type, c("response", "weighted"), "type")
   if (type == "weighted") {
     r <- object$weighted_residuals
     names(r) <- names(object$residuals)
@@ -88,7 +88,7 @@ new_x <- function(object, newdata) {
 
 predict.quorvex_cal <- function(object, newdata, interval = c("none", "confidence", "prediction"),
                                 level = 0.95, u_y = NULL, se.fit = FALSE, ...) {
-  interval <- match.arg(interval)
+  interval <- one_of(interval, c("none", "confidence", "prediction"), "interval")
   x <- new_x(object, newdata)
   if (!se.fit && interval == "none") return(evaluate(object, x))
   e <- evaluate(object, x, uncertainty = TRUE)

@@ -43,6 +43,9 @@ test_that("factors, text, NA and wrong sizes are refused with a clear message", 
   expect_error(calfit(abs ~ conc, std, weighting = "1/x"), "needs every x > 0: row\\(s\\) 1, 2")
   expect_error(calfit(abs ~ conc, std, u_x = 0.01), "u_x needs u_y too")
   expect_error(calfit(abs ~ conc, std, interval = c(1, 10)), "outside the interval")
+  expect_error(calfit(abs ~ conc, std, weighting = "1/y"), "weighting must be one of",
+               class = "quorvex_input_error")
+  expect_error(calfit(abs ~ conc, std, u_y = NA), "u_y has missing values")
   cal <- calfit(abs ~ conc, std)
   expect_error(inverse(cal, factor(1)), "y is a factor")
   expect_error(inverse(cal, c(0.1, NA)), "missing values")
