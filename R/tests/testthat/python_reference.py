@@ -57,6 +57,28 @@ cases["falling"] = (xq, yq, dict(degree=2), [-1.0, 0.0, 2.5])
 xg, yg = curve_data(30, [4.0, 5.0, 0.3], 0.05, seed=3, u_x=0.04)
 cases["gls_drawn"] = (xg, yg, dict(u_y=0.05, u_x=0.04, degree=2), [0.0, 2.0, 5.0, 7.0])
 
+# The reference data sets the Python package ships for its validation, where it has them.
+try:
+    from quorvex.validation import read_reference
+except ImportError:
+    read_reference = None
+if read_reference is not None:
+    for name in ("Norris", "Pontius", "Wampler1", "Wampler2", "Wampler3", "Wampler4", "Wampler5",
+                 "ISO28037_6_3_ex1", "ISO28037_7_4", "PearsonYork"):
+        try:
+            ref = read_reference(name)
+        except (OSError, KeyError):
+            continue
+        t = ref.table("data")
+        kw = dict(degree=int(ref.meta("degree")))
+        for k in ("u_y", "u_x"):
+            if k in t:
+                kw[k] = t[k]
+        x, y = t["x"], t["y"]
+        c = quorvex.fit(x, y, **kw)
+        lo, hi = c.interval
+        cases["ref_" + name] = (x, y, kw, c.evaluate(lo + (hi - lo) * np.array([0.2, 0.5, 0.8])))
+
 defaults = "replicates" in inspect.signature(quorvex.Calibration.inverse).parameters
 print("meta defaults", "0x1.0p+0" if defaults else "0x0.0p+0")
 # The verdicts as the R package defines them (fixed thresholds, no acceptance criteria).
