@@ -25,7 +25,6 @@ import shlex
 import shutil
 import subprocess
 import sys
-import textwrap
 from pathlib import Path
 
 import pytest
@@ -57,7 +56,10 @@ def blocks(text: str):
     for m in FENCE.finditer(text):
         info = m.group("info").strip()
         lang = info.strip("{}").split()[0].lower() if info else ""
-        found.append((lang, textwrap.dedent(m.group("body")), m.start(), m.end()))
+        indent = len(m.group("indent"))
+        body = "".join(ln[indent:] if ln[:indent].isspace() else ln
+                       for ln in m.group("body").splitlines(keepends=True))
+        found.append((lang, body, m.start(), m.end()))
     out = []
     for i, (lang, code, start, end) in enumerate(found):
         expected = None
@@ -141,14 +143,15 @@ def test_python_blocks_run(page, workdir, tmp_path):
 def _commands(code: str):
     """First word of each command line of a shell block."""
     words = []
-    for line in code.splitlines():
+    for line in code.replace("\\\n", " ").splitlines():
         line = line.strip()
         if not line or line.startswith("#") or line.startswith(("|", "&&", "||")):
             continue
-        if words and words[-1] == "\\":
-            continue
         for part in re.split(r"&&|\|\||;|\|", line):
-            toks = shlex.split(part, comments=True) if part.strip() else []
+            try:
+                toks = shlex.split(part, comments=True)
+            except ValueError:  # a quote that the split above cut in two
+                toks = part.split()
             toks = [t for t in toks if not re.match(r"^\w+=", t)]
             if toks and toks[0] not in ("env", "time", "nice"):
                 words.append(toks[0])
