@@ -61,6 +61,15 @@ nitpick_ignore_regex = [
 
 # MathJax 2 from the local copy, placed under _static/mathjax at the end of the build.
 mathjax_path = "mathjax/MathJax.js?config=TeX-AMS_CHTML"
+mathjax2_config = {
+    "tex2jax": {"inlineMath": [["\\(", "\\)"]], "displayMath": [["\\[", "\\]"]],
+                "processEscapes": True, "ignoreClass": "document",
+                "processClass": "math|output_area"},
+    "CommonHTML": {"webFont": "TeX"},
+    "menuSettings": {"zoom": "None"},
+    "showMathMenu": False,
+    "messageStyle": "none",
+}
 
 html_theme = "furo"
 html_title = f"quorvex {release}"

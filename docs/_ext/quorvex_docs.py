@@ -375,8 +375,9 @@ class CReference(Directive):
             section = nodes.section(ids=[f"entry-{ep.name.lower()}"])
             section += nodes.title(ep.name, ep.name)
             holder = nodes.Element()
-            self.state.nested_parse(StringList([f".. c:function:: {ep.signature()}"], str(HEADER)),
-                                    self.content_offset, holder)
+            # The pages are MyST Markdown, so the declaration is given in its syntax.
+            self.state.nested_parse(StringList([f"```{{c:function}} {ep.signature()}", "```"],
+                                               str(HEADER)), self.content_offset, holder)
             section.extend(holder.children)
             for p in ep.description:
                 section += _para(p)
@@ -430,11 +431,12 @@ def _copy_mathjax(app, exception) -> None:
 
 def _plain_bars(app, what, name, obj, options, lines) -> None:
     """Docstrings write |x| for an absolute value; in reStructuredText that would be
-    a substitution, so a bar inside a line is escaped (a line starting with one,
-    a table's, is left alone)."""
+    a substitution, so such bars are escaped (a table's lines, and a line block's
+    "| " lines, are left alone)."""
     for i, line in enumerate(lines):
-        stripped = line.lstrip()
-        if "|" in stripped and not stripped.startswith(("|", "+")):
+        stripped = line.strip()
+        table = stripped.startswith(("+-", "+=", "| ")) or stripped == "|"
+        if "|" in stripped and not table:
             lines[i] = re.sub(r"(?<!\\)\|", r"\\|", line)
 
 
