@@ -32,6 +32,7 @@ logger = logging.getLogger(__name__)
 DOCS = Path(__file__).resolve().parent.parent
 REPO = DOCS.parent
 HEADER = REPO / "include" / "quorvex.h"
+CPP_HEADER = REPO / "include" / "quorvex.hpp"
 API_DIR = DOCS / "reference" / "api"
 MATHJAX = Path("/usr/share/javascript/mathjax")
 # What MathJax 2 loads for config=TeX-AMS_CHTML (CommonHTML output, TeX fonts in woff).
@@ -409,6 +410,120 @@ class CReference(Directive):
 
 
 # ---------------------------------------------------------------------------
+# C++ reference, read from include/quorvex.hpp
+
+@dataclass
+class CppItem:
+    kind: str        # "constant", "type" or "function"
+    name: str
+    code: str        # declaration as the header writes it (a type with its members)
+    comment: str
+
+
+def parse_cpp_header(text: str | None = None) -> tuple[str, list[CppItem]]:
+    """The header's opening comment and every public declaration of namespace
+    quorvex (namespace detail left out), each with the comment above it."""
+    text = CPP_HEADER.read_text(encoding="utf-8") if text is None else text
+    lines = text.splitlines()
+    intro = []
+    for line in lines:
+        if not line.startswith("//"):
+            break
+        intro.append(line[2:].strip())
+    intro_text = "\n".join(intro)
+    items: list[CppItem] = []
+    comment: list[str] = []
+    in_ns = in_detail = adjacent = False
+    i = 0
+    while i < len(lines):
+        line = lines[i]
+        if line.startswith("namespace quorvex {"):
+            in_ns = True
+        elif line.startswith("namespace detail {"):
+            in_detail = True
+        elif line.startswith("}  // namespace detail"):
+            in_detail = False
+            comment = []
+        elif not in_ns or in_detail:
+            pass
+        elif line.startswith("//"):
+            comment.append(line[2:].strip())
+        elif not line.strip():
+            comment = []
+            adjacent = False
+        else:
+            m_type = re.match(r"(struct|class) (\w+)", line)
+            m_const = re.match(r"inline constexpr [\w:<>]+ (\w+)", line)
+            m_func = re.match(r"inline [\w:<>]+ (\w+)\(", line)
+            if m_type:
+                body = [line]
+                while not lines[i].startswith("};"):
+                    i += 1
+                    body.append(lines[i])
+                # The members a user sees: what comes before a class's private part.
+                if m_type.group(1) == "class":
+                    cut = next((k for k, b in enumerate(body) if b.strip() == "private:"), None)
+                    if cut is not None:
+                        body = body[:cut] + ["};"]
+                new = CppItem("type", m_type.group(2), "\n".join(body), " ".join(comment))
+            elif m_const:
+                new = CppItem("constant", m_const.group(1), line.rstrip(), " ".join(comment))
+            elif m_func:
+                sig = [line]
+                while not sig[-1].rstrip().endswith("{"):
+                    i += 1
+                    sig.append(lines[i])
+                code = "\n".join(sig).rstrip()[:-1].rstrip() + ";"
+                new = CppItem("function", m_func.group(1), code, " ".join(comment))
+            else:
+                new = None
+            # A declaration right below another, with no comment of its own, shares
+            # the one above (an overload, the parts of the version).
+            if new is not None and not new.comment and adjacent and items \
+                    and items[-1].kind == new.kind:
+                last = items[-1]
+                if new.name not in last.name.split(", "):
+                    last.name = f"{last.name}, {new.name}"
+                last.code = f"{last.code}\n{new.code}"
+            elif new is not None and not new.comment and any(
+                    it.kind == new.kind and it.name == new.name for it in items):
+                same = next(it for it in items if it.kind == new.kind and it.name == new.name)
+                same.code = f"{same.code}\n{new.code}"
+            elif new is not None:
+                items.append(new)
+            adjacent = new is not None
+            comment = []
+            i += 1
+            continue
+        i += 1
+    return intro_text, items
+
+
+class CppReference(Directive):
+    has_content = False
+
+    def run(self):
+        self.state.document.settings.env.note_dependency(str(CPP_HEADER))
+        _, items = parse_cpp_header()
+        out = []
+        titles = {"constant": "Constants", "type": "Types", "function": "Functions"}
+        for kind in ("function", "type", "constant"):
+            section = nodes.section(ids=[f"cpp-{kind}s"])
+            section += nodes.title(titles[kind], titles[kind])
+            for item in (it for it in items if it.kind == kind):
+                sub = nodes.section(ids=[f"cpp-{kind}-{item.name.split(',')[0].lower()}"])
+                sub += nodes.title(item.name, item.name)
+                block = nodes.literal_block(item.code, item.code)
+                block["language"] = "cpp"
+                sub += block
+                if item.comment:
+                    sub += _para(item.comment)
+                section += sub
+            out.append(section)
+        return out
+
+
+# ---------------------------------------------------------------------------
 # MathJax from the local copy
 
 def _copy_mathjax(app, exception) -> None:
@@ -452,4 +567,5 @@ def setup(app):
     app.add_directive("quorvex-cli-options", CliOptions)
     app.add_directive("quorvex-c-reference", CReference)
     app.add_directive("quorvex-c-conventions", CConventions)
+    app.add_directive("quorvex-cpp-reference", CppReference)
     return {"version": "1", "parallel_read_safe": True, "parallel_write_safe": True}
