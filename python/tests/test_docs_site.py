@@ -42,9 +42,12 @@ def test_every_public_python_name_has_an_entry():
     missing = [n for n in quorvex.__all__
                if not n.startswith("_") and f"quorvex.{n}" not in names]
     assert not missing, f"no reference entry for {missing}"
+    summary = (Path(HTML) / "reference" / "python.html").read_text(encoding="utf-8")
+    assert ":py:obj:" not in summary, "the summary table shows reST roles as text"
     for n in quorvex.__all__:
         if not n.startswith("_"):
             assert (Path(HTML) / "reference" / "api" / f"quorvex.{n}.html").exists()
+            assert f'href="api/quorvex.{n}.html' in summary, f"the summary does not link {n}"
 
 
 def test_every_exported_entry_point_has_an_entry():
