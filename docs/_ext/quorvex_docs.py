@@ -555,7 +555,27 @@ def _plain_bars(app, what, name, obj, options, lines) -> None:
             lines[i] = re.sub(r"(?<!\\)\|", r"\\|", line)
 
 
+def _classic_furo_script(app, exception) -> None:
+    """Debian's furo ships its script unbundled: furo.js starts with an ES module
+    import of the scroll-spy library, but the theme loads it as a classic script,
+    where that line is a syntax error (no theme toggle, no table-of-contents
+    tracking). Module scripts do not load from file:// pages either, so the
+    library (a UMD file that sets window.Gumshoe) is put in front and the import
+    dropped."""
+    if exception is not None or app.builder.format != "html":
+        return
+    scripts = Path(app.outdir) / "_static" / "scripts"
+    furo, gumshoe = scripts / "furo.js", scripts / "gumshoe-patched.js"
+    if not (furo.exists() and gumshoe.exists()):
+        return
+    text = furo.read_text(encoding="utf-8")
+    first, _, rest = text.partition("\n")
+    if re.fullmatch(r'import Gumshoe from "\./gumshoe-patched\.js";\s*', first):
+        furo.write_text(gumshoe.read_text(encoding="utf-8") + "\n" + rest, encoding="utf-8")
+
+
 def setup(app):
+    app.connect("build-finished", _classic_furo_script)
     app.connect("autodoc-process-docstring", _plain_bars, priority=400)
     # ```vb blocks (VBA) are highlighted as Visual Basic .NET, the nearest lexer.
     from pygments.lexers import VbNetLexer

@@ -76,21 +76,22 @@ def test_command_line_page_lists_every_option_of_help(command):
     assert not missing, f"quorvex {command} --help has options the guide lacks: {missing}"
 
 
-def _chromium(url: str, out: Path, *extra: str) -> tuple[Path, list[dict]]:
-    """Opens url with every host name unresolvable; returns the net log's requests."""
+def _chromium(url: str, out: Path, *extra: str) -> tuple[str, list[dict]]:
+    """Opens url with every host name unresolvable; returns Chromium's log (the
+    page's console messages among it) and the net log's requests."""
     netlog = out.with_suffix(".netlog.json")
     with tempfile.TemporaryDirectory() as profile:
         cmd = [CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
                "--no-first-run", "--disable-background-networking",
                "--disable-component-update", "--disable-sync", f"--user-data-dir={profile}",
                "--host-resolver-rules=MAP * ~NOTFOUND", f"--log-net-log={netlog}",
+               "--enable-logging=stderr", "--v=0",
                "--virtual-time-budget=10000", *extra, url]
-        subprocess.run(cmd, capture_output=True, timeout=120, check=True,
-                       stdout=None if "--dump-dom" not in extra else None)
+        proc = subprocess.run(cmd, capture_output=True, text=True, timeout=120, check=True)
     log = json.loads(netlog.read_text(encoding="utf-8", errors="replace") or "{}")
     requests = [e["params"] for e in log.get("events", [])
                 if "url" in e.get("params", {}) and "initiator" in e.get("params", {})]
-    return netlog, requests
+    return proc.stderr, requests
 
 
 def _page_requests(requests):
@@ -116,8 +117,10 @@ def test_page_opens_offline_and_is_drawn(page, tmp_path):
     from PIL import Image
     url = (Path(HTML) / page).resolve().as_uri()
     shot = tmp_path / (page.replace("/", "-") + ".png")
-    _, requests = _chromium(url, shot, f"--screenshot={shot}", "--window-size=1280,1600")
+    log, requests = _chromium(url, shot, f"--screenshot={shot}", "--window-size=1280,1600")
     assert not _page_requests(requests), f"{page} reaches out: {_page_requests(requests)}"
+    errors = [ln for ln in log.splitlines() if "CONSOLE" in ln and "Uncaught" in ln]
+    assert not errors, f"{page}: script errors: {errors}"
     img = Image.open(shot).convert("L")
     hist = img.histogram()
     total = sum(hist)
