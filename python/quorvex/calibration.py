@@ -223,12 +223,18 @@ class Calibration:
     def __call__(self, x):
         return self.evaluate(x)
 
-    def inverse(self, y, u_y=0.0, ngrid: int | None = None, tol: float = 0.0,
+    def inverse(self, y, u_y=None, *, replicates=1, ngrid: int | None = None, tol: float = 0.0,
                 covariance: str | None = None, extrapolate: bool = False, workers: int = 1,
                 method: str = "first-order", n: int = 10_000, seed=None, level: float = 0.95):
         """Read responses back into x (``IPVAL``): an :class:`InversePrediction` with all
-        roots per response, the first as ``x`` +- ``u_x``, and flags.  See
-        :func:`quorvex.inverse.inverse` for the parameters.
+        roots per response, the first as ``x`` +- ``u_x``, the expanded uncertainty ``U``
+        = ``k`` u_x with ``dof`` at ``level``, the inversion interval (``low``, ``high``)
+        and flags.  See :func:`quorvex.inverse.inverse` for the parameters.
+
+        ``u_y=None`` (default) takes each sample's u(y) from the residual scatter at its x
+        (over sqrt(``replicates``)) when the calibration has no stated uncertainties, and
+        is an error when it has; a number or array states u(y); ``"curve-only"`` sets it
+        to 0 (the curve's uncertainty alone).
 
         ``method="monte-carlo"`` draws ``n`` curves and responses instead (``seed``,
         ``level``; see :func:`quorvex.montecarlo.monte_carlo`) and returns a
@@ -238,10 +244,12 @@ class Calibration:
                 raise InputError("extrapolate and tol apply to the first-order inverse only")
             from . import montecarlo
             return montecarlo.monte_carlo(self, y, u_y=u_y, n=n, seed=seed, level=level,
-                                          ngrid=ngrid, covariance=covariance, workers=workers)
+                                          ngrid=ngrid, covariance=covariance, workers=workers,
+                                          replicates=replicates)
         if method != "first-order":
             raise InputError(f"method must be 'first-order' or 'monte-carlo', not {method!r}")
-        return _inverse.inverse(self, y, u_y, ngrid, tol, covariance, extrapolate, workers)
+        return _inverse.inverse(self, y, u_y, ngrid, tol, covariance, extrapolate, workers,
+                                replicates=replicates, level=level)
 
     def line(self, covariance: str | None = None):
         """Slope and intercept of a straight line with their covariance (``LINEAR_CONV``)."""

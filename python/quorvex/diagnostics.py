@@ -446,7 +446,7 @@ class BackCalculated:
 def _read_back(cal, y: np.ndarray, near: np.ndarray) -> np.ndarray:
     """x with p(x) = y nearest to ``near``, by the tangent at an end where there is none."""
     from .inverse import inverse
-    pred = inverse(cal, y)
+    pred = inverse(cal, y, 0.0)
     d = np.abs(pred.roots - near[:, None])
     d = np.where(np.isnan(d), np.inf, d)
     idx = np.argmin(d, axis=1)
@@ -629,7 +629,7 @@ def detection_limits(cal, alpha: float = 0.05, beta: float = 0.05, blank: float 
 
 def _roots_near(cal, y: np.ndarray, x0: float) -> np.ndarray:
     from .inverse import inverse
-    pred = inverse(cal, y)
+    pred = inverse(cal, y, 0.0)
     d = np.where(np.isnan(pred.roots), np.inf, np.abs(pred.roots - x0))
     x = np.take_along_axis(pred.roots, np.argmin(d, axis=1)[:, None], axis=1)[:, 0]
     return np.where(pred.n_roots > 0, x, np.nan)
