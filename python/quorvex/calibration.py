@@ -318,21 +318,36 @@ class Calibration:
         from . import diagnostics
         return diagnostics.detection_limits(self, alpha, beta, blank, replicates, u_blank)
 
-    def diagnostics(self, limits: bool = False, **limit_options):
+    def diagnostics(self, limits: bool = False, criteria=None, **limit_options):
         """Every verdict as plain data: a :class:`quorvex.Diagnostics` (chi2, dof, p_value,
         goodness verdict and text, lack_of_fit, outliers with reasons, back_calculated with
-        pass/fail, detection_limits when ``limits``, fit_for_use, notes); ``to_dict()``
-        holds Python types only."""
+        pass/fail, detection_limits when ``limits``, fit_for_use, notes, the criteria and
+        test levels used, r and r²); ``to_dict()`` holds Python types only.
+        ``criteria``: a :class:`quorvex.AcceptanceCriteria` or a dict of its fields."""
         from . import diagnostics
-        return diagnostics.diagnostics(self, limits, **limit_options)
+        return diagnostics.diagnostics(self, limits, criteria, **limit_options)
+
+    @property
+    def r(self) -> float:
+        """Correlation coefficient of the fit (weighted as fitted); it says little about a
+        calibration (see :func:`quorvex.diagnostics.correlation`)."""
+        from . import diagnostics
+        return diagnostics.correlation(self)[0]
+
+    @property
+    def r_squared(self) -> float:
+        """r**2 = 1 - weighted residual / weighted total sum of squares."""
+        from . import diagnostics
+        return diagnostics.correlation(self)[1]
 
     # Text
-    def summary(self, limits: bool = False) -> str:
+    def summary(self, limits: bool = False, criteria=None) -> str:
         """A readable table: coefficients +- u, SRES, chi2, degrees of freedom, status;
         then the verdicts (goodness of fit, lack of fit, outliers, back-calculated
-        standards, and with ``limits`` the detection limits)."""
+        standards, r and r², and with ``limits`` the detection limits) under ``criteria``
+        (an :class:`quorvex.AcceptanceCriteria`, a dict, or None for the defaults)."""
         from . import curve, diagnostics
-        return curve.summary(self) + "\n" + diagnostics.verdict_text(self, limits)
+        return curve.summary(self) + "\n" + diagnostics.verdict_text(self, limits, criteria)
 
     def __str__(self) -> str:
         return self.summary()
