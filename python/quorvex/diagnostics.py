@@ -836,6 +836,9 @@ def detection_limits(cal, alpha: float = 0.05, beta: float = 0.05, blank: float 
 
 def _curve_at(cal, x: float) -> tuple[float, float]:
     """p(x) and u(p(x)), also a little beyond the interval."""
+    if cal.xmin <= x <= cal.xmax:
+        y, u = cal.evaluate(np.array([x]), uncertainty=True)
+        return float(y[0]), float(u[0])
     g = basis(np.array([x]), cal.ncoef, cal.xmin, cal.xmax)
     c = np.asarray(cal.cov_used)
     return float((g @ cal.coef)[0]), float(np.sqrt((g @ c @ g.T)[0, 0]))
@@ -915,7 +918,8 @@ def sample_flags(cal, pred, limits=None) -> list[list[str]]:
 
     No root in the interval; several roots; a root at an end of the interval; below the
     lowest standard; above the highest standard ("dilute and repeat"); response below
-    the blank's (p(0), where x = 0 lies in the interval); and with detection limits
+    the blank's (p(0), where x = 0 lies in the interval or just beyond it); and with
+    detection limits
     (``limits``: a :class:`DetectionLimits` or its dict) below the LOD (ISO 11843 x_D) or
     below the LOQ (the larger of ICH's and DIN 32645's where both are known); an
     infinite uncertainty (flat curve)."""
@@ -924,12 +928,29 @@ def sample_flags(cal, pred, limits=None) -> list[list[str]]:
     n_roots = np.asarray(pred.n_roots)
     first = np.asarray(pred.x)
     y = np.asarray(pred.y)
+    no = np.asarray(pred.no_root)
+    ends = np.asarray(cal.evaluate(np.array([cal.xmin, cal.xmax])))
+    rising = ends[1] >= ends[0]
     with np.errstate(invalid="ignore"):
-        below = first < x.min()
-        above = first > x.max()
+        # a sample with no root lies beyond the end its response is past
+        past_lo = (y < ends[0]) if rising else (y > ends[0])
+        past_hi = (y > ends[1]) if rising else (y < ends[1])
+        below = (first < x.min()) | (no & past_lo)
+        above = (first > x.max()) | (no & past_hi)
+    value = {}
+    if cal.ncoef == 2 and no.any():
+        # the value is still given, from the straight line extended (IPVAL_DEGREE1)
+        from .inverse import inverse as _inv
+        idx = np.flatnonzero(no)
+        ext = _inv(cal, y[idx], np.asarray(pred.u_y)[idx], extrapolate=True)
+        for j, i in enumerate(idx):
+            if np.isfinite(ext.x[j]):
+                value[int(i)] = (f" (x = {ext.x[j]:.5g} ± {ext.u_x[j]:.2g} on the line "
+                                 "extended)")
     blank_resp = None
-    if cal.xmin <= 0.0 <= cal.xmax and cal.ncoef >= 2:
-        yb = float(cal.evaluate(np.array([0.0]))[0])
+    width = cal.xmax - cal.xmin
+    if cal.xmin - EXTEND * width <= 0.0 <= cal.xmax + EXTEND * width and cal.ncoef >= 2:
+        yb = _curve_at(cal, 0.0)[0]
         rising = _slope_at(cal, 0.0) >= 0
         blank_resp = (y < yb) if rising else (y > yb)
     lim = limits if limits is None or isinstance(limits, dict) else asdict(limits)
@@ -945,8 +966,9 @@ def sample_flags(cal, pred, limits=None) -> list[list[str]]:
         (np.asarray(pred.no_root), lambda i: "no root in the interval"),
         (np.asarray(pred.several_roots), lambda i: f"{int(n_roots[i])} roots"),
         (np.asarray(pred.at_end), lambda i: "root at an end of the interval"),
-        (below, lambda i: "below the lowest standard"),
-        (above, lambda i: "above the highest standard: dilute and repeat"),
+        (below, lambda i: "below the lowest standard" + value.get(int(i), "")),
+        (above, lambda i: "above the highest standard: dilute and repeat"
+         + value.get(int(i), "")),
     ]
     if blank_resp is not None:
         checks.append((blank_resp, lambda i: "response below the blank's"))

@@ -164,7 +164,7 @@ class InversePrediction:
                      + np.where(np.isfinite(nu_r), ur2 ** 2 / nu_r, 0.0))
             ws = np.where(denom > 0, (uc2 + ur2) ** 2 / denom, math.inf)
         nu = np.where(same, nu_c, ws)
-        nu = np.where(np.isnan(nu) & self.no_root, math.nan, nu)
+        nu = np.where(self.no_root, math.nan, nu)
         nu.flags.writeable = False
         return nu
 

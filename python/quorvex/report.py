@@ -620,7 +620,7 @@ def _samples_html(res, xl, yl) -> str:
     head = ["sample", yl, "u(y)", "u(y) from", "roots", f"{xl} ± u(x)"]
     head += [f"root {k} ± u" for k in range(2, nr + 1)]
     pct = f"{100 * rows[0].get('coverage', 0.95):g} %" if rows else "95 %"
-    head += [f"U ({pct})", "k (dof)", f"{pct} inversion interval", "flags"]
+    head += [f"U ({pct}) (k, dof)", f"{pct} inversion interval", "flags"]
     body, flagged = [], []
     for r in rows[:HTML_MAX_SAMPLES]:
         roots = (r["roots"] or []) + [None] * nr
@@ -630,9 +630,8 @@ def _samples_html(res, xl, yl) -> str:
         row += [fmt_pm(roots[k], u_roots[k]) if roots[k] is not None else DASH
                 for k in range(nr)]
         dof = r.get("dof")
-        row += [fmt(r.get("U"), 3),
-                DASH if r.get("k") is None else
-                f"{fmt(r['k'], 4)} ({'∞' if dof == 'inf' else fmt(dof, 3)})",
+        row += [DASH if r.get("U") is None else
+                f"{fmt(r['U'], 3)} ({fmt(r['k'], 4)}, {'∞' if dof == 'inf' else fmt(dof, 3)})",
                 DASH if r.get("low") is None else
                 f"[{fmt(r['low'], 6)}, {fmt(r['high'], 6)}]"
                 + (" (open)" if r.get("interval_open") else "")]

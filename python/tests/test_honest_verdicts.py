@@ -183,6 +183,15 @@ def test_samples_outside_what_the_curve_knows_are_flagged():
     assert flags[3] == []
     assert "above the highest standard: dilute and repeat" in flags[4]
     assert np.all(np.isfinite(pred.x)) and np.all(np.isfinite(pred.u_x))
+    # beyond the curve's interval: still flagged, with the value from the line extended
+    short = quorvex.fit(x[1:], y[1:])
+    far = short.inverse([0.3, 12.0], 0.05)
+    f = diagnostics.sample_flags(short, far)
+    ext = short.inverse([0.3, 12.0], 0.05, extrapolate=True)
+    assert f[0][0] == "no root in the interval"
+    assert f"below the lowest standard (x = {ext.x[0]:.5g} ± {ext.u_x[0]:.2g}" in f[0][1]
+    assert "response below the blank's" in f[0]
+    assert f[1][1].startswith("above the highest standard: dilute and repeat (x = ")
 
 
 # Command line ---------------------------------------------------------------------------
