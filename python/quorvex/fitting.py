@@ -193,8 +193,8 @@ def _fit_named(x, y, u_y, u_x, ids, exclude, options, routine) -> Calibration:
     for key, reason in exclude.items():
         name = str(key).strip()
         if name not in names:
-            raise InputError(f"exclude: no standard {name!r} (standards are named "
-                             + ("by their ID" if ids is not None else "1 to " + str(n)) + ")",
+            shown = ", ".join(names[:12]) + (", ..." if n > 12 else "")
+            raise InputError(f"exclude: no standard {name!r}; the standards are {shown}",
                              routine=routine)
         reason = "" if reason is None else str(reason).strip()
         if not reason:
