@@ -216,7 +216,7 @@ def main(argv):
     cov = coverage(cov_runs, draws)
     elapsed = time.process_time() - t0
     if markdown:
-        print(f"| case | model | rejected | ± s.e. | criteria that failed |")
+        print("| case | model | rejected | ± s.e. | criteria that failed |")
         print("| --- | --- | ---: | ---: | --- |")
         for kind, name, rate, s, why, _ in rows:
             w = ", ".join(f"{k} {v}" for k, v in sorted(why.items())) or "—"

@@ -25,5 +25,6 @@ __version__ = _version()
 __all__ = ["Calibration", "ConvergenceWarning", "FitError", "InputError", "InversePrediction",
            "Line", "PowerSeries", "QuorvexError", "__version__", "default_interval",
            "default_tolerances", "fit",
-           "AcceptanceCriteria", "BackCalculated", "Band", "DegreeSelection", "DetectionLimits", "Diagnostics",
+           "AcceptanceCriteria", "BackCalculated", "Band", "DegreeSelection", "DetectionLimits",
+           "Diagnostics",
            "LackOfFit", "MonteCarloPrediction", "Outlier", "select_degree"]

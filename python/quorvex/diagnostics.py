@@ -924,7 +924,7 @@ def sample_flags(cal, pred, limits=None) -> list[list[str]]:
     below the LOQ (the larger of ICH's and DIN 32645's where both are known); an
     infinite uncertainty (flat curve)."""
     x = np.asarray(cal.x)
-    roots, u_roots = np.asarray(pred.roots), np.asarray(pred.u_roots)
+    u_roots = np.asarray(pred.u_roots)
     n_roots = np.asarray(pred.n_roots)
     first = np.asarray(pred.x)
     y = np.asarray(pred.y)
