@@ -304,8 +304,8 @@ def _concat(parts):
         v = getattr(first, f.name)
         if f.name in per_response and v is not None:
             v = np.concatenate([getattr(p, f.name) for p in parts])
-        elif f.name == "u_y_source" and v is not None:
-            v = tuple(t for p in parts for t in p.u_y_source)
+        elif f.name == "source_given" and v is not None:
+            v = tuple(t for p in parts for t in p.source_given)
         kw[f.name] = v
     return type(first)(**kw)
 

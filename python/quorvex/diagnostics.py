@@ -1193,6 +1193,15 @@ def verdict_rows(cal, d: Diagnostics, limits: bool = False) -> tuple[list, str]:
     if math.isfinite(d.r):
         rows.append(("correlation", "", f"r = {d.r:.6f}, r² = {d.r_squared:.6f} (they say "
                      "little about a calibration: the tests above do)"))
+    c = d.criteria
+    if c:
+        text = (f"overall alpha {c['alpha']:g}, shared by the tests that apply; standards read "
+                f"back within +-{c['tolerance']:g} % (+-{c['tolerance_lowest']:g} % at the "
+                f"lowest level) for at least {100 * c['back_fraction']:g} % of them; Cook's "
+                f"distance above {c['cook']:g} marks a standard influential")
+        if c.get("warn_only"):
+            text += "; only warn: " + ", ".join(c["warn_only"])
+        rows.append(("criteria", "", text))
     if d.detection_limits is not None:
         rows.append(("limits", "", d.detection_limits["text"]))
     elif limits:

@@ -132,7 +132,7 @@ def _samples(cal, pred, names, limits=None) -> list[dict]:
     y, u_y, x, u_x = (column(a) for a in (pred.y, pred.u_y, pred.x, pred.u_x))
     roots, u_roots = column(pred.roots), column(pred.u_roots)
     n_roots = np.asarray(pred.n_roots).tolist()
-    sources = list(pred.sources)
+    sources = list(pred.u_y_source)
     big_u, kk, low, high = (column(a) for a in (pred.U, pred.k, pred.low, pred.high))
     dof = ["inf" if v == np.inf else _none(v) for v in np.asarray(pred.dof).tolist()]
     opened = np.asarray(pred.interval_open).tolist()

@@ -36,7 +36,7 @@ def test_default_u_x_of_a_line_is_the_classical_formula(m):
     np.testing.assert_allclose(pred.x, x0, rtol=1e-12)
     np.testing.assert_allclose(pred.u_x, u0, rtol=1e-10)
     mm = np.broadcast_to(m, y0.shape)
-    assert pred.sources == tuple(f"from the scatter, {k} reading{'s' if k > 1 else ''}"
+    assert pred.u_y_source == tuple(f"from the scatter, {k} reading{'s' if k > 1 else ''}"
                                  for k in mm)
     np.testing.assert_array_equal(pred.dof, 8.0)
     np.testing.assert_allclose(pred.k, stats.t.ppf(0.975, 8), rtol=1e-14)
@@ -64,9 +64,9 @@ def test_stated_standards_need_a_stated_u_y_and_curve_only_is_asked_by_name():
         cal.inverse([10.5])
     assert "one value for all" in str(info.value)
     only = cal.inverse([10.5], "curve-only")
-    assert only.u_y[0] == 0.0 and only.sources == ("curve only",)
+    assert only.u_y[0] == 0.0 and only.u_y_source == ("curve only",)
     stated = cal.inverse([10.5], 0.5)
-    assert stated.sources == ("stated",)
+    assert stated.u_y_source == ("stated",)
     # ISO/TS 28037 6.3: x1 = 4.9133, u(x1) = 0.3220; everything stated: normal k.
     assert stated.x[0] == pytest.approx(4.9132791327913279, rel=1e-13)
     assert stated.u_x[0] == pytest.approx(0.32203556012891003, rel=1e-12)
