@@ -66,9 +66,10 @@ NO_BAND = "no confidence band: no degrees of freedom to estimate the scatter"
 
 
 def flagged_standards(cal) -> np.ndarray:
-    """True for each standard ``cal.outliers()`` flags."""
+    """True for each standard ``cal.outliers()`` flags as an outlier (a standard marked
+    influential only is drawn as the others: influence alone is no fault)."""
     flagged = np.zeros(cal.n_points, dtype=bool)
-    flagged[[o.index for o in cal.outliers()]] = True
+    flagged[[o.index for o in cal.outliers() if o.outlier]] = True
     return flagged
 
 
