@@ -58,6 +58,22 @@ int check_arguments(int npts, const double* x, const double* w, int ncoef, doubl
   return QVX_OK;
 }
 
+// The number of distinct scaled abscissae t among the rows of nonzero scale
+// factor, counted up to `enough`: at most enough - 1 comparisons a row.
+std::size_t distinct_rows(std::size_t m, std::size_t enough, const double* x, const double* w,
+                          double wmax, double xmin, double xmax) {
+  std::array<double, kMaxCoef> seen;
+  std::size_t found = 0;
+  for (std::size_t i = 0; i < m && found < enough; ++i) {
+    if (!(w[i] / wmax > 0.0)) continue;
+    const double t = XSCALE(xmin, xmax, x[i]);
+    bool is_new = true;
+    for (std::size_t k = 0; k < found && is_new; ++k) is_new = seen[k] != t;
+    if (is_new) seen[found++] = t;
+  }
+  return found;
+}
+
 // The fit proper, on arguments that passed the checks (so ncoef <= kMaxCoef
 // and the coefficient-sized scratch is on the stack).  Returns the status; on
 // a nonzero status the outputs may be partly written.
@@ -77,6 +93,13 @@ int fit(int npts, const double* x, const double* y, const double* w, int ncoef, 
 
   double wmax = w[0];
   for (std::size_t i = 1; i < m; ++i) wmax = std::max(wmax, w[i]);
+
+  // Fewer distinct rows than coefficients: the design is singular, and the
+  // rounding residue of its factor can lie far above the conditioning
+  // test's line, so the rows are counted.  Rows are equal when their scaled
+  // abscissae are (the basis row is a function of t alone); a row whose
+  // scale factor underflows to 0 is no row at all.
+  if (distinct_rows(m, n, x, w, wmax, xmin, xmax) < n) return QVX_OLS_ILL_CONDITIONED;
 
   // Weighted design A(i, j) = (w_i / wmax) phi_j(x_i) and right-hand side,
   // each row of the basis scaled by its factor as it is formed.
