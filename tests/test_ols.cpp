@@ -622,6 +622,20 @@ TEST(Olspfit, InterpolatesWhenPointsEqualCoefficients) {
   }
 }
 
+// The weight scale is the largest of all the weights, wherever it stands:
+// a second weight 1e310 times the others (their quotient overflows) still
+// gives the weighted mean, which is that point's response.
+TEST(Olspfit, WeightScaleReadsEveryWeight) {
+  for (std::size_t big = 0; big < 4; ++big) {
+    Data d{{1, 2, 3, 4}, {10, 11, 13, 9}, {1e-10, 1e-10, 1e-10, 1e-10}};
+    d.w[big] = 1e300;
+    Outputs o(4, 1);
+    fit(d, 1, 0.0, 5.0, o);
+    ASSERT_EQ(o.istat, 0) << "large weight at " << big;
+    EXPECT_NEAR(o.coef[0] / 2, d.y[big], 1e-12) << big;
+  }
+}
+
 TEST(Olspfit, ClosedForms) {
   // A weighted mean: COEF(1)/2 = sum w^2 y / sum w^2, COV(1,1) = 4 / sum w^2.
   const Data mean{{1, 2, 3, 4}, {10, 11, 13, 9}, {1, 2, 0.5, 4}};
