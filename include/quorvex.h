@@ -85,11 +85,15 @@ extern "C" {
  *         21  QR factorization failed
  *         22  applying Q or Q' failed
  *         23  exactly zero diagonal in the triangular factor
- *         24  singular or nearly singular design: fewer distinct abscissae
- *             than NCOEF (points whose scaled abscissae t are equal count
- *             once), or min |R(i,i)| <= max |R(i,i)| * NPTS * eps over the
- *             diagonal of the QR factor of the weighted design (eps the
- *             double epsilon 2.2e-16): results that would carry no digit
+ *         24  singular or nearly singular design, whose results would
+ *             carry no correct digit: fewer distinct abscissae than NCOEF
+ *             (points whose scaled abscissae t are equal count once); or,
+ *             for the QR factor R of the weighted design (rows scaled by
+ *             W(i) / max W), min |R(i,i)| <= max |R(i,i)| * NPTS * eps, or
+ *             ||R||_F ||R^-1||_F >= NCOEF / (NPTS * eps), eps the double
+ *             epsilon 2.2e-16.  A design whose 2-norm condition number
+ *             kappa has kappa * NPTS * eps < 1 is never refused; one with
+ *             kappa * NPTS * eps >= NCOEF always is.
  *        999  working storage could not be obtained
  * ------------------------------------------------------------------------- */
 #define QVX_OLS_NCOEF_LT1 1

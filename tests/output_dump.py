@@ -66,8 +66,10 @@ class Lib:
         self.lib.OLSPFIT(_i1(n), _d(x), _d(y), _d(w), _i1(ncoef), _d1(xmin), _d1(xmax),
                          _d(coef), _d(cov), _d(sres), _d(yfit), _d(res), _d(wres),
                          _d(wresmax), _ip(istat))
-        # Not an output: the number of distinct abscissae, to read the changes by.
+        # Not outputs: the number of distinct abscissae and the condition number
+        # of the weighted design, to read the changes by.
         self.out.append(f"{case}\tinput:distinct-x\t{len(np.unique(x))}")
+        self.out.append(f"{case}\tinput:kappa\t{condition(x, w, ncoef, xmin, xmax)!r}")
         self.emit(case, [("ISTAT", istat), ("COEF", coef), ("COV", cov), ("SRES", sres),
                          ("YFIT", yfit), ("RES", res), ("WRES", wres), ("WRESMAX", wresmax)])
         return int(istat[0])
@@ -123,6 +125,23 @@ class Lib:
         self.lib.IPVAL_DEGREE1(_d(coef), _d(cov), _i1(n), _d(y), _d(covy), _d1(xmin),
                                _d1(xmax), _d(xp), _d(uxp), _ip(istat))
         self.emit(case + "/inv1", [("ISTAT", istat), ("XPRED", xp), ("UXPRED", uxp)])
+
+
+def condition(x, w, ncoef, xmin, xmax):
+    """2-norm condition number of the ordinary fit's weighted design (NaN if none)."""
+    if not (1 <= ncoef <= 10 and len(x) >= ncoef and xmin < xmax and np.all(w > 0)
+            and np.all(np.isfinite(x))):
+        return float("nan")
+    t = ((x - xmin) - (xmax - x)) / (xmax - xmin)
+    b = np.empty((len(x), ncoef))
+    b[:, 0] = 1.0
+    if ncoef > 1:
+        b[:, 1] = t
+    for k in range(2, ncoef):
+        b[:, k] = 2 * t * b[:, k - 1] - b[:, k - 2]
+    b[:, 0] = 0.5
+    s = np.linalg.svd(b * (w / w.max())[:, None], compute_uv=False)
+    return float(s[0] / s[-1]) if s[-1] > 0 else float("inf")
 
 
 def _d(a):
@@ -312,6 +331,21 @@ def compare(old, new):
             tally.setdefault(key, []).append(case)
     for key, cs in sorted(tally.items()):
         print(f"  ordinary fits changed with {key}: {len(cs)}  e.g. {cs[:3]}")
+    # Condition numbers: of the fits refused now, and of those still fitted.
+    eps = np.finfo(float).eps
+
+    def kappa_m(case):
+        n = len(a[(case, "YFIT")].split(" ")) - GUARD
+        return float(a[(case, "input:kappa")]) * n * eps
+    refused = [kappa_m(c) for c in tally.get("enough distinct x", [])]
+    kept = [kappa_m(c) for (c, o) in b if o == "ISTAT" and (c, "input:kappa") in b
+            and b[(c, o)].split(" ")[0] == "0" and c not in changed]
+    if refused:
+        print(f"  refused with enough distinct x: smallest kappa NPTS eps {min(refused):.3g}")
+    if kept:
+        big = [k for k in kept if k / eps > 1e12]
+        print(f"  fitted as before: {len(kept)}, largest kappa NPTS eps {max(kept):.3g}; "
+              f"{len(big)} of them with kappa > 1e12")
     return changed
 
 

@@ -162,6 +162,45 @@ TEST(WellPosedDesign, UpToConditionTenToTheTwelveIsFitted) {
   EXPECT_GT(above1e9, 50);
 }
 
+// The condition number decides, on both sides: clustered abscissae give
+// designs of condition from 1e2 to past 1/eps.  Every design with
+// kappa NPTS eps < 1 is fitted, every one with kappa NPTS eps >= NCOEF is
+// refused (with a factor 4 of margin each way for the computed kappa).
+TEST(NearlySingularDesign, RefusedExactlyWhenItsResultsKeepNoDigit) {
+  std::mt19937_64 rng(2424);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  constexpr double eps = std::numeric_limits<double>::epsilon();
+  int fitted = 0, refused = 0, between = 0;
+  for (int k = 0; k < 4000; ++k) {
+    const int ncoef = 2 + k % 9;
+    const int npts = ncoef + static_cast<int>(u(rng) * 30);
+    const double xmin = 0.0, xmax = 10.0;
+    const double c = u(rng), width = std::pow(10.0, -12.0 * u(rng));
+    std::vector<double> x(npts), y(npts), w(npts, 1.0);
+    for (int i = 0; i < npts; ++i) {
+      x[i] = xmin + (xmax - xmin) * std::clamp(c + width * (u(rng) - 0.5), 0.0, 1.0);
+      y[i] = 1.0 + x[i] + 0.01 * u(rng);
+      if (k % 2) w[i] = std::pow(10.0, 6.0 * u(rng) - 3.0);
+    }
+    std::vector<double> sorted = x;
+    std::sort(sorted.begin(), sorted.end());
+    if (std::unique(sorted.begin(), sorted.end()) - sorted.begin() < ncoef) continue;
+    const double q = condition(x, w, ncoef, xmin, xmax) * npts * eps;
+    const Ols r = ols(x, y, w, ncoef, xmin, xmax);
+    if (q < 0.25) {
+      EXPECT_EQ(r.istat, 0) << "design " << k << ", kappa NPTS eps " << q;
+      ++fitted;
+    } else if (q >= 4.0 * ncoef) {
+      EXPECT_EQ(r.istat, 24) << "design " << k << ", kappa NPTS eps " << q;
+      ++refused;
+    } else {
+      ++between;
+    }
+  }
+  EXPECT_GT(fitted, 1000);
+  EXPECT_GT(refused, 1000);
+}
+
 // The reference sets at every count their points allow: fitted, and at the
 // certified degree the fitted values are those of the certified polynomial.
 TEST(WellPosedDesign, NistReferenceSetsAreFitted) {

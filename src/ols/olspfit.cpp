@@ -6,12 +6,16 @@
 //   covariance          (B' W^2 B)^-1 = (Rf' Rf)^-1 / wmax^2 = T'T,
 //                       T = Rf'^-1 diag(1/wmax),
 // with T from a packed triangular solve on the factor.
+// A singular or nearly singular design is refused (status 24): fewer distinct
+// scaled abscissae than coefficients, the solver's test on the diagonal of
+// Rf, or a condition number ||Rf||_F ||Rf^-1||_F of at least n / (m eps).
 #include "ols/olspfit.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <exception>
+#include <limits>
 #include <type_traits>
 #include <vector>
 
@@ -72,6 +76,19 @@ std::size_t distinct_rows(std::size_t m, std::size_t enough, const double* x, co
     if (is_new) seen[found++] = t;
   }
   return found;
+}
+
+// Whether kappa_F npts eps < n for the factor Rf (packed, n(n+1)/2 values)
+// and T = Rf'^-1 / wmax (n x n), so that ||Rf^-1||_F = wmax ||T||_F.  Sums
+// that overflow, or are not numbers, fail.
+bool well_conditioned(std::size_t m, std::size_t n, const double* rpack, const double* t,
+                      double wmax) {
+  double sr = 0.0, st = 0.0;
+  for (std::size_t k = 0; k < packed_size(n); ++k) sr += rpack[k] * rpack[k];
+  for (std::size_t k = 0; k < n * n; ++k) st += t[k] * t[k];
+  const double kappa = std::sqrt(sr) * (std::sqrt(st) * wmax);
+  const double eps = std::numeric_limits<double>::epsilon();
+  return kappa * (static_cast<double>(m) * eps) < static_cast<double>(n);
 }
 
 // The fit proper, on arguments that passed the checks (so ncoef <= kMaxCoef
@@ -152,6 +169,16 @@ int fit(int npts, const double* x, const double* y, const double* w, int ncoef, 
   for (std::size_t i = 0; i < n; ++i) tv(i, i) = 1.0 / wmax;
   int lapinfo = 0;
   dtptrs_("L", "N", "N", &ncoef, &ncoef, rpack.data(), t.data(), &ncoef, &lapinfo, 1, 1, 1);
+
+  // Conditioning: a design whose condition number reaches 1 / (npts eps)
+  // leaves its results no correct digit.  The factor and its inverse give
+  // kappa_F = ||Rf||_F ||Rf^-1||_F, which lies between kappa_2 and n kappa_2,
+  // so refusing kappa_F npts eps >= n refuses only designs with
+  // kappa_2 npts eps >= 1 and keeps every design with kappa_2 npts eps < 1.
+  // The solver's test on the diagonal alone misses designs whose
+  // conditioning the diagonal of an unpivoted factor does not show.
+  if (!well_conditioned(m, n, rpack.data(), t.data(), wmax)) return QVX_OLS_ILL_CONDITIONED;
+
   const ColMajor<double> cv(cov, ncoef);
   for (std::size_t j = 0; j < n; ++j) {
     for (std::size_t i = 0; i < n; ++i) {

@@ -24,13 +24,12 @@ namespace {
 // Householder QR of an m-row matrix is exact for a matrix within about
 // m eps of it, so a smaller diagonal element is rounding residue.  Every
 // |Rf(i,i)| lies between the smallest and the largest singular value, so a
-// design of condition number kappa passes whenever kappa * m * eps < 1 / kCondC:
-// with kCondC = 1, every design whose results keep a digit.  Measured
-// (tests/conditioning/measure_threshold.cpp): full-rank designs of condition
-// up to 1e12 stay at least 29 times above the line; exactly singular ones
-// reach up to 534 times above it (their residue grows with the coefficient
-// count), which is why the ordinary fit refuses too few distinct abscissae
-// by counting them rather than through this test.
+// matrix of condition number kappa passes whenever kappa * m * eps < 1 / kCondC.
+// Measured (tests/conditioning/measure_threshold.cpp): the ordinary fit's
+// full-rank designs of condition up to 1e12 stay at least 29 times above the
+// line; exactly singular ones reach up to 534 times above it (their residue
+// grows with the column count), which is why the ordinary fit also counts
+// its distinct abscissae and bounds the condition number itself.
 constexpr double kCondC = 1.0;
 
 }  // namespace

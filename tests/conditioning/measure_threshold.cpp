@@ -1,40 +1,50 @@
-// Measures where the ordinary fit's conditioning test has to draw its line.
+// Measures where the ordinary fit's conditioning tests draw their lines.
 //
-// The test refuses a weighted design A (NPTS x NCOEF, rows scaled so that the
-// largest weight is 1) when the diagonal of its QR factor Rf satisfies
-//     min |Rf(i,i)| <= max |Rf(i,i)| * c * NPTS * eps,
-// eps the double epsilon.  For each design this program computes
-//     rho = min |Rf(i,i)| / (max |Rf(i,i)| * NPTS * eps),
-// so that a design is refused exactly when rho <= c, and reports rho over
+// The fit refuses a weighted design A (NPTS x NCOEF, rows scaled so that the
+// largest weight is 1) with status 24 when
+//   - it has fewer distinct scaled abscissae than NCOEF (exactly singular);
+//   - the diagonal of its QR factor Rf has
+//         min |Rf(i,i)| <= max |Rf(i,i)| * c * NPTS * eps,   c = 1,
+//     eps the double epsilon (the solver's test); or
+//   - kappa_F = ||Rf||_F ||Rf^-1||_F reaches NCOEF / (NPTS eps).  Since
+//     kappa_2 <= kappa_F <= NCOEF kappa_2, this refuses only designs with
+//     kappa_2 NPTS eps >= 1 (results without a correct digit) and keeps every
+//     design with kappa_2 NPTS eps < 1: no constant to choose.
+// For each design this program computes
+//     rho = min |Rf(i,i)| / (max |Rf(i,i)| * NPTS * eps)   (refused at rho <= c)
+//     phi = kappa_F NPTS eps / NCOEF                        (refused at phi >= 1)
+// over
 //   - singular designs: fewer distinct abscissae than NCOEF (NCOEF 2 to 10,
-//     NPTS up to 60, unit weights or weights spanning 1e6); for the test
-//     alone to refuse them they would all need rho <= c.  Their Rf is
+//     NPTS up to 60, unit weights or weights spanning 1e6).  Their Rf is
 //     singular but for rounding, and rho measures that rounding residue.
+//   - designs singular but for a few units in the last place: NCOEF levels,
+//     two of them 1 to 4 ulps apart.
 //   - full-rank designs whose 2-norm condition number kappa(A) (from the
 //     singular values, LAPACK DGESVD) is at most 1e12: abscissae spread,
-//     clustered or at replicated levels, the same weights; these must all
-//     have rho > c to be fitted.  Theory gives rho >= 1 / (kappa NPTS eps), since every
-//     |Rf(i,i)| lies between the smallest and the largest singular value.
+//     clustered or at replicated levels, the same weights, NPTS up to 60 and
+//     1000 for one design in 50.  These must have rho > c and phi < 1.  Every
+//     |Rf(i,i)| lies between the smallest and the largest singular value, so
+//     rho >= 1 / (kappa NPTS eps).
 // Fixed seeds; run with no argument.  The design is built and factorized as
 // the fit does it (the same basis rows, scale factors and DGEQRF call), so
-// the numbers are the ones the test sees.
+// the numbers are the ones the tests see.
 //
-// Figures of the committed run (g++ 12, reference LAPACK, x86-64, 5 s):
+// Figures of the committed run (g++ 12.2, reference LAPACK, x86-64, 6 s):
 //   singular designs    198 000 (11 000 per NCOEF and weighting): largest
 //                       rho 534 (NCOEF 10; unit weights 510).  It grows with
-//                       NCOEF: 0.71 for 2, 5.6 for 5, 28 for 7, 534 for 10.
-//                       97.4 % have rho <= 1 (NCOEF 2: all; 10: 93 %).
-//   levels 1-4 ulps apart (NCOEF levels, two nearly equal): 20 000, largest
-//                       rho 4.8e3; 65.9 % have rho <= 1.
-//   full rank, kappa <= 1e12: 121 309 designs (NPTS up to 60, and 1000 for
-//                       one in 50), smallest rho 29 (NPTS 1000, kappa 8.6e11);
-//                       by decade of kappa the smallest rho is 311 for
-//                       [1e10, 1e11), 4.2e3 for [1e9, 1e10), 3.8e4 for [1e8, 1e9).
-// So no single c separates singular from well-posed designs (534 > 29):
-// the fit counts distinct abscissae for the exactly singular case, and the
-// test takes c = 1, below every full-rank value measured (by a factor 29)
-// and, by the bound above, passing every design with kappa NPTS eps < 1,
-// that is every design whose results keep a digit.
+//                       NCOEF: 0.71 for 2, 5.6 for 5, 28 for 7, 534 for 10;
+//                       97.4 % have rho <= 1 (NCOEF 2: all; 10: 93 %).  The
+//                       diagonal test and the kappa_F test together refuse
+//                       all 198 000, and the count of distinct abscissae
+//                       refuses them whatever the rounding.
+//   levels 1-4 ulps apart: 20 000 designs; rho <= 1 for 65.9 %, refused by
+//                       either test 93.2 %.
+//   full rank, kappa <= 1e12: 121 309 designs, smallest rho 29 (NPTS 1000,
+//                       kappa 8.6e11; 311 for kappa in [1e10, 1e11)),
+//                       largest phi 0.063: all fitted.
+// So no single c separates singular from well-posed designs by the diagonal
+// (534 > 29): hence the count, and c = 1 for the diagonal test, a factor 29
+// below every full-rank value measured.
 
 #include <algorithm>
 #include <cmath>
@@ -46,6 +56,8 @@
 #include "curve/chebyshev.h"
 #include "numeric/lapack.h"
 
+extern "C" void dtrtri_(const char* uplo, const char* diag, const int* n, double* a,
+                        const int* lda, int* info, std::size_t, std::size_t);
 extern "C" void dgesvd_(const char* jobu, const char* jobvt, const int* m, const int* n,
                         double* a, const int* lda, double* s, double* u, const int* ldu,
                         double* vt, const int* ldvt, double* work, const int* lwork, int* info,
@@ -58,6 +70,7 @@ constexpr double kEps = std::numeric_limits<double>::epsilon();
 struct Measure {
   double rho;    // min |Rf(i,i)| / (max |Rf(i,i)| NPTS eps)
   double kappa;  // sigma_max / sigma_min of the weighted design
+  double phi;    // ||Rf||_F ||Rf^-1||_F NPTS eps / NCOEF: the fit refuses phi >= 1
 };
 
 // The fit's weighted design and the diagonal of its factor.
@@ -82,11 +95,24 @@ Measure measure(const std::vector<double>& x, const std::vector<double>& w, int 
     dmax = std::max(dmax, d);
     dmin = std::min(dmin, d);
   }
+  // kappa_F from the factor and its inverse.
+  std::vector<double> r(ncoef * ncoef, 0.0);
+  double sr = 0.0, si = 0.0;
+  for (int j = 0; j < ncoef; ++j)
+    for (int i = 0; i <= j; ++i) {
+      r[j * ncoef + i] = qr[j * m + i];
+      sr += r[j * ncoef + i] * r[j * ncoef + i];
+    }
+  dtrtri_("U", "N", &ncoef, r.data(), &ncoef, &info, 1, 1);
+  for (int j = 0; j < ncoef; ++j)
+    for (int i = 0; i <= j; ++i) si += r[j * ncoef + i] * r[j * ncoef + i];
+  const double phi = info != 0 ? std::numeric_limits<double>::infinity()
+                               : std::sqrt(sr) * std::sqrt(si) * m * kEps / ncoef;
   std::vector<double> sv(ncoef), svwork(std::max(1, 5 * (m + ncoef)));
   const int one = 1, lsw = static_cast<int>(svwork.size());
   dgesvd_("N", "N", &m, &ncoef, a.data(), &m, sv.data(), nullptr, &one, nullptr, &one,
           svwork.data(), &lsw, &info, 1, 1);
-  return {dmin / (dmax * m * kEps), sv[0] / sv[ncoef - 1]};
+  return {dmin / (dmax * m * kEps), sv[0] / sv[ncoef - 1], phi};
 }
 
 }  // namespace
@@ -113,7 +139,7 @@ int main() {
   // Singular designs.
   double worst_sing[2] = {0.0, 0.0};
   int worst_nc = 0;
-  long nsing = 0, nbelow = 0;
+  long nsing = 0, nbelow = 0, either = 0;
   for (int ncoef = 2; ncoef <= 10; ++ncoef) {
     for (int spread = 0; spread < 2; ++spread) {
       double worst = 0.0;
@@ -131,6 +157,7 @@ int main() {
         const Measure r = measure(x, weights(npts, spread != 0), ncoef, xmin, xmax);
         worst = std::max(worst, r.rho);
         if (r.rho <= 1.0) ++below;
+        if (r.rho <= 1.0 || r.phi >= 1.0) ++either;
         ++nsing;
       }
       nbelow += below;
@@ -144,11 +171,13 @@ int main() {
               "rho <= 1: %.1f %%\n",
               nsing, std::max(worst_sing[0], worst_sing[1]), worst_sing[0], worst_nc,
               100.0 * nbelow / nsing);
+  std::printf("  refused by the diagonal test or by kappa_F NPTS eps >= NCOEF: %.1f %% "
+              "(%ld left)\n", 100.0 * either / nsing, nsing - either);
 
   // Designs that are singular but for a few units in the last place: NCOEF
   // levels, two of them 1 to 4 ulps apart.
   {
-    long n = 0, below = 0;
+    long n = 0, below = 0, refused = 0;
     double worst = 0.0;
     for (int k = 0; k < 20000; ++k) {
       const int ncoef = 2 + k % 9;
@@ -164,10 +193,12 @@ int main() {
       const Measure r = measure(x, weights(npts, k % 2 == 1), ncoef, xmin, xmax);
       worst = std::max(worst, r.rho);
       if (r.rho <= 1.0) ++below;
+      if (r.rho <= 1.0 || r.phi >= 1.0) ++refused;
       ++n;
     }
-    std::printf("levels 1-4 ulps apart: %ld designs, largest rho %.3g, rho <= 1: %.1f %%\n", n,
-                worst, 100.0 * below / n);
+    std::printf("levels 1-4 ulps apart: %ld designs, largest rho %.3g, rho <= 1: %.1f %%, "
+                "refused by either test: %.1f %%\n",
+                n, worst, 100.0 * below / n, 100.0 * refused / n);
   }
 
   // Full-rank designs by decade of kappa.
@@ -176,6 +207,7 @@ int main() {
   std::fill(best_by_decade, best_by_decade + 13, std::numeric_limits<double>::infinity());
   int worst_npts = 0;
   double worst_big = std::numeric_limits<double>::infinity();  // 1000 points
+  double largest_phi = 0.0;
   double worst_kappa = 0.0, worst_rho = std::numeric_limits<double>::infinity();
   for (int k = 0; k < 200000; ++k) {
     const int ncoef = 2 + k % 9;
@@ -204,6 +236,7 @@ int main() {
     ++count_by_decade[decade];
     if (r.rho < worst_rho) worst_rho = r.rho, worst_npts = npts, worst_kappa = r.kappa;
     if (npts == 1000) worst_big = std::min(worst_big, r.rho);
+    largest_phi = std::max(largest_phi, r.phi);
   }
   long ngood = 0;
   for (int d = 0; d <= 12; ++d) {
@@ -214,5 +247,6 @@ int main() {
   std::printf("full-rank designs with kappa <= 1e12: %ld, smallest rho %.3g (NPTS %d, kappa %.3g)\n",
               ngood, worst_rho, worst_npts, worst_kappa);
   std::printf("of them with 1000 points: smallest rho %.3g\n", worst_big);
+  std::printf("largest kappa_F NPTS eps / NCOEF %.3g (refused at 1)\n", largest_phi);
   return 0;
 }
