@@ -250,11 +250,11 @@ QVX_API void QVX_CALL POLYEVAL(
  * [XMIN, XMAX] with p(x) = Y(i), found by scanning NGRID equal subintervals
  * for sign changes and refining each with a bracketing zero finder, and its
  * standard uncertainty u(x)^2 = (g'COV g + COVY(i,i)) / p'(x)^2.
- * Roots stand in increasing order in column i of XROOT and UXROOT (leading
- * dimension NCOEF-1); NROOT(i) counts them (0: no root in the interval).
  * TOL is the absolute tolerance to which each root is refined (on top of
  * a relative 2 eps |x|); 0, a negative TOL and a NaN TOL all ask for full
  * precision.
+ * Roots stand in increasing order in column i of XROOT and UXROOT (leading
+ * dimension NCOEF-1); NROOT(i) counts them (0: no root in the interval).
  *   ISTAT  0  success
  *          1  XMIN >= XMAX
  *          2  NCOEF < 2 (a constant curve has no inverse)
