@@ -381,8 +381,21 @@ def _olspfit(data, w_row, ncoef, xmin, xmax):
                               byref(c_double(xmin)), byref(c_double(xmax)), o, o + 8 * ncoef,
                               byref(sres), p, p + row, p + 2 * row, byref(wresmax), byref(istat))
     if istat.value != 0:
-        raise status_error("OLSPFIT", istat.value, npts=n, ncoef=ncoef, xmin=xmin, xmax=xmax)
+        raise _ols_error(data[0], istat.value, npts=n, ncoef=ncoef, xmin=xmin, xmax=xmax)
     return out, sres.value
+
+
+def _ols_error(x, code, **fields) -> FitError:
+    """The ``FitError`` for status ``code`` of the ordinary fit (also GLSPFIT's start)."""
+    ncoef = fields["ncoef"]
+    distinct = int(np.unique(x).size)
+    if code == 24 and distinct < ncoef:
+        degree = ncoef - 1
+        return FitError(
+            f"the standards do not determine a curve of degree {degree}: they have {distinct} "
+            f"distinct x value{'s' if distinct != 1 else ''}, and a curve of degree {degree} "
+            f"needs at least {ncoef} (OLSPFIT status 24)", code=code, routine="OLSPFIT")
+    return status_error("OLSPFIT", code, **fields)
 
 
 def _ols_fields(out, n, ncoef):
@@ -455,7 +468,7 @@ def _fit_gls(data, ncoef, xmin, xmax, tol, maxit, sigma, covariance,
         tol = (float(t[0]), float(t[-1]))
     keep, work, olstat, istat = _glspfit(data, ncoef, xmin, xmax, tol, maxit, sigma)
     if olstat != 0:
-        raise status_error("OLSPFIT", olstat, **fields)
+        raise _ols_error(x, olstat, **fields)
     status, iterations, evaluations = istat
     nc2 = ncoef * ncoef
     rinfo = keep[n + ncoef + nc2:]
