@@ -44,7 +44,17 @@ def power(n: int) -> str:
 
 
 def _minus(text: str) -> str:
-    return text.replace("-", "−") if text.startswith("-") else text
+    # The ASCII hyphen-minus, not U+2212: a value copied into a spreadsheet stays a number.
+    return text
+
+
+def _fixed(v: float, d: int) -> str:
+    """``v`` to ``d`` decimals (d >= 0), half away from zero as people round (1234.5 to
+    units is 1235, where binary formatting gives 1234)."""
+    from decimal import ROUND_HALF_UP, Decimal
+    q = Decimal(repr(float(v))).quantize(Decimal(1).scaleb(-d), rounding=ROUND_HALF_UP)
+    text = f"{q:f}"
+    return "0" + text[2:] if text.startswith("-0") and float(q) == 0 else text
 
 
 def _plain(v: float, digits: int) -> str:
@@ -91,7 +101,7 @@ def fmt_u(u, exponent: int | None = None) -> str:
     e = exponent if exponent is not None else exponent_of(u)
     m = u / 10.0 ** e
     p = _place(abs(m))
-    text = f"{round(m / 10.0 ** p) * 10.0 ** p:.0f}" if p > 0 else f"{m:.{-p}f}"
+    text = _fixed(_fixed_round(m, 10.0 ** p), 0) if p > 0 else _fixed(m, -p)
     text = _minus(text)
     if exponent is None and e != 0:
         return f"{text}×{power(e)}"
@@ -129,16 +139,20 @@ def fmt_pm(v, u, exponent: int | None = None, digits: int = 6) -> str:
     p = _place(su)
     if p > 0:  # the uncertainty is 100 or more (in the column's power): integers
         q = 10.0 ** p
-        text = (f"{_minus(f'{round(sv / q) * q:.0f}')} {PM} "
-                f"{round(su / q) * q:.0f}")
+        text = (f"{_fixed(_fixed_round(sv, q), 0)} {PM} {_fixed(_fixed_round(su, q), 0)}")
     else:
         d = -p
         if d > 15:
             return fmt(v, digits, exponent)
-        text = f"{_minus(f'{sv:.{d}f}')} {PM} {su:.{d}f}"
+        text = f"{_fixed(sv, d)} {PM} {_fixed(su, d)}"
     if own and e != 0:
         return f"({text})×{power(e)}"
     return text
+
+
+def _fixed_round(v: float, q: float) -> float:
+    """``v`` rounded to a multiple of ``q`` (a power of ten above 1), half away from 0."""
+    return math.copysign(math.floor(abs(v) / q + 0.5) * q, v)
 
 
 def column_exponent(values) -> int:

@@ -513,7 +513,17 @@ _DEFAULTS["options"] = None  # a new dict each time (``_trusted``)
 def scaled_covariance(cov: np.ndarray, sres: float, dof: int) -> np.ndarray:
     """``cov * sres**2``, read-only; all NaN without degrees of freedom (the scatter
     then says nothing)."""
-    c = np.full_like(cov, np.nan) if dof == 0 else cov * sres**2
+    if dof == 0:
+        c = np.full_like(cov, np.nan)
+    else:
+        with np.errstate(over="ignore", invalid="ignore"):
+            s2 = np.float64(sres) ** 2
+            c = cov * s2
+        if not np.isfinite(s2) or (np.all(np.isfinite(cov)) and not np.all(np.isfinite(c))):
+            from .errors import FitError
+            raise FitError(f"the residual scatter (SRES {float(sres):.3g}) is too large to "
+                           "square in double precision: the uncertainties cannot be computed; "
+                           "give the responses in a larger unit (rescale them)")
     c.flags.writeable = False
     return c
 

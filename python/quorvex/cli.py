@@ -328,6 +328,7 @@ def _fit(args, run: _Run):
         else:
             cal = quorvex.fit(std.x, std.y, u_y=u_y, u_x=u_x, degree=args.degree,
                               interval=args.interval, **options)
+        cal.u_coef  # the uncertainties exist (they do not overflow)
     except QuorvexError as e:
         raise type(e)(f"{table.label}: {e}", code=e.code, routine=e.routine) from None
     if unused:
@@ -541,10 +542,16 @@ def main(argv=None) -> int:
             seen.add(text)
             run.warn(text)
     except QuorvexError as e:
-        print(f"{PROG}: error: {e}", file=sys.stderr)
+        print(f"{PROG}: error: {' '.join(str(e).split())}", file=sys.stderr)
         return 1
     except OSError as e:
         print(f"{PROG}: error: {_oserror(e)}", file=sys.stderr)
+        return 1
+    except MemoryError:
+        inputs = [getattr(args, k, None) for k in ("standards", "calibration", "samples")]
+        files = ", ".join(Path(f).name for f in inputs if f) or "the input"
+        print(f"{PROG}: error: {files}: not enough memory to process this input; give "
+              "fewer standards or samples per run", file=sys.stderr)
         return 1
     except ImportError as e:
         print(f"{PROG}: error: {e.name or e} is needed for the report and the picture "
@@ -556,8 +563,12 @@ def main(argv=None) -> int:
     except Exception as e:  # no traceback for a user; QUORVEX_DEBUG=1 shows it
         if os.environ.get("QUORVEX_DEBUG"):
             raise
-        print(f"{PROG}: error: unexpected {type(e).__name__}: {e} (QUORVEX_DEBUG=1 shows "
-              "where)", file=sys.stderr)
+        inputs = [getattr(args, k, None) for k in ("standards", "calibration", "samples")]
+        files = ", ".join(Path(f).name for f in inputs if f) or "the input"
+        text = " ".join(str(e).split()) or "no message"
+        print(f"{PROG}: error: {files}: could not be processed (unexpected "
+              f"{type(e).__name__}: {text}); check the file, and report this with it "
+              "(QUORVEX_DEBUG=1 shows where)", file=sys.stderr)
         return 1
     return 0
 

@@ -418,13 +418,13 @@ min-height:3.5em}
 @page{margin:14mm 11mm 16mm 11mm;
 @bottom-right{content:"page " counter(page) " of " counter(pages);font-size:8pt;
 color:#57606a}
-@bottom-left{content:string(doctitle);font-size:8pt;color:#57606a}}
-h1{string-set:doctitle content()}
+}
 @media print{
 body{max-width:none;margin:0;padding:0;font-size:9pt;line-height:1.3}
 .scroll{overflow:visible}
 table{font-size:7.2pt;width:auto;max-width:100%;page-break-inside:auto}
-th,td{white-space:normal;padding:.15em .3em;overflow-wrap:anywhere}
+th{white-space:normal;padding:.15em .3em}td{padding:.15em .3em}
+td.t{white-space:normal;overflow-wrap:break-word}
 thead{display:table-header-group}tr{break-inside:avoid;page-break-inside:avoid}
 h2{break-after:avoid;page-break-after:avoid}
 figure{break-inside:avoid;page-break-inside:avoid}

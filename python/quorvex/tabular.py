@@ -238,6 +238,8 @@ def read_table(path, delimiter: str | None = None, decimal: str | None = None,
             text = data.decode(encoding)
         except (UnicodeDecodeError, LookupError) as e:
             raise InputError(f"{label} cannot be read as {encoding}: {e}") from None
+    if csv.field_size_limit() < max_line:  # a field may be as long as a line
+        csv.field_size_limit(max_line)
     lines = text.splitlines()
     for k, line in enumerate(lines):
         if len(line) > max_line:
@@ -266,8 +268,6 @@ def read_table(path, delimiter: str | None = None, decimal: str | None = None,
         raise InputError(f"the decimal mark must be '.' or ',', not {decimal!r}")
     if decimal == "," and delimiter == ",":
         raise InputError("a decimal comma needs a separator other than the comma")
-    if csv.field_size_limit() < max_line:  # a field may be as long as a line
-        csv.field_size_limit(max_line)
     reader = csv.reader(io.StringIO("\n".join(lines[start:]) + "\n"), delimiter=delimiter)
     header = None
     rows, numbers = [], []
