@@ -37,6 +37,108 @@ COOK_THRESHOLD = 1.0
 PINNED_LEVERAGE = 1.0 - 1e-9
 
 
+CRITERIA = ("goodness", "lack_of_fit", "outliers", "back_calculated")
+
+
+@dataclass(frozen=True)
+class AcceptanceCriteria:
+    """A laboratory's acceptance criteria for a calibration run.
+
+    Attributes
+    ----------
+    alpha : float
+        The overall false-rejection rate of the statistical tests (0.05): the probability
+        that a correctly modelled calibration is called not fit for use by the chi2 test,
+        the lack-of-fit test or the outlier test.  It is shared equally among the tests
+        that apply to the calibration (Bonferroni), so the run's rate stays at or below it.
+    alpha_goodness, alpha_lack_of_fit, alpha_outliers : float, optional
+        The level of one test, instead of its share of ``alpha``.  The outlier level is
+        the family level over all standards (the threshold is corrected for their number).
+    tolerance, tolerance_lowest : float
+        Back-calculated standards: allowed deviation in % (15; 20 at the lowest level).
+    back_fraction : float
+        Share of the non-blank standards that must read back within their limits (0.75).
+    cook : float
+        Cook's distance above which a standard is marked influential (1); influence alone
+        never fails a run.
+    warn_only : tuple of str
+        Criteria ("goodness", "lack_of_fit", "outliers", "back_calculated") whose failure
+        only warns instead of rejecting the run.
+    """
+
+    alpha: float = 0.05
+    alpha_goodness: float | None = None
+    alpha_lack_of_fit: float | None = None
+    alpha_outliers: float | None = None
+    tolerance: float = 15.0
+    tolerance_lowest: float = 20.0
+    back_fraction: float = 0.75
+    cook: float = 1.0
+    warn_only: tuple = ()
+
+    def __post_init__(self):
+        for name in ("alpha", "alpha_goodness", "alpha_lack_of_fit", "alpha_outliers"):
+            v = getattr(self, name)
+            if v is None and name != "alpha":
+                continue
+            v = V.real(name, v)
+            if not 0.0 < v < 1.0:
+                raise InputError(f"{name} must lie strictly between 0 and 1, not {v:g}")
+            object.__setattr__(self, name, v)
+        for name in ("tolerance", "tolerance_lowest", "cook"):
+            v = V.real(name, getattr(self, name))
+            if not v > 0:
+                raise InputError(f"{name} must be positive, not {v:g}")
+            object.__setattr__(self, name, v)
+        f = V.real("back_fraction", self.back_fraction)
+        if not 0.0 <= f <= 1.0:
+            raise InputError(f"back_fraction must lie in [0, 1], not {f:g}")
+        object.__setattr__(self, "back_fraction", f)
+        w = (self.warn_only,) if isinstance(self.warn_only, str) else tuple(self.warn_only)
+        for name in w:
+            if name not in CRITERIA:
+                raise InputError(f"warn_only names criteria among {', '.join(CRITERIA)}, "
+                                 f"not {name!r}")
+        object.__setattr__(self, "warn_only", w)
+
+    def levels(self, cal) -> dict:
+        """The level of each statistical test that applies to ``cal`` ({name: alpha}): its
+        own level where one was given, else an equal share of ``alpha``."""
+        tests = []
+        if stated(cal) and cal.dof > 0:
+            tests.append("goodness")
+        if lack_of_fit(cal) is not None:
+            tests.append("lack_of_fit")
+        if cal.dof > (0 if cal.covariance == "stated" else 1):
+            tests.append("outliers")
+        given = {t: getattr(self, "alpha_" + t) for t in tests}
+        share = self.alpha / max(len(tests), 1)
+        return {t: (share if a is None else a) for t, a in given.items()}
+
+    def to_dict(self) -> dict:
+        d = asdict(self)
+        d["warn_only"] = list(self.warn_only)
+        return d
+
+
+def criteria_from(criteria=None, **options) -> AcceptanceCriteria:
+    """An :class:`AcceptanceCriteria` from one, a dict, or keyword options."""
+    if criteria is None:
+        return AcceptanceCriteria(**options)
+    if isinstance(criteria, AcceptanceCriteria):
+        return criteria if not options else AcceptanceCriteria(**{**asdict(criteria), **options})
+    if isinstance(criteria, dict):
+        return AcceptanceCriteria(**{**criteria, **options})
+    raise InputError("criteria must be an AcceptanceCriteria or a dict of its fields")
+
+
+def standard_name(cal, i: int) -> str:
+    """How the standard at position i is named to people: its ID (an ID column, or the
+    row of the file it came from) when the calibration has them, else its 1-based place."""
+    ids = getattr(cal, "ids", None)
+    return str(ids[i]) if ids else str(int(i) + 1)
+
+
 def _stats():
     try:
         from scipy import stats
@@ -70,12 +172,13 @@ def p_value(cal) -> float:
     return float(_stats().chi2.sf(cal.chi2, cal.dof))
 
 
-def goodness_verdict(cal) -> tuple[str, str]:
+def goodness_verdict(cal, alpha: float | None = None) -> tuple[str, str]:
     """("pass" | "doubtful" | "fail" | "not tested", the verdict in words).
 
-    pass: p >= 0.05; doubtful: 0.01 <= p < 0.05; fail: p < 0.01.  A chi2 so small
-    that P(chi2_dof <= chi2) < 0.01 passes with a note: the scatter is smaller than
-    the stated uncertainties suggest.
+    pass: p >= 0.05; doubtful: alpha <= p < 0.05; fail: p < alpha (default: the test's
+    share of the default :class:`AcceptanceCriteria`).
+    A chi2 so small that P(chi2_dof <= chi2) < 0.01 passes with a note: the scatter is
+    smaller than the stated uncertainties suggest.
     """
     if cal.dof == 0:
         return "not tested", ("no degrees of freedom: the curve passes through every "
@@ -84,11 +187,13 @@ def goodness_verdict(cal) -> tuple[str, str]:
         return "not tested", (f"no stated uncertainties: the chi2 test does not apply; the "
                               f"scatter sets the uncertainties (SRES {cal.sres:.4g})")
     p = p_value(cal)
+    if alpha is None:
+        alpha = AcceptanceCriteria().levels(cal).get("goodness", ALPHA_REJECT)
     head = f"chi2 {cal.chi2:.4g} on {cal.dof} dof, p = {p:.3g}"
-    if p < ALPHA_REJECT:
+    if p < alpha:
         return "fail", (f"{head}: the scatter is larger than the stated uncertainties allow "
                         "(wrong degree, outliers, or understated uncertainties)")
-    if p < ALPHA_DOUBT:
+    if p < max(ALPHA_DOUBT, alpha):
         return "doubtful", f"{head}: the scatter is somewhat larger than stated"
     if 1.0 - p < ALPHA_REJECT:
         return "pass", (f"{head}: consistent, but the scatter is much smaller than stated "
@@ -116,9 +221,13 @@ class LackOfFit:
 
     @property
     def verdict(self) -> str:
-        if self.p_value < ALPHA_REJECT:
+        return self.verdict_at(ALPHA_REJECT)
+
+    def verdict_at(self, alpha: float) -> str:
+        """"fail" at p < alpha, "doubtful" below 0.05, else "pass"."""
+        if self.p_value < alpha:
             return "fail"
-        return "doubtful" if self.p_value < ALPHA_DOUBT else "pass"
+        return "doubtful" if self.p_value < max(ALPHA_DOUBT, alpha) else "pass"
 
     def text(self) -> str:
         return (f"F {self.f:.4g} on ({self.dof_lack}, {self.dof_pure}) dof, "
@@ -300,9 +409,12 @@ def cooks_distance(cal) -> np.ndarray:
 
 @dataclass(frozen=True)
 class Outlier:
-    """A standard flagged by :func:`outliers`: its index, x, y, the statistic it was
-    tested with (``statistic``; for the errors-in-variables fit ``statistic_x`` too),
-    Cook's distance (NaN for the errors-in-variables fit) and the reasons in words."""
+    """A standard flagged by :func:`outliers`: its index (0-based place in the arrays),
+    x, y, the statistic it was tested with (``statistic``; for the errors-in-variables fit
+    ``statistic_x`` too), Cook's distance (NaN for the errors-in-variables fit), the
+    reasons in words, its name for people (``standard``: ID or 1-based row), whether its
+    residual makes it an ``outlier`` (which fails a run) and whether its influence alone
+    marks it ``influential`` (which does not)."""
 
     index: int
     x: float
@@ -311,6 +423,10 @@ class Outlier:
     cooks_distance: float
     reasons: tuple
     statistic_x: float = math.nan
+    standard: str = ""
+    outlier: bool = True
+    influential: bool = False
+    leverage: float = math.nan
 
 
 def residual_statistic(cal) -> tuple[np.ndarray, str]:
@@ -347,19 +463,51 @@ def default_threshold(n: int) -> float:
     return max(RESIDUAL_THRESHOLD, float(_stats().norm.isf(FAMILY_ALPHA / (2 * max(n, 1)))))
 
 
+def outlier_threshold(cal, alpha: float = FAMILY_ALPHA) -> tuple[float, str]:
+    """The threshold of |residual statistic| for ``alpha`` over all standards, and how it
+    was found.
+
+    The largest of n residual statistics is compared with the two-sided Bonferroni level
+    alpha/n (ISO 5725-2's single-outlier logic with the multiplicity of the standards):
+    the externally studentized residual follows Student's t with dof - 1 degrees of
+    freedom when the scale comes from the scatter (ordinary fit), the normalized residual
+    the normal distribution when the uncertainties are stated.  The errors-in-variables
+    fit tests 2n statistics (x and y), with t(dof) for a scaled covariance.  inf where
+    no test is possible (too few degrees of freedom)."""
+    st = _stats()
+    n = cal.n_points
+    if cal.kind == "gls":
+        q = alpha / (4 * max(n, 1))
+        if cal.covariance == "stated":
+            return float(st.norm.isf(q)), "normal"
+        if cal.dof < 1:
+            return math.inf, "no degrees of freedom"
+        return float(st.t.isf(q, cal.dof)), f"t({cal.dof})"
+    q = alpha / (2 * max(n, 1))
+    if cal.covariance == "stated":
+        return float(st.norm.isf(q)), "normal"
+    if cal.dof < 2:
+        return math.inf, "too few degrees of freedom"
+    return float(st.t.isf(q, cal.dof - 1)), f"t({cal.dof - 1})"
+
+
 def outliers(cal, threshold: float | None = None,
              cook: float = COOK_THRESHOLD) -> list[Outlier]:
     """Standards whose residual or influence stands out, each with its reasons.
 
-    Flags: |residual statistic| > ``threshold`` (see :func:`residual_statistic`; default
-    :func:`default_threshold` of the number of standards);
+    Outliers (``outlier``): |residual statistic| > ``threshold`` (see
+    :func:`residual_statistic`; default :func:`outlier_threshold` at a 5 % family level).
+    Influential only (``influential``; shown, but no reason to reject a run by itself):
     Cook's distance > ``cook`` (ordinary fit); leverage 1 (the curve is pinned to the
     standard, so its residual is 0 whatever its y: it cannot be checked).  For the
     errors-in-variables fit both normalized residuals, x (delta_i/u_x) and y, are tested
     against ``threshold``.
     """
-    threshold = (default_threshold(cal.n_points) if threshold is None
-                 else V.real("threshold", threshold))
+    if threshold is None:
+        level = AcceptanceCriteria().levels(cal).get("outliers", FAMILY_ALPHA)
+        threshold = outlier_threshold(cal, level)[0]
+    elif not (isinstance(threshold, float) and threshold == math.inf):  # inf: not tested
+        threshold = V.real("threshold", threshold)
     cook = V.real("cook", cook)
     z, name = residual_statistic(cal)
     found = []
@@ -374,7 +522,8 @@ def outliers(cal, threshold: float | None = None,
             if big[i]:
                 reasons.append(f"{name} {z[i]:+.3g} beyond ±{threshold:g}")
             found.append(Outlier(int(i), float(cal.x[i]), float(cal.y[i]), float(z[i]),
-                                 math.nan, tuple(reasons), float(zx[i])))
+                                 math.nan, tuple(reasons), float(zx[i]),
+                                 standard_name(cal, i)))
         return found
     h = leverages(cal)
     d = cooks_distance(cal)
@@ -385,12 +534,14 @@ def outliers(cal, threshold: float | None = None,
         if big[i]:
             reasons.append(f"{name} {z[i]:+.3g} beyond ±{threshold:g}")
         if influential[i]:
-            reasons.append(f"Cook's distance {d[i]:.3g} above {cook:g}")
+            reasons.append(f"influential: Cook's distance {d[i]:.3g} above {cook:g} "
+                           f"(leverage {h[i]:.3g})")
         if pinned[i]:
             reasons.append("leverage 1: the curve is pinned to this standard, its residual "
                            "cannot show an error")
         found.append(Outlier(int(i), float(cal.x[i]), float(cal.y[i]), float(z[i]),
-                             float(d[i]), tuple(reasons)))
+                             float(d[i]), tuple(reasons), math.nan, standard_name(cal, i),
+                             bool(big[i]), bool(influential[i] or pinned[i]), float(h[i])))
     return found
 
 
@@ -446,7 +597,7 @@ class BackCalculated:
 def _read_back(cal, y: np.ndarray, near: np.ndarray) -> np.ndarray:
     """x with p(x) = y nearest to ``near``, by the tangent at an end where there is none."""
     from .inverse import inverse
-    pred = inverse(cal, y)
+    pred = inverse(cal, y, 0.0)
     d = np.abs(pred.roots - near[:, None])
     d = np.where(np.isnan(d), np.inf, d)
     idx = np.argmin(d, axis=1)
@@ -466,13 +617,14 @@ def _read_back(cal, y: np.ndarray, near: np.ndarray) -> np.ndarray:
 
 
 def back_calculated(cal, tolerance: float = BACK_TOLERANCE,
-                    tolerance_lowest: float = BACK_TOLERANCE_LOWEST) -> BackCalculated:
+                    tolerance_lowest: float = BACK_TOLERANCE_LOWEST,
+                    fraction: float = BACK_FRACTION) -> BackCalculated:
     """Each standard's y read back into x, as % of its nominal x, with pass/fail.
 
     percent_i = 100 x_back_i / x_i; a standard passes when |percent_i - 100| <=
     ``tolerance`` (15), or ``tolerance_lowest`` (20) at the lowest non-zero |x|, as
     bioanalytical guidance asks; blanks (x = 0) are not tested.  ``overall`` asks for at
-    least 75 % of the tested standards to pass.
+    least ``fraction`` (75 %) of the tested standards to pass.
     """
     if cal.ncoef < 2:
         raise InputError("a constant curve (degree 0) cannot be read back")
@@ -490,7 +642,7 @@ def back_calculated(cal, tolerance: float = BACK_TOLERANCE,
     passed = blank | (np.abs(pct - 100.0) <= limit)
     n_tested = int((~blank).sum())
     n_passed = int((passed & ~blank).sum())
-    overall = n_tested > 0 and n_passed >= BACK_FRACTION * n_tested
+    overall = n_tested > 0 and n_passed >= fraction * n_tested
     return BackCalculated(x0, xb, pct, limit, passed, blank, n_tested, n_passed, bool(overall))
 
 
@@ -629,7 +781,7 @@ def detection_limits(cal, alpha: float = 0.05, beta: float = 0.05, blank: float 
 
 def _roots_near(cal, y: np.ndarray, x0: float) -> np.ndarray:
     from .inverse import inverse
-    pred = inverse(cal, y)
+    pred = inverse(cal, y, 0.0)
     d = np.where(np.isnan(pred.roots), np.inf, np.abs(pred.roots - x0))
     x = np.take_along_axis(pred.roots, np.argmin(d, axis=1)[:, None], axis=1)[:, 0]
     return np.where(pred.n_roots > 0, x, np.nan)
@@ -652,7 +804,9 @@ class Diagnostics:
         ss_lack, dof_lack, ss_pure, dof_pure, f, p_value, groups, verdict, text;
         None without replicates (or for the errors-in-variables fit).
     outliers : list of dict
-        index, x, y, statistic, statistic_x, cooks_distance, reasons (list of str).
+        Every standard flagged: index (0-based place), standard (its name: ID or 1-based
+        row), x, y, statistic, statistic_x, cooks_distance, leverage, outlier (its residual
+        is beyond the threshold: fails the run), influential (shown only), reasons.
     statistic, threshold : str, float
         Name of the residual statistic outliers were tested with, and the threshold.
     back_calculated : dict or None
@@ -661,10 +815,19 @@ class Diagnostics:
     detection_limits : dict or None
         The fields of :class:`DetectionLimits` and text, when asked for.
     fit_for_use : bool
-        Degree 1 or more with degrees of freedom left, goodness not "fail", lack of fit not
-        "fail", no outliers, back-calculation passed.
+        Degree 1 or more with degrees of freedom left, and no criterion failed that
+        rejects (see ``criteria``): goodness not "fail", lack of fit not "fail", no
+        outlier, back-calculation passed.
     notes : list of str
         Why not fit for use, and other remarks, in words.
+    criteria : dict
+        The acceptance criteria used (:class:`AcceptanceCriteria` as a dict).
+    levels : dict
+        The level each statistical test was run at ({"goodness": 0.025, ...}).
+    failed, warned : list of str
+        Criteria that failed and reject the run; criteria that failed and only warn.
+    r, r_squared : float
+        Correlation coefficient of the fit and its square (weighted as the fit was).
     """
 
     chi2: float
@@ -680,6 +843,12 @@ class Diagnostics:
     detection_limits: dict | None
     fit_for_use: bool
     notes: list = field(default_factory=list)
+    criteria: dict = field(default_factory=dict)
+    levels: dict = field(default_factory=dict)
+    failed: list = field(default_factory=list)
+    warned: list = field(default_factory=list)
+    r: float = math.nan
+    r_squared: float = math.nan
 
     def to_dict(self) -> dict:
         return asdict(self)
@@ -695,26 +864,54 @@ def _plain(v):
     return v
 
 
-def diagnostics(cal, limits: bool = False, **limit_options) -> Diagnostics:
+def correlation(cal) -> tuple[float, float]:
+    """(r, r**2) of the fit: r**2 = 1 - sum (W e)**2 / sum W**2 (y - ybar_W)**2, ybar_W the
+    weighted mean of y; r its root, signed by the slope for a straight line.  They measure
+    how much of the spread of y the curve follows, which standards spread over a wide
+    range make close to 1 whether or not the curve is right: they say little about a
+    calibration (the tests and the back-calculation do)."""
+    w2 = np.asarray(cal.weights, dtype=np.float64) ** 2
+    y = np.asarray(cal.y, dtype=np.float64)
+    ybar = float(np.sum(w2 * y) / np.sum(w2))
+    tot = float(np.sum(w2 * (y - ybar) ** 2))
+    res = float(np.sum(w2 * np.asarray(cal.residuals) ** 2))
+    if tot <= 0:
+        return math.nan, math.nan
+    r2 = 1.0 - res / tot
+    r = math.sqrt(max(r2, 0.0))
+    if cal.ncoef == 2 and float(cal.coef[1]) < 0:
+        r = -r
+    return r, r2
+
+
+def diagnostics(cal, limits: bool = False, criteria=None, **limit_options) -> Diagnostics:
     """All verdicts on ``cal`` as plain data (see :class:`Diagnostics`); with ``limits``
-    the detection limits too (``limit_options`` go to :func:`detection_limits`)."""
+    the detection limits too (``limit_options`` go to :func:`detection_limits`).
+    ``criteria``: an :class:`AcceptanceCriteria` or a dict of its fields (default: the
+    default criteria)."""
+    crit = criteria_from(criteria)
+    levels = crit.levels(cal)
     notes = []
-    goodness, gtext = goodness_verdict(cal)
+    goodness, gtext = goodness_verdict(cal, levels.get("goodness", ALPHA_REJECT))
     p = p_value(cal)
     lof = lack_of_fit(cal)
     lof_d = None
+    lof_verdict = None
     if lof is not None:
+        lof_verdict = lof.verdict_at(levels["lack_of_fit"])
         lof_d = {k: _plain(v) for k, v in asdict(lof).items()}
-        lof_d.update(verdict=lof.verdict, text=lof.text())
-    threshold = default_threshold(cal.n_points)
-    found = outliers(cal, threshold)
+        lof_d.update(verdict=lof_verdict, text=lof.text())
+    threshold, _ = outlier_threshold(cal, levels.get("outliers", FAMILY_ALPHA))
+    found = outliers(cal, threshold, crit.cook)
     _, statistic = residual_statistic(cal)
-    out = [{"index": o.index, "x": o.x, "y": o.y, "statistic": o.statistic,
-            "statistic_x": o.statistic_x, "cooks_distance": o.cooks_distance,
+    out = [{"index": o.index, "standard": o.standard, "x": o.x, "y": o.y,
+            "statistic": o.statistic, "statistic_x": o.statistic_x,
+            "cooks_distance": o.cooks_distance, "leverage": o.leverage,
+            "outlier": o.outlier, "influential": o.influential,
             "reasons": list(o.reasons)} for o in found]
     back = None
     if cal.ncoef >= 2:
-        b = back_calculated(cal)
+        b = back_calculated(cal, crit.tolerance, crit.tolerance_lowest, crit.back_fraction)
         back = {k: _plain(getattr(b, k)) for k in ("x_nominal", "x_back", "percent", "limit",
                                                    "passed", "n_tested", "n_passed", "overall")}
         back["text"] = b.text()
@@ -727,63 +924,91 @@ def diagnostics(cal, limits: bool = False, **limit_options) -> Diagnostics:
         else:
             dl = {k: _plain(v) for k, v in asdict(d).items()}
             dl["text"] = d.text()
+    # Criteria that failed, each with why.
+    failing = []
     if goodness == "fail":
-        notes.append("the chi2 test rejects the fit")
+        failing.append(("goodness", "the chi2 test rejects the fit"))
+    if lof_verdict == "fail":
+        failing.append(("lack_of_fit",
+                        "the lack-of-fit test rejects the curve's shape (try another degree)"))
+    bad = [o for o in found if o.outlier]
+    if bad:
+        shown = ", ".join(o.standard for o in bad[:10])
+        failing.append(("outliers", f"{len(bad)} outlier(s): standard{'s' if len(bad) > 1 else ''}"
+                        f" {shown}" + (", ..." if len(bad) > 10 else "")))
+    if back is not None and not back["overall"]:
+        failing.append(("back_calculated",
+                        f"fewer than {100 * crit.back_fraction:g} % of the standards read back "
+                        "within their limits"))
+    failed = [name for name, _ in failing if name not in crit.warn_only]
+    warned = [name for name, _ in failing if name in crit.warn_only]
+    for name, why in failing:
+        notes.append(why if name not in crit.warn_only else f"warning only: {why}")
     if cal.dof == 0:
         notes.append("no degrees of freedom: nothing shows the curve adequate")
     if cal.ncoef < 2:
         notes.append("a constant curve cannot be read back into x")
-    if lof is not None and lof.verdict == "fail":
-        notes.append("the lack-of-fit test rejects the curve's shape (try another degree)")
-    if found:
-        shown = ", ".join(str(o.index) for o in found[:10])
-        notes.append(f"{len(found)} standard(s) flagged: {shown}"
-                     + (", ..." if len(found) > 10 else ""))
-    if back is not None and not back["overall"]:
-        notes.append("fewer than 75 % of the standards read back within their limits")
+    infl = [o for o in found if o.influential and not o.outlier]
+    if infl:
+        notes.append(f"influential (shown, not a reason to reject): standard"
+                     f"{'s' if len(infl) > 1 else ''} " + ", ".join(o.standard for o in infl[:10]))
     notes.extend(cal.notes)
-    fit_for_use = (cal.dof > 0 and cal.ncoef >= 2 and goodness != "fail"
-                   and (lof is None or lof.verdict != "fail") and not found
-                   and (back is None or back["overall"]))
+    fit_for_use = cal.dof > 0 and cal.ncoef >= 2 and not failed
+    r, r2 = correlation(cal)
     return Diagnostics(float(cal.chi2), int(cal.dof), p, goodness, gtext, lof_d, out, statistic,
-                       threshold, back, dl, bool(fit_for_use), notes)
+                       threshold, back, dl, bool(fit_for_use), notes, crit.to_dict(), levels,
+                       failed, warned, r, r2)
 
 
 def verdict_rows(cal, d: Diagnostics, limits: bool = False) -> tuple[list, str]:
     """The verdicts of ``d`` (the diagnostics of ``cal``) as rows (test, verdict, details)
     and the overall verdict in words: what ``summary()`` prints and reports show."""
-    rows = [("goodness of fit", d.goodness, d.goodness_text)]
+    def at(name):
+        a = d.levels.get(name)
+        return "" if a is None else f" (alpha {a:.3g})"
+    rows = [("goodness of fit", d.goodness, d.goodness_text + at("goodness"))]
     if d.lack_of_fit is not None:
-        rows.append(("lack of fit", d.lack_of_fit["verdict"], d.lack_of_fit["text"]))
+        rows.append(("lack of fit", d.lack_of_fit["verdict"],
+                     d.lack_of_fit["text"] + at("lack_of_fit")))
     elif cal.kind == "ols":
         rows.append(("lack of fit", "not tested", "no replicate x values"))
-    if d.outliers:
-        for o in d.outliers[:SHOWN_OUTLIERS]:
-            rows.append(("outlier", "flag", f"standard {o['index']} (x = {o['x']:g}): "
-                         + "; ".join(o["reasons"])))
-        if len(d.outliers) > SHOWN_OUTLIERS:
-            rows.append(("", "", f"... and {len(d.outliers) - SHOWN_OUTLIERS} more"))
-    else:
-        crit = (f"|{d.statistic}| <= {d.threshold:.3g}" + (
-            f", Cook's distance <= {COOK_THRESHOLD:g}" if cal.kind == "ols" else ""))
+    flagged = [o for o in d.outliers if o.get("outlier", True)]
+    infl = [o for o in d.outliers if not o.get("outlier", True)]
+    for o in flagged[:SHOWN_OUTLIERS]:
+        rows.append(("outlier", "flag", f"standard {o.get('standard') or o['index'] + 1} "
+                     f"(x = {o['x']:g}): " + "; ".join(o["reasons"])))
+    if len(flagged) > SHOWN_OUTLIERS:
+        rows.append(("", "", f"... and {len(flagged) - SHOWN_OUTLIERS} more"))
+    if not flagged:
+        crit = f"|{d.statistic}| <= {d.threshold:.3g}" + at("outliers")
         rows.append(("outliers", "none", crit))
+    for o in infl[:SHOWN_OUTLIERS]:
+        rows.append(("influential", "shown", f"standard {o.get('standard') or o['index'] + 1} "
+                     f"(x = {o['x']:g}): " + "; ".join(o["reasons"])))
     if d.back_calculated is not None:
         rows.append(("back-calculated", "pass" if d.back_calculated["overall"] else "fail",
                      d.back_calculated["text"]))
+    if math.isfinite(d.r):
+        rows.append(("correlation", "", f"r = {d.r:.6f}, r² = {d.r_squared:.6f} (they say "
+                     "little about a calibration: the tests above do)"))
     if d.detection_limits is not None:
         rows.append(("limits", "", d.detection_limits["text"]))
     elif limits:
         why = [n for n in d.notes if n.startswith("detection limits not available")]
         rows.append(("limits", "", why[0] if why else "not available"))
-    why = [n for n in d.notes if n not in cal.notes and not n.startswith("detection")]
+    why = [n for n in d.notes if n not in cal.notes and not n.startswith("detection")
+           and not n.startswith("influential") and not n.startswith("warning only")]
     verdict = ("fit for use" if d.fit_for_use else "NOT fit for use (" + "; ".join(why) + ")")
+    if d.fit_for_use and d.warned:
+        verdict += " (with warnings: " + "; ".join(
+            n[len("warning only: "):] for n in d.notes if n.startswith("warning only")) + ")"
     return rows, verdict
 
 
-def verdict_text(cal, limits: bool = False) -> str:
+def verdict_text(cal, limits: bool = False, criteria=None) -> str:
     """The verdicts as lines for ``summary()``."""
     try:
-        d = diagnostics(cal, limits=limits)
+        d = diagnostics(cal, limits=limits, criteria=criteria)
     except QuorvexError as e:  # e.g. scipy missing: the summary still prints
         return f"  verdicts not available: {e}"
     rows, verdict = verdict_rows(cal, d, limits)

@@ -54,7 +54,9 @@ def test_p_value_is_the_chi2_tail_and_the_verdict_follows_it(n, coef, scale):
     assert cal.p_value == pytest.approx(p, rel=1e-10)
     d = cal.diagnostics()
     assert d.p_value == cal.p_value
-    assert d.goodness == ("fail" if p < 0.01 else "doubtful" if p < 0.05 else "pass")
+    a = d.levels["goodness"]  # its share of the overall 5 %
+    assert a == 0.025
+    assert d.goodness == ("fail" if p < a else "doubtful" if p < 0.05 else "pass")
 
 
 def test_understated_uncertainties_fail_and_no_stated_ones_are_not_tested():
@@ -147,7 +149,7 @@ def test_outliers_flag_a_gross_error_and_say_why():
         assert "residual" in found[0].reasons[0] and found[0].statistic > 3
         d = cal.diagnostics()
         assert d.outliers[0]["index"] == 5 and not d.fit_for_use
-        assert "standard 5 (x = " in str(cal)
+        assert "standard 6 (x = " in str(cal)  # named by its 1-based place
     clean = quorvex.fit(*curve_data(12, [4.0, 3.0], 0.05, seed=4), u_y=0.05)
     assert clean.outliers() == [] and clean.diagnostics().fit_for_use
     # A standard that alone fixes a coefficient is pinned (leverage 1).
@@ -164,7 +166,7 @@ def test_errors_in_variables_flags_normalized_x_and_y_residuals():
     found = cal.outliers()
     assert [o.index for o in found] == [7]
     assert math.isnan(found[0].cooks_distance)
-    assert "standard 7 (x = " in str(cal) and "normalized" in str(cal)
+    assert "standard 8 (x = " in str(cal) and "normalized" in str(cal)
     assert abs(found[0].statistic_x) > 3 or abs(found[0].statistic) > 3
     with pytest.raises(quorvex.InputError, match="ordinary fit"):
         cal.leverages
