@@ -115,17 +115,10 @@ def fit_kind(cal) -> str:
 
 
 def r_squared(cal) -> float:
-    """Coefficient of determination of the y residuals, weighted as the fit is:
-    1 - sum w r² / sum w (y - ȳ_w)² with w the squared weights (1 unweighted);
-    NaN when the responses do not vary."""
-    y = np.asarray(cal.y, dtype=float)
-    w = np.asarray(cal.weights, dtype=float) ** 2
-    r = np.asarray(cal.residuals, dtype=float)
-    mean = float(np.sum(w * y) / np.sum(w))
-    total = float(np.sum(w * (y - mean) ** 2))
-    if not total > 0:
-        return float("nan")
-    return 1.0 - float(np.sum(w * r * r)) / total
+    """Coefficient of determination, weighted as the fit is (see
+    :func:`quorvex.diagnostics.correlation`)."""
+    from .diagnostics import correlation
+    return correlation(cal)[1]
 
 
 TERM_NAMES = ("intercept", "slope")

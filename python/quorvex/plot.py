@@ -75,6 +75,13 @@ def flagged_standards(cal) -> np.ndarray:
     return flagged
 
 
+def outlier_guide(cal) -> float:
+    """The threshold ``cal.outliers()`` flags standards at (inf: no test possible)."""
+    from . import diagnostics as D
+    level = D.AcceptanceCriteria().levels(cal).get("outliers", D.FAMILY_ALPHA)
+    return float(D.outlier_threshold(cal, level)[0])
+
+
 def residuals(cal) -> tuple[np.ndarray, np.ndarray | None, str]:
     """The residual statistic each standard is tested for outliers with (y part), the x
     part for the errors-in-variables fit (else None), and the statistic's name."""
@@ -383,13 +390,12 @@ def _deviation_panel(ax, cal, level, flags, x_label, y_label):
 
 
 def _residual_panel(ax, cal, flags, x_label):
-    from .diagnostics import default_threshold
     ry, rx, label = residuals(cal)
-    guide = float(default_threshold(cal.n_points))  # the outlier test's threshold
+    guide = outlier_guide(cal)  # the outlier test's threshold
     x = np.asarray(cal.x)
     flagged = flags
     ax.axhline(0.0, color="0.3", lw=0.8)
-    for g in (-guide, guide):
+    for g in ((-guide, guide) if np.isfinite(guide) else ()):
         ax.axhline(g, color="0.45", lw=0.8, ls="--")
     ax.scatter(x[~flagged], ry[~flagged], s=16, color=C_STANDARD, zorder=3,
                label="y residual" if rx is not None else None)
@@ -402,7 +408,7 @@ def _residual_panel(ax, cal, flags, x_label):
         if rx is not None:
             ax.scatter(x[flagged], rx[flagged], s=26, marker="^", facecolors="white",
                        edgecolors=C_FLAG, zorder=4)
-    top = max([guide + 1.0] + [1.15 * float(np.abs(r[np.isfinite(r)]).max())
+    top = max([(guide if np.isfinite(guide) else 3.0) + 1.0] + [1.15 * float(np.abs(r[np.isfinite(r)]).max())
                                for r in (ry, rx) if r is not None and np.isfinite(r).any()])
     ax.set_ylim(-top, top)
     ax.set_xlim(*_xlim(cal))
