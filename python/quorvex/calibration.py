@@ -474,6 +474,10 @@ def _check_record(kw: dict) -> None:
             raise InputError(f"{bad} {name!r} is negative")
         return v
 
+    for name in ("coef", "cov", "x", "y", "fitted", "residuals", "weighted_residuals",
+                 "weights", "interval", "sres", "dof"):
+        if kw.get(name) is None:
+            raise InputError(f"{bad} {name!r} is empty (null)")
     if kw.get("kind") not in ("ols", "gls"):
         raise InputError(f"{bad} 'kind' is {kw.get('kind')!r}, not 'ols' or 'gls'")
     if kw.get("covariance", "stated") not in COVARIANCES:

@@ -371,7 +371,10 @@ def safe_text(text) -> str:
     or a line break (which a spreadsheet would run as a formula) gets a leading
     apostrophe, the usual escape.  Numbers are not passed through here."""
     text = "" if text is None else str(text)
-    return "'" + text if text.startswith(_FORMULA) else text
+    if text.startswith(_FORMULA):
+        text = "'" + text
+    # A name is one line: a line break inside it would split the row in some readers.
+    return text.replace("\r\n", " ").replace("\r", " ").replace("\n", " ")
 
 
 def _cell(v) -> str:
