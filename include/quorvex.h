@@ -244,6 +244,7 @@ QVX_API void QVX_CALL POLYEVAL(
  * standard uncertainty u(x)^2 = (g'COV g + COVY(i,i)) / p'(x)^2.
  * Roots stand in increasing order in column i of XROOT and UXROOT (leading
  * dimension NCOEF-1); NROOT(i) counts them (0: no root in the interval).
+ * On failure NROOT, XROOT and UXROOT are all 0.
  *   ISTAT  0  success
  *          1  XMIN >= XMAX
  *          2  NCOEF < 2 (a constant curve has no inverse)
@@ -291,6 +292,7 @@ QVX_API void QVX_CALL LINEAR_CONV(
  * IPVAL_DEGREE1 -- inverse prediction on a straight line in closed form,
  * x = (y - intercept) / slope, for every response (not limited to the
  * interval), with its standard uncertainty.  A zero slope gives Inf/NaN.
+ * On failure XPRED and UXPRED are all 0.
  *   ISTAT  0  success
  *          1  XMIN >= XMAX
  * ------------------------------------------------------------------------- */

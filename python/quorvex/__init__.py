@@ -19,11 +19,13 @@ from .diagnostics import (AcceptanceCriteria, BackCalculated, Band, DetectionLim
                           Diagnostics, LackOfFit, Outlier)
 from .montecarlo import MonteCarloPrediction
 from .selection import DegreeSelection, select_degree
+from .validation import Validation, validate
 
 __version__ = _version()
 
 __all__ = ["Calibration", "ConvergenceWarning", "FitError", "InputError", "InversePrediction",
            "Line", "PowerSeries", "QuorvexError", "__version__", "default_interval",
            "default_tolerances", "fit",
-           "AcceptanceCriteria", "BackCalculated", "Band", "DegreeSelection", "DetectionLimits", "Diagnostics",
-           "LackOfFit", "MonteCarloPrediction", "Outlier", "select_degree"]
+           "AcceptanceCriteria", "BackCalculated", "Band", "DegreeSelection", "DetectionLimits",
+           "Diagnostics", "LackOfFit", "MonteCarloPrediction", "Outlier", "select_degree",
+           "Validation", "validate"]

@@ -3,6 +3,7 @@
     quorvex fit standards.csv [--degree N|auto] [--weighting 1/x|1/x2] [--limits]
                 [--samples samples.csv [--monte-carlo N]] [--out DIR] [--force]
     quorvex invert calibration.json samples.csv [--out DIR] [--force]
+    quorvex validate [--out DIR] [--operator NAME] [--laboratory NAME]
 
 A run never replaces the files of another run unless given --force: ``fit`` refuses an
 output folder that holds its files already, and ``invert`` writes files of its own,
@@ -24,7 +25,7 @@ from pathlib import Path
 
 import numpy as np
 
-from . import tabular
+from . import tabular, validation
 from ._version import version as _version
 from .errors import InputError, QuorvexError
 
@@ -198,6 +199,7 @@ def build_parser() -> argparse.ArgumentParser:
     sample_columns(i, "")
     reading(i, "samples file")
     output(i, "the calibration's folder")
+    validation.add_subcommand(sub)
     return p
 
 
@@ -525,6 +527,8 @@ def _oserror(e: OSError) -> str:
 def main(argv=None) -> int:
     """Run the command line; returns the exit status."""
     args = build_parser().parse_args(argv)
+    if args.command == "validate":
+        return validation.command(args)
     run = _Run(args.quiet)
     try:
         with warnings.catch_warnings(record=True) as caught:
