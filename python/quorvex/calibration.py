@@ -81,6 +81,11 @@ class Calibration:
         The options the fit used (tolerances, iteration limit, line-search parameter).
     notes : tuple of str
         Warnings raised by the fit, for summaries and reports.
+    ids : tuple of str or None
+        The names of the standards fitted (an ID column, or their rows in the file);
+        None: they are named by their 1-based place.
+    excluded : tuple of dict
+        Standards left out of the fit on purpose: standard (its name), x, y, reason.
     """
 
     kind: str
@@ -110,6 +115,8 @@ class Calibration:
     rinfo: np.ndarray | None = None
     options: dict = field(default_factory=dict)
     notes: tuple = ()
+    ids: tuple | None = None
+    excluded: tuple = ()
 
     def __post_init__(self):
         # Arrays are taken as they come when they are float64 ndarrays (fit hands over
@@ -127,6 +134,10 @@ class Calibration:
             object.__setattr__(self, "interval", (float(lo), float(hi)))
         if self.covariance not in COVARIANCES:
             raise InputError(f"covariance must be 'stated' or 'scaled', not {self.covariance!r}")
+        if self.ids is not None and type(self.ids) is not tuple:
+            object.__setattr__(self, "ids", tuple(str(v) for v in self.ids))
+        if type(self.excluded) is not tuple:
+            object.__setattr__(self, "excluded", tuple(dict(e) for e in self.excluded))
 
     @classmethod
     def _trusted(cls, **kw) -> "Calibration":
@@ -379,7 +390,7 @@ class Calibration:
             if isinstance(v, np.ndarray):
                 v = v.tolist()
             elif isinstance(v, tuple):
-                v = list(v)
+                v = [dict(e) if isinstance(e, dict) else e for e in v]
             elif isinstance(v, dict):
                 v = {k: (list(x) if isinstance(x, tuple) else x) for k, x in v.items()}
             d[f.name] = v

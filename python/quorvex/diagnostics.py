@@ -670,6 +670,17 @@ class DetectionLimits:
     the non-centrality of Student's t: P(t'(dof, delta) <= t_(1-alpha, dof)) = beta.
     For a straight line these are ISO 11843-2's x_C = t s0/b and x_D = delta s0/b.
     (p^-1 the root nearest x0; NaN where the level lies beyond the curve's interval.)
+
+    ``blank_source`` says where sigma0 came from: ``u_blank`` as given, the standards at
+    the blank, the residual scatter (or stated u_y) where it is the same at every x, or,
+    under a 1/x or 1/x2 weighting without a standard at the blank, the scatter at the
+    lowest standard (the weighting model would predict no noise at all at x = 0).
+    ``extrapolated``: no standard lies at the blank and the curve is extended beyond its
+    interval to reach it (at most ``EXTEND`` of the interval's width).
+
+    ``loq_din`` is DIN 32645's limit of quantification: the net level x_Q whose two-sided
+    (1 - alpha) interval half-width k_(1-alpha/2) u(x_Q) is 1/``k_loq`` of x_Q (relative
+    uncertainty 1/3 by default), u(x_Q) that of a sample of ``replicates`` readings.
     """
 
     sigma: float
@@ -687,11 +698,22 @@ class DetectionLimits:
     alpha: float
     beta: float
     replicates: int
+    blank_source: str = ""
+    extrapolated: bool = False
+    loq_din: float = math.nan
+    k_loq: float = 3.0
 
     def text(self) -> str:
-        return (f"ICH: LOD {self.lod:.4g}  LOQ {self.loq:.4g} (sigma {self.sigma:.3g}, "
-                f"slope {self.slope:.4g}); at the blank: y_C {self.y_critical:.4g}  "
-                f"x_C {self.x_critical:.4g}  x_D {self.x_detection:.4g}")
+        t = (f"ICH: LOD {self.lod:.4g}  LOQ {self.loq:.4g} (sigma {self.sigma:.3g}, "
+             f"slope {self.slope:.4g}); at the blank: y_C {self.y_critical:.4g}  "
+             f"x_C {self.x_critical:.4g}  x_D {self.x_detection:.4g}")
+        if self.blank_source:
+            t += (f"; DIN 32645 LOQ {self.loq_din:.4g} (relative uncertainty 1/{self.k_loq:g})"
+                  f"; blank's scatter {self.sigma_blank:.3g}: {self.blank_source}")
+        if self.extrapolated:
+            t += ("; the blank lies outside the standards: the curve is extended a little to "
+                  "reach it")
+        return t
 
 
 def _delta_nct(dof: int, t_alpha: float, beta: float) -> float:
@@ -711,31 +733,40 @@ def _delta_nct(dof: int, t_alpha: float, beta: float) -> float:
     return 0.5 * (lo + hi)
 
 
+EXTEND = 0.25  # how far beyond its interval (share of the width) the curve may reach a blank
+
+
 def detection_limits(cal, alpha: float = 0.05, beta: float = 0.05, blank: float = 0.0,
-                     replicates: int = 1, u_blank: float | None = None) -> DetectionLimits:
+                     replicates: int = 1, u_blank: float | None = None,
+                     k_loq: float = 3.0) -> DetectionLimits:
     """Detection and quantification limits, in two forms.
 
-    ICH: LOD = 3.3 sigma/S, LOQ = 10 sigma/S; sigma = SRES/W, the residual standard
-    deviation in response units, and S = |p'(x)|, both at the lowest standard.
+    ICH Q2(R1): LOD = 3.3 sigma/S, LOQ = 10 sigma/S; sigma = SRES/W, the residual
+    standard deviation in response units, and S = |p'(x)|, both at the lowest standard.
 
-    From the prediction band at the blank x0 (the approach of ISO 11843-2):
+    From the prediction band at the blank x0 (ISO 11843-2; DIN 32645):
     s0 = sqrt(u(p(x0))**2 + sigma0**2/K), y_C = p(x0) + k_(1-alpha) s0,
     x_C = p^-1(y_C) - x0, x_D = p^-1(p(x0) + delta s0) - x0, delta = k_(1-alpha) +
     k_(1-beta) with stated uncertainties (normal factors), or with the scaled covariance
-    the non-centrality with P(t'(dof, delta) <= t_(1-alpha, dof)) = beta.  Details in
-    :class:`DetectionLimits`.
+    the non-centrality with P(t'(dof, delta) <= t_(1-alpha, dof)) = beta; and DIN 32645's
+    LOQ.  Details in :class:`DetectionLimits`.
 
     Parameters
     ----------
     alpha, beta : float
         Probabilities of a false positive and of a false negative.
     blank : float
-        x of the blank (0); it must lie in the curve's interval.
+        x of the blank (0).  Outside the standards' interval the curve is extended to it
+        by at most a quarter of the interval's width; farther is refused.
     replicates : int
         K, the number of measurements averaged for one sample.
     u_blank : float, optional
-        Standard deviation of one response of the blank; by default that of the
-        standards at the blank, or :func:`response_sd` at x0.
+        Standard deviation of one response of the blank.  By default that of the
+        standards at the blank; else the residual scatter where the fit says it is the
+        same everywhere; under a 1/x or 1/x2 weighting the scatter at the lowest
+        standard (``blank_source`` says which).
+    k_loq : float
+        DIN 32645's LOQ: the level whose relative uncertainty is 1/k_loq (3).
     """
     if cal.ncoef < 2:
         raise InputError("a constant curve (degree 0) has no detection limit")
@@ -744,9 +775,16 @@ def detection_limits(cal, alpha: float = 0.05, beta: float = 0.05, blank: float 
         if not 0.0 < v < 0.5:
             raise InputError(f"{name} must lie strictly between 0 and 0.5, not {v:g}")
     replicates = V.integer("replicates", replicates, 1)
-    if not cal.xmin <= x0 <= cal.xmax:
-        raise InputError(f"the blank x = {x0:g} lies outside the curve's interval "
-                         f"[{cal.xmin:g}, {cal.xmax:g}]")
+    k_loq = V.real("k_loq", k_loq)
+    if not k_loq > 0:
+        raise InputError(f"k_loq must be positive, not {k_loq:g}")
+    width = cal.xmax - cal.xmin
+    extrapolated = not cal.xmin <= x0 <= cal.xmax
+    if extrapolated and not (cal.xmin - EXTEND * width <= x0 <= cal.xmax + EXTEND * width):
+        raise InputError(f"the blank x = {x0:g} lies far outside the curve's interval "
+                         f"[{cal.xmin:g}, {cal.xmax:g}] (more than {100 * EXTEND:g} % of its "
+                         "width): the curve cannot be extended that far; measure a blank "
+                         "or a standard near it")
     # ICH: sigma and slope at the lowest standard.
     low = cal.x == cal.x.min()
     xl = float(cal.x.min())
@@ -756,35 +794,196 @@ def detection_limits(cal, alpha: float = 0.05, beta: float = 0.05, blank: float 
     with np.errstate(divide="ignore"):
         lod, loq = 3.3 * sigma / s_low, 10.0 * sigma / s_low
     # The blank.
+    weighting = cal.options.get("weighting")
     if u_blank is not None:
         sigma0 = V.real("u_blank", u_blank)
+        if not sigma0 >= 0:
+            raise InputError(f"u_blank must not be negative, not {sigma0:g}")
+        source = "u_blank as given"
     elif np.any(cal.x == x0):
         sigma0 = float(np.sqrt(np.mean(sd_std[cal.x == x0] ** 2)))
+        source = "the standards at the blank"
+    elif weighting is not None:
+        sigma0 = float(np.sqrt(np.mean(sd_std[low] ** 2)))
+        source = (f"the scatter at the lowest standard (x = {xl:g}); the {weighting} "
+                  "weighting would predict none at the blank: give u_blank from blanks")
     else:
-        sigma0 = float(response_sd(cal, np.array([x0]))[0])
-    y0, u0 = cal.evaluate(np.array([x0]), uncertainty=True)
-    y0, u0 = float(y0[0]), float(u0[0])
+        try:
+            sigma0 = float(response_sd(cal, np.array([x0]))[0])
+        except InputError:
+            raise InputError("the standards' u_y differ, so the blank's response "
+                             "uncertainty is not known: give u_blank") from None
+        source = ("the stated u(y) of the standards" if cal.u_y is not None
+                  else "the residual scatter (the same at every x)")
+    y0, u0 = _curve_at(cal, x0)
     s0 = math.sqrt(u0 ** 2 + sigma0 ** 2 / replicates)
     k_a, dist = coverage_factor(cal, 1.0 - alpha, sided=1)
     if dist == "normal":
         delta = k_a + coverage_factor(cal, 1.0 - beta, sided=1)[0]
     else:
         delta = _delta_nct(cal.dof, k_a, beta)
-    sgn = 1.0 if slope(cal.coef, np.array([x0]), cal.xmin, cal.xmax)[0] >= 0 else -1.0
+    sgn = 1.0 if _slope_at(cal, x0) >= 0 else -1.0
     yc = y0 + sgn * k_a * s0
     yd = y0 + sgn * delta * s0
-    xs = _roots_near(cal, np.array([yc, yd]), x0)
+    xs = _roots_near(cal, np.array([yc, yd]), x0, extrapolated)
+    loq_din = _loq_din(cal, x0, sigma0, replicates, alpha, k_loq, u_blank is not None,
+                       extrapolated)
     return DetectionLimits(sigma, s_low, float(lod), float(loq), x0, sigma0, s0, yc,
                            float(xs[0] - x0), float(xs[1] - x0), k_a, float(delta), alpha,
-                           beta, replicates)
+                           beta, replicates, source, bool(extrapolated), float(loq_din),
+                           float(k_loq))
 
 
-def _roots_near(cal, y: np.ndarray, x0: float) -> np.ndarray:
+def _curve_at(cal, x: float) -> tuple[float, float]:
+    """p(x) and u(p(x)), also a little beyond the interval."""
+    if cal.xmin <= x <= cal.xmax:
+        y, u = cal.evaluate(np.array([x]), uncertainty=True)
+        return float(y[0]), float(u[0])
+    g = basis(np.array([x]), cal.ncoef, cal.xmin, cal.xmax)
+    c = np.asarray(cal.cov_used)
+    return float((g @ cal.coef)[0]), float(np.sqrt((g @ c @ g.T)[0, 0]))
+
+
+def _slope_at(cal, x: float) -> float:
+    return float(slope(cal.coef, np.array([x]), cal.xmin, cal.xmax)[0])
+
+
+def _loq_din(cal, x0, sigma0, replicates, alpha, k_loq, fixed_blank, extended) -> float:
+    """Smallest net x > 0 with x = k_loq k_(1-alpha/2) u(x0 + x) (DIN 32645), u the
+    first-order standard uncertainty of a sample of ``replicates`` readings, its reading
+    scatter that of the blank where given (``fixed_blank``), else the fit's scatter model
+    at x; NaN where none is found up to the curve's end."""
+    k2, _ = coverage_factor(cal, 1.0 - alpha)
+    c = np.asarray(cal.cov_used)
+    hi = cal.xmax - x0
+    if not hi > 0:
+        return math.nan
+
+    def excess(x):
+        xa = np.array([x0 + x])
+        g = basis(xa, cal.ncoef, cal.xmin, cal.xmax)
+        b = slope(cal.coef, xa, cal.xmin, cal.xmax)[0]
+        sr = sigma0 if fixed_blank else float(response_sd(cal, xa)[0]) if cal.u_y is None \
+            or np.all(cal.u_y == cal.u_y[0]) else sigma0
+        u = math.sqrt(float((g @ c @ g.T)[0, 0]) + sr ** 2 / replicates) / abs(b)
+        return x - k_loq * k2 * u
+
+    grid = np.linspace(0.0, hi, 401)[1:]
+    vals = np.array([excess(v) for v in grid])
+    above = np.flatnonzero(vals >= 0)
+    if not above.size:
+        return math.nan
+    j = int(above[0])
+    a, b = (0.0 if j == 0 else grid[j - 1]), grid[j]
+    for _ in range(100):
+        m = 0.5 * (a + b)
+        if excess(m) >= 0:
+            b = m
+        else:
+            a = m
+        if b - a <= 1e-13 * max(abs(b), 1e-300):
+            break
+    return 0.5 * (a + b)
+
+
+def _roots_near(cal, y: np.ndarray, x0: float, extended: bool = False) -> np.ndarray:
+    from numpy.polynomial import chebyshev as C
+    from .basis import scaled, series
     from .inverse import inverse
+    if extended:
+        # The curve beyond its interval: real roots of p(t) - y in the scaled variable.
+        out = np.full(y.shape[0], np.nan)
+        lo, hi = cal.xmin - EXTEND * (cal.xmax - cal.xmin), cal.xmax + EXTEND * (
+            cal.xmax - cal.xmin)
+        t0 = float(scaled(np.array([x0]), cal.xmin, cal.xmax)[0])
+        for i, v in enumerate(y):
+            c = series(cal.coef)
+            c[0] -= v
+            r = C.chebroots(c)
+            r = r[np.abs(r.imag) <= 1e-9 * max(1.0, np.abs(r).max())].real
+            xr = cal.xmin + (r + 1.0) * (cal.xmax - cal.xmin) / 2.0
+            ok = (xr >= lo) & (xr <= hi)
+            if ok.any():
+                out[i] = xr[ok][np.argmin(np.abs(r[ok] - t0))]
+        return out
     pred = inverse(cal, y, 0.0)
     d = np.where(np.isnan(pred.roots), np.inf, np.abs(pred.roots - x0))
     x = np.take_along_axis(pred.roots, np.argmin(d, axis=1)[:, None], axis=1)[:, 0]
     return np.where(pred.n_roots > 0, x, np.nan)
+
+
+def sample_flags(cal, pred, limits=None) -> list[list[str]]:
+    """Per sample, what a laboratory acts on; the value is still reported with its
+    uncertainty.
+
+    No root in the interval; several roots; a root at an end of the interval; below the
+    lowest standard; above the highest standard ("dilute and repeat"); response below
+    the blank's (p(0), where x = 0 lies in the interval or just beyond it); and with
+    detection limits
+    (``limits``: a :class:`DetectionLimits` or its dict) below the LOD (ISO 11843 x_D) or
+    below the LOQ (the larger of ICH's and DIN 32645's where both are known); an
+    infinite uncertainty (flat curve)."""
+    x = np.asarray(cal.x)
+    u_roots = np.asarray(pred.u_roots)
+    n_roots = np.asarray(pred.n_roots)
+    first = np.asarray(pred.x)
+    y = np.asarray(pred.y)
+    no = np.asarray(pred.no_root)
+    ends = np.asarray(cal.evaluate(np.array([cal.xmin, cal.xmax])))
+    rising = ends[1] >= ends[0]
+    with np.errstate(invalid="ignore"):
+        # a sample with no root lies beyond the end its response is past
+        past_lo = (y < ends[0]) if rising else (y > ends[0])
+        past_hi = (y > ends[1]) if rising else (y < ends[1])
+        below = (first < x.min()) | (no & past_lo)
+        above = (first > x.max()) | (no & past_hi)
+    value = {}
+    if cal.ncoef == 2 and no.any():
+        # the value is still given, from the straight line extended (IPVAL_DEGREE1)
+        from .inverse import inverse as _inv
+        idx = np.flatnonzero(no)
+        ext = _inv(cal, y[idx], np.asarray(pred.u_y)[idx], extrapolate=True)
+        for j, i in enumerate(idx):
+            if np.isfinite(ext.x[j]):
+                value[int(i)] = (f" (x = {ext.x[j]:.5g} ± {ext.u_x[j]:.2g} on the line "
+                                 "extended)")
+    blank_resp = None
+    width = cal.xmax - cal.xmin
+    if cal.xmin - EXTEND * width <= 0.0 <= cal.xmax + EXTEND * width and cal.ncoef >= 2:
+        yb = _curve_at(cal, 0.0)[0]
+        rising = _slope_at(cal, 0.0) >= 0
+        blank_resp = (y < yb) if rising else (y > yb)
+    lim = limits if limits is None or isinstance(limits, dict) else asdict(limits)
+    lod = loq = None
+    if lim is not None:
+        base = lim.get("blank", 0.0)
+        xd = lim.get("x_detection")
+        lod = None if xd is None or not math.isfinite(xd) else base + xd
+        cands = [v for v in (lim.get("loq"), lim.get("loq_din"))
+                 if v is not None and math.isfinite(v)]
+        loq = base + max(cands) if cands else None
+    checks = [
+        (np.asarray(pred.no_root), lambda i: "no root in the interval"),
+        (np.asarray(pred.several_roots), lambda i: f"{int(n_roots[i])} roots"),
+        (np.asarray(pred.at_end), lambda i: "root at an end of the interval"),
+        (below, lambda i: "below the lowest standard" + value.get(int(i), "")),
+        (above, lambda i: "above the highest standard: dilute and repeat"
+         + value.get(int(i), "")),
+    ]
+    if blank_resp is not None:
+        checks.append((blank_resp, lambda i: "response below the blank's"))
+    with np.errstate(invalid="ignore"):
+        if lod is not None:
+            checks.append((first < lod, lambda i: f"below LOD ({lod:.4g})"))
+        if loq is not None:
+            checks.append(((first < loq) & ~((first < lod) if lod is not None else False),
+                           lambda i: f"below LOQ ({loq:.4g})"))
+    checks.append((np.any(np.isinf(u_roots), axis=1), lambda i: "flat curve: u(x) infinite"))
+    out = [[] for _ in range(len(pred))]
+    for mask, text in checks:
+        for i in np.flatnonzero(mask):
+            out[i].append(text(i))
+    return out
 
 
 # --------------------------------------------------------------------------------------
@@ -988,9 +1187,21 @@ def verdict_rows(cal, d: Diagnostics, limits: bool = False) -> tuple[list, str]:
     if d.back_calculated is not None:
         rows.append(("back-calculated", "pass" if d.back_calculated["overall"] else "fail",
                      d.back_calculated["text"]))
+    for e in getattr(cal, "excluded", ()) or ():
+        rows.append(("excluded", "left out", f"standard {e['standard']} (x = {e['x']:g}, "
+                     f"y = {e['y']:g}): {e['reason']}"))
     if math.isfinite(d.r):
         rows.append(("correlation", "", f"r = {d.r:.6f}, r² = {d.r_squared:.6f} (they say "
                      "little about a calibration: the tests above do)"))
+    c = d.criteria
+    if c:
+        text = (f"overall alpha {c['alpha']:g}, shared by the tests that apply; standards read "
+                f"back within ±{c['tolerance']:g} % (±{c['tolerance_lowest']:g} % at the "
+                f"lowest level) for at least {100 * c['back_fraction']:g} % of them; Cook's "
+                f"distance above {c['cook']:g} marks a standard influential")
+        if c.get("warn_only"):
+            text += "; only warn: " + ", ".join(c["warn_only"])
+        rows.append(("criteria", "", text))
     if d.detection_limits is not None:
         rows.append(("limits", "", d.detection_limits["text"]))
     elif limits:

@@ -72,7 +72,7 @@ class InversePrediction:
     coef: np.ndarray
     cov_coef: np.ndarray
     interval: tuple
-    u_y_source: tuple | None = None
+    source_given: tuple | None = None
     level: float = 0.95
     dof_curve: float = math.inf
     dof_reading: np.ndarray | None = None
@@ -93,7 +93,7 @@ class InversePrediction:
         """Sets where each u(y) came from and the degrees of freedom of both parts of
         u(x) (``inverse`` calls this on its own new result only)."""
         d = self.__dict__
-        d["u_y_source"] = source
+        d["source_given"] = source
         d["level"] = float(level)
         d["dof_curve"] = float(dof_curve)
         d["dof_reading"] = dof_reading
@@ -124,11 +124,11 @@ class InversePrediction:
 
     # Expanded uncertainty and the inversion interval
     @property
-    def sources(self) -> tuple:
-        """Where each u(y) came from: "from the scatter, m reading(s)", "stated" or
-        "curve only"."""
-        if self.u_y_source is not None:
-            return self.u_y_source
+    def u_y_source(self) -> tuple:
+        """Where each u(y) came from, per response: "from the scatter, 1 reading" ("..., 3
+        readings"), "stated" or "curve only" (a stated 0 included)."""
+        if self.source_given is not None:
+            return self.source_given
         return tuple("stated" if u > 0 else "curve only" for u in self.u_y.tolist())
 
     @property
@@ -164,7 +164,7 @@ class InversePrediction:
                      + np.where(np.isfinite(nu_r), ur2 ** 2 / nu_r, 0.0))
             ws = np.where(denom > 0, (uc2 + ur2) ** 2 / denom, math.inf)
         nu = np.where(same, nu_c, ws)
-        nu = np.where(np.isnan(nu) & self.no_root, math.nan, nu)
+        nu = np.where(self.no_root, math.nan, nu)
         nu.flags.writeable = False
         return nu
 
@@ -583,7 +583,7 @@ def _degree1(coef, cov, y, uy, xmin, xmax):
     return x, ux
 
 
-_PREDICTION_DEFAULTS = {"u_y_source": None, "level": 0.95, "dof_curve": math.inf,
+_PREDICTION_DEFAULTS = {"source_given": None, "level": 0.95, "dof_curve": math.inf,
                         "dof_reading": None}
 
 

@@ -286,7 +286,6 @@ def _pick(roots, nroot, ref):
 
 def _summarise(cal, fo, xs, nroot, n, level, seed) -> MonteCarloPrediction:
     """Statistics of the draws; ``xs`` and ``nroot`` hold one row of draws per response."""
-    from .diagnostics import _stats
     count = np.sum(~np.isnan(xs), axis=1)
     s = np.sort(xs, axis=1)  # NaN last
     pl, ph = (1.0 - level) / 2.0, (1.0 + level) / 2.0

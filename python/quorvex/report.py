@@ -59,26 +59,11 @@ def _matrix(a):
 
 # The results record
 
-def sample_flags(cal, pred) -> list[list[str]]:
-    """Per sample, what a user must see: no root, several roots, a root at an end of the
-    interval, a root beyond the standards, an infinite uncertainty (flat curve)."""
-    x = np.asarray(cal.x)
-    roots, u_roots = np.asarray(pred.roots), np.asarray(pred.u_roots)
-    n_roots = np.asarray(pred.n_roots)
-    with np.errstate(invalid="ignore"):
-        beyond = np.any((roots < x.min()) | (roots > x.max()), axis=1)
-    checks = (
-        (np.asarray(pred.no_root), lambda i: "no root in the interval"),
-        (np.asarray(pred.several_roots), lambda i: f"{int(n_roots[i])} roots"),
-        (np.asarray(pred.at_end), lambda i: "root at an end of the interval"),
-        (beyond, lambda i: "beyond the standards"),
-        (np.any(np.isinf(u_roots), axis=1), lambda i: "flat curve: u(x) infinite"),
-    )
-    out = [[] for _ in range(len(pred))]
-    for mask, text in checks:
-        for i in np.flatnonzero(mask):
-            out[i].append(text(i))
-    return out
+def sample_flags(cal, pred, limits=None) -> list[list[str]]:
+    """Per sample, what a user must see and act on (see
+    :func:`quorvex.diagnostics.sample_flags`)."""
+    from .diagnostics import sample_flags as flags
+    return flags(cal, pred, limits)
 
 
 def _standards(cal, diag, names=None) -> list[dict]:
@@ -93,6 +78,8 @@ def _standards(cal, diag, names=None) -> list[dict]:
     rows = []
     for i in range(cal.n_points):
         row = {} if names is None else {"name": str(names[i])}
+        if getattr(cal, "ids", None) is not None:
+            row["row"] = str(cal.ids[i])  # the standard's row in its file
         row |= {"x": _num(cal.x[i]), "u_x": None if cal.u_x is None else _num(cal.u_x[i]),
                "y": _num(cal.y[i]), "u_y": None if cal.u_y is None else _num(cal.u_y[i]),
                "fitted": _num(cal.fitted[i]), "residual": _num(cal.residuals[i]),
@@ -114,8 +101,8 @@ def _standards(cal, diag, names=None) -> list[dict]:
     return rows
 
 
-def _samples(cal, pred, names) -> list[dict]:
-    flags = sample_flags(cal, pred)
+def _samples(cal, pred, names, limits=None) -> list[dict]:
+    flags = sample_flags(cal, pred, limits)
 
     def column(a):
         a = np.asarray(a, dtype=float)
@@ -124,13 +111,21 @@ def _samples(cal, pred, names) -> list[dict]:
     y, u_y, x, u_x = (column(a) for a in (pred.y, pred.u_y, pred.x, pred.u_x))
     roots, u_roots = column(pred.roots), column(pred.u_roots)
     n_roots = np.asarray(pred.n_roots).tolist()
+    sources = list(pred.u_y_source)
+    big_u, kk, low, high = (column(a) for a in (pred.U, pred.k, pred.low, pred.high))
+    dof = ["inf" if v == np.inf else _none(v) for v in np.asarray(pred.dof).tolist()]
+    opened = np.asarray(pred.interval_open).tolist()
+    level = float(pred.level)
     rows = []
     for i, k in enumerate(n_roots):
         rows.append({"name": names[i] if names is not None else str(i + 1),
                      "y": _none(y[i]), "u_y": _none(u_y[i]), "n_roots": k,
                      "x": _none(x[i]), "u_x": _none(u_x[i]),
                      "roots": roots[i][:k], "u_roots": [_none(v) for v in u_roots[i][:k]],
-                     "flags": flags[i]})
+                     "flags": flags[i], "u_y_source": sources[i], "U": _none(big_u[i]),
+                     "k": _none(kk[i]), "dof": dof[i], "coverage": level,
+                     "low": _none(low[i]), "high": _none(high[i]),
+                     "interval_open": bool(opened[i])})
     return rows
 
 
@@ -176,7 +171,8 @@ def software() -> dict:
 def results(cal, samples=None, *, title: str | None = None, labels: dict | None = None,
             sample_names=None, options: dict | None = None, band: float | None = 0.95,
             limits: bool | dict = False, degree_selection=None, monte_carlo=None,
-            metadata: dict | None = None, input_files=None, standard_names=None) -> dict:
+            metadata: dict | None = None, input_files=None, standard_names=None,
+            criteria=None) -> dict:
     """What the report shows, as plain data (strict JSON: no NaN).
 
     ``metadata`` holds the laboratory's fields shown in the header ("analyte",
@@ -197,7 +193,7 @@ def results(cal, samples=None, *, title: str | None = None, labels: dict | None 
     pred = _plot.as_prediction(cal, samples)
     labels = dict(labels or {})
     limit_options = limits if isinstance(limits, dict) else {}
-    diag = cal.diagnostics(limits=bool(limits), **limit_options)
+    diag = cal.diagnostics(limits=bool(limits), criteria=criteria, **limit_options)
     rows, verdict = verdict_rows(cal, diag, bool(limits))
     u = cal.u_coef
     cov = np.asarray(cal.cov_used)
@@ -246,11 +242,14 @@ def results(cal, samples=None, *, title: str | None = None, labels: dict | None 
         "inputs": [_input_file(f) for f in (input_files or ())],
         "headline": headline,
         "verdicts": {"rows": [list(r) for r in rows], "fit_for_use": diag.fit_for_use,
-                     "verdict": verdict, "notes": list(diag.notes)},
+                     "verdict": verdict, "notes": list(diag.notes),
+                     "criteria": _plain(diag.criteria), "levels": _plain(diag.levels)},
+        "excluded": [dict(e) for e in cal.excluded],
         "band": band_text,
         "coefficients": coefficients,
         "standards": _standards(cal, diag, standard_names),
-        "samples": None if pred is None else _samples(cal, pred, sample_names),
+        "samples": None if pred is None else _samples(cal, pred, sample_names,
+                                                      diag.detection_limits),
         "diagnostics": _plain(diag.to_dict()),
         "degree_selection": _degree_selection(degree_selection),
         "monte_carlo": _monte_carlo(monte_carlo, sample_names),
@@ -341,7 +340,7 @@ def samples_csv(res: dict) -> str | None:
     header = ["sample", "y", "u_y", "n_roots", "x", "u_x"]
     for k in range(2, nr + 1):
         header += [f"x_{k}", f"u_x_{k}"]
-    header.append("flags")
+    header += ["u_y_source", "U", "k", "dof", "coverage", "low", "high", "flags"]
     mc = res.get("monte_carlo")
     mc_keys = ("x", "u_x", "median", "low", "high", "no_root", "several_roots")
     if mc:
@@ -355,6 +354,9 @@ def samples_csv(res: dict) -> str | None:
         cells = [safe_text(r["name"]), _cell(r["y"]), _cell(r["u_y"]), r["n_roots"]]
         for k in range(nr):
             cells += [_cell(roots[k]), _cell(u_roots[k])]
+        cells += [r.get("u_y_source", ""), _cell(r.get("U")), _cell(r.get("k")),
+                  "inf" if r.get("dof") == "inf" else _cell(r.get("dof")),
+                  _cell(r.get("coverage")), _cell(r.get("low")), _cell(r.get("high"))]
         cells.append("; ".join(r["flags"]))
         if mc:
             m = mc["samples"][i]
@@ -793,7 +795,8 @@ def _standards_html(res, xl, yl) -> str:
     cuy = _Column("u(y)", [r["u_y"] for r in rows], uncertainty=True)
     cf = _Column("fitted", [r["fitted"] for r in rows], 6)
     cr = _Column("residual", [r["residual"] for r in rows], 3)
-    head = (["#"] + (["standard"] if named else []) +
+    head = (["row" if any("row" in r for r in rows) else "#"] +
+            (["standard"] if named else []) +
             [cx.name, cux.name, cy.name, cuy.name, cf.name, cr.name, short])
     if gls:
         cxa = _Column("x adjusted", [r["x_adjusted"] for r in rows], 6)
@@ -802,7 +805,7 @@ def _standards_html(res, xl, yl) -> str:
     head += [cb.name, "back-calc. %", "flag"]
     body, flagged = [], []
     for i, r in enumerate(rows):
-        row = [str(i + 1)] + ([r.get("name", "")] if named else [])
+        row = [str(r.get("row", i + 1))] + ([r.get("name", "")] if named else [])
         row += [cx(r["x"]), cux(r["u_x"]), cy(r["y"]), cuy(r["u_y"]), cf(r["fitted"]),
                 cr(r["residual"]), fmt(r["normalized_residual"], 3)]
         if gls:
@@ -838,25 +841,41 @@ def _samples_html(res, xl, yl) -> str:
         us = [(r["u_roots"] or [])[k] if k < len(r["u_roots"] or []) else None for r in rows]
         name = f"{xl} ± u(x)" if k == 0 else f"root {k + 1} ± u"
         root_cols.append(_pm_column(name, vals, us))
-    head = ["#", "sample", cy.name, cuy.name, "roots", *[h for h, _ in root_cols], "flags"]
+    pct = f"{100 * rows[0].get('coverage', 0.95):g} %" if rows else "95 %"
+    cU = _Column(f"U ({pct}) (k, dof)", [r.get("U") for r in rows], uncertainty=True)
+    cI = _Column(f"{pct} inversion interval", [r.get("low") for r in rows] +
+                 [r.get("high") for r in rows], 6)
+    head = ["#", "sample", cy.name, cuy.name, "u(y) from", "roots",
+            *[h for h, _ in root_cols], cU.name, cI.name, "flags"]
     body, flagged = [], []
     for i, r in enumerate(rows):
-        row = [str(i + 1), r["name"], cy(r["y"]), cuy(r["u_y"]), str(r["n_roots"])]
+        row = [str(i + 1), r["name"], cy(r["y"]), cuy(r["u_y"]), r.get("u_y_source", ""),
+               str(r["n_roots"])]
         row += [cells[i] for _, cells in root_cols]
+        dof = r.get("dof")
+        row += [DASH if r.get("U") is None else
+                f"{cU(r['U'])} ({fmt(r['k'], 4)}, {'∞' if dof == 'inf' else fmt(dof, 3)})",
+                DASH if r.get("low") is None else
+                f"[{cI(r['low'])}, {cI(r['high'])}]"
+                + (" (open)" if r.get("interval_open") else "")]
         row.append("; ".join(r["flags"]))
         body.append(row)
         flagged.append(bool(r["flags"]))
-    return ("<h2>Samples</h2>" + _table(head, body, flagged, text_cols=(1, len(head) - 1)) +
+    return ("<h2>Samples</h2>" + _table(head, body, flagged, text_cols=(1, 4, len(head) - 1)) +
             _more(len(rows), len(allrows), "samples") +
             "<p class=\"meta\">u(x) is the standard uncertainty from the curve's coefficients "
-            "and the response's own uncertainty; samples read off one curve are correlated "
-            "through its coefficients. # is the sample's number on the picture.</p>")
+            "and the response's own uncertainty (u(y), from the source named in 'u(y) from'); "
+            "samples read off one curve are correlated through its coefficients. U = k u(x), "
+            "k from Student's t with the degrees of freedom shown (Welch-Satterthwaite where "
+            "a scaled and a stated part combine; ∞: normal). The inversion interval is the "
+            "set of x whose prediction band holds the response; 'open' where it reaches an "
+            "end of the curve. # is the sample's number on the picture.</p>")
 
 
 def render(cal, samples=None, *, title=None, labels=None, sample_names=None, options=None,
            band: float | None = 0.95, limits: bool | dict = False, degree_selection=None,
            monte_carlo=None, metadata=None, input_files=None, standard_names=None,
-           log: bool | str = False) -> dict:
+           log: bool | str = False, criteria=None) -> dict:
     """Everything a report consists of, in memory: ``results`` (dict), ``figure``,
     ``svg`` (bytes), ``html``, ``json`` and ``csv`` (str; csv None without samples).
     ``log`` draws the curve panel on logarithmic axes (True or "xy", or "x", "y")."""
@@ -868,7 +887,8 @@ def render(cal, samples=None, *, title=None, labels=None, sample_names=None, opt
     res = results(cal, pred, title=title, labels=labels, sample_names=sample_names,
                   options=options, band=band, limits=limits,
                   degree_selection=degree_selection, monte_carlo=monte_carlo,
-                  metadata=metadata, input_files=input_files, standard_names=standard_names)
+                  metadata=metadata, input_files=input_files, standard_names=standard_names,
+                  criteria=criteria)
     fig = _plot.plot(cal, pred, band=band, x_label=_label(res, "x"), y_label=_label(res, "y"),
                      sample_names=sample_names, title=title, log=log)
     svg = _plot.render(fig, "svg")

@@ -319,8 +319,12 @@ def test_detection_limits_of_a_line_are_the_closed_forms():
     assert stated.delta == pytest.approx(2 * stats.norm.ppf(0.95), rel=1e-12)
     assert stated.sigma == pytest.approx(0.02 * quorvex.fit(x, y, u_y=0.02).sres, rel=1e-14)
     assert stated.sigma_blank == 0.02
-    with pytest.raises(quorvex.InputError, match="outside the curve's interval"):
-        quorvex.fit(x + 1, y).detection_limits()
+    # A blank a little outside the standards: the curve is extended to it, and says so;
+    # far outside it is refused.
+    near = quorvex.fit(x + 0.5, y).detection_limits()
+    assert near.extrapolated and "extended" in near.text()
+    with pytest.raises(quorvex.InputError, match="far outside the curve's interval"):
+        quorvex.fit(x + 10, y).detection_limits()
 
 
 # Plain data and text ---------------------------------------------------------------------
@@ -341,10 +345,14 @@ def test_diagnostics_are_plain_data_and_the_summary_shows_the_verdicts():
     for label in ("goodness of fit", "lack of fit", "outliers", "back-calculated", "limits",
                   "verdict:"):
         assert label in s
-    # The blank x = 0 lies below [1, 10]: the limits are reported as not available.
+    # The blank x = 0 lies just below [1, 10]: the curve is extended a little to reach it.
     row = [r for r in cal.summary(limits=True).splitlines() if r.startswith("  limits")][0]
-    assert "not available" in row and "outside the curve's interval" in row
-    assert cal.diagnostics(limits=True).detection_limits is None
+    assert "extended a little" in row
+    assert cal.diagnostics(limits=True).detection_limits["extrapolated"] is True
+    far = quorvex.fit(x + 20.0, y, u_y=0.01)
+    row = [r for r in far.summary(limits=True).splitlines() if r.startswith("  limits")][0]
+    assert "not available" in row and "far outside the curve's interval" in row
+    assert far.diagnostics(limits=True).detection_limits is None
 
 
 def test_default_threshold_keeps_large_clean_data_unflagged():

@@ -36,7 +36,7 @@ def test_default_u_x_of_a_line_is_the_classical_formula(m):
     np.testing.assert_allclose(pred.x, x0, rtol=1e-12)
     np.testing.assert_allclose(pred.u_x, u0, rtol=1e-10)
     mm = np.broadcast_to(m, y0.shape)
-    assert pred.sources == tuple(f"from the scatter, {k} reading{'s' if k > 1 else ''}"
+    assert pred.u_y_source == tuple(f"from the scatter, {k} reading{'s' if k > 1 else ''}"
                                  for k in mm)
     np.testing.assert_array_equal(pred.dof, 8.0)
     np.testing.assert_allclose(pred.k, stats.t.ppf(0.975, 8), rtol=1e-14)
@@ -64,9 +64,9 @@ def test_stated_standards_need_a_stated_u_y_and_curve_only_is_asked_by_name():
         cal.inverse([10.5])
     assert "one value for all" in str(info.value)
     only = cal.inverse([10.5], "curve-only")
-    assert only.u_y[0] == 0.0 and only.sources == ("curve only",)
+    assert only.u_y[0] == 0.0 and only.u_y_source == ("curve only",)
     stated = cal.inverse([10.5], 0.5)
-    assert stated.sources == ("stated",)
+    assert stated.u_y_source == ("stated",)
     # ISO/TS 28037 6.3: x1 = 4.9133, u(x1) = 0.3220; everything stated: normal k.
     assert stated.x[0] == pytest.approx(4.9132791327913279, rel=1e-13)
     assert stated.u_x[0] == pytest.approx(0.32203556012891003, rel=1e-12)
@@ -153,3 +153,31 @@ def test_monte_carlo_with_a_scaled_covariance_draws_the_scale_too():
     st = quorvex.fit(x, np.array([1.1, 1.9, 3.1, 3.9]), u_y=0.1)
     a = st.inverse([2.5], 0.1, method="monte-carlo", n=2000, seed=5)
     assert a.high[0] - a.low[0] == pytest.approx(2 * 1.96 * a.first_order.u_x[0], rel=0.1)
+
+
+# The inversion interval of a quadratic against R: the band of predict.lm(..., interval =
+# "prediction") inverted by uniroot (tol 1e-13), from this script:
+#   x <- c(0, 1.25, 2.5, 3.75, 5, 6.25, 7.5, 8.75, 10)
+#   y <- c(1.02, 3.37, 5.45, 7.25, 8.91, 10.31, 11.6, 12.56, 13.3)
+#   fit <- lm(y ~ x + I(x^2))
+#   band <- function(x0, y0, side) {
+#     p <- predict(fit, data.frame(x = x0), interval = "prediction", level = 0.95)
+#     if (side == "lo") p[, "upr"] - y0 else p[, "lwr"] - y0 }
+#   for (y0 in c(3, 9, 11.5)) {
+#     xh <- uniroot(function(v) predict(fit, data.frame(x = v)) - y0, c(0, 10), tol = 1e-13)$root
+#     lo <- uniroot(function(v) band(v, y0, "lo"), c(0, xh), tol = 1e-13)$root
+#     hi <- uniroot(function(v) band(v, y0, "hi"), c(xh, 10), tol = 1e-13)$root
+#     cat(sprintf("%.17g %.17g %.17g %.17g\n", y0, xh, lo, hi)) }
+R_QUADRATIC = [(3.0, 1.0572158305889943, 1.0017008249284585, 1.1125230299861777),
+               (9.0, 5.0630800571523835, 4.9843934725668761, 5.142470726813908),
+               (11.5, 7.4371830979784797, 7.3318636043579195, 7.544218925741264)]
+
+
+def test_inversion_interval_of_a_quadratic_agrees_with_r():
+    x = np.array([0, 1.25, 2.5, 3.75, 5, 6.25, 7.5, 8.75, 10])
+    y = np.array([1.02, 3.37, 5.45, 7.25, 8.91, 10.31, 11.6, 12.56, 13.3])
+    pred = quorvex.fit(x, y, degree=2).inverse([r[0] for r in R_QUADRATIC])
+    for i, (_, xh, lo, hi) in enumerate(R_QUADRATIC):
+        assert pred.x[i] == pytest.approx(xh, abs=1e-12)
+        assert pred.low[i] == pytest.approx(lo, abs=1e-9)  # R's root finder's accuracy
+        assert pred.high[i] == pytest.approx(hi, abs=1e-9)
