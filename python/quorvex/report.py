@@ -611,6 +611,13 @@ def _options_html(res) -> str:
                      ("monte_carlo", "Monte Carlo draws"), ("seed", "seed")):
         if o.get(k) is not None:
             rows.append((label, o[k]))
+    if o.get("sample_u_y"):
+        rows.append(("samples' u(y)", o["sample_u_y"]))
+    if o.get("exclude"):
+        rows.append(("standards left out", "; ".join(f"{k}: {v}"
+                                                      for k, v in o["exclude"].items())))
+    if o.get("log"):
+        rows.append(("logarithmic axes", o["log"]))
     lim = o.get("limits")
     rows.append(("detection limits", "given" if lim else "not asked"))
     if o.get("calibration"):
