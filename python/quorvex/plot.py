@@ -391,7 +391,10 @@ def _deviation_panel(ax, cal, level, flags, x_label, y_label):
     flagged = flags
     for sel, style in ((~flagged, dict(fmt="o", color=C_STANDARD)),
                        (flagged, dict(fmt="s", color=C_FLAG, mfc="white"))):
-        if sel.any():
+        if sel.sum() > MAX_POINTS:  # many standards: dots in one bitmap, no bars
+            ax.plot(x[sel], dev[sel], style["fmt"], color=style["color"], ms=2.0, alpha=0.5,
+                    zorder=3, rasterized=True)
+        elif sel.any():
             ax.errorbar(x[sel], dev[sel], yerr=None if u is None else u[sel], ms=4.0, lw=1.0,
                         capsize=2.0, zorder=3, **style)
     ax.set_xlim(*_xlim(cal))
@@ -408,19 +411,21 @@ def _residual_panel(ax, cal, flags, x_label):
     ax.axhline(0.0, color="0.3", lw=0.8)
     for g in ((-guide, guide) if np.isfinite(guide) else ()):
         ax.axhline(g, color="0.45", lw=0.8, ls="--")
-    ax.scatter(x[~flagged], ry[~flagged], s=16, color=C_STANDARD, zorder=3,
-               label="y residual" if rx is not None else None)
+    many = cal.n_points > MAX_POINTS  # one embedded bitmap, not a vector file of megabytes
+    ax.scatter(x[~flagged], ry[~flagged], s=4 if many else 16, color=C_STANDARD, zorder=3,
+               label="y residual" if rx is not None else None, rasterized=many)
     if rx is not None:
-        ax.scatter(x[~flagged], rx[~flagged], s=18, marker="^", color=C_XRES, zorder=3,
-                   label="x residual")
+        ax.scatter(x[~flagged], rx[~flagged], s=4 if many else 18, marker="^", color=C_XRES,
+                   zorder=3, label="x residual", rasterized=many)
     if flagged.any():
         ax.scatter(x[flagged], ry[flagged], s=26, marker="s", facecolors="white",
                    edgecolors=C_FLAG, zorder=4, label="flagged")
         if rx is not None:
             ax.scatter(x[flagged], rx[flagged], s=26, marker="^", facecolors="white",
                        edgecolors=C_FLAG, zorder=4)
-    top = max([(guide if np.isfinite(guide) else 3.0) + 1.0] + [1.15 * float(np.abs(r[np.isfinite(r)]).max())
-                               for r in (ry, rx) if r is not None and np.isfinite(r).any()])
+    top = max([(guide if np.isfinite(guide) else 3.0) + 1.0] +
+              [1.15 * float(np.abs(r[np.isfinite(r)]).max())
+               for r in (ry, rx) if r is not None and np.isfinite(r).any()])
     ax.set_ylim(-top, top)
     ax.set_xlim(*_xlim(cal))
     ax.set_xlabel(x_label)
