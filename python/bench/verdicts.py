@@ -2,7 +2,7 @@
 calibrations, how often it rejects faulty ones, and how often the intervals cover.
 
     /usr/bin/python3 python/bench/verdicts.py [runs] [coverage_runs] [draws] [--markdown]
-    (defaults 2000 4000 2000; about four minutes on one core)
+    (defaults 2000 4000 2000; about two and a half minutes on one core)
 
 Verdicts: for each case, ``runs`` calibrations are simulated from a known true curve with
 the scatter the case's model states (constant, variance proportional to x, constant
