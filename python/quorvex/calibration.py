@@ -538,6 +538,10 @@ def _check_record(kw: dict) -> None:
         integer(name, None if name == "status" else 0)
     if not isinstance(kw.get("options", {}), dict):
         raise InputError(f"{bad} 'options' is not a mapping")
+    ids = kw.get("ids")
+    if ids is not None and (not isinstance(ids, (list, tuple)) or len(ids) != n or
+                            not all(isinstance(t, (str, int)) for t in ids)):
+        raise InputError(f"{bad} 'ids' must name each of the {n} standards")
     notes = kw.get("notes", [])
     if not isinstance(notes, (list, tuple)) or not all(isinstance(t, str) for t in notes):
         raise InputError(f"{bad} 'notes' is not a list of texts")

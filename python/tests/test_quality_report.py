@@ -413,7 +413,7 @@ DAMAGES = [
     ("x", [1.0, 2.0]), ("y", None), ("weights", [1.0] * 7 + [2.0]), ("u_y", [0.0] * 7),
     ("kind", "magic"), ("covariance", "both"), ("dof", 3.5), ("dof", 9), ("sres", -1.0),
     ("sres", "big"), ("status", True), ("notes", "text"), ("options", [1]),
-    ("rinfo", [1, 2]), ("fitted", [1.0]),
+    ("rinfo", [1, 2]), ("fitted", [1.0]), ("ids", ["1", "2"]),
 ]
 
 
