@@ -515,7 +515,7 @@ def to_html(res: dict, svg: bytes | None) -> str:
     if svg is not None:
         diag = res.get("diagnostics") or {}
         threshold = diag.get("threshold")
-        guides = f"±{threshold:g}" if threshold is not None else "±3"
+        guides = f"±{fmt(threshold, 3)}" if threshold is not None else "±3"
         parts.append(f'<figure id="plot">{inline_svg(svg)}<figcaption class="meta">'
                      f"Top: standards with their uncertainties, the curve "
                      + (f"and its {_e(res['band'])}" if res["band"] and
