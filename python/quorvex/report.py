@@ -520,7 +520,8 @@ def to_html(res: dict, svg: bytes | None) -> str:
                      f"Top: standards with their uncertainties, the curve "
                      + (f"and its {_e(res['band'])}" if res["band"] and
                         not res["band"].startswith("no ") else f"({_e(res['band'] or 'no band')})")
-                     + f"{', samples with u(x) (numbered as in the samples table)' if res.get('samples') else ''}."
+                     + (", samples with u(x) (numbered as in the samples table)"
+                        if res.get("samples") else "") + "."
                      " Middle: the deviation of the standards from the curve, with the band. "
                      f"Bottom: the residuals the outlier test uses, guides at {guides} (the "
                      "test's threshold); flagged standards in red."
