@@ -22,8 +22,10 @@ QUORVEX_PYTHON_PACKAGES=(python3-numpy python3-pytest python3-venv python3-pip p
                          python3-wheel python3-dask python3-distributed python3-pandas)
 
 # The plot, the report and the command line (scipy for their verdicts and band; tqdm
-# draws progress; the tests open the report in headless Chromium).
-QUORVEX_REPORT_PACKAGES=(python3-numpy python3-scipy python3-matplotlib python3-tqdm chromium)
+# draws progress; the tests open the report in headless Chromium, print it to PDF and
+# read the PDF back with poppler-utils).
+QUORVEX_REPORT_PACKAGES=(python3-numpy python3-scipy python3-matplotlib python3-tqdm chromium
+                         poppler-utils)
 
 # clang and its run-time libraries (sanitizers, libFuzzer): the clang
 # sanitizer build and the fuzz targets.

@@ -417,6 +417,7 @@ class Calibration:
         if missing:
             raise InputError("a quorvex.Calibration record without " + ", ".join(missing))
         kw = {f.name: d[f.name] for f in fields(cls) if f.name in d}
+        _check_record(kw)
         kw["notes"] = tuple(kw.get("notes", ()))
         kw["options"] = {k: (tuple(v) if isinstance(v, list) else v)
                          for k, v in kw.get("options", {}).items()}
@@ -429,7 +430,121 @@ class Calibration:
 
     @classmethod
     def from_json(cls, text: str) -> "Calibration":
-        return cls.from_dict(json.loads(text))
+        """The calibration from ``to_json`` text; a damaged record (not JSON, a field
+        of the wrong type, size or value) raises an InputError saying which field."""
+        try:
+            d = json.loads(text)
+        except (ValueError, TypeError, RecursionError) as e:
+            raise InputError(f"not a JSON text ({e})") from None
+        return cls.from_dict(d)
+
+
+def _array(kw, name, shape, finite=True, positive=False):
+    v = kw.get(name)
+    if v is None:
+        return None
+    bad = f"a damaged quorvex.Calibration record: {name!r}"
+    if isinstance(v, (str, bytes, dict)) or not isinstance(v, (list, tuple)):
+        raise InputError(f"{bad} is not a list of numbers")
+    try:
+        a = np.array(v, dtype=np.float64)
+    except (ValueError, TypeError, OverflowError):
+        raise InputError(f"{bad} is not a list of numbers") from None
+    if any(isinstance(t, (bool, str)) for t in np.asarray(v, dtype=object).ravel()):
+        raise InputError(f"{bad} is not a list of numbers")
+    if a.shape != shape:
+        raise InputError(f"{bad} has shape {a.shape}, not {shape}")
+    if finite and not np.all(np.isfinite(a)):
+        raise InputError(f"{bad} holds a value that is not a finite number")
+    if positive and not np.all(a > 0):
+        raise InputError(f"{bad} holds a value that is not positive")
+    return a
+
+
+def _check_record(kw: dict) -> None:
+    """Every field of a record read back has the type, size and range a fit gives it,
+    so that a damaged or edited file is refused on reading, not by a wrong number
+    later."""
+    bad = "a damaged quorvex.Calibration record:"
+
+    def integer(name, low=None):
+        v = kw.get(name)
+        if v is None and name not in ("dof",):
+            return None
+        if isinstance(v, bool) or not isinstance(v, int):
+            raise InputError(f"{bad} {name!r} is not a whole number")
+        if low is not None and v < low:
+            raise InputError(f"{bad} {name!r} is {v}, below {low}")
+        return v
+
+    def number(name, low=None):
+        v = kw.get(name)
+        if isinstance(v, bool) or not isinstance(v, (int, float)) or not np.isfinite(v):
+            raise InputError(f"{bad} {name!r} is not a finite number")
+        if low is not None and v < low:
+            raise InputError(f"{bad} {name!r} is negative")
+        return v
+
+    for name in ("coef", "cov", "x", "y", "fitted", "residuals", "weighted_residuals",
+                 "weights", "interval", "sres", "dof"):
+        if kw.get(name) is None:
+            raise InputError(f"{bad} {name!r} is empty (null)")
+    if kw.get("kind") not in ("ols", "gls"):
+        raise InputError(f"{bad} 'kind' is {kw.get('kind')!r}, not 'ols' or 'gls'")
+    if kw.get("covariance", "stated") not in COVARIANCES:
+        raise InputError(f"{bad} 'covariance' is {kw.get('covariance')!r}, not 'stated' or "
+                         "'scaled'")
+    coef = kw.get("coef")
+    if not isinstance(coef, list) or not 1 <= len(coef) <= 10:
+        raise InputError(f"{bad} 'coef' must be a list of 1 to 10 numbers")
+    m = len(coef)
+    _array(kw, "coef", (m,))
+    _array(kw, "cov", (m, m))
+    _array(kw, "cov_scaled", (m, m), finite=False)
+    x = kw.get("x")
+    if not isinstance(x, list) or not x:
+        raise InputError(f"{bad} 'x' must be a list of the standards' x values")
+    n = len(x)
+    for name in ("x", "y"):
+        _array(kw, name, (n,))
+    for name in ("u_y", "u_x", "weights", "x_weights"):
+        _array(kw, name, (n,), positive=True)
+    for name in ("fitted", "residuals", "weighted_residuals", "x_adjusted", "residuals_x",
+                 "weighted_residuals_x"):
+        _array(kw, name, (n,), finite=False)
+    _array(kw, "rinfo", (4,), finite=False)
+    if kw.get("weights") is None:
+        raise InputError(f"{bad} 'weights' is missing")
+    if kw["kind"] == "gls" and (kw.get("x_weights") is None or kw.get("x_adjusted") is None):
+        raise InputError(f"{bad} an errors-in-variables fit without 'x_weights' or "
+                         "'x_adjusted'")
+    interval = kw.get("interval")
+    if not isinstance(interval, (list, tuple)) or len(interval) != 2:
+        raise InputError(f"{bad} 'interval' must be two numbers [xmin, xmax]")
+    lo, hi = (number_ for number_ in interval)
+    for v in (lo, hi):
+        if isinstance(v, bool) or not isinstance(v, (int, float)) or not np.isfinite(v):
+            raise InputError(f"{bad} 'interval' holds a value that is not a finite number")
+    if not lo < hi:
+        raise InputError(f"{bad} 'interval' [{lo}, {hi}] must have xmin < xmax")
+    number("sres", 0)
+    if "chi2" in kw and kw["chi2"] is not None:
+        number("chi2", 0)
+    dof = integer("dof", 0)
+    if dof != n - m:
+        raise InputError(f"{bad} 'dof' is {dof}, but {n} standards and {m} coefficients "
+                         f"leave {n - m}")
+    for name in ("status", "iterations", "evaluations"):
+        integer(name, None if name == "status" else 0)
+    if not isinstance(kw.get("options", {}), dict):
+        raise InputError(f"{bad} 'options' is not a mapping")
+    ids = kw.get("ids")
+    if ids is not None and (not isinstance(ids, (list, tuple)) or len(ids) != n or
+                            not all(isinstance(t, (str, int)) for t in ids)):
+        raise InputError(f"{bad} 'ids' must name each of the {n} standards")
+    notes = kw.get("notes", [])
+    if not isinstance(notes, (list, tuple)) or not all(isinstance(t, str) for t in notes):
+        raise InputError(f"{bad} 'notes' is not a list of texts")
 
 
 _FIELDS = frozenset(f.name for f in fields(Calibration))
@@ -440,7 +555,17 @@ _DEFAULTS["options"] = None  # a new dict each time (``_trusted``)
 def scaled_covariance(cov: np.ndarray, sres: float, dof: int) -> np.ndarray:
     """``cov * sres**2``, read-only; all NaN without degrees of freedom (the scatter
     then says nothing)."""
-    c = np.full_like(cov, np.nan) if dof == 0 else cov * sres**2
+    if dof == 0:
+        c = np.full_like(cov, np.nan)
+    else:
+        with np.errstate(over="ignore", invalid="ignore"):
+            s2 = np.float64(sres) ** 2
+            c = cov * s2
+        if not np.isfinite(s2) or (np.all(np.isfinite(cov)) and not np.all(np.isfinite(c))):
+            from .errors import FitError
+            raise FitError(f"the residual scatter (SRES {float(sres):.3g}) is too large to "
+                           "square in double precision: the uncertainties cannot be computed; "
+                           "give the responses in a larger unit (rescale them)")
     c.flags.writeable = False
     return c
 

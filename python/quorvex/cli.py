@@ -1,9 +1,14 @@
 """The ``quorvex`` command: from a CSV file of standards to a calibration report.
 
     quorvex fit standards.csv [--degree N|auto] [--weighting 1/x|1/x2] [--limits]
-                [--samples samples.csv [--monte-carlo N]] [--out DIR]
-    quorvex invert calibration.json samples.csv [--out DIR]
+                [--samples samples.csv [--monte-carlo N]] [--out DIR] [--force]
+    quorvex invert calibration.json samples.csv [--out DIR] [--force]
     quorvex validate [--out DIR] [--operator NAME] [--laboratory NAME]
+
+A run never replaces the files of another run unless given --force: ``fit`` refuses an
+output folder that holds its files already, and ``invert`` writes files of its own,
+named after the samples file (report-<samples>.html, samples-<samples>.csv,
+results-<samples>.json and the pictures), never the fit's.
 
 Exit status: 0 done (warnings, such as a fit that stopped short of full convergence
 but is usable, go to standard error), 1 an error (one line
@@ -160,6 +165,20 @@ def build_parser() -> argparse.ArgumentParser:
                             "x = 0, which must lie in the curve's interval)")
         q.add_argument("-q", "--quiet", action="store_true",
                        help="print only warnings and errors")
+        q.add_argument("--force", action="store_true",
+                       help="replace the files of an earlier run in the output folder "
+                            "(default: refuse, and write nothing)")
+        q.add_argument("--log", nargs="?", const="xy", choices=["x", "y", "xy"], default=None,
+                       help="logarithmic axes on the picture's curve panel: x, y or xy "
+                            "(--log alone: both), for curves over several decades")
+        g = q.add_argument_group("the laboratory's fields (shown in the report's header)")
+        for name, what in (("analyte", "the analyte measured"),
+                           ("method", "the method (name or SOP number)"),
+                           ("instrument", "the instrument"),
+                           ("operator", "who prepared the calibration (signature block)"),
+                           ("reviewer", "who reviews it (signature block)"),
+                           ("units", "the unit of x, the reported quantity (e.g. mg/L)")):
+            g.add_argument(f"--{name}", default=None, metavar="TEXT", help=what)
 
     def sample_columns(q, prefix):
         q.add_argument(f"--{prefix}y", metavar="COL", default=None,
@@ -170,7 +189,8 @@ def build_parser() -> argparse.ArgumentParser:
                             "column>, u_y, ...; none: from the scatter of the standards, "
                             "see --replicates, --uy-value, --curve-only)")
         q.add_argument(f"--{prefix}name", metavar="COL", default=None,
-                       help="column of the sample names (default: sample, name, id, ...)")
+                       help="ID column of the samples (default: Sample Name, Sample ID, "
+                            "Name, ID, Probe, Probenname, ...)")
         reading_uncertainty(q)
 
     def reading_uncertainty(q):
@@ -211,9 +231,13 @@ def build_parser() -> argparse.ArgumentParser:
 
     f = sub.add_parser("fit", help="fit a curve to standards and write the report",
                        description="Fit a calibration curve to the standards in a CSV file "
-                       "and write calibration.json, report.html and the picture.")
+                       "and write calibration.json, report.html, samples.csv and the picture "
+                       "(refused where they exist, unless --force).")
     f.add_argument("standards", help="CSV file of standards with a header line")
     f.add_argument("--x", metavar="COL", help="column of x (default: x, concentration, ...)")
+    f.add_argument("--standard-name", metavar="COL", default=None,
+                   help="ID column of the standards (default: Sample Name, Sample ID, Name, "
+                        "ID, Probe, Probenname, ... if there is one)")
     f.add_argument("--y", metavar="COL", help="column of y (default: y, response, signal, ...)")
     f.add_argument("--ux", metavar="COL", help="column of u(x): given, the errors-in-variables "
                    "fit is used (default: u_x, u_<x column>, ... if there is one)")
@@ -247,7 +271,11 @@ def build_parser() -> argparse.ArgumentParser:
 
     i = sub.add_parser("invert", help="read samples off a saved calibration",
                        description="Read unknown samples off the calibration in a "
-                       "calibration.json, and write samples.csv and the updated report.")
+                       "calibration.json, and write a report of their own beside it: "
+                       "report-<samples>.html, samples-<samples>.csv, results-<samples>.json "
+                       "and the pictures (the fit's files are left as they are). The title, "
+                       "laboratory's fields and limit settings of the calibration are "
+                       "carried over; options given here take precedence.")
     i.add_argument("calibration", help="calibration.json written by 'quorvex fit'")
     i.add_argument("samples", help="CSV file of samples with a header line")
     sample_columns(i, "")
@@ -351,7 +379,9 @@ def monte_carlo(cal, y, u_y, n: int, seed, replicates=1):
 def _fit(args, run: _Run):
     import quorvex
     table = _read(args.standards, args)
-    std = tabular.read_standards(table, args.x, args.y, args.ux, args.uy)
+    std = tabular.read_standards(table, args.x, args.y, args.ux, args.uy, args.standard_name)
+    if std.columns.get("name"):
+        run.say(f"{table.label}: standards' names from the column {std.columns['name']!r}")
     u_x = None if args.no_ux else std.u_x
     u_y = std.u_y
     used_columns = dict(std.columns)
@@ -402,11 +432,14 @@ def _fit(args, run: _Run):
         else:
             cal = quorvex.fit(std.x, std.y, u_y=u_y, u_x=u_x, degree=args.degree,
                               interval=args.interval, **options)
+        cal.u_coef  # the uncertainties exist (they do not overflow)
     except QuorvexError as e:
         raise type(e)(f"{table.label}: {e}", code=e.code, routine=e.routine) from None
     if unused:
         run.warn(unused)
     labels = _labels(used_columns, args.x_unit, args.y_unit)
+    args._inputs = [("standards", args.standards)]
+    args._standard_names = std.names
     opts = {"command": "fit", "standards": os.path.abspath(args.standards),
             "columns": used_columns, "separator": table.delimiter, "decimal": table.decimal,
             "degree": args.degree, "weighting": args.weighting, "interval": args.interval,
@@ -424,6 +457,14 @@ def _samples(path, args, prefix, prefer_y):
     table = _read(path, args)
     get = (lambda k: getattr(args, f"sample_{k}")) if prefix else (lambda k: getattr(args, k))
     s = tabular.read_samples(table, get("y"), get("uy"), get("name"), prefer_y=prefer_y)
+    if s.columns["name"] is None:
+        _Run.warn(f"{table.label}: no ID column found (tried Sample Name, Sample ID, Name, "
+                  "ID, Probe, ...); the samples are named by their row; name the column with "
+                  f"--{'sample-' if prefix else ''}name")
+        s = tabular.Samples(y=s.y, u_y=s.u_y, names=[str(k) for k in table.lines],
+                            columns=s.columns)
+    elif not getattr(args, "quiet", False):
+        print(f"{table.label}: samples' names from the column {s.columns['name']!r}")
     opts = {"samples": os.path.abspath(path), "sample_columns": s.columns,
             "sample_separator": table.delimiter, "sample_decimal": table.decimal}
     replicates = None
@@ -442,6 +483,32 @@ def _samples(path, args, prefix, prefer_y):
         opts["sample_columns"] = {**s.columns, "replicates": table.header[k]}
     s = _Samples(s, replicates)
     return s, opts
+
+
+METADATA = ("analyte", "method", "instrument", "operator", "reviewer", "units")
+
+
+def _metadata(args, carried=None) -> dict:
+    """The laboratory's fields: those given on the command line over those carried from
+    the calibration."""
+    md = dict(carried or {})
+    for k in METADATA:
+        v = getattr(args, k, None)
+        if v is not None:
+            md[k] = v
+    return md
+
+
+def output_names(out: Path, pictures, stem: str | None = None) -> dict:
+    """The files a run writes: the fit's names, or (``stem``: the samples file's name)
+    an inversion's own."""
+    if stem is None:
+        return {"html": out / "report.html", "json": out / "calibration.json",
+                "csv": out / "samples.csv",
+                "pictures": [out / f"calibration.{f}" for f in pictures]}
+    return {"html": out / f"report-{stem}.html", "json": out / f"results-{stem}.json",
+            "csv": out / f"samples-{stem}.csv",
+            "pictures": [out / f"calibration-{stem}.{f}" for f in pictures]}
 
 
 class _Samples:
@@ -481,21 +548,21 @@ def _reading(samples, args, cal):
 
 
 def _finish(cal, labels, opts, out: Path, samples, args, run: _Run, previous=None,
-            selection=None):
+            selection=None, names=None, metadata=None, limits=None, title=None):
     from . import report
     pred = mc = None
-    names = None
+    sample_names = None
     if samples is not None:
         u_y, m, source = _reading(samples, args, cal)
         pred = invert(cal, samples.y, u_y, args.ngrid, m)
-        names = samples.names
+        sample_names = samples.names
         opts["sample_u_y"] = source
         if args.monte_carlo:
             mc = monte_carlo(cal, samples.y, u_y, args.monte_carlo, args.seed, m)
     elif args.monte_carlo:
         run.warn("--monte-carlo applies to samples; there are none (give --samples)")
     opts.update(ngrid=args.ngrid, band=args.band, monte_carlo=args.monte_carlo, seed=args.seed,
-                pictures=args.pictures)
+                pictures=args.pictures, log=args.log)
     from .diagnostics import AcceptanceCriteria
     crit = AcceptanceCriteria(alpha=args.alpha, alpha_goodness=args.alpha_goodness,
                               alpha_lack_of_fit=args.alpha_lack_of_fit,
@@ -505,19 +572,23 @@ def _finish(cal, labels, opts, out: Path, samples, args, run: _Run, previous=Non
                               warn_only=tuple(dict.fromkeys(args.warn_only)))
     if previous:
         opts = {"previous": previous, **opts}
-    html = out / "report.html"
-    written = report.write(cal, html, samples=pred, title=args.title,
-                           json_path=out / "calibration.json",
-                           csv_path=out / "samples.csv",
-                           pictures=[out / f"calibration.{f}" for f in args.pictures],
-                           labels=labels, sample_names=names, options=opts, band=args.band,
-                           limits=args.limits, degree_selection=selection, monte_carlo=mc,
-                           criteria=crit)
+    names = names or output_names(out, args.pictures)
+    limits = args.limits if limits is None else limits
+    written = report.write(cal, names["html"], samples=pred,
+                           title=args.title if args.title is not None else title,
+                           json_path=names["json"], csv_path=names["csv"],
+                           pictures=names["pictures"], labels=labels, sample_names=sample_names,
+                           options=opts, band=args.band, limits=limits,
+                           degree_selection=selection, monte_carlo=mc, criteria=crit,
+                           metadata=metadata if metadata is not None else _metadata(args),
+                           input_files=getattr(args, "_inputs", None),
+                           standard_names=getattr(args, "_standard_names", None),
+                           log=args.log or False, overwrite=args.force)
     res = written["results"]
     for line in cal.notes:
         run.warn(f"the fit is usable but not clean: {line}")
     if not run.quiet:
-        run.say(cal.summary(limits=args.limits, criteria=crit))
+        run.say(cal.summary(limits=bool(limits), criteria=crit))
         if res["samples"] is not None:
             run.say("")
             run.say(samples_text(res))
@@ -535,11 +606,12 @@ def _finish(cal, labels, opts, out: Path, samples, args, run: _Run, previous=Non
 def samples_text(res: dict) -> str:
     """The samples table for the terminal."""
     from .report import fmt, fmt_pm
+    from .report import fmt_u
     rows = [("sample", "y", "u(y)", "x ± u(x)", "flags")]
     for r in res["samples"]:
         roots = r["roots"] or []
         xs = "; ".join(fmt_pm(v, u) for v, u in zip(roots, r["u_roots"] or [])) or "—"
-        rows.append((r["name"], fmt(r["y"], 8), fmt(r["u_y"], 3), xs, "; ".join(r["flags"])))
+        rows.append((r["name"], fmt(r["y"], 8), fmt_u(r["u_y"]), xs, "; ".join(r["flags"])))
     widths = [max(len(str(row[k])) for row in rows) for k in range(4)]
     lines = []
     for row in rows:
@@ -554,31 +626,55 @@ def cmd_fit(args, run: _Run):
     if args.samples:
         samples, sopts = _samples(args.samples, args, True, [labels["y"], opts["columns"]["y"]])
         opts.update(sopts)
+        args._inputs.append(("samples", args.samples))
     return _finish(cal, labels, opts, out, samples, args, run, selection=selection)
 
 
 def cmd_invert(args, run: _Run):
     from . import report
     path = Path(args.calibration)
+    if path.is_dir():
+        raise InputError(f"{path}: is a folder; give its calibration.json")
+    try:
+        size = path.stat().st_size
+    except OSError:
+        size = 0
+    if size > tabular.MAX_BYTES:
+        raise InputError(f"{path.name} is larger than {tabular.MAX_BYTES // 2**20} MiB: not "
+                         "a calibration.json; give the file 'quorvex fit' wrote")
     try:
         text = path.read_text(encoding="utf-8")
     except UnicodeDecodeError:
-        raise InputError(f"{path.name} is not a text file") from None
+        raise InputError(f"{path.name} is not a text file; give the calibration.json "
+                         "'quorvex fit' wrote") from None
     try:
         cal, res = report.load(text)
     except InputError as e:
-        raise InputError(f"{path.name}: {e}") from None
-    res = res or {}
-    labels = res.get("labels") or {"x": "x", "y": "y"}
-    prev = res.get("options") or {}
-    prefer = [p for p in (labels.get("y"), (prev.get("columns") or {}).get("y")) if p]
+        raise InputError(f"{path.name}: {e}; give the calibration.json 'quorvex fit' "
+                         "wrote") from None
+    res = res if isinstance(res, dict) else {}
+    labels = res.get("labels") if isinstance(res.get("labels"), dict) else {"x": "x", "y": "y"}
+    prev = res.get("options") if isinstance(res.get("options"), dict) else {}
+    prefer = [p for p in (labels.get("y"), (prev.get("columns") or {}).get("y"))
+              if isinstance(p, str) and p]
     samples, sopts = _samples(args.samples, args, False, prefer)
-    opts = {"command": "invert", "calibration": os.path.abspath(path), **sopts}
+    opts = {"command": "invert", "calibration": os.path.abspath(path),
+            "calibration_sha256": report.sha256(path), **sopts}
     previous = {k: v for k, v in prev.items() if k not in ("fit", "band")} or None
     out = Path(args.out) if args.out else path.resolve().parent
+    stem = Path(args.samples).stem
+    args._inputs = [("calibration", path), ("samples", args.samples)]
+    carried = res.get("metadata") if isinstance(res.get("metadata"), dict) else {}
+    # The fit's limit settings carry over: --limits here asks for them anyway.
+    limits = args.limits or bool(prev.get("limits"))
+    if isinstance(prev.get("limits"), dict) and not args.limits:
+        limits = prev["limits"]
+    title = res.get("title") if isinstance(res.get("title"), str) else None
     # The degree table of a '--degree auto' fit stays in the report.
     return _finish(cal, labels, opts, out, samples, args, run, previous=previous,
-                   selection=res.get("degree_selection"))
+                   selection=res.get("degree_selection"),
+                   names=output_names(out, args.pictures, stem),
+                   metadata=_metadata(args, carried), limits=limits, title=title)
 
 
 def _oserror(e: OSError) -> str:
@@ -609,10 +705,16 @@ def main(argv=None) -> int:
             seen.add(text)
             run.warn(text)
     except QuorvexError as e:
-        print(f"{PROG}: error: {e}", file=sys.stderr)
+        print(f"{PROG}: error: {' '.join(str(e).split())}", file=sys.stderr)
         return 1
     except OSError as e:
         print(f"{PROG}: error: {_oserror(e)}", file=sys.stderr)
+        return 1
+    except MemoryError:
+        inputs = [getattr(args, k, None) for k in ("standards", "calibration", "samples")]
+        files = ", ".join(Path(f).name for f in inputs if f) or "the input"
+        print(f"{PROG}: error: {files}: not enough memory to process this input; give "
+              "fewer standards or samples per run", file=sys.stderr)
         return 1
     except ImportError as e:
         print(f"{PROG}: error: {e.name or e} is needed for the report and the picture "
@@ -624,8 +726,12 @@ def main(argv=None) -> int:
     except Exception as e:  # no traceback for a user; QUORVEX_DEBUG=1 shows it
         if os.environ.get("QUORVEX_DEBUG"):
             raise
-        print(f"{PROG}: error: unexpected {type(e).__name__}: {e} (QUORVEX_DEBUG=1 shows "
-              "where)", file=sys.stderr)
+        inputs = [getattr(args, k, None) for k in ("standards", "calibration", "samples")]
+        files = ", ".join(Path(f).name for f in inputs if f) or "the input"
+        text = " ".join(str(e).split()) or "no message"
+        print(f"{PROG}: error: {files}: could not be processed (unexpected "
+              f"{type(e).__name__}: {text}); check the file, and report this with it "
+              "(QUORVEX_DEBUG=1 shows where)", file=sys.stderr)
         return 1
     return 0
 

@@ -101,22 +101,69 @@ def power_coefficients(cal, covariance: str | None = None) -> PowerSeries:
     return PowerSeries(a, ca)
 
 
+def fit_kind(cal) -> str:
+    """The fit named as a chemist reads it: unweighted (ordinary) least squares,
+    weighted least squares with its weights, or errors in variables."""
+    weighting = (cal.options or {}).get("weighting")
+    if cal.kind == "gls":
+        return "errors in variables (weights 1/u(x)², 1/u(y)²)"
+    if weighting:
+        return f"weighted least squares (weights {weighting}, scale from the scatter)"
+    if cal.u_y is not None:
+        return "weighted least squares (weights 1/u(y)²)"
+    return "ordinary least squares (unweighted)"
+
+
+def r_squared(cal) -> float:
+    """Coefficient of determination, weighted as the fit is (see
+    :func:`quorvex.diagnostics.correlation`)."""
+    from .diagnostics import correlation
+    return correlation(cal)[1]
+
+
+TERM_NAMES = ("intercept", "slope")
+
+
+def headline_terms(cal) -> list[tuple[str, float, float]]:
+    """(name, value, u) of the curve in powers of x: intercept a0, slope a1, then
+    a2 (x²) ... - what a chemist reports."""
+    ps = power_coefficients(cal)
+    out = []
+    for k, (v, u) in enumerate(zip(ps.coef, ps.u_coef)):
+        name = TERM_NAMES[k] if k < 2 else f"a{k} (x{str(k).translate(_SUP)})"
+        if k < 2:
+            name = f"{name} a{k}"
+        out.append((name, float(v), float(u)))
+    return out
+
+
+_SUP = str.maketrans("0123456789", "⁰¹²³⁴⁵⁶⁷⁸⁹")
+
+
 def summary(cal) -> str:
-    """The calibration as a text table."""
-    kind = {"ols": "weighted least squares", "gls": "errors in variables"}[cal.kind]
-    u = cal.u_coef
+    """The calibration as text: the curve in powers of x (intercept, slope, ... ± u),
+    r², SRES and degrees of freedom first; the Chebyshev coefficients, the exact
+    record, last."""
+    from ._text import fmt, fmt_pm, fmt_r2, fmt_u
+    kind = fit_kind(cal)
+    source = ("the stated uncertainties" if cal.covariance == "stated"
+              else "the residual scatter (scaled)")
     lines = [
         f"quorvex calibration: degree {cal.degree}, {kind}, {cal.n_points} standards",
-        f"interval [{cal.xmin:.10g}, {cal.xmax:.10g}]; uncertainties from the "
-        f"{'stated uncertainties' if cal.covariance == 'stated' else 'residual scatter (scaled)'}",
+        f"interval [{fmt(cal.xmin, 10)}, {fmt(cal.xmax, 10)}]; uncertainties from {source}",
         "",
-        f"  {'coefficient':<12} {'value':>22} {'u':>12}",
+        "  y = " + " + ".join(["a0", "a1·x"] + [f"a{k}·x{str(k).translate(_SUP)}"
+                                            for k in range(2, cal.ncoef)][:max(0, cal.ncoef - 2)]
+                              if cal.ncoef >= 2 else ["a0"]),
     ]
-    for k, (c, uk) in enumerate(zip(cal.coef, u)):
-        lines.append(f"  {'c' + str(k):<12} {c:>22.15g} {uk:>12.4g}")
+    terms = headline_terms(cal)
+    width = max(len(t[0]) for t in terms)
+    for name, v, u in terms:
+        lines.append(f"  {name:<{width}}  {fmt_pm(v, u)}")
     lines += [
         "",
-        f"  SRES {cal.sres:.6g}   chi2 {cal.chi2:.6g}   degrees of freedom {cal.dof}",
+        f"  r² {fmt_r2(r_squared(cal))}   SRES {fmt(cal.sres, 4)}   chi2 {fmt(cal.chi2, 4)}   "
+        f"degrees of freedom {cal.dof}",
     ]
     if cal.kind == "gls":
         lines.append(f"  status {cal.status}   iterations {cal.iterations}   "
@@ -125,4 +172,9 @@ def summary(cal) -> str:
         lines.append("  status 0")
     for note in cal.notes:
         lines.append(f"  note: {note}")
+    u = cal.u_coef
+    lines += ["", "  exact record: Chebyshev coefficients on the interval (c0 at half weight)",
+              f"  {'coefficient':<12} {'value':>24} {'u':>10}"]
+    for k, (c, uk) in enumerate(zip(cal.coef, u)):
+        lines.append(f"  {'c' + str(k):<12} {float(c)!r:>24} {fmt_u(uk):>10}")
     return "\n".join(lines)

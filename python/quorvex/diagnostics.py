@@ -518,9 +518,9 @@ def outliers(cal, threshold: float | None = None,
         for i in np.flatnonzero(big | big_x):
             reasons = []
             if big_x[i]:
-                reasons.append(f"normalized x residual {zx[i]:+.3g} beyond +-{threshold:g}")
+                reasons.append(f"normalized x residual {zx[i]:+.3g} beyond ±{threshold:g}")
             if big[i]:
-                reasons.append(f"{name} {z[i]:+.3g} beyond +-{threshold:g}")
+                reasons.append(f"{name} {z[i]:+.3g} beyond ±{threshold:g}")
             found.append(Outlier(int(i), float(cal.x[i]), float(cal.y[i]), float(z[i]),
                                  math.nan, tuple(reasons), float(zx[i]),
                                  standard_name(cal, i)))
@@ -532,7 +532,7 @@ def outliers(cal, threshold: float | None = None,
     for i in np.flatnonzero(big | influential | pinned):
         reasons = []
         if big[i]:
-            reasons.append(f"{name} {z[i]:+.3g} beyond +-{threshold:g}")
+            reasons.append(f"{name} {z[i]:+.3g} beyond ±{threshold:g}")
         if influential[i]:
             reasons.append(f"influential: Cook's distance {d[i]:.3g} above {cook:g} "
                            f"(leverage {h[i]:.3g})")
@@ -589,8 +589,8 @@ class BackCalculated:
         dev = np.abs(self.percent[tested] - 100.0)
         worst = int(np.flatnonzero(tested)[np.nanargmax(np.where(np.isnan(dev), np.inf, dev))])
         tol, low = float(self.limit[tested].min()), float(self.limit[tested].max())
-        return (f"{self.n_passed} of {self.n_tested} standards within +-{tol:g} % "
-                f"(+-{low:g} % at the lowest level); worst {self.percent[worst]:.1f} % "
+        return (f"{self.n_passed} of {self.n_tested} standards within ±{tol:g} % "
+                f"(±{low:g} % at the lowest level); worst {self.percent[worst]:.1f} % "
                 f"at x = {self.x_nominal[worst]:g}")
 
 
@@ -1196,7 +1196,7 @@ def verdict_rows(cal, d: Diagnostics, limits: bool = False) -> tuple[list, str]:
     c = d.criteria
     if c:
         text = (f"overall alpha {c['alpha']:g}, shared by the tests that apply; standards read "
-                f"back within +-{c['tolerance']:g} % (+-{c['tolerance_lowest']:g} % at the "
+                f"back within ±{c['tolerance']:g} % (±{c['tolerance_lowest']:g} % at the "
                 f"lowest level) for at least {100 * c['back_fraction']:g} % of them; Cook's "
                 f"distance above {c['cook']:g} marks a standard influential")
         if c.get("warn_only"):

@@ -16,12 +16,13 @@ from .errors import InputError
 
 FORMATS = {".png": "png", ".svg": "svg", ".pdf": "pdf"}
 FIGSIZE = (7.5, 8.4)  # inches
-DPI = 100             # a saved PNG is FIGSIZE * DPI pixels
+DPI = 100             # resolution of the figure on screen
+PRINT_DPI = 300       # a saved PNG is FIGSIZE * PRINT_DPI pixels: print resolution
 NCURVE = 401          # points on the drawn curve
-MAX_LABELS = 12       # samples named on the plot up to this many
+MAX_LABELS = 40       # samples numbered on the plot up to this many
 MAX_GUIDES = 50       # dotted read-off lines drawn up to this many samples
 MAX_BARS = 300        # samples drawn with u(x) bars up to this many; more as a raster of dots
-GUIDE = 2.0           # residual guide lines at +-GUIDE
+MAX_POINTS = 2000     # standards drawn as vectors up to this many; more as one raster
 
 C_STANDARD = "#1f3b73"
 C_CURVE = "#c2410c"
@@ -31,8 +32,10 @@ C_FLAG = "#dc2626"
 C_XRES = "#7c3aed"
 
 # Fixed SVG ids and no date, so the same calibration gives the same file.
+# Text is never read as TeX: a header such as "concentration ($x^$)" is shown as written.
 _RC = {"svg.hashsalt": "quorvex", "svg.fonttype": "path", "font.size": 9.0,
-       "axes.titlesize": 10.0, "legend.fontsize": 7.5}
+       "axes.titlesize": 10.0, "legend.fontsize": 7.5, "text.parse_math": False,
+       "text.usetex": False}
 
 
 def _xlim(cal) -> tuple[float, float]:
@@ -73,6 +76,13 @@ def flagged_standards(cal) -> np.ndarray:
     return flagged
 
 
+def outlier_guide(cal) -> float:
+    """The threshold ``cal.outliers()`` flags standards at (inf: no test possible)."""
+    from . import diagnostics as D
+    level = D.AcceptanceCriteria().levels(cal).get("outliers", D.FAMILY_ALPHA)
+    return float(D.outlier_threshold(cal, level)[0])
+
+
 def residuals(cal) -> tuple[np.ndarray, np.ndarray | None, str]:
     """The residual statistic each standard is tested for outliers with (y part), the x
     part for the errors-in-variables fit (else None), and the statistic's name."""
@@ -94,9 +104,19 @@ def as_prediction(cal, samples):
     return cal.inverse(samples)
 
 
+def _log_axes(log) -> tuple[bool, bool]:
+    if log is True:
+        return True, True
+    if not log:
+        return False, False
+    if log not in ("x", "y", "xy"):
+        raise InputError(f"log is True, 'x', 'y' or 'xy', not {log!r}")
+    return "x" in log, "y" in log
+
+
 def plot(cal, samples=None, ax=None, band: float | None = 0.95, *, x_label: str | None = None,
          y_label: str | None = None, sample_names=None, title: str | None = None,
-         figsize=FIGSIZE):
+         figsize=FIGSIZE, log: bool | str = False):
     """Draw a calibration.
 
     Parameters
@@ -115,10 +135,16 @@ def plot(cal, samples=None, ax=None, band: float | None = 0.95, *, x_label: str 
     x_label, y_label : str, optional
         Axis labels (default "x" and "y").
     sample_names : sequence of str, optional
-        Names written beside up to 12 samples.
+        Up to 40 samples are numbered on the plot (1, 2, ... in the order given, the
+        numbers of the report's samples table) and listed by name beside it; numbers
+        that would overlap are moved apart.
     title : str, optional
     figsize : (float, float)
         Size of a new figure in inches.
+    log : bool or {"x", "y", "xy"}
+        Logarithmic axes for the curve panel (True: both), for curves over several
+        decades; points at or below 0 cannot be shown on a logarithmic axis and are
+        left out of it (a note says how many).
 
     Returns
     -------
@@ -133,14 +159,15 @@ def plot(cal, samples=None, ax=None, band: float | None = 0.95, *, x_label: str 
     the errors-in-variables fit) and the band around 0.  Bottom: the residuals the
     outlier test uses (:func:`quorvex.diagnostics.residual_statistic`: normalized with
     stated uncertainties, studentized when they come from the scatter; for the
-    errors-in-variables fit the x and y parts) with guide lines at +-2; the standards
-    ``cal.outliers()`` flags in red.
+    errors-in-variables fit the x and y parts) with guide lines at the outlier test's
+    threshold; the standards ``cal.outliers()`` flags in red.
     """
     from matplotlib import rc_context
     from matplotlib.figure import Figure
 
     pred = as_prediction(cal, samples)
     flags = flagged_standards(cal)
+    logx, logy = _log_axes(log)
     with rc_context(_RC):
         middle = None
         if ax is None:
@@ -156,8 +183,11 @@ def plot(cal, samples=None, ax=None, band: float | None = 0.95, *, x_label: str 
         xl = x_label or "x"
         yl = y_label or "y"
         _curve_panel(top, cal, pred, band, flags, xl, yl, sample_names)
+        if logx or logy:
+            _set_log(fig, top, cal, logx, logy, middle, bottom)
         if title:
             top.set_title(title)
+        numbers = getattr(top, "_quorvex_numbers", None)
         if middle is not None:
             _deviation_panel(middle, cal, band, flags, xl, yl)
         if bottom is not None:
@@ -166,8 +196,32 @@ def plot(cal, samples=None, ax=None, band: float | None = 0.95, *, x_label: str 
             if a is not None and bottom is not None:
                 a.set_xlabel("")
                 a.tick_params(labelbottom=False)
-    fig.save = lambda path, dpi=DPI: save(fig, path, dpi=dpi)
+        if numbers is not None:
+            fig.draw_without_rendering()  # the final layout, so that positions hold
+            _number_samples(top, *numbers)
+    fig.save = lambda path, dpi=None: save(fig, path, dpi=dpi)
     return fig
+
+
+def _set_log(fig, top, cal, logx, logy, middle, bottom):
+    x, y = np.asarray(cal.x), np.asarray(cal.y)
+    left_out = int(np.sum((x <= 0) if logx else False) + np.sum((y <= 0) if logy else False))
+    if logx:
+        pos = x[x > 0]
+        lo = (pos.min() if pos.size else max(cal.xmax, 1.0) * 1e-3) / 1.3
+        hi = cal.xmax * 1.1 if cal.xmax > 0 else 1.0
+        for a in (top, middle, bottom):
+            if a is not None:
+                a.set_xscale("log")
+                a.set_xlim(lo, hi)
+    if logy:
+        top.set_yscale("log", nonpositive="mask")
+        pos = y[y > 0]
+        if pos.size:
+            top.set_ylim(pos.min() / 1.5, pos.max() * 1.5)
+    if left_out:
+        top.text(0.01, 0.01, f"{left_out} value(s) at or below 0 not on the logarithmic axis",
+                 transform=top.transAxes, fontsize=7, color="0.35", va="bottom")
 
 
 def _curve_panel(ax, cal, pred, level, flags, x_label, y_label, names):
@@ -177,7 +231,8 @@ def _curve_panel(ax, cal, pred, level, flags, x_label, y_label, names):
         ax.fill_between(xs, b.lower, b.upper, color=C_BAND, alpha=0.45, lw=0,
                         label=band_label(b), zorder=1)
     ys = np.asarray(cal.evaluate(xs))
-    kind = "errors in variables" if cal.kind == "gls" else "weighted least squares"
+    from .curve import fit_kind
+    kind = fit_kind(cal).split(" (")[0]
     ax.plot(xs, ys, color=C_CURVE, lw=1.6, label=f"curve, degree {cal.degree} ({kind})",
             zorder=2)
     x, y = np.asarray(cal.x), np.asarray(cal.y)
@@ -188,6 +243,12 @@ def _curve_panel(ax, cal, pred, level, flags, x_label, y_label, names):
                        (flagged, dict(fmt="s", color=C_FLAG, mfc="white",
                                       label="flagged standards"))):
         if not sel.any():
+            continue
+        if sel.sum() > MAX_POINTS:
+            # Many standards: one embedded bitmap of dots, not a vector file of megabytes
+            ax.plot(x[sel], y[sel], style["fmt"], color=style["color"], ms=2.0, alpha=0.5,
+                    zorder=3, rasterized=True,
+                    label=f"{int(sel.sum())} {style['label']} (drawn as a raster)")
             continue
         ax.errorbar(x[sel], y[sel],
                     xerr=None if cal.u_x is None else np.asarray(cal.u_x)[sel],
@@ -231,10 +292,87 @@ def _samples(ax, cal, pred, names):
         ax.plot(xr, yr, "D", color=C_SAMPLE, ms=2.0, alpha=0.5, zorder=4, rasterized=True,
                 label=f"{xr.size} samples")
     if names is not None and len(names) == len(y) and len(y) <= MAX_LABELS:
-        for i in range(len(y)):
-            for j in np.flatnonzero(have[i]):
-                ax.annotate(str(names[i]), (roots[i, j], y[i]), xytext=(5, -11),
-                            textcoords="offset points", fontsize=7, color=C_SAMPLE)
+        fontsize = 7.0
+        text = "\n".join(f"{i + 1}  {names[i]}" for i in range(len(y)) if have[i].any())
+        ax.text(1.01, 1.0, "samples\n" + text, transform=ax.transAxes, fontsize=fontsize,
+                va="top", ha="left", color=C_SAMPLE, clip_on=False)
+        # numbered once the layout is known (see plot)
+        ax._quorvex_numbers = (roots, y, have)
+
+
+def spread(positions, gap: float) -> np.ndarray:
+    """Positions moved apart as little as possible so that neighbours are at least
+    ``gap`` apart (order kept): clusters are centred on their mean."""
+    p = np.asarray(positions, dtype=float)
+    order = np.argsort(p, kind="stable")
+    q = p[order].copy()
+    # Merge clusters until no two adjacent labels are closer than gap.
+    groups = [[k] for k in range(len(q))]
+    centres = list(q)
+    changed = True
+    while changed:
+        changed = False
+        out_g, out_c = [], []
+        for g, c in zip(groups, centres):
+            if out_g:
+                pg, pc = out_g[-1], out_c[-1]
+                top_prev = pc + (len(pg) - 1) * gap / 2
+                bottom_this = c - (len(g) - 1) * gap / 2
+                if bottom_this - top_prev < gap:
+                    merged = pg + g
+                    out_g[-1] = merged
+                    out_c[-1] = float(np.mean(q[merged]))
+                    changed = True
+                    continue
+            out_g.append(g)
+            out_c.append(c)
+        groups, centres = out_g, out_c
+    res = np.empty_like(q)
+    for g, c in zip(groups, centres):
+        start = c - (len(g) - 1) * gap / 2
+        for j, k in enumerate(g):
+            res[k] = start + j * gap
+    out = np.empty_like(res)
+    out[order] = res
+    return out
+
+
+def _number_samples(ax, roots, y, have):
+    """Each sample's number beside its marker, the numbers of markers close in x moved
+    apart vertically so that none overlaps another (offsets in points, so they hold
+    whatever the final size)."""
+    fig = ax.figure
+    pts = [(i, roots[i, j], y[i]) for i in range(len(y)) for j in np.flatnonzero(have[i])]
+    if not pts:
+        return
+    disp = ax.transData.transform([(px, py) for _, px, py in pts])
+    fontsize = 7.0
+    px_per_pt = fig.dpi / 72.0
+    gap = fontsize * 1.3 * px_per_pt          # one line of text, in pixels
+    colw = 3.5 * fontsize * px_per_pt          # labels closer than this in x share a column
+    xs = disp[:, 0]
+    order = np.argsort(xs, kind="stable")
+    columns, current = [], [order[0]]
+    for k in order[1:]:
+        if xs[k] - xs[current[0]] < colw:
+            current.append(k)
+        else:
+            columns.append(current)
+            current = [k]
+    columns.append(current)
+    for col in columns:
+        want = disp[col, 1] - gap * 0.8  # just below the marker
+        got = spread(want, gap)
+        x0 = max(disp[k, 0] for k in col) + 5 * px_per_pt
+        for k, ly in zip(col, got):
+            i, px, py = pts[k]
+            dx = (x0 - disp[k, 0]) / px_per_pt
+            dy = (ly - disp[k, 1]) / px_per_pt
+            moved = abs(ly - want[list(col).index(k)]) > gap * 0.5 or len(col) > 1
+            ax.annotate(str(i + 1), (px, py), xytext=(dx, dy), textcoords="offset points",
+                        fontsize=fontsize, color=C_SAMPLE, va="center", ha="left",
+                        arrowprops=dict(arrowstyle="-", color=C_SAMPLE, lw=0.4, alpha=0.6,
+                                        shrinkA=0, shrinkB=2) if moved else None)
 
 
 def _deviation_panel(ax, cal, level, flags, x_label, y_label):
@@ -253,7 +391,10 @@ def _deviation_panel(ax, cal, level, flags, x_label, y_label):
     flagged = flags
     for sel, style in ((~flagged, dict(fmt="o", color=C_STANDARD)),
                        (flagged, dict(fmt="s", color=C_FLAG, mfc="white"))):
-        if sel.any():
+        if sel.sum() > MAX_POINTS:  # many standards: dots in one bitmap, no bars
+            ax.plot(x[sel], dev[sel], style["fmt"], color=style["color"], ms=2.0, alpha=0.5,
+                    zorder=3, rasterized=True)
+        elif sel.any():
             ax.errorbar(x[sel], dev[sel], yerr=None if u is None else u[sel], ms=4.0, lw=1.0,
                         capsize=2.0, zorder=3, **style)
     ax.set_xlim(*_xlim(cal))
@@ -264,24 +405,27 @@ def _deviation_panel(ax, cal, level, flags, x_label, y_label):
 
 def _residual_panel(ax, cal, flags, x_label):
     ry, rx, label = residuals(cal)
+    guide = outlier_guide(cal)  # the outlier test's threshold
     x = np.asarray(cal.x)
     flagged = flags
     ax.axhline(0.0, color="0.3", lw=0.8)
-    for g in (-GUIDE, GUIDE):
+    for g in ((-guide, guide) if np.isfinite(guide) else ()):
         ax.axhline(g, color="0.45", lw=0.8, ls="--")
-    ax.scatter(x[~flagged], ry[~flagged], s=16, color=C_STANDARD, zorder=3,
-               label="y residual" if rx is not None else None)
+    many = cal.n_points > MAX_POINTS  # one embedded bitmap, not a vector file of megabytes
+    ax.scatter(x[~flagged], ry[~flagged], s=4 if many else 16, color=C_STANDARD, zorder=3,
+               label="y residual" if rx is not None else None, rasterized=many)
     if rx is not None:
-        ax.scatter(x[~flagged], rx[~flagged], s=18, marker="^", color=C_XRES, zorder=3,
-                   label="x residual")
+        ax.scatter(x[~flagged], rx[~flagged], s=4 if many else 18, marker="^", color=C_XRES,
+                   zorder=3, label="x residual", rasterized=many)
     if flagged.any():
         ax.scatter(x[flagged], ry[flagged], s=26, marker="s", facecolors="white",
                    edgecolors=C_FLAG, zorder=4, label="flagged")
         if rx is not None:
             ax.scatter(x[flagged], rx[flagged], s=26, marker="^", facecolors="white",
                        edgecolors=C_FLAG, zorder=4)
-    top = max([GUIDE + 1.0] + [1.15 * float(np.abs(r[np.isfinite(r)]).max())
-                               for r in (ry, rx) if r is not None and np.isfinite(r).any()])
+    top = max([(guide if np.isfinite(guide) else 3.0) + 1.0] +
+              [1.15 * float(np.abs(r[np.isfinite(r)]).max())
+               for r in (ry, rx) if r is not None and np.isfinite(r).any()])
     ax.set_ylim(-top, top)
     ax.set_xlim(*_xlim(cal))
     ax.set_xlabel(x_label)
@@ -291,11 +435,13 @@ def _residual_panel(ax, cal, flags, x_label):
         ax.legend(loc="upper right", ncol=3, frameon=True, framealpha=0.85)
 
 
-def render(fig, fmt: str, dpi: int = DPI) -> bytes:
+def render(fig, fmt: str, dpi: int | None = None) -> bytes:
     """The figure as PNG, SVG or PDF bytes (no creation date, fixed SVG ids)."""
     from matplotlib import rc_context
     if fmt not in FORMATS.values():
         raise InputError(f"a picture can be PNG, SVG or PDF, not {fmt!r}")
+    if dpi is None:
+        dpi = PRINT_DPI if fmt == "png" else DPI
     buf = io.BytesIO()
     meta = {"png": {"Software": None}, "svg": {"Date": None, "Creator": None},
             "pdf": {"CreationDate": None, "Creator": None, "Producer": None}}[fmt]
@@ -304,9 +450,9 @@ def render(fig, fmt: str, dpi: int = DPI) -> bytes:
     return buf.getvalue()
 
 
-def save(fig, path, dpi: int = DPI) -> Path:
-    """Write the figure to ``path`` as PNG, SVG or PDF, chosen by its extension; the file
-    appears whole or not at all."""
+def save(fig, path, dpi: int | None = None) -> Path:
+    """Write the figure to ``path`` as PNG (at 300 dpi unless ``dpi`` says otherwise),
+    SVG or PDF, chosen by its extension; the file appears whole or not at all."""
     path = Path(path)
     fmt = FORMATS.get(path.suffix.lower())
     if fmt is None:

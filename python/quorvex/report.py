@@ -22,47 +22,23 @@ import numpy as np
 
 from . import _files
 from . import plot as _plot
+from ._text import column_exponent, fmt, fmt_pm, fmt_r2, fmt_u  # noqa: F401
+from ._text import header as _col_header
 from ._version import version as _version
 
 FORMAT = "quorvex.Calibration"
 DASH = "—"
-HTML_MAX_SAMPLES = 1000  # rows of the samples table on the page; the CSV holds them all
+HTML_MAX_SAMPLES = 500  # rows of a table on the page; the CSV and JSON hold them all
+HTML_MAX_STANDARDS = 500
+# Fields of the laboratory's own shown in the report's header, in this order.
+METADATA = ("analyte", "method", "instrument", "operator", "reviewer", "units")
 WARN = ' class="warn"'
 
 
-# Numbers as text
+# Numbers as text: one rule for everything a person reads (see quorvex._text)
 
 def _finite(v) -> bool:
     return v is not None and isinstance(v, (int, float, np.floating)) and math.isfinite(v)
-
-
-def fmt(v, digits: int = 6) -> str:
-    """A number to ``digits`` significant digits; a dash where there is none."""
-    if v is None:
-        return DASH
-    v = float(v)
-    if math.isnan(v):
-        return DASH
-    if math.isinf(v):
-        return "∞" if v > 0 else "−∞"
-    return f"{v:.{digits}g}"
-
-
-def fmt_pm(v, u) -> str:
-    """value ± u, u to two significant digits and the value to the same decimal place."""
-    if not _finite(v):
-        return fmt(v)
-    if u is None or (isinstance(u, float) and math.isnan(u)):
-        return fmt(v)
-    u = float(u)
-    if math.isinf(u):
-        return f"{fmt(v)} ± ∞"
-    if u <= 0:
-        return f"{fmt(v)} ± 0"
-    place = math.floor(math.log10(u)) - 1
-    if place >= 0 or place < -12 or abs(v) >= 1e9:
-        return f"{float(v):.6g} ± {u:.2g}"
-    return f"{float(v):.{-place}f} ± {u:.{-place}f}"
 
 
 def _num(v):
@@ -90,7 +66,7 @@ def sample_flags(cal, pred, limits=None) -> list[list[str]]:
     return flags(cal, pred, limits)
 
 
-def _standards(cal, diag) -> list[dict]:
+def _standards(cal, diag, names=None) -> list[dict]:
     """One row per standard: data, fit, the residual statistic the outlier test uses,
     the outlier test's reasons and the back-calculation, all from ``diag`` (the
     calibration's ``diagnostics()``) and the diagnostics module."""
@@ -101,7 +77,10 @@ def _standards(cal, diag) -> list[dict]:
     back = diag.back_calculated
     rows = []
     for i in range(cal.n_points):
-        row = {"x": _num(cal.x[i]), "u_x": None if cal.u_x is None else _num(cal.u_x[i]),
+        row = {} if names is None else {"name": str(names[i])}
+        if getattr(cal, "ids", None) is not None:
+            row["row"] = str(cal.ids[i])  # the standard's row in its file
+        row |= {"x": _num(cal.x[i]), "u_x": None if cal.u_x is None else _num(cal.u_x[i]),
                "y": _num(cal.y[i]), "u_y": None if cal.u_y is None else _num(cal.u_y[i]),
                "fitted": _num(cal.fitted[i]), "residual": _num(cal.residuals[i]),
                "normalized_residual": _num(z[i])}
@@ -192,8 +171,14 @@ def software() -> dict:
 def results(cal, samples=None, *, title: str | None = None, labels: dict | None = None,
             sample_names=None, options: dict | None = None, band: float | None = 0.95,
             limits: bool | dict = False, degree_selection=None, monte_carlo=None,
+            metadata: dict | None = None, input_files=None, standard_names=None,
             criteria=None) -> dict:
     """What the report shows, as plain data (strict JSON: no NaN).
+
+    ``metadata`` holds the laboratory's fields shown in the header ("analyte",
+    "method", "instrument", "operator", "reviewer", "units"; others are shown too);
+    ``input_files`` the files the run read, each a path or a (role, path) pair, listed
+    with their SHA-256; ``standard_names`` the standards' IDs.
 
     ``samples`` is an InversePrediction, responses, or (y, u_y); ``labels`` may hold
     "x", "x_unit", "y", "y_unit"; ``options`` the options the run used, recorded as
@@ -228,6 +213,11 @@ def results(cal, samples=None, *, title: str | None = None, labels: dict | None 
         coefficients["line"] = {"slope": _num(ln.slope), "u_slope": _num(ln.u_slope),
                                 "intercept": _num(ln.intercept),
                                 "u_intercept": _num(ln.u_intercept), "cov": _matrix(ln.cov)}
+    from .curve import fit_kind, headline_terms, r_squared
+    headline = {"terms": [{"name": n, "value": _num(v), "u": _num(uu)}
+                          for n, v, uu in headline_terms(cal)],
+                "r_squared": _num(r_squared(cal)), "sres": _num(cal.sres), "dof": cal.dof,
+                "fit": fit_kind(cal)}
     fit_options = {"kind": cal.kind, "degree": cal.degree, "interval": list(cal.interval),
                    "covariance": cal.covariance, **_plain(dict(cal.options))}
     band_text = None
@@ -247,13 +237,17 @@ def results(cal, samples=None, *, title: str | None = None, labels: dict | None 
                 "status": cal.status, "iterations": cal.iterations,
                 "evaluations": cal.evaluations, "notes": list(cal.notes)},
         "summary": summary(cal),
+        "metadata": {str(k): str(v) for k, v in (metadata or {}).items()
+                     if v is not None and str(v) != ""},
+        "inputs": [_input_file(f) for f in (input_files or ())],
+        "headline": headline,
         "verdicts": {"rows": [list(r) for r in rows], "fit_for_use": diag.fit_for_use,
                      "verdict": verdict, "notes": list(diag.notes),
                      "criteria": _plain(diag.criteria), "levels": _plain(diag.levels)},
         "excluded": [dict(e) for e in cal.excluded],
         "band": band_text,
         "coefficients": coefficients,
-        "standards": _standards(cal, diag),
+        "standards": _standards(cal, diag, standard_names),
         "samples": None if pred is None else _samples(cal, pred, sample_names,
                                                       diag.detection_limits),
         "diagnostics": _plain(diag.to_dict()),
@@ -261,6 +255,23 @@ def results(cal, samples=None, *, title: str | None = None, labels: dict | None 
         "monte_carlo": _monte_carlo(monte_carlo, sample_names),
     }
     return out
+
+
+def sha256(path) -> str:
+    """The SHA-256 of a file, as hex."""
+    import hashlib
+    h = hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            h.update(block)
+    return h.hexdigest()
+
+
+def _input_file(f) -> dict:
+    role, path = f if isinstance(f, tuple) else ("input", f)
+    path = Path(path)
+    return {"role": str(role), "file": path.name, "path": str(path.resolve()),
+            "sha256": sha256(path)}
 
 
 def _degree_selection(sel) -> dict | None:
@@ -340,7 +351,7 @@ def samples_csv(res: dict) -> str | None:
     for i, r in enumerate(rows):
         roots = (r["roots"] or []) + [None] * nr
         u_roots = (r["u_roots"] or []) + [None] * nr
-        cells = [r["name"], _cell(r["y"]), _cell(r["u_y"]), r["n_roots"]]
+        cells = [safe_text(r["name"]), _cell(r["y"]), _cell(r["u_y"]), r["n_roots"]]
         for k in range(nr):
             cells += [_cell(roots[k]), _cell(u_roots[k])]
         cells += [r.get("u_y_source", ""), _cell(r.get("U")), _cell(r.get("k")),
@@ -352,6 +363,20 @@ def samples_csv(res: dict) -> str | None:
             cells += [_cell(m[k]) for k in mc_keys] + ["yes" if m["agrees"] else "no"]
         w.writerow(cells)
     return buf.getvalue()
+
+
+_FORMULA = ("=", "+", "-", "@", "\t", "\r", "\n")
+
+
+def safe_text(text) -> str:
+    """A text cell a spreadsheet shows as text: one that begins with =, +, -, @, a tab
+    or a line break (which a spreadsheet would run as a formula) gets a leading
+    apostrophe, the usual escape.  Numbers are not passed through here."""
+    text = "" if text is None else str(text)
+    if text.startswith(_FORMULA):
+        text = "'" + text
+    # A name is one line: a line break inside it would split the row in some readers.
+    return text.replace("\r\n", " ").replace("\r", " ").replace("\n", " ")
 
 
 def _cell(v) -> str:
@@ -370,39 +395,76 @@ def inline_svg(svg: bytes) -> str:
     return text
 
 
-_CSS = """
-body{font-family:system-ui,-apple-system,"Segoe UI",Roboto,sans-serif;margin:1.5em auto;
-max-width:76em;padding:0 1em;color:#1b1f24;line-height:1.4}
+# The page's styles.  CSS is public: other pages of the package (the validation
+# report) use the same look and the same print rules.
+CSS = """
+body{font-family:system-ui,-apple-system,"Segoe UI",Roboto,"DejaVu Sans",sans-serif;
+margin:1.5em auto;max-width:76em;padding:0 1em;color:#1b1f24;line-height:1.4}
 h1{font-size:1.5em;margin-bottom:.2em}h2{font-size:1.15em;margin-top:1.6em;
 border-bottom:1px solid #d0d7de;padding-bottom:.2em}
+h2.appendix{margin-top:2.4em}
 .meta{color:#57606a;font-size:.9em}
 table{border-collapse:collapse;font-size:.85em;margin:.5em 0}
 th,td{border:1px solid #d0d7de;padding:.2em .5em;text-align:right;white-space:nowrap}
-th{background:#f6f8fa}td.t,th.t{text-align:left;white-space:normal}
+th{background:#f6f8fa;vertical-align:bottom}td.t,th.t{text-align:left;white-space:normal}
+td.h{font-family:ui-monospace,"DejaVu Sans Mono",monospace;font-size:.85em;
+white-space:normal;word-break:break-all;text-align:left}
+table.fields th{text-align:left;font-weight:600}table.fields td{text-align:left;
+white-space:normal}
 tr.flag td{background:#fff1f0}
 ul.verdicts li{margin:.2em 0}li.warn{color:#9a3412}
-pre{background:#f6f8fa;padding:.6em;overflow-x:auto;font-size:.82em}
+pre{background:#f6f8fa;padding:.6em;overflow-x:auto;font-size:.82em;white-space:pre-wrap;
+word-break:break-all}
 figure{margin:1em 0}figure svg{max-width:100%;height:auto}
 .scroll{overflow-x:auto}
+.sign{display:flex;gap:2em;margin-top:2.5em;break-inside:avoid;page-break-inside:avoid}
+.sign div{flex:1;border-top:1px solid #1b1f24;padding-top:.3em;font-size:.9em;
+min-height:3.5em}
+@page{margin:14mm 11mm 16mm 11mm;
+@bottom-right{content:"page " counter(page) " of " counter(pages);font-size:8pt;
+color:#57606a}
+}
+@media print{
+body{max-width:none;margin:0;padding:0;font-size:9pt;line-height:1.3}
+.scroll{overflow:visible}
+table{font-size:7.2pt;width:auto;max-width:100%;page-break-inside:auto}
+th{white-space:normal;padding:.15em .3em}td{padding:.15em .3em}
+td.t{white-space:normal;overflow-wrap:break-word}
+thead{display:table-header-group}tr{break-inside:avoid;page-break-inside:avoid}
+h2{break-after:avoid;page-break-after:avoid}
+figure{break-inside:avoid;page-break-inside:avoid}
+figure svg{max-height:235mm;width:auto}
+pre{font-size:7pt;overflow:visible}
+tr.flag td,th{-webkit-print-color-adjust:exact;print-color-adjust:exact}
+h2.appendix{break-before:page;page-break-before:always}
+}
 """
+_CSS = CSS
 
 
 def _e(s) -> str:
     return html.escape(str(s), quote=False)  # text content only, never attributes
 
 
-def _table(header, rows, flagged=None, text_cols=()) -> str:
-    out = ['<div class="scroll"><table><thead><tr>']
+def _table(header, rows, flagged=None, text_cols=(), cls=None) -> str:
+    out = [f'<div class="scroll"><table{f" class={chr(34)}{cls}{chr(34)}" if cls else ""}>'
+           "<thead><tr>"]
     out += [f'<th class="t">{_e(h)}</th>' if k in text_cols else f"<th>{_e(h)}</th>"
             for k, h in enumerate(header)]
     out.append("</tr></thead><tbody>")
     for i, row in enumerate(rows):
-        cls = ' class="flag"' if flagged is not None and flagged[i] else ""
-        out.append(f"<tr{cls}>" + "".join(
-            f'<td class="t">{_e(c)}</td>' if k in text_cols else f"<td>{_e(c)}</td>"
-            for k, c in enumerate(row)) + "</tr>")
+        c = ' class="flag"' if flagged is not None and flagged[i] else ""
+        out.append(f"<tr{c}>" + "".join(
+            f'<td class="t">{_e(v)}</td>' if k in text_cols else f"<td>{_e(v)}</td>"
+            for k, v in enumerate(row)) + "</tr>")
     out.append("</tbody></table></div>")
     return "".join(out)
+
+
+def _fields(rows) -> str:
+    """A two-column table of names and values (header fields, options)."""
+    return ('<table class="fields"><tbody>' + "".join(
+        f"<tr><th>{_e(k)}</th><td>{_e(v)}</td></tr>" for k, v in rows) + "</tbody></table>")
 
 
 def _label(res, axis) -> str:
@@ -410,30 +472,59 @@ def _label(res, axis) -> str:
     return _plot.axis_label(lab.get(axis), lab.get(f"{axis}_unit"), axis)
 
 
+class _Column:
+    """A numeric column written with one power of ten (in its header when not 1)."""
+
+    def __init__(self, name, values, digits=6, uncertainty=False):
+        self.e = column_exponent(values)
+        self.name = _col_header(name, self.e)
+        self.digits = digits
+        self.uncertainty = uncertainty
+
+    def __call__(self, v) -> str:
+        if self.uncertainty:
+            return fmt_u(v, self.e)
+        return fmt(v, self.digits, self.e)
+
+
+def _pm_column(name, values, us):
+    """Header and cells of a value ± u column with one power of ten."""
+    e = column_exponent([v for v in values if v is not None] + [u for u in us if u is not None])
+    return _col_header(name, e), [DASH if v is None else fmt_pm(v, u, e)
+                                  for v, u in zip(values, us)]
+
+
 def to_html(res: dict, svg: bytes | None) -> str:
     """The report page."""
     xl, yl = _label(res, "x"), _label(res, "y")
     fit = res["fit"]
-    kind = {"ols": "weighted least squares", "gls": "errors in variables"}[fit["kind"]]
+    head = res.get("headline") or {}
+    kind = head.get("fit") or {"ols": "least squares", "gls": "errors in variables"}[fit["kind"]]
     parts = [
         "<!DOCTYPE html>", '<html lang="en"><head><meta charset="utf-8">',
         '<meta name="viewport" content="width=device-width, initial-scale=1">',
-        f"<title>{_e(res['title'])}</title><style>{_CSS}</style></head><body>",
+        f"<title>{_e(res['title'])}</title><style>{CSS}</style></head><body>",
         f"<h1>{_e(res['title'])}</h1>",
-        f'<p class="meta">Degree {fit["degree"]} curve, {kind}, {fit["n_points"]} standards · '
-        f'quorvex {_e(res["software"]["quorvex"])} · {_e(res["date"])}</p>',
-        _verdicts_html(res),
+        f'<p class="meta">Degree {fit["degree"]} curve, {_e(kind)}, {fit["n_points"]} '
+        f'standards · quorvex {_e(res["software"]["quorvex"])} · {_e(res["date"])}</p>',
+        _header_html(res),
     ]
+    if head:
+        parts.append(_headline_html(res, xl, yl))
+    parts.append(_verdicts_html(res))
     if svg is not None:
+        diag = res.get("diagnostics") or {}
+        threshold = diag.get("threshold")
+        guides = f"±{fmt(threshold, 3)}" if threshold is not None else "±3"
         parts.append(f'<figure id="plot">{inline_svg(svg)}<figcaption class="meta">'
                      f"Top: standards with their uncertainties, the curve "
                      + (f"and its {_e(res['band'])}" if res["band"] and
                         not res["band"].startswith("no ") else f"({_e(res['band'] or 'no band')})")
-                     + 
-                     f"{', samples with u(x)' if res.get('samples') else ''}. Middle: the "
-                     "deviation of the standards from the curve, with the band. Bottom: "
-                     "the residuals the outlier test uses, guides at ±2; flagged standards in "
-                     "red."
+                     + (", samples with u(x) (numbered as in the samples table)"
+                        if res.get("samples") else "") + "."
+                     " Middle: the deviation of the standards from the curve, with the band. "
+                     f"Bottom: the residuals the outlier test uses, guides at {guides} (the "
+                     "test's threshold); flagged standards in red."
                      "</figcaption></figure>")
     if res.get("samples") is not None:
         parts.append(_samples_html(res, xl, yl))
@@ -445,12 +536,107 @@ def to_html(res: dict, svg: bytes | None) -> str:
         parts.append(_limits_html(limits, xl, yl))
     if res.get("degree_selection"):
         parts.append(_degree_html(res["degree_selection"]))
-    parts.append(f"<h2>Summary</h2><pre>{_e(res['summary'])}</pre>")
+    parts.append(_options_html(res))
+    parts.append(_signature_html(res))
+    parts.append('<h2 class="appendix">Appendix A: the curve\'s exact record</h2>')
     parts.append(_coefficients_html(res))
+    parts.append(f"<h3>Summary as printed by the command line</h3><pre>{_e(res['summary'])}</pre>")
     record = {k: res[k] for k in ("options", "software", "date")}
-    parts.append(f"<h2>Options and software</h2><pre>{_e(json.dumps(record, indent=1))}</pre>")
+    parts.append("<h2>Appendix B: options and software as recorded</h2>"
+                 f"<pre>{_e(json.dumps(record, indent=1))}</pre>")
     parts.append("</body></html>\n")
     return "\n".join(parts)
+
+
+def _header_html(res) -> str:
+    """The laboratory's fields, the fit, and each input file with its SHA-256."""
+    md = res.get("metadata") or {}
+    rows = [(k.capitalize(), md[k]) for k in METADATA if md.get(k)]
+    rows += [(str(k), v) for k, v in md.items() if k not in METADATA]
+    head = res.get("headline") or {}
+    if head.get("fit"):
+        rows.append(("Fit", f"degree {res['fit']['degree']}, {head['fit']}"))
+    out = [_fields(rows)] if rows else []
+    inputs = res.get("inputs") or []
+    if inputs:
+        out.append("<table><thead><tr><th class=\"t\">input</th><th class=\"t\">file</th>"
+                   "<th class=\"t\">SHA-256</th></tr></thead><tbody>" + "".join(
+                       f'<tr><td class="t">{_e(f["role"])}</td><td class="t">{_e(f["file"])}</td>'
+                       f'<td class="h">{_e(f["sha256"])}</td></tr>' for f in inputs) +
+                   "</tbody></table>")
+    return "".join(out)
+
+
+def _headline_html(res, xl, yl) -> str:
+    h = res["headline"]
+    n = len(h["terms"])
+    powers = ["", f"·{xl}"] + [f"·{xl}{str(k).translate(_SUP)}" for k in range(2, n)]
+    eq = " + ".join(f"a{k}{powers[k]}" for k in range(n))
+    rows = [(t["name"], fmt_pm(t["value"], t["u"])) for t in h["terms"]]
+    rows += [("r²", fmt_r2(h["r_squared"])), ("SRES", fmt(h["sres"], 4)),
+             ("degrees of freedom", str(h["dof"]))]
+    return (f"<h2>Calibration curve</h2><p>{_e(yl)} = {_e(eq)}, "
+            "uncertainties are standard uncertainties (k = 1):</p>" + _fields(rows) +
+            '<p class="meta">The Chebyshev coefficients the curve is evaluated from, with '
+            "their covariance, are in appendix A.</p>")
+
+
+_SUP = str.maketrans("0123456789", "⁰¹²³⁴⁵⁶⁷⁸⁹")
+
+
+def _options_html(res) -> str:
+    o = res.get("options") or {}
+    f = o.get("fit") or {}
+    rows = []
+    for k, label in (("command", "command"), ("degree", "degree asked"),
+                     ("degree_chosen", "degree chosen"), ("weighting", "weighting"),
+                     ("interval", "interval asked"), ("maxit", "iteration limit")):
+        v = o.get(k)
+        if v is not None:
+            rows.append((label, v if not isinstance(v, list) else
+                         f"[{', '.join(fmt(t, 10) for t in v)}]"))
+    if f:
+        rows.append(("interval of the curve",
+                     f"[{fmt(f['interval'][0], 10)}, {fmt(f['interval'][1], 10)}]"))
+        rows.append(("covariance", "from the stated uncertainties" if f.get("covariance") ==
+                     "stated" else "scaled by the residual scatter"))
+    cols = o.get("columns") or {}
+    if cols:
+        rows.append(("standards' columns", ", ".join(f"{k}: {v}" for k, v in cols.items()
+                                                     if v is not None)))
+    scols = o.get("sample_columns") or {}
+    if scols:
+        rows.append(("samples' columns", ", ".join(f"{k}: {v}" for k, v in scols.items()
+                                                   if v is not None)))
+    for k, label in (("band", "confidence band level"), ("ngrid", "root-finding grid"),
+                     ("monte_carlo", "Monte Carlo draws"), ("seed", "seed")):
+        if o.get(k) is not None:
+            rows.append((label, o[k]))
+    if o.get("sample_u_y"):
+        rows.append(("samples' u(y)", o["sample_u_y"]))
+    if o.get("exclude"):
+        rows.append(("standards left out", "; ".join(f"{k}: {v}"
+                                                      for k, v in o["exclude"].items())))
+    if o.get("log"):
+        rows.append(("logarithmic axes", o["log"]))
+    lim = o.get("limits")
+    rows.append(("detection limits", "given" if lim else "not asked"))
+    if o.get("calibration"):
+        rows.append(("calibration used", o["calibration"]))
+    sw = res.get("software") or {}
+    rows.append(("software", ", ".join(f"{k} {v}" for k, v in sw.items())))
+    rows.append(("date (UTC)", res.get("date", "")))
+    return "<h2>Options and software</h2>" + _fields(rows)
+
+
+def _signature_html(res) -> str:
+    md = res.get("metadata") or {}
+    prep = md.get("operator", "")
+    rev = md.get("reviewer", "")
+    return ('<div class="sign">'
+            f"<div>Prepared by{': ' + _e(prep) if prep else ''}<br><br>signature</div>"
+            f"<div>Reviewed by{': ' + _e(rev) if rev else ''}<br><br>signature</div>"
+            "<div>Date<br><br></div></div>")
 
 
 _VERDICT_WARN = {"fail", "doubtful", "flag"}
@@ -482,17 +668,32 @@ def _verdicts_html(res) -> str:
     return "".join(out)
 
 
+def _more(shown, total, what) -> str:
+    if total <= shown:
+        return ""
+    return (f"<p>The first {shown} of {total} {what}; the CSV and JSON files hold them "
+            "all.</p>")
+
+
 def _monte_carlo_html(res, xl) -> str:
     mc = res["monte_carlo"]
     pct = f"{100 * mc['level']:g} %"
-    head = ["sample", "y", "u(y)", f"{xl} (mean) ± u", "median", f"{pct} interval",
-            "first order ± u", "no root", "several roots", "first order"]
+    rows = mc["samples"][:HTML_MAX_SAMPLES]
+    ycol = _Column("y", [r["y"] for r in rows], 8)
+    ucol = _Column("u(y)", [r["u_y"] for r in rows], uncertainty=True)
+    xh, xs = _pm_column(f"{xl} (mean) ± u", [r["x"] for r in rows], [r["u_x"] for r in rows])
+    fh, fs = _pm_column("first order ± u", [r["first_order_x"] for r in rows],
+                        [r["first_order_u_x"] for r in rows])
+    mcol = _Column("median", [r["median"] for r in rows] + [r["low"] for r in rows] +
+                   [r["high"] for r in rows], 6)
+    head = ["#", "sample", ycol.name, ucol.name, xh, mcol.name,
+            f"{pct} interval" + (mcol.name[len("median"):]), fh, "no root", "several roots",
+            "first order"]
     body, flagged = [], []
-    for r in mc["samples"][:HTML_MAX_SAMPLES]:
-        interval = (DASH if r["low"] is None else f"[{fmt(r['low'], 6)}, {fmt(r['high'], 6)}]")
-        body.append([r["name"], fmt(r["y"], 8), fmt(r["u_y"], 3), fmt_pm(r["x"], r["u_x"]),
-                     fmt(r["median"], 6), interval,
-                     fmt_pm(r["first_order_x"], r["first_order_u_x"]),
+    for i, r in enumerate(rows):
+        interval = (DASH if r["low"] is None else f"[{mcol(r['low'])}, {mcol(r['high'])}]")
+        body.append([str(i + 1), r["name"], ycol(r["y"]), ucol(r["u_y"]), xs[i],
+                     mcol(r["median"]), interval, fs[i],
                      f"{100 * (r['no_root'] or 0):.2f} %",
                      f"{100 * (r['several_roots'] or 0):.2f} %",
                      "confirmed" if r["agrees"] else "not reliable"])
@@ -503,10 +704,8 @@ def _monte_carlo_html(res, xl) -> str:
            f"uncertainty{_e(seed)}; mean, standard deviation, median and the "
            f"probabilistically symmetric {pct} coverage interval of x over the draws with a "
            "root, beside the first-order result.</p>",
-           _table(head, body, flagged, text_cols=(0, len(head) - 1))]
-    if len(mc["samples"]) > HTML_MAX_SAMPLES:
-        out.append(f"<p>The first {HTML_MAX_SAMPLES} of {len(mc['samples'])} samples; the CSV "
-                   "file holds them all.</p>")
+           _table(head, body, flagged, text_cols=(1, len(head) - 1)),
+           _more(len(rows), len(mc["samples"]), "samples")]
     if mc["notes"]:
         out.append('<ul class="verdicts">' + "".join(
             f"<li{WARN}>{_e(n)}</li>" for n in mc["notes"][:HTML_MAX_SAMPLES]) + "</ul>")
@@ -523,9 +722,9 @@ def _limits_html(d, xl, yl) -> str:
          f"p(x0) + k·s0 at the blank x0 = {fmt(d['blank'])}, k = {fmt(d['k_alpha'], 4)}, "
          f"s0 = {fmt(d['s_blank'], 4)}"],
         ["critical value x_C", fmt(d["x_critical"], 4),
-         f"the smallest net x told from the blank (false positives α = {d['alpha']:g})"],
+         f"the smallest net x told from the blank (false positives α = {fmt(d['alpha'])})"],
         ["detection limit x_D", fmt(d["x_detection"], 4),
-         f"the net x detected with probability 1 − β (β = {d['beta']:g}, δ = "
+         f"the net x detected with probability 1 − β (β = {fmt(d['beta'])}, δ = "
          f"{fmt(d['delta'], 4)})"],
     ]
     return ("<h2>Detection and quantification limits</h2>" +
@@ -553,125 +752,160 @@ def _degree_html(sel) -> str:
             f"<p>Recommended degree {sel['recommended']}: {_e(sel['reason'])}.</p>")
 
 
+def _exact(v) -> str:
+    """A number as the shortest text that reads back to the same double."""
+    return DASH if v is None else repr(float(v))
+
+
 def _coefficients_html(res) -> str:
     c = res["coefficients"]
     n = len(c["value"])
     which = ("the stated uncertainties" if c["covariance"] == "stated"
              else "the residual scatter (scaled)")
-    out = [f"<h2>Coefficients</h2><p>Chebyshev coefficients c0 … c{n - 1} on the curve's "
-           f"interval [{fmt(res['fit']['interval'][0])}, {fmt(res['fit']['interval'][1])}] "
-           f"(c0 at half weight); uncertainties from {which}.</p>"]
+    out = [f"<p>Chebyshev coefficients c0 … c{n - 1} on the curve's interval "
+           f"[{_exact(res['fit']['interval'][0])}, {_exact(res['fit']['interval'][1])}] "
+           f"(c0 at half weight), every digit (they read back to the same double); "
+           f"uncertainties from {which}.</p>"]
     names = [f"c{k}" for k in range(n)]
-    out.append(_table(["", "value ± u", "u", *names],
-                      [[names[i], fmt_pm(c["value"][i], c["u"][i]), fmt(c["u"][i], 3),
-                        *[fmt(v, 4) for v in c["cov"][i]]] for i in range(n)],
-                      text_cols=(0,)))
-    out.append("<p class=\"meta\">The columns c0 … are the covariance matrix.</p>")
+    out.append(_table(["", "value", "u"],
+                      [[names[i], _exact(c["value"][i]), _exact(c["u"][i])]
+                       for i in range(n)], text_cols=(0,)))
+    out.append("<p>Their covariance matrix:</p>")
+    out.append(_table(["", *names], [[names[i], *[_exact(v) for v in c["cov"][i]]]
+                                     for i in range(n)], text_cols=(0,)))
     if "line" in c:
         ln = c["line"]
         out.append("<p>As a straight line y = a + b·x: slope b = "
                    f"{_e(fmt_pm(ln['slope'], ln['u_slope']))}, intercept a = "
                    f"{_e(fmt_pm(ln['intercept'], ln['u_intercept']))}, "
-                   f"cov(b, a) = {fmt(ln['cov'][0][1], 4)}.</p>")
+                   f"cov(b, a) = {_e(fmt(ln['cov'][0][1], 4))}.</p>")
     if "powers" in c:
         p = c["powers"]
-        out.append("<p>In powers of x, y = a0 + a1·x + …, for reporting (evaluating from "
-                   "these loses accuracy that the Chebyshev form keeps):</p>")
-        out.append(_table(["", "value ± u"],
-                          [[f"a{k}", fmt_pm(p["value"][k], p["u"][k])]
+        out.append("<p>In powers of x, y = a0 + a1·x + …, every digit (evaluating from these "
+                   "loses accuracy that the Chebyshev form keeps):</p>")
+        out.append(_table(["", "value", "u"],
+                          [[f"a{k}", _exact(p["value"][k]), _exact(p["u"][k])]
                            for k in range(len(p["value"]))], text_cols=(0,)))
     return "".join(out)
 
 
 def _standards_html(res, xl, yl) -> str:
-    rows = res["standards"]
+    allrows = res["standards"]
+    rows = allrows[:HTML_MAX_STANDARDS]
     gls = res["fit"]["kind"] == "gls"
     diag = res.get("diagnostics") or {}
     statistic = diag.get("statistic") or "normalized residual"
     short = statistic.replace("normalized", "norm.").replace("studentized", "stud.")
-    head = [xl, "u(x)", yl, "u(y)", "fitted", "residual", short]
+    named = any("name" in r for r in rows)
+    cx = _Column(xl, [r["x"] for r in rows], 8)
+    cux = _Column("u(x)", [r["u_x"] for r in rows], uncertainty=True)
+    cy = _Column(yl, [r["y"] for r in rows], 8)
+    cuy = _Column("u(y)", [r["u_y"] for r in rows], uncertainty=True)
+    cf = _Column("fitted", [r["fitted"] for r in rows], 6)
+    cr = _Column("residual", [r["residual"] for r in rows], 3)
+    head = (["row" if any("row" in r for r in rows) else "#"] +
+            (["standard"] if named else []) +
+            [cx.name, cux.name, cy.name, cuy.name, cf.name, cr.name, short])
     if gls:
-        head += ["x adjusted", "norm. x residual"]
-    head += ["back-calc. x", "back-calc. %", "flag"]
+        cxa = _Column("x adjusted", [r["x_adjusted"] for r in rows], 6)
+        head += [cxa.name, "norm. x residual"]
+    cb = _Column("back-calc. x", [r["back_calculated"] for r in rows], 5)
+    head += [cb.name, "back-calc. %", "flag"]
     body, flagged = [], []
-    for r in rows:
-        row = [fmt(r["x"], 8), fmt(r["u_x"], 3), fmt(r["y"], 8), fmt(r["u_y"], 3),
-               fmt(r["fitted"], 6), fmt(r["residual"], 3), fmt(r["normalized_residual"], 3)]
+    for i, r in enumerate(rows):
+        row = [str(r.get("row", i + 1))] + ([r.get("name", "")] if named else [])
+        row += [cx(r["x"]), cux(r["u_x"]), cy(r["y"]), cuy(r["u_y"]), cf(r["fitted"]),
+                cr(r["residual"]), fmt(r["normalized_residual"], 3)]
         if gls:
-            row += [fmt(r["x_adjusted"], 6), fmt(r["normalized_x_residual"], 3)]
+            row += [cxa(r["x_adjusted"]), fmt(r["normalized_x_residual"], 3)]
         pct = r["back_calculated_percent"]
-        row += [fmt(r["back_calculated"], 5), DASH if pct is None else f"{pct:.1f}",
+        row += [cb(r["back_calculated"]), DASH if pct is None else f"{pct:.1f}",
                 "; ".join(t for t in (r["flag"], r["back_calculated_verdict"]) if t)]
         body.append(row)
         flagged.append(bool(r["flag"]))
     threshold = diag.get("threshold")
     limit = f" beyond ±{threshold:.3g}" if threshold is not None else ""
-    return ("<h2>Standards</h2>" + _table(head, body, flagged, text_cols=(len(head) - 1,)) +
+    text_cols = (1, len(head) - 1) if named else (len(head) - 1,)
+    return ("<h2>Standards</h2>" + _table(head, body, flagged, text_cols=text_cols) +
+            _more(len(rows), len(allrows), "standards") +
             f"<p class=\"meta\">{_e(short)}: the {_e(statistic)} the outlier test uses (flagged"
             f"{_e(limit)}{', or by Cook’s distance' if not gls else ''}); "
             + ("the x part is δ/u(x). " if gls else "")
             + "Back-calculated: x read off the curve from the standard's own response, as % "
-            "of nominal (±15 %, ±20 % at the lowest level; blanks are not tested).</p>")
+            "of nominal (±15 %, ±20 % at the lowest level; blanks are not tested). A column "
+            "headed “/ 10ⁿ” gives its values in units of 10ⁿ.</p>")
 
 
 def _samples_html(res, xl, yl) -> str:
-    rows = res["samples"]
+    allrows = res["samples"]
+    rows = allrows[:HTML_MAX_SAMPLES]
     nr = max([r["n_roots"] for r in rows] + [1])
-    head = ["sample", yl, "u(y)", "u(y) from", "roots", f"{xl} ± u(x)"]
-    head += [f"root {k} ± u" for k in range(2, nr + 1)]
+    cy = _Column(yl, [r["y"] for r in rows], 8)
+    cuy = _Column("u(y)", [r["u_y"] for r in rows], uncertainty=True)
+    root_cols = []
+    for k in range(nr):
+        vals = [(r["roots"] or [None] * nr)[k] if k < len(r["roots"] or []) else None
+                for r in rows]
+        us = [(r["u_roots"] or [])[k] if k < len(r["u_roots"] or []) else None for r in rows]
+        name = f"{xl} ± u(x)" if k == 0 else f"root {k + 1} ± u"
+        root_cols.append(_pm_column(name, vals, us))
     pct = f"{100 * rows[0].get('coverage', 0.95):g} %" if rows else "95 %"
-    head += [f"U ({pct}) (k, dof)", f"{pct} inversion interval", "flags"]
+    cU = _Column(f"U ({pct}) (k, dof)", [r.get("U") for r in rows], uncertainty=True)
+    cI = _Column(f"{pct} inversion interval", [r.get("low") for r in rows] +
+                 [r.get("high") for r in rows], 6)
+    head = ["#", "sample", cy.name, cuy.name, "u(y) from", "roots",
+            *[h for h, _ in root_cols], cU.name, cI.name, "flags"]
     body, flagged = [], []
-    for r in rows[:HTML_MAX_SAMPLES]:
-        roots = (r["roots"] or []) + [None] * nr
-        u_roots = (r["u_roots"] or []) + [None] * nr
-        row = [r["name"], fmt(r["y"], 8), fmt(r["u_y"], 3), r.get("u_y_source", ""),
+    for i, r in enumerate(rows):
+        row = [str(i + 1), r["name"], cy(r["y"]), cuy(r["u_y"]), r.get("u_y_source", ""),
                str(r["n_roots"])]
-        row += [fmt_pm(roots[k], u_roots[k]) if roots[k] is not None else DASH
-                for k in range(nr)]
+        row += [cells[i] for _, cells in root_cols]
         dof = r.get("dof")
         row += [DASH if r.get("U") is None else
-                f"{fmt(r['U'], 3)} ({fmt(r['k'], 4)}, {'∞' if dof == 'inf' else fmt(dof, 3)})",
+                f"{cU(r['U'])} ({fmt(r['k'], 4)}, {'∞' if dof == 'inf' else fmt(dof, 3)})",
                 DASH if r.get("low") is None else
-                f"[{fmt(r['low'], 6)}, {fmt(r['high'], 6)}]"
+                f"[{cI(r['low'])}, {cI(r['high'])}]"
                 + (" (open)" if r.get("interval_open") else "")]
         row.append("; ".join(r["flags"]))
         body.append(row)
         flagged.append(bool(r["flags"]))
-    more = ""
-    if len(rows) > HTML_MAX_SAMPLES:
-        more = (f"<p>The first {HTML_MAX_SAMPLES} of {len(rows)} samples; the CSV file holds "
-                "them all.</p>")
-    return ("<h2>Samples</h2>" + _table(head, body, flagged, text_cols=(0, 3, len(head) - 1))
-            + more +
+    return ("<h2>Samples</h2>" + _table(head, body, flagged, text_cols=(1, 4, len(head) - 1)) +
+            _more(len(rows), len(allrows), "samples") +
             "<p class=\"meta\">u(x) is the standard uncertainty from the curve's coefficients "
-            "and the response's own uncertainty (u(y), from the column named in 'u(y) from'); "
+            "and the response's own uncertainty (u(y), from the source named in 'u(y) from'); "
             "samples read off one curve are correlated through its coefficients. U = k u(x), "
             "k from Student's t with the degrees of freedom shown (Welch-Satterthwaite where "
             "a scaled and a stated part combine; ∞: normal). The inversion interval is the "
             "set of x whose prediction band holds the response; 'open' where it reaches an "
-            "end of the curve.</p>")
+            "end of the curve. # is the sample's number on the picture.</p>")
 
 
 def render(cal, samples=None, *, title=None, labels=None, sample_names=None, options=None,
            band: float | None = 0.95, limits: bool | dict = False, degree_selection=None,
-           monte_carlo=None, criteria=None) -> dict:
+           monte_carlo=None, metadata=None, input_files=None, standard_names=None,
+           log: bool | str = False, criteria=None) -> dict:
     """Everything a report consists of, in memory: ``results`` (dict), ``figure``,
-    ``svg`` (bytes), ``html``, ``json`` and ``csv`` (str; csv None without samples)."""
+    ``svg`` (bytes), ``html``, ``json`` and ``csv`` (str; csv None without samples).
+    ``log`` draws the curve panel on logarithmic axes (True or "xy", or "x", "y")."""
     pred = _plot.as_prediction(cal, samples)
+    labels = dict(labels or {})
+    units = (metadata or {}).get("units")
+    if units and not labels.get("x_unit"):
+        labels["x_unit"] = units
     res = results(cal, pred, title=title, labels=labels, sample_names=sample_names,
                   options=options, band=band, limits=limits,
                   degree_selection=degree_selection, monte_carlo=monte_carlo,
+                  metadata=metadata, input_files=input_files, standard_names=standard_names,
                   criteria=criteria)
     fig = _plot.plot(cal, pred, band=band, x_label=_label(res, "x"), y_label=_label(res, "y"),
-                     sample_names=sample_names, title=title)
+                     sample_names=sample_names, title=title, log=log)
     svg = _plot.render(fig, "svg")
     return {"results": res, "figure": fig, "svg": svg, "html": to_html(res, svg),
             "json": to_json(cal, res), "csv": samples_csv(res)}
 
 
 def write(cal, path, samples=None, title: str | None = None, *, json_path=True, csv_path=True,
-          pictures=(), **kwargs) -> dict:
+          pictures=(), overwrite: bool = True, **kwargs) -> dict:
     """Write the report.
 
     Parameters
@@ -685,18 +919,23 @@ def write(cal, path, samples=None, title: str | None = None, *, json_path=True, 
         Where the JSON and the samples CSV go; True: beside the HTML with the
         extensions .json and .csv; False: not written.  No CSV without samples.
     pictures : sequence of paths
-        The plot also as these files (.png, .svg or .pdf).
+        The plot also as these files (.png at 300 dpi, .svg or .pdf).
+    overwrite : bool
+        False: refuse (``OutputExistsError``, nothing written) when any of the files
+        exists already.
     **kwargs
         ``labels``, ``sample_names``, ``options``, ``band``, ``limits``,
-        ``degree_selection``, ``monte_carlo`` (see ``results``).
+        ``degree_selection``, ``monte_carlo``, ``metadata``, ``input_files``,
+        ``standard_names`` (see ``results``), ``log`` (see ``render``).
 
     Returns
     -------
     dict
         The paths written by kind ("html", "json", "csv", "pictures"), and "results".
 
-    All files are prepared in memory and then written each to a temporary name and
-    renamed, so that none is ever left half written.
+    All files are prepared in memory, written each to a temporary name, and renamed
+    only when every one of them is ready: a failing run leaves earlier files as they
+    were, and none is ever left half written.
     """
     path = Path(path)
     out = render(cal, samples, title=title, **kwargs)
@@ -717,8 +956,9 @@ def write(cal, path, samples=None, title: str | None = None, *, json_path=True, 
         if fmt_ is None:
             from .errors import InputError
             raise InputError(f"{p.name}: a picture is saved as .png, .svg or .pdf")
-        files[p] = out["svg"] if fmt_ == "svg" else _plot.render(out["figure"], fmt_)
+        files[p] = out["svg"] if fmt_ == "svg" else _plot.render(
+            out["figure"], fmt_, _plot.PRINT_DPI if fmt_ == "png" else _plot.DPI)
         pics.append(p)
     written["pictures"] = pics
-    _files.write_all(files)
+    _files.write_all(files, overwrite=overwrite)
     return written

@@ -23,6 +23,9 @@ import numpy as np
 from .errors import InputError
 
 DELIMITERS = (",", ";", "\t")
+MAX_BYTES = 128 * 1024 * 1024  # a file larger than this is refused (it is not a table of
+                               # standards or samples a report can hold)
+MAX_LINE = 1024 * 1024         # characters in one line, likewise
 _DELIMITER_NAMES = {",": "comma", ";": "semicolon", "\t": "tab"}
 _UNIT = re.compile(r"^(?P<name>.*?\S)\s+[\(\[](?P<unit>[^\(\)\[\]]*)[\)\]]\s*$")
 _NUMBER = re.compile(r"^[+-]?(?:\d+(?:\.\d*)?|\.\d+)(?:[eE][+-]?\d+)?$")
@@ -38,7 +41,10 @@ DEFAULT_NAMES = {
           "reading", "counts"),
     "u_x": ("u_x", "ux", "u(x)", "sigma_x", "sx", "s_x", "sd_x"),
     "u_y": ("u_y", "uy", "u(y)", "sigma_y", "sy", "s_y", "sd_y"),
-    "name": ("sample", "name", "id", "sample_id", "label"),
+    "name": ("sample", "sample_name", "sample_id", "samplename", "sampleid", "name", "id",
+             "sample_no", "sample_number", "probe", "probenname", "proben_name", "probe_id",
+             "proben_id", "probenbezeichnung", "bezeichnung", "label", "identifier",
+             "vial", "lims_id"),
 }
 _UNCERTAINTY_FORMS = ("u_{}", "u({})", "u_({})", "{}_u", "s_{}", "sd_{}", "sigma_{}")
 
@@ -180,8 +186,13 @@ def _choose_delimiter(first_line: str) -> str:
     return best if counts[best] > 1 else ","
 
 
+def _size(n: int) -> str:
+    return f"{n // (1024 * 1024)} MiB" if n >= 1024 * 1024 else f"{n} bytes"
+
+
 def read_table(path, delimiter: str | None = None, decimal: str | None = None,
-               encoding: str | None = None) -> Table:
+               encoding: str | None = None, max_bytes: int = MAX_BYTES,
+               max_line: int = MAX_LINE) -> Table:
     """Read a CSV file with a header line.
 
     Parameters
@@ -195,6 +206,10 @@ def read_table(path, delimiter: str | None = None, decimal: str | None = None,
     encoding : str, optional
         Default: UTF-8 (byte-order mark allowed), UTF-16 with a byte-order mark, else
         Windows-1252.
+
+    max_bytes, max_line : int
+        Larger files and longer lines are refused with an InputError (before the
+        whole of a larger file is read).
 
     Leading lines that start with "#" and empty lines are skipped, and a line
     "sep=;" before the header names the separator.  Every row must have
@@ -210,7 +225,10 @@ def read_table(path, delimiter: str | None = None, decimal: str | None = None,
     """
     label = Path(path).name
     with open(path, "rb") as f:
-        data = f.read()
+        data = f.read(max_bytes + 1)
+    if len(data) > max_bytes:
+        raise InputError(f"{label} is larger than {_size(max_bytes)}: not a table of "
+                         "standards or samples; give the right file, or split it")
     if not data.strip():
         raise InputError(f"{label} is empty")
     if encoding is None:
@@ -220,7 +238,14 @@ def read_table(path, delimiter: str | None = None, decimal: str | None = None,
             text = data.decode(encoding)
         except (UnicodeDecodeError, LookupError) as e:
             raise InputError(f"{label} cannot be read as {encoding}: {e}") from None
+    if csv.field_size_limit() < max_line:  # a field may be as long as a line
+        csv.field_size_limit(max_line)
     lines = text.splitlines()
+    for k, line in enumerate(lines):
+        if len(line) > max_line:
+            raise InputError(f"{label}: line {k + 1} is longer than {_size(max_line)} "
+                             f"({len(line)} characters): not a table of standards or "
+                             "samples; give the right file")
     start = 0
     while start < len(lines) and (not lines[start].strip()
                                   or lines[start].lstrip().startswith("#")):
@@ -287,6 +312,7 @@ class Standards:
     u_x: np.ndarray | None
     u_y: np.ndarray | None
     columns: dict
+    names: list | None = None  # from the ID column, None without one
 
 
 @dataclass(frozen=True)
@@ -301,22 +327,61 @@ class Samples:
 
 
 def read_standards(table: Table, x: str | None = None, y: str | None = None,
-                   u_x: str | None = None, u_y: str | None = None) -> Standards:
-    """The x, y, u_x, u_y columns of a table of standards.  Uncertainty columns are
-    optional unless named; every uncertainty must be positive."""
+                   u_x: str | None = None, u_y: str | None = None,
+                   name: str | None = None) -> Standards:
+    """The x, y, u_x, u_y columns of a table of standards, and their names from an ID
+    column (``name``, else found by its header).  Uncertainty columns are optional
+    unless named; every uncertainty must be positive."""
     ix = table.find("x", x)
     iy = table.find("y", y)
     if ix == iy:
         raise InputError(f"{table.label}: x and y are the same column {table.header[ix]!r}")
     iux = table.find("u_x", u_x, required=u_x is not None, value_column=table.header[ix])
     iuy = table.find("u_y", u_y, required=u_y is not None, value_column=table.header[iy])
+    iname = _id_column(table, name, (ix, iy, iux, iuy))
     cols = {"x": table.header[ix], "y": table.header[iy],
             "u_x": None if iux is None else table.header[iux],
-            "u_y": None if iuy is None else table.header[iuy]}
-    return Standards(x=table.numbers(ix), y=table.numbers(iy),
+            "u_y": None if iuy is None else table.header[iuy],
+            "name": None if iname is None else table.header[iname]}
+    return Standards(x=_values(table, ix, "x", x), y=_values(table, iy, "y", y),
                      u_x=None if iux is None else table.numbers(iux, positive=True),
                      u_y=None if iuy is None else table.numbers(iuy, positive=True),
-                     columns=cols)
+                     columns=cols, names=None if iname is None else table.texts(iname))
+
+
+def _values(table: Table, index: int, role: str, given) -> np.ndarray:
+    """A value column; when it was found by its name and holds text such as "L1", the
+    error says so and names the option that picks another column."""
+    try:
+        return table.numbers(index)
+    except InputError as e:
+        cells = [c for c in table.texts(index) if c]
+        text = sum(parse_number(c, table.decimal) is None for c in cells)
+        if given is not None or 2 * text < len(cells):  # a typo in a number column
+            raise
+        option = {"x": "--x", "y": "--y"}[role]
+        numeric = [h for k, h in enumerate(table.header) if k != index and _numeric(table, k)]
+        hint = (f"; numeric columns: {', '.join(map(repr, numeric))}" if numeric else "")
+        raise InputError(f"{e}; the column {table.header[index]!r} was taken as {role} by "
+                         f"its name: name the {role} column with {option}{hint}") from None
+
+
+def _numeric(table: Table, index: int) -> bool:
+    return all(parse_number(c, table.decimal) is not None for c in table.texts(index) if c)
+
+
+def _id_column(table: Table, given: str | None, taken) -> int | None:
+    """The ID column (sample or standard names): the one named, else the first header
+    among the usual names ("Sample Name", "Sample ID", "Name", "ID", "Probe",
+    "Probenname", ...) that is not a value column."""
+    if given is not None:
+        return table.find("name", given)
+    norm = [normalize(h) for h in table.header]
+    for c in DEFAULT_NAMES["name"]:
+        for k, h in enumerate(norm):
+            if h == c and k not in taken:
+                return k
+    return None
 
 
 def read_samples(table: Table, y: str | None = None, u_y: str | None = None,
@@ -326,8 +391,8 @@ def read_samples(table: Table, y: str | None = None, u_y: str | None = None,
     iy = table.find("y", y, prefer=prefer_y)
     iuy = table.find("u_y", u_y, required=u_y is not None, value_column=table.header[iy],
                      prefer=[f.format(normalize(p)) for p in prefer_y for f in _UNCERTAINTY_FORMS])
-    iname = table.find("name", name, required=name is not None)
-    values = table.numbers(iy)
+    iname = _id_column(table, name, (iy, iuy))
+    values = _values(table, iy, "y", y)
     if iuy is None:
         uy = np.zeros_like(values)
     else:

@@ -85,22 +85,26 @@ def test_invert_a_saved_calibration(tmp_path, capsys):
     assert not (fitted / "samples.csv").exists()
     before = json.loads((fitted / "calibration.json").read_text())
     assert before["results"]["samples"] is None
+    fit_files = {p.name: p.read_bytes() for p in fitted.iterdir()}
     code, stdout, err = run(["invert", fitted / "calibration.json", SAMPLES], capsys)
     assert code == 0, err
+    # invert writes files of its own, named after the samples file, and leaves the fit's.
+    assert {p.name: p.read_bytes() for p in fitted.iterdir() if p.name in fit_files} == fit_files
+    stem = Path(SAMPLES).stem
     cal = quorvex.Calibration.from_json((fitted / "calibration.json").read_text())
     assert cal.to_json() == quorvex.fit(X, Y, u_y=UY, u_x=UX, degree=2, ids=cal.ids).to_json()
-    assert_samples_match(read_samples_csv(fitted / "samples.csv"), cal.inverse(SY, SUY))
-    after = json.loads((fitted / "calibration.json").read_text())
+    assert_samples_match(read_samples_csv(fitted / f"samples-{stem}.csv"), cal.inverse(SY, SUY))
+    after = json.loads((fitted / f"results-{stem}.json").read_text())
     assert [r["name"] for r in after["results"]["samples"]][0] == "well A1"
     assert after["results"]["labels"]["x"] == "concentration"
-    assert "well B1" in (fitted / "report.html").read_text()
+    assert "well B1" in (fitted / f"report-{stem}.html").read_text()
     # A plain to_json file works as well, and --out puts the outputs elsewhere.
     plain = tmp_path / "plain.json"
     plain.write_text(cal.to_json())
     code, _, err = run(["invert", plain, SAMPLES, "--out", tmp_path / "elsewhere", "-q"], capsys)
     assert code == 0, err
-    assert (tmp_path / "elsewhere" / "samples.csv").read_text() == \
-        (fitted / "samples.csv").read_text()
+    assert (tmp_path / "elsewhere" / f"samples-{stem}.csv").read_text() == \
+        (fitted / f"samples-{stem}.csv").read_text()
 
 
 def write_standards(path, sep=",", decimal=".", encoding="utf-8", header=None):

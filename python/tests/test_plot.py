@@ -42,7 +42,8 @@ def test_png_has_the_expected_size_and_shows_the_picture(tmp_path, gls):
                    sample_names=["a", "b", "c"])
     path = fig.save(tmp_path / "cal.png")
     w, h = png_size(path.read_bytes())
-    assert (w, h) == (round(plot.FIGSIZE[0] * plot.DPI), round(plot.FIGSIZE[1] * plot.DPI))
+    assert (w, h) == (round(plot.FIGSIZE[0] * plot.PRINT_DPI),
+                      round(plot.FIGSIZE[1] * plot.PRINT_DPI))
     img = pixels(path)
     assert img.std() > 0.05                      # not a blank page
     assert near(img, hex_rgb(plot.C_CURVE)) > 300  # the curve is drawn
