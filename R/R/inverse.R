@@ -72,6 +72,8 @@ inverse <- function(cal, y, u_y = NULL, replicates = 1, method = c("first-order"
   if (!is.null(limits) && !inherits(limits, "quorvex_lod")) {
     input_error("limits must be detection limits made by lod()")
   }
+  # "monte-carlo" as the Python package spells it, too.
+  if (identical(method, "monte-carlo")) method <- "montecarlo"
   method <- one_of(method, c("first-order", "montecarlo"), "method")
   y <- responses(y)
   m <- length(y)

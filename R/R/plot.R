@@ -18,8 +18,9 @@ plot.quorvex_cal <- function(x, level = 0.95, band = TRUE, main = NULL,
   ex <- excluded_points(cal)
   yr <- range(cal$y - uy, cal$y + uy, if (band && !is.na(k)) c(lwr, upr) else e$y, ex$y)
   if (is.null(main)) {
-    main <- sprintf("%s calibration, degree %d (%d standards)", cal$names[["y"]],
-                    ncoef_of(cal) - 1L, length(cal$x))
+    main <- sprintf("%s calibration, degree %d (%d standards%s)", cal$names[["y"]],
+                    ncoef_of(cal) - 1L, length(cal$x),
+                    if (length(cal$excluded)) sprintf(", %d left out", length(cal$excluded)) else "")
   }
   plot(cal$x, cal$y, type = "n", xlim = range(lo, hi, ex$x), ylim = yr, xaxt = "n", xlab = "",
        ylab = ylab, main = main, ...)

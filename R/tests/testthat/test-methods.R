@@ -170,6 +170,8 @@ test_that("Monte Carlo agrees with first order on a well-determined line", {
   expect_true(all(mc$agrees))
   again <- inverse(cal, c(0.3, 0.9), u_y = 0.004, method = "montecarlo", n = 4000, seed = 3)
   expect_identical(mc$x, again$x)
+  spelled <- inverse(cal, c(0.3, 0.9), u_y = 0.004, method = "monte-carlo", n = 4000, seed = 3)
+  expect_identical(spelled$x, again$x)
   # A scaled covariance: the scale is drawn too, so the interval follows t, not normal.
   few <- calfit(abs ~ conc, std[c(1, 3, 6, 8, 12), ])
   mc <- inverse(few, 0.6, method = "montecarlo", n = 20000, seed = 5)
