@@ -221,6 +221,15 @@ test_that("exclude leaves standards out on the record; criteria set the verdicts
   sm <- capture.output(print(summary(out)))
   expect_true(any(grepl("excluded +left out +standard 5", sm)))
   expect_true(any(grepl("r = 0\\.99", sm)))
+  # A column of uncertainties is left out with its standard.
+  bad$u_conc <- 0.01 + 0.002 * bad$conc
+  ux <- calfit(abs ~ conc, bad, u_y = u_abs, u_x = u_conc, exclude = list(`5` = "bubble"))
+  expect_identical(coef(ux), coef(calfit(abs ~ conc, bad[-5, ], u_y = u_abs, u_x = u_conc)))
+  # Named rows name the standards.
+  named <- bad
+  rownames(named) <- paste0("S", seq_len(nrow(bad)))
+  expect_identical(calfit(abs ~ conc, named, exclude = c(S5 = "bubble"))$excluded[[1]]$standard,
+                   "S5")
   expect_error(calfit(abs ~ conc, bad, exclude = c("99" = "x")), "no standard \"99\"")
   expect_error(calfit(abs ~ conc, bad, exclude = c("5" = "")), "give the reason")
   expect_error(calfit(abs ~ conc, bad, exclude = "5"), "name each standard")
@@ -261,4 +270,12 @@ test_that("samples get the flags a laboratory acts on", {
   expect_match(low$flags, "below LOD")
   expect_true(is.finite(low$x) && is.finite(low$U))
   expect_error(inverse(cal, 0.5, limits = list(lod = 1)), "made by lod")
+  # Under 1/x weighting without a blank standard the blank's scatter is that at
+  # the lowest standard, and the limits say so.
+  w <- calfit(abs ~ conc, std[std$conc > 0, ], weighting = "1/x")
+  lw <- lod(w)
+  expect_match(lw$blank_source, "scatter at the lowest standard")
+  expect_true(lw$extrapolated)
+  expect_true(any(grepl("extended a little", capture.output(print(lw)))))
+  expect_true(lw$loq_din > 0 && lw$x_detection > lw$x_critical)
 })
