@@ -79,7 +79,8 @@ whole_number <- function(v, name, lo, hi = .Machine$integer.max) {
 
 calfit <- function(formula, data, u_y = NULL, u_x = NULL, degree = 1,
                    weighting = c("none", "1/x", "1/x2"), interval = NULL, tol = NULL,
-                   maxit = 100L, sigma = 0.1, accept_unconverged = FALSE) {
+                   maxit = 100L, sigma = 0.1, accept_unconverged = FALSE, exclude = NULL,
+                   criteria = NULL) {
   call <- match.call()
   if (!inherits(formula, "formula") || length(formula) != 3L) {
     input_error("formula must be of the form response ~ x")
@@ -99,6 +100,25 @@ calfit <- function(formula, data, u_y = NULL, u_x = NULL, degree = 1,
   n <- length(x)
   u_y <- eval(substitute(u_y), if (is.environment(data)) NULL else data, parent.frame())
   u_x <- eval(substitute(u_x), if (is.environment(data)) NULL else data, parent.frame())
+  criteria <- as_criteria(criteria)
+  ids <- rownames(mf)
+  if (is.null(ids) || length(ids) != n) ids <- as.character(seq_len(n))
+  excluded <- list()
+  if (length(exclude)) {
+    drop <- excluded_rows(exclude, ids)
+    keep <- !seq_len(n) %in% drop$rows
+    excluded <- lapply(seq_along(drop$rows), function(j) {
+      i <- drop$rows[j]
+      list(standard = ids[i], x = x[i], y = y[i], reason = drop$reasons[j])
+    })
+    kept <- function(v) if (!is.null(v) && length(v) == n && n > 1L) v[keep] else v
+    u_y <- kept(u_y)
+    u_x <- kept(u_x)
+    x <- x[keep]
+    y <- y[keep]
+    ids <- ids[keep]
+    n <- length(x)
+  }
   weighting <- one_of(weighting, c("none", "1/x", "1/x2"), "weighting")
   degree <- whole_number(degree, "degree", 0L, MAX_NCOEF - 1L)
   ncoef <- degree + 1L
@@ -152,7 +172,8 @@ calfit <- function(formula, data, u_y = NULL, u_x = NULL, degree = 1,
   base <- list(x = x, y = y, u_y = u_y, u_x = u_x, weights = wy, interval = c(xmin, xmax),
                covariance = if (is.null(u_y)) "scaled" else "stated",
                weighting = if (weighting == "none") NULL else weighting,
-               names = c(x = xname, y = yname), call = call, formula = formula)
+               names = c(x = xname, y = yname), call = call, formula = formula, ids = ids,
+               excluded = excluded, criteria = criteria)
   cal <- if (is.null(u_x)) {
     if (!is.null(tol) || !missing(maxit) || !missing(sigma)) {
       input_error("tol, maxit and sigma apply to the errors-in-variables fit (give u_x) only")
@@ -162,6 +183,35 @@ calfit <- function(formula, data, u_y = NULL, u_x = NULL, degree = 1,
     fit_gls(base, ncoef, fields, tol, maxit, sigma, accept_unconverged)
   }
   finish_cal(cal)
+}
+
+# The rows named by `exclude` (names: the standards' row names in the data;
+# values: the reasons), in the data's order, each with its reason.
+excluded_rows <- function(exclude, ids) {
+  if (!(is.character(exclude) || is.list(exclude)) || is.null(names(exclude)) ||
+      any(!nzchar(names(exclude)))) {
+    input_error("exclude must name each standard left out with its reason, e.g. ",
+                "exclude = c(\"3\" = \"air bubble in the cuvette\")")
+  }
+  rows <- integer()
+  reasons <- character()
+  for (j in seq_along(exclude)) {
+    name <- trimws(names(exclude)[j])
+    i <- match(name, ids)
+    if (is.na(i)) {
+      input_error("exclude: no standard \"", name, "\"; the standards are ",
+                  paste(utils::head(ids, 12), collapse = ", "), if (length(ids) > 12) ", ...")
+    }
+    reason <- exclude[[j]]
+    reason <- if (is.null(reason) || !length(reason) || is.na(reason[1])) "" else
+      trimws(as.character(reason[1]))
+    if (!nzchar(reason)) input_error("exclude: give the reason standard ", name, " is left out")
+    if (i %in% rows) input_error("exclude names standard ", name, " twice")
+    rows <- c(rows, i)
+    reasons <- c(reasons, reason)
+  }
+  o <- order(rows)
+  list(rows = rows[o], reasons = reasons[o])
 }
 
 olspfit <- function(x, y, w, ncoef, xmin, xmax, fields) {
@@ -280,7 +330,7 @@ finish_cal <- function(cal) {
   dimnames(ca) <- list(nm, nm)
   cal$coefficients <- a
   cal$vcov <- ca
-  names(cal$fitted) <- names(cal$residuals) <- seq_along(cal$x)
+  names(cal$fitted) <- names(cal$residuals) <- cal$ids
   cal$cheb_coef <- NULL
   class(cal) <- "quorvex_cal"
   cal

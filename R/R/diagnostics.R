@@ -29,7 +29,96 @@ p_value <- function(cal) {
   pchisq(cal$chi2, cal$dof, lower.tail = FALSE)
 }
 
-goodness_verdict <- function(cal) {
+# A laboratory's acceptance criteria (the Python package's AcceptanceCriteria):
+# the overall false-rejection rate alpha of the statistical tests, shared
+# equally among the tests that apply (Bonferroni) unless a test's own level is
+# given; back-calculation tolerances (%) and the share of standards that must
+# read back; the Cook's distance that marks a standard influential; and the
+# criteria whose failure only warns.
+CRITERIA <- c("goodness", "lack_of_fit", "outliers", "back_calculated")
+
+acceptance_criteria <- function(alpha = 0.05, alpha_goodness = NULL, alpha_lack_of_fit = NULL,
+                                alpha_outliers = NULL, tolerance = 15, tolerance_lowest = 20,
+                                back_fraction = 0.75, cook = 1, warn_only = character()) {
+  level <- function(v, name, optional = TRUE) {
+    if (is.null(v) && optional) return(NULL)
+    if (!is.numeric(v) || length(v) != 1L || is.na(v) || !(v > 0 && v < 1)) {
+      input_error(name, " must lie strictly between 0 and 1")
+    }
+    as.double(v)
+  }
+  positive <- function(v, name) {
+    if (!is.numeric(v) || length(v) != 1L || is.na(v) || !(v > 0) || !is.finite(v)) {
+      input_error(name, " must be positive")
+    }
+    as.double(v)
+  }
+  if (!is.numeric(back_fraction) || length(back_fraction) != 1L || is.na(back_fraction) ||
+      back_fraction < 0 || back_fraction > 1) {
+    input_error("back_fraction must lie in [0, 1]")
+  }
+  if (is.null(warn_only)) warn_only <- character()
+  if (!is.character(warn_only) || anyNA(warn_only) || !all(warn_only %in% CRITERIA)) {
+    input_error("warn_only names criteria among ", paste(CRITERIA, collapse = ", "))
+  }
+  structure(list(alpha = level(alpha, "alpha", FALSE),
+                 alpha_goodness = level(alpha_goodness, "alpha_goodness"),
+                 alpha_lack_of_fit = level(alpha_lack_of_fit, "alpha_lack_of_fit"),
+                 alpha_outliers = level(alpha_outliers, "alpha_outliers"),
+                 tolerance = positive(tolerance, "tolerance"),
+                 tolerance_lowest = positive(tolerance_lowest, "tolerance_lowest"),
+                 back_fraction = as.double(back_fraction), cook = positive(cook, "cook"),
+                 warn_only = unique(warn_only)),
+            class = "quorvex_criteria")
+}
+
+# Criteria from NULL (the defaults), a quorvex_criteria, or a list of fields.
+as_criteria <- function(criteria) {
+  if (is.null(criteria)) return(acceptance_criteria())
+  if (inherits(criteria, "quorvex_criteria")) return(criteria)
+  if (is.list(criteria) && (!length(criteria) || !is.null(names(criteria)) &&
+                            all(nzchar(names(criteria))))) {
+    unknown <- setdiff(names(criteria), names(formals(acceptance_criteria)))
+    if (length(unknown)) {
+      input_error("criteria has no field ", paste(unknown, collapse = ", "), "; its fields are ",
+                  paste(names(formals(acceptance_criteria)), collapse = ", "))
+    }
+    return(do.call(acceptance_criteria, criteria))
+  }
+  input_error("criteria must be made by acceptance_criteria() or be a named list of its fields")
+}
+
+print.quorvex_criteria <- function(x, ...) {
+  cat(criteria_text(x), "\n", sep = "")
+  invisible(x)
+}
+
+criteria_text <- function(c) {
+  text <- sprintf(paste("overall alpha %g, shared by the tests that apply; standards read back",
+                        "within +-%g %% (+-%g %% at the lowest level) for at least %g %% of",
+                        "them; Cook's distance above %g marks a standard influential"),
+                  c$alpha, c$tolerance, c$tolerance_lowest, 100 * c$back_fraction, c$cook)
+  if (length(c$warn_only)) text <- paste0(text, "; only warn: ", paste(c$warn_only, collapse = ", "))
+  text
+}
+
+# The level of each statistical test that applies to cal (a named list): its
+# own level where one was given, else an equal share of alpha.
+test_levels <- function(crit, cal) {
+  tests <- character()
+  if (!is.null(cal$u_y) && cal$dof > 0) tests <- c(tests, "goodness")
+  if (!is.null(lack_of_fit(cal))) tests <- c(tests, "lack_of_fit")
+  if (cal$dof > (if (cal$covariance == "stated") 0 else 1)) tests <- c(tests, "outliers")
+  share <- crit$alpha / max(length(tests), 1)
+  out <- list()
+  for (t in tests) out[[t]] <- if (is.null(crit[[paste0("alpha_", t)]])) share else
+    crit[[paste0("alpha_", t)]]
+  out
+}
+
+# ("pass" | "doubtful" | "fail" | "not tested", the verdict in words): fail at
+# p < alpha, doubtful below 0.05.
+goodness_verdict <- function(cal, alpha = ALPHA_REJECT) {
   if (cal$dof == 0) {
     return(c("not tested", paste("no degrees of freedom: the curve passes through every",
                                  "standard, so its adequacy cannot be tested")))
@@ -42,11 +131,13 @@ goodness_verdict <- function(cal) {
   p <- p_value(cal)
   head <- sprintf("chi2 %s on %d dof, p = %s", format(signif(cal$chi2, 4)), cal$dof,
                   format(signif(p, 3)))
-  if (p < ALPHA_REJECT) {
+  if (p < alpha) {
     return(c("fail", paste0(head, ": the scatter is larger than the stated uncertainties ",
                             "allow (wrong degree, outliers, or understated uncertainties)")))
   }
-  if (p < ALPHA_DOUBT) return(c("doubtful", paste0(head, ": the scatter is somewhat larger than stated")))
+  if (p < max(ALPHA_DOUBT, alpha)) {
+    return(c("doubtful", paste0(head, ": the scatter is somewhat larger than stated")))
+  }
   if (1 - p < ALPHA_REJECT) {
     return(c("pass", paste0(head, ": consistent, but the scatter is much smaller than ",
                             "stated (the stated uncertainties may be too large)")))
@@ -158,28 +249,65 @@ studentized <- function(cal, h, external) {
   r / sqrt(s2 * one_h)
 }
 
-default_threshold <- function(n) {
-  max(RESIDUAL_THRESHOLD, qnorm(FAMILY_ALPHA / (2 * max(n, 1)), lower.tail = FALSE))
+# The threshold of |residual statistic| for a family level alpha over all
+# standards: the largest of n statistics against the two-sided Bonferroni level
+# alpha/n; t(dof - 1) for the externally studentized residual of a scaled fit,
+# normal for the normalized residual of stated uncertainties; the
+# errors-in-variables fit tests 2n statistics (x and y), with t(dof) when
+# scaled.  Inf where no test is possible.
+outlier_threshold <- function(cal, alpha = FAMILY_ALPHA) {
+  n <- max(length(cal$x), 1)
+  if (cal$kind == "gls") {
+    q <- alpha / (4 * n)
+    if (cal$covariance == "stated") return(qnorm(q, lower.tail = FALSE))
+    if (cal$dof < 1) return(Inf)
+    return(qt(q, cal$dof, lower.tail = FALSE))
+  }
+  q <- alpha / (2 * n)
+  if (cal$covariance == "stated") return(qnorm(q, lower.tail = FALSE))
+  if (cal$dof < 2) return(Inf)
+  qt(q, cal$dof - 1, lower.tail = FALSE)
 }
 
-# Standards whose residual or influence stands out (a data frame; rows are the
-# standards' row numbers).
-outliers <- function(cal, threshold = default_threshold(length(cal$x)), cook = COOK_THRESHOLD) {
+default_threshold <- function(cal) {
+  outlier_threshold(cal, test_levels(acceptance_criteria(), cal)$outliers %||% FAMILY_ALPHA)
+}
+
+`%||%` <- function(a, b) if (is.null(a)) b else a
+
+# How standard i is named to people: its row name in the data.
+standard_name <- function(cal, i) {
+  if (is.null(cal$ids)) as.character(i) else cal$ids[i]
+}
+
+# Standards whose residual or influence stands out (a data frame, one row per
+# standard flagged; `index` its place among the fitted standards, `standard`
+# its name).  An outlier's residual is beyond the threshold (it fails a run);
+# an influential standard (Cook's distance above `cook`, or leverage 1) is
+# shown but fails nothing by itself.
+outliers <- function(cal, threshold = default_threshold(cal), cook = COOK_THRESHOLD) {
   reasons <- list()
   add <- function(i, text) {
     key <- as.character(i)
     reasons[[key]] <<- c(reasons[[key]], text)
   }
   fmt <- function(v) formatC(v, digits = 3, format = "g", flag = "+")
+  n <- length(cal$x)
+  h <- rep(NA_real_, n)
   if (cal$kind == "gls") {
     z <- cal$weighted_residuals / sigma_hat(cal)
     zx <- cal$weighted_residuals_x / sigma_hat(cal)
     name <- "normalized y residual"
-    for (i in which(abs(zx) > threshold)) {
-      add(i, sprintf("normalized x residual %s beyond +-%g", fmt(zx[i]), threshold))
+    big <- abs(z) > threshold
+    for (i in which(big | abs(zx) > threshold)) {
+      if (abs(zx[i]) > threshold) {
+        add(i, sprintf("normalized x residual %s beyond +-%g", fmt(zx[i]), threshold))
+      }
+      if (big[i]) add(i, sprintf("%s %s beyond +-%g", name, fmt(z[i]), threshold))
     }
-    for (i in which(abs(z) > threshold)) add(i, sprintf("%s %s beyond +-%g", name, fmt(z[i]), threshold))
-    d <- rep(NA_real_, length(z))
+    big <- rep(TRUE, n)
+    infl <- rep(FALSE, n)
+    d <- rep(NA_real_, n)
   } else {
     h <- leverages(cal)
     if (cal$covariance == "stated") {
@@ -194,10 +322,13 @@ outliers <- function(cal, threshold = default_threshold(length(cal$x)), cook = C
     big <- !is.na(z) & abs(z) > threshold
     influential <- !is.na(d) & d > cook
     pinned <- h >= PINNED_LEVERAGE & cal$dof > 0
-    for (i in which(big | influential | pinned)) {
+    infl <- influential | pinned
+    for (i in which(big | infl)) {
       if (big[i]) add(i, sprintf("%s %s beyond +-%g", name, fmt(z[i]), threshold))
       if (influential[i]) {
-        add(i, sprintf("Cook's distance %s above %g", formatC(d[i], digits = 3, format = "g"), cook))
+        add(i, sprintf("influential: Cook's distance %s above %g (leverage %s)",
+                       formatC(d[i], digits = 3, format = "g"), cook,
+                       formatC(h[i], digits = 3, format = "g")))
       }
       if (pinned[i]) {
         add(i, "leverage 1: the curve is pinned to this standard, its residual cannot show an error")
@@ -205,8 +336,10 @@ outliers <- function(cal, threshold = default_threshold(length(cal$x)), cook = C
     }
   }
   rows <- sort(as.integer(names(reasons)))
-  data.frame(row = rows, x = cal$x[rows], y = cal$y[rows], statistic = z[rows],
-             cooks_distance = d[rows],
+  data.frame(index = rows, standard = vapply(rows, function(i) standard_name(cal, i), ""),
+             x = cal$x[rows], y = cal$y[rows], statistic = z[rows],
+             cooks_distance = d[rows], leverage = h[rows], outlier = big[rows],
+             influential = infl[rows],
              reasons = vapply(reasons[as.character(rows)], paste, "", collapse = "; ",
                               USE.NAMES = FALSE),
              stringsAsFactors = FALSE)
@@ -231,7 +364,7 @@ read_back <- function(cal, y, near) {
 }
 
 back_calculated <- function(cal, tolerance = BACK_TOLERANCE,
-                            tolerance_lowest = BACK_TOLERANCE_LOWEST) {
+                            tolerance_lowest = BACK_TOLERANCE_LOWEST, fraction = BACK_FRACTION) {
   x0 <- cal$x
   xb <- read_back(cal, cal$y, x0)
   blank <- x0 == 0
@@ -244,7 +377,7 @@ back_calculated <- function(cal, tolerance = BACK_TOLERANCE,
   passed <- blank | (!is.na(pct) & abs(pct - 100) <= limit)
   n_tested <- sum(!blank)
   n_passed <- sum(passed & !blank)
-  overall <- n_tested > 0 && n_passed >= BACK_FRACTION * n_tested
+  overall <- n_tested > 0 && n_passed >= fraction * n_tested
   text <- if (n_tested == 0) "no non-blank standards to read back" else {
     dev <- abs(pct - 100)
     dev[blank | is.na(dev)] <- -Inf
@@ -257,53 +390,120 @@ back_calculated <- function(cal, tolerance = BACK_TOLERANCE,
        blank = blank, n_tested = n_tested, n_passed = n_passed, overall = overall, text = text)
 }
 
-# Every verdict: list(rows = data frame test/verdict/details, fit_for_use, notes).
-verdicts <- function(cal) {
-  gv <- goodness_verdict(cal)
-  rows <- list(c("goodness of fit", gv))
+# r and r^2 of the fit, weighted as the fit was: r^2 = 1 - sum (W e)^2 /
+# sum W^2 (y - ybar_W)^2; r signed by the slope for a straight line.  They say
+# little about a calibration (standards over a wide range make them close to
+# 1 whether or not the curve is right).
+correlation <- function(cal) {
+  w2 <- cal$weights^2
+  ybar <- sum(w2 * cal$y) / sum(w2)
+  tot <- sum(w2 * (cal$y - ybar)^2)
+  res <- sum(w2 * cal$residuals^2)
+  if (!(tot > 0)) return(c(r = NaN, r_squared = NaN))
+  r2 <- 1 - res / tot
+  r <- sqrt(max(r2, 0))
+  if (ncoef_of(cal) == 2 && cal$coefficients[2] < 0) r <- -r
+  c(r = r, r_squared = r2)
+}
+
+SHOWN_OUTLIERS <- 5L
+
+# Every verdict under the acceptance criteria `criteria` (see
+# acceptance_criteria()): list(rows = data frame test/verdict/details,
+# fit_for_use, verdict in words, notes, failed, warned, levels, ...).
+verdicts <- function(cal, criteria = NULL) {
+  crit <- as_criteria(criteria)
+  levels <- test_levels(crit, cal)
+  at <- function(name) if (is.null(levels[[name]])) "" else
+    sprintf(" (alpha %s)", format(signif(levels[[name]], 3)))
+  gv <- goodness_verdict(cal, levels$goodness %||% ALPHA_REJECT)
+  rows <- list(c("goodness of fit", gv[1], paste0(gv[2], at("goodness"))))
   lof <- lack_of_fit(cal)
   if (!is.null(lof)) {
-    rows[[length(rows) + 1]] <- c("lack of fit", lof$verdict, lof$text)
+    p <- lof$p_value
+    lof$verdict <- if (is.na(p)) "not tested" else if (p < levels$lack_of_fit) "fail" else
+      if (p < max(ALPHA_DOUBT, levels$lack_of_fit)) "doubtful" else "pass"
+    rows[[length(rows) + 1]] <- c("lack of fit", lof$verdict, paste0(lof$text, at("lack_of_fit")))
   } else if (cal$kind == "ols") {
     rows[[length(rows) + 1]] <- c("lack of fit", "not tested", "no replicate x values")
   }
-  threshold <- default_threshold(length(cal$x))
-  out <- outliers(cal, threshold)
-  if (nrow(out)) {
-    for (i in seq_len(min(nrow(out), 5))) {
-      rows[[length(rows) + 1]] <- c("outlier", "flag", sprintf("standard in row %d (x = %g): %s",
-                                                              out$row[i], out$x[i], out$reasons[i]))
-    }
-    if (nrow(out) > 5) rows[[length(rows) + 1]] <- c("", "", sprintf("... and %d more", nrow(out) - 5))
-  } else {
-    stat <- if (cal$kind == "gls") "normalized y residual" else
-      if (cal$covariance == "stated") "normalized residual" else "studentized residual"
+  threshold <- outlier_threshold(cal, levels$outliers %||% FAMILY_ALPHA)
+  out <- outliers(cal, threshold, crit$cook)
+  flagged <- out[out$outlier, , drop = FALSE]
+  infl <- out[!out$outlier, , drop = FALSE]
+  for (i in seq_len(min(nrow(flagged), SHOWN_OUTLIERS))) {
+    rows[[length(rows) + 1]] <- c("outlier", "flag", sprintf("standard %s (x = %g): %s",
+                                                            flagged$standard[i], flagged$x[i],
+                                                            flagged$reasons[i]))
+  }
+  if (nrow(flagged) > SHOWN_OUTLIERS) {
+    rows[[length(rows) + 1]] <- c("", "", sprintf("... and %d more", nrow(flagged) - SHOWN_OUTLIERS))
+  }
+  stat <- if (cal$kind == "gls") "normalized y residual" else
+    if (cal$covariance == "stated") "normalized residual" else "studentized residual"
+  if (!nrow(flagged)) {
     rows[[length(rows) + 1]] <- c("outliers", "none", sprintf(
-      "|%s| <= %s%s", stat, format(signif(threshold, 3)),
-      if (cal$kind == "ols") sprintf(", Cook's distance <= %g", COOK_THRESHOLD) else ""))
+      "|%s| <= %s%s", stat, format(signif(threshold, 3)), at("outliers")))
+  }
+  for (i in seq_len(min(nrow(infl), SHOWN_OUTLIERS))) {
+    rows[[length(rows) + 1]] <- c("influential", "shown", sprintf("standard %s (x = %g): %s",
+                                                                 infl$standard[i], infl$x[i],
+                                                                 infl$reasons[i]))
   }
   back <- NULL
   if (ncoef_of(cal) >= 2) {
-    back <- back_calculated(cal)
+    back <- back_calculated(cal, crit$tolerance, crit$tolerance_lowest, crit$back_fraction)
     rows[[length(rows) + 1]] <- c("back-calculated", if (back$overall) "pass" else "fail", back$text)
   }
-  notes <- character()
-  if (gv[1] == "fail") notes <- c(notes, "the chi2 test rejects the fit")
-  if (cal$dof == 0) notes <- c(notes, "no degrees of freedom: nothing shows the curve adequate")
-  if (ncoef_of(cal) < 2) notes <- c(notes, "a constant curve cannot be read back into x")
+  for (e in cal$excluded) {
+    rows[[length(rows) + 1]] <- c("excluded", "left out", sprintf(
+      "standard %s (x = %g, y = %g): %s", e$standard, e$x, e$y, e$reason))
+  }
+  rr <- correlation(cal)
+  if (is.finite(rr[["r"]])) {
+    rows[[length(rows) + 1]] <- c("correlation", "", sprintf(
+      "r = %.6f, r\u00b2 = %.6f (they say little about a calibration: the tests above do)",
+      rr[["r"]], rr[["r_squared"]]))
+  }
+  rows[[length(rows) + 1]] <- c("criteria", "", criteria_text(crit))
+  failing <- list()
+  if (gv[1] == "fail") failing$goodness <- "the chi2 test rejects the fit"
   if (!is.null(lof) && lof$verdict == "fail") {
-    notes <- c(notes, "the lack-of-fit test rejects the curve's shape (try another degree)")
+    failing$lack_of_fit <- "the lack-of-fit test rejects the curve's shape (try another degree)"
   }
-  if (nrow(out)) notes <- c(notes, sprintf("%d standard(s) flagged: rows %s", nrow(out), row_list(out$row)))
+  if (nrow(flagged)) {
+    failing$outliers <- sprintf("%d outlier(s): standard%s %s%s", nrow(flagged),
+                                if (nrow(flagged) > 1) "s" else "",
+                                paste(utils::head(flagged$standard, 10), collapse = ", "),
+                                if (nrow(flagged) > 10) ", ..." else "")
+  }
   if (!is.null(back) && !back$overall) {
-    notes <- c(notes, "fewer than 75 % of the standards read back within their limits")
+    failing$back_calculated <- sprintf(paste("fewer than %g %% of the standards read back",
+                                             "within their limits"), 100 * crit$back_fraction)
   }
-  fit_for_use <- cal$dof > 0 && ncoef_of(cal) >= 2 && gv[1] != "fail" &&
-    (is.null(lof) || lof$verdict != "fail") && nrow(out) == 0 &&
-    (is.null(back) || back$overall)
+  failed <- setdiff(names(failing), crit$warn_only)
+  warned <- intersect(names(failing), crit$warn_only)
+  why <- unlist(failing[failed], use.names = FALSE)
+  if (cal$dof == 0) why <- c(why, "no degrees of freedom: nothing shows the curve adequate")
+  if (ncoef_of(cal) < 2) why <- c(why, "a constant curve cannot be read back into x")
+  notes <- c(why, if (length(warned)) paste("warning only:", unlist(failing[warned], use.names = FALSE)))
+  if (nrow(infl)) {
+    notes <- c(notes, sprintf("influential (shown, not a reason to reject): standard%s %s",
+                              if (nrow(infl) > 1) "s" else "",
+                              paste(utils::head(infl$standard, 10), collapse = ", ")))
+  }
+  fit_for_use <- cal$dof > 0 && ncoef_of(cal) >= 2 && !length(failed)
+  verdict <- if (fit_for_use) "fit for use" else
+    paste0("NOT fit for use (", paste(why, collapse = "; "), ")")
+  if (fit_for_use && length(warned)) {
+    verdict <- paste0(verdict, " (with warnings: ",
+                      paste(unlist(failing[warned], use.names = FALSE), collapse = "; "), ")")
+  }
   m <- do.call(rbind, rows)
   list(rows = data.frame(test = m[, 1], verdict = m[, 2], details = m[, 3],
                          stringsAsFactors = FALSE),
-       fit_for_use = fit_for_use, notes = notes, outliers = out, lack_of_fit = lof,
-       back_calculated = back, p_value = p_value(cal))
+       fit_for_use = fit_for_use, verdict = verdict, notes = notes, failed = failed,
+       warned = warned, levels = levels, criteria = crit, threshold = threshold,
+       statistic = stat, outliers = out, lack_of_fit = lof, back_calculated = back,
+       goodness = gv[1], p_value = p_value(cal), r = rr[["r"]], r_squared = rr[["r_squared"]])
 }

@@ -66,8 +66,14 @@ response_uncertainty <- function(cal, u_y, replicates, n) {
 }
 
 inverse <- function(cal, y, u_y = NULL, replicates = 1, method = c("first-order", "montecarlo"),
-                    level = 0.95, ngrid = 100L, extrapolate = FALSE, n = 10000L, seed = NULL) {
+                    level = 0.95, ngrid = 100L, extrapolate = FALSE, n = 10000L, seed = NULL,
+                    limits = NULL) {
   check_cal(cal)
+  if (!is.null(limits) && !inherits(limits, "quorvex_lod")) {
+    input_error("limits must be detection limits made by lod()")
+  }
+  # "monte-carlo" as the Python package spells it, too.
+  if (identical(method, "monte-carlo")) method <- "montecarlo"
   method <- one_of(method, c("first-order", "montecarlo"), "method")
   y <- responses(y)
   m <- length(y)
@@ -142,8 +148,7 @@ inverse <- function(cal, y, u_y = NULL, replicates = 1, method = c("first-order"
   near <- abs(r$roots - lo) <= atol | abs(r$roots - hi) <= atol
   at_end <- colSums(!is.na(near) & near) > 0
   if (isTRUE(extrapolate)) at_end <- rep(FALSE, m)
-  flags <- flag_text(list(r$n_roots == 0, r$n_roots > 1, at_end),
-                     c("no root", "several roots", "at end"))
+  flags <- sample_flags(cal, y, x, r, at_end, uy$u, limits, lo, hi)
   band <- if (isTRUE(extrapolate)) list(low = rep(NA_real_, m), high = rep(NA_real_, m)) else
     inversion_interval(cal, y, x, k, uy$u)
   open <- !is.na(band$low) & (band$low <= lo | band$high >= hi)
@@ -363,6 +368,66 @@ se_quantile <- function(v, p, count, q) {
   0.5 * (q(v, min(p + d, 1)) - q(v, max(p - d, 0)))
 }
 
+# What a laboratory acts on, per response (the value is still given with its
+# uncertainty): no root in the interval; several roots; a root at an end of
+# the interval; below the lowest standard; above the highest ("dilute and
+# repeat"), for a straight line with the value of the line extended; response
+# below the blank's (p(0), where x = 0 lies in the interval or just beyond);
+# with detection limits (from lod()) below the LOD (ISO 11843's x_D) or below
+# the LOQ (the larger of ICH's and DIN 32645's); an infinite u(x) (a flat
+# curve).
+sample_flags <- function(cal, y, first, r, at_end, u, limits, lo, hi) {
+  m <- length(y)
+  no <- r$n_roots == 0
+  ends <- evaluate(cal, c(lo, hi))
+  rising <- ends[2] >= ends[1]
+  past_lo <- if (rising) y < ends[1] else y > ends[1]
+  past_hi <- if (rising) y > ends[2] else y < ends[2]
+  has <- !is.na(first)
+  below <- (has & first < min(cal$x)) | (no & past_lo)
+  above <- (has & first > max(cal$x)) | (no & past_hi)
+  value <- rep("", m)
+  if (ncoef_of(cal) == 2 && any(no)) {
+    idx <- which(no)
+    ext <- .Call(qvx_ipval_degree1, cal$chebyshev$coef, cal$cov_used, as.double(y[idx]),
+                 as.double(u[idx]), lo, hi)
+    if (ext$status == 0L) {
+      ok <- is.finite(ext$x)
+      value[idx[ok]] <- sprintf(" (x = %.5g \u00b1 %.2g on the line extended)", ext$x[ok],
+                                ext$u_x[ok])
+    }
+  }
+  conds <- list(no, r$n_roots > 1, at_end, below, above)
+  texts <- list("no root in the interval", sprintf("%d roots", r$n_roots), "root at an end of the interval",
+                paste0("below the lowest standard", value),
+                paste0("above the highest standard: dilute and repeat", value))
+  w <- hi - lo
+  if (lo - EXTEND * w <= 0 && 0 <= hi + EXTEND * w) {
+    yb <- curve_at(cal, 0)$y
+    conds[[length(conds) + 1]] <- if (curve_slope(cal$chebyshev$coef, 0, lo, hi) >= 0) y < yb else y > yb
+    texts[[length(texts) + 1]] <- "response below the blank's"
+  }
+  if (!is.null(limits)) {
+    lod_x <- if (is.finite(limits$x_detection)) limits$blank + limits$x_detection else NA
+    cands <- c(limits$loq, limits$loq_din)
+    cands <- cands[is.finite(cands)]
+    loq_x <- if (length(cands)) limits$blank + max(cands) else NA
+    below_lod <- rep(FALSE, m)
+    if (!is.na(lod_x)) {
+      below_lod <- has & first < lod_x
+      conds[[length(conds) + 1]] <- below_lod
+      texts[[length(texts) + 1]] <- sprintf("below LOD (%.4g)", lod_x)
+    }
+    if (!is.na(loq_x)) {
+      conds[[length(conds) + 1]] <- has & first < loq_x & !below_lod
+      texts[[length(texts) + 1]] <- sprintf("below LOQ (%.4g)", loq_x)
+    }
+  }
+  conds[[length(conds) + 1]] <- colSums(is.infinite(r$u_roots)) > 0
+  texts[[length(texts) + 1]] <- "flat curve: u(x) infinite"
+  flag_text(conds, texts)
+}
+
 # "a; b" of the texts whose conditions hold, per element.
 flag_text <- function(conditions, texts) {
   out <- character(length(conditions[[1]]))
@@ -405,7 +470,12 @@ delta_nct <- function(dof, t_alpha, beta) {
   0.5 * (lo + hi)
 }
 
-lod <- function(cal, alpha = 0.05, beta = 0.05, blank = 0, replicates = 1, u_blank = NULL) {
+# How far beyond its interval (share of its width) the curve may be extended
+# to reach a blank.
+EXTEND <- 0.25
+
+lod <- function(cal, alpha = 0.05, beta = 0.05, blank = 0, replicates = 1, u_blank = NULL,
+                k_loq = 3) {
   check_cal(cal)
   if (ncoef_of(cal) < 2) input_error("a constant curve (degree 0) has no detection limit")
   for (v in list(list("alpha", alpha), list("beta", beta))) {
@@ -416,11 +486,18 @@ lod <- function(cal, alpha = 0.05, beta = 0.05, blank = 0, replicates = 1, u_bla
   }
   replicates <- whole_number(replicates, "replicates", 1L)
   x0 <- numeric_column(blank, "blank", 1L)
+  if (!is.numeric(k_loq) || length(k_loq) != 1L || is.na(k_loq) || !(k_loq > 0)) {
+    input_error("k_loq must be positive")
+  }
   lo <- cal$interval[1]
   hi <- cal$interval[2]
-  if (!(lo <= x0 && x0 <= hi)) {
-    input_error("the blank x = ", format(x0), " lies outside the curve's interval [",
-                format(lo), ", ", format(hi), "]")
+  width <- hi - lo
+  extrapolated <- !(lo <= x0 && x0 <= hi)
+  if (extrapolated && !(lo - EXTEND * width <= x0 && x0 <= hi + EXTEND * width)) {
+    input_error("the blank x = ", format(x0), " lies far outside the curve's interval [",
+                format(lo), ", ", format(hi), "] (more than ", 100 * EXTEND, " % of its ",
+                "width): the curve cannot be extended that far; measure a blank or a ",
+                "standard near it")
   }
   coef <- cal$chebyshev$coef
   low <- cal$x == min(cal$x)
@@ -432,12 +509,26 @@ lod <- function(cal, alpha = 0.05, beta = 0.05, blank = 0, replicates = 1, u_bla
   loq <- 10 * sigma / s_low
   if (!is.null(u_blank)) {
     sigma0 <- numeric_column(u_blank, "u_blank", 1L)
+    if (!(sigma0 >= 0)) input_error("u_blank must not be negative")
+    source <- "u_blank as given"
   } else if (any(cal$x == x0)) {
     sigma0 <- sqrt(mean(sd_std[cal$x == x0]^2))
+    source <- "the standards at the blank"
+  } else if (!is.null(cal$weighting)) {
+    sigma0 <- sqrt(mean(sd_std[low]^2))
+    source <- sprintf(paste("the scatter at the lowest standard (x = %g); the %s weighting",
+                            "would predict none at the blank: give u_blank from blanks"),
+                      xl, cal$weighting)
   } else {
+    if (!is.null(cal$u_y) && !all(cal$u_y == cal$u_y[1])) {
+      input_error("the standards' u_y differ, so the blank's response uncertainty is not ",
+                  "known: give u_blank")
+    }
     sigma0 <- response_sd(cal, x0)
+    source <- if (!is.null(cal$u_y)) "the stated u(y) of the standards" else
+      "the residual scatter (the same at every x)"
   }
-  e <- evaluate(cal, x0, uncertainty = TRUE)
+  e <- curve_at(cal, x0)
   s0 <- sqrt(e$u^2 + sigma0^2 / replicates)
   ka <- coverage_factor(cal, 1 - alpha, sided = 1)
   delta <- if (ka$distribution == "normal") {
@@ -448,11 +539,77 @@ lod <- function(cal, alpha = 0.05, beta = 0.05, blank = 0, replicates = 1, u_bla
   sgn <- if (curve_slope(coef, x0, lo, hi) >= 0) 1 else -1
   yc <- e$y + sgn * ka$k * s0
   yd <- e$y + sgn * delta * s0
-  xs <- roots_near(cal, c(yc, yd), x0)
+  xs <- if (extrapolated) roots_extended(cal, c(yc, yd), x0) else roots_near(cal, c(yc, yd), x0)
+  loq_din <- loq_din(cal, x0, sigma0, replicates, alpha, k_loq, !is.null(u_blank))
   structure(list(sigma = sigma, slope = s_low, lod = lod, loq = loq, blank = x0,
                  sigma_blank = sigma0, s_blank = s0, y_critical = yc, x_critical = xs[1] - x0,
                  x_detection = xs[2] - x0, k_alpha = ka$k, delta = delta, alpha = alpha,
-                 beta = beta, replicates = replicates), class = "quorvex_lod")
+                 beta = beta, replicates = replicates, blank_source = source,
+                 extrapolated = extrapolated, loq_din = loq_din, k_loq = as.double(k_loq)),
+            class = "quorvex_lod")
+}
+
+# p(x) and u(p(x)), also a little beyond the interval.
+curve_at <- function(cal, x) {
+  if (cal$interval[1] <= x && x <= cal$interval[2]) return(evaluate(cal, x, uncertainty = TRUE))
+  g <- basis_rows(x, ncoef_of(cal), cal$interval[1], cal$interval[2])
+  list(y = drop(g %*% cal$chebyshev$coef), u = sqrt(drop(g %*% cal$cov_used %*% t(g))))
+}
+
+# The real roots of p(x) = y on the curve extended by EXTEND of its width
+# either side, the one nearest x0 (NA where there is none).
+roots_extended <- function(cal, y, x0) {
+  lo <- cal$interval[1]
+  hi <- cal$interval[2]
+  w <- hi - lo
+  a <- drop(power_matrix(ncoef_of(cal), -1, 1) %*% cal$chebyshev$coef)  # powers of t
+  while (length(a) > 1L && a[length(a)] == 0) a <- a[-length(a)]
+  t0 <- scaled_t(x0, lo, hi)
+  vapply(y, function(v) {
+    b <- a
+    b[1] <- b[1] - v
+    if (length(b) < 2L) return(NA_real_)
+    r <- polyroot(b)
+    r <- Re(r[abs(Im(r)) <= 1e-9 * max(1, abs(r))])
+    xr <- lo + (r + 1) * w / 2
+    ok <- xr >= lo - EXTEND * w & xr <= hi + EXTEND * w
+    if (!any(ok)) return(NA_real_)
+    xr[ok][which.min(abs(r[ok] - t0))]
+  }, 0)
+}
+
+# DIN 32645's limit of quantification: the smallest net x > 0 with
+# x = k_loq k_(1-alpha/2) u(x0 + x), u the first-order standard uncertainty of
+# a sample of `replicates` readings (its reading scatter that of the blank
+# where u_blank was given, else the fit's scatter model at x); NA where none is
+# found up to the curve's end.
+loq_din <- function(cal, x0, sigma0, replicates, alpha, k_loq, fixed_blank) {
+  k2 <- coverage_factor(cal, 1 - alpha)$k
+  lo <- cal$interval[1]
+  hi <- cal$interval[2]
+  top <- hi - x0
+  if (!(top > 0)) return(NA_real_)
+  same_uy <- is.null(cal$u_y) || all(cal$u_y == cal$u_y[1])
+  excess <- function(x) {
+    xa <- x0 + x
+    g <- basis_rows(xa, ncoef_of(cal), lo, hi)
+    b <- curve_slope(cal$chebyshev$coef, xa, lo, hi)
+    sr <- if (fixed_blank || !same_uy) rep(sigma0, length(xa)) else response_sd(cal, xa)
+    u <- sqrt(rowSums((g %*% cal$cov_used) * g) + sr^2 / replicates) / abs(b)
+    x - k_loq * k2 * u
+  }
+  grid <- seq(0, top, length.out = 401)[-1]
+  above <- which(excess(grid) >= 0)
+  if (!length(above)) return(NA_real_)
+  j <- above[1]
+  a <- if (j == 1L) 0 else grid[j - 1L]
+  b <- grid[j]
+  for (i in 1:100) {
+    m <- 0.5 * (a + b)
+    if (excess(m) >= 0) b <- m else a <- m
+    if (b - a <= 1e-13 * max(abs(b), 1e-300)) break
+  }
+  0.5 * (a + b)
 }
 
 print.quorvex_lod <- function(x, ...) {
@@ -460,5 +617,10 @@ print.quorvex_lod <- function(x, ...) {
               x$lod, x$loq, x$sigma, x$slope))
   cat(sprintf("At blank x = %g: y_C %.4g  x_C %.4g  x_D %.4g  (alpha %g, beta %g, %d replicate(s))\n",
               x$blank, x$y_critical, x$x_critical, x$x_detection, x$alpha, x$beta, x$replicates))
+  cat(sprintf("DIN 32645: LOQ %.4g (relative uncertainty 1/%g)\n", x$loq_din, x$k_loq))
+  cat(sprintf("Blank's scatter %.3g: %s\n", x$sigma_blank, x$blank_source))
+  if (isTRUE(x$extrapolated)) {
+    cat("The blank lies outside the standards: the curve is extended a little to reach it\n")
+  }
   invisible(x)
 }

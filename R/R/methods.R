@@ -13,6 +13,7 @@ print.quorvex_cal <- function(x, digits = max(3L, getOption("digits") - 3L), ...
               x$names[["x"]]))
   print(format(x$coefficients, digits = digits), quote = FALSE)
   cat(sprintf("\nSRES %s on %d degrees of freedom\n", format(signif(x$sres, digits)), x$dof))
+  print_excluded(x)
   for (note in x$notes) cat("note:", note, "\n")
   invisible(x)
 }
@@ -33,11 +34,13 @@ residuals.quorvex_cal <- function(object, type = c("response", "weighted"), ...)
   object$residuals
 }
 
-summary.quorvex_cal <- function(object, ...) {
+summary.quorvex_cal <- function(object, criteria = object$criteria, ...) {
   u <- sqrt(diag(object$vcov))
   tab <- cbind(Estimate = object$coefficients, `Std. Error` = u)
+  v <- verdicts(object, criteria)
   structure(list(cal = object, coefficients = tab, sres = object$sres, chi2 = object$chi2,
-                 dof = object$dof, p_value = p_value(object), verdicts = verdicts(object)),
+                 dof = object$dof, p_value = p_value(object), r = v$r, r_squared = v$r_squared,
+                 verdicts = v, fit_for_use = v$fit_for_use, excluded = object$excluded),
             class = "summary.quorvex_cal")
 }
 
@@ -59,15 +62,14 @@ print.summary.quorvex_cal <- function(x, digits = max(5L, getOption("digits") - 
                 cal$evaluations))
   }
   for (note in cal$notes) cat("note:", note, "\n")
+  print_excluded(cal)
   v <- x$verdicts
   cat("\nIs it fit for use?\n")
   rows <- v$rows
   for (i in seq_len(nrow(rows))) {
     cat(sprintf("  %-16s %-11s %s\n", rows$test[i], rows$verdict[i], rows$details[i]))
   }
-  why <- v$notes
-  cat("verdict:", if (v$fit_for_use) "fit for use" else
-    paste0("NOT fit for use (", paste(why, collapse = "; "), ")"), "\n")
+  cat("verdict:", v$verdict, "\n")
   invisible(x)
 }
 
@@ -101,4 +103,13 @@ predict.quorvex_cal <- function(object, newdata, interval = c("none", "confidenc
   fit <- cbind(fit = e$y, lwr = e$y - k$k * u, upr = e$y + k$k * u)
   if (!se.fit) return(fit)
   list(fit = fit, se.fit = e$u, df = object$dof, k = k$k, u = u)
+}
+
+# The standards left out of the fit, with their reasons.
+print_excluded <- function(cal) {
+  if (!length(cal$excluded)) return(invisible())
+  cat("Left out of the fit:\n")
+  for (e in cal$excluded) {
+    cat(sprintf("  standard %s (x = %g, y = %g): %s\n", e$standard, e$x, e$y, e$reason))
+  }
 }

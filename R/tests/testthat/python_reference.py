@@ -15,6 +15,7 @@ import numpy as np
 
 import quorvex
 from quorvex.basis import basis
+from quorvex.diagnostics import detection_limits
 
 standards_csv = Path(sys.argv[1])
 
@@ -139,16 +140,57 @@ for case, (x, y, kw, ys) in cases.items():
         out(case, "pband_u", b.u)
     dg = cal.diagnostics()
     out(case, "p_value", dg.p_value)
-    if verdicts_v1:
-        if dg.lack_of_fit is not None:
-            out(case, "lof", [dg.lack_of_fit["f"], dg.lack_of_fit["p_value"]])
-        out(case, "outlier_rows", [o["index"] + 1 for o in dg.outliers] or [0])
-        out(case, "outlier_statistic", [o["statistic"] for o in dg.outliers] or [0])
-        out(case, "back_x", dg.back_calculated["x_back"])
-        out(case, "verdicts", [{"pass": 0, "doubtful": 1, "fail": 2, "not tested": 3}[dg.goodness],
-                               float(dg.back_calculated["overall"]), float(dg.fit_for_use)])
+    if not verdicts_v1:
+        strict = dict(alpha=0.2, tolerance=5.0, tolerance_lowest=8.0, back_fraction=0.9,
+                      cook=0.5)
+        for label, crit in (("", None), ("_strict", strict)):
+            d = cal.diagnostics(criteria=crit)
+            if d.lack_of_fit is not None:
+                out(case, "lof" + label, [d.lack_of_fit["f"], d.lack_of_fit["p_value"],
+                                          float(d.lack_of_fit["verdict"] == "fail")])
+            out(case, "threshold" + label, d.threshold)
+            out(case, "outlier_rows" + label, [o["index"] + 1 for o in d.outliers] or [0])
+            out(case, "outlier_kind" + label,
+                [float(o["outlier"]) + 2 * float(o["influential"]) for o in d.outliers] or [0])
+            out(case, "outlier_statistic" + label, [o["statistic"] for o in d.outliers] or [0])
+            if d.back_calculated is not None:
+                out(case, "back_x" + label, d.back_calculated["x_back"])
+            out(case, "levels" + label, [d.levels.get(t, -1.0) for t in
+                                         ("goodness", "lack_of_fit", "outliers")])
+            out(case, "verdicts" + label,
+                [{"pass": 0, "doubtful": 1, "fail": 2, "not tested": 3}[d.goodness],
+                 float(d.back_calculated["overall"]) if d.back_calculated else -1.0,
+                 float(d.fit_for_use)])
+            out(case, "correlation" + label, [d.r, d.r_squared])
     if cal.kind == "ols":
-        blank = max(lo, min(hi, 0.0))
-        d = cal.detection_limits(blank=blank)
-        out(case, "lod", [d.sigma, d.slope, d.lod, d.loq, d.blank, d.sigma_blank, d.s_blank,
-                          d.y_critical, d.x_critical, d.x_detection, d.k_alpha, d.delta])
+        lo, hi = cal.interval
+        width = hi - lo
+        # At the blank (0, or the nearer end where 0 lies far outside), a blank a little
+        # outside the standards, alpha != beta with replicates, and a stated u_blank.
+        blank = 0.0 if lo - 0.25 * width <= 0.0 <= hi + 0.25 * width else lo
+        settings = [("lod", dict(blank=blank)),
+                    ("lod_out", dict(blank=lo - 0.1 * width)),
+                    ("lod_ab", dict(blank=blank, alpha=0.01, beta=0.1, replicates=3, k_loq=2.5)),
+                    ("lod_ub", dict(blank=blank, u_blank=0.003))]
+        for label, kw in settings:
+            try:
+                d = detection_limits(cal, **kw)
+            except quorvex.InputError:
+                continue
+            out(case, label, [d.sigma, d.slope, d.lod, d.loq, d.blank, d.sigma_blank, d.s_blank,
+                              d.y_critical, d.x_critical, d.x_detection, d.k_alpha, d.delta,
+                              float(d.extrapolated), d.loq_din])
+            print(case, label + "_source", d.blank_source.replace(" ", "~"))
+        if cal.ncoef >= 2:
+            # Sample flags: responses across and beyond the curve, with the limits.
+            from quorvex.diagnostics import sample_flags
+            f0, f1 = cal.evaluate(np.array([lo, hi]))
+            span = f1 - f0
+            ys = np.array([f0 - 0.3 * span, f0 - 0.001 * span, f0 + 0.002 * span,
+                           f0 + 0.05 * span, f0 + 0.5 * span, f1 + 0.3 * span])
+            out(case, "flag_y", ys)
+            lim = cal.detection_limits(blank=blank)
+            u = None if cal.covariance == "scaled" else 0.004
+            pred = cal.inverse(ys, u_y=u)
+            for i, fl in enumerate(sample_flags(cal, pred, lim)):
+                print(case, f"flag_{i}", "|".join(fl).replace(" ", "~") or "-")

@@ -136,7 +136,8 @@ test_that("inverse: defaults for u(y), round trip, joint covariance, several roo
   q <- calfit(y ~ x, d, degree = 2)
   two <- inverse(q, c(1, 9))
   expect_identical(attr(two, "n_roots"), c(2L, 0L))
-  expect_identical(two$flags, c("several roots", "no root"))
+  expect_identical(two$flags, c("2 roots", paste("no root in the interval; above the highest",
+                                                 "standard: dilute and repeat")))
   expect_true(is.na(two$x[2]))
   expect_equal(sort(abs(attr(two, "roots")[1, ])), c(1, 1), tolerance = 1e-2)
   # The closed form of a straight line also answers beyond the interval.
@@ -169,6 +170,8 @@ test_that("Monte Carlo agrees with first order on a well-determined line", {
   expect_true(all(mc$agrees))
   again <- inverse(cal, c(0.3, 0.9), u_y = 0.004, method = "montecarlo", n = 4000, seed = 3)
   expect_identical(mc$x, again$x)
+  spelled <- inverse(cal, c(0.3, 0.9), u_y = 0.004, method = "monte-carlo", n = 4000, seed = 3)
+  expect_identical(spelled$x, again$x)
   # A scaled covariance: the scale is drawn too, so the interval follows t, not normal.
   few <- calfit(abs ~ conc, std[c(1, 3, 6, 8, 12), ])
   mc <- inverse(few, 0.6, method = "montecarlo", n = 20000, seed = 5)
@@ -188,7 +191,8 @@ test_that("summary, print, lod and plot run and say what they should", {
   expect_s3_class(l, "quorvex_lod")
   expect_equal(l$lod / l$loq, 0.33)
   expect_true(l$x_detection > l$x_critical && l$x_critical > 0)
-  expect_error(lod(cal, blank = -1), "outside the curve's interval")
+  expect_error(lod(cal, blank = -100), "far outside the curve's interval")
+  expect_match(lod(cal, blank = 0)$blank_source, "stated u\\(y\\)|standards at the blank")
   f <- tempfile(fileext = ".png")
   grDevices::png(f)
   plot(calfit(abs ~ conc, std, u_y = u_abs, u_x = 0.01 + 0.005 * conc, degree = 2))
@@ -200,4 +204,78 @@ test_that("R's t quantiles agree with a 40-digit computation", {
   # Reference values computed with mpmath (regularized incomplete beta, 40 digits).
   expect_equal(qt(0.975, 9), 2.2621571627982049992, tolerance = 1e-15)
   expect_equal(qt(0.95, 37), 1.687093619596263107, tolerance = 1e-15)
+})
+
+test_that("exclude leaves standards out on the record; criteria set the verdicts", {
+  cal <- calfit(abs ~ conc, std)
+  bad <- std
+  bad$abs[5] <- bad$abs[5] + 0.2
+  out <- calfit(abs ~ conc, bad, exclude = c("5" = "air bubble in the cuvette"))
+  # Leaving the standard out is the fit without it.
+  ref <- calfit(abs ~ conc, bad[-5, ])
+  expect_identical(coef(out), coef(ref))
+  expect_identical(names(fitted(out)), rownames(bad)[-5])
+  expect_identical(out$excluded[[1]]$reason, "air bubble in the cuvette")
+  expect_identical(out$excluded[[1]]$y, bad$abs[5])
+  expect_true(any(grepl("standard 5 .*air bubble", capture.output(print(out)))))
+  sm <- capture.output(print(summary(out)))
+  expect_true(any(grepl("excluded +left out +standard 5", sm)))
+  expect_true(any(grepl("r = 0\\.99", sm)))
+  # A column of uncertainties is left out with its standard.
+  bad$u_conc <- 0.01 + 0.002 * bad$conc
+  ux <- calfit(abs ~ conc, bad, u_y = u_abs, u_x = u_conc, exclude = list(`5` = "bubble"))
+  expect_identical(coef(ux), coef(calfit(abs ~ conc, bad[-5, ], u_y = u_abs, u_x = u_conc)))
+  # Named rows name the standards.
+  named <- bad
+  rownames(named) <- paste0("S", seq_len(nrow(bad)))
+  expect_identical(calfit(abs ~ conc, named, exclude = c(S5 = "bubble"))$excluded[[1]]$standard,
+                   "S5")
+  expect_error(calfit(abs ~ conc, bad, exclude = c("99" = "x")), "no standard \"99\"")
+  expect_error(calfit(abs ~ conc, bad, exclude = c("5" = "")), "give the reason")
+  expect_error(calfit(abs ~ conc, bad, exclude = "5"), "name each standard")
+  # The outlier fails the run; warn_only turns the failure into a warning.
+  with <- calfit(abs ~ conc, bad)
+  expect_false(summary(with)$fit_for_use)
+  expect_match(summary(with)$verdicts$verdict, "outlier\\(s\\): standard 5")
+  w <- summary(with, criteria = list(warn_only = c("outliers", "back_calculated")))
+  expect_true(w$fit_for_use)
+  expect_match(w$verdicts$verdict, "with warnings")
+  # The overall alpha is shared among the tests that apply (here lack of fit
+  # and outliers: no stated u(y), no chi2 test), unless a test's own is given.
+  expect_identical(summary(cal)$verdicts$levels, list(lack_of_fit = 0.025, outliers = 0.025))
+  expect_identical(summary(cal, criteria = acceptance_criteria(alpha = 0.01,
+                                                               alpha_outliers = 0.001))$verdicts$levels,
+                   list(lack_of_fit = 0.005, outliers = 0.001))
+  expect_error(acceptance_criteria(alpha = 1), "strictly between 0 and 1")
+  expect_error(acceptance_criteria(warn_only = "cook"), "warn_only")
+  expect_error(summary(cal, criteria = list(alfa = 0.1)), "no field alfa")
+  # A plot with a left-out standard.
+  f <- tempfile(fileext = ".png")
+  grDevices::png(f)
+  plot(out)
+  grDevices::dev.off()
+  expect_true(file.size(f) > 1000)
+})
+
+test_that("samples get the flags a laboratory acts on", {
+  cal <- calfit(abs ~ conc, std)
+  l <- lod(cal)
+  ends <- predict(cal, range(cal$interval))
+  inv <- inverse(cal, c(ends[1] - 0.05, ends[2] + 0.05, mean(ends)), limits = l)
+  expect_match(inv$flags[1], "^no root in the interval; below the lowest standard \\(x = ")
+  expect_match(inv$flags[2], "above the highest standard: dilute and repeat \\(x = ")
+  expect_identical(inv$flags[3], "")
+  # The value below the LOD is still given, with its uncertainty.
+  low <- inverse(cal, predict(cal, 0.5 * l$x_detection), limits = l)
+  expect_match(low$flags, "below LOD")
+  expect_true(is.finite(low$x) && is.finite(low$U))
+  expect_error(inverse(cal, 0.5, limits = list(lod = 1)), "made by lod")
+  # Under 1/x weighting without a blank standard the blank's scatter is that at
+  # the lowest standard, and the limits say so.
+  w <- calfit(abs ~ conc, std[std$conc > 0, ], weighting = "1/x")
+  lw <- lod(w)
+  expect_match(lw$blank_source, "scatter at the lowest standard")
+  expect_true(lw$extrapolated)
+  expect_true(any(grepl("extended a little", capture.output(print(lw)))))
+  expect_true(lw$loq_din > 0 && lw$x_detection > lw$x_critical)
 })
