@@ -415,12 +415,19 @@ def _fit(args, run: _Run):
         raise InputError(f"{table.label}: row {table.lines[k]}: --weighting {args.weighting} "
                          f"needs every x > 0, not {std.x[k]:g}")
     selection = None
-    # Standards are named by their row in the file, as a spreadsheet shows it.
-    options["ids"] = [str(line) for line in table.lines]
+    # Standards are named by their ID column when the file has one whose names are unique,
+    # else by their row in the file, as a spreadsheet shows it.
+    rows = [str(line) for line in table.lines]
+    names = None if std.names is None else [str(n).strip() for n in std.names]
+    if names is not None and (len(set(names)) < len(names) or "" in names):
+        names = None
+    options["ids"] = names or rows
     exclude = {}
     for row, reason in args.exclude:
+        if names is not None and row not in names and row in rows:
+            row = names[rows.index(row)]  # a row number names the standard on that row
         if row in exclude:
-            raise InputError(f"--exclude names row {row} twice")
+            raise InputError(f"--exclude names standard {row} twice")
         exclude[row] = reason
     if exclude:
         options["exclude"] = exclude
