@@ -8,6 +8,8 @@
 #    are the ones the process sees: once with one OpenBLAS thread and one
 #    calling thread, once with four OpenBLAS threads and three calling
 #    threads;
+#  - the library with the C library's functions for CPUs without FMA and
+#    AVX2 (GLIBC_TUNABLES), as on an older x86-64 machine;
 #  - a control library: the same objects linked to the system's
 #    liblapack.so.3 and libblas.so.3 (as the library was once built), run
 #    with Debian's reference LAPACK and BLAS.
@@ -81,6 +83,9 @@ run control-openblas "$control" 1 "${with_openblas[@]}" OPENBLAS_NUM_THREADS=1
 run library "$lib" 1
 run library-openblas-1 "$lib" 1 "${with_openblas[@]}" OPENBLAS_NUM_THREADS=1
 run library-openblas-4 "$lib" 3 "${with_openblas[@]}" OPENBLAS_NUM_THREADS=4
+# As on a CPU without FMA and AVX2: the C library then picks other variants
+# of its functions (the library takes acos, sin and cos from it).
+run library-no-fma "$lib" 1 GLIBC_TUNABLES=glibc.cpu.hwcaps=-FMA,-AVX2,-FMA4
 
 # OpenBLAS was in the process, and the library does not lean on any LAPACK.
 for n in control-openblas library-openblas-1 library-openblas-4; do
@@ -102,7 +107,7 @@ changed=$(differing "$out/control-reference.txt" "$out/control-openblas.txt" | w
 echo "control library linked to the system's LAPACK: OpenBLAS changes the outputs of $changed of $total calls"
 
 status=0
-for n in library-openblas-1 library-openblas-4; do
+for n in library-openblas-1 library-openblas-4 library-no-fma; do
   if ! cmp -s "$out/library.txt" "$out/$n.txt"; then
     echo "FAILED: $n differs from the library alone in these calls:" >&2
     differing "$out/library.txt" "$out/$n.txt" | head -n 20 >&2
@@ -127,4 +132,4 @@ else
        "${installed:-?}; they differ in $(differing "$out/library.txt" "$out/control-reference.txt" | wc -l) of $total calls"
 fi
 [ "$status" -eq 0 ] || exit 1
-echo "blas_independence: all $total calls bit-identical with reference BLAS, with OpenBLAS (1 and 4 threads) and on 1 and 3 calling threads"
+echo "blas_independence: all $total calls bit-identical with reference BLAS, with OpenBLAS (1 and 4 threads), on 1 and 3 calling threads, and with the C library's functions for CPUs without FMA"

@@ -2,7 +2,7 @@
 // the bit patterns of the values, so that two runs can be compared bit for
 // bit (tests/reproducibility/check_blas_independence.sh):
 //
-//   quorvex_bits LIBRARY OUTPUT [THREADS]
+//   quorvex_bits LIBRARY OUTPUT [THREADS [SET]]
 //
 // LIBRARY is loaded with dlopen, as a host program loads it.  The calls are
 // the shared case table of the Windows cross-check (tests/windows/cases.cpp)
@@ -11,7 +11,10 @@
 // each fit's curve evaluated and inverted with its covariance (IPVAL; for
 // straight lines LINEAR_CONV and IPVAL_DEGREE1 too), and random calls with
 // bad arguments.  THREADS > 1 runs the random problems on that many threads
-// at once; the file is the same whatever the number.
+// at once; the file is the same whatever the number.  SET line-search
+// replaces the random problems by 420 generalized fits of 8 to 300 points
+// with larger x uncertainties, which reach the minimizer's curved line
+// search (and so the C library's acos, sin and cos) more often.
 //
 // Arrays longer than 64 values are written as their length, first and last
 // values and a 64-bit FNV-1a digest of all their bytes.
@@ -195,7 +198,9 @@ struct Problem {
   std::vector<double> x, y, wx, wy;
 };
 
-Problem make_problem(Random& rng, int npts, int ncoef) {
+// xnoise_lo, xnoise_hi: range of log10(u(x) / interval width).
+Problem make_problem(Random& rng, int npts, int ncoef, double xnoise_lo = -4.0,
+                     double xnoise_hi = -2.0) {
   Problem p;
   p.npts = npts;
   p.ncoef = ncoef;
@@ -208,7 +213,7 @@ Problem make_problem(Random& rng, int npts, int ncoef) {
   const double level = std::pow(10.0, rng.uniform(-2.0, 3.0));
   const double noise = level * std::pow(10.0, rng.uniform(-6.0, -2.0));
   const bool clustered = rng.below(4) == 0;
-  const double xnoise = span * std::pow(10.0, rng.uniform(-4.0, -2.0));
+  const double xnoise = span * std::pow(10.0, rng.uniform(xnoise_lo, xnoise_hi));
   for (int i = 0; i < npts; ++i) {
     double u = rng.uniform(0.02, 0.98);
     if (clustered) u = u < 0.5 ? 0.02 + 0.2 * u : 0.78 + 0.2 * u;  // bunched near both ends
@@ -290,9 +295,10 @@ void ols_job(const Library& lib, std::uint64_t seed, int npts, int ncoef, std::v
   if (istat[0] == 0) use_curve(lib, rng, base, p, coef.data(), cov.data(), out);
 }
 
-void gls_job(const Library& lib, std::uint64_t seed, int npts, int ncoef, std::vector<Record>& out) {
+void gls_job(const Library& lib, std::uint64_t seed, int npts, int ncoef, std::vector<Record>& out,
+             bool rough = false) {
   Random rng(seed);
-  Problem p = make_problem(rng, npts, ncoef);
+  Problem p = rough ? make_problem(rng, npts, ncoef, -2.5, -1.0) : make_problem(rng, npts, ncoef);
   const std::size_t n = npts, m = ncoef;
   const double tol[2] = {std::pow(10.0, -rng.uniform(6.0, 12.0)), std::pow(10.0, -rng.uniform(6.0, 12.0))};
   const int maxit = 5 + rng.below(100);
@@ -366,9 +372,20 @@ void odd_job(const Library& lib, std::uint64_t seed, std::vector<Record>& out) {
 }
 
 // The random problems, each a job of its own with its own seed.
-std::vector<std::function<void(const Library&, std::vector<Record>&)>> jobs() {
+std::vector<std::function<void(const Library&, std::vector<Record>&)>> jobs(bool line_search) {
   std::vector<std::function<void(const Library&, std::vector<Record>&)>> js;
   Random plan(20261208);
+  if (line_search) {
+    const int sizes[] = {8, 12, 20, 35, 60, 120, 300};
+    std::uint64_t seed = 101;
+    for (int npts : sizes)
+      for (int k = 0; k < 60; ++k, ++seed) {
+        const int ncoef = 1 + plan.below(npts < 10 ? npts : 10);
+        js.push_back(
+            [=](const Library& l, std::vector<Record>& o) { gls_job(l, seed, npts, ncoef, o, true); });
+      }
+    return js;
+  }
   const int ols_sizes[] = {6, 11, 20, 37, 64, 150, 400, 1000, 3000, 10000, 30000, 100000};
   std::uint64_t seed = 1;
   for (int npts : ols_sizes)
@@ -400,11 +417,16 @@ std::string global_lapack() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3 || argc > 4) {
-    std::fprintf(stderr, "usage: %s LIBRARY OUTPUT [THREADS]\n", argv[0]);
+  if (argc < 3 || argc > 5) {
+    std::fprintf(stderr, "usage: %s LIBRARY OUTPUT [THREADS [standard|line-search]]\n", argv[0]);
     return 2;
   }
-  const int threads = argc == 4 ? std::atoi(argv[3]) : 1;
+  const int threads = argc >= 4 ? std::atoi(argv[3]) : 1;
+  const std::string set = argc == 5 ? argv[4] : "standard";
+  if (set != "standard" && set != "line-search") {
+    std::fprintf(stderr, "quorvex_bits: SET is standard or line-search, not %s\n", set.c_str());
+    return 2;
+  }
   if (threads < 1) {
     std::fprintf(stderr, "quorvex_bits: THREADS must be at least 1\n");
     return 2;
@@ -414,9 +436,11 @@ int main(int argc, char** argv) {
 
   std::vector<Record> records;
   TableCaller caller(lib);
-  for (const quorvex_cases::Result& r : quorvex_cases::run_cases(caller)) records.push_back(from_table(r));
+  if (set == "standard")
+    for (const quorvex_cases::Result& r : quorvex_cases::run_cases(caller))
+      records.push_back(from_table(r));
 
-  const auto js = jobs();
+  const auto js = jobs(set == "line-search");
   std::vector<std::vector<Record>> results(js.size());
   std::atomic<std::size_t> next{0};
   auto work = [&] {
