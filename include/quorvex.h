@@ -85,7 +85,15 @@ extern "C" {
  *         21  QR factorization failed
  *         22  applying Q or Q' failed
  *         23  exactly zero diagonal in the triangular factor
- *         24  design matrix too badly conditioned (singular or nearly so)
+ *         24  singular or nearly singular design, whose results would
+ *             carry no correct digit: fewer distinct abscissae than NCOEF
+ *             (points whose scaled abscissae t are equal count once); or,
+ *             for the QR factor R of the weighted design (rows scaled by
+ *             W(i) / max W), min |R(i,i)| <= max |R(i,i)| * NPTS * eps, or
+ *             ||R||_F ||R^-1||_F >= NCOEF / (NPTS * eps), eps the double
+ *             epsilon 2.2e-16.  A design whose 2-norm condition number
+ *             kappa has kappa * NPTS * eps < 1 is never refused; one with
+ *             kappa * NPTS * eps >= NCOEF always is.
  *        999  working storage could not be obtained
  * ------------------------------------------------------------------------- */
 #define QVX_OLS_NCOEF_LT1 1
@@ -147,11 +155,11 @@ QVX_API void QVX_CALL OLSPFIT(
  * Outputs written, by outcome ("left" = left as the caller had it):
  *   0 <= ISTAT(1) <= 3 (OLSTAT 0): every output.  PARAM is the minimizer's
  *       final point; YFIT (the curve at the adjusted abscissae X - PARAM(i)),
- *       RES, R11, R12, R22 and COV belong to that PARAM: where the
- *       minimizer's latest evaluation lies elsewhere, one more evaluation at
- *       PARAM gives them, and it is not counted in ISTAT(3).  WRES, WRESMAX
- *       and SRES are the minimizer's residual vector: at PARAM for 0 and 3,
- *       at the point one step before PARAM for 1 and 2.
+ *       RES, WRES, WRESMAX, SRES, R11, R12, R22 and COV all belong to that
+ *       PARAM: where the minimizer's latest evaluation lies elsewhere, one
+ *       more evaluation at PARAM gives them, and it is not counted in
+ *       ISTAT(3).  RINFO holds the minimizer's measures of its last
+ *       iteration (for 1 and 2, of the step that led to PARAM).
  *   OLSTAT != 0, ISTAT(1) = 0: OLSTAT and ISTAT(1); everything else left.
  *   OLSTAT = 0, ISTAT(1) = 44: OLSTAT and ISTAT(1); everything else left.
  *   OLSTAT != 0, ISTAT(1) = 44: OLSTAT and ISTAT(1); PARAM(1..NPTS), SRES,
@@ -242,8 +250,12 @@ QVX_API void QVX_CALL POLYEVAL(
  * [XMIN, XMAX] with p(x) = Y(i), found by scanning NGRID equal subintervals
  * for sign changes and refining each with a bracketing zero finder, and its
  * standard uncertainty u(x)^2 = (g'COV g + COVY(i,i)) / p'(x)^2.
+ * TOL is the absolute tolerance to which each root is refined (on top of
+ * a relative 2 eps |x|); 0, a negative TOL and a NaN TOL all ask for full
+ * precision.
  * Roots stand in increasing order in column i of XROOT and UXROOT (leading
  * dimension NCOEF-1); NROOT(i) counts them (0: no root in the interval).
+ * On failure NROOT, XROOT and UXROOT are all 0.
  *   ISTAT  0  success
  *          1  XMIN >= XMAX
  *          2  NCOEF < 2 (a constant curve has no inverse)
@@ -263,7 +275,7 @@ QVX_API void QVX_CALL IPVAL(
     const double* XMIN,   /* in   lower end of the interval                 */
     const double* XMAX,   /* in   upper end of the interval                 */
     const int* NGRID,     /* in   number of grid subintervals >= 1          */
-    const double* TOL,    /* in   absolute tolerance of the zero finder     */
+    const double* TOL,    /* in   absolute tolerance of the roots, >= 0     */
     int* NROOT,           /* out  NROOT(NPTS) roots found per response      */
     double* XROOT,        /* out  XROOT(NCOEF-1,NPTS) roots                 */
     double* UXROOT,       /* out  UXROOT(NCOEF-1,NPTS) uncertainties        */
@@ -291,6 +303,7 @@ QVX_API void QVX_CALL LINEAR_CONV(
  * IPVAL_DEGREE1 -- inverse prediction on a straight line in closed form,
  * x = (y - intercept) / slope, for every response (not limited to the
  * interval), with its standard uncertainty.  A zero slope gives Inf/NaN.
+ * On failure XPRED and UXPRED are all 0.
  *   ISTAT  0  success
  *          1  XMIN >= XMAX
  * ------------------------------------------------------------------------- */

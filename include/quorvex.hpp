@@ -183,7 +183,7 @@ struct InversePrediction {
 // Settings of inverse prediction.
 struct InverseOptions {
   int ngrid = 100;                    // equal cells of [xmin, xmax] scanned for sign changes
-  double tol = 0.0;                   // absolute tolerance of the zero finder (0: full precision)
+  double tol = 0.0;  // absolute tolerance of the zero finder (0, negative or NaN: full precision)
   std::size_t chunk = default_chunk;  // responses per call, 1 .. max_chunk
 };
 

@@ -87,3 +87,13 @@ QUORVEX_REPORT_PACKAGES=(python3-numpy python3-scipy python3-matplotlib python3-
 # clang and its run-time libraries (sanitizers, libFuzzer): the clang
 # sanitizer build and the fuzz targets.
 QUORVEX_CLANG_PACKAGES=(clang-14 libclang-rt-14-dev)
+
+# The R package (scripts/r-check.sh): R from Debian, testthat for its tests,
+# pkg-config to find the library.
+QUORVEX_R_PACKAGES=(r-base-core r-base-dev r-cran-testthat pkg-config)
+
+# The documentation site (scripts/docs.sh): Sphinx with the furo theme, MyST
+# Markdown pages, numpydoc docstrings, MathJax served from the local copy; the
+# site test opens the pages in headless Chromium.
+QUORVEX_DOCS_PACKAGES=(python3-sphinx furo python3-myst-parser python3-numpydoc libjs-mathjax
+                       fonts-mathjax python3-numpy python3-pytest chromium)

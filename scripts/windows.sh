@@ -21,9 +21,15 @@
 #     build folder), linked through the import library, and compares what it
 #     prints with the Linux build's output;
 #  7. writes the Linux library's outputs of the shared case table, then runs
-#     the test program under Wine.
-# Ends with the test program's line 'N passed, N failed'; exits non-zero on
-# any failure.  The DLL lands in the build folder: build-windows/QUORVEXv1.dll,
+#     the test program under Wine;
+#  8. runs the spreadsheet module's worksheet functions and macro, mirrored
+#     step for step (tests/windows/vba_mirror.cpp), under Wine on the example
+#     data sheet, and compares their numbers with the Python package
+#     (tests/windows/check_vba_mirror.py); then its search for the DLL and
+#     the reasons it gives (tests/windows/load_check.cpp), with the DLL of
+#     the other bitness when its build folder has one.
+# Ends with the test program's line 'N passed, N failed', the mirror's line
+# and the comparison's 'N compared, N failed'; exits non-zero on any failure.  The DLL lands in the build folder: build-windows/QUORVEXv1.dll,
 # or build-windows64/QUORVEXv1.dll with --64.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -97,6 +103,17 @@ fi
 # 7. The Linux library's outputs, then the Wine test.
 "$build/linux/tests/windows/quorvex_cases" "$build/cases-linux.txt"
 (cd "$build" && wine quorvex_wine_check.exe cases-linux.txt) || status=$?
+
+# 8. The spreadsheet module, mirrored, against the Python package.
+cp examples/quorvex-sheet.csv "$build/"
+(cd "$build" && wine quorvex_vba_mirror.exe quorvex-sheet.csv vba-mirror.txt) || status=$?
+QUORVEX_LIBRARY="$build/linux/libQUORVEXv1.so" PYTHONPATH="$root/python" \
+  /usr/bin/python3 tests/windows/check_vba_mirror.py "$build/vba-mirror.txt" || status=$?
+other_dll=$root/build-windows64/QUORVEXv1.dll
+[ "$arch" = x86_64 ] && other_dll=$root/build-windows/QUORVEXv1.dll
+[ -f "$other_dll" ] && cp "$other_dll" "$build/QUORVEXv1-other.dll" || other_dll=
+(cd "$build" && rm -rf load-check &&
+  wine quorvex_load_check.exe ${other_dll:+QUORVEXv1-other.dll}) || status=$?
 
 wineserver -w
 exit "$status"

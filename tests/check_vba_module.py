@@ -12,8 +12,13 @@ branch (``Declare PtrSafe``, 32- and 64-bit hosts) and in the ``#Else`` branch
 of the DLL with the header's argument names in the header's order, every
 argument ``ByRef``, ``Long`` for a 32-bit integer and ``Double`` for a real.
 It also counts the arguments of every call of an entry point in the module's
-macros.  Then it makes sure that it notices faults, by checking a few damaged
-copies of the module and of the header, each of which must be rejected.
+macros, and checks that every macro clears the region it writes before its
+first write: following its calls of the module's own Subs in order, a
+``.ClearContents`` (or a new sheet from ``Worksheets.Add``) must come before
+the first statement that sets a cell, and every cell it then sets must lie in
+the columns ``OUT_FIRST_COL`` to ``OUT_LAST_COL`` that the clearing covers.
+Then it makes sure that it notices faults, by checking a few damaged copies
+of the module and of the header, each of which must be rejected.
 
 Prints every problem found and exits 1 if there is any.
 """
@@ -271,6 +276,116 @@ def check(header: str, module: str) -> list[str]:
     for needed in ("OLSPFIT", "IPVAL"):
         if needed not in called:
             problems.append(f"the worked macro does not call {needed}")
+    problems += check_clearing(module)
+    return problems
+
+
+PROC_START = re.compile(r"(?:(Public|Private)\s+)?(Sub|Function)\s+(\w+)\s*\((.*)\)", re.I)
+PROC_END = re.compile(r"End\s+(Sub|Function)\b", re.I)
+WRITE = re.compile(r"\.(?:Value2?|Formula\w*)\s*=(?!=)", re.I)
+CLEAR = re.compile(r"\.Clear(?:Contents)?\b", re.I)
+NEW_SHEET = re.compile(r"\b(?:Worksheets|Sheets)\.Add\b", re.I)
+CELLS_COL = re.compile(r"\.Cells\(([^,()]+(?:\([^()]*\))?[^,()]*),\s*([^()]+?)\)\s*\.Value", re.I)
+RANGE_ADDR = re.compile(r'\.Range\("([A-Z]+)\d+(?::([A-Z]+)\d+)?"\)\s*\.Value', re.I)
+# Column expressions may use a loop variable: the roots of a response, at most
+# NCOEF - 1 = 9 of them.
+LOOP_RANGE = (1, 9)
+
+
+def procedures(text: str) -> dict[str, tuple[str, str, list[tuple[int, str]]]]:
+    """The module's procedures: name -> (scope, parameters, statements)."""
+    procs: dict[str, tuple[str, str, list[tuple[int, str]]]] = {}
+    current = None
+    for number, stmt in logical_lines(text):
+        code = strip_comment(stmt).strip()
+        if not code:
+            continue
+        if current is None:
+            m = PROC_START.match(code)
+            if m and not re.match(r"(?:(?:Public|Private)\s+)?Declare\b", code, re.I):
+                current = m.group(3)
+                procs[current] = ((m.group(1) or "Public").capitalize(), m.group(4).strip(), [])
+            continue
+        if PROC_END.match(code):
+            current = None
+            continue
+        procs[current][2].append((number, code))
+    return procs
+
+
+def column_of(col: str, constants: dict[str, int]) -> tuple[int, int] | None:
+    """Smallest and largest value of a column expression, or None when it is
+    not + - * of numbers, known constants and loop variables."""
+    values = []
+    for v in LOOP_RANGE:
+        expr = re.sub(r"[A-Za-z_]\w*", lambda m: str(constants.get(m.group(0).upper(), v)), col)
+        if not re.fullmatch(r"[\d\s+*()-]+", expr):
+            return None
+        values.append(eval(expr))  # only digits and + - * ( ) here
+    return min(values), max(values)
+
+
+def letters(col: str) -> int:
+    n = 0
+    for ch in col.upper():
+        n = 26 * n + ord(ch) - 64
+    return n
+
+
+def check_clearing(module: str) -> list[str]:
+    """Every macro (a Public Sub without arguments) clears before it writes,
+    and writes only inside the columns it clears."""
+    procs = procedures(module)
+    constants = {m.group(1).upper(): int(m.group(2)) for m in re.finditer(
+        r"Const\s+(\w+)\s+As\s+Long\s*=\s*(\d+)", module, re.I)}
+    first, last = constants.get("OUT_FIRST_COL"), constants.get("OUT_LAST_COL")
+    problems: list[str] = []
+    if first is None or last is None:
+        return ["the module does not name its output columns (OUT_FIRST_COL, OUT_LAST_COL)"]
+    subs = {n.lower(): n for n, (_, _, _) in procs.items()}
+
+    def walk(name: str, state: dict, stack: tuple[str, ...]) -> None:
+        for number, code in procs[name][2]:
+            if CLEAR.search(code):
+                state["cleared"] = True
+            if NEW_SHEET.search(code):
+                state["new_sheet"] = True
+            if WRITE.search(code):
+                state["writes"] += 1
+                if not (state["cleared"] or state["new_sheet"]):
+                    state["early"].append(f"line {number}")
+                elif state["cleared"] and not state["new_sheet"]:
+                    for m in CELLS_COL.finditer(code):
+                        span = column_of(m.group(2), constants)
+                        if span is None:
+                            problems.append(f"line {number}: column {m.group(2).strip()!r} "
+                                            "cannot be checked against the cleared region")
+                        elif span[0] < first or span[1] > last:
+                            problems.append(f"line {number}: writes column {span[0]}..{span[1]}, "
+                                            f"outside the cleared columns {first}..{last}")
+                    for m in RANGE_ADDR.finditer(code):
+                        a = letters(m.group(1))
+                        b = letters(m.group(2) or m.group(1))
+                        if a < first or b > last:
+                            problems.append(f"line {number}: writes columns {m.group(1)}.."
+                                            f"{m.group(2) or m.group(1)}, outside the cleared "
+                                            f"columns {first}..{last}")
+            for word in re.findall(r"(?:^|:\s*|\bThen\s+|\bElse\s+)(?:Call\s+)?(\w+)", code):
+                callee = subs.get(word.lower())
+                if callee and callee not in stack and callee != name:
+                    walk(callee, state, stack + (callee,))
+
+    macros = [n for n, (scope, params, _) in procs.items()
+              if scope == "Public" and params == "" and
+              re.search(r"^\s*Public\s+Sub\s+" + n + r"\b", module, re.I | re.M)]
+    if not macros:
+        problems.append("the module has no macro")
+    for name in macros:
+        state = {"cleared": False, "new_sheet": False, "writes": 0, "early": []}
+        walk(name, state, (name,))
+        if state["early"]:
+            problems.append(f"macro {name} writes cells before clearing its output region "
+                            f"({', '.join(state['early'][:3])})")
     return problems
 
 
@@ -309,6 +424,16 @@ def damaged_copies(header: str, module: str) -> list[tuple[str, str, str]]:
          replace_nth(header, "int* ISTAT);", "double* EXTRA, int* ISTAT);", 0), m),
         ("an argument renamed in the header",
          replace_nth(header, "const double* SIGMA,", "const double* SIGMA2,", 0), m),
+        ("a macro that does not clear its output",
+         header, replace_nth(m, "    ClearOutput sh\n", "", 0)),
+        ("a macro that clears after writing",
+         header, replace_nth(replace_nth(m, "    ClearOutput sh\n", "", 0),
+                             "    Calibrate sh\n", "    Calibrate sh\n    ClearOutput sh\n",
+                             0)),
+        ("a clearing that misses the last columns",
+         header, replace_nth(m, "OUT_LAST_COL As Long = 36", "OUT_LAST_COL As Long = 30", 0)),
+        ("a write left of the cleared columns",
+         header, replace_nth(m, "sh.Cells(3 + k, 8).Value", "sh.Cells(3 + k, 7).Value", 0)),
     ]
 
 

@@ -323,6 +323,20 @@ TEST(GlsStatus, XWeightTestAfterASuccessfulOrdinaryFit) {
   EXPECT_EQ(r.sres, kSentinel);
 }
 
+// Every x weight is tested, the first and the last included: 44, not the
+// driver's 25.
+TEST(GlsStatus, XWeightTestReadsEveryWeight) {
+  for (int at : {0, 5, 9}) {
+    for (double bad : {0.0, -1.0}) {
+      EivData d = make_eiv_data(10, 2, 0.05, 0.05, 21);
+      d.wx[at] = bad;
+      const GlsResult r = fit(d);
+      EXPECT_EQ(r.olstat, 0);
+      EXPECT_EQ(r.istat[0], 44) << "WX(" << at + 1 << ") = " << bad;
+    }
+  }
+}
+
 TEST(GlsStatus, OrdinaryFitFailurePassesThrough) {
   for (bool badwx : {false, true}) {
     EivData d = make_eiv_data(10, 2, 0.05, 0.05, 22);

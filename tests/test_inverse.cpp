@@ -416,6 +416,26 @@ TEST(Ipval, TerminatesOnHostileInput) {
   }
 }
 
+// A tolerance below 0 or not a number asks for full precision, as 0 does:
+// the same roots and uncertainties, bit for bit.
+TEST(Ipval, NegativeOrNaNToleranceIsFullPrecision) {
+  const std::vector<double> c = from_roots({1.5, 8.9}, -0.7, 2.0, 0.0, 10.0);
+  const std::vector<double> cov{1e-4, 1e-6, 0.0, 1e-6, 1e-4, 0.0, 0.0, 0.0, 1e-4};
+  const std::vector<double> y{2.0, 1.0, 0.0};
+  const std::vector<double> covy{1e-4, 0, 0, 0, 1e-4, 0, 0, 0, 1e-4};
+  const Result full = ipval(c, cov, y, covy, 0.0, 10.0, 100, 0.0);
+  ASSERT_EQ(full.istat, 0);
+  ASSERT_EQ(full.nroot[1], 2);
+  EXPECT_NEAR(full.x(1, 0), 8.9, 1e-12);
+  for (double tol : {-1e-6, -1.0, -kInf, kNaN, -kNaN}) {
+    const Result r = ipval(c, cov, y, covy, 0.0, 10.0, 100, tol);
+    EXPECT_EQ(r.istat, 0) << tol;
+    EXPECT_EQ(r.nroot, full.nroot) << tol;
+    EXPECT_EQ(r.xroot, full.xroot) << tol;
+    EXPECT_EQ(r.uxroot, full.uxroot) << tol;
+  }
+}
+
 TEST(HostLibrary, InversePredictionThroughExportedNames) {
   quorvex_test::HostLibrary lib;
   ASSERT_TRUE(lib.loaded()) << dlerror();

@@ -291,6 +291,31 @@ INSTANTIATE_TEST_SUITE_P(Tolerances, IterationLimit,
                                            LimitCase{1e-300, 1e10, 2},
                                            LimitCase{1e-300, 1e-300, 4}));
 
+// At the limit with both tests met, the step test decides: status 1.  The
+// last iteration's full-step trial changes the residuals by more than the
+// step the line search takes, and TOL(2) lies between the two, so the trial
+// does not converge while the step taken meets the residual test as well.
+TEST(MinimizerExit, LimitWithBothTestsMetIsTheStepStatus) {
+  LoggedObjective o = make_dense(20, 2, exp_decay(3.0));
+  const Vec x0{4.0, 1.5};
+  const Eval e0 = evaluate(o, x0);
+  Vec xt(2), d(20);
+  for (int i = 0; i < 2; ++i) xt[i] = x0[i] + e0.p[i];
+  const Eval et = evaluate(o, xt, 1);
+  for (int i = 0; i < 20; ++i) d[i] = et.f[i] - e0.f[i];
+  const double trial = nrm2(20, d.data()) / 20;
+  const MinRun probe = minimize(o, x0, 1e10, 1e-300, 1, 0.1);
+  ASSERT_EQ(probe.iinfo[0], 1);
+  const double taken = probe.rinfo[1];
+  ASSERT_LT(taken, trial);  // the line search stopped short of the full step
+  const double tol2 = 0.5 * (taken + trial);
+  const MinRun r = minimize(o, x0, 1e10, tol2, 1, 0.1);
+  EXPECT_LT(r.rinfo[0], 1e10);
+  EXPECT_LT(r.rinfo[1], tol2);
+  EXPECT_EQ(r.iinfo[0], 1);
+  EXPECT_EQ(r.iinfo[1], 1);
+}
+
 // Both tolerance tests are strict.  F = x - 2 from 0: the step is exactly 2
 // and the full step changes the residual by exactly 2.
 struct StrictCase {
@@ -367,6 +392,21 @@ TEST(MinimizerExit, EvaluationLimitIsFiftyPerIteration) {
   EXPECT_EQ(r.iinfo[2], 50);
   EXPECT_EQ(o.evaluations(), 50);
   EXPECT_EQ(o.log.back().x, Vec{0.01 * pstep});  // the probe
+  EXPECT_EQ(r.x, Vec{0.0});
+}
+
+TEST(MinimizerExit, LineSearchEndingAtTheLimitEndsTheRun) {
+  // 50 line-search evaluations end at a = 2^-49: the count is exactly the
+  // limit of MAXIT = 1 when the line search returns, and the run ends there,
+  // before the probe that so small a step would call for.
+  const double pstep = 1e8;
+  LoggedObjective o = halving(49, pstep);
+  const MinRun r = minimize(o, {0.0}, 1e-300, 1e-300, 1, 0.1);
+  EXPECT_EQ(r.iinfo[0], 5);
+  EXPECT_EQ(r.iinfo[1], 1);
+  EXPECT_EQ(r.iinfo[2], 50);
+  EXPECT_EQ(o.evaluations(), 50);
+  EXPECT_EQ(o.log.back().x, Vec{std::ldexp(pstep, -49)});  // the line search's last trial
   EXPECT_EQ(r.x, Vec{0.0});
 }
 

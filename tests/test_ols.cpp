@@ -66,7 +66,6 @@ using quorvex::OLSPFIT;
 using quorvex::QRLSQ;
 
 constexpr double kEps = std::numeric_limits<double>::epsilon();
-constexpr double kCondTol = 1.0000000168623835e-16;
 using LMat = std::vector<std::vector<long double>>;
 
 // ---------------------------------------------------------------------------
@@ -392,14 +391,20 @@ INSTANTIATE_TEST_SUITE_P(
         QrCase{"leading dimension too short", 3, 1, 2, 3, {1, 2, 3}, -4},
         QrCase{"zero column", 3, 2, 3, 3, {1, 2, 3, 0, 0, 0}, 4},
         QrCase{"diagonal 1 and 1e-17", 2, 2, 2, 2, {1, 0, 0, 1e-17}, 4},
-        QrCase{"diagonal 1 and the threshold passes", 2, 2, 2, 2, {1, 0, 0, kCondTol}, 0},
-        QrCase{"diagonal 1 and just below the threshold", 2, 2, 2, 2,
-               {1, 0, 0, std::nextafter(kCondTol, 0.0)}, 4},
-        QrCase{"diagonal 2^53 and 1 passes", 2, 2, 2, 2, {0x1p53, 0, 0, 1}, 0},
-        // The smallest diagonal counts as at most 1: 1e17 * 1e-16 > min(1, 20).
+        // Refused when min |diagonal| <= max |diagonal| * m * eps (m = 2 rows).
+        QrCase{"diagonal 1 and just above m eps passes", 2, 2, 2, 2,
+               {1, 0, 0, std::nextafter(2 * kEps, 1.0)}, 0},
+        QrCase{"diagonal 1 and m eps fails", 2, 2, 2, 2, {1, 0, 0, 2 * kEps}, 4},
+        QrCase{"diagonal 2^50 and 1 passes", 2, 2, 2, 2, {0x1p50, 0, 0, 1}, 0},
+        QrCase{"diagonal 2^51 and 1 fails", 2, 2, 2, 2, {0x1p51, 0, 0, -1}, 4},
+        // The test is relative: no diagonal element counts as more than it is.
         QrCase{"diagonal 1e17 and 20 fails", 2, 2, 2, 2, {1e17, 0, 0, 20}, 4},
-        QrCase{"diagonal 2^54 and 1 fails", 2, 2, 2, 2, {0x1p54, 0, 0, -1}, 4},
-        QrCase{"all zero: exact zero diagonal", 3, 2, 3, 3, {0, 0, 0, 0, 0, 0}, 3},
+        QrCase{"diagonal 1e17 and 1e3 passes", 2, 2, 2, 2, {1e17, 0, 0, 1e3}, 0},
+        // A larger problem draws the line higher: 4 rows.
+        QrCase{"four rows, 1 and m eps fails", 4, 2, 4, 4, {1, 0, 0, 0, 0, 4 * kEps, 0, 0}, 4},
+        QrCase{"four rows, 1 and just above passes", 4, 2, 4, 4,
+               {1, 0, 0, 0, 0, std::nextafter(4 * kEps, 1.0), 0, 0}, 0},
+        QrCase{"all zero fails the test", 3, 2, 3, 3, {0, 0, 0, 0, 0, 0}, 4},
         QrCase{"NaN entry", 3, 2, 3, 3, {1, kNaN, 3, 4, 5, 6}, 4},
         QrCase{"infinite entry", 3, 2, 3, 3, {1, 2, 3, 4, kInf, 6}, 4}),
     [](const auto& info) {
@@ -614,6 +619,20 @@ TEST(Olspfit, InterpolatesWhenPointsEqualCoefficients) {
       EXPECT_NEAR(o.wres[i], 0.0, 64 * kEps * d.w[i]) << n << " " << i;
     }
     EXPECT_LE(o.wresmax, 64 * kEps * 6.0);
+  }
+}
+
+// The weight scale is the largest of all the weights, wherever it stands:
+// a second weight 1e310 times the others (their quotient overflows) still
+// gives the weighted mean, which is that point's response.
+TEST(Olspfit, WeightScaleReadsEveryWeight) {
+  for (std::size_t big = 0; big < 4; ++big) {
+    Data d{{1, 2, 3, 4}, {10, 11, 13, 9}, {1e-10, 1e-10, 1e-10, 1e-10}};
+    d.w[big] = 1e300;
+    Outputs o(4, 1);
+    fit(d, 1, 0.0, 5.0, o);
+    ASSERT_EQ(o.istat, 0) << "large weight at " << big;
+    EXPECT_NEAR(o.coef[0] / 2, d.y[big], 1e-12) << big;
   }
 }
 

@@ -79,7 +79,9 @@ bool all_equal(const std::vector<double>& v, std::size_t from, std::size_t to, d
 // ---------------------------------------------------------------------------
 // 1. Two equal abscissae: the block sweep's later reflectors of a chunk once
 //    found their column by unsigned arithmetic that wrapped below zero (the
-//    clang sanitizer build stops on it).  The step solve fails: status -2.
+//    clang sanitizer build stops on it).  Through the entry point the
+//    starting fit refuses the singular design (OLSTAT 24); the driver, given
+//    a start, runs the sweep, whose step solve fails: status -2.
 
 TEST(Reliability, TwoEqualAbscissaeFitWithoutWrappedPointerArithmetic) {
   EivData d;
@@ -92,8 +94,20 @@ TEST(Reliability, TwoEqualAbscissaeFitWithoutWrappedPointerArithmetic) {
   d.wx = {0.5, 0.5};
   d.wy = {0.5, 2.0};
   const Gls r = gls(d, {1e-10, 1e-10}, 27, 0.1);
-  EXPECT_EQ(r.olstat, 0);
-  EXPECT_EQ(r.istat[0], -2);
+  EXPECT_EQ(r.olstat, 24);
+  EXPECT_EQ(r.istat[0], 0);
+
+  // The weights divided by the largest (2), from corrections 0 and a line.
+  const std::vector<double> wxs{0.25, 0.25}, wys{0.25, 1.0};
+  Gls g(2, 2);
+  g.param = {0.0, 0.0, 1.0, 0.5};
+  double fnorm = 0.0;
+  const std::array<double, 2> tol{1e-10, 1e-10};
+  quorvex::GLSDRV({d.npts, d.x.data(), d.y.data(), wxs.data(), wys.data()},
+                  {d.ncoef, d.xmin, d.xmax, quorvex::CURVEVAL}, {tol.data(), 27, 0.1},
+                  g.param.data(), g.yfit.data(), g.wres.data(), fnorm,
+                  {g.r11.data(), g.r12.data(), g.r22.data()}, g.rinfo.data(), g.istat);
+  EXPECT_EQ(g.istat[0], -2);
 }
 
 // ---------------------------------------------------------------------------
@@ -261,6 +275,18 @@ TEST_P(UsableStatus, CurveResidualsAndFactorBelongToTheReturnedParameters) {
   std::vector<double> cov(m * m);
   quorvex::GLSCOV(d.ncoef, r22.data(), cov.data());
   EXPECT_EQ(r.cov, cov);
+
+  // The weighted residuals, their largest magnitude and the residual
+  // standard deviation are those at PARAM too, statuses 1 and 2 included.
+  double wresmax = 0.0;
+  for (std::size_t k = 0; k < 2 * n; ++k) {
+    EXPECT_EQ(r.wres[k], f[k] * s) << "WRES " << k;
+    wresmax = std::max(wresmax, std::fabs(f[k] * s));
+  }
+  EXPECT_EQ(r.wresmax, wresmax);
+  long double ss = 0.0L;
+  for (std::size_t k = 0; k < 2 * n; ++k) ss += (long double)r.wres[k] * r.wres[k];
+  EXPECT_NEAR(r.sres, std::sqrt((double)ss / (d.npts - d.ncoef)), 1e-14 * r.sres);
 }
 
 // The minimizer's evaluations, counted by a model that wraps the curve

@@ -261,6 +261,16 @@ INSTANTIATE_TEST_SUITE_P(
                       Hostile{{0.0, 1.0}, 0.5, kNaN},            // tolerance not a number
                       Hostile{{1.0, 0.0, 0.5}, 0.3, -1.0}));     // negative tolerance: never met
 
+// The first residual that is not a number ends the search: a NaN tolerance
+// makes the first step land on NaN, the third evaluation.
+TEST(Zeroin, StopsAtTheFirstNaNResidual) {
+  const std::vector<double> c = {0.0, 1.0};
+  int nfev = -1;
+  const double z = zeroin(0.0, 1.0, 2, c.data(), 0.5, -1.0, 1.0, kNaN, &nfev);
+  EXPECT_TRUE(std::isnan(z)) << z;
+  EXPECT_EQ(nfev, 3);
+}
+
 TEST(Zeroin, BracketOutsideTheCurveIntervalIsInvalid) {
   const std::vector<double> c = {0.0, 1.0};
   EXPECT_TRUE(std::isnan(zeroin(-2.0, 0.5, 2, c.data(), 0.0, -1.0, 1.0, 0.0)));

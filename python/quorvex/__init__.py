@@ -15,15 +15,17 @@ from .curve import Line, PowerSeries
 from .errors import ConvergenceWarning, FitError, InputError, QuorvexError
 from .fitting import default_interval, default_tolerances, fit
 from .inverse import InversePrediction
-from .diagnostics import (BackCalculated, Band, DetectionLimits, Diagnostics, LackOfFit,
-                          Outlier)
+from .diagnostics import (AcceptanceCriteria, BackCalculated, Band, DetectionLimits,
+                          Diagnostics, LackOfFit, Outlier)
 from .montecarlo import MonteCarloPrediction
 from .selection import DegreeSelection, select_degree
+from .validation import Validation, validate
 
 __version__ = _version()
 
 __all__ = ["Calibration", "ConvergenceWarning", "FitError", "InputError", "InversePrediction",
            "Line", "PowerSeries", "QuorvexError", "__version__", "default_interval",
            "default_tolerances", "fit",
-           "BackCalculated", "Band", "DegreeSelection", "DetectionLimits", "Diagnostics",
-           "LackOfFit", "MonteCarloPrediction", "Outlier", "select_degree"]
+           "AcceptanceCriteria", "BackCalculated", "Band", "DegreeSelection", "DetectionLimits",
+           "Diagnostics", "LackOfFit", "MonteCarloPrediction", "Outlier", "select_degree",
+           "Validation", "validate"]

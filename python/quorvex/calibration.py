@@ -81,6 +81,11 @@ class Calibration:
         The options the fit used (tolerances, iteration limit, line-search parameter).
     notes : tuple of str
         Warnings raised by the fit, for summaries and reports.
+    ids : tuple of str or None
+        The names of the standards fitted (an ID column, or their rows in the file);
+        None: they are named by their 1-based place.
+    excluded : tuple of dict
+        Standards left out of the fit on purpose: standard (its name), x, y, reason.
     """
 
     kind: str
@@ -110,6 +115,8 @@ class Calibration:
     rinfo: np.ndarray | None = None
     options: dict = field(default_factory=dict)
     notes: tuple = ()
+    ids: tuple | None = None
+    excluded: tuple = ()
 
     def __post_init__(self):
         # Arrays are taken as they come when they are float64 ndarrays (fit hands over
@@ -127,6 +134,10 @@ class Calibration:
             object.__setattr__(self, "interval", (float(lo), float(hi)))
         if self.covariance not in COVARIANCES:
             raise InputError(f"covariance must be 'stated' or 'scaled', not {self.covariance!r}")
+        if self.ids is not None and type(self.ids) is not tuple:
+            object.__setattr__(self, "ids", tuple(str(v) for v in self.ids))
+        if type(self.excluded) is not tuple:
+            object.__setattr__(self, "excluded", tuple(dict(e) for e in self.excluded))
 
     @classmethod
     def _trusted(cls, **kw) -> "Calibration":
@@ -223,12 +234,18 @@ class Calibration:
     def __call__(self, x):
         return self.evaluate(x)
 
-    def inverse(self, y, u_y=0.0, ngrid: int | None = None, tol: float = 0.0,
+    def inverse(self, y, u_y=None, *, replicates=1, ngrid: int | None = None, tol: float = 0.0,
                 covariance: str | None = None, extrapolate: bool = False, workers: int = 1,
                 method: str = "first-order", n: int = 10_000, seed=None, level: float = 0.95):
         """Read responses back into x (``IPVAL``): an :class:`InversePrediction` with all
-        roots per response, the first as ``x`` +- ``u_x``, and flags.  See
-        :func:`quorvex.inverse.inverse` for the parameters.
+        roots per response, the first as ``x`` +- ``u_x``, the expanded uncertainty ``U``
+        = ``k`` u_x with ``dof`` at ``level``, the inversion interval (``low``, ``high``)
+        and flags.  See :func:`quorvex.inverse.inverse` for the parameters.
+
+        ``u_y=None`` (default) takes each sample's u(y) from the residual scatter at its x
+        (over sqrt(``replicates``)) when the calibration has no stated uncertainties, and
+        is an error when it has; a number or array states u(y); ``"curve-only"`` sets it
+        to 0 (the curve's uncertainty alone).
 
         ``method="monte-carlo"`` draws ``n`` curves and responses instead (``seed``,
         ``level``; see :func:`quorvex.montecarlo.monte_carlo`) and returns a
@@ -238,10 +255,12 @@ class Calibration:
                 raise InputError("extrapolate and tol apply to the first-order inverse only")
             from . import montecarlo
             return montecarlo.monte_carlo(self, y, u_y=u_y, n=n, seed=seed, level=level,
-                                          ngrid=ngrid, covariance=covariance, workers=workers)
+                                          ngrid=ngrid, covariance=covariance, workers=workers,
+                                          replicates=replicates)
         if method != "first-order":
             raise InputError(f"method must be 'first-order' or 'monte-carlo', not {method!r}")
-        return _inverse.inverse(self, y, u_y, ngrid, tol, covariance, extrapolate, workers)
+        return _inverse.inverse(self, y, u_y, ngrid, tol, covariance, extrapolate, workers,
+                                replicates=replicates, level=level)
 
     def line(self, covariance: str | None = None):
         """Slope and intercept of a straight line with their covariance (``LINEAR_CONV``)."""
@@ -310,21 +329,36 @@ class Calibration:
         from . import diagnostics
         return diagnostics.detection_limits(self, alpha, beta, blank, replicates, u_blank)
 
-    def diagnostics(self, limits: bool = False, **limit_options):
+    def diagnostics(self, limits: bool = False, criteria=None, **limit_options):
         """Every verdict as plain data: a :class:`quorvex.Diagnostics` (chi2, dof, p_value,
         goodness verdict and text, lack_of_fit, outliers with reasons, back_calculated with
-        pass/fail, detection_limits when ``limits``, fit_for_use, notes); ``to_dict()``
-        holds Python types only."""
+        pass/fail, detection_limits when ``limits``, fit_for_use, notes, the criteria and
+        test levels used, r and r²); ``to_dict()`` holds Python types only.
+        ``criteria``: a :class:`quorvex.AcceptanceCriteria` or a dict of its fields."""
         from . import diagnostics
-        return diagnostics.diagnostics(self, limits, **limit_options)
+        return diagnostics.diagnostics(self, limits, criteria, **limit_options)
+
+    @property
+    def r(self) -> float:
+        """Correlation coefficient of the fit (weighted as fitted); it says little about a
+        calibration (see :func:`quorvex.diagnostics.correlation`)."""
+        from . import diagnostics
+        return diagnostics.correlation(self)[0]
+
+    @property
+    def r_squared(self) -> float:
+        """r**2 = 1 - weighted residual / weighted total sum of squares."""
+        from . import diagnostics
+        return diagnostics.correlation(self)[1]
 
     # Text
-    def summary(self, limits: bool = False) -> str:
+    def summary(self, limits: bool = False, criteria=None) -> str:
         """A readable table: coefficients +- u, SRES, chi2, degrees of freedom, status;
         then the verdicts (goodness of fit, lack of fit, outliers, back-calculated
-        standards, and with ``limits`` the detection limits)."""
+        standards, r and r², and with ``limits`` the detection limits) under ``criteria``
+        (an :class:`quorvex.AcceptanceCriteria`, a dict, or None for the defaults)."""
         from . import curve, diagnostics
-        return curve.summary(self) + "\n" + diagnostics.verdict_text(self, limits)
+        return curve.summary(self) + "\n" + diagnostics.verdict_text(self, limits, criteria)
 
     def __str__(self) -> str:
         return self.summary()
@@ -356,7 +390,7 @@ class Calibration:
             if isinstance(v, np.ndarray):
                 v = v.tolist()
             elif isinstance(v, tuple):
-                v = list(v)
+                v = [dict(e) if isinstance(e, dict) else e for e in v]
             elif isinstance(v, dict):
                 v = {k: (list(x) if isinstance(x, tuple) else x) for k, x in v.items()}
             d[f.name] = v

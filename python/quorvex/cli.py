@@ -3,6 +3,7 @@
     quorvex fit standards.csv [--degree N|auto] [--weighting 1/x|1/x2] [--limits]
                 [--samples samples.csv [--monte-carlo N]] [--out DIR]
     quorvex invert calibration.json samples.csv [--out DIR]
+    quorvex validate [--out DIR] [--operator NAME] [--laboratory NAME]
 
 Exit status: 0 done (warnings, such as a fit that stopped short of full convergence
 but is usable, go to standard error), 1 an error (one line
@@ -19,7 +20,7 @@ from pathlib import Path
 
 import numpy as np
 
-from . import tabular
+from . import tabular, validation
 from ._version import version as _version
 from .errors import InputError, QuorvexError
 
@@ -69,6 +70,45 @@ def _positive_int(text: str) -> int:
     if v < 1:
         raise argparse.ArgumentTypeError(f"must be at least 1, not {v}")
     return v
+
+
+def _nonnegative(text: str) -> float:
+    try:
+        v = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
+    if not (v >= 0 and np.isfinite(v)):
+        raise argparse.ArgumentTypeError(f"must be a finite number >= 0, not {text}")
+    return v
+
+
+def _positive_float(text: str) -> float:
+    v = _nonnegative(text)
+    if not v > 0:
+        raise argparse.ArgumentTypeError(f"must be above 0, not {text}")
+    return v
+
+
+def _probability(text: str) -> float:
+    v = _nonnegative(text)
+    if not 0 < v < 1:
+        raise argparse.ArgumentTypeError(f"must lie strictly between 0 and 1, not {text}")
+    return v
+
+
+def _probability_closed(text: str) -> float:
+    v = _nonnegative(text)
+    if not v <= 1:
+        raise argparse.ArgumentTypeError(f"must lie in [0, 1], not {text}")
+    return v
+
+
+def _exclusion(text: str) -> tuple[str, str]:
+    row, sep, reason = text.partition("=")
+    if not sep or not row.strip() or not reason.strip():
+        raise argparse.ArgumentTypeError(f"give ROW=REASON (e.g. 7=pipetting error), not "
+                                         f"{text!r}")
+    return row.strip(), reason.strip()
 
 
 def _monte_carlo_draws(text: str) -> int:
@@ -127,9 +167,47 @@ def build_parser() -> argparse.ArgumentParser:
                             "response column, or y, response, signal, ...)")
         q.add_argument(f"--{prefix}uy", metavar="COL", default=None,
                        help="column of their standard uncertainties (default: u_<response "
-                            "column>, u_y, ...; none: 0, the curve's part only)")
+                            "column>, u_y, ...; none: from the scatter of the standards, "
+                            "see --replicates, --uy-value, --curve-only)")
         q.add_argument(f"--{prefix}name", metavar="COL", default=None,
                        help="column of the sample names (default: sample, name, id, ...)")
+        reading_uncertainty(q)
+
+    def reading_uncertainty(q):
+        q.add_argument("--replicates", type=_positive_int, default=None, metavar="M",
+                       help="readings averaged into each sample's response: u(y) from the "
+                            "scatter is divided by sqrt(M) (default 1)")
+        q.add_argument("--replicates-column", metavar="COL", default=None,
+                       help="column of the samples file with each sample's number of "
+                            "readings")
+        q.add_argument("--uy-value", type=_nonnegative, default=None, metavar="U",
+                       help="one stated u(y) for every sample")
+        q.add_argument("--curve-only", action="store_true",
+                       help="u(y) = 0: the samples' u(x) holds the curve's uncertainty only")
+
+    def criteria(q):
+        g = q.add_argument_group("acceptance criteria (written into the report as used)")
+        g.add_argument("--alpha", type=_probability, default=0.05,
+                       help="overall false-rejection rate of the tests, shared among those "
+                            "that apply (default 0.05)")
+        g.add_argument("--alpha-goodness", type=_probability, default=None, metavar="A",
+                       help="level of the chi2 test (default: its share of --alpha)")
+        g.add_argument("--alpha-lack-of-fit", type=_probability, default=None, metavar="A",
+                       help="level of the lack-of-fit test (default: its share of --alpha)")
+        g.add_argument("--alpha-outliers", type=_probability, default=None, metavar="A",
+                       help="family level of the outlier test over all standards (default: "
+                            "its share of --alpha)")
+        g.add_argument("--tolerance", type=_positive_float, default=15.0, metavar="PCT",
+                       help="back-calculated standards: allowed deviation in %% (default 15)")
+        g.add_argument("--tolerance-lowest", type=_positive_float, default=20.0,
+                       metavar="PCT", help="the same at the lowest level (default 20)")
+        g.add_argument("--back-fraction", type=_probability_closed, default=0.75,
+                       metavar="F", help="share of the standards that must read back within "
+                                         "their limits (default 0.75)")
+        g.add_argument("--warn-only", action="append", default=[], metavar="CRITERION",
+                       choices=["goodness", "lack_of_fit", "outliers", "back_calculated"],
+                       help="a criterion whose failure only warns (repeatable): goodness, "
+                            "lack_of_fit, outliers, back_calculated")
 
     f = sub.add_parser("fit", help="fit a curve to standards and write the report",
                        description="Fit a calibration curve to the standards in a CSV file "
@@ -158,9 +236,14 @@ def build_parser() -> argparse.ArgumentParser:
     f.add_argument("--y-unit", default=None, help="unit of y for the labels")
     f.add_argument("--samples", metavar="CSV", default=None,
                    help="also read these samples off the curve")
+    f.add_argument("--exclude", action="append", default=[], metavar="ROW=REASON",
+                   type=_exclusion,
+                   help="leave a standard out of the fit, on the record (repeatable): ROW is "
+                        "its row in the file as a spreadsheet shows it")
     sample_columns(f, "sample-")
     reading(f, "input files")
     output(f, "the current folder")
+    criteria(f)
 
     i = sub.add_parser("invert", help="read samples off a saved calibration",
                        description="Read unknown samples off the calibration in a "
@@ -170,6 +253,8 @@ def build_parser() -> argparse.ArgumentParser:
     sample_columns(i, "")
     reading(i, "samples file")
     output(i, "the calibration's folder")
+    criteria(i)
+    validation.add_subcommand(sub)
     return p
 
 
@@ -215,27 +300,33 @@ def _progress(total: int, desc: str):
 def _concat(parts):
     """One InversePrediction from chunks in order."""
     first = parts[0]
-    per_response = {"y", "u_y", "n_roots", "roots", "u_roots"}
+    per_response = {"y", "u_y", "n_roots", "roots", "u_roots", "dof_reading"}
     kw = {}
     for f in fields(first):
         v = getattr(first, f.name)
-        if f.name in per_response:
+        if f.name in per_response and v is not None:
             v = np.concatenate([getattr(p, f.name) for p in parts])
+        elif f.name == "source_given" and v is not None:
+            v = tuple(t for p in parts for t in p.source_given)
         kw[f.name] = v
     return type(first)(**kw)
 
 
-def invert(cal, y, u_y, ngrid=None):
+def invert(cal, y, u_y, ngrid=None, replicates=1):
     """Inverse prediction with a progress bar for long batches."""
     n = len(y)
+
+    def part(v):
+        return v if v is None or isinstance(v, (str, float, int)) else v[s:s + PROGRESS_CHUNK]
+
     if n < PROGRESS_MIN:
-        return cal.inverse(y, u_y, ngrid=ngrid)
+        return cal.inverse(y, u_y, ngrid=ngrid, replicates=replicates)
     bar = _progress(n, "inverse prediction")
     parts = []
     try:
         for s in range(0, n, PROGRESS_CHUNK):
-            parts.append(cal.inverse(y[s:s + PROGRESS_CHUNK], u_y[s:s + PROGRESS_CHUNK],
-                                     ngrid=ngrid))
+            parts.append(cal.inverse(y[s:s + PROGRESS_CHUNK], part(u_y), ngrid=ngrid,
+                                     replicates=part(replicates)))
             if bar is not None:
                 bar.update(len(parts[-1]))
     finally:
@@ -244,13 +335,13 @@ def invert(cal, y, u_y, ngrid=None):
     return _concat(parts)
 
 
-def monte_carlo(cal, y, u_y, n: int, seed):
+def monte_carlo(cal, y, u_y, n: int, seed, replicates=1):
     """Monte Carlo inverse prediction (``cal.inverse(y, u_y, method="monte-carlo", n=n,
     seed=seed)``, the same draws), with a progress bar for long batches."""
     from .montecarlo import monte_carlo as run
     bar = _progress(len(y), "Monte Carlo") if len(y) >= MC_PROGRESS_MIN else None
     try:
-        return run(cal, y, u_y=u_y, n=n, seed=seed,
+        return run(cal, y, u_y=u_y, n=n, seed=seed, replicates=replicates,
                    progress=None if bar is None else bar.update)
     finally:
         if bar is not None:
@@ -289,7 +380,20 @@ def _fit(args, run: _Run):
             raise InputError("--maxit applies to the errors-in-variables fit (standards with "
                              "x uncertainties) only")
         options["maxit"] = args.maxit
+    if args.weighting is not None and not (std.x > 0).all():
+        k = int(np.flatnonzero(~(std.x > 0))[0])
+        raise InputError(f"{table.label}: row {table.lines[k]}: --weighting {args.weighting} "
+                         f"needs every x > 0, not {std.x[k]:g}")
     selection = None
+    # Standards are named by their row in the file, as a spreadsheet shows it.
+    options["ids"] = [str(line) for line in table.lines]
+    exclude = {}
+    for row, reason in args.exclude:
+        if row in exclude:
+            raise InputError(f"--exclude names row {row} twice")
+        exclude[row] = reason
+    if exclude:
+        options["exclude"] = exclude
     try:
         if args.degree == "auto":
             selection = quorvex.select_degree(std.x, std.y, u_y=u_y, u_x=u_x, degrees=DEGREES,
@@ -306,7 +410,7 @@ def _fit(args, run: _Run):
     opts = {"command": "fit", "standards": os.path.abspath(args.standards),
             "columns": used_columns, "separator": table.delimiter, "decimal": table.decimal,
             "degree": args.degree, "weighting": args.weighting, "interval": args.interval,
-            "maxit": args.maxit}
+            "maxit": args.maxit, "exclude": exclude or None}
     if selection is not None:
         opts["degree_chosen"] = cal.degree
         run.say("Choice of degree")
@@ -322,7 +426,58 @@ def _samples(path, args, prefix, prefer_y):
     s = tabular.read_samples(table, get("y"), get("uy"), get("name"), prefer_y=prefer_y)
     opts = {"samples": os.path.abspath(path), "sample_columns": s.columns,
             "sample_separator": table.delimiter, "sample_decimal": table.decimal}
+    replicates = None
+    if args.replicates_column is not None:
+        if args.replicates is not None:
+            raise InputError("give --replicates or --replicates-column, not both")
+        k = table.find("name", args.replicates_column)
+        replicates = table.numbers(k)
+        bad = np.flatnonzero((replicates < 1) | (replicates != np.round(replicates)))
+        if bad.size:
+            j = int(bad[0])
+            raise InputError(f"{table.label}: row {table.lines[j]}, column "
+                             f"{table.header[k]!r}: {replicates[j]:g} is not a number of "
+                             "readings (a whole number, 1 or more)")
+        replicates = replicates.astype(np.int64)
+        opts["sample_columns"] = {**s.columns, "replicates": table.header[k]}
+    s = _Samples(s, replicates)
     return s, opts
+
+
+class _Samples:
+    """Samples as read, with the number of readings per sample (None: --replicates)."""
+
+    def __init__(self, samples, replicates):
+        self.y, self.u_y, self.names, self.columns = (samples.y, samples.u_y, samples.names,
+                                                      samples.columns)
+        self.replicates = replicates
+
+
+def _reading(samples, args, cal):
+    """The samples' u(y) as ``inverse`` takes it, the replicates, and the source in words
+    for the record."""
+    stated = samples.columns.get("u_y") is not None
+    chosen = [name for name, on in (("a u(y) column", stated),
+                                    ("--uy-value", args.uy_value is not None),
+                                    ("--curve-only", args.curve_only)) if on]
+    if len(chosen) > 1:
+        raise InputError(f"give one source of the samples' u(y), not {' and '.join(chosen)}")
+    many = args.replicates is not None or samples.replicates is not None
+    if chosen and many:
+        raise InputError(f"--replicates and --replicates-column apply to u(y) from the "
+                         f"scatter; they cannot be used with {chosen[0]}")
+    if stated:
+        return samples.u_y, 1, "stated (column)"
+    if args.uy_value is not None:
+        return float(args.uy_value), 1, "stated (--uy-value)"
+    if args.curve_only:
+        return "curve-only", 1, "curve only (--curve-only)"
+    if cal.u_y is not None:
+        raise InputError("the standards carry stated uncertainties, so the samples' u(y) "
+                         "is not known from their scatter: give a u(y) column (--uy), one "
+                         "value for all (--uy-value U), or --curve-only")
+    m = samples.replicates if samples.replicates is not None else (args.replicates or 1)
+    return None, m, "from the scatter"
 
 
 def _finish(cal, labels, opts, out: Path, samples, args, run: _Run, previous=None,
@@ -331,17 +486,23 @@ def _finish(cal, labels, opts, out: Path, samples, args, run: _Run, previous=Non
     pred = mc = None
     names = None
     if samples is not None:
-        pred = invert(cal, samples.y, samples.u_y, args.ngrid)
+        u_y, m, source = _reading(samples, args, cal)
+        pred = invert(cal, samples.y, u_y, args.ngrid, m)
         names = samples.names
-        if samples.columns["u_y"] is None:
-            run.warn("the samples have no response uncertainty column: u(x) holds the "
-                     "curve's part only")
+        opts["sample_u_y"] = source
         if args.monte_carlo:
-            mc = monte_carlo(cal, samples.y, samples.u_y, args.monte_carlo, args.seed)
+            mc = monte_carlo(cal, samples.y, u_y, args.monte_carlo, args.seed, m)
     elif args.monte_carlo:
         run.warn("--monte-carlo applies to samples; there are none (give --samples)")
     opts.update(ngrid=args.ngrid, band=args.band, monte_carlo=args.monte_carlo, seed=args.seed,
                 pictures=args.pictures)
+    from .diagnostics import AcceptanceCriteria
+    crit = AcceptanceCriteria(alpha=args.alpha, alpha_goodness=args.alpha_goodness,
+                              alpha_lack_of_fit=args.alpha_lack_of_fit,
+                              alpha_outliers=args.alpha_outliers, tolerance=args.tolerance,
+                              tolerance_lowest=args.tolerance_lowest,
+                              back_fraction=args.back_fraction,
+                              warn_only=tuple(dict.fromkeys(args.warn_only)))
     if previous:
         opts = {"previous": previous, **opts}
     html = out / "report.html"
@@ -350,12 +511,13 @@ def _finish(cal, labels, opts, out: Path, samples, args, run: _Run, previous=Non
                            csv_path=out / "samples.csv",
                            pictures=[out / f"calibration.{f}" for f in args.pictures],
                            labels=labels, sample_names=names, options=opts, band=args.band,
-                           limits=args.limits, degree_selection=selection, monte_carlo=mc)
+                           limits=args.limits, degree_selection=selection, monte_carlo=mc,
+                           criteria=crit)
     res = written["results"]
     for line in cal.notes:
         run.warn(f"the fit is usable but not clean: {line}")
     if not run.quiet:
-        run.say(cal.summary(limits=args.limits))
+        run.say(cal.summary(limits=args.limits, criteria=crit))
         if res["samples"] is not None:
             run.say("")
             run.say(samples_text(res))
@@ -428,6 +590,8 @@ def _oserror(e: OSError) -> str:
 def main(argv=None) -> int:
     """Run the command line; returns the exit status."""
     args = build_parser().parse_args(argv)
+    if args.command == "validate":
+        return validation.command(args)
     run = _Run(args.quiet)
     try:
         with warnings.catch_warnings(record=True) as caught:

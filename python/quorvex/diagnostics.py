@@ -37,6 +37,108 @@ COOK_THRESHOLD = 1.0
 PINNED_LEVERAGE = 1.0 - 1e-9
 
 
+CRITERIA = ("goodness", "lack_of_fit", "outliers", "back_calculated")
+
+
+@dataclass(frozen=True)
+class AcceptanceCriteria:
+    """A laboratory's acceptance criteria for a calibration run.
+
+    Attributes
+    ----------
+    alpha : float
+        The overall false-rejection rate of the statistical tests (0.05): the probability
+        that a correctly modelled calibration is called not fit for use by the chi2 test,
+        the lack-of-fit test or the outlier test.  It is shared equally among the tests
+        that apply to the calibration (Bonferroni), so the run's rate stays at or below it.
+    alpha_goodness, alpha_lack_of_fit, alpha_outliers : float, optional
+        The level of one test, instead of its share of ``alpha``.  The outlier level is
+        the family level over all standards (the threshold is corrected for their number).
+    tolerance, tolerance_lowest : float
+        Back-calculated standards: allowed deviation in % (15; 20 at the lowest level).
+    back_fraction : float
+        Share of the non-blank standards that must read back within their limits (0.75).
+    cook : float
+        Cook's distance above which a standard is marked influential (1); influence alone
+        never fails a run.
+    warn_only : tuple of str
+        Criteria ("goodness", "lack_of_fit", "outliers", "back_calculated") whose failure
+        only warns instead of rejecting the run.
+    """
+
+    alpha: float = 0.05
+    alpha_goodness: float | None = None
+    alpha_lack_of_fit: float | None = None
+    alpha_outliers: float | None = None
+    tolerance: float = 15.0
+    tolerance_lowest: float = 20.0
+    back_fraction: float = 0.75
+    cook: float = 1.0
+    warn_only: tuple = ()
+
+    def __post_init__(self):
+        for name in ("alpha", "alpha_goodness", "alpha_lack_of_fit", "alpha_outliers"):
+            v = getattr(self, name)
+            if v is None and name != "alpha":
+                continue
+            v = V.real(name, v)
+            if not 0.0 < v < 1.0:
+                raise InputError(f"{name} must lie strictly between 0 and 1, not {v:g}")
+            object.__setattr__(self, name, v)
+        for name in ("tolerance", "tolerance_lowest", "cook"):
+            v = V.real(name, getattr(self, name))
+            if not v > 0:
+                raise InputError(f"{name} must be positive, not {v:g}")
+            object.__setattr__(self, name, v)
+        f = V.real("back_fraction", self.back_fraction)
+        if not 0.0 <= f <= 1.0:
+            raise InputError(f"back_fraction must lie in [0, 1], not {f:g}")
+        object.__setattr__(self, "back_fraction", f)
+        w = (self.warn_only,) if isinstance(self.warn_only, str) else tuple(self.warn_only)
+        for name in w:
+            if name not in CRITERIA:
+                raise InputError(f"warn_only names criteria among {', '.join(CRITERIA)}, "
+                                 f"not {name!r}")
+        object.__setattr__(self, "warn_only", w)
+
+    def levels(self, cal) -> dict:
+        """The level of each statistical test that applies to ``cal`` ({name: alpha}): its
+        own level where one was given, else an equal share of ``alpha``."""
+        tests = []
+        if stated(cal) and cal.dof > 0:
+            tests.append("goodness")
+        if lack_of_fit(cal) is not None:
+            tests.append("lack_of_fit")
+        if cal.dof > (0 if cal.covariance == "stated" else 1):
+            tests.append("outliers")
+        given = {t: getattr(self, "alpha_" + t) for t in tests}
+        share = self.alpha / max(len(tests), 1)
+        return {t: (share if a is None else a) for t, a in given.items()}
+
+    def to_dict(self) -> dict:
+        d = asdict(self)
+        d["warn_only"] = list(self.warn_only)
+        return d
+
+
+def criteria_from(criteria=None, **options) -> AcceptanceCriteria:
+    """An :class:`AcceptanceCriteria` from one, a dict, or keyword options."""
+    if criteria is None:
+        return AcceptanceCriteria(**options)
+    if isinstance(criteria, AcceptanceCriteria):
+        return criteria if not options else AcceptanceCriteria(**{**asdict(criteria), **options})
+    if isinstance(criteria, dict):
+        return AcceptanceCriteria(**{**criteria, **options})
+    raise InputError("criteria must be an AcceptanceCriteria or a dict of its fields")
+
+
+def standard_name(cal, i: int) -> str:
+    """How the standard at position i is named to people: its ID (an ID column, or the
+    row of the file it came from) when the calibration has them, else its 1-based place."""
+    ids = getattr(cal, "ids", None)
+    return str(ids[i]) if ids else str(int(i) + 1)
+
+
 def _stats():
     try:
         from scipy import stats
@@ -70,12 +172,13 @@ def p_value(cal) -> float:
     return float(_stats().chi2.sf(cal.chi2, cal.dof))
 
 
-def goodness_verdict(cal) -> tuple[str, str]:
+def goodness_verdict(cal, alpha: float | None = None) -> tuple[str, str]:
     """("pass" | "doubtful" | "fail" | "not tested", the verdict in words).
 
-    pass: p >= 0.05; doubtful: 0.01 <= p < 0.05; fail: p < 0.01.  A chi2 so small
-    that P(chi2_dof <= chi2) < 0.01 passes with a note: the scatter is smaller than
-    the stated uncertainties suggest.
+    pass: p >= 0.05; doubtful: alpha <= p < 0.05; fail: p < alpha (default: the test's
+    share of the default :class:`AcceptanceCriteria`).
+    A chi2 so small that P(chi2_dof <= chi2) < 0.01 passes with a note: the scatter is
+    smaller than the stated uncertainties suggest.
     """
     if cal.dof == 0:
         return "not tested", ("no degrees of freedom: the curve passes through every "
@@ -84,11 +187,13 @@ def goodness_verdict(cal) -> tuple[str, str]:
         return "not tested", (f"no stated uncertainties: the chi2 test does not apply; the "
                               f"scatter sets the uncertainties (SRES {cal.sres:.4g})")
     p = p_value(cal)
+    if alpha is None:
+        alpha = AcceptanceCriteria().levels(cal).get("goodness", ALPHA_REJECT)
     head = f"chi2 {cal.chi2:.4g} on {cal.dof} dof, p = {p:.3g}"
-    if p < ALPHA_REJECT:
+    if p < alpha:
         return "fail", (f"{head}: the scatter is larger than the stated uncertainties allow "
                         "(wrong degree, outliers, or understated uncertainties)")
-    if p < ALPHA_DOUBT:
+    if p < max(ALPHA_DOUBT, alpha):
         return "doubtful", f"{head}: the scatter is somewhat larger than stated"
     if 1.0 - p < ALPHA_REJECT:
         return "pass", (f"{head}: consistent, but the scatter is much smaller than stated "
@@ -116,9 +221,13 @@ class LackOfFit:
 
     @property
     def verdict(self) -> str:
-        if self.p_value < ALPHA_REJECT:
+        return self.verdict_at(ALPHA_REJECT)
+
+    def verdict_at(self, alpha: float) -> str:
+        """"fail" at p < alpha, "doubtful" below 0.05, else "pass"."""
+        if self.p_value < alpha:
             return "fail"
-        return "doubtful" if self.p_value < ALPHA_DOUBT else "pass"
+        return "doubtful" if self.p_value < max(ALPHA_DOUBT, alpha) else "pass"
 
     def text(self) -> str:
         return (f"F {self.f:.4g} on ({self.dof_lack}, {self.dof_pure}) dof, "
@@ -300,9 +409,12 @@ def cooks_distance(cal) -> np.ndarray:
 
 @dataclass(frozen=True)
 class Outlier:
-    """A standard flagged by :func:`outliers`: its index, x, y, the statistic it was
-    tested with (``statistic``; for the errors-in-variables fit ``statistic_x`` too),
-    Cook's distance (NaN for the errors-in-variables fit) and the reasons in words."""
+    """A standard flagged by :func:`outliers`: its index (0-based place in the arrays),
+    x, y, the statistic it was tested with (``statistic``; for the errors-in-variables fit
+    ``statistic_x`` too), Cook's distance (NaN for the errors-in-variables fit), the
+    reasons in words, its name for people (``standard``: ID or 1-based row), whether its
+    residual makes it an ``outlier`` (which fails a run) and whether its influence alone
+    marks it ``influential`` (which does not)."""
 
     index: int
     x: float
@@ -311,6 +423,10 @@ class Outlier:
     cooks_distance: float
     reasons: tuple
     statistic_x: float = math.nan
+    standard: str = ""
+    outlier: bool = True
+    influential: bool = False
+    leverage: float = math.nan
 
 
 def residual_statistic(cal) -> tuple[np.ndarray, str]:
@@ -347,19 +463,51 @@ def default_threshold(n: int) -> float:
     return max(RESIDUAL_THRESHOLD, float(_stats().norm.isf(FAMILY_ALPHA / (2 * max(n, 1)))))
 
 
+def outlier_threshold(cal, alpha: float = FAMILY_ALPHA) -> tuple[float, str]:
+    """The threshold of |residual statistic| for ``alpha`` over all standards, and how it
+    was found.
+
+    The largest of n residual statistics is compared with the two-sided Bonferroni level
+    alpha/n (ISO 5725-2's single-outlier logic with the multiplicity of the standards):
+    the externally studentized residual follows Student's t with dof - 1 degrees of
+    freedom when the scale comes from the scatter (ordinary fit), the normalized residual
+    the normal distribution when the uncertainties are stated.  The errors-in-variables
+    fit tests 2n statistics (x and y), with t(dof) for a scaled covariance.  inf where
+    no test is possible (too few degrees of freedom)."""
+    st = _stats()
+    n = cal.n_points
+    if cal.kind == "gls":
+        q = alpha / (4 * max(n, 1))
+        if cal.covariance == "stated":
+            return float(st.norm.isf(q)), "normal"
+        if cal.dof < 1:
+            return math.inf, "no degrees of freedom"
+        return float(st.t.isf(q, cal.dof)), f"t({cal.dof})"
+    q = alpha / (2 * max(n, 1))
+    if cal.covariance == "stated":
+        return float(st.norm.isf(q)), "normal"
+    if cal.dof < 2:
+        return math.inf, "too few degrees of freedom"
+    return float(st.t.isf(q, cal.dof - 1)), f"t({cal.dof - 1})"
+
+
 def outliers(cal, threshold: float | None = None,
              cook: float = COOK_THRESHOLD) -> list[Outlier]:
     """Standards whose residual or influence stands out, each with its reasons.
 
-    Flags: |residual statistic| > ``threshold`` (see :func:`residual_statistic`; default
-    :func:`default_threshold` of the number of standards);
+    Outliers (``outlier``): |residual statistic| > ``threshold`` (see
+    :func:`residual_statistic`; default :func:`outlier_threshold` at a 5 % family level).
+    Influential only (``influential``; shown, but no reason to reject a run by itself):
     Cook's distance > ``cook`` (ordinary fit); leverage 1 (the curve is pinned to the
     standard, so its residual is 0 whatever its y: it cannot be checked).  For the
     errors-in-variables fit both normalized residuals, x (delta_i/u_x) and y, are tested
     against ``threshold``.
     """
-    threshold = (default_threshold(cal.n_points) if threshold is None
-                 else V.real("threshold", threshold))
+    if threshold is None:
+        level = AcceptanceCriteria().levels(cal).get("outliers", FAMILY_ALPHA)
+        threshold = outlier_threshold(cal, level)[0]
+    elif not (isinstance(threshold, float) and threshold == math.inf):  # inf: not tested
+        threshold = V.real("threshold", threshold)
     cook = V.real("cook", cook)
     z, name = residual_statistic(cal)
     found = []
@@ -374,7 +522,8 @@ def outliers(cal, threshold: float | None = None,
             if big[i]:
                 reasons.append(f"{name} {z[i]:+.3g} beyond +-{threshold:g}")
             found.append(Outlier(int(i), float(cal.x[i]), float(cal.y[i]), float(z[i]),
-                                 math.nan, tuple(reasons), float(zx[i])))
+                                 math.nan, tuple(reasons), float(zx[i]),
+                                 standard_name(cal, i)))
         return found
     h = leverages(cal)
     d = cooks_distance(cal)
@@ -385,12 +534,14 @@ def outliers(cal, threshold: float | None = None,
         if big[i]:
             reasons.append(f"{name} {z[i]:+.3g} beyond +-{threshold:g}")
         if influential[i]:
-            reasons.append(f"Cook's distance {d[i]:.3g} above {cook:g}")
+            reasons.append(f"influential: Cook's distance {d[i]:.3g} above {cook:g} "
+                           f"(leverage {h[i]:.3g})")
         if pinned[i]:
             reasons.append("leverage 1: the curve is pinned to this standard, its residual "
                            "cannot show an error")
         found.append(Outlier(int(i), float(cal.x[i]), float(cal.y[i]), float(z[i]),
-                             float(d[i]), tuple(reasons)))
+                             float(d[i]), tuple(reasons), math.nan, standard_name(cal, i),
+                             bool(big[i]), bool(influential[i] or pinned[i]), float(h[i])))
     return found
 
 
@@ -446,7 +597,7 @@ class BackCalculated:
 def _read_back(cal, y: np.ndarray, near: np.ndarray) -> np.ndarray:
     """x with p(x) = y nearest to ``near``, by the tangent at an end where there is none."""
     from .inverse import inverse
-    pred = inverse(cal, y)
+    pred = inverse(cal, y, 0.0)
     d = np.abs(pred.roots - near[:, None])
     d = np.where(np.isnan(d), np.inf, d)
     idx = np.argmin(d, axis=1)
@@ -466,13 +617,14 @@ def _read_back(cal, y: np.ndarray, near: np.ndarray) -> np.ndarray:
 
 
 def back_calculated(cal, tolerance: float = BACK_TOLERANCE,
-                    tolerance_lowest: float = BACK_TOLERANCE_LOWEST) -> BackCalculated:
+                    tolerance_lowest: float = BACK_TOLERANCE_LOWEST,
+                    fraction: float = BACK_FRACTION) -> BackCalculated:
     """Each standard's y read back into x, as % of its nominal x, with pass/fail.
 
     percent_i = 100 x_back_i / x_i; a standard passes when |percent_i - 100| <=
     ``tolerance`` (15), or ``tolerance_lowest`` (20) at the lowest non-zero |x|, as
     bioanalytical guidance asks; blanks (x = 0) are not tested.  ``overall`` asks for at
-    least 75 % of the tested standards to pass.
+    least ``fraction`` (75 %) of the tested standards to pass.
     """
     if cal.ncoef < 2:
         raise InputError("a constant curve (degree 0) cannot be read back")
@@ -490,7 +642,7 @@ def back_calculated(cal, tolerance: float = BACK_TOLERANCE,
     passed = blank | (np.abs(pct - 100.0) <= limit)
     n_tested = int((~blank).sum())
     n_passed = int((passed & ~blank).sum())
-    overall = n_tested > 0 and n_passed >= BACK_FRACTION * n_tested
+    overall = n_tested > 0 and n_passed >= fraction * n_tested
     return BackCalculated(x0, xb, pct, limit, passed, blank, n_tested, n_passed, bool(overall))
 
 
@@ -518,6 +670,17 @@ class DetectionLimits:
     the non-centrality of Student's t: P(t'(dof, delta) <= t_(1-alpha, dof)) = beta.
     For a straight line these are ISO 11843-2's x_C = t s0/b and x_D = delta s0/b.
     (p^-1 the root nearest x0; NaN where the level lies beyond the curve's interval.)
+
+    ``blank_source`` says where sigma0 came from: ``u_blank`` as given, the standards at
+    the blank, the residual scatter (or stated u_y) where it is the same at every x, or,
+    under a 1/x or 1/x2 weighting without a standard at the blank, the scatter at the
+    lowest standard (the weighting model would predict no noise at all at x = 0).
+    ``extrapolated``: no standard lies at the blank and the curve is extended beyond its
+    interval to reach it (at most ``EXTEND`` of the interval's width).
+
+    ``loq_din`` is DIN 32645's limit of quantification: the net level x_Q whose two-sided
+    (1 - alpha) interval half-width k_(1-alpha/2) u(x_Q) is 1/``k_loq`` of x_Q (relative
+    uncertainty 1/3 by default), u(x_Q) that of a sample of ``replicates`` readings.
     """
 
     sigma: float
@@ -535,11 +698,22 @@ class DetectionLimits:
     alpha: float
     beta: float
     replicates: int
+    blank_source: str = ""
+    extrapolated: bool = False
+    loq_din: float = math.nan
+    k_loq: float = 3.0
 
     def text(self) -> str:
-        return (f"ICH: LOD {self.lod:.4g}  LOQ {self.loq:.4g} (sigma {self.sigma:.3g}, "
-                f"slope {self.slope:.4g}); at the blank: y_C {self.y_critical:.4g}  "
-                f"x_C {self.x_critical:.4g}  x_D {self.x_detection:.4g}")
+        t = (f"ICH: LOD {self.lod:.4g}  LOQ {self.loq:.4g} (sigma {self.sigma:.3g}, "
+             f"slope {self.slope:.4g}); at the blank: y_C {self.y_critical:.4g}  "
+             f"x_C {self.x_critical:.4g}  x_D {self.x_detection:.4g}")
+        if self.blank_source:
+            t += (f"; DIN 32645 LOQ {self.loq_din:.4g} (relative uncertainty 1/{self.k_loq:g})"
+                  f"; blank's scatter {self.sigma_blank:.3g}: {self.blank_source}")
+        if self.extrapolated:
+            t += ("; the blank lies outside the standards: the curve is extended a little to "
+                  "reach it")
+        return t
 
 
 def _delta_nct(dof: int, t_alpha: float, beta: float) -> float:
@@ -559,31 +733,40 @@ def _delta_nct(dof: int, t_alpha: float, beta: float) -> float:
     return 0.5 * (lo + hi)
 
 
+EXTEND = 0.25  # how far beyond its interval (share of the width) the curve may reach a blank
+
+
 def detection_limits(cal, alpha: float = 0.05, beta: float = 0.05, blank: float = 0.0,
-                     replicates: int = 1, u_blank: float | None = None) -> DetectionLimits:
+                     replicates: int = 1, u_blank: float | None = None,
+                     k_loq: float = 3.0) -> DetectionLimits:
     """Detection and quantification limits, in two forms.
 
-    ICH: LOD = 3.3 sigma/S, LOQ = 10 sigma/S; sigma = SRES/W, the residual standard
-    deviation in response units, and S = |p'(x)|, both at the lowest standard.
+    ICH Q2(R1): LOD = 3.3 sigma/S, LOQ = 10 sigma/S; sigma = SRES/W, the residual
+    standard deviation in response units, and S = |p'(x)|, both at the lowest standard.
 
-    From the prediction band at the blank x0 (the approach of ISO 11843-2):
+    From the prediction band at the blank x0 (ISO 11843-2; DIN 32645):
     s0 = sqrt(u(p(x0))**2 + sigma0**2/K), y_C = p(x0) + k_(1-alpha) s0,
     x_C = p^-1(y_C) - x0, x_D = p^-1(p(x0) + delta s0) - x0, delta = k_(1-alpha) +
     k_(1-beta) with stated uncertainties (normal factors), or with the scaled covariance
-    the non-centrality with P(t'(dof, delta) <= t_(1-alpha, dof)) = beta.  Details in
-    :class:`DetectionLimits`.
+    the non-centrality with P(t'(dof, delta) <= t_(1-alpha, dof)) = beta; and DIN 32645's
+    LOQ.  Details in :class:`DetectionLimits`.
 
     Parameters
     ----------
     alpha, beta : float
         Probabilities of a false positive and of a false negative.
     blank : float
-        x of the blank (0); it must lie in the curve's interval.
+        x of the blank (0).  Outside the standards' interval the curve is extended to it
+        by at most a quarter of the interval's width; farther is refused.
     replicates : int
         K, the number of measurements averaged for one sample.
     u_blank : float, optional
-        Standard deviation of one response of the blank; by default that of the
-        standards at the blank, or :func:`response_sd` at x0.
+        Standard deviation of one response of the blank.  By default that of the
+        standards at the blank; else the residual scatter where the fit says it is the
+        same everywhere; under a 1/x or 1/x2 weighting the scatter at the lowest
+        standard (``blank_source`` says which).
+    k_loq : float
+        DIN 32645's LOQ: the level whose relative uncertainty is 1/k_loq (3).
     """
     if cal.ncoef < 2:
         raise InputError("a constant curve (degree 0) has no detection limit")
@@ -592,9 +775,16 @@ def detection_limits(cal, alpha: float = 0.05, beta: float = 0.05, blank: float 
         if not 0.0 < v < 0.5:
             raise InputError(f"{name} must lie strictly between 0 and 0.5, not {v:g}")
     replicates = V.integer("replicates", replicates, 1)
-    if not cal.xmin <= x0 <= cal.xmax:
-        raise InputError(f"the blank x = {x0:g} lies outside the curve's interval "
-                         f"[{cal.xmin:g}, {cal.xmax:g}]")
+    k_loq = V.real("k_loq", k_loq)
+    if not k_loq > 0:
+        raise InputError(f"k_loq must be positive, not {k_loq:g}")
+    width = cal.xmax - cal.xmin
+    extrapolated = not cal.xmin <= x0 <= cal.xmax
+    if extrapolated and not (cal.xmin - EXTEND * width <= x0 <= cal.xmax + EXTEND * width):
+        raise InputError(f"the blank x = {x0:g} lies far outside the curve's interval "
+                         f"[{cal.xmin:g}, {cal.xmax:g}] (more than {100 * EXTEND:g} % of its "
+                         "width): the curve cannot be extended that far; measure a blank "
+                         "or a standard near it")
     # ICH: sigma and slope at the lowest standard.
     low = cal.x == cal.x.min()
     xl = float(cal.x.min())
@@ -604,35 +794,196 @@ def detection_limits(cal, alpha: float = 0.05, beta: float = 0.05, blank: float 
     with np.errstate(divide="ignore"):
         lod, loq = 3.3 * sigma / s_low, 10.0 * sigma / s_low
     # The blank.
+    weighting = cal.options.get("weighting")
     if u_blank is not None:
         sigma0 = V.real("u_blank", u_blank)
+        if not sigma0 >= 0:
+            raise InputError(f"u_blank must not be negative, not {sigma0:g}")
+        source = "u_blank as given"
     elif np.any(cal.x == x0):
         sigma0 = float(np.sqrt(np.mean(sd_std[cal.x == x0] ** 2)))
+        source = "the standards at the blank"
+    elif weighting is not None:
+        sigma0 = float(np.sqrt(np.mean(sd_std[low] ** 2)))
+        source = (f"the scatter at the lowest standard (x = {xl:g}); the {weighting} "
+                  "weighting would predict none at the blank: give u_blank from blanks")
     else:
-        sigma0 = float(response_sd(cal, np.array([x0]))[0])
-    y0, u0 = cal.evaluate(np.array([x0]), uncertainty=True)
-    y0, u0 = float(y0[0]), float(u0[0])
+        try:
+            sigma0 = float(response_sd(cal, np.array([x0]))[0])
+        except InputError:
+            raise InputError("the standards' u_y differ, so the blank's response "
+                             "uncertainty is not known: give u_blank") from None
+        source = ("the stated u(y) of the standards" if cal.u_y is not None
+                  else "the residual scatter (the same at every x)")
+    y0, u0 = _curve_at(cal, x0)
     s0 = math.sqrt(u0 ** 2 + sigma0 ** 2 / replicates)
     k_a, dist = coverage_factor(cal, 1.0 - alpha, sided=1)
     if dist == "normal":
         delta = k_a + coverage_factor(cal, 1.0 - beta, sided=1)[0]
     else:
         delta = _delta_nct(cal.dof, k_a, beta)
-    sgn = 1.0 if slope(cal.coef, np.array([x0]), cal.xmin, cal.xmax)[0] >= 0 else -1.0
+    sgn = 1.0 if _slope_at(cal, x0) >= 0 else -1.0
     yc = y0 + sgn * k_a * s0
     yd = y0 + sgn * delta * s0
-    xs = _roots_near(cal, np.array([yc, yd]), x0)
+    xs = _roots_near(cal, np.array([yc, yd]), x0, extrapolated)
+    loq_din = _loq_din(cal, x0, sigma0, replicates, alpha, k_loq, u_blank is not None,
+                       extrapolated)
     return DetectionLimits(sigma, s_low, float(lod), float(loq), x0, sigma0, s0, yc,
                            float(xs[0] - x0), float(xs[1] - x0), k_a, float(delta), alpha,
-                           beta, replicates)
+                           beta, replicates, source, bool(extrapolated), float(loq_din),
+                           float(k_loq))
 
 
-def _roots_near(cal, y: np.ndarray, x0: float) -> np.ndarray:
+def _curve_at(cal, x: float) -> tuple[float, float]:
+    """p(x) and u(p(x)), also a little beyond the interval."""
+    if cal.xmin <= x <= cal.xmax:
+        y, u = cal.evaluate(np.array([x]), uncertainty=True)
+        return float(y[0]), float(u[0])
+    g = basis(np.array([x]), cal.ncoef, cal.xmin, cal.xmax)
+    c = np.asarray(cal.cov_used)
+    return float((g @ cal.coef)[0]), float(np.sqrt((g @ c @ g.T)[0, 0]))
+
+
+def _slope_at(cal, x: float) -> float:
+    return float(slope(cal.coef, np.array([x]), cal.xmin, cal.xmax)[0])
+
+
+def _loq_din(cal, x0, sigma0, replicates, alpha, k_loq, fixed_blank, extended) -> float:
+    """Smallest net x > 0 with x = k_loq k_(1-alpha/2) u(x0 + x) (DIN 32645), u the
+    first-order standard uncertainty of a sample of ``replicates`` readings, its reading
+    scatter that of the blank where given (``fixed_blank``), else the fit's scatter model
+    at x; NaN where none is found up to the curve's end."""
+    k2, _ = coverage_factor(cal, 1.0 - alpha)
+    c = np.asarray(cal.cov_used)
+    hi = cal.xmax - x0
+    if not hi > 0:
+        return math.nan
+
+    def excess(x):
+        xa = np.array([x0 + x])
+        g = basis(xa, cal.ncoef, cal.xmin, cal.xmax)
+        b = slope(cal.coef, xa, cal.xmin, cal.xmax)[0]
+        sr = sigma0 if fixed_blank else float(response_sd(cal, xa)[0]) if cal.u_y is None \
+            or np.all(cal.u_y == cal.u_y[0]) else sigma0
+        u = math.sqrt(float((g @ c @ g.T)[0, 0]) + sr ** 2 / replicates) / abs(b)
+        return x - k_loq * k2 * u
+
+    grid = np.linspace(0.0, hi, 401)[1:]
+    vals = np.array([excess(v) for v in grid])
+    above = np.flatnonzero(vals >= 0)
+    if not above.size:
+        return math.nan
+    j = int(above[0])
+    a, b = (0.0 if j == 0 else grid[j - 1]), grid[j]
+    for _ in range(100):
+        m = 0.5 * (a + b)
+        if excess(m) >= 0:
+            b = m
+        else:
+            a = m
+        if b - a <= 1e-13 * max(abs(b), 1e-300):
+            break
+    return 0.5 * (a + b)
+
+
+def _roots_near(cal, y: np.ndarray, x0: float, extended: bool = False) -> np.ndarray:
+    from numpy.polynomial import chebyshev as C
+    from .basis import scaled, series
     from .inverse import inverse
-    pred = inverse(cal, y)
+    if extended:
+        # The curve beyond its interval: real roots of p(t) - y in the scaled variable.
+        out = np.full(y.shape[0], np.nan)
+        lo, hi = cal.xmin - EXTEND * (cal.xmax - cal.xmin), cal.xmax + EXTEND * (
+            cal.xmax - cal.xmin)
+        t0 = float(scaled(np.array([x0]), cal.xmin, cal.xmax)[0])
+        for i, v in enumerate(y):
+            c = series(cal.coef)
+            c[0] -= v
+            r = C.chebroots(c)
+            r = r[np.abs(r.imag) <= 1e-9 * max(1.0, np.abs(r).max())].real
+            xr = cal.xmin + (r + 1.0) * (cal.xmax - cal.xmin) / 2.0
+            ok = (xr >= lo) & (xr <= hi)
+            if ok.any():
+                out[i] = xr[ok][np.argmin(np.abs(r[ok] - t0))]
+        return out
+    pred = inverse(cal, y, 0.0)
     d = np.where(np.isnan(pred.roots), np.inf, np.abs(pred.roots - x0))
     x = np.take_along_axis(pred.roots, np.argmin(d, axis=1)[:, None], axis=1)[:, 0]
     return np.where(pred.n_roots > 0, x, np.nan)
+
+
+def sample_flags(cal, pred, limits=None) -> list[list[str]]:
+    """Per sample, what a laboratory acts on; the value is still reported with its
+    uncertainty.
+
+    No root in the interval; several roots; a root at an end of the interval; below the
+    lowest standard; above the highest standard ("dilute and repeat"); response below
+    the blank's (p(0), where x = 0 lies in the interval or just beyond it); and with
+    detection limits
+    (``limits``: a :class:`DetectionLimits` or its dict) below the LOD (ISO 11843 x_D) or
+    below the LOQ (the larger of ICH's and DIN 32645's where both are known); an
+    infinite uncertainty (flat curve)."""
+    x = np.asarray(cal.x)
+    u_roots = np.asarray(pred.u_roots)
+    n_roots = np.asarray(pred.n_roots)
+    first = np.asarray(pred.x)
+    y = np.asarray(pred.y)
+    no = np.asarray(pred.no_root)
+    ends = np.asarray(cal.evaluate(np.array([cal.xmin, cal.xmax])))
+    rising = ends[1] >= ends[0]
+    with np.errstate(invalid="ignore"):
+        # a sample with no root lies beyond the end its response is past
+        past_lo = (y < ends[0]) if rising else (y > ends[0])
+        past_hi = (y > ends[1]) if rising else (y < ends[1])
+        below = (first < x.min()) | (no & past_lo)
+        above = (first > x.max()) | (no & past_hi)
+    value = {}
+    if cal.ncoef == 2 and no.any():
+        # the value is still given, from the straight line extended (IPVAL_DEGREE1)
+        from .inverse import inverse as _inv
+        idx = np.flatnonzero(no)
+        ext = _inv(cal, y[idx], np.asarray(pred.u_y)[idx], extrapolate=True)
+        for j, i in enumerate(idx):
+            if np.isfinite(ext.x[j]):
+                value[int(i)] = (f" (x = {ext.x[j]:.5g} ± {ext.u_x[j]:.2g} on the line "
+                                 "extended)")
+    blank_resp = None
+    width = cal.xmax - cal.xmin
+    if cal.xmin - EXTEND * width <= 0.0 <= cal.xmax + EXTEND * width and cal.ncoef >= 2:
+        yb = _curve_at(cal, 0.0)[0]
+        rising = _slope_at(cal, 0.0) >= 0
+        blank_resp = (y < yb) if rising else (y > yb)
+    lim = limits if limits is None or isinstance(limits, dict) else asdict(limits)
+    lod = loq = None
+    if lim is not None:
+        base = lim.get("blank", 0.0)
+        xd = lim.get("x_detection")
+        lod = None if xd is None or not math.isfinite(xd) else base + xd
+        cands = [v for v in (lim.get("loq"), lim.get("loq_din"))
+                 if v is not None and math.isfinite(v)]
+        loq = base + max(cands) if cands else None
+    checks = [
+        (np.asarray(pred.no_root), lambda i: "no root in the interval"),
+        (np.asarray(pred.several_roots), lambda i: f"{int(n_roots[i])} roots"),
+        (np.asarray(pred.at_end), lambda i: "root at an end of the interval"),
+        (below, lambda i: "below the lowest standard" + value.get(int(i), "")),
+        (above, lambda i: "above the highest standard: dilute and repeat"
+         + value.get(int(i), "")),
+    ]
+    if blank_resp is not None:
+        checks.append((blank_resp, lambda i: "response below the blank's"))
+    with np.errstate(invalid="ignore"):
+        if lod is not None:
+            checks.append((first < lod, lambda i: f"below LOD ({lod:.4g})"))
+        if loq is not None:
+            checks.append(((first < loq) & ~((first < lod) if lod is not None else False),
+                           lambda i: f"below LOQ ({loq:.4g})"))
+    checks.append((np.any(np.isinf(u_roots), axis=1), lambda i: "flat curve: u(x) infinite"))
+    out = [[] for _ in range(len(pred))]
+    for mask, text in checks:
+        for i in np.flatnonzero(mask):
+            out[i].append(text(i))
+    return out
 
 
 # --------------------------------------------------------------------------------------
@@ -652,7 +1003,9 @@ class Diagnostics:
         ss_lack, dof_lack, ss_pure, dof_pure, f, p_value, groups, verdict, text;
         None without replicates (or for the errors-in-variables fit).
     outliers : list of dict
-        index, x, y, statistic, statistic_x, cooks_distance, reasons (list of str).
+        Every standard flagged: index (0-based place), standard (its name: ID or 1-based
+        row), x, y, statistic, statistic_x, cooks_distance, leverage, outlier (its residual
+        is beyond the threshold: fails the run), influential (shown only), reasons.
     statistic, threshold : str, float
         Name of the residual statistic outliers were tested with, and the threshold.
     back_calculated : dict or None
@@ -661,10 +1014,19 @@ class Diagnostics:
     detection_limits : dict or None
         The fields of :class:`DetectionLimits` and text, when asked for.
     fit_for_use : bool
-        Degree 1 or more with degrees of freedom left, goodness not "fail", lack of fit not
-        "fail", no outliers, back-calculation passed.
+        Degree 1 or more with degrees of freedom left, and no criterion failed that
+        rejects (see ``criteria``): goodness not "fail", lack of fit not "fail", no
+        outlier, back-calculation passed.
     notes : list of str
         Why not fit for use, and other remarks, in words.
+    criteria : dict
+        The acceptance criteria used (:class:`AcceptanceCriteria` as a dict).
+    levels : dict
+        The level each statistical test was run at ({"goodness": 0.025, ...}).
+    failed, warned : list of str
+        Criteria that failed and reject the run; criteria that failed and only warn.
+    r, r_squared : float
+        Correlation coefficient of the fit and its square (weighted as the fit was).
     """
 
     chi2: float
@@ -680,6 +1042,12 @@ class Diagnostics:
     detection_limits: dict | None
     fit_for_use: bool
     notes: list = field(default_factory=list)
+    criteria: dict = field(default_factory=dict)
+    levels: dict = field(default_factory=dict)
+    failed: list = field(default_factory=list)
+    warned: list = field(default_factory=list)
+    r: float = math.nan
+    r_squared: float = math.nan
 
     def to_dict(self) -> dict:
         return asdict(self)
@@ -695,26 +1063,54 @@ def _plain(v):
     return v
 
 
-def diagnostics(cal, limits: bool = False, **limit_options) -> Diagnostics:
+def correlation(cal) -> tuple[float, float]:
+    """(r, r**2) of the fit: r**2 = 1 - sum (W e)**2 / sum W**2 (y - ybar_W)**2, ybar_W the
+    weighted mean of y; r its root, signed by the slope for a straight line.  They measure
+    how much of the spread of y the curve follows, which standards spread over a wide
+    range make close to 1 whether or not the curve is right: they say little about a
+    calibration (the tests and the back-calculation do)."""
+    w2 = np.asarray(cal.weights, dtype=np.float64) ** 2
+    y = np.asarray(cal.y, dtype=np.float64)
+    ybar = float(np.sum(w2 * y) / np.sum(w2))
+    tot = float(np.sum(w2 * (y - ybar) ** 2))
+    res = float(np.sum(w2 * np.asarray(cal.residuals) ** 2))
+    if tot <= 0:
+        return math.nan, math.nan
+    r2 = 1.0 - res / tot
+    r = math.sqrt(max(r2, 0.0))
+    if cal.ncoef == 2 and float(cal.coef[1]) < 0:
+        r = -r
+    return r, r2
+
+
+def diagnostics(cal, limits: bool = False, criteria=None, **limit_options) -> Diagnostics:
     """All verdicts on ``cal`` as plain data (see :class:`Diagnostics`); with ``limits``
-    the detection limits too (``limit_options`` go to :func:`detection_limits`)."""
+    the detection limits too (``limit_options`` go to :func:`detection_limits`).
+    ``criteria``: an :class:`AcceptanceCriteria` or a dict of its fields (default: the
+    default criteria)."""
+    crit = criteria_from(criteria)
+    levels = crit.levels(cal)
     notes = []
-    goodness, gtext = goodness_verdict(cal)
+    goodness, gtext = goodness_verdict(cal, levels.get("goodness", ALPHA_REJECT))
     p = p_value(cal)
     lof = lack_of_fit(cal)
     lof_d = None
+    lof_verdict = None
     if lof is not None:
+        lof_verdict = lof.verdict_at(levels["lack_of_fit"])
         lof_d = {k: _plain(v) for k, v in asdict(lof).items()}
-        lof_d.update(verdict=lof.verdict, text=lof.text())
-    threshold = default_threshold(cal.n_points)
-    found = outliers(cal, threshold)
+        lof_d.update(verdict=lof_verdict, text=lof.text())
+    threshold, _ = outlier_threshold(cal, levels.get("outliers", FAMILY_ALPHA))
+    found = outliers(cal, threshold, crit.cook)
     _, statistic = residual_statistic(cal)
-    out = [{"index": o.index, "x": o.x, "y": o.y, "statistic": o.statistic,
-            "statistic_x": o.statistic_x, "cooks_distance": o.cooks_distance,
+    out = [{"index": o.index, "standard": o.standard, "x": o.x, "y": o.y,
+            "statistic": o.statistic, "statistic_x": o.statistic_x,
+            "cooks_distance": o.cooks_distance, "leverage": o.leverage,
+            "outlier": o.outlier, "influential": o.influential,
             "reasons": list(o.reasons)} for o in found]
     back = None
     if cal.ncoef >= 2:
-        b = back_calculated(cal)
+        b = back_calculated(cal, crit.tolerance, crit.tolerance_lowest, crit.back_fraction)
         back = {k: _plain(getattr(b, k)) for k in ("x_nominal", "x_back", "percent", "limit",
                                                    "passed", "n_tested", "n_passed", "overall")}
         back["text"] = b.text()
@@ -727,63 +1123,103 @@ def diagnostics(cal, limits: bool = False, **limit_options) -> Diagnostics:
         else:
             dl = {k: _plain(v) for k, v in asdict(d).items()}
             dl["text"] = d.text()
+    # Criteria that failed, each with why.
+    failing = []
     if goodness == "fail":
-        notes.append("the chi2 test rejects the fit")
+        failing.append(("goodness", "the chi2 test rejects the fit"))
+    if lof_verdict == "fail":
+        failing.append(("lack_of_fit",
+                        "the lack-of-fit test rejects the curve's shape (try another degree)"))
+    bad = [o for o in found if o.outlier]
+    if bad:
+        shown = ", ".join(o.standard for o in bad[:10])
+        failing.append(("outliers", f"{len(bad)} outlier(s): standard{'s' if len(bad) > 1 else ''}"
+                        f" {shown}" + (", ..." if len(bad) > 10 else "")))
+    if back is not None and not back["overall"]:
+        failing.append(("back_calculated",
+                        f"fewer than {100 * crit.back_fraction:g} % of the standards read back "
+                        "within their limits"))
+    failed = [name for name, _ in failing if name not in crit.warn_only]
+    warned = [name for name, _ in failing if name in crit.warn_only]
+    for name, why in failing:
+        notes.append(why if name not in crit.warn_only else f"warning only: {why}")
     if cal.dof == 0:
         notes.append("no degrees of freedom: nothing shows the curve adequate")
     if cal.ncoef < 2:
         notes.append("a constant curve cannot be read back into x")
-    if lof is not None and lof.verdict == "fail":
-        notes.append("the lack-of-fit test rejects the curve's shape (try another degree)")
-    if found:
-        shown = ", ".join(str(o.index) for o in found[:10])
-        notes.append(f"{len(found)} standard(s) flagged: {shown}"
-                     + (", ..." if len(found) > 10 else ""))
-    if back is not None and not back["overall"]:
-        notes.append("fewer than 75 % of the standards read back within their limits")
+    infl = [o for o in found if o.influential and not o.outlier]
+    if infl:
+        notes.append(f"influential (shown, not a reason to reject): standard"
+                     f"{'s' if len(infl) > 1 else ''} " + ", ".join(o.standard for o in infl[:10]))
     notes.extend(cal.notes)
-    fit_for_use = (cal.dof > 0 and cal.ncoef >= 2 and goodness != "fail"
-                   and (lof is None or lof.verdict != "fail") and not found
-                   and (back is None or back["overall"]))
+    fit_for_use = cal.dof > 0 and cal.ncoef >= 2 and not failed
+    r, r2 = correlation(cal)
     return Diagnostics(float(cal.chi2), int(cal.dof), p, goodness, gtext, lof_d, out, statistic,
-                       threshold, back, dl, bool(fit_for_use), notes)
+                       threshold, back, dl, bool(fit_for_use), notes, crit.to_dict(), levels,
+                       failed, warned, r, r2)
 
 
 def verdict_rows(cal, d: Diagnostics, limits: bool = False) -> tuple[list, str]:
     """The verdicts of ``d`` (the diagnostics of ``cal``) as rows (test, verdict, details)
     and the overall verdict in words: what ``summary()`` prints and reports show."""
-    rows = [("goodness of fit", d.goodness, d.goodness_text)]
+    def at(name):
+        a = d.levels.get(name)
+        return "" if a is None else f" (alpha {a:.3g})"
+    rows = [("goodness of fit", d.goodness, d.goodness_text + at("goodness"))]
     if d.lack_of_fit is not None:
-        rows.append(("lack of fit", d.lack_of_fit["verdict"], d.lack_of_fit["text"]))
+        rows.append(("lack of fit", d.lack_of_fit["verdict"],
+                     d.lack_of_fit["text"] + at("lack_of_fit")))
     elif cal.kind == "ols":
         rows.append(("lack of fit", "not tested", "no replicate x values"))
-    if d.outliers:
-        for o in d.outliers[:SHOWN_OUTLIERS]:
-            rows.append(("outlier", "flag", f"standard {o['index']} (x = {o['x']:g}): "
-                         + "; ".join(o["reasons"])))
-        if len(d.outliers) > SHOWN_OUTLIERS:
-            rows.append(("", "", f"... and {len(d.outliers) - SHOWN_OUTLIERS} more"))
-    else:
-        crit = (f"|{d.statistic}| <= {d.threshold:.3g}" + (
-            f", Cook's distance <= {COOK_THRESHOLD:g}" if cal.kind == "ols" else ""))
+    flagged = [o for o in d.outliers if o.get("outlier", True)]
+    infl = [o for o in d.outliers if not o.get("outlier", True)]
+    for o in flagged[:SHOWN_OUTLIERS]:
+        rows.append(("outlier", "flag", f"standard {o.get('standard') or o['index'] + 1} "
+                     f"(x = {o['x']:g}): " + "; ".join(o["reasons"])))
+    if len(flagged) > SHOWN_OUTLIERS:
+        rows.append(("", "", f"... and {len(flagged) - SHOWN_OUTLIERS} more"))
+    if not flagged:
+        crit = f"|{d.statistic}| <= {d.threshold:.3g}" + at("outliers")
         rows.append(("outliers", "none", crit))
+    for o in infl[:SHOWN_OUTLIERS]:
+        rows.append(("influential", "shown", f"standard {o.get('standard') or o['index'] + 1} "
+                     f"(x = {o['x']:g}): " + "; ".join(o["reasons"])))
     if d.back_calculated is not None:
         rows.append(("back-calculated", "pass" if d.back_calculated["overall"] else "fail",
                      d.back_calculated["text"]))
+    for e in getattr(cal, "excluded", ()) or ():
+        rows.append(("excluded", "left out", f"standard {e['standard']} (x = {e['x']:g}, "
+                     f"y = {e['y']:g}): {e['reason']}"))
+    if math.isfinite(d.r):
+        rows.append(("correlation", "", f"r = {d.r:.6f}, r² = {d.r_squared:.6f} (they say "
+                     "little about a calibration: the tests above do)"))
+    c = d.criteria
+    if c:
+        text = (f"overall alpha {c['alpha']:g}, shared by the tests that apply; standards read "
+                f"back within +-{c['tolerance']:g} % (+-{c['tolerance_lowest']:g} % at the "
+                f"lowest level) for at least {100 * c['back_fraction']:g} % of them; Cook's "
+                f"distance above {c['cook']:g} marks a standard influential")
+        if c.get("warn_only"):
+            text += "; only warn: " + ", ".join(c["warn_only"])
+        rows.append(("criteria", "", text))
     if d.detection_limits is not None:
         rows.append(("limits", "", d.detection_limits["text"]))
     elif limits:
         why = [n for n in d.notes if n.startswith("detection limits not available")]
         rows.append(("limits", "", why[0] if why else "not available"))
-    why = [n for n in d.notes if n not in cal.notes and not n.startswith("detection")]
+    why = [n for n in d.notes if n not in cal.notes and not n.startswith("detection")
+           and not n.startswith("influential") and not n.startswith("warning only")]
     verdict = ("fit for use" if d.fit_for_use else "NOT fit for use (" + "; ".join(why) + ")")
+    if d.fit_for_use and d.warned:
+        verdict += " (with warnings: " + "; ".join(
+            n[len("warning only: "):] for n in d.notes if n.startswith("warning only")) + ")"
     return rows, verdict
 
 
-def verdict_text(cal, limits: bool = False) -> str:
+def verdict_text(cal, limits: bool = False, criteria=None) -> str:
     """The verdicts as lines for ``summary()``."""
     try:
-        d = diagnostics(cal, limits=limits)
+        d = diagnostics(cal, limits=limits, criteria=criteria)
     except QuorvexError as e:  # e.g. scipy missing: the summary still prints
         return f"  verdicts not available: {e}"
     rows, verdict = verdict_rows(cal, d, limits)

@@ -80,7 +80,8 @@ def default_tolerances(x, y, wx, wy, coef_start, cov_start, xmin, xmax) -> tuple
 
 def fit(x, y, u_y=None, u_x=None, degree: int = 1, interval=None, *, tol=None,
         maxit: int | None = None, sigma: float | None = None, covariance: str | None = None,
-        accept_unconverged: bool = False, weighting: str | None = None) -> Calibration:
+        accept_unconverged: bool = False, weighting: str | None = None, ids=None,
+        exclude=None) -> Calibration:
     """Fit a calibration curve y = p(x) of the given degree to standards.
 
     Parameters
@@ -116,6 +117,13 @@ def fit(x, y, u_y=None, u_x=None, degree: int = 1, interval=None, *, tol=None,
         Ordinary fit only, instead of u_y: minimise sum_i w_i r_i**2 with w_i = 1/x_i or
         1/x_i**2 (the library's weights W_i = 1/sqrt(x_i) or 1/x_i); every x must be > 0.
         The scale of the scatter then comes from the residuals (scaled covariance).
+    ids : sequence, optional
+        How the standards are named to people (an ID column, or the row of the file each
+        came from); default their 1-based places.  Messages and verdicts use them.
+    exclude : dict, optional
+        {standard: reason}: standards left out of the fit, named by their ID (``ids``) or
+        1-based place, each with the reason, which the calibration keeps (``excluded``)
+        for the record.
 
     Returns
     -------
@@ -147,6 +155,11 @@ def fit(x, y, u_y=None, u_x=None, degree: int = 1, interval=None, *, tol=None,
     variance; ``cov_scaled`` is.
     """
     routine = "OLSPFIT" if u_x is None else "GLSPFIT"
+    if ids is not None or exclude:
+        return _fit_named(x, y, u_y, u_x, ids, exclude, dict(
+            degree=degree, interval=interval, tol=tol, maxit=maxit, sigma=sigma,
+            covariance=covariance, accept_unconverged=accept_unconverged,
+            weighting=weighting), routine)
     std = None
     if weighting is None:
         std = _standards(x, y, u_y, u_x, degree, interval, covariance, routine)
@@ -160,6 +173,52 @@ def fit(x, y, u_y=None, u_x=None, degree: int = 1, interval=None, *, tol=None,
         options = {} if weighting is None else dict(weighting=weighting)
         return _fit_ols(data, k, ncoef, xmin, xmax, covariance, options)
     return _fit_gls(data, ncoef, xmin, xmax, tol, maxit, sigma, covariance, accept_unconverged)
+
+
+def _fit_named(x, y, u_y, u_x, ids, exclude, options, routine) -> Calibration:
+    """``fit`` of standards with names, some of them left out with a reason."""
+    xv = V.vector("x", x, routine)
+    n = xv.shape[0]
+    names = ([str(k + 1) for k in range(n)] if ids is None
+             else [str(v).strip() for v in ids])
+    if len(names) != n:
+        raise InputError(f"ids must name each of the {n} standards, not {len(names)}",
+                         routine=routine)
+    if len(set(names)) != n:
+        dup = next(v for v in names if names.count(v) > 1)
+        raise InputError(f"ids must be unique: {dup!r} names more than one standard",
+                         routine=routine)
+    exclude = dict(exclude or {})
+    drop = {}
+    for key, reason in exclude.items():
+        name = str(key).strip()
+        if name not in names:
+            shown = ", ".join(names[:12]) + (", ..." if n > 12 else "")
+            raise InputError(f"exclude: no standard {name!r}; the standards are {shown}",
+                             routine=routine)
+        reason = "" if reason is None else str(reason).strip()
+        if not reason:
+            raise InputError(f"exclude: give the reason standard {name} is left out",
+                             routine=routine)
+        drop[names.index(name)] = reason
+    keep = np.array([k not in drop for k in range(n)])
+
+    def kept(a):
+        if a is None or np.ndim(a) == 0:
+            return a
+        v = np.asarray(a, dtype=np.float64)
+        return v[keep] if v.shape == (n,) else v
+
+    yv = np.asarray(y, dtype=np.float64)
+    if yv.shape != (n,):
+        raise InputError(f"y must have {n} elements like x, not shape {yv.shape}",
+                         routine=routine)
+    cal = fit(xv[keep], yv[keep], kept(u_y), kept(u_x), **options)
+    d = cal.__dict__
+    d["ids"] = tuple(v for k, v in enumerate(names) if keep[k])
+    d["excluded"] = tuple({"standard": names[k], "x": float(xv[k]), "y": float(yv[k]),
+                           "reason": drop[k]} for k in sorted(drop))
+    return cal
 
 
 # The standards are packed into one C-ordered array ``data`` (a copy: the library
@@ -322,8 +381,21 @@ def _olspfit(data, w_row, ncoef, xmin, xmax):
                               byref(c_double(xmin)), byref(c_double(xmax)), o, o + 8 * ncoef,
                               byref(sres), p, p + row, p + 2 * row, byref(wresmax), byref(istat))
     if istat.value != 0:
-        raise status_error("OLSPFIT", istat.value, npts=n, ncoef=ncoef, xmin=xmin, xmax=xmax)
+        raise _ols_error(data[0], istat.value, npts=n, ncoef=ncoef, xmin=xmin, xmax=xmax)
     return out, sres.value
+
+
+def _ols_error(x, code, **fields) -> FitError:
+    """The ``FitError`` for status ``code`` of the ordinary fit (also GLSPFIT's start)."""
+    ncoef = fields["ncoef"]
+    distinct = int(np.unique(x).size)
+    if code == 24 and distinct < ncoef:
+        degree = ncoef - 1
+        return FitError(
+            f"the standards do not determine a curve of degree {degree}: they have {distinct} "
+            f"distinct x value{'s' if distinct != 1 else ''}, and a curve of degree {degree} "
+            f"needs at least {ncoef} (OLSPFIT status 24)", code=code, routine="OLSPFIT")
+    return status_error("OLSPFIT", code, **fields)
 
 
 def _ols_fields(out, n, ncoef):
@@ -396,7 +468,7 @@ def _fit_gls(data, ncoef, xmin, xmax, tol, maxit, sigma, covariance,
         tol = (float(t[0]), float(t[-1]))
     keep, work, olstat, istat = _glspfit(data, ncoef, xmin, xmax, tol, maxit, sigma)
     if olstat != 0:
-        raise status_error("OLSPFIT", olstat, **fields)
+        raise _ols_error(x, olstat, **fields)
     status, iterations, evaluations = istat
     nc2 = ncoef * ncoef
     rinfo = keep[n + ncoef + nc2:]

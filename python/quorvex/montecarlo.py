@@ -69,8 +69,9 @@ class MonteCarloPrediction:
     first_order : InversePrediction
         The first-order result for the same responses.
     agrees : ndarray of bool (m,)
-        The first-order x -+ k u_x matches the Monte Carlo interval (k normal at
-        ``level``) and almost no draw has no root or several roots.
+        The first-order x -+ U matches the Monte Carlo interval (U = k u_x, k from
+        Student's t with the first-order ``dof``, normal where it is infinite) and almost
+        no draw has no root or several roots.
     notes : tuple of str
         Why first order does not match, per response concerned.
     """
@@ -141,16 +142,18 @@ def _quantile(s: np.ndarray, count: np.ndarray, p) -> np.ndarray:
     return np.where(count > 0, q, np.nan)
 
 
-def monte_carlo(cal, y, u_y=0.0, n: int = DEFAULT_DRAWS, seed=None, level: float = 0.95,
+def monte_carlo(cal, y, u_y=None, n: int = DEFAULT_DRAWS, seed=None, level: float = 0.95,
                 ngrid: int | None = None, covariance: str | None = None,
-                workers: int = 1, progress=None) -> MonteCarloPrediction:
+                workers: int = 1, progress=None, replicates=1) -> MonteCarloPrediction:
     """Monte Carlo inverse prediction (see the module's description).
 
     Parameters
     ----------
     cal : Calibration
     y, u_y : float or array_like (m,)
-        Responses and their standard uncertainties.
+        Responses and their standard uncertainties; ``u_y`` and ``replicates`` as for
+        :func:`quorvex.inverse.inverse` (None: from the scatter where the calibration's
+        scale comes from it, "curve-only": 0).
     n : int
         Number of draws (curves, each with one draw of every response).
     seed : int or numpy Generator, optional
@@ -161,7 +164,13 @@ def monte_carlo(cal, y, u_y=0.0, n: int = DEFAULT_DRAWS, seed=None, level: float
         ``IPVAL``'s grid (as for the first-order inverse).
     covariance : {"stated", "scaled"}, optional
         The coefficient covariance curves are drawn from (default: the calibration's).
-        Curves are drawn from the normal distribution in either case.
+        With the stated covariance curves are drawn from the normal distribution.  With
+        the scaled one the scale of the scatter is itself an estimate on ``dof`` degrees
+        of freedom: each draw takes sigma**2 = SRES**2 dof / chi2_dof as well, and scales
+        the curve's deviation, and that of a response whose u(y) came from the scatter,
+        by sigma / SRES.  The curves then follow the scaled-and-shifted multivariate t
+        distribution (GUM Supplement 1, 6.4.9), so that intervals keep their coverage
+        with few standards.
     workers : int
         Threads that invert draws side by side (the library releases Python's lock).
     progress : callable, optional
@@ -180,14 +189,23 @@ def monte_carlo(cal, y, u_y=0.0, n: int = DEFAULT_DRAWS, seed=None, level: float
         raise InputError(f"level must lie strictly between 0 and 1, not {level:g}")
     workers = V.integer("workers", workers, 1, 256, routine=routine)
     ngrid = DEFAULT_NGRID if ngrid is None else ngrid
-    fo = inverse(cal, y, u_y=u_y, ngrid=ngrid, covariance=covariance)  # validates the rest
+    fo = inverse(cal, y, u_y, ngrid=ngrid, covariance=covariance, replicates=replicates,
+                 level=level)  # validates the rest
     yv, uy = fo.y, fo.u_y
     m, nc, nr = yv.shape[0], cal.ncoef, cal.ncoef - 1
     rng = seed if isinstance(seed, np.random.Generator) else np.random.default_rng(seed)
 
     # Curves: rows of a C-ordered (n, ncoef) array, one contiguous vector each.
     lfac = _factor(np.asarray(cal.covariance_for(covariance)))
-    curves = np.ascontiguousarray(cal.coef + rng.standard_normal((n, nc)) @ lfac.T)
+    dev = rng.standard_normal((n, nc)) @ lfac.T
+    which = cal.covariance if covariance is None else covariance
+    scale = None
+    if which == "scaled" and cal.dof > 0:
+        scale = np.sqrt(cal.dof / rng.chisquare(cal.dof, n))
+        dev *= scale[:, None]
+    curves = np.ascontiguousarray(cal.coef + dev)
+    from_scatter = (np.zeros(m, dtype=bool) if fo.dof_reading is None or scale is None
+                    else np.isfinite(np.asarray(fo.dof_reading)))
 
     ux_fo = fo.u_x[np.isfinite(fo.u_x) & (fo.u_x > 0)]
     tol = ROOT_RTOL * float(ux_fo.min()) if ux_fo.size else 0.0
@@ -197,7 +215,10 @@ def monte_carlo(cal, y, u_y=0.0, n: int = DEFAULT_DRAWS, seed=None, level: float
     block = max(1, min(MAX_BLOCK, m, BLOCK_VALUES // (n * nr)))
     for b0 in range(0, m, block):
         b1 = min(b0 + block, m)
-        ys = np.ascontiguousarray(yv[b0:b1] + uy[b0:b1] * rng.standard_normal((n, b1 - b0)))
+        z = uy[b0:b1] * rng.standard_normal((n, b1 - b0))
+        if from_scatter[b0:b1].any():
+            z[:, from_scatter[b0:b1]] *= scale[:, None]
+        ys = np.ascontiguousarray(yv[b0:b1] + z)
         roots, nroot = _invert(cal, curves, ys, ngrid, tol, workers)
         nroot_all[b0:b1] = nroot.T
         xs_all[b0:b1] = _pick(roots, nroot, ref[b0:b1]).T
@@ -265,7 +286,6 @@ def _pick(roots, nroot, ref):
 
 def _summarise(cal, fo, xs, nroot, n, level, seed) -> MonteCarloPrediction:
     """Statistics of the draws; ``xs`` and ``nroot`` hold one row of draws per response."""
-    from .diagnostics import _stats
     count = np.sum(~np.isnan(xs), axis=1)
     s = np.sort(xs, axis=1)  # NaN last
     pl, ph = (1.0 - level) / 2.0, (1.0 + level) / 2.0
@@ -286,7 +306,7 @@ def _summarise(cal, fo, xs, nroot, n, level, seed) -> MonteCarloPrediction:
         return 0.5 * (_quantile(s, count, np.minimum(p + d, 1.0))
                       - _quantile(s, count, np.maximum(p - d, 0.0)))
 
-    k = float(_stats().norm.ppf(ph))
+    k = fo.k  # t with the effective dof where a scale was estimated, else normal
     xf, uf = fo.x, fo.u_x
     tol_lo = np.maximum(END_RTOL * uf, END_SE * se(pl))
     tol_hi = np.maximum(END_RTOL * uf, END_SE * se(ph))
@@ -309,7 +329,7 @@ def _summarise(cal, fo, xs, nroot, n, level, seed) -> MonteCarloPrediction:
         if count[i] > 0 and np.isfinite(xf[i]) and not (d_lo[i] <= tol_lo[i]
                                                         and d_hi[i] <= tol_hi[i]):
             why.append(f"the interval [{low[i]:.5g}, {high[i]:.5g}] differs from first "
-                       f"order [{xf[i] - k * uf[i]:.5g}, {xf[i] + k * uf[i]:.5g}]")
+                       f"order [{xf[i] - k[i] * uf[i]:.5g}, {xf[i] + k[i] * uf[i]:.5g}]")
         if count[i] == 0:
             why.append("no draw has a root")
         notes.append(f"y = {fo.y[i]:.6g}: first order is not reliable: " + "; ".join(why))

@@ -66,9 +66,10 @@ NO_BAND = "no confidence band: no degrees of freedom to estimate the scatter"
 
 
 def flagged_standards(cal) -> np.ndarray:
-    """True for each standard ``cal.outliers()`` flags."""
+    """True for each standard ``cal.outliers()`` flags as an outlier (a standard marked
+    influential only is drawn as the others: influence alone is no fault)."""
     flagged = np.zeros(cal.n_points, dtype=bool)
-    flagged[[o.index for o in cal.outliers()]] = True
+    flagged[[o.index for o in cal.outliers() if o.outlier]] = True
     return flagged
 
 
@@ -192,9 +193,19 @@ def _curve_panel(ax, cal, pred, level, flags, x_label, y_label, names):
                     xerr=None if cal.u_x is None else np.asarray(cal.u_x)[sel],
                     yerr=None if cal.u_y is None else np.asarray(cal.u_y)[sel],
                     ms=4.5, lw=1.0, capsize=2.0, zorder=3, **style)
+    excluded = getattr(cal, "excluded", ()) or ()
+    if excluded:  # left out on purpose: hollow, so that they are seen but not fitted
+        ax.plot([e["x"] for e in excluded], [e["y"] for e in excluded], "o", ms=6.0,
+                mfc="none", mec=C_STANDARD, mew=1.2, zorder=3,
+                label="excluded standards (not fitted)")
     if pred is not None:
         _samples(ax, cal, pred, names)
-    ax.set_xlim(*_xlim(cal))
+    lo, hi = _xlim(cal)
+    if excluded:
+        ex = [e["x"] for e in excluded]
+        pad = 0.03 * (max(hi, *ex) - min(lo, *ex))
+        lo, hi = min(lo, min(ex) - pad), max(hi, max(ex) + pad)
+    ax.set_xlim(lo, hi)
     ax.set_xlabel(x_label)
     ax.set_ylabel(y_label)
     ax.grid(True, lw=0.4, alpha=0.5)

@@ -83,26 +83,11 @@ def _matrix(a):
 
 # The results record
 
-def sample_flags(cal, pred) -> list[list[str]]:
-    """Per sample, what a user must see: no root, several roots, a root at an end of the
-    interval, a root beyond the standards, an infinite uncertainty (flat curve)."""
-    x = np.asarray(cal.x)
-    roots, u_roots = np.asarray(pred.roots), np.asarray(pred.u_roots)
-    n_roots = np.asarray(pred.n_roots)
-    with np.errstate(invalid="ignore"):
-        beyond = np.any((roots < x.min()) | (roots > x.max()), axis=1)
-    checks = (
-        (np.asarray(pred.no_root), lambda i: "no root in the interval"),
-        (np.asarray(pred.several_roots), lambda i: f"{int(n_roots[i])} roots"),
-        (np.asarray(pred.at_end), lambda i: "root at an end of the interval"),
-        (beyond, lambda i: "beyond the standards"),
-        (np.any(np.isinf(u_roots), axis=1), lambda i: "flat curve: u(x) infinite"),
-    )
-    out = [[] for _ in range(len(pred))]
-    for mask, text in checks:
-        for i in np.flatnonzero(mask):
-            out[i].append(text(i))
-    return out
+def sample_flags(cal, pred, limits=None) -> list[list[str]]:
+    """Per sample, what a user must see and act on (see
+    :func:`quorvex.diagnostics.sample_flags`)."""
+    from .diagnostics import sample_flags as flags
+    return flags(cal, pred, limits)
 
 
 def _standards(cal, diag) -> list[dict]:
@@ -137,8 +122,8 @@ def _standards(cal, diag) -> list[dict]:
     return rows
 
 
-def _samples(cal, pred, names) -> list[dict]:
-    flags = sample_flags(cal, pred)
+def _samples(cal, pred, names, limits=None) -> list[dict]:
+    flags = sample_flags(cal, pred, limits)
 
     def column(a):
         a = np.asarray(a, dtype=float)
@@ -147,13 +132,21 @@ def _samples(cal, pred, names) -> list[dict]:
     y, u_y, x, u_x = (column(a) for a in (pred.y, pred.u_y, pred.x, pred.u_x))
     roots, u_roots = column(pred.roots), column(pred.u_roots)
     n_roots = np.asarray(pred.n_roots).tolist()
+    sources = list(pred.u_y_source)
+    big_u, kk, low, high = (column(a) for a in (pred.U, pred.k, pred.low, pred.high))
+    dof = ["inf" if v == np.inf else _none(v) for v in np.asarray(pred.dof).tolist()]
+    opened = np.asarray(pred.interval_open).tolist()
+    level = float(pred.level)
     rows = []
     for i, k in enumerate(n_roots):
         rows.append({"name": names[i] if names is not None else str(i + 1),
                      "y": _none(y[i]), "u_y": _none(u_y[i]), "n_roots": k,
                      "x": _none(x[i]), "u_x": _none(u_x[i]),
                      "roots": roots[i][:k], "u_roots": [_none(v) for v in u_roots[i][:k]],
-                     "flags": flags[i]})
+                     "flags": flags[i], "u_y_source": sources[i], "U": _none(big_u[i]),
+                     "k": _none(kk[i]), "dof": dof[i], "coverage": level,
+                     "low": _none(low[i]), "high": _none(high[i]),
+                     "interval_open": bool(opened[i])})
     return rows
 
 
@@ -198,7 +191,8 @@ def software() -> dict:
 
 def results(cal, samples=None, *, title: str | None = None, labels: dict | None = None,
             sample_names=None, options: dict | None = None, band: float | None = 0.95,
-            limits: bool | dict = False, degree_selection=None, monte_carlo=None) -> dict:
+            limits: bool | dict = False, degree_selection=None, monte_carlo=None,
+            criteria=None) -> dict:
     """What the report shows, as plain data (strict JSON: no NaN).
 
     ``samples`` is an InversePrediction, responses, or (y, u_y); ``labels`` may hold
@@ -214,7 +208,7 @@ def results(cal, samples=None, *, title: str | None = None, labels: dict | None 
     pred = _plot.as_prediction(cal, samples)
     labels = dict(labels or {})
     limit_options = limits if isinstance(limits, dict) else {}
-    diag = cal.diagnostics(limits=bool(limits), **limit_options)
+    diag = cal.diagnostics(limits=bool(limits), criteria=criteria, **limit_options)
     rows, verdict = verdict_rows(cal, diag, bool(limits))
     u = cal.u_coef
     cov = np.asarray(cal.cov_used)
@@ -254,11 +248,14 @@ def results(cal, samples=None, *, title: str | None = None, labels: dict | None 
                 "evaluations": cal.evaluations, "notes": list(cal.notes)},
         "summary": summary(cal),
         "verdicts": {"rows": [list(r) for r in rows], "fit_for_use": diag.fit_for_use,
-                     "verdict": verdict, "notes": list(diag.notes)},
+                     "verdict": verdict, "notes": list(diag.notes),
+                     "criteria": _plain(diag.criteria), "levels": _plain(diag.levels)},
+        "excluded": [dict(e) for e in cal.excluded],
         "band": band_text,
         "coefficients": coefficients,
         "standards": _standards(cal, diag),
-        "samples": None if pred is None else _samples(cal, pred, sample_names),
+        "samples": None if pred is None else _samples(cal, pred, sample_names,
+                                                      diag.detection_limits),
         "diagnostics": _plain(diag.to_dict()),
         "degree_selection": _degree_selection(degree_selection),
         "monte_carlo": _monte_carlo(monte_carlo, sample_names),
@@ -332,7 +329,7 @@ def samples_csv(res: dict) -> str | None:
     header = ["sample", "y", "u_y", "n_roots", "x", "u_x"]
     for k in range(2, nr + 1):
         header += [f"x_{k}", f"u_x_{k}"]
-    header.append("flags")
+    header += ["u_y_source", "U", "k", "dof", "coverage", "low", "high", "flags"]
     mc = res.get("monte_carlo")
     mc_keys = ("x", "u_x", "median", "low", "high", "no_root", "several_roots")
     if mc:
@@ -346,6 +343,9 @@ def samples_csv(res: dict) -> str | None:
         cells = [r["name"], _cell(r["y"]), _cell(r["u_y"]), r["n_roots"]]
         for k in range(nr):
             cells += [_cell(roots[k]), _cell(u_roots[k])]
+        cells += [r.get("u_y_source", ""), _cell(r.get("U")), _cell(r.get("k")),
+                  "inf" if r.get("dof") == "inf" else _cell(r.get("dof")),
+                  _cell(r.get("coverage")), _cell(r.get("low")), _cell(r.get("high"))]
         cells.append("; ".join(r["flags"]))
         if mc:
             m = mc["samples"][i]
@@ -617,16 +617,24 @@ def _standards_html(res, xl, yl) -> str:
 def _samples_html(res, xl, yl) -> str:
     rows = res["samples"]
     nr = max([r["n_roots"] for r in rows] + [1])
-    head = ["sample", yl, "u(y)", "roots", f"{xl} ± u(x)"]
+    head = ["sample", yl, "u(y)", "u(y) from", "roots", f"{xl} ± u(x)"]
     head += [f"root {k} ± u" for k in range(2, nr + 1)]
-    head.append("flags")
+    pct = f"{100 * rows[0].get('coverage', 0.95):g} %" if rows else "95 %"
+    head += [f"U ({pct}) (k, dof)", f"{pct} inversion interval", "flags"]
     body, flagged = [], []
     for r in rows[:HTML_MAX_SAMPLES]:
         roots = (r["roots"] or []) + [None] * nr
         u_roots = (r["u_roots"] or []) + [None] * nr
-        row = [r["name"], fmt(r["y"], 8), fmt(r["u_y"], 3), str(r["n_roots"])]
+        row = [r["name"], fmt(r["y"], 8), fmt(r["u_y"], 3), r.get("u_y_source", ""),
+               str(r["n_roots"])]
         row += [fmt_pm(roots[k], u_roots[k]) if roots[k] is not None else DASH
                 for k in range(nr)]
+        dof = r.get("dof")
+        row += [DASH if r.get("U") is None else
+                f"{fmt(r['U'], 3)} ({fmt(r['k'], 4)}, {'∞' if dof == 'inf' else fmt(dof, 3)})",
+                DASH if r.get("low") is None else
+                f"[{fmt(r['low'], 6)}, {fmt(r['high'], 6)}]"
+                + (" (open)" if r.get("interval_open") else "")]
         row.append("; ".join(r["flags"]))
         body.append(row)
         flagged.append(bool(r["flags"]))
@@ -634,21 +642,27 @@ def _samples_html(res, xl, yl) -> str:
     if len(rows) > HTML_MAX_SAMPLES:
         more = (f"<p>The first {HTML_MAX_SAMPLES} of {len(rows)} samples; the CSV file holds "
                 "them all.</p>")
-    return ("<h2>Samples</h2>" + _table(head, body, flagged, text_cols=(0, len(head) - 1)) + more +
+    return ("<h2>Samples</h2>" + _table(head, body, flagged, text_cols=(0, 3, len(head) - 1))
+            + more +
             "<p class=\"meta\">u(x) is the standard uncertainty from the curve's coefficients "
-            "and the response's own uncertainty; samples read off one curve are correlated "
-            "through its coefficients.</p>")
+            "and the response's own uncertainty (u(y), from the column named in 'u(y) from'); "
+            "samples read off one curve are correlated through its coefficients. U = k u(x), "
+            "k from Student's t with the degrees of freedom shown (Welch-Satterthwaite where "
+            "a scaled and a stated part combine; ∞: normal). The inversion interval is the "
+            "set of x whose prediction band holds the response; 'open' where it reaches an "
+            "end of the curve.</p>")
 
 
 def render(cal, samples=None, *, title=None, labels=None, sample_names=None, options=None,
            band: float | None = 0.95, limits: bool | dict = False, degree_selection=None,
-           monte_carlo=None) -> dict:
+           monte_carlo=None, criteria=None) -> dict:
     """Everything a report consists of, in memory: ``results`` (dict), ``figure``,
     ``svg`` (bytes), ``html``, ``json`` and ``csv`` (str; csv None without samples)."""
     pred = _plot.as_prediction(cal, samples)
     res = results(cal, pred, title=title, labels=labels, sample_names=sample_names,
                   options=options, band=band, limits=limits,
-                  degree_selection=degree_selection, monte_carlo=monte_carlo)
+                  degree_selection=degree_selection, monte_carlo=monte_carlo,
+                  criteria=criteria)
     fig = _plot.plot(cal, pred, band=band, x_label=_label(res, "x"), y_label=_label(res, "y"),
                      sample_names=sample_names, title=title)
     svg = _plot.render(fig, "svg")

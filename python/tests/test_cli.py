@@ -63,9 +63,13 @@ def test_fit_with_samples_writes_everything_and_matches_the_api(tmp_path, capsys
         "calibration.json", "calibration.png", "calibration.svg", "report.html", "samples.csv"]
     for p in out.iterdir():
         assert p.stat().st_size > 0 and (p.stat().st_mode & 0o777) == 0o644
-    api = quorvex.fit(X, Y, u_y=UY, u_x=UX, degree=2, interval=(-0.5, 10.5))
     text = (out / "calibration.json").read_text()
     back = quorvex.Calibration.from_json(text)
+    # standards are named by their rows in the file, as a spreadsheet shows them
+    lines = Path(STANDARDS).read_text().splitlines()
+    data_rows = [str(k + 1) for k, t in enumerate(lines) if t.strip() and not t.startswith("#")]
+    assert list(back.ids) == data_rows[1:]
+    api = quorvex.fit(X, Y, u_y=UY, u_x=UX, degree=2, interval=(-0.5, 10.5), ids=back.ids)
     assert back.to_json() == api.to_json()          # the calibration, exactly
     assert json.loads(text)["results"]["fit"]["degree"] == 2
     pred = api.inverse(SY, SUY)
@@ -84,7 +88,7 @@ def test_invert_a_saved_calibration(tmp_path, capsys):
     code, stdout, err = run(["invert", fitted / "calibration.json", SAMPLES], capsys)
     assert code == 0, err
     cal = quorvex.Calibration.from_json((fitted / "calibration.json").read_text())
-    assert cal.to_json() == quorvex.fit(X, Y, u_y=UY, u_x=UX, degree=2).to_json()
+    assert cal.to_json() == quorvex.fit(X, Y, u_y=UY, u_x=UX, degree=2, ids=cal.ids).to_json()
     assert_samples_match(read_samples_csv(fitted / "samples.csv"), cal.inverse(SY, SUY))
     after = json.loads((fitted / "calibration.json").read_text())
     assert [r["name"] for r in after["results"]["samples"]][0] == "well A1"
@@ -120,7 +124,7 @@ def test_separators_decimal_commas_and_encodings_are_recognised(tmp_path, capsys
     code, _, err = run(["fit", f, "--out", tmp_path / "o", "-q"], capsys)
     assert code == 0, err
     cal = quorvex.Calibration.from_json((tmp_path / "o" / "calibration.json").read_text())
-    assert cal.to_json() == quorvex.fit(X, Y, u_y=UY).to_json()
+    assert cal.to_json() == quorvex.fit(X, Y, u_y=UY, ids=cal.ids).to_json()  # ids: file rows
     labels = json.loads((tmp_path / "o" / "calibration.json").read_text())["results"]["labels"]
     assert labels == {"x": "Concentration", "x_unit": "µg/L", "y": "Signal", "y_unit": None}
 
@@ -329,8 +333,8 @@ def test_degree_auto_is_select_degree_and_its_table_stays_in_the_report(tmp_path
     out = tmp_path / "o"
     code, stdout, err = run(["fit", STANDARDS, "--degree", "auto", "--out", out], capsys)
     assert code == 0, err
-    sel = quorvex.select_degree(X, Y, u_y=UY, u_x=UX, degrees=range(1, 6))
     cal = quorvex.Calibration.from_json((out / "calibration.json").read_text())
+    sel = quorvex.select_degree(X, Y, u_y=UY, u_x=UX, degrees=range(1, 6), ids=cal.ids)
     assert cal.to_json() == sel.calibration.to_json()
     assert sel.summary() in stdout
     res = results_of(out)
@@ -355,8 +359,8 @@ def test_weighting_is_the_fits_preset(tmp_path, capsys):
         out = tmp_path / preset.replace("/", "_")
         code, stdout, err = run(["fit", f, "--weighting", preset, "--out", out], capsys)
         assert code == 0, err
-        api = quorvex.fit(X[keep], Y[keep], weighting=preset)
         back = quorvex.Calibration.from_json((out / "calibration.json").read_text())
+        api = quorvex.fit(X[keep], Y[keep], weighting=preset, ids=back.ids)
         assert back.to_json() == api.to_json() and back.options["weighting"] == preset
         assert results_of(out)["options"]["weighting"] == preset
         assert api.summary() in stdout
@@ -368,10 +372,11 @@ def test_weighting_is_the_fits_preset(tmp_path, capsys):
                        capsys)
     assert code == 0 and "not used; the uncertainties come from the scatter" in err
     back = quorvex.Calibration.from_json((tmp_path / "w" / "calibration.json").read_text())
-    assert back.to_json() == quorvex.fit(X[keep], Y[keep], weighting="1/x").to_json()
+    assert back.to_json() == quorvex.fit(X[keep], Y[keep], weighting="1/x",
+                                         ids=back.ids).to_json()
     # Named uncertainty columns and a preset contradict each other; an x of 0 is refused.
     for args, frag in ((["--uy", "u(absorbance)"], "cannot be used with --uy"),
-                       ([], "needs every x > 0: element 0 is 0")):
+                       ([], "row 4: --weighting 1/x needs every x > 0, not 0")):
         code, _, err = run(["fit", STANDARDS if not args else good, "--weighting", "1/x",
                             *args, "--out", tmp_path / "bad"], capsys)
         assert code == 1 and frag in err and err.count("\n") == 1, err
@@ -409,7 +414,7 @@ def test_limits_and_verdicts_are_the_diagnostics(tmp_path, capsys):
     out = tmp_path / "o"
     code, stdout, err = run(["fit", f, "--degree", 2, "--limits", "--out", out], capsys)
     assert code == 0, err
-    cal = quorvex.fit(X, y, u_y=UY, degree=2)
+    cal = quorvex.fit(X, y, u_y=UY, degree=2, ids=[str(k + 2) for k in range(len(X))])
     assert cal.summary(limits=True) in stdout and "NOT fit for use" in stdout
     res = results_of(out)
     d = cal.diagnostics(limits=True)

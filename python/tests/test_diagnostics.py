@@ -54,7 +54,9 @@ def test_p_value_is_the_chi2_tail_and_the_verdict_follows_it(n, coef, scale):
     assert cal.p_value == pytest.approx(p, rel=1e-10)
     d = cal.diagnostics()
     assert d.p_value == cal.p_value
-    assert d.goodness == ("fail" if p < 0.01 else "doubtful" if p < 0.05 else "pass")
+    a = d.levels["goodness"]  # its share of the overall 5 %
+    assert a == 0.025
+    assert d.goodness == ("fail" if p < a else "doubtful" if p < 0.05 else "pass")
 
 
 def test_understated_uncertainties_fail_and_no_stated_ones_are_not_tested():
@@ -147,7 +149,7 @@ def test_outliers_flag_a_gross_error_and_say_why():
         assert "residual" in found[0].reasons[0] and found[0].statistic > 3
         d = cal.diagnostics()
         assert d.outliers[0]["index"] == 5 and not d.fit_for_use
-        assert "standard 5 (x = " in str(cal)
+        assert "standard 6 (x = " in str(cal)  # named by its 1-based place
     clean = quorvex.fit(*curve_data(12, [4.0, 3.0], 0.05, seed=4), u_y=0.05)
     assert clean.outliers() == [] and clean.diagnostics().fit_for_use
     # A standard that alone fixes a coefficient is pinned (leverage 1).
@@ -164,7 +166,7 @@ def test_errors_in_variables_flags_normalized_x_and_y_residuals():
     found = cal.outliers()
     assert [o.index for o in found] == [7]
     assert math.isnan(found[0].cooks_distance)
-    assert "standard 7 (x = " in str(cal) and "normalized" in str(cal)
+    assert "standard 8 (x = " in str(cal) and "normalized" in str(cal)
     assert abs(found[0].statistic_x) > 3 or abs(found[0].statistic) > 3
     with pytest.raises(quorvex.InputError, match="ordinary fit"):
         cal.leverages
@@ -317,8 +319,12 @@ def test_detection_limits_of_a_line_are_the_closed_forms():
     assert stated.delta == pytest.approx(2 * stats.norm.ppf(0.95), rel=1e-12)
     assert stated.sigma == pytest.approx(0.02 * quorvex.fit(x, y, u_y=0.02).sres, rel=1e-14)
     assert stated.sigma_blank == 0.02
-    with pytest.raises(quorvex.InputError, match="outside the curve's interval"):
-        quorvex.fit(x + 1, y).detection_limits()
+    # A blank a little outside the standards: the curve is extended to it, and says so;
+    # far outside it is refused.
+    near = quorvex.fit(x + 0.5, y).detection_limits()
+    assert near.extrapolated and "extended" in near.text()
+    with pytest.raises(quorvex.InputError, match="far outside the curve's interval"):
+        quorvex.fit(x + 10, y).detection_limits()
 
 
 # Plain data and text ---------------------------------------------------------------------
@@ -339,10 +345,14 @@ def test_diagnostics_are_plain_data_and_the_summary_shows_the_verdicts():
     for label in ("goodness of fit", "lack of fit", "outliers", "back-calculated", "limits",
                   "verdict:"):
         assert label in s
-    # The blank x = 0 lies below [1, 10]: the limits are reported as not available.
+    # The blank x = 0 lies just below [1, 10]: the curve is extended a little to reach it.
     row = [r for r in cal.summary(limits=True).splitlines() if r.startswith("  limits")][0]
-    assert "not available" in row and "outside the curve's interval" in row
-    assert cal.diagnostics(limits=True).detection_limits is None
+    assert "extended a little" in row
+    assert cal.diagnostics(limits=True).detection_limits["extrapolated"] is True
+    far = quorvex.fit(x + 20.0, y, u_y=0.01)
+    row = [r for r in far.summary(limits=True).splitlines() if r.startswith("  limits")][0]
+    assert "not available" in row and "far outside the curve's interval" in row
+    assert far.diagnostics(limits=True).detection_limits is None
 
 
 def test_default_threshold_keeps_large_clean_data_unflagged():

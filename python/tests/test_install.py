@@ -3,7 +3,8 @@
     python3 -m venv --system-site-packages .venv
     .venv/bin/pip install --no-index --no-build-isolation ./python
 
-after which ``import quorvex`` works from any folder without environment variables.
+after which ``import quorvex`` works from any folder without environment variables,
+and ``quorvex validate`` passes on the installed copy of the library.
 """
 import os
 import subprocess
@@ -43,3 +44,12 @@ def test_offline_install_into_a_venv(tmp_path, libpath):
     assert out == [version, "1.98"]
     import quorvex
     assert quorvex.__version__ == version
+    # The reference cases are installed with the package, and pass on the installed copy
+    # of the library, which the record names.
+    p = subprocess.run([str(venv / "bin" / "quorvex"), "validate", "-q", "--out", "record"],
+                       env=env, cwd=away, capture_output=True, text=True)
+    assert p.returncode == 0, p.stdout + p.stderr
+    record = __import__("json").loads((away / "record" / "validation.json").read_text())
+    assert record["passed"] is True
+    lib = record["environment"]["library"]
+    assert lib["file"].startswith(str(venv)) and lib["version"] == version

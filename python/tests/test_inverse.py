@@ -119,12 +119,12 @@ def test_joint_covariance_against_monte_carlo_of_refitted_curves():
     yt = basis(x, 3, 0.0, 10.0) @ np.asarray(coef)
     ys = np.array([0.5, 0.7, 3.0, 5.0])
     cal = quorvex.fit(x, yt, u_y=u, degree=2)
-    pred = cal.inverse(ys)
+    pred = cal.inverse(ys, "curve-only")
     m = 4000
     xs = np.empty((m, len(ys)))
     for k in range(m):
         c = quorvex.fit(x, yt + u * rng.standard_normal(n), u_y=u, degree=2)
-        xs[k] = c.inverse(ys).x
+        xs[k] = c.inverse(ys, "curve-only").x
     sample = np.cov(xs, rowvar=False)
     sd = np.sqrt(np.diag(pred.cov))
     # Variances within sampling error (relative s.e. sqrt(2/m) = 2.2 %), correlations
@@ -139,11 +139,11 @@ def test_joint_covariance_against_monte_carlo_of_refitted_curves():
 def test_flags_at_the_ends_and_degree1_closed_form():
     x = np.array([0.0, 1.0, 2.0, 3.0, 4.0])
     cal = quorvex.fit(x, 1.0 + 2.0 * x, u_y=0.1)
-    pred = cal.inverse([1.0, 5.0, 9.0, 11.0, -3.0])
+    pred = cal.inverse([1.0, 5.0, 9.0, 11.0, -3.0], "curve-only")
     np.testing.assert_array_equal(pred.at_end, [True, False, True, False, False])
     np.testing.assert_array_equal(pred.no_root, [False, False, False, True, True])
     np.testing.assert_allclose(pred.x[:3], [0.0, 2.0, 4.0], atol=1e-12)
-    ext = cal.inverse([1.0, 5.0, 9.0, 11.0, -3.0], extrapolate=True)
+    ext = cal.inverse([1.0, 5.0, 9.0, 11.0, -3.0], "curve-only", extrapolate=True)
     np.testing.assert_allclose(ext.x, [0.0, 2.0, 4.0, 5.0, -2.0], atol=1e-12)
     np.testing.assert_allclose(ext.u_x[:3], pred.u_x[:3], rtol=1e-10)
     np.testing.assert_allclose(np.diag(ext.cov), ext.u_x ** 2, rtol=1e-12)

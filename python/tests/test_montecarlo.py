@@ -116,7 +116,7 @@ def test_no_uncertainty_gives_the_first_order_root():
     x, y = curve_data(10, [4.0, 3.0, 0.3], 0.05, seed=9)
     cal = quorvex.fit(x, y, u_y=0.05, degree=2)
     fixed = dataclasses.replace(cal, cov=np.zeros((3, 3)))
-    mc = fixed.inverse([3.0, 5.0], method="monte-carlo", n=50, seed=0)
+    mc = fixed.inverse([3.0, 5.0], "curve-only", method="monte-carlo", n=50, seed=0)
     np.testing.assert_allclose(mc.x, mc.first_order.x, rtol=1e-15)
     assert np.all(mc.u_x <= 1e-14 * np.abs(mc.x)) and np.all(mc.low == mc.high)
 

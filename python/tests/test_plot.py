@@ -119,6 +119,8 @@ def test_flags_back_calculation_and_residuals_come_from_the_diagnostics():
     assert [r["back_calculated_verdict"] == "" for r in rows] == list(back.passed)
     z, name = diagnostics.residual_statistic(cal)
     assert [r["normalized_residual"] for r in rows] == list(z)
-    assert res["verdicts"]["rows"][0] == ["goodness of fit", *diagnostics.goodness_verdict(cal)]
+    verdict, text = diagnostics.goodness_verdict(cal)
+    assert res["verdicts"]["rows"][0][:2] == ["goodness of fit", verdict]
+    assert res["verdicts"]["rows"][0][2].startswith(text + " (alpha ")
     assert res["verdicts"]["fit_for_use"] is False
     assert res["diagnostics"] == report._plain(cal.diagnostics().to_dict())

@@ -1,8 +1,8 @@
 // Driver of the generalized fit: checks what the minimizer and the objective
 // rely on, builds the fit workspace, minimizes over the npts + ncoef
-// parameters and 2 npts residuals, and hands back the curve values and
-// factor: those at the returned point for a usable status (0 to 3), the
-// objective's latest otherwise.
+// parameters and 2 npts residuals, and hands back the curve values, the
+// residual vector and the factor: those at the returned point for a usable
+// status (0 to 3), the minimizer's and the objective's latest otherwise.
 #include "gls/glsdrv.h"
 
 #include <algorithm>
@@ -12,6 +12,7 @@
 #include "gls/glsobj.h"
 #include "minimizer/nlsmin.h"
 #include "numeric/colmajor.h"
+#include "numeric/lapack.h"
 #include "numeric/trpack.h"
 #include "numeric/status.h"
 
@@ -73,23 +74,29 @@ void GLSDRV(const GlsData& data, const GlsCurve& curve, const GlsControl& contro
          rinfo, iinfo, w.mw);
   std::copy(iinfo, iinfo + 3, istat);
 
-  // A usable fit's curve values and factor belong to the point returned.
-  // The objective's latest evaluation need not be there: with status 0 it
-  // is the full step the minimizer tried but did not take, with 3 a trial the
-  // line search rejected; and with 1 and 2 the point has moved one step past
-  // the factor's.  One more evaluation at the returned point, not counted in
-  // istat(3), puts there the curve values (0, 3), or the curve values and the
-  // factor (1, 2); its residuals, gradient and step are dropped.  The point
-  // has been evaluated before, so the curve evaluator accepts it; should the
+  // A usable fit's outputs belong to the point returned.  The objective's
+  // latest evaluation need not be there: with status 0 it is the full step
+  // the minimizer tried but did not take, with 3 a trial the line search
+  // rejected; and with 1 and 2 the point has moved one step past the
+  // residual vector's and the factor's.  One more evaluation at the returned
+  // point, not counted in istat(3), puts there the curve values (0, 3), or
+  // the curve values, the residual vector and the factor (1, 2); its
+  // gradient and step are dropped, and so are its residuals for 0 and 3,
+  // where the minimizer's are already those of the point.  The point has
+  // been evaluated before, so the curve evaluator accepts it; should the
   // factor there be singular (the step solve's only failure), it stays as
   // computed and the covariance formed from it says so.
   if (iinfo[0] >= QVX_GLS_CONVERGED && iinfo[0] <= QVX_GLS_LINE_SEARCH) {
-    int iflag = iinfo[0] == QVX_GLS_MAXIT_STEP || iinfo[0] == QVX_GLS_MAXIT_RESIDUAL ? kWantStep
-                                                                               : kWantResiduals;
+    const bool moved = iinfo[0] == QVX_GLS_MAXIT_STEP || iinfo[0] == QVX_GLS_MAXIT_RESIDUAL;
+    int iflag = moved ? kWantStep : kWantResiduals;
     // The minimizer's residual, gradient and step vectors are free again
-    // (sized 2 npts and npts + ncoef): they take the dropped outputs.
+    // (sized 2 npts and npts + ncoef): they take the outputs.
     GLSOBJ(iflag, 2 * npts, npts + ncoef, param, w.mw.fw.data(), w.mw.g.data(), w.mw.p.data(),
            &w);
+    if (moved) {
+      std::copy(w.mw.fw.begin(), w.mw.fw.begin() + 2 * n, wres);
+      fnorm = nrm2(2 * npts, wres);
+    }
   }
 }
 

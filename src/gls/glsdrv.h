@@ -18,9 +18,9 @@ GLSWRK& GLSTHREADWRK();
 // point in param; the data's weights are divided by the weight scale.
 // Outputs of the scaled problem: wres(2 npts), fnorm, the factor, yfit(npts),
 // rinfo(4); istat(3) = status, iteration, evaluations.
-// For a usable status (0 to 3) yfit and the factor are those at the returned
-// param, from one closing evaluation not counted in istat(3); wres and fnorm
-// are the minimizer's (for 1 and 2 of the point one step before param).
+// For a usable status (0 to 3) yfit, wres, fnorm and the factor are those at
+// the returned param: the minimizer's residual vector where it is there
+// (0, 3), and the rest from one closing evaluation not counted in istat(3).
 // Argument codes (with istat(2) = istat(3) = 0): QVX_GLS_NPTS_LT_NCOEF,
 // QVX_GLS_BAD_SCALED_WX an x weight <= 0, QVX_GLS_BAD_SCALED_WY a y weight < 0
 // or fewer than ncoef positive, QVX_GLS_BAD_TOL, QVX_GLS_BAD_MAXIT, and

@@ -47,6 +47,10 @@ void IPVAL(int ncoef, const double* coef, const double* cov, int npts, const dou
     return;
   }
 
+  // A negative or NaN tolerance would make the zero finder's stopping test
+  // fail or never pass: it asks for full precision, as 0 does.
+  const double ztol = tol >= 0.0 ? tol : 0.0;
+
   // The grid, product before division.  Rounding can carry a point past
   // xmax; it is held at xmax, and the last point is xmax itself, so that
   // the residual's range test accepts the whole grid.
@@ -89,7 +93,7 @@ void IPVAL(int ncoef, const double* coef, const double* cov, int npts, const dou
       const double fa = fb;
       fb = pg[k + 1] - yi;
       if (fa * fb < 0.0) {
-        xr(found++, i) = zeroin(xg[k], xg[k + 1], ncoef, coef, yi, xmin, xmax, tol);
+        xr(found++, i) = zeroin(xg[k], xg[k + 1], ncoef, coef, yi, xmin, xmax, ztol);
       } else if (fa == 0.0) {
         xr(found++, i) = xg[k];
       }

@@ -6,12 +6,16 @@
 //   covariance          (B' W^2 B)^-1 = (Rf' Rf)^-1 / wmax^2 = T'T,
 //                       T = Rf'^-1 diag(1/wmax),
 // with T from a packed triangular solve on the factor.
+// A singular or nearly singular design is refused (status 24): fewer distinct
+// scaled abscissae than coefficients, the solver's test on the diagonal of
+// Rf, or a condition number ||Rf||_F ||Rf^-1||_F of at least n / (m eps).
 #include "ols/olspfit.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <exception>
+#include <limits>
 #include <type_traits>
 #include <vector>
 
@@ -58,6 +62,35 @@ int check_arguments(int npts, const double* x, const double* w, int ncoef, doubl
   return QVX_OK;
 }
 
+// The number of distinct scaled abscissae t among the rows of nonzero scale
+// factor, counted up to `enough`: at most enough - 1 comparisons a row.
+std::size_t distinct_rows(std::size_t m, std::size_t enough, const double* x, const double* w,
+                          double wmax, double xmin, double xmax) {
+  std::array<double, kMaxCoef> seen;
+  std::size_t found = 0;
+  for (std::size_t i = 0; i < m && found < enough; ++i) {
+    if (!(w[i] / wmax > 0.0)) continue;
+    const double t = XSCALE(xmin, xmax, x[i]);
+    bool is_new = true;
+    for (std::size_t k = 0; k < found && is_new; ++k) is_new = seen[k] != t;
+    if (is_new) seen[found++] = t;
+  }
+  return found;
+}
+
+// Whether kappa_F npts eps < n for the factor Rf (packed, n(n+1)/2 values)
+// and T = Rf'^-1 / wmax (n x n), so that ||Rf^-1||_F = wmax ||T||_F.  Sums
+// that overflow, or are not numbers, fail.
+bool well_conditioned(std::size_t m, std::size_t n, const double* rpack, const double* t,
+                      double wmax) {
+  double sr = 0.0, st = 0.0;
+  for (std::size_t k = 0; k < packed_size(n); ++k) sr += rpack[k] * rpack[k];
+  for (std::size_t k = 0; k < n * n; ++k) st += t[k] * t[k];
+  const double kappa = std::sqrt(sr) * (std::sqrt(st) * wmax);
+  const double eps = std::numeric_limits<double>::epsilon();
+  return kappa * (static_cast<double>(m) * eps) < static_cast<double>(n);
+}
+
 // The fit proper, on arguments that passed the checks (so ncoef <= kMaxCoef
 // and the coefficient-sized scratch is on the stack).  Returns the status; on
 // a nonzero status the outputs may be partly written.
@@ -77,6 +110,13 @@ int fit(int npts, const double* x, const double* y, const double* w, int ncoef, 
 
   double wmax = w[0];
   for (std::size_t i = 1; i < m; ++i) wmax = std::max(wmax, w[i]);
+
+  // Fewer distinct rows than coefficients: the design is singular, and the
+  // rounding residue of its factor can lie far above the conditioning
+  // test's line, so the rows are counted.  Rows are equal when their scaled
+  // abscissae are (the basis row is a function of t alone); a row whose
+  // scale factor underflows to 0 is no row at all.
+  if (distinct_rows(m, n, x, w, wmax, xmin, xmax) < n) return QVX_OLS_ILL_CONDITIONED;
 
   // Weighted design A(i, j) = (w_i / wmax) phi_j(x_i) and right-hand side,
   // each row of the basis scaled by its factor as it is formed.
@@ -129,6 +169,16 @@ int fit(int npts, const double* x, const double* y, const double* w, int ncoef, 
   for (std::size_t i = 0; i < n; ++i) tv(i, i) = 1.0 / wmax;
   int lapinfo = 0;
   dtptrs_("L", "N", "N", &ncoef, &ncoef, rpack.data(), t.data(), &ncoef, &lapinfo, 1, 1, 1);
+
+  // Conditioning: a design whose condition number reaches 1 / (npts eps)
+  // leaves its results no correct digit.  The factor and its inverse give
+  // kappa_F = ||Rf||_F ||Rf^-1||_F, which lies between kappa_2 and n kappa_2,
+  // so refusing kappa_F npts eps >= n refuses only designs with
+  // kappa_2 npts eps >= 1 and keeps every design with kappa_2 npts eps < 1.
+  // The solver's test on the diagonal alone misses designs whose
+  // conditioning the diagonal of an unpivoted factor does not show.
+  if (!well_conditioned(m, n, rpack.data(), t.data(), wmax)) return QVX_OLS_ILL_CONDITIONED;
+
   const ColMajor<double> cv(cov, ncoef);
   for (std::size_t j = 0; j < n; ++j) {
     for (std::size_t i = 0; i < n; ++i) {

@@ -10,8 +10,8 @@ namespace quorvex {
 //         each row from its diagonal (LAPACK packed form of Rf' with 'L').
 //   info  0 success; -1 m < n; -2 mb != m; -3 n < 1; -4 lda < m;
 //         1 dgeqrf failed; 2 dormqr failed; 3 exactly zero diagonal;
-//         4 conditioning test failed (max|Rf(i,i)| * 1e-16 > min(1, min|Rf(i,i)|),
-//         or a diagonal element not finite).
+//         4 conditioning test failed (min|Rf(i,i)| <= max|Rf(i,i)| * m * eps,
+//         eps the double epsilon, or a diagonal element not finite).
 //   Negative info and 1: nothing written.  3 and 4: rvec holds Q'b, xsol not
 //   written.  Negative counts count as 0.
 void QRLSQ(int m, int n, const double* a, int lda, int mb, const double* b, double* xsol,

@@ -1,0 +1,104 @@
+# S3 methods of a calibration ("quorvex_cal").
+
+kind_words <- function(cal) {
+  if (cal$kind == "ols") "weighted least squares" else "errors in variables"
+}
+
+print.quorvex_cal <- function(x, digits = max(3L, getOption("digits") - 3L), ...) {
+  cat(sprintf("quorvex calibration: degree %d, %s, %d standards\n", ncoef_of(x) - 1L,
+              kind_words(x), length(x$x)))
+  cat(sprintf("%s ~ %s on [%s, %s]%s\n\nCoefficients (powers of %s):\n", x$names[["y"]],
+              x$names[["x"]], format(x$interval[1]), format(x$interval[2]),
+              if (is.null(x$weighting)) "" else paste0(", weighting ", x$weighting),
+              x$names[["x"]]))
+  print(format(x$coefficients, digits = digits), quote = FALSE)
+  cat(sprintf("\nSRES %s on %d degrees of freedom\n", format(signif(x$sres, digits)), x$dof))
+  for (note in x$notes) cat("note:", note, "\n")
+  invisible(x)
+}
+
+coef.quorvex_cal <- function(object, ...) object$coefficients
+
+vcov.quorvex_cal <- function(object, ...) object$vcov
+
+fitted.quorvex_cal <- function(object, ...) object$fitted
+
+residuals.quorvex_cal <- function(object, type = c("response", "weighted"), ...) {
+  type <- one_of(type, c("response", "weighted"), "type")
+  if (type == "weighted") {
+    r <- object$weighted_residuals
+    names(r) <- names(object$residuals)
+    return(r)
+  }
+  object$residuals
+}
+
+summary.quorvex_cal <- function(object, ...) {
+  u <- sqrt(diag(object$vcov))
+  tab <- cbind(Estimate = object$coefficients, `Std. Error` = u)
+  structure(list(cal = object, coefficients = tab, sres = object$sres, chi2 = object$chi2,
+                 dof = object$dof, p_value = p_value(object), verdicts = verdicts(object)),
+            class = "summary.quorvex_cal")
+}
+
+print.summary.quorvex_cal <- function(x, digits = max(5L, getOption("digits") - 2L), ...) {
+  cal <- x$cal
+  cat(sprintf("quorvex calibration: degree %d, %s, %d standards\n", ncoef_of(cal) - 1L,
+              kind_words(cal), length(cal$x)))
+  cat(sprintf("%s ~ %s on [%s, %s]; uncertainties from the %s\n\n", cal$names[["y"]],
+              cal$names[["x"]], format(cal$interval[1]), format(cal$interval[2]),
+              if (cal$covariance == "stated") "stated uncertainties" else
+                "residual scatter (scaled)"))
+  cat("Coefficients (powers of x, with standard uncertainties):\n")
+  print(signif(x$coefficients, digits))
+  cat(sprintf("\nSRES %s   chi2 %s on %d degrees of freedom%s\n", format(signif(x$sres, 6)),
+              format(signif(x$chi2, 6)), x$dof,
+              if (is.na(x$p_value)) "" else sprintf(", p = %s", format(signif(x$p_value, 3)))))
+  if (cal$kind == "gls") {
+    cat(sprintf("status %d   iterations %d   evaluations %d\n", cal$status, cal$iterations,
+                cal$evaluations))
+  }
+  for (note in cal$notes) cat("note:", note, "\n")
+  v <- x$verdicts
+  cat("\nIs it fit for use?\n")
+  rows <- v$rows
+  for (i in seq_len(nrow(rows))) {
+    cat(sprintf("  %-16s %-11s %s\n", rows$test[i], rows$verdict[i], rows$details[i]))
+  }
+  why <- v$notes
+  cat("verdict:", if (v$fit_for_use) "fit for use" else
+    paste0("NOT fit for use (", paste(why, collapse = "; "), ")"), "\n")
+  invisible(x)
+}
+
+# The x values of newdata: a data frame with the calibration's x column, or a
+# numeric vector.
+new_x <- function(object, newdata) {
+  if (missing(newdata) || is.null(newdata)) return(object$x)
+  xn <- object$names[["x"]]
+  if (is.data.frame(newdata) || is.list(newdata)) {
+    f <- stats::reformulate(xn)
+    mf <- tryCatch(model.frame(f, newdata, na.action = NULL), error = function(e) {
+      input_error("newdata must have the column ", xn, " (", conditionMessage(e), ")")
+    })
+    return(numeric_column(mf[[1L]], xn))
+  }
+  numeric_column(newdata, xn)
+}
+
+predict.quorvex_cal <- function(object, newdata, interval = c("none", "confidence", "prediction"),
+                                level = 0.95, u_y = NULL, se.fit = FALSE, ...) {
+  interval <- one_of(interval, c("none", "confidence", "prediction"), "interval")
+  x <- new_x(object, newdata)
+  if (!se.fit && interval == "none") return(evaluate(object, x))
+  e <- evaluate(object, x, uncertainty = TRUE)
+  u <- e$u
+  if (interval == "prediction") u <- sqrt(u^2 + response_sd(object, x, u_y)^2)
+  if (interval == "none") {
+    return(list(fit = e$y, se.fit = e$u, df = object$dof))
+  }
+  k <- coverage_factor(object, level)
+  fit <- cbind(fit = e$y, lwr = e$y - k$k * u, upr = e$y + k$k * u)
+  if (!se.fit) return(fit)
+  list(fit = fit, se.fit = e$u, df = object$dof, k = k$k, u = u)
+}

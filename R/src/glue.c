@@ -1,0 +1,363 @@
+/*
+ * glue.c -- the R package's bridge to the six entry points of libQUORVEXv1.
+ *
+ * Each function takes R vectors, checks their types and lengths (whatever
+ * the R code already checked: a wrong call from R must raise an R error,
+ * never write outside an array), calls the entry point and returns its
+ * outputs with its status.  Statuses are turned into messages on the R side.
+ */
+#include <R.h>
+#include <Rinternals.h>
+#include <R_ext/Rdynload.h>
+#include <limits.h>
+#include <math.h>
+#include <string.h>
+
+#include <quorvex.h>
+
+/* IPVAL and IPVAL_DEGREE1 take an NPTS x NPTS response covariance and read
+   only its diagonal: responses are passed in chunks of at most CHUNK, so a
+   chunk's matrix takes 2 MiB whatever the number of responses. */
+#define CHUNK 512
+
+static void need_real(SEXP a, const char *name)
+{
+  if (TYPEOF(a) != REALSXP)
+    error("quorvex: %s must be a double vector", name);
+}
+
+static R_xlen_t real_len(SEXP a, const char *name)
+{
+  need_real(a, name);
+  return XLENGTH(a);
+}
+
+static double real1(SEXP a, const char *name)
+{
+  if (real_len(a, name) != 1)
+    error("quorvex: %s must be one number", name);
+  return REAL(a)[0];
+}
+
+static int int1(SEXP a, const char *name)
+{
+  if (TYPEOF(a) != INTSXP || XLENGTH(a) != 1 || INTEGER(a)[0] == NA_INTEGER)
+    error("quorvex: %s must be one integer", name);
+  return INTEGER(a)[0];
+}
+
+static int count(R_xlen_t n, const char *name)
+{
+  if (n < 1 || n > INT_MAX)
+    error("quorvex: %s must have between 1 and %d elements", name, INT_MAX);
+  return (int)n;
+}
+
+static int ncoef_checked(SEXP a)
+{
+  int nc = int1(a, "ncoef");
+  if (nc < 1 || nc > 10)
+    error("quorvex: ncoef must lie in [1, 10]");
+  return nc;
+}
+
+static SEXP named_list(int n, const char **names)
+{
+  SEXP out = PROTECT(allocVector(VECSXP, n));
+  SEXP nm = PROTECT(allocVector(STRSXP, n));
+  for (int i = 0; i < n; i++) SET_STRING_ELT(nm, i, mkChar(names[i]));
+  setAttrib(out, R_NamesSymbol, nm);
+  UNPROTECT(2);
+  return out;
+}
+
+static SEXP matrix(int nrow, int ncol)
+{
+  SEXP m = allocMatrix(REALSXP, nrow, ncol);
+  memset(REAL(m), 0, sizeof(double) * (size_t)nrow * (size_t)ncol);
+  return m;
+}
+
+static SEXP vec(R_xlen_t n)
+{
+  SEXP v = allocVector(REALSXP, n);
+  if (n > 0) memset(REAL(v), 0, sizeof(double) * (size_t)n);
+  return v;
+}
+
+/* Coefficients and covariance of a curve: coef of ncoef (2..10 where an
+   inverse is asked for, 1..10 otherwise) and cov of ncoef^2 elements. */
+static int curve_checked(SEXP coef, SEXP cov, int min_nc)
+{
+  R_xlen_t nc = real_len(coef, "coef");
+  if (nc < min_nc || nc > 10)
+    error("quorvex: coef must have between %d and 10 elements", min_nc);
+  if (cov != R_NilValue && real_len(cov, "cov") != nc * nc)
+    error("quorvex: cov must have ncoef^2 elements");
+  return (int)nc;
+}
+
+SEXP qvx_olspfit(SEXP x, SEXP y, SEXP w, SEXP ncoef, SEXP xmin, SEXP xmax)
+{
+  int n = count(real_len(x, "x"), "x");
+  if (real_len(y, "y") != n || real_len(w, "w") != n)
+    error("quorvex: x, y and w must have the same length");
+  int nc = ncoef_checked(ncoef);
+  double lo = real1(xmin, "xmin"), hi = real1(xmax, "xmax");
+  static const char *names[] = {"coef", "cov", "sres", "fitted", "residuals",
+                                "weighted_residuals", "wresmax", "status"};
+  SEXP out = PROTECT(named_list(8, names));
+  SET_VECTOR_ELT(out, 0, vec(nc));
+  SET_VECTOR_ELT(out, 1, matrix(nc, nc));
+  SET_VECTOR_ELT(out, 2, vec(1));
+  SET_VECTOR_ELT(out, 3, vec(n));
+  SET_VECTOR_ELT(out, 4, vec(n));
+  SET_VECTOR_ELT(out, 5, vec(n));
+  SET_VECTOR_ELT(out, 6, vec(1));
+  SET_VECTOR_ELT(out, 7, ScalarInteger(0));
+  int istat = 0;
+  OLSPFIT(&n, REAL(x), REAL(y), REAL(w), &nc, &lo, &hi, REAL(VECTOR_ELT(out, 0)),
+          REAL(VECTOR_ELT(out, 1)), REAL(VECTOR_ELT(out, 2)), REAL(VECTOR_ELT(out, 3)),
+          REAL(VECTOR_ELT(out, 4)), REAL(VECTOR_ELT(out, 5)), REAL(VECTOR_ELT(out, 6)),
+          &istat);
+  INTEGER(VECTOR_ELT(out, 7))[0] = istat;
+  UNPROTECT(1);
+  return out;
+}
+
+SEXP qvx_glspfit(SEXP x, SEXP y, SEXP wx, SEXP wy, SEXP ncoef, SEXP xmin, SEXP xmax,
+                 SEXP tol, SEXP maxit, SEXP sigma)
+{
+  int n = count(real_len(x, "x"), "x");
+  if (real_len(y, "y") != n || real_len(wx, "wx") != n || real_len(wy, "wy") != n)
+    error("quorvex: x, y, wx and wy must have the same length");
+  int nc = ncoef_checked(ncoef);
+  if (n > (INT_MAX - 20) / 12)
+    error("quorvex: too many points for the errors-in-variables fit");
+  double lo = real1(xmin, "xmin"), hi = real1(xmax, "xmax"), sg = real1(sigma, "sigma");
+  if (real_len(tol, "tol") != 2)
+    error("quorvex: tol must have 2 elements");
+  int mi = int1(maxit, "maxit");
+  static const char *names[] = {"param", "cov", "sres", "yfit", "res", "wres", "wresmax",
+                                "rinfo", "olstat", "istat"};
+  SEXP out = PROTECT(named_list(10, names));
+  SET_VECTOR_ELT(out, 0, vec((R_xlen_t)n + nc));
+  SET_VECTOR_ELT(out, 1, matrix(nc, nc));
+  SET_VECTOR_ELT(out, 2, vec(1));
+  SET_VECTOR_ELT(out, 3, vec(n));
+  SET_VECTOR_ELT(out, 4, vec(2 * (R_xlen_t)n));
+  SET_VECTOR_ELT(out, 5, vec(2 * (R_xlen_t)n));
+  SET_VECTOR_ELT(out, 6, vec(1));
+  SET_VECTOR_ELT(out, 7, vec(4));
+  SET_VECTOR_ELT(out, 8, ScalarInteger(0));
+  SET_VECTOR_ELT(out, 9, allocVector(INTSXP, 3));
+  int *istat = INTEGER(VECTOR_ELT(out, 9));
+  istat[0] = istat[1] = istat[2] = 0;
+  /* The block factor is not returned: scratch space of its own. */
+  double *r11 = (double *)R_alloc((size_t)n, sizeof(double));
+  double *r12 = (double *)R_alloc((size_t)n * (size_t)nc, sizeof(double));
+  double *r22 = (double *)R_alloc((size_t)(nc * (nc + 1) / 2), sizeof(double));
+  int olstat = 0;
+  GLSPFIT(&n, REAL(x), REAL(y), REAL(wx), REAL(wy), &nc, &lo, &hi, REAL(tol), &mi, &sg,
+          REAL(VECTOR_ELT(out, 0)), REAL(VECTOR_ELT(out, 1)), REAL(VECTOR_ELT(out, 2)),
+          REAL(VECTOR_ELT(out, 3)), REAL(VECTOR_ELT(out, 4)), REAL(VECTOR_ELT(out, 5)),
+          REAL(VECTOR_ELT(out, 6)), r11, r12, r22, REAL(VECTOR_ELT(out, 7)), &olstat, istat);
+  INTEGER(VECTOR_ELT(out, 8))[0] = olstat;
+  UNPROTECT(1);
+  return out;
+}
+
+SEXP qvx_polyeval(SEXP coef, SEXP x, SEXP xmin, SEXP xmax)
+{
+  int nc = curve_checked(coef, R_NilValue, 1);
+  int n = count(real_len(x, "x"), "x");
+  double lo = real1(xmin, "xmin"), hi = real1(xmax, "xmax");
+  static const char *names[] = {"y", "status"};
+  SEXP out = PROTECT(named_list(2, names));
+  SET_VECTOR_ELT(out, 0, vec(n));
+  int istat = 0;
+  POLYEVAL(&nc, REAL(coef), &n, REAL(x), &lo, &hi, REAL(VECTOR_ELT(out, 0)), &istat);
+  SET_VECTOR_ELT(out, 1, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
+SEXP qvx_linear_conv(SEXP coef, SEXP cov, SEXP xmin, SEXP xmax)
+{
+  if (curve_checked(coef, cov, 2) != 2)
+    error("quorvex: LINEAR_CONV needs a straight line (2 coefficients)");
+  double lo = real1(xmin, "xmin"), hi = real1(xmax, "xmax");
+  static const char *names[] = {"lcoef", "lcov", "status"};
+  SEXP out = PROTECT(named_list(3, names));
+  SET_VECTOR_ELT(out, 0, vec(2));
+  SET_VECTOR_ELT(out, 1, matrix(2, 2));
+  int istat = 0;
+  LINEAR_CONV(REAL(coef), REAL(cov), &lo, &hi, REAL(VECTOR_ELT(out, 0)),
+              REAL(VECTOR_ELT(out, 1)), &istat);
+  SET_VECTOR_ELT(out, 2, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
+/* A zeroed CHUNK x CHUNK-sized response covariance (only its diagonal is set). */
+static double *chunk_covy(void)
+{
+  double *c = (double *)R_alloc((size_t)CHUNK * CHUNK, sizeof(double));
+  memset(c, 0, sizeof(double) * (size_t)CHUNK * CHUNK);
+  return c;
+}
+
+static void set_diag(double *covy, int m, const double *uy)
+{
+  for (int i = 0; i < m; i++) covy[(size_t)i * (m + 1)] = uy[i] * uy[i];
+}
+
+static void clear_diag(double *covy, int m)
+{
+  for (int i = 0; i < m; i++) covy[(size_t)i * (m + 1)] = 0.0;
+}
+
+SEXP qvx_ipval(SEXP coef, SEXP cov, SEXP y, SEXP uy, SEXP xmin, SEXP xmax, SEXP ngrid,
+               SEXP tol)
+{
+  int nc = curve_checked(coef, cov, 2), nr = nc - 1;
+  int n = count(real_len(y, "y"), "y");
+  if (real_len(uy, "u_y") != n)
+    error("quorvex: y and u_y must have the same length");
+  double lo = real1(xmin, "xmin"), hi = real1(xmax, "xmax"), tl = real1(tol, "tol");
+  int ng = int1(ngrid, "ngrid");
+  static const char *names[] = {"n_roots", "roots", "u_roots", "status"};
+  SEXP out = PROTECT(named_list(4, names));
+  SET_VECTOR_ELT(out, 0, allocVector(INTSXP, n));
+  SET_VECTOR_ELT(out, 1, matrix(nr, n));
+  SET_VECTOR_ELT(out, 2, matrix(nr, n));
+  int *nroot = INTEGER(VECTOR_ELT(out, 0));
+  double *roots = REAL(VECTOR_ELT(out, 1)), *uroots = REAL(VECTOR_ELT(out, 2));
+  memset(nroot, 0, sizeof(int) * (size_t)n);
+  double *covy = chunk_covy();
+  int istat = 0;
+  for (int start = 0; start < n && istat == 0; start += CHUNK) {
+    int m = n - start < CHUNK ? n - start : CHUNK;
+    set_diag(covy, m, REAL(uy) + start);
+    IPVAL(&nc, REAL(coef), REAL(cov), &m, REAL(y) + start, covy, &lo, &hi, &ng, &tl,
+          nroot + start, roots + (size_t)start * nr, uroots + (size_t)start * nr, &istat);
+    clear_diag(covy, m);
+  }
+  /* Places beyond the roots found hold NA. */
+  for (int i = 0; i < n; i++)
+    for (int j = nroot[i] < 0 ? 0 : nroot[i]; j < nr; j++) {
+      roots[(size_t)i * nr + j] = NA_REAL;
+      uroots[(size_t)i * nr + j] = NA_REAL;
+    }
+  SET_VECTOR_ELT(out, 3, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
+SEXP qvx_ipval_degree1(SEXP coef, SEXP cov, SEXP y, SEXP uy, SEXP xmin, SEXP xmax)
+{
+  if (curve_checked(coef, cov, 2) != 2)
+    error("quorvex: IPVAL_DEGREE1 needs a straight line (2 coefficients)");
+  int n = count(real_len(y, "y"), "y");
+  if (real_len(uy, "u_y") != n)
+    error("quorvex: y and u_y must have the same length");
+  double lo = real1(xmin, "xmin"), hi = real1(xmax, "xmax");
+  static const char *names[] = {"x", "u_x", "status"};
+  SEXP out = PROTECT(named_list(3, names));
+  SET_VECTOR_ELT(out, 0, vec(n));
+  SET_VECTOR_ELT(out, 1, vec(n));
+  double *covy = chunk_covy();
+  int istat = 0;
+  for (int start = 0; start < n && istat == 0; start += CHUNK) {
+    int m = n - start < CHUNK ? n - start : CHUNK;
+    set_diag(covy, m, REAL(uy) + start);
+    IPVAL_DEGREE1(REAL(coef), REAL(cov), &m, REAL(y) + start, covy, &lo, &hi,
+                  REAL(VECTOR_ELT(out, 0)) + start, REAL(VECTOR_ELT(out, 1)) + start, &istat);
+    clear_diag(covy, m);
+  }
+  SET_VECTOR_ELT(out, 2, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
+/* Monte Carlo draws: curve j (column j of curves, ncoef x ndraw) and the
+   responses of draw j (column j of ys, m x ndraw).  For each response and draw
+   the root nearest ref (the first root where ref is NA or there is one root;
+   NA where there is none) and the number of roots. */
+SEXP qvx_ipval_draws(SEXP curves, SEXP ys, SEXP ref, SEXP xmin, SEXP xmax, SEXP ngrid,
+                     SEXP tol)
+{
+  R_xlen_t len = real_len(curves, "curves");
+  R_xlen_t m0 = real_len(ref, "ref");
+  int m = count(m0, "ref");
+  if (m > CHUNK)
+    error("quorvex: at most %d responses per block of draws", CHUNK);
+  SEXP dim = getAttrib(curves, R_DimSymbol);
+  if (TYPEOF(dim) != INTSXP || XLENGTH(dim) != 2)
+    error("quorvex: curves must be a matrix");
+  int nc = INTEGER(dim)[0], nd = INTEGER(dim)[1], nr = nc - 1;
+  if (nc < 2 || nc > 10 || (R_xlen_t)nc * nd != len || nd < 1)
+    error("quorvex: curves must have 2 to 10 rows and one column per draw");
+  if (real_len(ys, "ys") != (R_xlen_t)m * nd)
+    error("quorvex: ys must have one column of responses per draw");
+  double lo = real1(xmin, "xmin"), hi = real1(xmax, "xmax"), tl = real1(tol, "tol");
+  int ng = int1(ngrid, "ngrid");
+  static const char *names[] = {"x", "n_roots", "status"};
+  SEXP out = PROTECT(named_list(3, names));
+  SET_VECTOR_ELT(out, 0, allocMatrix(REALSXP, m, nd));
+  SET_VECTOR_ELT(out, 1, allocMatrix(INTSXP, m, nd));
+  double *xs = REAL(VECTOR_ELT(out, 0));
+  int *cnt = INTEGER(VECTOR_ELT(out, 1));
+  double *covy = chunk_covy();
+  double covc[100];
+  memset(covc, 0, sizeof covc);
+  int *nroot = (int *)R_alloc((size_t)m, sizeof(int));
+  double *roots = (double *)R_alloc((size_t)m * nr, sizeof(double));
+  double *uroots = (double *)R_alloc((size_t)m * nr, sizeof(double));
+  const double *r = REAL(ref);
+  int istat = 0;
+  for (int j = 0; j < nd && istat == 0; j++) {
+    if (j % 256 == 0) R_CheckUserInterrupt();
+    IPVAL(&nc, REAL(curves) + (size_t)j * nc, covc, &m, REAL(ys) + (size_t)j * m, covy, &lo,
+          &hi, &ng, &tl, nroot, roots, uroots, &istat);
+    for (int i = 0; i < m; i++) {
+      size_t at = (size_t)j * m + i;
+      int k = istat == 0 ? nroot[i] : 0;
+      cnt[at] = k;
+      if (k <= 0) {
+        xs[at] = NA_REAL;
+        continue;
+      }
+      const double *ri = roots + (size_t)i * nr;
+      double best = ri[0];
+      if (k > 1 && !ISNAN(r[i])) {
+        double d = fabs(ri[0] - r[i]);
+        for (int q = 1; q < k && q < nr; q++)
+          if (fabs(ri[q] - r[i]) < d) {
+            d = fabs(ri[q] - r[i]);
+            best = ri[q];
+          }
+      }
+      xs[at] = best;
+    }
+  }
+  SET_VECTOR_ELT(out, 2, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
+static const R_CallMethodDef calls[] = {
+    {"qvx_olspfit", (DL_FUNC)&qvx_olspfit, 6},
+    {"qvx_glspfit", (DL_FUNC)&qvx_glspfit, 10},
+    {"qvx_polyeval", (DL_FUNC)&qvx_polyeval, 4},
+    {"qvx_linear_conv", (DL_FUNC)&qvx_linear_conv, 4},
+    {"qvx_ipval", (DL_FUNC)&qvx_ipval, 8},
+    {"qvx_ipval_degree1", (DL_FUNC)&qvx_ipval_degree1, 6},
+    {"qvx_ipval_draws", (DL_FUNC)&qvx_ipval_draws, 7},
+    {NULL, NULL, 0}};
+
+void R_init_quorvex(DllInfo *dll)
+{
+  R_registerRoutines(dll, NULL, calls, NULL, NULL);
+  R_useDynamicSymbols(dll, FALSE);
+}

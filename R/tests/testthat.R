@@ -1,0 +1,4 @@
+library(testthat)
+library(quorvex)
+
+test_check("quorvex")

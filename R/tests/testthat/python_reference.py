@@ -1,0 +1,154 @@
+"""The Python package's results for the cases of test-python.R.
+
+Reads nothing; writes one line per quantity, "case name value value ...",
+every value as a hexadecimal float (exact), so that the R test can compare
+bits.  The data sets are the example standards and curves drawn the way the
+Python package's tests draw them (fixed seeds); their x, y and u are written
+too, so R fits exactly the same numbers.
+"""
+import csv
+import inspect
+import sys
+from pathlib import Path
+
+import numpy as np
+
+import quorvex
+from quorvex.basis import basis
+
+standards_csv = Path(sys.argv[1])
+
+
+def curve_data(n, coef, u_y, seed, xmin=0.0, xmax=10.0, u_x=None):
+    rng = np.random.default_rng(seed)
+    x = np.linspace(xmin, xmax, n)
+    y = basis(x, len(coef), xmin, xmax) @ np.asarray(coef, float) + u_y * rng.standard_normal(n)
+    if u_x is not None:
+        x = x + u_x * rng.standard_normal(n)
+        x = np.clip(x, xmin, xmax)
+    return x, y
+
+
+def out(case, name, values):
+    v = np.atleast_1d(np.asarray(values, dtype=np.float64)).ravel(order="F")
+    print(case, name, " ".join(float(a).hex() for a in v))
+
+
+with standards_csv.open() as f:
+    rows = [r for r in csv.reader(line for line in f if not line.startswith("#"))][1:]
+std = np.array(rows, dtype=float)
+sx, sy, sux, suy = std[:, 0], std[:, 1], std[:, 2], std[:, 3]
+pos = sx > 0
+
+cases = {
+    # name: (x, y, fit keywords, responses)
+    "std_uy": (sx, sy, dict(u_y=suy), [0.085, 0.452, 0.931, 1.305]),
+    "std_plain": (sx, sy, dict(), [0.085, 0.452, 0.931, 1.305]),
+    "std_quad": (sx, sy, dict(degree=2), [0.085, 0.452, 0.931, 1.305]),
+    "std_1x": (sx[pos], sy[pos], dict(weighting="1/x"), [0.2, 0.452, 1.305]),
+    "std_1x2": (sx[pos], sy[pos], dict(weighting="1/x2"), [0.2, 0.452, 1.305]),
+    "std_gls": (sx, sy, dict(u_y=suy, u_x=sux), [0.085, 0.452, 0.931, 1.305]),
+    "std_gls2": (sx, sy, dict(u_y=suy, u_x=sux, degree=2), [0.085, 0.452, 0.931, 1.305]),
+}
+x3, y3 = curve_data(25, [2.0, 3.0, -1.0, 0.5], 0.05, seed=7)
+cases["cubic"] = (x3, y3, dict(u_y=0.05, degree=3), [0.5, 1.0, 2.5, 3.5])
+xq, yq = curve_data(40, [1.0, -2.0, 0.6], 0.02, seed=11, xmin=-3.0, xmax=5.0)
+cases["falling"] = (xq, yq, dict(degree=2), [-1.0, 0.0, 2.5])
+xg, yg = curve_data(30, [4.0, 5.0, 0.3], 0.05, seed=3, u_x=0.04)
+cases["gls_drawn"] = (xg, yg, dict(u_y=0.05, u_x=0.04, degree=2), [0.0, 2.0, 5.0, 7.0])
+
+# The reference data sets the Python package ships for its validation, where it has them.
+try:
+    from quorvex.validation import read_reference
+except ImportError:
+    read_reference = None
+if read_reference is not None:
+    for name in ("Norris", "Pontius", "Wampler1", "Wampler2", "Wampler3", "Wampler4", "Wampler5",
+                 "ISO28037_6_3_ex1", "ISO28037_7_4", "PearsonYork"):
+        try:
+            ref = read_reference(name)
+        except (OSError, KeyError):
+            continue
+        t = ref.table("data")
+        kw = dict(degree=int(ref.meta("degree")))
+        for k in ("u_y", "u_x"):
+            if k in t:
+                kw[k] = t[k]
+        x, y = t["x"], t["y"]
+        c = quorvex.fit(x, y, **kw)
+        lo, hi = c.interval
+        cases["ref_" + name] = (x, y, kw, c.evaluate(lo + (hi - lo) * np.array([0.2, 0.5, 0.8])))
+
+defaults = "replicates" in inspect.signature(quorvex.Calibration.inverse).parameters
+print("meta defaults", "0x1.0p+0" if defaults else "0x0.0p+0")
+# The verdicts as the R package defines them (fixed thresholds, no acceptance criteria).
+verdicts_v1 = "criteria" not in inspect.signature(quorvex.Calibration.diagnostics).parameters
+print("meta verdicts", "0x1.0p+0" if verdicts_v1 else "0x0.0p+0")
+for case, (x, y, kw, ys) in cases.items():
+    out(case, "x", x)
+    out(case, "y", y)
+    for k in ("u_y", "u_x"):
+        if k in kw:
+            out(case, k, np.broadcast_to(kw[k], x.shape))
+    out(case, "degree", kw.get("degree", 1))
+    cal = quorvex.fit(x, y, **kw)
+    out(case, "interval", cal.interval)
+    out(case, "coef", cal.coef)
+    out(case, "cov", cal.cov)
+    out(case, "cov_scaled", cal.cov_scaled)
+    out(case, "sres", cal.sres)
+    out(case, "chi2", cal.chi2)
+    out(case, "fitted", cal.fitted)
+    ps = cal.power_coefficients()
+    out(case, "power", ps.coef)
+    out(case, "power_cov", ps.cov)
+    out(case, "responses", ys)
+    u_stated = np.full(len(ys), 0.004)
+    for label, u in (("stated", u_stated), ("curve", 0.0)):
+        pred = cal.inverse(ys, u_y=u) if label == "stated" or not defaults else \
+            cal.inverse(ys, u_y="curve-only")
+        out(case, "inv_x_" + label, pred.x)
+        out(case, "inv_ux_" + label, pred.u_x)
+        out(case, "inv_cov_" + label, pred.cov)
+        if hasattr(pred, "low"):
+            out(case, "inv_low_" + label, pred.low)
+            out(case, "inv_high_" + label, pred.high)
+        if defaults:
+            out(case, "inv_k_" + label, pred.k)
+            out(case, "inv_dof_" + label, np.broadcast_to(pred.dof, pred.x.shape))
+    if defaults and cal.covariance == "scaled":
+        for m in (1, 3):
+            pred = cal.inverse(ys, replicates=m)
+            out(case, f"inv_x_scatter{m}", pred.x)
+            out(case, f"inv_ux_scatter{m}", pred.u_x)
+            out(case, f"inv_uy_scatter{m}", pred.u_y)
+            out(case, f"inv_k_scatter{m}", pred.k)
+            out(case, f"inv_dof_scatter{m}", np.broadcast_to(pred.dof, pred.x.shape))
+            if hasattr(pred, "low"):
+                out(case, f"inv_low_scatter{m}", pred.low)
+                out(case, f"inv_high_scatter{m}", pred.high)
+    lo, hi = cal.interval
+    grid = np.linspace(lo, hi, 7)
+    out(case, "grid", grid)
+    b = cal.band(grid)
+    out(case, "band_y", b.y)
+    out(case, "band_u", b.u)
+    out(case, "band_k", b.k)
+    if cal.u_y is None or np.all(cal.u_y == cal.u_y[0]):
+        b = cal.band(grid, kind="prediction")
+        out(case, "pband_u", b.u)
+    dg = cal.diagnostics()
+    out(case, "p_value", dg.p_value)
+    if verdicts_v1:
+        if dg.lack_of_fit is not None:
+            out(case, "lof", [dg.lack_of_fit["f"], dg.lack_of_fit["p_value"]])
+        out(case, "outlier_rows", [o["index"] + 1 for o in dg.outliers] or [0])
+        out(case, "outlier_statistic", [o["statistic"] for o in dg.outliers] or [0])
+        out(case, "back_x", dg.back_calculated["x_back"])
+        out(case, "verdicts", [{"pass": 0, "doubtful": 1, "fail": 2, "not tested": 3}[dg.goodness],
+                               float(dg.back_calculated["overall"]), float(dg.fit_for_use)])
+    if cal.kind == "ols":
+        blank = max(lo, min(hi, 0.0))
+        d = cal.detection_limits(blank=blank)
+        out(case, "lod", [d.sigma, d.slope, d.lod, d.loq, d.blank, d.sigma_blank, d.s_blank,
+                          d.y_critical, d.x_critical, d.x_detection, d.k_alpha, d.delta])

@@ -1,0 +1,203 @@
+# The R side: formula interface, refused input, S3 methods, conditions.
+
+std <- data.frame(conc = c(0, 0, 1, 2, 2, 4, 4, 6, 6, 8, 8, 10, 10),
+                  abs = c(0.0120, 0.0125, 0.1637, 0.3119, 0.3131, 0.6041, 0.6082, 0.8996,
+                          0.8903, 1.1650, 1.1718, 1.4386, 1.4368),
+                  u_abs = c(0.0015, 0.0015, 0.0022, 0.0028, 0.0028, 0.0039, 0.0039, 0.0051,
+                            0.0051, 0.0062, 0.0062, 0.0072, 0.0072))
+
+test_that("the formula names the coefficients and the columns are found in data", {
+  cal <- calfit(abs ~ conc, std, degree = 2)
+  expect_named(coef(cal), c("(Intercept)", "conc", "I(conc^2)"))
+  expect_identical(dimnames(vcov(cal)), list(names(coef(cal)), names(coef(cal))))
+  # The power coefficients are those of lm's polynomial (same least squares).
+  ref <- lm(abs ~ conc + I(conc^2), std)
+  expect_equal(unname(coef(cal)), unname(coef(ref)), tolerance = 1e-10)
+  expect_equal(unname(vcov(cal)), unname(vcov(ref)), tolerance = 1e-8)
+  expect_equal(unname(fitted(cal)), unname(fitted(ref)), tolerance = 1e-12)
+  expect_equal(unname(residuals(cal)), unname(std$abs - fitted(cal)))
+  # u_y taken from a column of data.
+  a <- calfit(abs ~ conc, std, u_y = u_abs)
+  b <- calfit(abs ~ conc, u_y = std$u_abs, data = std)
+  expect_identical(coef(a), coef(b))
+  expect_identical(a$covariance, "stated")
+})
+
+test_that("factors, text, NA and wrong sizes are refused with a clear message", {
+  bad <- std
+  bad$conc <- factor(bad$conc)
+  expect_error(calfit(abs ~ conc, bad), "conc is a factor", class = "quorvex_input_error")
+  bad <- std
+  bad$conc <- as.character(bad$conc)
+  expect_error(calfit(abs ~ conc, bad), "conc must be numbers", class = "quorvex_input_error")
+  bad <- std
+  bad$abs[c(3, 7)] <- NA
+  expect_error(calfit(abs ~ conc, bad), "abs has missing values \\(NA\\) in row\\(s\\) 3, 7")
+  bad$abs[c(3, 7)] <- c(Inf, 1)
+  expect_error(calfit(abs ~ conc, bad), "abs must be finite: row\\(s\\) 3")
+  expect_error(calfit(abs ~ conc, std, u_y = 1:3), "u_y has 3 values where 1 or 13")
+  expect_error(calfit(abs ~ conc, std, u_y = -1), "u_y must be positive")
+  expect_error(calfit(abs ~ conc + I(conc^2), std), "degree")
+  expect_error(calfit(abs ~ conc, std, degree = 13), "degree must be")
+  expect_error(calfit(abs ~ conc, std[1:2, ], degree = 2), "2 standards cannot determine 3")
+  expect_error(calfit(abs ~ conc, std, weighting = "1/x"), "needs every x > 0: row\\(s\\) 1, 2")
+  expect_error(calfit(abs ~ conc, std, u_x = 0.01), "u_x needs u_y too")
+  expect_error(calfit(abs ~ conc, std, interval = c(1, 10)), "outside the interval")
+  expect_error(calfit(abs ~ conc, std, weighting = "1/y"), "weighting must be one of",
+               class = "quorvex_input_error")
+  expect_error(calfit(abs ~ conc, std, u_y = NA), "u_y has missing values")
+  cal <- calfit(abs ~ conc, std)
+  expect_error(inverse(cal, factor(1)), "y is a factor")
+  expect_error(inverse(cal, c(0.1, NA)), "missing values")
+  expect_error(inverse(cal, 0.1, u_y = c(1, 2)), "u_y has 2 values")
+  expect_error(inverse(cal, 0.1, u_y = "none"), "curve-only")
+  expect_error(predict(cal, data.frame(conc = 11)), "interval", class = "quorvex_input_error")
+  expect_error(predict(cal, data.frame(other = 1)), "newdata must have the column conc")
+  expect_error(inverse(list(), 1), "made by calfit")
+})
+
+test_that("library statuses become R conditions with the library's message", {
+  std$u_conc <- 0.01 + 0.005 * std$conc
+  e <- tryCatch(calfit(abs ~ conc, std, u_y = u_abs, u_x = 30 * u_conc, interval = c(0, 10)),
+                error = identity)
+  expect_s3_class(e, "quorvex_fit_error")
+  expect_identical(e$routine, "GLSPFIT")
+  expect_identical(e$code, -101L)
+  expect_identical(conditionMessage(e), paste("an adjusted abscissa left the interval [0, 10];",
+                                              "give a wider interval (GLSPFIT status -101)"))
+  e <- tryCatch(calfit(abs ~ conc, std, u_y = u_abs, u_x = 10 * u_conc, maxit = 1),
+                error = identity)
+  expect_identical(e$code, 4L)
+  expect_match(conditionMessage(e), "raise maxit")
+  # Accepted on request, with a warning.
+  expect_warning(calfit(abs ~ conc, std, u_y = u_abs, u_x = 10 * u_conc, maxit = 1,
+                        accept_unconverged = TRUE), "GLSPFIT status 4")
+  # The glue checks what it is given: a wrong call raises, it does not crash.
+  expect_error(.Call(quorvex:::qvx_olspfit, 1:3, c(1, 2, 3), c(1, 1, 1), 2L, 0, 1), "double")
+  expect_error(.Call(quorvex:::qvx_olspfit, c(1, 2), c(1, 2, 3), c(1, 1, 1), 2L, 0, 1), "length")
+  expect_error(.Call(quorvex:::qvx_ipval, c(1, 2), c(1, 0, 0, 1, 9), 1, 0, 0, 1, 100L, 0), "ncoef")
+  expect_error(.Call(quorvex:::qvx_polyeval, numeric(11), 1, 0, 1), "between 1 and 10")
+})
+
+test_that("predict gives lm's bands for an unweighted straight line", {
+  cal <- calfit(abs ~ conc, std)
+  ref <- lm(abs ~ conc, std)
+  nd <- data.frame(conc = c(0.5, 3, 9.5))
+  for (kind in c("confidence", "prediction")) {
+    expect_equal(predict(cal, nd, interval = kind), predict(ref, nd, interval = kind),
+                 tolerance = 1e-10, ignore_attr = TRUE)
+  }
+  expect_equal(predict(cal, nd), unname(predict(ref, nd)), tolerance = 1e-12)
+  expect_equal(predict(cal), unname(fitted(ref)), tolerance = 1e-12)
+  expect_equal(predict(cal, c(0.5, 3, 9.5)), predict(cal, nd))
+})
+
+test_that("inverse: defaults for u(y), round trip, joint covariance, several roots", {
+  cal <- calfit(abs ~ conc, std)
+  xs <- c(0.7, 3.3, 8.1)
+  inv <- inverse(cal, predict(cal, xs), replicates = c(1, 3, 1))
+  expect_equal(inv$x, xs, tolerance = 1e-12)
+  expect_identical(inv$u_y_source, c("from the scatter, 1 reading",
+                                     "from the scatter, 3 readings",
+                                     "from the scatter, 1 reading"))
+  expect_equal(inv$u_y, cal$sres / sqrt(c(1, 3, 1)))
+  expect_equal(inv$k, rep(qt(0.975, 11), 3))
+  expect_equal(inv$U, inv$k * inv$u_x)
+  expect_equal(diag(attr(inv, "cov")), inv$u_x^2, tolerance = 1e-12)
+  s <- attr(inv, "sensitivity")
+  expect_equal(attr(inv, "cov"), s %*% attr(inv, "cov_coef") %*% t(s) +
+                 diag(attr(inv, "response_variance")), tolerance = 1e-15)
+  # Many responses: the factors, not an m x m matrix.
+  ys <- seq(0.1, 1.3, length.out = 5000)
+  many <- inverse(cal, ys)
+  expect_null(attr(many, "cov"))
+  expect_identical(dim(attr(many, "sensitivity")), c(5000L, 2L))
+  expect_equal(predict(cal, many$x), ys, tolerance = 1e-12)
+  # u(x)^2 of a straight line in closed form (ISO/TS 28037 style).
+  b <- coef(cal)[[2]]
+  v <- vcov(cal)
+  ux <- sqrt((v[1, 1] + 2 * xs * v[1, 2] + xs^2 * v[2, 2] + inv$u_y^2) / b^2)
+  expect_equal(inv$u_x, ux, tolerance = 1e-10)
+  curve <- inverse(cal, 0.5, u_y = "curve-only")
+  expect_identical(curve$u_y_source, "curve only")
+  expect_identical(curve$u_y, 0)
+  # A stated reading with a scaled curve: Welch-Satterthwaite dof above the fit's.
+  st <- inverse(cal, 0.5, u_y = 0.01)
+  expect_true(st$dof > cal$dof && is.finite(st$dof))
+  expect_error(inverse(cal, 0.5, u_y = 0.01, replicates = 2), "replicates")
+  stated <- calfit(abs ~ conc, std, u_y = u_abs)
+  expect_error(inverse(stated, 0.5), "give u_y per sample")
+  s <- inverse(stated, 0.5, u_y = 0.003)
+  expect_identical(s$dof, Inf)
+  expect_equal(s$k, qnorm(0.975))
+  # A parabola read at a level it crosses twice.
+  d <- data.frame(x = seq(-2, 2, by = 0.5))
+  d$y <- d$x^2 + c(0.01, -0.01)[seq_len(nrow(d)) %% 2 + 1]
+  q <- calfit(y ~ x, d, degree = 2)
+  two <- inverse(q, c(1, 9))
+  expect_identical(attr(two, "n_roots"), c(2L, 0L))
+  expect_identical(two$flags, c("several roots", "no root"))
+  expect_true(is.na(two$x[2]))
+  expect_equal(sort(abs(attr(two, "roots")[1, ])), c(1, 1), tolerance = 1e-2)
+  # The closed form of a straight line also answers beyond the interval.
+  out <- inverse(cal, 2, extrapolate = TRUE)
+  expect_equal(out$x, (2 - coef(cal)[[1]]) / coef(cal)[[2]], tolerance = 1e-12)
+})
+
+test_that("the inversion interval is the prediction band read back", {
+  cal <- calfit(abs ~ conc, std)
+  y <- c(0.3, 0.9)
+  inv <- inverse(cal, y)
+  # At each end the prediction band for one reading (k = t with 11 dof) meets y.
+  lo <- predict(cal, inv$low, interval = "prediction")
+  hi <- predict(cal, inv$high, interval = "prediction")
+  expect_equal(unname(lo[, "upr"]), y, tolerance = 1e-12)
+  expect_equal(unname(hi[, "lwr"]), y, tolerance = 1e-12)
+  expect_true(all(inv$low < inv$x & inv$x < inv$high))
+  # Near an end of the curve's interval the band reaches it: open, and said so.
+  near <- inverse(cal, predict(cal, 0.05))
+  expect_identical(near$low, 0)
+  expect_match(near$flags, "open interval")
+})
+
+test_that("Monte Carlo agrees with first order on a well-determined line", {
+  cal <- calfit(abs ~ conc, std, u_y = u_abs)
+  mc <- inverse(cal, c(0.3, 0.9), u_y = 0.004, method = "montecarlo", n = 4000, seed = 3)
+  fo <- inverse(cal, c(0.3, 0.9), u_y = 0.004)
+  expect_equal(mc$x, fo$x, tolerance = 0.01)
+  expect_equal(mc$u_x, fo$u_x, tolerance = 0.1)
+  expect_true(all(mc$agrees))
+  again <- inverse(cal, c(0.3, 0.9), u_y = 0.004, method = "montecarlo", n = 4000, seed = 3)
+  expect_identical(mc$x, again$x)
+  # A scaled covariance: the scale is drawn too, so the interval follows t, not normal.
+  few <- calfit(abs ~ conc, std[c(1, 3, 6, 8, 12), ])
+  mc <- inverse(few, 0.6, method = "montecarlo", n = 20000, seed = 5)
+  fo <- attr(mc, "first_order")
+  expect_equal(fo$k, qt(0.975, 3))
+  expect_equal((mc$high - mc$low) / 2, fo$U, tolerance = 0.05)
+})
+
+test_that("summary, print, lod and plot run and say what they should", {
+  cal <- calfit(abs ~ conc, std, u_y = u_abs)
+  out <- capture.output(print(summary(cal)))
+  expect_true(any(grepl("goodness of fit  fail", out)))
+  expect_true(any(grepl("NOT fit for use", out)))
+  expect_true(any(grepl("Std. Error", out)))
+  expect_true(any(grepl("quorvex calibration: degree 1", capture.output(print(cal)))))
+  l <- lod(calfit(abs ~ conc, std))
+  expect_s3_class(l, "quorvex_lod")
+  expect_equal(l$lod / l$loq, 0.33)
+  expect_true(l$x_detection > l$x_critical && l$x_critical > 0)
+  expect_error(lod(cal, blank = -1), "outside the curve's interval")
+  f <- tempfile(fileext = ".png")
+  grDevices::png(f)
+  plot(calfit(abs ~ conc, std, u_y = u_abs, u_x = 0.01 + 0.005 * conc, degree = 2))
+  grDevices::dev.off()
+  expect_true(file.size(f) > 1000)
+})
+
+test_that("R's t quantiles agree with a 40-digit computation", {
+  # Reference values computed with mpmath (regularized incomplete beta, 40 digits).
+  expect_equal(qt(0.975, 9), 2.2621571627982049992, tolerance = 1e-15)
+  expect_equal(qt(0.95, 37), 1.687093619596263107, tolerance = 1e-15)
+})
