@@ -70,8 +70,10 @@ install(CODE "
 install(FILES ${QUORVEX_PC_FILE} DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 # Debian package: one package with the library and everything a program
-# needs to build against it; the run-time dependencies (reference LAPACK and
-# BLAS among them) are declared.
+# needs to build against it.  The run-time dependencies come from the
+# libraries it links (dpkg-shlibdeps): the C, C++ and Fortran run-times.  No
+# BLAS or LAPACK: the library carries its own reference routines, so that no
+# BLAS the machine selects changes its results.
 set(CPACK_PACKAGE_NAME quorvex)
 set(CPACK_PACKAGE_VENDOR quorvex)
 set(CPACK_PACKAGE_CONTACT "quorvex developers <quorvex@example.org>")
@@ -81,7 +83,6 @@ set(CPACK_PACKAGE_DESCRIPTION
     "The QUORVEXv1 shared library fits polynomial calibration curves by weighted and generalized least squares, evaluates them and inverts them to x with standard uncertainties. With the C header quorvex.h, the C++20 header quorvex.hpp, a CMake package (find_package(quorvex)) and a pkg-config file.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "liblapack3, libblas3")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 include(CPack)

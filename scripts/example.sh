@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
-ensure_packages "${QUORVEX_BUILD_PACKAGES[@]}" python3-numpy python3-scipy python3-matplotlib
+ensure_build_packages python3-numpy python3-scipy python3-matplotlib
 build=${QUORVEX_BUILD_DIR:-build}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build" -j"$(nproc)" --target calibration_demo

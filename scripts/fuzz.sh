@@ -18,7 +18,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
-ensure_packages "${QUORVEX_BUILD_PACKAGES[@]}" "${QUORVEX_CLANG_PACKAGES[@]}"
+ensure_build_packages "${QUORVEX_CLANG_PACKAGES[@]}"
 
 seconds=${1:-25}
 shift || true

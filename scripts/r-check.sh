@@ -14,7 +14,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 source scripts/deps.sh
-ensure_packages "${QUORVEX_BUILD_PACKAGES[@]}" "${QUORVEX_R_PACKAGES[@]}" \
+ensure_build_packages "${QUORVEX_R_PACKAGES[@]}" \
   python3-numpy python3-scipy
 build=${QUORVEX_BUILD_DIR:-build}
 

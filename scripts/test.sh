@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
-ensure_packages "${QUORVEX_BUILD_PACKAGES[@]}" python3-numpy python3-scipy \
+ensure_build_packages python3-numpy python3-scipy \
                 "${QUORVEX_PYTHON_PACKAGES[@]}" "${QUORVEX_REPORT_PACKAGES[@]}"
 build=${QUORVEX_BUILD_DIR:-build}
 # shellcheck disable=SC2086

@@ -1,0 +1,18 @@
+# Fails if the shared library LIB names a BLAS or LAPACK among the libraries
+# it needs at run time (readelf -d, NEEDED entries): it carries its own.
+execute_process(COMMAND readelf -d ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "readelf failed on ${LIB}")
+endif()
+string(REGEX MATCHALL "\\(NEEDED\\)[^\n]*\\[([^]\n]*)\\]" entries "${out}")
+set(needed "")
+foreach(entry IN LISTS entries)
+  string(REGEX REPLACE ".*\\[([^]]*)\\]$" "\\1" name "${entry}")
+  list(APPEND needed ${name})
+endforeach()
+foreach(name IN LISTS needed)
+  if(name MATCHES "blas|lapack")
+    message(FATAL_ERROR "${LIB} needs ${name}; it needs: ${needed}")
+  endif()
+endforeach()
+message(STATUS "needed libraries: ${needed}")
