@@ -23,6 +23,8 @@ def test_readme_example_runs():
         exec(compile(blocks[0], str(README), "exec"), {})
     printed = out.getvalue()
     assert "coefficient" in printed and "degrees of freedom 4" in printed
+    # the quick start shows the default u(y) (from the scatter) and the intercept/slope headline
+    assert "uncertainties from the residual scatter" in printed and "intercept a0" in printed
     shown = re.findall(r"```text\n(.*?)```", section, flags=re.S)[0]
     lines = [ln.rstrip() for ln in printed.splitlines()]
     for line in shown.splitlines():
@@ -36,6 +38,7 @@ def test_readme_is_short_and_keeps_its_two_commands():
     assert "bash scripts/example.sh   # build, run the example host program" in text
     assert "bash scripts/test.sh      # build, run the whole test suite" in text
     assert "docs/example-report.png" in text
+    assert "scripts/windows-package.sh" in text and "docs/windows.md" in text
 
 
 def test_readme_links_name_files_that_exist():
