@@ -324,10 +324,13 @@ class Calibration:
         return diagnostics.back_calculated(self, tolerance, tolerance_lowest)
 
     def detection_limits(self, alpha: float = 0.05, beta: float = 0.05, blank: float = 0.0,
-                         replicates: int = 1, u_blank: float | None = None):
-        """ICH and blank-based detection limits: see :class:`quorvex.DetectionLimits`."""
+                         replicates: int = 1, u_blank: float | None = None,
+                         k_loq: float = 3.0):
+        """ICH and blank-based detection limits, and DIN 32645's LOQ at relative
+        uncertainty 1/``k_loq``: see :class:`quorvex.DetectionLimits`."""
         from . import diagnostics
-        return diagnostics.detection_limits(self, alpha, beta, blank, replicates, u_blank)
+        return diagnostics.detection_limits(self, alpha, beta, blank, replicates, u_blank,
+                                            k_loq)
 
     def diagnostics(self, limits: bool = False, criteria=None, **limit_options):
         """Every verdict as plain data: a :class:`quorvex.Diagnostics` (chi2, dof, p_value,

@@ -263,7 +263,8 @@ def build_parser() -> argparse.ArgumentParser:
     f.add_argument("--exclude", action="append", default=[], metavar="ROW=REASON",
                    type=_exclusion,
                    help="leave a standard out of the fit, on the record (repeatable): ROW is "
-                        "its row in the file as a spreadsheet shows it")
+                        "its row in the file as a spreadsheet shows it, or its name in the "
+                        "file's ID column")
     sample_columns(f, "sample-")
     reading(f, "input files")
     output(f, "the current folder")
@@ -547,9 +548,10 @@ def _reading(samples, args, cal):
     if args.curve_only:
         return "curve-only", 1, "curve only (--curve-only)"
     if cal.u_y is not None:
+        column = "--sample-uy" if getattr(args, "command", None) == "fit" else "--uy"
         raise InputError("the standards carry stated uncertainties, so the samples' u(y) "
-                         "is not known from their scatter: give a u(y) column (--uy), one "
-                         "value for all (--uy-value U), or --curve-only")
+                         f"is not known from their scatter: give a u(y) column ({column}), "
+                         "one value for all (--uy-value U), or --curve-only")
     m = samples.replicates if samples.replicates is not None else (args.replicates or 1)
     return None, m, "from the scatter"
 
