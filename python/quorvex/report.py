@@ -487,6 +487,14 @@ class _Column:
         return fmt(v, self.digits, self.e)
 
 
+def _end(column, v, u) -> str:
+    """An end of an interval written to the decimal place of the sample's expanded
+    uncertainty u (as its value would be), in the column's power of ten."""
+    if u is None or not isinstance(u, (int, float)) or not math.isfinite(u) or u <= 0:
+        return column(v)
+    return fmt_pm(v, u, column.e).split(" ± ")[0]
+
+
 def _pm_column(name, values, us):
     """Header and cells of a value ± u column with one power of ten."""
     e = column_exponent([v for v in values if v is not None] + [u for u in us if u is not None])
@@ -864,7 +872,7 @@ def _samples_html(res, xl, yl) -> str:
         row += [DASH if r.get("U") is None else
                 f"{cU(r['U'])} ({fmt(r['k'], 4)}, {'∞' if dof == 'inf' else fmt(dof, 3)})",
                 DASH if r.get("low") is None else
-                f"[{cI(r['low'])}, {cI(r['high'])}]"
+                f"[{_end(cI, r['low'], r.get('U'))}, {_end(cI, r['high'], r.get('U'))}]"
                 + (" (open)" if r.get("interval_open") else "")]
         row.append("; ".join(r["flags"]))
         body.append(row)

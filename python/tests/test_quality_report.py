@@ -440,3 +440,17 @@ def test_invert_refuses_a_damaged_calibration_in_one_line(tmp_path, capsys, reco
     assert code == 1 and err.startswith("quorvex: error: calibration.json:")
     assert "unexpected" not in err and len(err.strip().splitlines()) == 1
     assert not (tmp_path / "o").exists()
+
+
+def test_inversion_interval_ends_at_the_decimal_place_of_U(tmp_path, capsys):
+    code, _, _ = run(["fit", STANDARDS, "--samples", SAMPLES, "--out", tmp_path / "r", "-q"],
+                     capsys)
+    assert code == 0
+    page = (tmp_path / "r" / "report.html").read_text()
+    cells = re.findall(r"<td[^>]*>([0-9.]+) \([0-9.]+, [^)]*\)</td><td[^>]*>\[([0-9.]+), "
+                       r"([0-9.]+)\]", page)
+    assert cells
+    for u, low, high in cells:
+        places = len(u.split(".")[1]) if "." in u else 0
+        for end in (low, high):
+            assert (len(end.split(".")[1]) if "." in end else 0) == places
