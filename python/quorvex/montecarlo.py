@@ -102,16 +102,24 @@ class MonteCarloPrediction:
     def summary(self) -> str:
         """A table: per response the Monte Carlo and first-order results, and notes."""
         pct = f"{100 * self.level:g} %"
-        lines = [f"Monte Carlo inverse prediction: {self.n_draws} draws, {pct} intervals",
-                 f"  {'y':>11} {'x (mean)':>11} {'u(x)':>9} {'interval':>23} "
-                 f"{'x (1st)':>11} {'u (1st)':>9} {'no root':>8} {'several':>8}  ok"]
+        from ._text import fmt, fmt_pm
+
+        def end(v, u):  # an interval's end to the decimal place of u, as its value
+            return fmt_pm(v, u).split(" ± ")[0] if np.isfinite(u) and u > 0 else fmt(v, 5)
+
         fo = self.first_order
+        rows = []
         for i in range(len(self)):
-            lines.append(
-                f"  {self.y[i]:>11.5g} {self.x[i]:>11.5g} {self.u_x[i]:>9.3g} "
-                f"[{self.low[i]:>10.5g}, {self.high[i]:>10.5g}] {fo.x[i]:>11.5g} "
-                f"{fo.u_x[i]:>9.3g} {self.no_root[i]:>8.2%} {self.several_roots[i]:>8.2%}  "
-                f"{'yes' if self.agrees[i] else 'NO'}")
+            rows.append((fmt(self.y[i], 6), fmt_pm(self.x[i], self.u_x[i]),
+                         f"[{end(self.low[i], self.u_x[i])}, {end(self.high[i], self.u_x[i])}]",
+                         fmt_pm(fo.x[i], fo.u_x[i]), f"{self.no_root[i]:.2%}",
+                         f"{self.several_roots[i]:.2%}", "yes" if self.agrees[i] else "NO"))
+        head = ("y", "x ± u(x)", "interval", "first order", "no root", "several", "ok")
+        width = [max(len(h), *(len(r[j]) for r in rows)) for j, h in enumerate(head)]
+        lines = [f"Monte Carlo inverse prediction: {self.n_draws} draws, {pct} intervals",
+                 "  " + " ".join(h.rjust(w) for h, w in zip(head, width))]
+        for r in rows:
+            lines.append("  " + " ".join(c.rjust(w) for c, w in zip(r, width)))
         for note in self.notes:
             lines.append(f"  note: {note}")
         return "\n".join(lines)

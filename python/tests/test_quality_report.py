@@ -454,3 +454,19 @@ def test_inversion_interval_ends_at_the_decimal_place_of_U(tmp_path, capsys):
         places = len(u.split(".")[1]) if "." in u else 0
         for end in (low, high):
             assert (len(end.split(".")[1]) if "." in end else 0) == places
+
+
+def test_monte_carlo_table_follows_the_rounding_rule():
+    x = [0, 0, 1, 1, 2, 2, 5, 5, 10, 10, 20, 20]
+    y = [0.011, 0.008, 0.162, 0.158, 0.309, 0.316, 0.752, 0.763, 1.462, 1.449, 2.768, 2.781]
+    cal = quorvex.fit(x, y, u_y=0.005, degree=2)
+    mc = cal.inverse([1.0, 2.0], u_y=0.005, method="monte-carlo", n=2000, seed=1)
+    rows = mc.summary().splitlines()[2:4]
+    for row in rows:
+        m = re.search(r"(\S+) ± (\S+)\s+\[(\S+), (\S+)\]\s+(\S+) ± (\S+)", row)
+        assert m, row
+        x_mc, u_mc, low, high = m.group(1, 2, 3, 4)
+        assert len(u_mc.replace("0.", "").lstrip("0")) == 2  # two significant digits
+        places = len(u_mc.split(".")[1])
+        for v in (x_mc, low, high):
+            assert len(v.split(".")[1]) == places
