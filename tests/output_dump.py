@@ -25,6 +25,9 @@ import sys
 
 import numpy as np
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import quorvex_ctypes  # noqa: E402  (the basis rows the tests already share)
+
 _D = ctypes.POINTER(ctypes.c_double)
 _I = ctypes.POINTER(ctypes.c_int)
 SENT_R = -1234.5
@@ -138,14 +141,7 @@ def condition(x, w, ncoef, xmin, xmax):
     if not (1 <= ncoef <= 10 and len(x) >= ncoef and xmin < xmax and np.all(w > 0)
             and np.all(np.isfinite(x))):
         return float("nan")
-    t = ((x - xmin) - (xmax - x)) / (xmax - xmin)
-    b = np.empty((len(x), ncoef))
-    b[:, 0] = 1.0
-    if ncoef > 1:
-        b[:, 1] = t
-    for k in range(2, ncoef):
-        b[:, k] = 2 * t * b[:, k - 1] - b[:, k - 2]
-    b[:, 0] = 0.5
+    b = quorvex_ctypes.basis(x, ncoef, xmin, xmax)
     s = np.linalg.svd(b * (w / w.max())[:, None], compute_uv=False)
     return float(s[0] / s[-1]) if s[-1] > 0 else float("inf")
 
