@@ -47,6 +47,27 @@ void IPVAL(int ncoef, const double* coef, const double* cov, int npts, const dou
     return;
   }
 
+  IPVAL_ROOTS(ncoef, coef, npts, y, xmin, xmax, ngrid, tol, nroot, xroot);
+
+  // Uncertainties: slope and basis row at each root.
+  ColMajor<double> xr(xroot, static_cast<std::ptrdiff_t>(rows));
+  ColMajor<double> ur(uxroot, static_cast<std::ptrdiff_t>(rows));
+  RootUncertainty ru(Curve{ncoef, coef, xmin, xmax}, cov);
+  for (std::size_t i = 0; i < n; ++i) {
+    // COVY(i, i) lies i (npts + 1) elements in, past 2^31 for npts > 46340.
+    const double vy = covy[i * (n + 1)];
+    for (std::size_t j = 0; j < static_cast<std::size_t>(nroot[i]); ++j) {
+      ur(j, i) = ru(xr(j, i), vy);
+    }
+  }
+}
+
+void IPVAL_ROOTS(int ncoef, const double* coef, int npts, const double* y, double xmin,
+                 double xmax, int ngrid, double tol, int* nroot, double* xroot) {
+  const std::size_t n = count(npts);
+  const std::size_t rows = static_cast<std::size_t>(ncoef) - 1;
+  std::fill(nroot, nroot + n, 0);
+
   // A negative or NaN tolerance would make the zero finder's stopping test
   // fail or never pass: it asks for full precision, as 0 does.
   const double ztol = tol >= 0.0 ? tol : 0.0;
@@ -78,7 +99,6 @@ void IPVAL(int ncoef, const double* coef, const double* cov, int npts, const dou
   }
 
   ColMajor<double> xr(xroot, static_cast<std::ptrdiff_t>(rows));
-  ColMajor<double> ur(uxroot, static_cast<std::ptrdiff_t>(rows));
 
   // Root search.  A column holds at most `rows` roots; the first ones in
   // increasing x are kept (more appear only where p equals y over several
@@ -102,39 +122,29 @@ void IPVAL(int ncoef, const double* coef, const double* cov, int npts, const dou
     if (k == ng && found < rows && fb == 0.0) xr(found++, i) = xmax;
     nroot[i] = static_cast<int>(found);
   }
+}
 
-  std::fill(uxroot, uxroot + nout, 0.0);
-  istat = QVX_OK;
+RootUncertainty::RootUncertainty(const Curve& curve, const double* cov)
+    : curve_(curve), cov_(cov), g_(static_cast<std::size_t>(curve.ncoef)) {}
 
-  // Uncertainties: slope and basis row at each root.
-  const std::size_t nc = static_cast<std::size_t>(ncoef);
-  std::vector<double> g(nc);
-  ColMajor<const double> cv(cov, static_cast<std::ptrdiff_t>(nc));
-  const Curve curve{ncoef, coef, xmin, xmax};
-  CurveWork work;
-  for (std::size_t i = 0; i < n; ++i) {
-    // COVY(i, i) lies i (npts + 1) elements in, past 2^31 for npts > 46340.
-    const double vy = covy[i * (n + 1)];
-    for (std::size_t j = 0; j < static_cast<std::size_t>(nroot[i]); ++j) {
-      const double x = xr(j, i);
-      double px = 0.0;
-      double dpx = std::numeric_limits<double>::quiet_NaN();
-      int mode = kModeRows;
-      CURVEVAL(mode, curve, 1, &x, &px, &dpx, g.data(), &work);
-      if (mode == kModeRefused) {
-        ur(j, i) = std::numeric_limits<double>::quiet_NaN();
-        continue;
-      }
-      double v = 0.0;
-      for (std::size_t l = 0; l < nc; ++l) {
-        double w = 0.0;
-        for (std::size_t m = 0; m < nc; ++m) w += cv(l, m) * g[m];
-        v += g[l] * w;
-      }
-      const double var = (v + vy) / (dpx * dpx);
-      ur(j, i) = std::sqrt(var);
-    }
+double RootUncertainty::operator()(double x, double vy) {
+  double px = 0.0;
+  dpx_ = std::numeric_limits<double>::quiet_NaN();
+  vp_ = std::numeric_limits<double>::quiet_NaN();
+  int mode = kModeRows;
+  CURVEVAL(mode, curve_, 1, &x, &px, &dpx_, g_.data(), &work_);
+  if (mode == kModeRefused) return std::numeric_limits<double>::quiet_NaN();
+  const std::size_t nc = g_.size();
+  ColMajor<const double> cv(cov_, static_cast<std::ptrdiff_t>(nc));
+  double v = 0.0;
+  for (std::size_t l = 0; l < nc; ++l) {
+    double w = 0.0;
+    for (std::size_t m = 0; m < nc; ++m) w += cv(l, m) * g_[m];
+    v += g_[l] * w;
   }
+  vp_ = v;
+  const double var = (v + vy) / (dpx_ * dpx_);
+  return std::sqrt(var);
 }
 
 }  // namespace quorvex
