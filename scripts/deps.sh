@@ -72,12 +72,13 @@ ensure_build_packages() {
 # BLAS are built into the library from Debian's sources).  liblapack-dev
 # gives the tests an independent solver and a control library; it installs
 # Debian's reference liblapack3 and libblas3, whose source version the
-# library's routines are taken from.
+# library's routines are taken from.  The laboratory layer takes its
+# distributions from Boost.Math (header-only, in libboost-dev).
 QUORVEX_BUILD_PACKAGES=(cmake make g++ gcc gfortran binutils dpkg-dev liblapack-dev libblas-dev
-                        googletest libgtest-dev libbenchmark-dev)
+                        googletest libgtest-dev libbenchmark-dev libboost-dev)
 
 # Python package tests (pytest, the offline install into a venv, a local Dask cluster).
-QUORVEX_PYTHON_PACKAGES=(python3-numpy python3-pytest python3-venv python3-pip python3-setuptools
+QUORVEX_PYTHON_PACKAGES=(python3-numpy python3-mpmath python3-pytest python3-venv python3-pip python3-setuptools
                          python3-wheel python3-dask python3-distributed python3-pandas)
 
 # The plot, the report and the command line (scipy for their verdicts and band; tqdm

@@ -20,7 +20,6 @@ import argparse
 import os
 import sys
 import warnings
-from dataclasses import fields
 from pathlib import Path
 
 import numpy as np
@@ -328,17 +327,7 @@ def _progress(total: int, desc: str):
 
 def _concat(parts):
     """One InversePrediction from chunks in order."""
-    first = parts[0]
-    per_response = {"y", "u_y", "n_roots", "roots", "u_roots", "dof_reading"}
-    kw = {}
-    for f in fields(first):
-        v = getattr(first, f.name)
-        if f.name in per_response and v is not None:
-            v = np.concatenate([getattr(p, f.name) for p in parts])
-        elif f.name == "source_given" and v is not None:
-            v = tuple(t for p in parts for t in p.source_given)
-        kw[f.name] = v
-    return type(first)(**kw)
+    return type(parts[0]).concatenate(parts)
 
 
 def invert(cal, y, u_y, ngrid=None, replicates=1):

@@ -913,75 +913,43 @@ def _roots_near(cal, y: np.ndarray, x0: float, extended: bool = False) -> np.nda
 
 
 def sample_flags(cal, pred, limits=None) -> list[list[str]]:
-    """Per sample, what a laboratory acts on; the value is still reported with its
-    uncertainty.
+    """Per sample, what a laboratory acts on, as text; the value is still reported with
+    its uncertainty.
 
     No root in the interval; several roots; a root at an end of the interval; below the
     lowest standard; above the highest standard ("dilute and repeat"); response below
     the blank's (p(0), where x = 0 lies in the interval or just beyond it); and with
-    detection limits
-    (``limits``: a :class:`DetectionLimits` or its dict) below the LOD (ISO 11843 x_D) or
-    below the LOQ (the larger of ICH's and DIN 32645's where both are known); an
-    infinite uncertainty (flat curve)."""
-    x = np.asarray(cal.x)
-    u_roots = np.asarray(pred.u_roots)
+    detection limits (``limits``: a :class:`DetectionLimits` or its dict) below the LOD
+    (ISO 11843 x_D) or below the LOQ (the larger of ICH's and DIN 32645's where both are
+    known); an infinite uncertainty (flat curve).  The flags themselves come from the
+    laboratory library (``InversePrediction.flags``)."""
+    from . import _lab
+    from .inverse import _limit_values, flags_with_limits
+    flags = np.asarray(flags_with_limits(pred, limits))
+    lod, loq = _limit_values(limits)
     n_roots = np.asarray(pred.n_roots)
-    first = np.asarray(pred.x)
-    y = np.asarray(pred.y)
-    no = np.asarray(pred.no_root)
-    ends = np.asarray(cal.evaluate(np.array([cal.xmin, cal.xmax])))
-    rising = ends[1] >= ends[0]
-    with np.errstate(invalid="ignore"):
-        # a sample with no root lies beyond the end its response is past
-        past_lo = (y < ends[0]) if rising else (y > ends[0])
-        past_hi = (y > ends[1]) if rising else (y < ends[1])
-        below = (first < x.min()) | (no & past_lo)
-        above = (first > x.max()) | (no & past_hi)
-    value = {}
-    if cal.ncoef == 2 and no.any():
-        # the value is still given, from the straight line extended (IPVAL_DEGREE1)
-        from .inverse import inverse as _inv
-        idx = np.flatnonzero(no)
-        ext = _inv(cal, y[idx], np.asarray(pred.u_y)[idx], extrapolate=True)
-        for j, i in enumerate(idx):
-            if np.isfinite(ext.x[j]):
-                value[int(i)] = (f" (x = {ext.x[j]:.5g} ± {ext.u_x[j]:.2g} on the line "
-                                 "extended)")
-    blank_resp = None
-    width = cal.xmax - cal.xmin
-    if cal.xmin - EXTEND * width <= 0.0 <= cal.xmax + EXTEND * width and cal.ncoef >= 2:
-        yb = _curve_at(cal, 0.0)[0]
-        rising = _slope_at(cal, 0.0) >= 0
-        blank_resp = (y < yb) if rising else (y > yb)
-    lim = limits if limits is None or isinstance(limits, dict) else asdict(limits)
-    lod = loq = None
-    if lim is not None:
-        base = lim.get("blank", 0.0)
-        xd = lim.get("x_detection")
-        lod = None if xd is None or not math.isfinite(xd) else base + xd
-        cands = [v for v in (lim.get("loq"), lim.get("loq_din"))
-                 if v is not None and math.isfinite(v)]
-        loq = base + max(cands) if cands else None
-    checks = [
-        (np.asarray(pred.no_root), lambda i: "no root in the interval"),
-        (np.asarray(pred.several_roots), lambda i: f"{int(n_roots[i])} roots"),
-        (np.asarray(pred.at_end), lambda i: "root at an end of the interval"),
-        (below, lambda i: "below the lowest standard" + value.get(int(i), "")),
-        (above, lambda i: "above the highest standard: dilute and repeat"
-         + value.get(int(i), "")),
+    x_ext, u_ext = np.asarray(pred.x_ext), np.asarray(pred.u_x_ext)
+
+    def extended(i):
+        if not np.isfinite(x_ext[i]):
+            return ""
+        return f" (x = {x_ext[i]:.5g} ± {u_ext[i]:.2g} on the line extended)"
+
+    texts = [
+        (_lab.FLAG_NO_ROOT, lambda i: "no root in the interval"),
+        (_lab.FLAG_SEVERAL_ROOTS, lambda i: f"{int(n_roots[i])} roots"),
+        (_lab.FLAG_AT_END, lambda i: "root at an end of the interval"),
+        (_lab.FLAG_BELOW_LOWEST, lambda i: "below the lowest standard" + extended(i)),
+        (_lab.FLAG_ABOVE_HIGHEST,
+         lambda i: "above the highest standard: dilute and repeat" + extended(i)),
+        (_lab.FLAG_BELOW_BLANK, lambda i: "response below the blank's"),
+        (_lab.FLAG_BELOW_LOD, lambda i: f"below LOD ({lod:.4g})"),
+        (_lab.FLAG_BELOW_LOQ, lambda i: f"below LOQ ({loq:.4g})"),
+        (_lab.FLAG_FLAT, lambda i: "flat curve: u(x) infinite"),
     ]
-    if blank_resp is not None:
-        checks.append((blank_resp, lambda i: "response below the blank's"))
-    with np.errstate(invalid="ignore"):
-        if lod is not None:
-            checks.append((first < lod, lambda i: f"below LOD ({lod:.4g})"))
-        if loq is not None:
-            checks.append(((first < loq) & ~((first < lod) if lod is not None else False),
-                           lambda i: f"below LOQ ({loq:.4g})"))
-    checks.append((np.any(np.isinf(u_roots), axis=1), lambda i: "flat curve: u(x) infinite"))
     out = [[] for _ in range(len(pred))]
-    for mask, text in checks:
-        for i in np.flatnonzero(mask):
+    for bit, text in texts:
+        for i in np.flatnonzero(flags & bit):
             out[i].append(text(i))
     return out
 

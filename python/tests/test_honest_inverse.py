@@ -39,7 +39,7 @@ def test_default_u_x_of_a_line_is_the_classical_formula(m):
     assert pred.u_y_source == tuple(f"from the scatter, {k} reading{'s' if k > 1 else ''}"
                                  for k in mm)
     np.testing.assert_array_equal(pred.dof, 8.0)
-    np.testing.assert_allclose(pred.k, stats.t.ppf(0.975, 8), rtol=1e-14)
+    np.testing.assert_allclose(pred.k, stats.t.ppf(0.975, 8), rtol=1e-9)  # scipy: ~1e-10
     np.testing.assert_allclose(pred.U, pred.k * pred.u_x, rtol=0)
     assert pred.coverage == 0.95
 
@@ -84,7 +84,7 @@ def test_a_scaled_curve_and_a_stated_reading_combine_by_welch_satterthwaite():
     nu = pred.u_x ** 4 / (uc2 ** 2 / 4.0)
     np.testing.assert_allclose(pred.dof, nu, rtol=1e-12)
     assert np.all(pred.dof > 4.0)
-    np.testing.assert_allclose(pred.k, stats.t.ppf(0.975, nu), rtol=1e-12)
+    np.testing.assert_allclose(pred.k, stats.t.ppf(0.975, nu), rtol=1e-9)  # scipy: ~1e-10
     curve = cal.inverse([10.5], "curve-only")
     assert curve.dof[0] == 4.0
 

@@ -42,7 +42,8 @@ def test_no_root_has_no_k_dof_or_U(name, cal, kw):
     # The response with a root keeps its own: k from t(dof), or normal where dof is inf.
     from scipy import stats
     want = stats.norm.ppf(0.975) if p.dof[1] == math.inf else stats.t.ppf(0.975, p.dof[1])
-    assert p.k[1] == pytest.approx(want, rel=1e-12)
+    # scipy's t quantile is good to about 1e-10; the library's matches 40-digit values
+    assert p.k[1] == pytest.approx(want, rel=1e-9)
     assert p.U[1] == pytest.approx(p.k[1] * p.u_x[1], rel=1e-15)
 
 
