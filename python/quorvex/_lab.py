@@ -88,10 +88,17 @@ class _Library:
         else:
             self.dll = ctypes.CDLL(str(path))
         for name, nargs in _ENTRIES.items():
+            self.bind(name, nargs)
+
+    def bind(self, name: str, nargs: int):
+        """The entry point ``name`` with ``nargs`` pointer arguments."""
+        fn = getattr(self, name, None)
+        if fn is None:
             fn = self.dll[name]
             fn.argtypes = [c_void_p] * nargs
             fn.restype = None
             setattr(self, name, fn)
+        return fn
 
 
 _lib: _Library | None = None
@@ -124,7 +131,14 @@ def _load() -> _Library:
                        routine="load")
 
 
+def function(name: str, nargs: int):
+    """An entry point of the laboratory library, every argument a pointer: pass
+    ``byref`` scalars and array addresses (``_a``)."""
+    return library().bind(name, nargs)
+
+
 def _a(a: np.ndarray) -> int:
+    """Address of a contiguous array the caller keeps alive over the call."""
     return a.ctypes.data
 
 
