@@ -4,7 +4,8 @@ the committed baseline, tests/data/derived-baseline.tsv, within 1e-12 relative.
 A quantity that differs is allowed only when tests/data/derived-allowed.tsv names it
 (a pattern of the quantity as compare groups it, in which ``*`` stands for any text and
 everything else for itself, e.g. ``inverse[*].low``; the largest relative difference
-allowed; the reason): the allow-list keeps each allowance and its reason in view.  Regenerate the baseline after a change that is
+allowed, or ``scaled:`` and the largest difference relative to each vector's largest
+value, for quantities whose values may lie near 0; the reason): the allow-list keeps each allowance and its reason in view.  Regenerate the baseline after a change that is
 meant to move the numbers:
 
     PYTHONPATH=python QUORVEX_LIBRARY=build/libQUORVEXv1.so \\
@@ -36,7 +37,8 @@ def allowed():
         if not line.strip() or line.startswith("#"):
             continue
         pattern, limit, reason = line.split("\t", 2)
-        out.append((pattern, float(limit), reason))
+        scaled = limit.startswith("scaled:")
+        out.append((pattern, float(limit.removeprefix("scaled:")), reason, scaled))
     return out
 
 
@@ -49,8 +51,8 @@ def test_derived_numbers_match_the_baseline(tmp_path, libpath):
     rules = allowed()
     excused, failing = [], {}
     for q, g in groups.items():
-        rule = next((r for r in rules if matches(r[0], q) and g["max"] <= r[1]),
-                    None)
+        rule = next((r for r in rules
+                     if matches(r[0], q) and g["scaled" if r[3] else "max"] <= r[1]), None)
         if rule is None:
             failing[q] = g
         else:

@@ -12,6 +12,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+
+#include <boost/math/tools/toms748_solve.hpp>
 
 namespace quorvex::lab {
 
@@ -43,18 +46,20 @@ double InversionInterval::excess(double x, double y0, double k2, double u2) {
   return r * r - k2 * (quad_form(n, c_.cov, g_.data()) + u2);
 }
 
-// a outside the band, c inside: the crossing between them.
+// a outside the band, c inside: the crossing between them, by Alefeld, Potra
+// and Shi's bracketing method (TOMS 748, Boost.Math) to full precision.
 double InversionInterval::bisect(double a, double c, double y0, double k2, double u2) {
-  for (int it = 0; it < 64; ++it) {
-    const double mid = 0.5 * (a + c);
-    if (excess(mid, y0, k2, u2) > 0.0) {
-      a = mid;
-    } else {
-      c = mid;
-    }
-    if (std::abs(a - c) <= 4e-16 * std::max(std::abs(a), std::abs(c))) break;
-  }
-  return 0.5 * (a + c);
+  auto f = [&](double x) { return excess(x, y0, k2, u2); };
+  const double fa = f(a), fc = f(c);
+  if (!(fa > 0.0) || !(fc <= 0.0)) return 0.5 * (a + c);
+  if (fc == 0.0) return c;
+  std::uintmax_t iters = 100;
+  const auto tol = [](double u, double v) {
+    return std::abs(u - v) <= 4e-16 * std::max(std::abs(u), std::abs(v));
+  };
+  const auto r = a < c ? boost::math::tools::toms748_solve(f, a, c, fa, fc, tol, iters)
+                       : boost::math::tools::toms748_solve(f, c, a, fc, fa, tol, iters);
+  return 0.5 * (r.first + r.second);
 }
 
 void InversionInterval::operator()(double y0, double x0, double k, double u2, double& low,
