@@ -150,6 +150,9 @@ QVXL_API void QVXL_CALL QVXL_DISTRIBUTION(
  *         quarter of the width of the interval)
  *    128  below LOD                     256  below LOQ (and not below LOD)
  *    512  a flat curve at the root: u(x) infinite
+ *   1024  the covariance is scaled (COVKIND 1) but the fit has no degrees of
+ *         freedom: the roots stand, every uncertainty (UROOTS, UCURVE, DOF,
+ *         K, U, LOW, HIGH) is NaN
  * LIMITS(1..2) = LOD, LOQ in x, each used when HASLIM has bit 1 (LOD) or
  * bit 2 (LOQ) set.
  *
@@ -171,6 +174,7 @@ QVXL_API void QVXL_CALL QVXL_DISTRIBUTION(
 #define QVXL_FLAG_BELOW_LOD 128
 #define QVXL_FLAG_BELOW_LOQ 256
 #define QVXL_FLAG_FLAT 512
+#define QVXL_FLAG_NO_SCALE 1024
 
 #define QVXL_UYSRC_STATED 0
 #define QVXL_UYSRC_SCATTER 1

@@ -13,7 +13,8 @@ namespace quorvex_test {
 
 class HostLibrary {
  public:
-  HostLibrary() : handle_(dlopen(QUORVEX_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL)) {}
+  explicit HostLibrary(const char* path = QUORVEX_SHARED_LIBRARY)
+      : handle_(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {}
   ~HostLibrary() {
     if (handle_ != nullptr) dlclose(handle_);
   }

@@ -946,6 +946,7 @@ def sample_flags(cal, pred, limits=None) -> list[list[str]]:
         (_lab.FLAG_BELOW_LOD, lambda i: f"below LOD ({lod:.4g})"),
         (_lab.FLAG_BELOW_LOQ, lambda i: f"below LOQ ({loq:.4g})"),
         (_lab.FLAG_FLAT, lambda i: "flat curve: u(x) infinite"),
+        (_lab.FLAG_NO_SCALE, lambda i: "u(x) unknown: the fit has no degrees of freedom"),
     ]
     out = [[] for _ in range(len(pred))]
     for bit, text in texts:

@@ -198,6 +198,15 @@ int READBACK(const FittedCurve& c, const Standards& s, const ReadRequest& r,
     out.U[i] = out.k[i] * ur(0, i);
   }
 
+  // A covariance scaled by the residual scatter of a fit without degrees of
+  // freedom has no size: the roots stand, their uncertainties are unknown,
+  // and the flag says why (rather than a silent NaN, or a normal k).
+  const bool no_scale = c.covkind == 1 && c.ndof == 0;
+  if (no_scale) {
+    std::fill(out.uroots, out.uroots + rows * n, kNaN);
+    for (std::size_t i = 0; i < n; ++i) out.ucurve[i] = out.dof[i] = out.k[i] = out.U[i] = kNaN;
+  }
+
   // The inversion interval.
   InversionInterval inv(CurveRef{c.ncoef, c.coef, c.cov, c.xmin, c.xmax});
   for (std::size_t i = 0; i < n; ++i) {
@@ -240,6 +249,7 @@ int READBACK(const FittedCurve& c, const Standards& s, const ReadRequest& r,
     if (below_lod) f |= QVXL_FLAG_BELOW_LOD;
     if (has_loq && first < s.loq && !below_lod) f |= QVXL_FLAG_BELOW_LOQ;
     if (flat) f |= QVXL_FLAG_FLAT;
+    if (no_scale) f |= QVXL_FLAG_NO_SCALE;
     out.flags[i] = f;
 
     // A straight line without a root still gives its value on the line

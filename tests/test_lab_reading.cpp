@@ -1,0 +1,449 @@
+// The laboratory library's distributions and reading back, called through
+// its exported names as a host calls them: quantiles against 45-digit values,
+// roots and u(x) against IPVAL's bits, the inversion interval of a straight
+// line against its closed form, the flags and the statuses.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "host_library.h"
+#include "quorvex_lab.h"
+
+namespace {
+
+using quorvex_test::HostLibrary;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+const HostLibrary& lab() {
+  static const HostLibrary lib(QUORVEX_LAB_SHARED_LIBRARY);
+  return lib;
+}
+const HostLibrary& engine() {
+  static const HostLibrary lib;
+  return lib;
+}
+
+// --- Distributions ---------------------------------------------------------
+
+struct Quantile {
+  int dist;
+  double x;  // a probability for a quantile (dist 1, 2), a value for a tail (3, 4)
+  double par1, par2;
+  double want;  // 45-digit mpmath value, rounded
+};
+
+// Quantiles (two-sided 95 % and 99 % levels) at the degrees of freedom the
+// rules meet, Welch-Satterthwaite's non-integer ones included, and upper tails
+// of chi-squared and F.
+const Quantile kQuantiles[] = {
+    {2, 0.975, 1, 0, 12.70620473617469331410164},
+    {2, 0.975, 2, 0, 4.302652729749461789420376},
+    {2, 0.975, 3, 0, 3.182446305283708435883998},
+    {2, 0.975, 4.5, 0, 2.658912347204402984312723},
+    {2, 0.975, 8, 0, 2.306004135204166114328037},
+    {2, 0.975, 29.078162050666531, 0, 2.044990871656897148641033},
+    {2, 0.975, 114.04572418830969, 0, 1.980983778690927007772403},
+    {2, 0.975, 2000, 0, 1.961150826099437650029348},
+    {1, 0.975, 0, 0, 1.959963984540053855604431},
+    {2, 0.995, 1, 0, 63.65674116287152444715737},
+    {2, 0.995, 2, 0, 9.924843200918288640334206},
+    {2, 0.995, 3, 0, 5.840909309733355411261167},
+    {2, 0.995, 4.5, 0, 4.272823993011292007714448},
+    {2, 0.995, 8, 0, 3.355387331333394906745561},
+    {2, 0.995, 29.078162050666531, 0, 2.755869598734872565528289},
+    {2, 0.995, 114.04572418830969, 0, 2.619627143126904470216544},
+    {2, 0.995, 2000, 0, 2.578289787557518700668811},
+    {1, 0.995, 0, 0, 2.575829303548900453857483},
+    {3, 1.811, 10, 0, 0.997594165969741156721619},
+    {3, 30, 10, 0, 0.0008566412107753003921107819},
+    {3, 0.5, 3, 0, 0.9188914116546758593641153},
+    {4, 3.5, 2, 7, 0.08838834764831844055010555},
+    {4, 0.8, 4, 20, 0.5393506426837760376102444},
+};
+
+TEST(LabDistribution, AgreesWithHighPrecisionValues) {
+  auto* dist = QVX_HOST_FN(lab(), QVXL_DISTRIBUTION);
+  ASSERT_NE(dist, nullptr);
+  for (const Quantile& q : kQuantiles) {
+    const int what = q.dist <= 2 ? 1 : 2;
+    double p = what == 1 ? q.x : 0.0, x = what == 1 ? 0.0 : q.x;
+    int st = -1;
+    dist(&q.dist, &what, &q.par1, &q.par2, &p, &x, &st);
+    ASSERT_EQ(st, 0);
+    const double got = what == 1 ? x : p;
+    EXPECT_NEAR(got, q.want, 8e-15 * std::abs(q.want)) << q.dist << " " << q.x << " " << q.par1;
+  }
+}
+
+TEST(LabDistribution, InfiniteDegreesOfFreedomAreTheNormal) {
+  auto* dist = QVX_HOST_FN(lab(), QVXL_DISTRIBUTION);
+  const int what = 1;
+  const double inf = std::numeric_limits<double>::infinity(), zero = 0.0;
+  double p = 0.975, xt = 0.0, xn = 0.0;
+  int st = -1;
+  const int t = 2, n = 1;
+  dist(&t, &what, &inf, &zero, &p, &xt, &st);
+  ASSERT_EQ(st, 0);
+  dist(&n, &what, &zero, &zero, &p, &xn, &st);
+  EXPECT_EQ(xt, xn);
+}
+
+TEST(LabDistribution, RefusesWhatHasNoAnswer) {
+  auto* dist = QVX_HOST_FN(lab(), QVXL_DISTRIBUTION);
+  struct Bad {
+    int dist, what;
+    double par1, p;
+    int status;
+  };
+  const Bad bad[] = {{0, 1, 1, 0.5, QVXL_BAD_CODE},   {6, 1, 1, 0.5, QVXL_BAD_CODE},
+                     {2, 4, 1, 0.5, QVXL_BAD_CODE},   {2, 1, 1, 1.0, QVXL_BAD_VALUE},
+                     {2, 1, 1, 0.0, QVXL_BAD_VALUE},  {2, 1, 0, 0.5, QVXL_BAD_VALUE},
+                     {3, 1, -1, 0.5, QVXL_BAD_VALUE}, {2, 1, kNaN, 0.5, QVXL_BAD_VALUE},
+                     {1, 1, 0, kNaN, QVXL_BAD_VALUE}};
+  for (const Bad& b : bad) {
+    const double par2 = 1.0;
+    double p = b.p, x = 123.0;
+    int st = 0;
+    dist(&b.dist, &b.what, &b.par1, &par2, &p, &x, &st);
+    EXPECT_EQ(st, b.status) << b.dist << " " << b.what << " " << b.par1 << " " << b.p;
+    EXPECT_EQ(x, 123.0);
+  }
+}
+
+// --- Reading back ----------------------------------------------------------
+
+struct Curve {
+  std::vector<double> coef, cov;
+  double xmin, xmax;
+  int covkind = 1, ndof = 8;
+  double sres = 0.05;
+  int weighting = 0, stated = 0;
+  double lowest, highest;
+};
+
+struct Request {
+  std::vector<double> y, uy{0.0}, repl{1.0};
+  int uymode = 0;
+  double level = 0.95;
+  int ngrid = 100;
+  double tol = 0.0;
+  int extrap = 0, haslim = 0;
+  double lod = 0.0, loq = 0.0;
+};
+
+struct Reading {
+  int status = -1;
+  std::vector<int> nroot, src, flags;
+  std::vector<double> roots, uroots, uy, ucurve, dof, k, U, low, high, xext, uxext;
+};
+
+Reading read(const Curve& c, const Request& r, double fill = kNaN) {
+  auto* fn = QVX_HOST_FN(lab(), QVXL_READBACK);
+  const int nc = static_cast<int>(c.coef.size());
+  const int n = static_cast<int>(r.y.size());
+  const std::size_t rows = nc > 1 ? nc - 1 : 1;
+  const std::size_t m = r.y.empty() ? 1 : r.y.size();
+  Reading out;
+  out.nroot.assign(m, -7);
+  out.src.assign(m, -7);
+  out.flags.assign(m, -7);
+  for (auto* v : {&out.uy, &out.ucurve, &out.dof, &out.k, &out.U, &out.low, &out.high, &out.xext,
+                  &out.uxext})
+    v->assign(m, fill);
+  out.roots.assign(rows * m, fill);
+  out.uroots.assign(rows * m, fill);
+  const double xstd[2] = {c.lowest, c.highest}, limits[2] = {r.lod, r.loq};
+  std::vector<double> uy = r.uy, repl = r.repl;  // one value for every response
+  uy.resize(m, uy.back());
+  repl.resize(m, repl.back());
+  fn(&nc, c.coef.data(), c.cov.data(), &c.xmin, &c.xmax, &c.covkind, &c.ndof, &c.sres,
+     &c.weighting, &c.stated, xstd, &r.haslim, limits, &n, r.y.data(), &r.uymode, uy.data(),
+     repl.data(), &r.level, &r.ngrid, &r.tol, &r.extrap, out.nroot.data(), out.roots.data(),
+     out.uroots.data(), out.uy.data(), out.src.data(), out.ucurve.data(), out.dof.data(),
+     out.k.data(), out.U.data(), out.low.data(), out.high.data(), out.xext.data(),
+     out.uxext.data(), out.flags.data(), &out.status);
+  return out;
+}
+
+// p = 6 + 4 t on [0, 10]: y = 2 + 0.8 x (rising), with a small covariance.
+Curve rising_line() {
+  return Curve{{12.0, 4.0}, {4e-4, 1e-5, 1e-5, 2e-4}, 0.0, 10.0, 1, 8, 0.05, 0, 0, 1.0, 9.0};
+}
+
+// A quadratic with two roots for responses near its minimum.
+Curve valley() {
+  return Curve{{2.0, 0.0, 1.0}, {1e-4, 0, 0, 0, 1e-4, 0, 0, 0, 1e-4}, -1.0, 1.0, 1, 8, 0.05, 0,
+               0, -1.0, 1.0};
+}
+
+TEST(LabReadback, RootsAndUncertaintiesAreIpvalsToTheBit) {
+  auto* ipval = QVX_HOST_FN(engine(), IPVAL);
+  ASSERT_NE(ipval, nullptr);
+  const Curve curves[] = {rising_line(), valley(),
+                          Curve{{3.0, 1.5, -0.2, 0.05}, std::vector<double>(16, 1e-6), 0.0, 5.0,
+                                0, 6, 0.1, 0, 1, 0.0, 5.0}};
+  for (const Curve& c : curves) {
+    Request r;
+    r.y = {c.coef[0] / 2 - 0.3, c.coef[0] / 2, c.coef[0] / 2 + 0.7, c.coef[0] / 2 + 2.5, 1e3};
+    r.uy = {0.01, 0.0, 0.2, 0.05, 0.1};
+    const Reading got = read(c, r);
+    ASSERT_EQ(got.status, 0);
+    const int nc = static_cast<int>(c.coef.size()), n = static_cast<int>(r.y.size());
+    std::vector<double> covy(n * n, 0.0), xr((nc - 1) * n), ur((nc - 1) * n);
+    for (int i = 0; i < n; ++i) covy[i * (n + 1)] = r.uy[i] * r.uy[i];
+    std::vector<int> nroot(n);
+    int st = -1;
+    ipval(&nc, c.coef.data(), c.cov.data(), &n, r.y.data(), covy.data(), &c.xmin, &c.xmax,
+          &r.ngrid, &r.tol, nroot.data(), xr.data(), ur.data(), &st);
+    ASSERT_EQ(st, 0);
+    EXPECT_EQ(got.nroot, nroot);
+    for (int i = 0; i < n; ++i) {
+      for (int j = 0; j < nc - 1; ++j) {
+        const std::size_t at = static_cast<std::size_t>(i) * (nc - 1) + j;
+        if (j < nroot[i]) {
+          EXPECT_EQ(got.roots[at], xr[at]);
+          EXPECT_EQ(got.uroots[at], ur[at]);
+        } else {
+          EXPECT_TRUE(std::isnan(got.roots[at]) && std::isnan(got.uroots[at]));
+        }
+      }
+      EXPECT_EQ(got.src[i], r.uy[i] > 0 ? QVXL_UYSRC_STATED : QVXL_UYSRC_CURVE_ONLY);
+    }
+  }
+}
+
+// u(y) from the scatter follows the weighting model at the sample's x, over
+// sqrt(m); its degrees of freedom are the fit's, and so are k's.
+TEST(LabReadback, ScatterFollowsTheWeightingModel) {
+  auto* dist = QVX_HOST_FN(lab(), QVXL_DISTRIBUTION);
+  for (int weighting : {0, 1, 2}) {
+    Curve c = rising_line();
+    c.weighting = weighting;
+    Request r;
+    r.uymode = 1;
+    r.y = {3.0, 6.0, 9.0, 1.0, 11.0};  // the last two below and above the curve's ends
+    r.repl = {1, 4, 2, 1, 3};
+    const Reading got = read(c, r);
+    ASSERT_EQ(got.status, 0);
+    const double xs[] = {1.25, 5.0, 8.75, 0.0, 10.0};  // roots, or the nearer end
+    for (std::size_t i = 0; i < r.y.size(); ++i) {
+      const double scale = weighting == 0 ? 1.0 : weighting == 1 ? std::sqrt(xs[i]) : xs[i];
+      EXPECT_NEAR(got.uy[i], c.sres * scale / std::sqrt(r.repl[i]), 1e-15) << weighting << i;
+      EXPECT_EQ(got.src[i], QVXL_UYSRC_SCATTER);
+      if (got.nroot[i] == 0) continue;
+      EXPECT_EQ(got.dof[i], c.ndof);
+      const int t = 2, q = 1;
+      const double nu = c.ndof, zero = 0.0;
+      double p = 0.975, k = 0.0;
+      int st = -1;
+      dist(&t, &q, &nu, &zero, &p, &k, &st);
+      EXPECT_EQ(got.k[i], k);
+      EXPECT_EQ(got.U[i], k * got.uroots[i]);
+    }
+  }
+}
+
+// Where a scaled curve meets a stated reading the dof follow Welch and
+// Satterthwaite; both stated give the normal's k; curve only, the fit's dof.
+TEST(LabReadback, DegreesOfFreedomOfEachCombination) {
+  const Curve scaled = rising_line();
+  Curve stated = rising_line();
+  stated.covkind = 0;
+  Request r;
+  r.y = {6.0};
+  r.uy = {0.05};
+  const Reading ws = read(scaled, r);
+  const double s = 0.8;  // the slope
+  const double uc2 = std::pow(ws.ucurve[0], 2), ur2 = std::pow(0.05 / s, 2);
+  EXPECT_NEAR(ws.dof[0], (uc2 + ur2) * (uc2 + ur2) / (uc2 * uc2 / 8), 1e-10 * ws.dof[0]);
+  EXPECT_NEAR(ws.uroots[0] * ws.uroots[0], uc2 + ur2, 1e-15);
+  EXPECT_TRUE(std::isinf(read(stated, r).dof[0]));
+  EXPECT_NEAR(read(stated, r).k[0], 1.959963984540054, 1e-15);
+  r.uymode = 2;
+  EXPECT_NEAR(read(scaled, r).dof[0], 8.0, 1e-12);
+}
+
+// For a straight line the inversion interval is the classical one: the roots
+// of (a + b x - y)^2 = k^2 (var a + 2 x cov(a, b) + x^2 var b + u(y)^2).
+TEST(LabReadback, InversionIntervalOfALineIsItsClosedForm) {
+  Curve c = rising_line();
+  Request r;
+  r.uymode = 1;
+  r.y = {2.05, 6.0, 9.5};
+  const Reading got = read(c, r);
+  ASSERT_EQ(got.status, 0);
+  // p = c0/2 + c1 t, t = (2x - xmin - xmax) / w: a = c0/2 - c1 (xmin + xmax) / w, b = 2 c1 / w.
+  const double w = c.xmax - c.xmin, f = (c.xmin + c.xmax) / w;
+  const double a = c.coef[0] / 2 - c.coef[1] * f, b = 2 * c.coef[1] / w;
+  // (a, b) = J (c0, c1), J = [[1/2, -f], [0, 2/w]].
+  const double j[2][2] = {{0.5, -f}, {0.0, 2.0 / w}};
+  double v[2][2] = {};
+  for (int p = 0; p < 2; ++p)
+    for (int q = 0; q < 2; ++q)
+      for (int s = 0; s < 2; ++s)
+        for (int t = 0; t < 2; ++t) v[p][q] += j[p][s] * c.cov[s + 2 * t] * j[q][t];
+  for (std::size_t i = 0; i < r.y.size(); ++i) {
+    const double k2 = got.k[i] * got.k[i], u2 = got.uy[i] * got.uy[i], d = a - r.y[i];
+    // (b^2 - k2 vb) x^2 + 2 (b d - k2 vab) x + d^2 - k2 (va + u2) = 0
+    const double qa = b * b - k2 * v[1][1], qb = 2 * (b * d - k2 * v[0][1]);
+    const double qc = d * d - k2 * (v[0][0] + u2);
+    const double disc = std::sqrt(qb * qb - 4 * qa * qc);
+    const double lo = std::max((-qb - disc) / (2 * qa), c.xmin);
+    const double hi = std::min((-qb + disc) / (2 * qa), c.xmax);
+    EXPECT_NEAR(got.low[i], lo, 1e-12 * w) << i;
+    EXPECT_NEAR(got.high[i], hi, 1e-12 * w) << i;
+    EXPECT_EQ((got.flags[i] & QVXL_FLAG_INTERVAL_OPEN) != 0, lo <= c.xmin || hi >= c.xmax);
+  }
+  EXPECT_TRUE(got.flags[0] & QVXL_FLAG_INTERVAL_OPEN);  // 2.05 reads back at 0.0625
+}
+
+struct FlagCase {
+  const char* what;
+  Curve curve;
+  double y;
+  int haslim;
+  double lod, loq;
+  int want;  // flags expected (exactly)
+};
+
+Curve falling_line() {
+  Curve c = rising_line();
+  c.coef = {28.0, -4.0};  // y = 18 - 0.8 x
+  return c;
+}
+
+Curve wide_line() {  // [0, 1e6]: p = 5e5 + 5e5 t, y = x
+  return Curve{{1e6, 5e5}, {1e-6, 0, 0, 1e-6}, 0.0, 1e6, 1, 8, 0.05, 0, 0, 0.0, 1e6};
+}
+
+TEST(LabReadback, FlagsSayWhatALaboratoryActsOn) {
+  const FlagCase cases[] = {
+      {"inside", rising_line(), 6.0, 0, 0, 0, 0},
+      {"below the lowest standard", rising_line(), 2.4, 0, 0, 0, QVXL_FLAG_BELOW_LOWEST},
+      {"above the highest standard", rising_line(), 9.6, 0, 0, 0, QVXL_FLAG_ABOVE_HIGHEST},
+      {"past the upper end", rising_line(), 11.0, 0, 0, 0,
+       QVXL_FLAG_NO_ROOT | QVXL_FLAG_ABOVE_HIGHEST},
+      {"below the blank", rising_line(), 1.5, 0, 0, 0,
+       QVXL_FLAG_NO_ROOT | QVXL_FLAG_BELOW_LOWEST | QVXL_FLAG_BELOW_BLANK},
+      // A falling curve: a response above the blank's is below it in x.
+      {"falling: below the blank", falling_line(), 18.5, 0, 0, 0,
+       QVXL_FLAG_NO_ROOT | QVXL_FLAG_BELOW_LOWEST | QVXL_FLAG_BELOW_BLANK},
+      {"falling: inside", falling_line(), 14.0, 0, 0, 0, 0},
+      {"falling: past the far end", falling_line(), 9.0, 0, 0, 0,
+       QVXL_FLAG_NO_ROOT | QVXL_FLAG_ABOVE_HIGHEST},
+      {"below LOD", rising_line(), 3.2, 3, 1.6, 3.0, QVXL_FLAG_BELOW_LOD},
+      {"below LOQ only", rising_line(), 4.0, 3, 1.6, 3.0, QVXL_FLAG_BELOW_LOQ},
+      {"LOQ alone", rising_line(), 3.2, 2, 0.0, 3.0, QVXL_FLAG_BELOW_LOQ},
+      // The end tolerance is a share of the interval's width: 1e-9 of 1e6.
+      {"at the upper end of a wide interval", wide_line(), 1e6 - 5e-4, 0, 0, 0,
+       QVXL_FLAG_AT_END | QVXL_FLAG_INTERVAL_OPEN},
+      {"near but not at the end", wide_line(), 1e6 - 5e-3, 0, 0, 0, QVXL_FLAG_INTERVAL_OPEN},
+      {"two roots", valley(), 1.5, 0, 0, 0, QVXL_FLAG_SEVERAL_ROOTS},
+      {"flat at the vertex", valley(), 0.0, 0, 0, 0, QVXL_FLAG_FLAT},
+  };
+  for (const FlagCase& fc : cases) {
+    Request r;
+    r.y = {fc.y};
+    r.uy = {0.01};
+    r.haslim = fc.haslim;
+    r.lod = fc.lod;
+    r.loq = fc.loq;
+    const Reading got = read(fc.curve, r);
+    ASSERT_EQ(got.status, 0) << fc.what;
+    EXPECT_EQ(got.flags[0], fc.want) << fc.what << ": x = " << got.roots[0];
+  }
+}
+
+// A scaled covariance of a fit without degrees of freedom has no size: the
+// roots stand, every uncertainty is NaN and the flag says so.
+TEST(LabReadback, NoDegreesOfFreedomLeaveTheUncertaintyUnknown) {
+  Curve c = rising_line();
+  c.ndof = 0;
+  Request r;
+  r.y = {6.0};
+  r.uy = {0.05};
+  const Reading got = read(c, r);
+  ASSERT_EQ(got.status, 0);
+  EXPECT_EQ(got.roots[0], read(rising_line(), r).roots[0]);
+  for (double v : {got.uroots[0], got.ucurve[0], got.dof[0], got.k[0], got.U[0], got.low[0]})
+    EXPECT_TRUE(std::isnan(v));
+  EXPECT_EQ(got.flags[0], QVXL_FLAG_NO_SCALE);
+  c.covkind = 0;  // stated: its size is known
+  EXPECT_EQ(read(c, r).flags[0], 0);
+}
+
+// A straight line without a root still gives x on the line extended.
+TEST(LabReadback, LineExtendedBeyondItsInterval) {
+  Request r;
+  r.y = {11.0, 6.0};
+  r.uy = {0.05, 0.05};
+  const Reading got = read(rising_line(), r);
+  EXPECT_NEAR(got.xext[0], (11.0 - 2.0) / 0.8, 1e-12);
+  EXPECT_GT(got.uxext[0], 0.0);
+  EXPECT_TRUE(std::isnan(got.xext[1]));
+  r.extrap = 1;
+  const Reading ext = read(rising_line(), r);
+  EXPECT_EQ(ext.nroot[0], 1);
+  EXPECT_EQ(ext.roots[0], got.xext[0]);
+  EXPECT_EQ(ext.uroots[0], got.uxext[0]);
+}
+
+TEST(LabReadback, RefusesBadInputAndWritesNothing) {
+  struct Bad {
+    const char* what;
+    int status;
+    void (*edit)(Curve&, Request&);
+  };
+  const Bad bad[] = {
+      {"one coefficient", QVXL_BAD_NCOEF, [](Curve& c, Request&) { c.coef = {1.0}; }},
+      {"empty interval", QVXL_BAD_INTERVAL, [](Curve& c, Request&) { c.xmax = c.xmin; }},
+      {"NaN interval", QVXL_BAD_INTERVAL, [](Curve& c, Request&) { c.xmin = kNaN; }},
+      {"no responses", QVXL_BAD_COUNT, [](Curve&, Request& r) { r.y.clear(); }},
+      {"no grid", QVXL_BAD_COUNT, [](Curve&, Request& r) { r.ngrid = 0; }},
+      {"weighting 3", QVXL_BAD_CODE, [](Curve& c, Request&) { c.weighting = 3; }},
+      {"covkind 2", QVXL_BAD_CODE, [](Curve& c, Request&) { c.covkind = 2; }},
+      {"uymode 3", QVXL_BAD_CODE, [](Curve&, Request& r) { r.uymode = 3; }},
+      {"level 1", QVXL_BAD_VALUE, [](Curve&, Request& r) { r.level = 1.0; }},
+      {"negative u(y)", QVXL_BAD_VALUE, [](Curve&, Request& r) { r.uy = {-0.1}; }},
+      {"NaN u(y)", QVXL_BAD_VALUE, [](Curve&, Request& r) { r.uy = {kNaN}; }},
+      {"NaN tol", QVXL_BAD_VALUE, [](Curve&, Request& r) { r.tol = kNaN; }},
+      {"replicates 0", QVXL_BAD_VALUE,
+       [](Curve&, Request& r) {
+         r.uymode = 1;
+         r.repl = {0.0};
+       }},
+      {"scatter of stated standards", QVXL_UY_STATED_STANDARDS,
+       [](Curve& c, Request& r) {
+         c.stated = 1;
+         c.covkind = 0;
+         r.uymode = 1;
+       }},
+      {"scatter without dof", QVXL_UY_NO_DOF,
+       [](Curve& c, Request& r) {
+         c.ndof = 0;
+         c.covkind = 0;
+         r.uymode = 1;
+       }},
+      {"closed form of a quadratic", QVXL_BAD_NCOEF,
+       [](Curve& c, Request& r) {
+         c = valley();
+         r.extrap = 1;
+       }},
+  };
+  for (const Bad& b : bad) {
+    Curve c = rising_line();
+    Request r;
+    r.y = {6.0};
+    r.uy = {0.05};
+    b.edit(c, r);
+    const Reading got = read(c, r, 42.0);
+    EXPECT_EQ(got.status, b.status) << b.what;
+    EXPECT_EQ(got.nroot[0], -7) << b.what;
+    EXPECT_EQ(got.k[0], 42.0) << b.what;
+    EXPECT_EQ(got.flags[0], -7) << b.what;
+  }
+}
+
+}  // namespace
