@@ -447,3 +447,46 @@ TEST(LabReadback, RefusesBadInputAndWritesNothing) {
 }
 
 }  // namespace
+
+// The C++ layer over the C function: the same reading, and an Error for a
+// refused one.
+#include "quorvex_lab.hpp"
+
+namespace {
+
+TEST(LabHeader, ReadBackThroughTheCxxLayer) {
+  using namespace quorvex::lab;
+  quorvex::Curve curve;
+  curve.coef = {12.0, 4.0};
+  curve.cov = quorvex::Matrix(2, 2);
+  curve.cov(0, 0) = 4e-4;
+  curve.cov(1, 1) = 2e-4;
+  curve.cov(0, 1) = curve.cov(1, 0) = 1e-5;
+  curve.xmin = 0.0;
+  curve.xmax = 10.0;
+  FitFacts facts{Covariance::scaled, 8, 0.05};
+  facts.lowest = 1.0;
+  facts.highest = 9.0;
+  const std::vector<double> y = {6.0, 11.0};
+  const quorvex::lab::Reading r = read_back(curve, facts, y, from_scatter({3.0, 1.0}));
+  Request req;
+  req.y = y;
+  req.uymode = 1;
+  req.repl = {3.0, 1.0};
+  const auto c = read(rising_line(), req);
+  EXPECT_EQ(r.x(0), c.roots[0]);
+  EXPECT_EQ(r.U[0], c.U[0]);
+  EXPECT_EQ(r.flags, c.flags);
+  EXPECT_TRUE(r.flagged(1, QVXL_FLAG_NO_ROOT));
+  facts.dof = 0;
+  try {
+    read_back(curve, facts, y, from_scatter());
+    ADD_FAILURE() << "no error";
+  } catch (const quorvex::Error& e) {
+    EXPECT_EQ(e.status(), QVXL_UY_NO_DOF);
+    EXPECT_STREQ(e.routine(), "QVXL_READBACK");
+  }
+  EXPECT_THROW(read_back(curve, facts, y, stated({0.1})), std::invalid_argument);
+}
+
+}  // namespace

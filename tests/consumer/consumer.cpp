@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <quorvex.hpp>
+#include <quorvex_lab.hpp>
 
 namespace {
 
@@ -47,6 +48,16 @@ int main(int argc, char** argv) {
     std::printf("consumer_cxx: expected error: %s\n", e.what());
   }
   check(status == QVX_EVAL_X_ABOVE, "error status");
+
+  // The laboratory layer: the sample's u(y) from the fit's scatter, U with
+  // its coverage factor, the inversion interval around x.
+  quorvex::lab::FitFacts facts{quorvex::lab::Covariance::scaled, 8, 0.01};
+  facts.lowest = 0.0;
+  facts.highest = 10.0;
+  const quorvex::lab::Reading r =
+      quorvex::lab::read_back(fit.curve, facts, samples, quorvex::lab::from_scatter());
+  check(r.x(0) == inv.roots(0)[0], "read_back x");
+  check(r.U[0] > r.u_x(0) && r.low[0] < r.x(0) && r.x(0) < r.high[0], "read_back U, interval");
 
   if (argc > 1) check(quorvex::version == argv[1], "version");
   std::printf("consumer_cxx: quorvex %s, x(%g) = %g +- %g: %s\n", std::string(quorvex::version).c_str(),
