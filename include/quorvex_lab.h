@@ -216,6 +216,26 @@ QVXL_API void QVXL_CALL QVXL_READBACK(
     int* FLAGS,           /* out  FLAGS(NPTS) sample flags                  */
     int* ISTAT);          /* out  status                                    */
 
+/* ---------------------------------------------------------------------------
+ * QVXL_TEXT -- the text a host shows for a code: KIND 1 a status of any
+ * function of this library, 2 a sample flag (one bit), 3 a source of u(y).
+ * TEXT receives at most LENGTH - 1 characters and a terminating NUL; NEEDED
+ * the text's whole length (without the NUL), so that a host can ask again
+ * with room enough.  Flag and source texts may hold placeholders the host
+ * fills in: {n} the number of roots, {lod} and {loq} the limits, {ext} the
+ * reading on the straight line extended, {m} the readings averaged and {s}
+ * "s" where m is not 1.  A flag whose text is empty is shown elsewhere (the
+ * inversion interval's column), not among the flags.
+ * Statuses: 4 an unknown KIND or CODE; 3 LENGTH < 1.
+ * ------------------------------------------------------------------------- */
+QVXL_API void QVXL_CALL QVXL_TEXT(
+    const int* KIND,      /* in   1 status, 2 flag, 3 source of u(y)        */
+    const int* CODE,      /* in   the code                                  */
+    char* TEXT,           /* out  TEXT(LENGTH) the text, NUL-terminated     */
+    const int* LENGTH,    /* in   room in TEXT, NUL included                */
+    int* NEEDED,          /* out  the text's length                         */
+    int* ISTAT);          /* out  status                                    */
+
 #ifdef __cplusplus
 }
 #endif

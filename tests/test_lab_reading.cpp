@@ -490,3 +490,35 @@ TEST(LabHeader, ReadBackThroughTheCxxLayer) {
 }
 
 }  // namespace
+
+// Every flag and status the header defines has its text, whole or cut to the
+// room given.
+namespace {
+
+TEST(LabText, EveryCodeHasItsText) {
+  auto* text = QVX_HOST_FN(lab(), QVXL_TEXT);
+  ASSERT_NE(text, nullptr);
+  auto get = [&](int kind, int code, int length, int& needed) {
+    std::vector<char> buf(static_cast<std::size_t>(length > 0 ? length : 1), '#');
+    int st = -1;
+    text(&kind, &code, buf.data(), &length, &needed, &st);
+    return st == 0 ? std::string(buf.data()) : "status " + std::to_string(st);
+  };
+  int needed = 0;
+  for (int bit = 1; bit <= QVXL_FLAG_NO_SCALE; bit <<= 1) {
+    const std::string t = get(2, bit, 200, needed);
+    EXPECT_EQ(static_cast<int>(t.size()), needed) << bit;
+    EXPECT_EQ(t.empty(), bit == QVXL_FLAG_INTERVAL_OPEN) << bit;
+  }
+  for (int st : {QVXL_OK, QVXL_BAD_NCOEF, QVXL_BAD_INTERVAL, QVXL_BAD_COUNT, QVXL_BAD_CODE,
+                 QVXL_BAD_VALUE, QVXL_UY_STATED_STANDARDS, QVXL_UY_NO_DOF, QVXL_NO_STORAGE})
+    EXPECT_GT(get(1, st, 200, needed).size(), 4u) << st;
+  EXPECT_EQ(get(3, QVXL_UYSRC_CURVE_ONLY, 200, needed), "curve only");
+  EXPECT_EQ(get(3, QVXL_UYSRC_CURVE_ONLY, 4, needed), "cur");
+  EXPECT_EQ(needed, 10);
+  EXPECT_EQ(get(2, 3, 200, needed), "status 4");  // two bits at once
+  EXPECT_EQ(get(4, 1, 200, needed), "status 4");
+  EXPECT_EQ(get(1, 0, 0, needed), "status 3");
+}
+
+}  // namespace

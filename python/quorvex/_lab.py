@@ -39,6 +39,7 @@ _D = POINTER(c_double)
 _ENTRIES = {
     "QVXL_DISTRIBUTION": 7,
     "QVXL_READBACK": 37,
+    "QVXL_TEXT": 6,
 }
 
 # Sample flags (FLAGS of QVXL_READBACK).
@@ -56,20 +57,6 @@ FLAG_NO_SCALE = 1024
 
 UYSRC_STATED, UYSRC_SCATTER, UYSRC_CURVE_ONLY = 0, 1, 2
 WEIGHTING_CODES = {None: 0, "1/x": 1, "1/x2": 2}
-
-# Statuses shared by the layer's functions, in the user's terms.
-STATUS_TEXT = {
-    1: "the curve's number of coefficients is out of range",
-    2: "the curve's interval is empty or not finite",
-    3: "a count is below its least value",
-    4: "an unknown code",
-    5: "a value is NaN, infinite or out of range",
-    21: "the standards carry stated uncertainties, so a sample's response uncertainty "
-        "is not known from their scatter",
-    22: "the fit has no degrees of freedom, so the scatter of a reading is not known",
-    999: "working storage could not be obtained",
-}
-
 
 def candidate_paths() -> list[Path]:
     paths = []
@@ -143,6 +130,29 @@ def _a(a: np.ndarray) -> int:
     return a.ctypes.data
 
 
+_texts: dict = {}
+
+
+def text(kind: int, code: int) -> str | None:
+    """The library's text of a code (``QVXL_TEXT``): kind 1 a status, 2 a sample flag,
+    3 a source of u(y); None for a code without one."""
+    key = (kind, code)
+    if key not in _texts:
+        fn = function("QVXL_TEXT", 6)
+        buf = ctypes.create_string_buffer(256)
+        needed, st = c_int(), c_int()
+        fn(byref(c_int(kind)), byref(c_int(code)), buf, byref(c_int(len(buf))), byref(needed),
+           byref(st))
+        _texts[key] = buf.value.decode("utf-8") if st.value == 0 else None
+    return _texts[key]
+
+
+def status_text(code: int) -> str:
+    """What a status of the laboratory library means, in the user's terms."""
+    t = text(1, code)
+    return t if t is not None else f"status {code}"
+
+
 def distribution(dist: int, what: int, par1: float = 0.0, par2: float = 0.0,
                  p: float = 0.0, x: float = 0.0) -> tuple[float, float, int]:
     """QVXL_DISTRIBUTION; returns (p, x, istat)."""
@@ -157,7 +167,7 @@ def quantile(dist: int, p: float, par1: float = 0.0, par2: float = 0.0) -> float
     _, x, st = distribution(dist, 1, par1, par2, p=p)
     if st:
         from .errors import InputError
-        raise InputError(f"quantile: {STATUS_TEXT.get(st, st)}")
+        raise InputError(f"quantile: {status_text(st)}")
     return x
 
 
@@ -166,7 +176,7 @@ def upper_tail(dist: int, x: float, par1: float = 0.0, par2: float = 0.0) -> flo
     p, _, st = distribution(dist, 2, par1, par2, x=x)
     if st:
         from .errors import InputError
-        raise InputError(f"tail probability: {STATUS_TEXT.get(st, st)}")
+        raise InputError(f"tail probability: {status_text(st)}")
     return p
 
 

@@ -935,23 +935,15 @@ def sample_flags(cal, pred, limits=None) -> list[list[str]]:
             return ""
         return f" (x = {x_ext[i]:.5g} ± {u_ext[i]:.2g} on the line extended)"
 
-    texts = [
-        (_lab.FLAG_NO_ROOT, lambda i: "no root in the interval"),
-        (_lab.FLAG_SEVERAL_ROOTS, lambda i: f"{int(n_roots[i])} roots"),
-        (_lab.FLAG_AT_END, lambda i: "root at an end of the interval"),
-        (_lab.FLAG_BELOW_LOWEST, lambda i: "below the lowest standard" + extended(i)),
-        (_lab.FLAG_ABOVE_HIGHEST,
-         lambda i: "above the highest standard: dilute and repeat" + extended(i)),
-        (_lab.FLAG_BELOW_BLANK, lambda i: "response below the blank's"),
-        (_lab.FLAG_BELOW_LOD, lambda i: f"below LOD ({lod:.4g})"),
-        (_lab.FLAG_BELOW_LOQ, lambda i: f"below LOQ ({loq:.4g})"),
-        (_lab.FLAG_FLAT, lambda i: "flat curve: u(x) infinite"),
-        (_lab.FLAG_NO_SCALE, lambda i: "u(x) unknown: the fit has no degrees of freedom"),
-    ]
+    fields = {"lod": f"{lod:.4g}" if lod is not None else "",
+              "loq": f"{loq:.4g}" if loq is not None else ""}
     out = [[] for _ in range(len(pred))]
-    for bit, text in texts:
-        for i in np.flatnonzero(flags & bit):
-            out[i].append(text(i))
+    bit = 1
+    while bit <= int(flags.max(initial=0)):
+        template = _lab.text(2, bit) if (flags & bit).any() else None
+        for i in (np.flatnonzero(flags & bit) if template else ()):
+            out[i].append(template.format(n=int(n_roots[i]), ext=extended(i), **fields))
+        bit <<= 1
     return out
 
 

@@ -140,14 +140,11 @@ class InversePrediction:
     def u_y_source(self) -> tuple:
         """Where each u(y) came from, per response: "from the scatter, 1 reading" ("..., 3
         readings"), "stated" or "curve only" (a stated 0 included)."""
-        out = []
         m = self.replicates
+        out = []
         for i, c in enumerate(self.u_y_code.tolist()):
-            if c == _lab.UYSRC_SCATTER:
-                r = int(m[i]) if m is not None else 1
-                out.append(f"from the scatter, {r} reading{'s' if r != 1 else ''}")
-            else:
-                out.append("stated" if c == _lab.UYSRC_STATED else "curve only")
+            r = int(m[i]) if m is not None else 1
+            out.append(_lab.text(3, c).format(m=r, s="s" if r != 1 else ""))
         return tuple(out)
 
     @property
@@ -347,7 +344,7 @@ def inverse(cal, y, u_y=None, ngrid: int | None = None, tol: float = 0.0,
             run(s)
     bad = [st for st in status if st != 0]
     if bad:
-        raise InputError(f"inverse prediction: {_lab.STATUS_TEXT.get(bad[0], bad[0])}",
+        raise InputError(f"inverse prediction: {_lab.status_text(bad[0])}",
                          routine=routine)
     dof_curve = cal.dof if which == "scaled" and cal.dof > 0 else math.inf
     return InversePrediction(
@@ -413,5 +410,5 @@ def flags_with_limits(pred: InversePrediction, limits) -> np.ndarray:
                       uy=np.ascontiguousarray(pred.u_y) if req["uymode"] == 0 else one,
                       repl=pred.replicates if req["uymode"] == 1 else one, **req)
     if o["istat"] != 0:
-        raise InputError(f"sample flags: {_lab.STATUS_TEXT.get(o['istat'], o['istat'])}")
+        raise InputError(f"sample flags: {_lab.status_text(o['istat'])}")
     return o["flags"]
