@@ -244,7 +244,9 @@ QVXL_API void QVXL_CALL QVXL_READBACK(
  *     its share of alpha);  5 tolerance % of a read-back standard (15);
  *   6 tolerance % at the lowest non-zero level (20);  7 share of standards
  *   that must read back (0.75);  8 Cook's distance marking influence (1);
- *   9 the outlier threshold (NaN: from the outlier level);  10 unused (0).
+ *   9 the outlier threshold (NaN: from the outlier test's level; where that
+ *   test takes no share, its own level CRIT(4) if given, else 0.05);
+ *   10 unused (0).
  *
  * Per standard (NPTS each):
  *   LEV     leverage h = W^2 g' C g (NaN for errors in variables)
@@ -274,7 +276,8 @@ QVXL_API void QVXL_CALL QVXL_READBACK(
  *           largest |STAT| or |STATX|; its standard (1-based, 0 none)
  *   BACK(3) standards tested (non-blank), passed, 1 when at least CRIT(7) of
  *           them passed (NaN for NCOEF = 1)
- *   CORR(2) r and r^2, weighted as the fit; r negative on a falling line
+ *   CORR(2) r and r^2 (>= 0), weighted as the fit; r negative on a falling
+ *           straight line; NaN where y does not vary
  *   LEVELS(3) the level of the goodness, lack-of-fit and outlier test (NaN
  *           where it does not apply)
  *

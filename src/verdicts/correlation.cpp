@@ -31,8 +31,10 @@ Correlation correlation(const FitRecord& f) {
     res += f.wres[i] * f.wres[i];
   }
   if (!(tot > 0.0)) return {kNaN, kNaN};
-  const double r2 = 1.0 - res / tot;
-  double r = std::sqrt(std::max(r2, 0.0));
+  // The curve contains the constant, so res <= tot: a negative 1 - res/tot
+  // is rounding (a constant curve, r^2 = 0).
+  const double r2 = std::max(1.0 - res / tot, 0.0);
+  double r = std::sqrt(r2);
   if (f.ncoef == 2 && f.coef[1] < 0.0) r = -r;
   return {r, r2};
 }

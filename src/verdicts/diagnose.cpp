@@ -71,7 +71,12 @@ int diagnose(const FitRecord& f, const Criteria& c, const Diagnosis& d, Findings
   Threshold t{c.threshold, ThresholdFrom::None, kNaN};
   const bool given = !std::isnan(c.threshold);
   if (!given) {
-    t = outlier_threshold(f, lv.applies[kOutliers] ? lv.alpha[kOutliers] : kFamilyAlpha);
+    // The test's level; where it takes no share, its own level if given, else
+    // the family level.
+    const double a = lv.applies[kOutliers]          ? lv.alpha[kOutliers]
+                     : !std::isnan(c.alpha_outliers) ? c.alpha_outliers
+                                                     : kFamilyAlpha;
+    t = outlier_threshold(f, a);
   }
   outlier_flags(f, d.leverage, d.cook, d.stat, d.statx, t.value, c.cook, d.flags);
   double largest = kNaN;
