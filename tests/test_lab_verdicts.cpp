@@ -217,6 +217,17 @@ TEST(LabVerdicts, StatedUncertaintiesTestTheNormalizedResidual) {
   EXPECT_EQ(d.outl[1], 1.0);
 }
 
+TEST(LabVerdicts, AStandardThatPinsTheCurveIsShownNotTested) {
+  // A line through three replicates at x = 1 and one standard at x = 10: the
+  // curve passes through the lone standard whatever its response (h = 1).
+  const DenseFit f = dense_fit({1, 1, 1, 10}, {1.9, 2.1, 2.0, 25.0}, Vec(4, 1.0), 2, 1.0, 10.0);
+  const Diag d = diagnose(record(f));
+  EXPECT_NEAR(d.lev[3], 1.0, 1e-12);
+  EXPECT_TRUE(std::isnan(d.se[3]));
+  EXPECT_EQ(d.flags[3], QVXL_OFLAG_PINNED);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(d.flags[i] & QVXL_OFLAG_PINNED, 0);
+}
+
 TEST(LabVerdicts, LackOfFitFromTheLevelMeans) {
   // SS_lack = sum over levels of (sum W^2) (weighted mean - curve)^2, the
   // part of chi2 the replicates do not explain.
