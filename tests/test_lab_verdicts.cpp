@@ -208,15 +208,6 @@ TEST(LabVerdicts, StudentizedResidualsAndCookFromLeaveOneOutRefits) {
   }
 }
 
-TEST(LabVerdicts, StatedUncertaintiesTestTheNormalizedResidual) {
-  const Design c = designs()[1];
-  const DenseFit f = dense_fit(c.x, c.y, c.w, c.ncoef, c.x.front(), c.x.back());
-  const Diag d = diagnose(record(f, 0, true));
-  for (std::size_t i = 0; i < c.x.size(); ++i)
-    EXPECT_DOUBLE_EQ(d.stat[i], f.wres[i] / std::sqrt(1.0 - d.lev[i]));
-  EXPECT_EQ(d.outl[1], 1.0);
-}
-
 TEST(LabVerdicts, AStandardThatPinsTheCurveIsShownNotTested) {
   // A line through three replicates at x = 1 and one standard at x = 10: the
   // curve passes through the lone standard whatever its response (h = 1).
