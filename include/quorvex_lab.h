@@ -236,6 +236,185 @@ QVXL_API void QVXL_CALL QVXL_TEXT(
     int* NEEDED,          /* out  the text's length                         */
     int* ISTAT);          /* out  status                                    */
 
+/* ===========================================================================
+ * Diagnostics and verdicts
+ * ======================================================================== */
+
+/* ---------------------------------------------------------------------------
+ * QVXL_DIAGNOSE -- every diagnostic of a fitted calibration in one call:
+ * leverages, studentized residuals, Cook's distances, the outlier test, the
+ * chi-squared test of stated uncertainties, the lack-of-fit F test from
+ * replicate standards, the standards read back through the curve, r and r^2.
+ *
+ * The fit, as OLSPFIT or GLSPFIT gave it:
+ *   NCOEF (1..10), COEF, XMIN, XMAX  the curve;
+ *   COV     the UNSCALED covariance C = (A'A)^-1 of the weighted design
+ *           A = diag(W) G (what the fit returns);
+ *   KIND    0 ordinary fit (x exact), 1 errors in variables;
+ *   COVKIND 0 the stated uncertainties set the scale, 1 the scatter (SRES);
+ *   NDOF    NPTS - NCOEF (else status 50);  SRES, CHI2  the fit's residual
+ *           scatter and sum of squared weighted residuals (x ones included);
+ *   STATED  1 when the standards carried stated u(y);
+ *   X, Y    the standards (NPTS);  W  the weights the fit used (1/u(y), ones
+ *           or a weighting preset; > 0, else status 51);  WRES  the weighted
+ *           residuals W (y - p(x));  WRESX  the weighted x residuals
+ *           (errors in variables; any one-element array otherwise).
+ *
+ * CRIT(10), the acceptance criteria (NaN where marked: the default rule):
+ *   1 alpha, the overall false-rejection rate (0.05), shared equally by the
+ *     statistical tests that apply (goodness: stated u(y) and NDOF > 0; lack
+ *     of fit: replicates; outliers: NDOF > 0 stated, NDOF > 1 scaled);
+ *   2, 3, 4  the own level of the goodness, lack-of-fit, outlier test (NaN:
+ *     its share of alpha);  5 tolerance % of a read-back standard (15);
+ *   6 tolerance % at the lowest non-zero level (20);  7 share of standards
+ *   that must read back (0.75);  8 Cook's distance marking influence (1);
+ *   9 the outlier threshold (NaN: from the outlier test's level; where that
+ *   test takes no share, its own level CRIT(4) if given, else 0.05);
+ *   10 unused (0).
+ *
+ * Per standard (NPTS each):
+ *   LEV     leverage h = W^2 g' C g (NaN for errors in variables)
+ *   STUDI, STUDE  internally, externally studentized residual (NaN where h
+ *           is 1 - 1e-9 or more, or too few degrees of freedom)
+ *   COOK    Cook's distance
+ *   STAT    the residual the outlier test uses: normalized W e/sqrt(1 - h)
+ *           (stated), externally studentized (scaled), W e / s for errors in
+ *           variables (s = 1 stated, SRES scaled);  STATX its x part
+ *           (errors in variables; NaN otherwise)
+ *   OFLAG   a sum of 1 |STAT| beyond the threshold, 2 |STATX| beyond,
+ *           4 Cook's distance above CRIT(8), 8 leverage 1 (pinned) with
+ *           degrees of freedom left.  1 and 2 fail a run; 4 and 8 only show.
+ *   XBACK   x read back: the root of p(x) = y nearest the standard's x, or
+ *           the tangent at an end where there is none (NCOEF >= 2)
+ *   PCT     100 XBACK / X (NaN for blanks, X = 0);  BLIM  its tolerance %;
+ *   BPASS   1 when |PCT - 100| <= BLIM (blanks count as passed)
+ * Scalars:
+ *   PCHI2   P(chi2_NDOF >= CHI2); NaN without stated u(y) or without NDOF
+ *   LOF(7)  SS_lack, SS_pure, F, p, dof_lack, dof_pure, levels; all NaN where
+ *           the test does not apply (errors in variables, no replicates, no
+ *           more levels than coefficients)
+ *   OUTL(6) the threshold used; the statistic (1 normalized, 2 externally
+ *           studentized, 3 normalized y residual); where the threshold came
+ *           from (0 none: too few degrees of freedom, +inf; 1 normal; 2 t;
+ *           3 given in CRIT(9)); t's degrees of freedom (NaN otherwise); the
+ *           largest |STAT| or |STATX|; its standard (1-based, 0 none)
+ *   BACK(3) standards tested (non-blank), passed, 1 when at least CRIT(7) of
+ *           them passed (NaN for NCOEF = 1)
+ *   CORR(2) r and r^2 (>= 0), weighted as the fit; r negative on a falling
+ *           straight line; NaN where y does not vary
+ *   LEVELS(3) the level of the goodness, lack-of-fit and outlier test (NaN
+ *           where it does not apply)
+ *
+ * Statuses: 1, 2, 3 (NPTS < max(1, NCOEF)), 4 (KIND, COVKIND), 5 (a value
+ * not finite), 50 (NDOF differs from NPTS - NCOEF), 51 (a weight not positive
+ * and finite), 52 (a criterion out of range: a level outside (0, 1), a
+ * negative tolerance, a share outside [0, 1], a NaN Cook limit).  On a
+ * nonzero status nothing is written.
+ * ------------------------------------------------------------------------- */
+#define QVXL_VERDICT_DOF_MISMATCH 50
+#define QVXL_VERDICT_BAD_WEIGHT 51
+#define QVXL_VERDICT_BAD_CRITERIA 52
+
+#define QVXL_OFLAG_OUTLIER 1
+#define QVXL_OFLAG_OUTLIER_X 2
+#define QVXL_OFLAG_INFLUENTIAL 4
+#define QVXL_OFLAG_PINNED 8
+
+QVXL_API void QVXL_CALL QVXL_DIAGNOSE(
+    const int* NCOEF, const double* COEF, const double* COV, const double* XMIN,
+    const double* XMAX,
+    const int* KIND,      /* in   0 ordinary, 1 errors in variables         */
+    const int* COVKIND,   /* in   0 stated, 1 scaled                        */
+    const int* NDOF,      /* in   NPTS - NCOEF                              */
+    const double* SRES,   /* in   residual scatter                          */
+    const double* CHI2,   /* in   sum of squared weighted residuals         */
+    const int* STATED,    /* in   1: the standards carried stated u(y)      */
+    const int* NPTS,      /* in   number of standards                       */
+    const double* X,      /* in   X(NPTS)                                   */
+    const double* Y,      /* in   Y(NPTS)                                   */
+    const double* W,      /* in   W(NPTS) weights                           */
+    const double* WRES,   /* in   WRES(NPTS) weighted residuals             */
+    const double* WRESX,  /* in   WRESX(NPTS) weighted x residuals (EIV)    */
+    const double* CRIT,   /* in   CRIT(10) criteria                         */
+    double* LEV,          /* out  LEV(NPTS)                                 */
+    double* STUDI,        /* out  STUDI(NPTS)                               */
+    double* STUDE,        /* out  STUDE(NPTS)                               */
+    double* COOK,         /* out  COOK(NPTS)                                */
+    double* STAT,         /* out  STAT(NPTS)                                */
+    double* STATX,        /* out  STATX(NPTS)                               */
+    int* OFLAG,           /* out  OFLAG(NPTS)                               */
+    double* XBACK,        /* out  XBACK(NPTS)                               */
+    double* PCT,          /* out  PCT(NPTS)                                 */
+    double* BLIM,         /* out  BLIM(NPTS)                                */
+    int* BPASS,           /* out  BPASS(NPTS)                               */
+    double* PCHI2,        /* out  chi-squared p-value                       */
+    double* LOF,          /* out  LOF(7)                                    */
+    double* OUTL,         /* out  OUTL(6)                                   */
+    double* BACK,         /* out  BACK(3)                                   */
+    double* CORR,         /* out  CORR(2)                                   */
+    double* LEVELS,       /* out  LEVELS(3)                                 */
+    int* ISTAT);          /* out  status                                    */
+
+/* ---------------------------------------------------------------------------
+ * QVXL_VERDICT -- is a calibration fit for use: the acceptance criteria
+ * applied to the diagnostics of QVXL_DIAGNOSE (same fit and CRIT arguments).
+ *
+ * WARNONLY: criteria whose failure only warns, a sum of 1 goodness, 2 lack
+ * of fit, 4 outliers, 8 back-calculated standards.
+ *
+ * One row per criterion, in that order (4 each):
+ *   APPLIES  1 when the criterion was judged (a test with a share of alpha;
+ *            the back-calculation for NCOEF >= 2)
+ *   STATV    goodness chi2; lack of fit F; outliers the largest |statistic|;
+ *            back-calculated the share of tested standards that passed
+ *   PLIM     goodness and lack of fit the p-value; outliers the threshold;
+ *            back-calculated the share required
+ *   ALPHA    the level the test ran at (NaN: none)
+ *   RESULT   0 not tested, 1 pass, 2 doubtful (alpha <= p < max(0.05,
+ *            alpha)), 3 fail (rejects the run), 4 failed, warning only
+ *   DETAIL   goodness: 1 no degrees of freedom, 2 no stated u(y), 3 passes
+ *            with a scatter much smaller than stated (1 - p < 0.01);
+ *            lack of fit: 1 errors in variables, 2 no replicates (or too few
+ *            levels); outliers: how many; back-calculated: how many passed
+ * OVERALL   1 fit for use, 2 fit for use with warnings, 0 not fit for use;
+ * REASONS   why not: a sum of 1, 2, 4, 8 (the criteria that reject, as in
+ *           WARNONLY), 16 no degrees of freedom, 32 a constant curve.
+ *
+ * Statuses: those of QVXL_DIAGNOSE; 4 also for WARNONLY outside 0..15.
+ * ------------------------------------------------------------------------- */
+#define QVXL_RESULT_NOT_TESTED 0
+#define QVXL_RESULT_PASS 1
+#define QVXL_RESULT_DOUBTFUL 2
+#define QVXL_RESULT_FAIL 3
+#define QVXL_RESULT_WARN 4
+
+QVXL_API void QVXL_CALL QVXL_VERDICT(
+    const int* NCOEF, const double* COEF, const double* COV, const double* XMIN,
+    const double* XMAX, const int* KIND, const int* COVKIND, const int* NDOF,
+    const double* SRES, const double* CHI2, const int* STATED, const int* NPTS,
+    const double* X, const double* Y, const double* W, const double* WRES,
+    const double* WRESX, const double* CRIT,
+    const int* WARNONLY,  /* in   criteria that only warn                   */
+    int* APPLIES,         /* out  APPLIES(4)                                */
+    double* STATV,        /* out  STATV(4)                                  */
+    double* PLIM,         /* out  PLIM(4)                                   */
+    double* ALPHA,        /* out  ALPHA(4)                                  */
+    int* RESULT,          /* out  RESULT(4)                                 */
+    int* DETAIL,          /* out  DETAIL(4)                                 */
+    int* OVERALL,         /* out  overall verdict                           */
+    int* REASONS,         /* out  why not fit for use                       */
+    int* ISTAT);          /* out  status                                    */
+
+/* ---------------------------------------------------------------------------
+ * QVXL_TEST_VERDICT -- the verdict of one test with p-value P at level
+ * ALPHA: RESULT 3 fail (P < ALPHA), 2 doubtful (P < max(0.05, ALPHA)), else
+ * 1 pass (a NaN P passes); DETAIL 3 when it passes with 1 - P < 0.01 (the
+ * scatter much smaller than the model allows), else 0.
+ * Statuses: 52 ALPHA outside (0, 1).
+ * ------------------------------------------------------------------------- */
+QVXL_API void QVXL_CALL QVXL_TEST_VERDICT(const double* P, const double* ALPHA, int* RESULT,
+                                          int* DETAIL, int* ISTAT);
+
 #ifdef __cplusplus
 }
 #endif

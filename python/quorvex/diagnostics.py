@@ -16,6 +16,7 @@ from dataclasses import asdict, dataclass, field
 
 import numpy as np
 
+from . import _lab_verdicts as _LV
 from . import _validate as V
 from .basis import basis, slope
 from .errors import InputError, QuorvexError
@@ -104,16 +105,16 @@ class AcceptanceCriteria:
     def levels(self, cal) -> dict:
         """The level of each statistical test that applies to ``cal`` ({name: alpha}): its
         own level where one was given, else an equal share of ``alpha``."""
-        tests = []
-        if stated(cal) and cal.dof > 0:
-            tests.append("goodness")
-        if lack_of_fit(cal) is not None:
-            tests.append("lack_of_fit")
-        if cal.dof > (0 if cal.covariance == "stated" else 1):
-            tests.append("outliers")
-        given = {t: getattr(self, "alpha_" + t) for t in tests}
-        share = self.alpha / max(len(tests), 1)
-        return {t: (share if a is None else a) for t, a in given.items()}
+        lv = _diagnose(cal, self.crit_array())["levels"]
+        return {t: float(a) for t, a in zip(CRITERIA[:3], lv) if not math.isnan(a)}
+
+    def crit_array(self, **override) -> np.ndarray:
+        """The criteria as the laboratory library takes them (CRIT of QVXL_DIAGNOSE)."""
+        d = {k: getattr(self, k) for k in ("alpha", "alpha_goodness", "alpha_lack_of_fit",
+                                           "alpha_outliers", "tolerance", "tolerance_lowest",
+                                           "back_fraction", "cook")}
+        d.update(override)
+        return _LV.criteria_array(**d)
 
     def to_dict(self) -> dict:
         d = asdict(self)
@@ -167,9 +168,12 @@ def p_value(cal) -> float:
     NaN when the fit had no stated uncertainties (unit weights or a weighting preset say
     nothing about the size of the scatter) or no degrees of freedom.
     """
-    if not stated(cal) or cal.dof == 0:
-        return math.nan
-    return float(_stats().chi2.sf(cal.chi2, cal.dof))
+    return float(_diagnose(cal)["p_chi2"])
+
+
+def _diagnose(cal, crit: np.ndarray | None = None) -> dict:
+    """Every diagnostic of ``cal`` from the laboratory library (default criteria)."""
+    return _LV.diagnose(cal, _LV.criteria_array() if crit is None else crit)
 
 
 def goodness_verdict(cal, alpha: float | None = None) -> tuple[str, str]:
@@ -190,12 +194,13 @@ def goodness_verdict(cal, alpha: float | None = None) -> tuple[str, str]:
     if alpha is None:
         alpha = AcceptanceCriteria().levels(cal).get("goodness", ALPHA_REJECT)
     head = f"chi2 {cal.chi2:.4g} on {cal.dof} dof, p = {p:.3g}"
-    if p < alpha:
+    result, detail = _LV.test_verdict(p, alpha)
+    if result == _LV.RESULT_FAIL:
         return "fail", (f"{head}: the scatter is larger than the stated uncertainties allow "
                         "(wrong degree, outliers, or understated uncertainties)")
-    if p < max(ALPHA_DOUBT, alpha):
+    if result == _LV.RESULT_DOUBTFUL:
         return "doubtful", f"{head}: the scatter is somewhat larger than stated"
-    if 1.0 - p < ALPHA_REJECT:
+    if detail == _LV.DETAIL_SMALL_SCATTER:
         return "pass", (f"{head}: consistent, but the scatter is much smaller than stated "
                         "(the stated uncertainties may be too large)")
     return "pass", f"{head}: consistent with the stated uncertainties"
@@ -225,9 +230,7 @@ class LackOfFit:
 
     def verdict_at(self, alpha: float) -> str:
         """"fail" at p < alpha, "doubtful" below 0.05, else "pass"."""
-        if self.p_value < alpha:
-            return "fail"
-        return "doubtful" if self.p_value < max(ALPHA_DOUBT, alpha) else "pass"
+        return _LV.RESULT_WORDS[_LV.test_verdict(self.p_value, alpha)[0]]
 
     def text(self) -> str:
         return (f"F {self.f:.4g} on ({self.dof_lack}, {self.dof_pure}) dof, "
@@ -238,23 +241,14 @@ def lack_of_fit(cal) -> LackOfFit | None:
     """The lack-of-fit F test (see :class:`LackOfFit`), or None where it does not apply:
     the errors-in-variables fit (its x values are themselves adjusted), no replicate x
     values, or no more distinct x values than coefficients."""
-    if cal.kind != "ols":
+    return _lack_of_fit(_diagnose(cal))
+
+
+def _lack_of_fit(d: dict) -> LackOfFit | None:
+    ss_lack, ss_pure, f, p, dof_lack, dof_pure, g = (float(v) for v in d["lof"])
+    if math.isnan(dof_lack):
         return None
-    levels, group = np.unique(cal.x, return_inverse=True)
-    g = levels.shape[0]
-    dof_pure, dof_lack = cal.n_points - g, g - cal.ncoef
-    if dof_pure <= 0 or dof_lack <= 0:
-        return None
-    w2 = cal.weights ** 2
-    mean = np.bincount(group, w2 * cal.y, g) / np.bincount(group, w2, g)
-    ss_pure = float(np.sum(w2 * (cal.y - mean[group]) ** 2))
-    ss_lack = max(float(cal.chi2) - ss_pure, 0.0)
-    if ss_pure == 0.0:
-        f, p = (math.inf, 0.0) if ss_lack > 0 else (math.nan, math.nan)
-    else:
-        f = (ss_lack / dof_lack) / (ss_pure / dof_pure)
-        p = float(_stats().f.sf(f, dof_lack, dof_pure))
-    return LackOfFit(ss_lack, dof_lack, ss_pure, dof_pure, float(f), p, g)
+    return LackOfFit(ss_lack, int(dof_lack), ss_pure, int(dof_pure), f, p, int(g))
 
 
 # --------------------------------------------------------------------------------------
@@ -373,21 +367,7 @@ def _ols_only(cal, what: str) -> None:
 def leverages(cal) -> np.ndarray:
     """h_ii = W_i**2 g_i' C g_i, the diagonal of the hat matrix A (A'A)^-1 A'."""
     _ols_only(cal, "leverages")
-    g = basis(cal.x, cal.ncoef, cal.xmin, cal.xmax)
-    return cal.weights ** 2 * np.einsum("ij,jk,ik->i", g, cal.cov, g)
-
-
-def _studentized(cal, h: np.ndarray, external: bool) -> np.ndarray:
-    r = cal.weighted_residuals
-    with np.errstate(divide="ignore", invalid="ignore"):
-        one_h = np.where(h < PINNED_LEVERAGE, 1.0 - h, np.nan)
-        if not external:
-            s2 = np.full_like(r, cal.chi2 / cal.dof if cal.dof > 0 else np.nan)
-        else:
-            s2 = ((cal.chi2 - r ** 2 / one_h) / (cal.dof - 1) if cal.dof > 1
-                  else np.full_like(r, np.nan))
-            s2 = np.where(s2 > 0, s2, np.nan)
-        return r / np.sqrt(s2 * one_h)
+    return _diagnose(cal)["leverage"]
 
 
 def studentized_residuals(cal, external: bool = False) -> np.ndarray:
@@ -395,16 +375,13 @@ def studentized_residuals(cal, external: bool = False) -> np.ndarray:
     standard's own residual is left out of s: s_(i)**2 = (chi2 - (W_i e_i)**2/(1 - h_ii))
     / (dof - 1).  NaN where h_ii = 1 or too few degrees of freedom."""
     _ols_only(cal, "studentized residuals")
-    return _studentized(cal, leverages(cal), external)
+    return _diagnose(cal)["studentized_external" if external else "studentized_internal"]
 
 
 def cooks_distance(cal) -> np.ndarray:
     """D_i = r_i**2 h_ii / (ncoef (1 - h_ii)), r_i the internally studentized residual."""
     _ols_only(cal, "Cook's distances")
-    h = leverages(cal)
-    r = _studentized(cal, h, external=False)
-    with np.errstate(divide="ignore", invalid="ignore"):
-        return r ** 2 * h / (cal.ncoef * (1.0 - h))
+    return _diagnose(cal)["cooks_distance"]
 
 
 @dataclass(frozen=True)
@@ -437,14 +414,8 @@ def residual_statistic(cal) -> tuple[np.ndarray, str]:
     the externally studentized residual.  Errors-in-variables fit: the y part of the
     normalized residual pair, divided by SRES when the covariance is the scaled one.
     """
-    if cal.kind == "gls":
-        return cal.weighted_residuals / _sigma_hat(cal), "normalized y residual"
-    h = leverages(cal)
-    if cal.covariance == "stated":
-        with np.errstate(divide="ignore", invalid="ignore"):
-            z = cal.weighted_residuals / np.sqrt(np.where(h < PINNED_LEVERAGE, 1.0 - h, np.nan))
-        return z, "normalized residual"
-    return _studentized(cal, h, external=True), "studentized residual"
+    d = _diagnose(cal)
+    return d["statistic"], _LV.STATISTIC_NAMES[int(d["outl"][1])]
 
 
 def x_residual_statistic(cal) -> np.ndarray | None:
@@ -453,14 +424,16 @@ def x_residual_statistic(cal) -> np.ndarray | None:
     the y part by :func:`outliers`; None for the ordinary fit."""
     if cal.kind != "gls":
         return None
-    return cal.weighted_residuals_x / _sigma_hat(cal)
+    return _diagnose(cal)["statistic_x"]
 
 
 def default_threshold(n: int) -> float:
     """max(3, z_(1 - 0.025/n)): a residual beyond it is unlikely (5 %) among n standards
     that are all right, so large calibrations are not flagged by chance; 3 up to about
     20 standards."""
-    return max(RESIDUAL_THRESHOLD, float(_stats().norm.isf(FAMILY_ALPHA / (2 * max(n, 1)))))
+    from . import _lab
+    q = FAMILY_ALPHA / (2 * max(n, 1))
+    return max(RESIDUAL_THRESHOLD, -_lab.quantile(1, q))
 
 
 def outlier_threshold(cal, alpha: float = FAMILY_ALPHA) -> tuple[float, str]:
@@ -474,21 +447,20 @@ def outlier_threshold(cal, alpha: float = FAMILY_ALPHA) -> tuple[float, str]:
     the normal distribution when the uncertainties are stated.  The errors-in-variables
     fit tests 2n statistics (x and y), with t(dof) for a scaled covariance.  inf where
     no test is possible (too few degrees of freedom)."""
-    st = _stats()
-    n = cal.n_points
-    if cal.kind == "gls":
-        q = alpha / (4 * max(n, 1))
-        if cal.covariance == "stated":
-            return float(st.norm.isf(q)), "normal"
-        if cal.dof < 1:
-            return math.inf, "no degrees of freedom"
-        return float(st.t.isf(q, cal.dof)), f"t({cal.dof})"
-    q = alpha / (2 * max(n, 1))
-    if cal.covariance == "stated":
-        return float(st.norm.isf(q)), "normal"
-    if cal.dof < 2:
-        return math.inf, "too few degrees of freedom"
-    return float(st.t.isf(q, cal.dof - 1)), f"t({cal.dof - 1})"
+    return _threshold(cal, _diagnose(cal, _LV.criteria_array(alpha_outliers=alpha))["outl"])
+
+
+def _threshold(cal, outl: np.ndarray) -> tuple[float, str]:
+    """The threshold of OUTL (QVXL_DIAGNOSE) and how it was found, in words."""
+    value, source = float(outl[0]), int(outl[2])
+    if source == _LV.FROM_NORMAL:
+        return value, "normal"
+    if source == _LV.FROM_T:
+        return value, f"t({int(outl[3])})"
+    if source == _LV.FROM_GIVEN:
+        return value, "given"
+    return value, ("no degrees of freedom" if cal.kind == "gls"
+                   else "too few degrees of freedom")
 
 
 def outliers(cal, threshold: float | None = None,
@@ -503,18 +475,24 @@ def outliers(cal, threshold: float | None = None,
     errors-in-variables fit both normalized residuals, x (delta_i/u_x) and y, are tested
     against ``threshold``.
     """
-    if threshold is None:
-        level = AcceptanceCriteria().levels(cal).get("outliers", FAMILY_ALPHA)
-        threshold = outlier_threshold(cal, level)[0]
-    elif not (isinstance(threshold, float) and threshold == math.inf):  # inf: not tested
+    if threshold is not None and not (isinstance(threshold, float)
+                                      and threshold == math.inf):  # inf: not tested
         threshold = V.real("threshold", threshold)
     cook = V.real("cook", cook)
-    z, name = residual_statistic(cal)
+    return _outliers(cal, _diagnose(cal, _LV.criteria_array(cook=cook, threshold=threshold)),
+                     cook)
+
+
+def _outliers(cal, d: dict, cook: float) -> list[Outlier]:
+    """The standards flagged in ``d`` (QVXL_DIAGNOSE's outputs), with their reasons."""
+    threshold = float(d["outl"][0])
+    z, name = d["statistic"], _LV.STATISTIC_NAMES[int(d["outl"][1])]
+    flags = d["flags"]
     found = []
-    big = np.abs(z) > threshold
+    big = (flags & _LV.OFLAG_OUTLIER) != 0
     if cal.kind == "gls":
-        zx = x_residual_statistic(cal)
-        big_x = np.abs(zx) > threshold
+        zx = d["statistic_x"]
+        big_x = (flags & _LV.OFLAG_OUTLIER_X) != 0
         for i in np.flatnonzero(big | big_x):
             reasons = []
             if big_x[i]:
@@ -525,10 +503,10 @@ def outliers(cal, threshold: float | None = None,
                                  math.nan, tuple(reasons), float(zx[i]),
                                  standard_name(cal, i)))
         return found
-    h = leverages(cal)
-    d = cooks_distance(cal)
-    influential = d > cook
-    pinned = (h >= PINNED_LEVERAGE) & (cal.dof > 0)
+    h = d["leverage"]
+    d = d["cooks_distance"]
+    influential = (flags & _LV.OFLAG_INFLUENTIAL) != 0
+    pinned = (flags & _LV.OFLAG_PINNED) != 0
     for i in np.flatnonzero(big | influential | pinned):
         reasons = []
         if big[i]:
@@ -594,28 +572,6 @@ class BackCalculated:
                 f"at x = {self.x_nominal[worst]:g}")
 
 
-def _read_back(cal, y: np.ndarray, near: np.ndarray) -> np.ndarray:
-    """x with p(x) = y nearest to ``near``, by the tangent at an end where there is none."""
-    from .inverse import inverse
-    pred = inverse(cal, y, 0.0)
-    d = np.abs(pred.roots - near[:, None])
-    d = np.where(np.isnan(d), np.inf, d)
-    idx = np.argmin(d, axis=1)
-    x = np.take_along_axis(pred.roots, idx[:, None], axis=1)[:, 0]
-    miss = np.flatnonzero(pred.n_roots == 0)
-    if miss.size:
-        ends = np.array([cal.xmin, cal.xmax])
-        pe = cal.evaluate(ends)
-        se = slope(cal.coef, ends, cal.xmin, cal.xmax)
-        with np.errstate(divide="ignore", invalid="ignore"):
-            cand = ends[None, :] + (y[miss, None] - pe[None, :]) / se[None, :]
-        cand = np.where(np.isfinite(cand), cand, np.nan)
-        dist = np.where(np.isnan(cand), np.inf, np.abs(cand - near[miss, None]))
-        pick = np.take_along_axis(cand, np.argmin(dist, axis=1)[:, None], axis=1)[:, 0]
-        x[miss] = pick
-    return x
-
-
 def back_calculated(cal, tolerance: float = BACK_TOLERANCE,
                     tolerance_lowest: float = BACK_TOLERANCE_LOWEST,
                     fraction: float = BACK_FRACTION) -> BackCalculated:
@@ -630,20 +586,22 @@ def back_calculated(cal, tolerance: float = BACK_TOLERANCE,
         raise InputError("a constant curve (degree 0) cannot be read back")
     tolerance, tolerance_lowest = V.real("tolerance", tolerance), V.real(
         "tolerance_lowest", tolerance_lowest)
-    x0 = np.asarray(cal.x, dtype=np.float64)
-    xb = _read_back(cal, np.asarray(cal.y, dtype=np.float64), x0)
-    blank = x0 == 0.0
-    with np.errstate(divide="ignore", invalid="ignore"):
-        pct = np.where(blank, np.nan, 100.0 * xb / x0)
-    limit = np.full(x0.shape, tolerance)
-    if (~blank).any():
-        lowest = np.abs(x0[~blank]).min()
-        limit[(np.abs(x0) == lowest) & ~blank] = tolerance_lowest
-    passed = blank | (np.abs(pct - 100.0) <= limit)
-    n_tested = int((~blank).sum())
-    n_passed = int((passed & ~blank).sum())
-    overall = n_tested > 0 and n_passed >= fraction * n_tested
-    return BackCalculated(x0, xb, pct, limit, passed, blank, n_tested, n_passed, bool(overall))
+    fraction = V.real("fraction", fraction)
+    for name, v in (("tolerance", tolerance), ("tolerance_lowest", tolerance_lowest)):
+        if v < 0:
+            raise InputError(f"{name} must not be negative, not {v:g}")
+    if not 0.0 <= fraction <= 1.0:
+        raise InputError(f"fraction must lie in [0, 1], not {fraction:g}")
+    d = _diagnose(cal, _LV.criteria_array(tolerance=tolerance, tolerance_lowest=tolerance_lowest,
+                                          back_fraction=fraction))
+    return _back(cal, d)
+
+
+def _back(cal, d: dict) -> BackCalculated:
+    x0 = np.array(cal.x, dtype=np.float64)
+    n_tested, n_passed, overall = (int(v) for v in d["back"])
+    return BackCalculated(x0, d["x_back"], d["percent"], d["limit"], d["passed"] != 0,
+                          x0 == 0.0, n_tested, n_passed, bool(overall))
 
 
 # --------------------------------------------------------------------------------------
@@ -1030,18 +988,8 @@ def correlation(cal) -> tuple[float, float]:
     how much of the spread of y the curve follows, which standards spread over a wide
     range make close to 1 whether or not the curve is right: they say little about a
     calibration (the tests and the back-calculation do)."""
-    w2 = np.asarray(cal.weights, dtype=np.float64) ** 2
-    y = np.asarray(cal.y, dtype=np.float64)
-    ybar = float(np.sum(w2 * y) / np.sum(w2))
-    tot = float(np.sum(w2 * (y - ybar) ** 2))
-    res = float(np.sum(w2 * np.asarray(cal.residuals) ** 2))
-    if tot <= 0:
-        return math.nan, math.nan
-    r2 = 1.0 - res / tot
-    r = math.sqrt(max(r2, 0.0))
-    if cal.ncoef == 2 and float(cal.coef[1]) < 0:
-        r = -r
-    return r, r2
+    r, r2 = _diagnose(cal)["corr"]
+    return float(r), float(r2)
 
 
 def diagnostics(cal, limits: bool = False, criteria=None, **limit_options) -> Diagnostics:
@@ -1050,20 +998,22 @@ def diagnostics(cal, limits: bool = False, criteria=None, **limit_options) -> Di
     ``criteria``: an :class:`AcceptanceCriteria` or a dict of its fields (default: the
     default criteria)."""
     crit = criteria_from(criteria)
-    levels = crit.levels(cal)
+    c = crit.crit_array()
+    dg = _diagnose(cal, c)
+    v = _LV.verdict(cal, c, crit.warn_only)
+    levels = {t: float(a) for t, a in zip(CRITERIA[:3], dg["levels"]) if not math.isnan(a)}
     notes = []
     goodness, gtext = goodness_verdict(cal, levels.get("goodness", ALPHA_REJECT))
-    p = p_value(cal)
-    lof = lack_of_fit(cal)
+    p = float(dg["p_chi2"])
+    lof = _lack_of_fit(dg)
     lof_d = None
-    lof_verdict = None
     if lof is not None:
-        lof_verdict = lof.verdict_at(levels["lack_of_fit"])
         lof_d = {k: _plain(v) for k, v in asdict(lof).items()}
-        lof_d.update(verdict=lof_verdict, text=lof.text())
-    threshold, _ = outlier_threshold(cal, levels.get("outliers", FAMILY_ALPHA))
-    found = outliers(cal, threshold, crit.cook)
-    _, statistic = residual_statistic(cal)
+        lof_d.update(verdict=_LV.RESULT_WORDS[int(v["result"][1])] if v["result"][1] !=
+                     _LV.RESULT_WARN else "fail", text=lof.text())
+    threshold = float(dg["outl"][0])
+    found = _outliers(cal, dg, crit.cook)
+    statistic = _LV.STATISTIC_NAMES[int(dg["outl"][1])]
     out = [{"index": o.index, "standard": o.standard, "x": o.x, "y": o.y,
             "statistic": o.statistic, "statistic_x": o.statistic_x,
             "cooks_distance": o.cooks_distance, "leverage": o.leverage,
@@ -1071,7 +1021,7 @@ def diagnostics(cal, limits: bool = False, criteria=None, **limit_options) -> Di
             "reasons": list(o.reasons)} for o in found]
     back = None
     if cal.ncoef >= 2:
-        b = back_calculated(cal, crit.tolerance, crit.tolerance_lowest, crit.back_fraction)
+        b = _back(cal, dg)
         back = {k: _plain(getattr(b, k)) for k in ("x_nominal", "x_back", "percent", "limit",
                                                    "passed", "n_tested", "n_passed", "overall")}
         back["text"] = b.text()
@@ -1084,37 +1034,37 @@ def diagnostics(cal, limits: bool = False, criteria=None, **limit_options) -> Di
         else:
             dl = {k: _plain(v) for k, v in asdict(d).items()}
             dl["text"] = d.text()
-    # Criteria that failed, each with why.
-    failing = []
-    if goodness == "fail":
-        failing.append(("goodness", "the chi2 test rejects the fit"))
-    if lof_verdict == "fail":
-        failing.append(("lack_of_fit",
-                        "the lack-of-fit test rejects the curve's shape (try another degree)"))
+    # Criteria that failed (the library's verdict rows), each with why.
     bad = [o for o in found if o.outlier]
-    if bad:
-        shown = ", ".join(o.standard for o in bad[:10])
-        failing.append(("outliers", f"{len(bad)} outlier(s): standard{'s' if len(bad) > 1 else ''}"
-                        f" {shown}" + (", ..." if len(bad) > 10 else "")))
-    if back is not None and not back["overall"]:
-        failing.append(("back_calculated",
-                        f"fewer than {100 * crit.back_fraction:g} % of the standards read back "
-                        "within their limits"))
-    failed = [name for name, _ in failing if name not in crit.warn_only]
-    warned = [name for name, _ in failing if name in crit.warn_only]
-    for name, why in failing:
-        notes.append(why if name not in crit.warn_only else f"warning only: {why}")
-    if cal.dof == 0:
+    why = {
+        "goodness": lambda: "the chi2 test rejects the fit",
+        "lack_of_fit": lambda: "the lack-of-fit test rejects the curve's shape (try another "
+                               "degree)",
+        "outliers": lambda: (f"{len(bad)} outlier(s): standard{'s' if len(bad) > 1 else ''} "
+                             + ", ".join(o.standard for o in bad[:10])
+                             + (", ..." if len(bad) > 10 else "")),
+        "back_calculated": lambda: (f"fewer than {100 * crit.back_fraction:g} % of the "
+                                    "standards read back within their limits"),
+    }
+    failed, warned = [], []
+    for name, result in zip(CRITERIA, v["result"]):
+        if result == _LV.RESULT_FAIL:
+            failed.append(name)
+            notes.append(why[name]())
+        elif result == _LV.RESULT_WARN:
+            warned.append(name)
+            notes.append(f"warning only: {why[name]()}")
+    if v["reasons"] & _LV.REASON_NO_DOF:
         notes.append("no degrees of freedom: nothing shows the curve adequate")
-    if cal.ncoef < 2:
+    if v["reasons"] & _LV.REASON_CONSTANT:
         notes.append("a constant curve cannot be read back into x")
     infl = [o for o in found if o.influential and not o.outlier]
     if infl:
         notes.append(f"influential (shown, not a reason to reject): standard"
                      f"{'s' if len(infl) > 1 else ''} " + ", ".join(o.standard for o in infl[:10]))
     notes.extend(cal.notes)
-    fit_for_use = cal.dof > 0 and cal.ncoef >= 2 and not failed
-    r, r2 = correlation(cal)
+    fit_for_use = v["overall"] != _LV.OVERALL_NOT_FIT
+    r, r2 = (float(a) for a in dg["corr"])
     return Diagnostics(float(cal.chi2), int(cal.dof), p, goodness, gtext, lof_d, out, statistic,
                        threshold, back, dl, bool(fit_for_use), notes, crit.to_dict(), levels,
                        failed, warned, r, r2)

@@ -112,7 +112,7 @@ def select_degree(x, y, u_y=None, u_x=None, degrees=range(1, 6), **fit_options) 
     InputError
         No candidate degree, or none that could be fitted.
     """
-    from .diagnostics import _stats, lack_of_fit
+    from .diagnostics import _stats, lack_of_fit, p_value
     from .fitting import fit
     cands = sorted({int(d) for d in degrees})
     if not cands:
@@ -134,7 +134,7 @@ def select_degree(x, y, u_y=None, u_x=None, degrees=range(1, 6), **fit_options) 
         n, k = cal.n_points, cal.ncoef
         if has_u:
             gof_test = "chi2"
-            gof_p = float(st.chi2.sf(cal.chi2, cal.dof)) if cal.dof > 0 else math.nan
+            gof_p = p_value(cal)  # the laboratory library's chi-squared test
             aic = cal.chi2 + 2 * k
         else:
             lof = lack_of_fit(cal)

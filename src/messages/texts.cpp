@@ -25,6 +25,10 @@ constexpr Entry kStatus[] = {
      "known from their scatter"},
     {QVXL_UY_NO_DOF,
      "the fit has no degrees of freedom, so the scatter of a reading is not known"},
+    {QVXL_VERDICT_DOF_MISMATCH,
+     "the fit's degrees of freedom disagree with its points and coefficients"},
+    {QVXL_VERDICT_BAD_WEIGHT, "a weight of the fit is zero, negative or not finite"},
+    {QVXL_VERDICT_BAD_CRITERIA, "an acceptance criterion is out of its range"},
     {QVXL_NO_STORAGE, "working storage could not be obtained"},
 };
 

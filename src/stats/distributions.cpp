@@ -68,6 +68,13 @@ double quantile(Dist d, double p, double par1, double par2) {
   return with(d, par1, par2, [p](const auto& dist) { return boost::math::quantile(dist, p); });
 }
 
+double upper_quantile(Dist d, double q, double par1, double par2) {
+  if (!(q > 0.0 && q < 1.0)) throw std::domain_error("probability must lie in (0, 1)");
+  return with(d, par1, par2, [q](const auto& dist) {
+    return boost::math::quantile(boost::math::complement(dist, q));
+  });
+}
+
 double upper_tail(Dist d, double x, double par1, double par2) {
   if (std::isnan(x)) throw std::domain_error("x is NaN");
   return with(d, par1, par2,

@@ -12,6 +12,9 @@ enum class Dist { Normal = 1, StudentT = 2, ChiSquared = 3, F = 4, NoncentralT =
 double quantile(Dist d, double p, double par1 = 0.0, double par2 = 0.0);
 double upper_tail(Dist d, double x, double par1 = 0.0, double par2 = 0.0);
 double lower_tail(Dist d, double x, double par1 = 0.0, double par2 = 0.0);
+// The value exceeded with probability q, P(T > x) = q, without forming 1 - q
+// (small q keeps its digits).
+double upper_quantile(Dist d, double q, double par1 = 0.0, double par2 = 0.0);
 
 // Two-sided coverage factor at coverage probability `level`: Student's t
 // with nu degrees of freedom, the normal for nu = +inf; NaN for a NaN nu.
