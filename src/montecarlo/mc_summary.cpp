@@ -2,7 +2,8 @@
 //
 // Over the m draws with a root: the mean, the standard deviation with
 // divisor m - 1, and the probabilistically symmetric coverage interval, the
-// (1 - level)/2 and (1 + level)/2 quantiles, with the median.  A quantile of
+// (1 - level)/2 and (1 + level)/2 quantiles, with the median.  The draws are
+// summed in the order drawn.  A quantile of
 // the sorted values s_0 <= ... <= s_{m-1} at p is the linear interpolation at
 // position p (m - 1).
 //
@@ -43,9 +44,12 @@ McSummary summarise(std::vector<double>& xs, long long ndraw, long long no_root,
   const double dm = static_cast<double>(m);
   r.mean = r.sd = kNaN;
   if (m > 0) {
+    // Summed as deviations from the first draw: no rounding where the draws
+    // agree, and less where they spread little about a large value.
+    const double x0 = xs[0];
     double sum = 0.0;
-    for (const double x : xs) sum += x;
-    r.mean = sum / dm;
+    for (const double x : xs) sum += x - x0;
+    r.mean = x0 + sum / dm;
   }
   if (m > 1) {
     double ss = 0.0;
