@@ -241,8 +241,10 @@ def monte_carlo(cal, y, u_y=None, n: int = DEFAULT_DRAWS, seed=None, level: floa
         codes = [run(s) for s in starts]
     bad = [c for c in codes if c != 0]
     if bad:
-        text = STATUS_TEXT.get(bad[0]) or _lab.STATUS_TEXT.get(bad[0], bad[0])
-        raise InputError(f"Monte Carlo inverse prediction: {text}", routine=routine)
+        if bad[0] in STATUS_TEXT:
+            raise InputError(STATUS_TEXT[bad[0]])
+        raise InputError(f"Monte Carlo inverse prediction: "
+                         f"{_lab.STATUS_TEXT.get(bad[0], bad[0])}", routine=routine)
     return _present(fo, out, n, level, seed)
 
 
