@@ -121,10 +121,16 @@ TEST(LabMonteCarlo, SameSeedSameBitsHoweverSplit) {
   ASSERT_EQ(MONTECARLO(c.curve(), a, ra), 0);
   ASSERT_EQ(MONTECARLO(c.curve(), b, rb), 0);
   expect_same(one, split);
-  // Another seed, other draws.
+  // Another seed, other draws; the same response at another index, too.
   r.seed ^= 1;
   ASSERT_EQ(MONTECARLO(c.curve(), r, chunked.res()), 0);
   EXPECT_NE(one.mean[1], chunked.mean[1]);
+  r.seed ^= 1;
+  const std::vector<double> twice{1.0, 1.0}, uy2{0.02, 0.02};
+  McRequest same = request(twice, uy2, 100, r.seed);
+  Out o2(2);
+  ASSERT_EQ(MONTECARLO(c.curve(), same, o2.res()), 0);
+  EXPECT_NE(o2.mean[0], o2.mean[1]);
 
   // The exported function, as hosts call it, gives the same bits; the seed
   // travels as two 32-bit words.
@@ -151,16 +157,21 @@ TEST(LabMonteCarlo, SameSeedSameBitsHoweverSplit) {
 TEST(LabMonteCarlo, StraightLineAgreesWithFirstOrder) {
   // Small uncertainties: x is nearly linear in the draws, so its mean and
   // standard deviation are first order's x and u(x) within sampling error.
-  const Case c = line(0.004, 0.003);
+  // Intercept and slope correlated (rho = -0.9), as the coefficients of a
+  // fit over standards off centre are.
+  Case c = line(0.004, 0.003);
+  c.cov[1] = c.cov[2] = -0.9 * 2.0 * 0.004 * 0.003;
   const std::vector<double> y{-0.5, 1.0, 2.5};
   const std::vector<double> uy{0.01, 0.01, 0.0};
   const int n = 20000;
   Out o(3);
   ASSERT_EQ(MONTECARLO(c.curve(), request(y, uy, n, 42), o.res()), 0);
   for (std::size_t i = 0; i < 3; ++i) {
-    // First order by hand: x = 5 + 5 (y - a)/b, u(x)^2 = 25 (ua^2 + t^2 ub^2 + uy^2)/b^2.
+    // First order by hand: x = 5 + 5 (y - a)/b,
+    // u(x)^2 = 25 (ua^2 + 2 rho ua ub t + t^2 ub^2 + uy^2)/b^2.
     const double t = (y[i] - 1.0) / 2.0, x = 5.0 + 5.0 * t;
-    const double ux = 2.5 * std::sqrt(0.004 * 0.004 + t * t * 0.003 * 0.003 + uy[i] * uy[i]);
+    const double ux = 2.5 * std::sqrt(0.004 * 0.004 - 2.0 * 0.9 * 0.004 * 0.003 * t +
+                                      t * t * 0.003 * 0.003 + uy[i] * uy[i]);
     EXPECT_NEAR(o.mean[i], x, 4.0 * ux / std::sqrt(n)) << i;
     EXPECT_NEAR(o.sd[i] / ux, 1.0, 4.0 / std::sqrt(2.0 * n)) << i;
     EXPECT_NEAR(o.median[i], x, 5.0 * 1.25 * ux / std::sqrt(n)) << i;
@@ -210,6 +221,19 @@ TEST(LabMonteCarlo, ScaledCovarianceDrawsTheScale) {
     }
     EXPECT_EQ(o.check[0], 0) << row.ndof;
   }
+  // A stated u(y) is not drawn with the scale: with the curve's part
+  // u_c = 0.005 on 3 degrees of freedom and a stated reading part
+  // u_r = 0.01, x - x0 = u_c t_3 + u_r z, whose 97.5 % point is 2.241 u(x)
+  // (numpy, 1e7 draws), where drawing both with the scale gives t_3's 3.18.
+  Case c = line(0.002, 0.001);
+  c.covkind = 1;
+  c.ndof = 3;
+  const std::vector<double> y{1.0}, uy{0.004};
+  Out o(1);
+  ASSERT_EQ(MONTECARLO(c.curve(), request(y, uy, n, 6), o.res()), 0);
+  const double ux = 2.5 * std::hypot(0.002, 0.004);
+  EXPECT_NEAR(o.high[0] - 5.0, 2.241 * ux, 4.0 * o.sehigh[0] + 0.005 * ux);
+  EXPECT_NEAR(5.0 - o.low[0], 2.241 * ux, 4.0 * o.selow[0] + 0.005 * ux);
 }
 
 // x = sqrt(Y) on p(x) = x^2 over [0, 2] with only the constant term and the
