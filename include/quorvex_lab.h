@@ -236,8 +236,7 @@ QVXL_API void QVXL_CALL QVXL_TEXT(
     int* NEEDED,          /* out  the text's length                         */
     int* ISTAT);          /* out  status                                    */
 
-/* ===========================================================================
- * Diagnostics and verdicts
+/* ==================================================================== * Diagnostics and verdicts
  * ======================================================================== */
 
 /* ---------------------------------------------------------------------------
@@ -414,6 +413,104 @@ QVXL_API void QVXL_CALL QVXL_VERDICT(
  * ------------------------------------------------------------------------- */
 QVXL_API void QVXL_CALL QVXL_TEST_VERDICT(const double* P, const double* ALPHA, int* RESULT,
                                           int* DETAIL, int* ISTAT);
+
+/* ===========================================================================
+ * Monte Carlo inverse prediction
+ * ======================================================================== */
+
+/* ---------------------------------------------------------------------------
+ * QVXL_MONTECARLO -- the distribution of x for responses read back off a
+ * curve, by drawing curves and responses (GUM Supplement 1), with the check
+ * of the first-order result against it.
+ *
+ * The curve (NCOEF 2..10, COEF, COV, XMIN, XMAX, COVKIND, NDOF, SRES,
+ * WEIGHTING, STATED) and the responses with their u(y) (Y, UYMODE, UY, REPL)
+ * as for QVXL_READBACK, whose first-order x, u(x), k, U and u(y) with its
+ * source the function takes (NGRID as there, LEVEL for k and for the
+ * interval).
+ *
+ * Each response has its own stream of NDRAW (>= 2) draws.  A draw takes a
+ * curve c ~ N(COEF, COV) and a response Y(i) + u(y) e, e ~ N(0, 1).  With
+ * COVKIND = 1 (scaled) and NDOF > 0 it also takes the scale of the scatter,
+ * sigma^2 = SRES^2 NDOF / chi2_NDOF, which multiplies the curve's deviation
+ * and, where u(y) came from the scatter (UYMODE 1), the response's: the
+ * curves follow the scaled and shifted t distribution (GUM-S1 6.4.9).  The
+ * draw contributes the root of the drawn curve at the drawn response nearest
+ * the first-order x (its first root where there is none).
+ *
+ * SEED(1..2): the 64-bit seed as its low and high 32 bits (two's complement).
+ * The stream of response i is seeded from SEED and FIRST + i - 1, so that a
+ * set of responses split into calls (FIRST = the number of responses of the
+ * set before Y(1), >= 0) gives the same results to the bit as one call, on
+ * every platform.  Random numbers: Boost.Random's 64-bit Mersenne twister,
+ * normal and chi-squared distributions.  Working storage: NDRAW doubles for
+ * the roots of the response at hand, besides a chunk of draws.
+ *
+ * Per response, over the draws with a root:
+ *   MEAN, SD      mean and standard deviation (divisor m - 1) of x
+ *   MEDIAN        the median
+ *   LOW, HIGH     the probabilistically symmetric coverage interval at LEVEL:
+ *                 quantiles (1 -+ LEVEL)/2, interpolated linearly at
+ *                 position p (m - 1) of the sorted roots
+ *   SELOW, SEHIGH standard errors of LOW and HIGH: half the spread of the
+ *                 quantiles at p -+ sqrt(p (1 - p) / m)
+ * and over all draws NOROOT, SEVERAL the shares with no root in
+ * [XMIN, XMAX] and with more than one.  NaN where fewer than the needed
+ * draws have a root (MEAN, quantiles: 1; SD: 2).
+ *
+ * CHECK(i) is 0 where the first-order result is confirmed, else a sum of
+ *    1  the fitted curve has no root at Y(i)
+ *    2  0.1 % of the draws or more have no root
+ *    4  0.1 % of the draws or more have several roots
+ *    8  an end of x -+ U (U = k u(x), the first-order k) lies farther from
+ *       LOW or HIGH than the larger of u(x)/10 and 4 SELOW (4 SEHIGH)
+ *   16  no draw has a root
+ *
+ * Statuses: 1, 2, 3 (NPTS < 1, NDRAW < 2, NGRID < 1), 4, 5 (a Y not finite,
+ * FIRST < 0, and READBACK's), 21, 22 as QVXL_READBACK;
+ * 80 COV has a NaN or infinite element (a scaled covariance without degrees
+ * of freedom); 81 COV is not positive semidefinite (an eigenvalue below
+ * -1e-8 times the largest).  On a nonzero status every output is left as
+ * it was.
+ * ------------------------------------------------------------------------- */
+#define QVXL_MC_COV_NOT_FINITE 80
+#define QVXL_MC_COV_INDEFINITE 81
+
+#define QVXL_MC_CHECK_NO_ROOT 1
+#define QVXL_MC_CHECK_NO_ROOT_DRAWS 2
+#define QVXL_MC_CHECK_SEVERAL_DRAWS 4
+#define QVXL_MC_CHECK_INTERVAL 8
+#define QVXL_MC_CHECK_NO_DRAW 16
+
+QVXL_API void QVXL_CALL QVXL_MONTECARLO(
+    const int* NCOEF, const double* COEF, const double* COV, const double* XMIN,
+    const double* XMAX,
+    const int* COVKIND,   /* in   0 stated, 1 scaled                        */
+    const int* NDOF,      /* in   the fit's residual degrees of freedom     */
+    const double* SRES,   /* in   the fit's residual scatter                */
+    const int* WEIGHTING, /* in   0 none, 1 1/x, 2 1/x2                     */
+    const int* STATED,    /* in   1: the standards carried stated u(y)      */
+    const int* NPTS,      /* in   number of responses                       */
+    const double* Y,      /* in   Y(NPTS) responses                         */
+    const int* UYMODE,    /* in   0 stated, 1 from the scatter, 2 curve only */
+    const double* UY,     /* in   UY(NPTS) stated u(y) (mode 0)             */
+    const double* REPL,   /* in   REPL(NPTS) readings averaged (mode 1)     */
+    const int* FIRST,     /* in   responses of the set before Y(1)          */
+    const int* NDRAW,     /* in   draws per response (>= 2)                 */
+    const double* LEVEL,  /* in   coverage probability, e.g. 0.95           */
+    const int* NGRID,     /* in   grid cells of the root search (100)       */
+    const int* SEED,      /* in   SEED(2) low and high 32 bits of the seed  */
+    double* MEAN,         /* out  MEAN(NPTS)                                */
+    double* SD,           /* out  SD(NPTS)                                  */
+    double* MEDIAN,       /* out  MEDIAN(NPTS)                              */
+    double* LOW,          /* out  LOW(NPTS)  coverage interval              */
+    double* HIGH,         /* out  HIGH(NPTS)                                */
+    double* SELOW,        /* out  SELOW(NPTS) standard error of LOW         */
+    double* SEHIGH,       /* out  SEHIGH(NPTS) standard error of HIGH       */
+    double* NOROOT,       /* out  NOROOT(NPTS) share of draws without root  */
+    double* SEVERAL,      /* out  SEVERAL(NPTS) share with several roots    */
+    int* CHECK,           /* out  CHECK(NPTS) first-order check, 0 = holds  */
+    int* ISTAT);          /* out  status                                    */
 
 #ifdef __cplusplus
 }

@@ -513,7 +513,7 @@ TEST(LabText, EveryCodeHasItsText) {
   for (int st : {QVXL_OK, QVXL_BAD_NCOEF, QVXL_BAD_INTERVAL, QVXL_BAD_COUNT, QVXL_BAD_CODE,
                  QVXL_BAD_VALUE, QVXL_UY_STATED_STANDARDS, QVXL_UY_NO_DOF,
                  QVXL_VERDICT_DOF_MISMATCH, QVXL_VERDICT_BAD_WEIGHT, QVXL_VERDICT_BAD_CRITERIA,
-                 QVXL_NO_STORAGE})
+                 QVXL_MC_COV_NOT_FINITE, QVXL_MC_COV_INDEFINITE, QVXL_NO_STORAGE})
     EXPECT_GT(get(1, st, 200, needed).size(), 4u) << st;
   EXPECT_EQ(get(3, QVXL_UYSRC_CURVE_ONLY, 200, needed), "curve only");
   EXPECT_EQ(get(3, QVXL_UYSRC_CURVE_ONLY, 4, needed), "cur");

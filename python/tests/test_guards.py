@@ -1,7 +1,7 @@
 """Behaviours of the package that no other test guarded: each test here fails when the
 fault it names is planted in the package (a mutation campaign's survivors)."""
 import json
-import types
+import math
 import warnings
 from pathlib import Path
 
@@ -9,7 +9,7 @@ import numpy as np
 import pytest
 
 import quorvex
-from quorvex import cli, fitting, montecarlo, report, tabular
+from quorvex import cli, fitting, report, tabular
 
 scipy_stats = pytest.importorskip("scipy.stats")
 
@@ -82,14 +82,16 @@ def test_detection_limit_takes_alpha_and_beta_each_in_its_place(covariance):
 
 
 def test_monte_carlo_standard_deviation_divides_by_n_minus_one():
+    # Two draws with a root: the interval's ends are the quantiles at 0.025 and 0.975,
+    # s0 + p (s1 - s0), so s1 - s0 = (high - low) / 0.95, and the standard deviation
+    # with divisor n - 1 is |s1 - s0| / sqrt(2) (not / 2).
     cal = quorvex.fit(X, Y, u_y=UY, degree=1)
-    fo = types.SimpleNamespace(x=np.array([2.0]), u_x=np.array([1.0]), y=np.array([2.0]),
-                               u_y=np.array([0.1]), k=np.array([1.96]))
-    xs = np.array([[1.0, 2.0, 3.0, np.nan]])  # three roots and a draw without one
-    nroot = np.array([[1, 1, 1, 0]])
-    mc = montecarlo._summarise(cal, fo, xs, nroot, 4, 0.95, 1)
-    assert mc.x[0] == pytest.approx(2.0)
-    assert mc.u_x[0] == pytest.approx(1.0, rel=1e-14)  # sqrt(2 / (3 - 1))
+    mc = cal.inverse([2.0], u_y=0.1, method="monte-carlo", n=2, seed=1)
+    assert mc.no_root[0] == 0
+    spread = (mc.high[0] - mc.low[0]) / 0.95
+    assert spread > 0
+    assert mc.u_x[0] == pytest.approx(spread / math.sqrt(2), rel=1e-12)
+    assert mc.x[0] == pytest.approx(0.5 * (mc.low[0] + mc.high[0]), rel=1e-12)
 
 
 # ---------------------------------------------------------------------------

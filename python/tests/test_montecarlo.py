@@ -98,18 +98,44 @@ def test_reproducible_and_the_same_on_threads():
     assert not np.array_equal(a.x, c.x)
 
 
-def test_blocks_of_responses_give_what_one_block_gives(monkeypatch):
-    # Responses are inverted in blocks bounded in memory; the blocks draw their responses
-    # in turn, so compare with a block size that splits them, at fixed draws of the curves.
+def test_groups_of_responses_give_what_one_group_gives(monkeypatch):
+    # Responses go to the library in groups (the unit of the threads' work); each response
+    # has its own stream of draws, so groups of any size, on any number of threads, give
+    # the same bits.
     from quorvex import montecarlo
     x, y = curve_data(15, [4.0, 3.0], 0.05, seed=6)
     cal = quorvex.fit(x, y, u_y=0.05)
     ys = np.linspace(cal(1.0), cal(9.0), 9)
     one = cal.inverse(ys, u_y=0.0, method="monte-carlo", n=500, seed=2)
-    monkeypatch.setattr(montecarlo, "BLOCK_VALUES", 500 * 4)
-    split = cal.inverse(ys, u_y=0.0, method="monte-carlo", n=500, seed=2)
-    np.testing.assert_array_equal(one.x, split.x)
-    np.testing.assert_array_equal(one.high, split.high)
+    monkeypatch.setattr(montecarlo, "RESPONSES_PER_CALL", 2)
+    for workers in (1, 3):
+        split = cal.inverse(ys, u_y=0.0, method="monte-carlo", n=500, seed=2, workers=workers)
+        for name in ("x", "u_x", "median", "low", "high", "se_low", "se_high", "agrees"):
+            np.testing.assert_array_equal(getattr(one, name), getattr(split, name))
+    # The first responses of a set are drawn as they are alone.
+    head = cal.inverse(ys[:3], u_y=0.0, method="monte-carlo", n=500, seed=2)
+    np.testing.assert_array_equal(head.x, one.x[:3])
+
+
+def test_seed_is_reported_and_repeats_the_run():
+    x, y = curve_data(12, [4.0, 3.0], 0.05, seed=8)
+    cal = quorvex.fit(x, y, u_y=0.05)
+    a = cal.inverse([5.0, 20.0], u_y=0.05, method="monte-carlo", n=300)
+    assert isinstance(a.seed, int) and 0 <= a.seed < 2**64
+    b = cal.inverse([5.0, 20.0], u_y=0.05, method="monte-carlo", n=300, seed=a.seed)
+    np.testing.assert_array_equal(a.x, b.x)
+    np.testing.assert_array_equal(a.high, b.high)
+    # A numpy Generator gives a seed of its own draws, reported too.
+    g = cal.inverse([5.0], u_y=0.05, method="monte-carlo", n=300,
+                    seed=np.random.default_rng(4))
+    assert g.seed == int(np.random.default_rng(4).integers(0, 2**64, dtype=np.uint64))
+    # Seeds above 2**32 reach the library whole: the high word changes the draws.
+    hi = cal.inverse([5.0], u_y=0.05, method="monte-carlo", n=300, seed=2**40 + 7)
+    lo = cal.inverse([5.0], u_y=0.05, method="monte-carlo", n=300, seed=7)
+    assert hi.x[0] != lo.x[0]
+    for bad in (-1, 2**64, 1.5, "7"):
+        with pytest.raises(quorvex.InputError, match="seed must"):
+            cal.inverse([5.0], u_y=0.05, method="monte-carlo", n=300, seed=bad)
 
 
 def test_no_uncertainty_gives_the_first_order_root():

@@ -29,6 +29,9 @@ constexpr Entry kStatus[] = {
      "the fit's degrees of freedom disagree with its points and coefficients"},
     {QVXL_VERDICT_BAD_WEIGHT, "a weight of the fit is zero, negative or not finite"},
     {QVXL_VERDICT_BAD_CRITERIA, "an acceptance criterion is out of its range"},
+    {QVXL_MC_COV_NOT_FINITE, "the coefficient covariance is not finite"},
+    {QVXL_MC_COV_INDEFINITE,
+     "the coefficient covariance is not positive semidefinite: it is not a covariance"},
     {QVXL_NO_STORAGE, "working storage could not be obtained"},
 };
 
