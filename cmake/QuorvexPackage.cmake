@@ -1,8 +1,10 @@
 # The library's version as C/C++ users see it, and how it installs.
 #
 #  - quorvex_version.h (from project(VERSION)) beside quorvex.h and quorvex.hpp;
-#  - libQUORVEXv1.so -> libQUORVEXv1.so.<major> -> libQUORVEXv1.so.<version>;
-#  - `cmake --install <build> --prefix P` puts the library, the three headers,
+#  - libQUORVEXv1.so -> libQUORVEXv1.so.<major> -> libQUORVEXv1.so.<version>,
+#    and the laboratory library libQUORVEXlab1.so the same way;
+#  - `cmake --install <build> --prefix P` puts both libraries beside each
+#    other, the three headers and the laboratory layer's quorvex_lab.h,
 #    a CMake package (find_package(quorvex), target quorvex::quorvex) and
 #    quorvex.pc under P;
 #  - `cpack -G DEB` (in the build folder) makes a Debian package of the same.
@@ -35,6 +37,16 @@ install(TARGETS QUORVEXv1 EXPORT quorvexTargets
 install(FILES ${PROJECT_SOURCE_DIR}/include/quorvex.h ${PROJECT_SOURCE_DIR}/include/quorvex.hpp
               ${QUORVEX_GENERATED_INCLUDE}/quorvex_version.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+# The laboratory library beside the engine's, for hosts that link both (the R
+# package); its C header beside quorvex.h.
+set_target_properties(QUORVEXlab1 PROPERTIES VERSION ${PROJECT_VERSION}
+                                             SOVERSION ${PROJECT_VERSION_MAJOR})
+install(TARGETS QUORVEXlab1
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/include/quorvex_lab.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 # CMake package: quorvexConfig.cmake, quorvexConfigVersion.cmake and the
 # exported target quorvex::quorvex with its include folder.
