@@ -117,4 +117,8 @@ test_that("the readback glue refuses wrong types and lengths, the library bad va
   expect_s3_class(e, "quorvex_fit_error")
   expect_identical(c(e$routine, e$code), c("QVXL_READBACK", "3"))
   expect_match(conditionMessage(e), "a count is below its least value")
+  # The calibration's stated u(y) reaches the library, which refuses the scatter.
+  stated <- calfit(abs ~ conc, std, u_y = u_abs)
+  e <- tryCatch(quorvex:::lab_readback(stated, 0.5, "scatter", replicates = 1), error = identity)
+  expect_identical(e$code, 21L)
 })
