@@ -45,7 +45,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/include/quorvex.h ${PROJECT_SOURCE_DIR}/incl
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 # CMake package: quorvexConfig.cmake, quorvexConfigVersion.cmake and the
-# exported target quorvex::quorvex with its include folder.
+# exported targets quorvex::quorvex and quorvex::lab with their include folder.
 install(EXPORT quorvexTargets NAMESPACE quorvex:: DESTINATION ${QUORVEX_CMAKE_DIR})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/quorvexConfig.cmake.in
                               ${PROJECT_BINARY_DIR}/quorvexConfig.cmake

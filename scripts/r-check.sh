@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The R package (R/) as CI checks it:
-#  1. the library built (its target only) in the build folder of
-#     scripts/test.sh (QUORVEX_BUILD_DIR, default build) and installed into a
-#     temporary prefix, found through its quorvex.pc (PKG_CONFIG_PATH);
+#  1. the engine library and the laboratory library (their targets only)
+#     built in the build folder of scripts/test.sh (QUORVEX_BUILD_DIR, default
+#     build) and installed side by side into a temporary prefix, found through
+#     its quorvex.pc (PKG_CONFIG_PATH);
 #  2. `R CMD build` and `R CMD check` of the package, which must end with no
 #     ERROR and no WARNING; its tests include the comparison with the Python
 #     package (python/, through /usr/bin/python3 and the same library), which
@@ -22,7 +23,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/quorvex-r.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 cmake -S . -B "$build" >/dev/null
-cmake --build "$build" --target QUORVEXv1 -j2 >/dev/null
+cmake --build "$build" --target QUORVEXv1 QUORVEXlab1 -j2 >/dev/null
 prefix="$work/prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null
 export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"

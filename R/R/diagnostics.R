@@ -176,7 +176,8 @@ lack_of_fit <- function(cal) {
 }
 
 # k for a two-sided (or one-sided) coverage probability: Student's t with the
-# fit's dof for the scaled covariance, normal for the stated one.
+# fit's dof for the scaled covariance, normal for the stated one; the
+# quantiles are the laboratory library's (Boost.Math), as every host has them.
 coverage_factor <- function(cal, level, sided = 2) {
   if (!is.numeric(level) || length(level) != 1L || is.na(level) || !(level > 0 && level < 1)) {
     input_error("level must lie strictly between 0 and 1")
@@ -184,9 +185,10 @@ coverage_factor <- function(cal, level, sided = 2) {
   q <- if (sided == 2) (1 + level) / 2 else level
   if (cal$covariance == "scaled") {
     if (cal$dof == 0) input_error("the scaled covariance needs degrees of freedom: this fit has none")
-    return(list(k = qt(q, cal$dof), distribution = sprintf("t(%d)", cal$dof), dof = cal$dof))
+    return(list(k = lab_quantile("t", q, cal$dof), distribution = sprintf("t(%d)", cal$dof),
+                dof = cal$dof))
   }
-  list(k = qnorm(q), distribution = "normal", dof = Inf)
+  list(k = lab_quantile("normal", q), distribution = "normal", dof = Inf)
 }
 
 # Relative scatter 1/W(x) of a response at new x under the fit's weighting.

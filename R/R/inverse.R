@@ -3,7 +3,6 @@
 
 DEFAULT_NGRID <- 100L
 MAX_JOINT <- 2000L
-END_RTOL <- 1e-9
 
 check_cal <- function(cal) {
   if (!inherits(cal, "quorvex_cal")) input_error("cal must be a calibration made by calfit()")
@@ -28,7 +27,8 @@ responses <- function(y) {
   y
 }
 
-# u(y) of each response and where it comes from (the Python package's rules).
+# How u(y) is asked for (stated, from the scatter, curve only), with the
+# values read for it; the library takes it from there.
 response_uncertainty <- function(cal, u_y, replicates, n) {
   if (!is.numeric(replicates) || !length(replicates) %in% c(1L, n) || anyNA(replicates) ||
       any(replicates != round(replicates)) || any(replicates < 1)) {
@@ -43,18 +43,19 @@ response_uncertainty <- function(cal, u_y, replicates, n) {
       input_error("replicates set how u(y) is taken from the scatter; with u_y = ",
                   "\"curve-only\" there is no reading part")
     }
-    return(list(u = rep(0, n), source = rep("curve only", n), kind = "curve-only",
-                replicates = replicates))
+    return(list(u = NULL, kind = "curve-only", replicates = replicates))
   }
   if (is.null(u_y)) {
-    if (cal$covariance != "scaled") {
+    if (!is.null(cal$u_y)) {
       input_error("the standards carry stated u_y, so the samples' u(y) cannot be taken from ",
                   "the scatter: give u_y per sample (a vector), one value for all, or ",
                   "u_y = \"curve-only\"")
     }
-    src <- ifelse(replicates == 1, "from the scatter, 1 reading",
-                  sprintf("from the scatter, %d readings", as.integer(replicates)))
-    return(list(u = NULL, source = src, kind = "scatter", replicates = replicates))
+    if (cal$dof == 0) {
+      input_error("the fit has no degrees of freedom, so the scatter of a reading is not ",
+                  "known: give u_y, or u_y = \"curve-only\"")
+    }
+    return(list(u = NULL, kind = "scatter", replicates = replicates))
   }
   u <- numeric_column(u_y, "u_y", n)
   if (!all(u >= 0)) input_error("u_y must not be negative: element(s) ", row_list(which(u < 0)))
@@ -62,7 +63,42 @@ response_uncertainty <- function(cal, u_y, replicates, n) {
     input_error("replicates set how u(y) is taken from the scatter; a stated u_y is the ",
                 "uncertainty of the value given (of the mean of replicates)")
   }
-  list(u = rep_len(u, n), source = rep("stated", n), kind = "stated", replicates = replicates)
+  list(u = rep_len(u, n), kind = "stated", replicates = replicates)
+}
+
+# Where each u(y) came from, in words, from the library's source codes.
+u_y_source <- function(code, replicates) {
+  ifelse(code == UYSRC_SCATTER,
+         sprintf("from the scatter, %d reading%s", as.integer(replicates),
+                 ifelse(replicates == 1, "", "s")),
+         ifelse(code == UYSRC_STATED, "stated", "curve only"))
+}
+
+# The sample flags (the library's bit set) in words, "; " between them: what a
+# laboratory acts on, the value still given with its uncertainty.  For a
+# straight line without a root, its value on the line extended.  Whether the
+# inversion interval reaches an end of the curve's interval is not a flag
+# here: the column interval_open says so.
+flag_texts <- function(bits, n_roots, x_ext, u_x_ext, lim) {
+  m <- length(bits)
+  ext <- ifelse(is.finite(x_ext), sprintf(" (x = %.5g \u00b1 %.2g on the line extended)",
+                                          x_ext, u_x_ext), "")
+  texts <- list(
+    list(FLAG_NO_ROOT, rep("no root in the interval", m)),
+    list(FLAG_SEVERAL_ROOTS, sprintf("%d roots", n_roots)),
+    list(FLAG_AT_END, rep("root at an end of the interval", m)),
+    list(FLAG_BELOW_LOWEST, paste0("below the lowest standard", ext)),
+    list(FLAG_ABOVE_HIGHEST, paste0("above the highest standard: dilute and repeat", ext)),
+    list(FLAG_BELOW_BLANK, rep("response below the blank's", m)),
+    list(FLAG_BELOW_LOD, rep(sprintf("below LOD (%.4g)", lim[["lod"]]), m)),
+    list(FLAG_BELOW_LOQ, rep(sprintf("below LOQ (%.4g)", lim[["loq"]]), m)),
+    list(FLAG_FLAT, rep("flat curve: u(x) infinite", m)))
+  out <- character(m)
+  for (t in texts) {
+    hit <- bitwAnd(bits, t[[1]]) != 0L
+    out[hit] <- ifelse(nzchar(out[hit]), paste(out[hit], t[[2]][hit], sep = "; "), t[[2]][hit])
+  }
+  out
 }
 
 inverse <- function(cal, y, u_y = NULL, replicates = 1, method = c("first-order", "montecarlo"),
@@ -84,85 +120,38 @@ inverse <- function(cal, y, u_y = NULL, replicates = 1, method = c("first-order"
   }
   nc <- ncoef_of(cal)
   if (nc < 2) input_error("a constant curve (degree 0) has no inverse", routine = "IPVAL")
-  lo <- cal$interval[1]
-  hi <- cal$interval[2]
   if (isTRUE(extrapolate)) {
     if (nc != 2) input_error("extrapolate needs a straight line (degree 1), not degree ", nc - 1)
     if (method != "first-order") input_error("extrapolate applies to the first-order inverse only")
-    solve1 <- function(u) {
-      r <- .Call(qvx_ipval_degree1, cal$chebyshev$coef, cal$cov_used, y, u, lo, hi)
-      if (r$status != 0L) status_error("IPVAL_DEGREE1", r$status, list(xmin = lo, xmax = hi))
-      list(n_roots = as.integer(is.finite(r$x)), roots = matrix(r$x, 1), u_roots = matrix(r$u_x, 1))
-    }
-  } else {
-    solve1 <- function(u) ipval(cal, y, u, ngrid)
   }
-  if (uy$kind == "scatter") {
-    if (cal$dof == 0) {
-      input_error("the fit has no degrees of freedom, so the scatter of a reading is not ",
-                  "known: give u_y, or u_y = \"curve-only\"")
-    }
-    # The scatter of one reading at the sample's x (SRES / W(x)): the roots do
-    # not depend on u(y), so they are found first (a response with no root is
-    # placed at the end of the interval whose curve value is nearer), then u(x)
-    # with u(y) there.
-    scale <- rep(1, m)
-    if (!is.null(cal$weighting)) {
-      x1 <- solve1(rep(0, m))$roots[1, ]
-      ends <- evaluate(cal, c(lo, hi))
-      near_lo <- abs(y - ends[1]) <= abs(y - ends[2])
-      x1 <- ifelse(is.na(x1), ifelse(near_lo, lo, hi), x1)
-      scale <- response_scale(cal$weighting, if (cal$weighting == "1/x") pmax(x1, 0) else x1)
-    }
-    uy$u <- cal$sres * scale / sqrt(uy$replicates)
-  }
-  r <- solve1(uy$u)
-  x <- r$roots[1, ]
-  u_x <- r$u_roots[1, ]
-  # Expanded uncertainty U = k u(x), k from Student's t with the dof below
-  # (normal where it is infinite).
-  xs0 <- ifelse(is.na(x), lo, x)
-  sl <- curve_slope(cal$chebyshev$coef, xs0, lo, hi)
-  g <- basis_rows(xs0, nc, lo, hi)
-  var_read <- uy$u^2 / sl^2
-  # Degrees of freedom of u(x): the curve's part has the fit's dof when its
-  # covariance is scaled by the scatter (else infinite), the reading's part the
-  # fit's dof when u(y) is from the scatter.  Both from the same scatter: the
-  # fit's dof; a scaled part with a stated part: Welch-Satterthwaite (GUM G.4.1),
-  # nu = u(x)^4 / (u_c^4 / nu_c + u_r^4 / nu_r).
-  nu_c <- if (cal$covariance == "scaled" && cal$dof > 0) cal$dof else Inf
-  nu_r <- if (uy$kind == "scatter") cal$dof else Inf
-  var_curve <- rowSums((g %*% cal$cov_used) * g) / sl^2
-  if (is.finite(nu_r) && nu_r == nu_c) {
-    dof <- rep(nu_c, m)
-  } else {
-    denom <- (if (is.finite(nu_c)) var_curve^2 / nu_c else rep(0, m)) +
-      (if (is.finite(nu_r)) var_read^2 / nu_r else 0)
-    dof <- ifelse(!is.na(denom) & denom > 0, (var_curve + var_read)^2 / denom, Inf)
-  }
-  k <- qt((1 + level) / 2, dof)
-  # No root, no interval: k and dof are not given either.
-  k[is.na(x)] <- NA_real_
-  dof[is.na(x)] <- NA_real_
-  atol <- END_RTOL * (hi - lo)
-  near <- abs(r$roots - lo) <= atol | abs(r$roots - hi) <= atol
-  at_end <- colSums(!is.na(near) & near) > 0
-  if (isTRUE(extrapolate)) at_end <- rep(FALSE, m)
-  flags <- sample_flags(cal, y, x, r, at_end, uy$u, limits, lo, hi)
-  band <- if (isTRUE(extrapolate)) list(low = rep(NA_real_, m), high = rep(NA_real_, m)) else
-    inversion_interval(cal, y, x, k, uy$u)
-  open <- !is.na(band$low) & (band$low <= lo | band$high >= hi)
-  flags <- flag_text(list(nzchar(flags), open), list(flags, "open interval"))
-  out <- data.frame(y = y, x = x, u_x = u_x, U = k * u_x, k = k, dof = dof, low = band$low,
-                    high = band$high, flags = flags, u_y = uy$u, u_y_source = uy$source,
+  # Everything a reading gives comes from the laboratory library in one call:
+  # the roots, u(y) and its source, u(x) and its parts, the effective degrees
+  # of freedom, k, U, the inversion interval and the sample flags.
+  r <- lab_readback(cal, y, uy$kind, u_y = uy$u, replicates = uy$replicates, level = level,
+                    ngrid = ngrid, extrapolate = extrapolate, limits = limits)
+  roots <- na_for_nan(r$roots)
+  u_roots <- na_for_nan(r$u_roots)
+  x <- roots[1, ]
+  open <- bitwAnd(r$flags, FLAG_INTERVAL_OPEN) != 0L
+  out <- data.frame(y = y, x = x, u_x = u_roots[1, ], U = na_for_nan(r$U), k = na_for_nan(r$k),
+                    dof = na_for_nan(r$dof), low = na_for_nan(r$low), high = na_for_nan(r$high),
+                    interval_open = open,
+                    flags = flag_texts(r$flags, r$n_roots, r$x_ext, r$u_x_ext,
+                                       attr(r, "limits")),
+                    u_y = r$u_y, u_y_source = u_y_source(r$u_y_code, uy$replicates),
                     stringsAsFactors = FALSE)
   # Joint covariance of the first roots: S C S' + diag(u_y^2 / p'^2),
   # S = -g(x)/p'(x) (Cov(x_i, x_j) through the curve's coefficients).  Its
   # factors are kept for any number of responses, the m x m matrix itself up
   # to MAX_JOINT responses (beyond, it would not fit in memory).
+  lo <- cal$interval[1]
+  hi <- cal$interval[2]
+  xs0 <- ifelse(is.na(x), lo, x)
+  sl <- curve_slope(cal$chebyshev$coef, xs0, lo, hi)
+  g <- basis_rows(xs0, nc, lo, hi)
   s <- -g / sl
   s[is.na(x), ] <- NA_real_
-  d <- ifelse(is.na(x), NA_real_, var_read)
+  d <- ifelse(is.na(x), NA_real_, r$u_y^2 / sl^2)
   attr(out, "sensitivity") <- s
   attr(out, "response_variance") <- d
   attr(out, "cov_coef") <- cal$cov_used
@@ -171,11 +160,11 @@ inverse <- function(cal, y, u_y = NULL, replicates = 1, method = c("first-order"
     diag(jc) <- diag(jc) + d
     attr(out, "cov") <- jc
   }
-  roots <- t(r$roots)
-  u_roots <- t(r$u_roots)
-  attr(out, "roots") <- roots
-  attr(out, "u_roots") <- u_roots
+  attr(out, "roots") <- t(roots)
+  attr(out, "u_roots") <- t(u_roots)
   attr(out, "n_roots") <- r$n_roots
+  attr(out, "u_curve") <- na_for_nan(r$u_curve)
+  attr(out, "flag_bits") <- r$flags
   attr(out, "coverage") <- level
   class(out) <- c("quorvex_inverse", "data.frame")
   if (method == "montecarlo") return(monte_carlo(cal, out, n, seed, level, ngrid))
@@ -291,152 +280,11 @@ monte_carlo <- function(cal, fo, n, seed, level, ngrid) {
   out
 }
 
-# The inversion interval of each response: the x around its first root with
-# (p(x) - y)^2 <= k^2 (g(x)' C g(x) + u_y^2), the prediction band inverted
-# (Fieller's construction; for a line with u(y) from the scatter the classical
-# calibration interval of ISO 11843-2 and DIN 32645).  It needs no
-# linearisation, so it stays honest where the curve is flat or u(x) large.  The
-# connected piece that holds the root is taken; where it reaches an end of the
-# curve's interval, that end bounds it ("open interval").  The ends are found
-# on a grid of INVERSION_GRID cells, then by bisection to full precision, in
-# blocks of 512 responses, as the Python package does.
-INVERSION_GRID <- 512L
-inversion_interval <- function(cal, y, x0, k, u) {
-  m <- length(y)
-  low <- rep(NA_real_, m)
-  high <- rep(NA_real_, m)
-  ok <- which(!is.na(x0) & is.finite(k))
-  if (!length(ok)) return(list(low = low, high = high))
-  lo <- cal$interval[1]
-  hi <- cal$interval[2]
-  nc <- ncoef_of(cal)
-  coef <- cal$chebyshev$coef
-  cov <- cal$cov_used
-  grid <- seq(lo, hi, length.out = INVERSION_GRID + 1L)
-  ng <- length(grid)
-  bg <- basis_rows(grid, nc, lo, hi)
-  pg <- drop(bg %*% coef)
-  vg <- rowSums((bg %*% cov) * bg)
-  f <- function(x, y0, k2, u2) {
-    g <- basis_rows(x, nc, lo, hi)
-    (drop(g %*% coef) - y0)^2 - k2 * (rowSums((g %*% cov) * g) + u2)
-  }
-  for (start in seq(1L, length(ok), by = 512L)) {
-    rows <- ok[start:min(start + 511L, length(ok))]
-    y0 <- y[rows]
-    k2 <- k[rows]^2
-    u2 <- u[rows]^2
-    xr <- x0[rows]
-    outside <- outer(-y0, pg, `+`)^2 - k2 * outer(u2, vg, `+`) > 0
-    # Left: the last grid point below the root outside the band; right: the
-    # first one above it (0 and ng + 1 where there is none).
-    nb <- findInterval(xr, grid, left.open = TRUE)  # grid points below the root
-    cj <- col(outside)
-    lm <- outside & cj <= nb
-    rm <- outside & cj > nb
-    left <- ifelse(rowSums(lm) > 0, max.col(lm * cj, ties.method = "first"), 0L)
-    right <- ifelse(rowSums(rm) > 0, max.col(rm * (ng + 1L - cj), ties.method = "first"),
-                    ng + 1L)
-    for (side in c("low", "high")) {
-      j <- if (side == "low") left else right
-      inside <- if (side == "low") j < 1L else j > ng
-      end <- rep(if (side == "low") lo else hi, length(rows))
-      b <- which(!inside)
-      if (length(b)) {
-        a <- grid[j[b]]
-        nxt <- grid[pmin(pmax(j[b] + (if (side == "low") 1L else -1L), 1L), ng)]
-        c <- if (side == "low") pmin(nxt, xr[b]) else pmax(nxt, xr[b])
-        for (it in 1:64) {
-          mid <- 0.5 * (a + c)
-          o <- f(mid, y0[b], k2[b], u2[b]) > 0
-          a <- ifelse(o, mid, a)
-          c <- ifelse(o, c, mid)
-          if (all(abs(a - c) <= 4e-16 * pmax(abs(a), abs(c)))) break
-        }
-        end[b] <- 0.5 * (a + c)
-      }
-      if (side == "low") low[rows] <- end else high[rows] <- end
-    }
-  }
-  list(low = low, high = high)
-}
-
 # Sampling error of a quantile: half the spread of the quantiles one binomial
 # standard deviation of the rank either side.
 se_quantile <- function(v, p, count, q) {
   d <- sqrt(p * (1 - p) / max(count, 1))
   0.5 * (q(v, min(p + d, 1)) - q(v, max(p - d, 0)))
-}
-
-# What a laboratory acts on, per response (the value is still given with its
-# uncertainty): no root in the interval; several roots; a root at an end of
-# the interval; below the lowest standard; above the highest ("dilute and
-# repeat"), for a straight line with the value of the line extended; response
-# below the blank's (p(0), where x = 0 lies in the interval or just beyond);
-# with detection limits (from lod()) below the LOD (ISO 11843's x_D) or below
-# the LOQ (the larger of ICH's and DIN 32645's); an infinite u(x) (a flat
-# curve).
-sample_flags <- function(cal, y, first, r, at_end, u, limits, lo, hi) {
-  m <- length(y)
-  no <- r$n_roots == 0
-  ends <- evaluate(cal, c(lo, hi))
-  rising <- ends[2] >= ends[1]
-  past_lo <- if (rising) y < ends[1] else y > ends[1]
-  past_hi <- if (rising) y > ends[2] else y < ends[2]
-  has <- !is.na(first)
-  below <- (has & first < min(cal$x)) | (no & past_lo)
-  above <- (has & first > max(cal$x)) | (no & past_hi)
-  value <- rep("", m)
-  if (ncoef_of(cal) == 2 && any(no)) {
-    idx <- which(no)
-    ext <- .Call(qvx_ipval_degree1, cal$chebyshev$coef, cal$cov_used, as.double(y[idx]),
-                 as.double(u[idx]), lo, hi)
-    if (ext$status == 0L) {
-      ok <- is.finite(ext$x)
-      value[idx[ok]] <- sprintf(" (x = %.5g \u00b1 %.2g on the line extended)", ext$x[ok],
-                                ext$u_x[ok])
-    }
-  }
-  conds <- list(no, r$n_roots > 1, at_end, below, above)
-  texts <- list("no root in the interval", sprintf("%d roots", r$n_roots), "root at an end of the interval",
-                paste0("below the lowest standard", value),
-                paste0("above the highest standard: dilute and repeat", value))
-  w <- hi - lo
-  if (lo - EXTEND * w <= 0 && 0 <= hi + EXTEND * w) {
-    yb <- curve_at(cal, 0)$y
-    conds[[length(conds) + 1]] <- if (curve_slope(cal$chebyshev$coef, 0, lo, hi) >= 0) y < yb else y > yb
-    texts[[length(texts) + 1]] <- "response below the blank's"
-  }
-  if (!is.null(limits)) {
-    lod_x <- if (is.finite(limits$x_detection)) limits$blank + limits$x_detection else NA
-    cands <- c(limits$loq, limits$loq_din)
-    cands <- cands[is.finite(cands)]
-    loq_x <- if (length(cands)) limits$blank + max(cands) else NA
-    below_lod <- rep(FALSE, m)
-    if (!is.na(lod_x)) {
-      below_lod <- has & first < lod_x
-      conds[[length(conds) + 1]] <- below_lod
-      texts[[length(texts) + 1]] <- sprintf("below LOD (%.4g)", lod_x)
-    }
-    if (!is.na(loq_x)) {
-      conds[[length(conds) + 1]] <- has & first < loq_x & !below_lod
-      texts[[length(texts) + 1]] <- sprintf("below LOQ (%.4g)", loq_x)
-    }
-  }
-  conds[[length(conds) + 1]] <- colSums(is.infinite(r$u_roots)) > 0
-  texts[[length(texts) + 1]] <- "flat curve: u(x) infinite"
-  flag_text(conds, texts)
-}
-
-# "a; b" of the texts whose conditions hold, per element.
-flag_text <- function(conditions, texts) {
-  out <- character(length(conditions[[1]]))
-  for (i in seq_along(conditions)) {
-    t <- rep_len(texts[[i]], length(out))
-    hit <- conditions[[i]]
-    out[hit] <- ifelse(nzchar(out[hit]), paste(out[hit], t[hit], sep = "; "), t[hit])
-  }
-  out
 }
 
 # Per column of roots (one column per response, NA beyond those found), the

@@ -1,5 +1,6 @@
 /*
- * glue.c -- the R package's bridge to the six entry points of libQUORVEXv1.
+ * glue.c -- the R package's bridge to the six entry points of libQUORVEXv1
+ * and to the laboratory library libQUORVEXlab1 (quorvex_lab.h).
  *
  * Each function takes R vectors, checks their types and lengths (whatever
  * the R code already checked: a wrong call from R must raise an R error,
@@ -14,6 +15,7 @@
 #include <string.h>
 
 #include <quorvex.h>
+#include <quorvex_lab.h>
 
 /* IPVAL and IPVAL_DEGREE1 take an NPTS x NPTS response covariance and read
    only its diagonal: responses are passed in chunks of at most CHUNK, so a
@@ -346,6 +348,103 @@ SEXP qvx_ipval_draws(SEXP curves, SEXP ys, SEXP ref, SEXP xmin, SEXP xmax, SEXP 
   return out;
 }
 
+/* ---- The laboratory library ------------------------------------------- */
+
+static int int_flag(SEXP a, const char *name)
+{
+  if (TYPEOF(a) != LGLSXP || XLENGTH(a) != 1 || LOGICAL(a)[0] == NA_LOGICAL)
+    error("quorvex: %s must be TRUE or FALSE", name);
+  return LOGICAL(a)[0] ? 1 : 0;
+}
+
+/* A double vector of exactly n elements. */
+static double *reals_n(SEXP a, R_xlen_t n, const char *name)
+{
+  if (real_len(a, name) != n)
+    error("quorvex: %s must have %lld element(s)", name, (long long)n);
+  return REAL(a);
+}
+
+/* QVXL_READBACK on one curve and responses y.  uy is read (one value per
+   response) for uymode 0, repl for uymode 1; in the other modes each may be
+   any double vector of at least one element.  Returns every output with the
+   status; roots and u_roots have one column per response. */
+SEXP qvx_readback(SEXP coef, SEXP cov, SEXP xmin, SEXP xmax, SEXP covkind, SEXP ndof,
+                  SEXP sres, SEXP weighting, SEXP stated, SEXP xstd, SEXP haslim,
+                  SEXP limits, SEXP y, SEXP uymode, SEXP uy, SEXP repl, SEXP level,
+                  SEXP ngrid, SEXP tol, SEXP extrap)
+{
+  int nc = curve_checked(coef, cov, 2), nr = nc - 1;
+  double lo = real1(xmin, "xmin"), hi = real1(xmax, "xmax");
+  int ck = int1(covkind, "covkind"), nd = int1(ndof, "ndof");
+  double sr = real1(sres, "sres");
+  int wt = int1(weighting, "weighting"), st = int_flag(stated, "stated");
+  const double *xs = reals_n(xstd, 2, "xstd");
+  int hl = int1(haslim, "haslim");
+  const double *lim = reals_n(limits, 2, "limits");
+  int n = count(real_len(y, "y"), "y");
+  int um = int1(uymode, "uymode");
+  if (um == 0) reals_n(uy, n, "u_y");
+  else if (real_len(uy, "u_y") < 1) error("quorvex: u_y must have at least 1 element");
+  if (um == 1) reals_n(repl, n, "replicates");
+  else if (real_len(repl, "replicates") < 1)
+    error("quorvex: replicates must have at least 1 element");
+  double lv = real1(level, "level"), tl = real1(tol, "tol");
+  int ng = int1(ngrid, "ngrid"), ex = int_flag(extrap, "extrapolate");
+  static const char *names[] = {"n_roots", "roots", "u_roots", "u_y", "u_y_code", "u_curve",
+                                "dof", "k", "U", "low", "high", "x_ext", "u_x_ext", "flags",
+                                "status"};
+  SEXP out = PROTECT(named_list(15, names));
+  SET_VECTOR_ELT(out, 0, allocVector(INTSXP, n));
+  SET_VECTOR_ELT(out, 1, matrix(nr, n));
+  SET_VECTOR_ELT(out, 2, matrix(nr, n));
+  for (int j = 3; j <= 12; j++) SET_VECTOR_ELT(out, j, j == 4 ? allocVector(INTSXP, n) : vec(n));
+  SET_VECTOR_ELT(out, 13, allocVector(INTSXP, n));
+  memset(INTEGER(VECTOR_ELT(out, 0)), 0, sizeof(int) * (size_t)n);
+  memset(INTEGER(VECTOR_ELT(out, 4)), 0, sizeof(int) * (size_t)n);
+  memset(INTEGER(VECTOR_ELT(out, 13)), 0, sizeof(int) * (size_t)n);
+  int istat = 0;
+#define R_(j) REAL(VECTOR_ELT(out, j))
+#define I_(j) INTEGER(VECTOR_ELT(out, j))
+  QVXL_READBACK(&nc, REAL(coef), REAL(cov), &lo, &hi, &ck, &nd, &sr, &wt, &st, xs, &hl, lim, &n,
+                REAL(y), &um, REAL(uy), REAL(repl), &lv, &ng, &tl, &ex, I_(0), R_(1), R_(2),
+                R_(3), I_(4), R_(5), R_(6), R_(7), R_(8), R_(9), R_(10), R_(11), R_(12), I_(13),
+                &istat);
+#undef R_
+#undef I_
+  SET_VECTOR_ELT(out, 14, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
+/* QVXL_DISTRIBUTION element by element: what 1 gives x from p, 2 and 3 p from
+   x.  par1, par2, p and x have one common length (at least 1); the status of
+   each element is returned beside the results. */
+SEXP qvx_distribution(SEXP dist, SEXP what, SEXP par1, SEXP par2, SEXP p, SEXP x)
+{
+  int d = int1(dist, "dist"), w = int1(what, "what");
+  int n = count(real_len(p, "p"), "p");
+  const double *a = reals_n(par1, n, "par1"), *b = reals_n(par2, n, "par2");
+  const double *pin = REAL(p), *xin = reals_n(x, n, "x");
+  static const char *names[] = {"p", "x", "status"};
+  SEXP out = PROTECT(named_list(3, names));
+  SET_VECTOR_ELT(out, 0, vec(n));
+  SET_VECTOR_ELT(out, 1, vec(n));
+  SET_VECTOR_ELT(out, 2, allocVector(INTSXP, n));
+  double *po = REAL(VECTOR_ELT(out, 0)), *xo = REAL(VECTOR_ELT(out, 1));
+  int *so = INTEGER(VECTOR_ELT(out, 2));
+  for (int i = 0; i < n; i++) {
+    double pi = pin[i], xi = xin[i];
+    int istat = 0;
+    QVXL_DISTRIBUTION(&d, &w, a + i, b + i, &pi, &xi, &istat);
+    po[i] = pi;
+    xo[i] = xi;
+    so[i] = istat;
+  }
+  UNPROTECT(1);
+  return out;
+}
+
 static const R_CallMethodDef calls[] = {
     {"qvx_olspfit", (DL_FUNC)&qvx_olspfit, 6},
     {"qvx_glspfit", (DL_FUNC)&qvx_glspfit, 10},
@@ -354,6 +453,8 @@ static const R_CallMethodDef calls[] = {
     {"qvx_ipval", (DL_FUNC)&qvx_ipval, 8},
     {"qvx_ipval_degree1", (DL_FUNC)&qvx_ipval_degree1, 6},
     {"qvx_ipval_draws", (DL_FUNC)&qvx_ipval_draws, 7},
+    {"qvx_readback", (DL_FUNC)&qvx_readback, 20},
+    {"qvx_distribution", (DL_FUNC)&qvx_distribution, 6},
     {NULL, NULL, 0}};
 
 void R_init_quorvex(DllInfo *dll)

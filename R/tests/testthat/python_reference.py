@@ -117,6 +117,16 @@ for case, (x, y, kw, ys) in cases.items():
         if defaults:
             out(case, "inv_k_" + label, pred.k)
             out(case, "inv_dof_" + label, np.broadcast_to(pred.dof, pred.x.shape))
+        if hasattr(pred, "flags"):
+            out(case, "inv_U_" + label, pred.U)
+            out(case, "inv_uy_" + label, pred.u_y)
+            out(case, "inv_ucurve_" + label, pred.u_curve)
+            out(case, "inv_roots_" + label, pred.roots)
+            out(case, "inv_uroots_" + label, pred.u_roots)
+            out(case, "inv_nroots_" + label, pred.n_roots)
+            out(case, "inv_open_" + label, pred.interval_open)
+            out(case, "inv_bits_" + label, pred.flags)
+            print(case, f"inv_{label}_source", "|".join(pred.u_y_source).replace(" ", "~"))
     if defaults and cal.covariance == "scaled":
         for m in (1, 3):
             pred = cal.inverse(ys, replicates=m)
@@ -128,6 +138,13 @@ for case, (x, y, kw, ys) in cases.items():
             if hasattr(pred, "low"):
                 out(case, f"inv_low_scatter{m}", pred.low)
                 out(case, f"inv_high_scatter{m}", pred.high)
+            if hasattr(pred, "flags"):
+                out(case, f"inv_U_scatter{m}", pred.U)
+                out(case, f"inv_ucurve_scatter{m}", pred.u_curve)
+                out(case, f"inv_open_scatter{m}", pred.interval_open)
+                out(case, f"inv_bits_scatter{m}", pred.flags)
+                print(case, f"inv_scatter{m}_source",
+                      "|".join(pred.u_y_source).replace(" ", "~"))
     lo, hi = cal.interval
     grid = np.linspace(lo, hi, 7)
     out(case, "grid", grid)
@@ -194,3 +211,12 @@ for case, (x, y, kw, ys) in cases.items():
             pred = cal.inverse(ys, u_y=u)
             for i, fl in enumerate(sample_flags(cal, pred, lim)):
                 print(case, f"flag_{i}", "|".join(fl).replace(" ", "~") or "-")
+            if hasattr(pred, "flags"):
+                from quorvex.inverse import flags_with_limits
+                out(case, "flag_bits", flags_with_limits(pred, lim))
+                out(case, "flag_open", pred.interval_open)
+            if cal.ncoef == 2:
+                # The straight line's closed form, also beyond the interval.
+                pred = cal.inverse(ys, u_y=u, extrapolate=True)
+                for name in ("x", "u_x", "k", "dof", "U", "low", "high", "flags"):
+                    out(case, "ext_" + name, getattr(pred, name))
