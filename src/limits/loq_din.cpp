@@ -6,6 +6,7 @@
 // reading at x and K the readings averaged per sample (GUM 5.1.2 for u).
 // The excess x - k k2 u(x0 + x) is scanned on 400 equal steps of (0, xmax -
 // x0]; the first step where it is >= 0 is bisected to 1e-13 of the result.
+// Levels where u is not defined (NaN) do not qualify.
 #include "limits/loq_din.h"
 
 #include <algorithm>
@@ -17,7 +18,11 @@
 namespace quorvex::lab {
 
 double ReadingScatter::at(double x) const {
-  return fixed ? sigma0 : base * response_scale(weighting, x) * sigma_hat;
+  if (fixed) return sigma0;
+  // Under 1/x the scatter of a reading at x < 0 is not defined: no such level
+  // qualifies (NaN fails the test below).
+  if (weighting == 1 && x < 0.0) return std::numeric_limits<double>::quiet_NaN();
+  return base * response_scale(weighting, x) * sigma_hat;
 }
 
 double loq_din(PointEval& at, double x0, const ReadingScatter& s, int replicates, double k2,
