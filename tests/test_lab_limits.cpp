@@ -19,6 +19,7 @@
 #include "ols/olspfit.h"
 #include "quorvex_lab.h"
 #include "selection/degree_selection.h"
+#include "selection/lack_of_fit.h"
 #include "stats/distributions.h"
 
 namespace {
@@ -154,6 +155,9 @@ TEST(LabLimits, LineMatchesTheClosedForms) {
     const double s0 = l.s * std::sqrt(1.0 / c.k + 1.0 / l.n +
                                       (c.blank - l.xbar) * (c.blank - l.xbar) / l.sxx);
     const double t = o.k_alpha;
+    // t(8) at 0.95 and 0.99, 40-digit values.
+    EXPECT_NEAR(t, c.alpha == 0.05 ? 1.859548037530898353861515 : 2.896459447709622320315703,
+                1e-14);
     EXPECT_NEAR(o.sigma, l.s, 1e-12 * l.s);
     EXPECT_NEAR(o.slope, std::abs(l.b), 1e-12 * std::abs(l.b));
     EXPECT_NEAR(o.lod, 3.3 * l.s / std::abs(l.b), 1e-11);
@@ -165,6 +169,8 @@ TEST(LabLimits, LineMatchesTheClosedForms) {
     EXPECT_GT(o.x_critical, 0.0);
     EXPECT_EQ(o.extrapolated, c.blank < 0.05 ? 1 : 0);
     EXPECT_EQ(o.source, c.blank == 0.05 || c.blank == 0.2 ? kBlankStandards : kBlankResidual);
+    // delta's defining property: P(t'(8, delta) <= t) = beta.
+    EXPECT_NEAR(lower_tail(Dist::NoncentralT, t, 8, o.delta), c.beta, 1e-13);
     for (const auto& d : kDelta) {
       if (d.nu == 8 && d.alpha == c.alpha && d.beta == c.beta) {
         EXPECT_NEAR(t, d.t, 1e-14 * d.t);
@@ -240,6 +246,23 @@ TEST(LabLimits, BlankIsReachedUpToAQuarterOfTheWidthBeyondTheInterval) {
     const double near = std::abs(r1 - 0.0) < std::abs(r2 - 0.0) ? r1 : r2;
     EXPECT_NEAR(root_near_extended(at, yt, 0.0), near, 1e-11 * std::max(1.0, std::abs(near)));
   }
+  // Two roots in reach: the one nearer x0.  p(x) = (x - 2)(x - 4) + 1 on [1, 5].
+  {
+    std::vector<double> xs, ys;
+    for (int i = 0; i <= 8; ++i) {
+      xs.push_back(1 + 0.5 * i);
+      ys.push_back((xs.back() - 2) * (xs.back() - 4) + 1);
+    }
+    const Fit p = fit(xs, ys, 3);
+    PointEval pa(CurveRef{3, p.coef.data(), p.cov.data(), p.xmin, p.xmax});
+    EXPECT_NEAR(root_near_extended(pa, 1.0, 1.0), 2.0, 1e-12);
+    EXPECT_NEAR(root_near_extended(pa, 1.0, 5.5), 4.0, 1e-12);
+    EXPECT_NEAR(root_near_extended(pa, 4.0, 0.1), 3 - std::sqrt(4.0), 1e-12);  // at 1
+    EXPECT_NEAR(root_near(pa.curve(), 1.0, 3.1), 4.0, 1e-12);
+    EXPECT_NEAR(root_near(pa.curve(), 1.0, 2.9), 2.0, 1e-12);
+    // A response met exactly at the far end of the reach.
+    EXPECT_EQ(root_near_extended(pa, pa.value(0.0), -0.5), 0.0);
+  }
   // Beyond the reach there is no root.
   EXPECT_TRUE(std::isnan(root_near_extended(at, at.value(-1.5), 0.0)));
 }
@@ -272,10 +295,21 @@ TEST(LabLimits, BlankScatterComesFromTheStatedSource) {
   EXPECT_EQ(lw.source, kBlankLowest);
   EXPECT_NEAR(lw.sigma_blank, weighted.sres * 0.5, 1e-15);  // SRES x at the lowest x
   EXPECT_EQ(lw.extrapolated, 1);
+  // A standard at the blank comes first, under a weighting too: SRES x there.
+  LimitsRequest at_one;
+  at_one.blank = 1.0;
+  const LimitsResult l1 = limits(weighted, at_one);
+  EXPECT_EQ(l1.source, kBlankStandards);
+  EXPECT_NEAR(l1.sigma_blank, weighted.sres * 1.0, 1e-15);
   const LimitsResult ls = limits(stated);
   EXPECT_EQ(ls.source, kBlankStatedUy);
   EXPECT_EQ(ls.sigma_blank, 0.01);
   EXPECT_NEAR(ls.delta, 2 * 1.6448536269514722, 1e-14);  // normal factors
+  LimitsRequest ab;
+  ab.alpha = 0.01;
+  const LimitsResult lab = limits(stated, ab);  // z_0.99 + z_0.95, 40-digit values
+  EXPECT_NEAR(lab.k_alpha, 2.326347874040841093075096, 1e-14);
+  EXPECT_NEAR(lab.delta, 2.326347874040841093075096 + 1.644853626951472687952128, 1e-14);
   EXPECT_EQ(limits(differ, {}, QVXL_LIM_BLANK_UNKNOWN).source, 0);
   EXPECT_EQ(limits(differ, given).source, kBlankGiven);
   EXPECT_EQ(limits(plain, {}).source, kBlankStandards);
@@ -284,6 +318,51 @@ TEST(LabLimits, BlankScatterComesFromTheStatedSource) {
   inside.blank = 3.0;
   EXPECT_EQ(limits(plain, inside).source, kBlankResidual);
   EXPECT_EQ(limits(plain, inside).sigma_blank, plain.sres);
+}
+
+TEST(LabLimits, DinLoqSolvesItsDefiningEquation) {
+  // x_Q = KLOQ k_(1-alpha/2) u(x0 + x_Q), u^2 = (g'Cg + sigma_r^2 / K) / p'^2, with
+  // sigma_r the blank's scatter where u_blank is given or the stated u(y) differ,
+  // else the fit's model at x0 + x_Q.
+  const std::vector<double> x = {0, 0, 1, 2, 5, 10, 20};
+  const std::vector<double> y = {0.011, 0.007, 0.16, 0.31, 0.76, 1.46, 2.77};
+  const std::vector<double> uy = {0.003, 0.005, 0.005, 0.006, 0.01, 0.02, 0.04};
+  std::vector<double> w;
+  for (double u : uy) w.push_back(1.0 / u);
+  const Fit differ = fit(x, y, 2, w, 0, uy);        // stated, u(y) differ
+  const Fit equal = fit(x, y, 3, std::vector<double>(7, 100.0), 0,
+                        std::vector<double>(7, 0.01));  // stated, all 0.01
+  const std::vector<double> xw = {0.5, 1, 2, 5, 10, 20, 50};
+  const std::vector<double> yw = {0.052, 0.101, 0.198, 0.507, 0.995, 2.03, 4.96};
+  std::vector<double> ww;
+  for (double v : xw) ww.push_back(1.0 / std::sqrt(v));
+  Fit weighted = fit(xw, yw, 2, ww);  // 1/x: scatter SRES sqrt(x)
+  weighted.weighting = 1;
+  struct Case {
+    const Fit* f;
+    bool given;
+    int k;
+    double sr_at;  // < 0: the blank's scatter; else SRES sqrt(x) (1/x) or 0.01
+  };
+  const Case cases[] = {{&differ, false, 1, -1}, {&differ, true, 2, -1},
+                        {&equal, false, 3, 0.01}, {&weighted, false, 1, 1.0}};
+  for (const auto& c : cases) {
+    LimitsRequest r;
+    r.replicates = c.k;
+    r.has_u_blank = c.given;
+    r.u_blank = 0.003;
+    const LimitsResult o = limits(*c.f, r);
+    PointEval at(CurveRef{static_cast<int>(c.f->coef.size()), c.f->coef.data(),
+                          c.f->cov.data(), c.f->xmin, c.f->xmax});
+    const double xa = r.blank + o.loq_din;
+    double sr = o.sigma_blank;
+    if (c.sr_at == 0.01) sr = 0.01;
+    if (c.sr_at == 1.0) sr = c.f->sres * std::sqrt(xa);
+    const double u = std::sqrt(at.variance(xa) + sr * sr / c.k) / std::abs(at.slope(xa));
+    const double k2 = coverage_factor(0.95, c.f->covkind == 0 ? INFINITY : 5.0);
+    ASSERT_TRUE(std::isfinite(o.loq_din));
+    EXPECT_NEAR(o.loq_din, 3.0 * k2 * u, 1e-10 * o.loq_din);
+  }
 }
 
 TEST(LabLimits, StatusesLeaveTheOutputsAlone) {
@@ -442,6 +521,11 @@ TEST(LabSelection, TheFTestPicksTheDegreeTheDataHave) {
       EXPECT_LT(s.termp[1], 1e-6);
     }
     EXPECT_GE(s.termp[c.best], 0.05);
+    // Two terms added at once (degree 1 to 3): F per added term.
+    const Selected two = select(x, y, ones, false, {1, 3});
+    const double f2 = ((two.chi2[0] - two.chi2[1]) / 2) / (two.chi2[1] / two.dof[1]);
+    EXPECT_NEAR(two.termstat[1], f2, 1e-12 * f2);
+    EXPECT_NEAR(two.termp[1], upper_tail(Dist::F, f2, 2, two.dof[1]), 1e-15);
   }
 }
 
@@ -454,12 +538,16 @@ TEST(LabSelection, StatedUncertaintiesAndLackOfFit) {
       x.push_back(v);
       y.push_back(1 + 0.5 * v - 0.04 * v * v + 0.01 * noise(2 * i + r));
     }
-  const std::vector<double> ones(x.size(), 1.0);
+  // Weights equal within a level (W = 1/(0.5 + 0.1 x)): the pure error of a pair
+  // is W^2 (y1 - y2)^2 / 2.
+  std::vector<double> ones;
+  for (double v : x) ones.push_back(1.0 / (0.5 + 0.1 * v));
   const Selected s = select(x, y, ones, false, {1, 2, 3});
   ASSERT_EQ(s.status, 0);
   EXPECT_EQ(s.best, 2);
   double pure = 0.0;
-  for (std::size_t i = 0; i < x.size(); i += 2) pure += 0.5 * std::pow(y[i] - y[i + 1], 2);
+  for (std::size_t i = 0; i < x.size(); i += 2)
+    pure += 0.5 * ones[i] * ones[i] * std::pow(y[i] - y[i + 1], 2);
   for (int i = 0; i < 3; ++i) {
     const int k = i + 2;
     EXPECT_EQ(s.goftest[i], QVXL_GOF_LACK_OF_FIT);
@@ -526,6 +614,57 @@ TEST(LabSelection, FallbacksAndStatuses) {
       EXPECT_EQ(e.best, -1);
     }
   }
+}
+
+TEST(LabSelection, TheRuleAtItsThresholds) {
+  // Given chi2 (FITMODE 1, stated), ten standards: the tests' p-values are set by
+  // chi2 quantiles, so that each case sits on one side of a 5 % threshold.
+  const std::vector<double> x = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, y(10, 1.0), w(10, 1.0);
+  auto q = [](double p, double nu) { return quantile(Dist::ChiSquared, 1.0 - p, nu); };
+  struct Case {
+    const char* what;
+    std::vector<double> chi2;
+    int best, reason;
+  };
+  const Case cases[] = {
+      // degree 1 rejected at p = 0.03 (not at 0.01); degree 2 rejected too: AIC
+      {"p 0.03 rejects", {q(0.03, 8), q(0.03, 8) - 0.5}, 1, kReasonAic},
+      // degree 1 adequate (p 0.06), the added term not significant (p 0.06)
+      {"p 0.06 keeps", {q(0.06, 8), q(0.06, 8) - q(0.06, 1)}, 1, kReasonNotImproved},
+      // degree 1 adequate, the added term significant at p 0.04: degree 2
+      {"term p 0.04", {q(0.5, 8), q(0.5, 8) - q(0.04, 1)}, 2, kReasonHighest},
+  };
+  // A given chi2 that grows with the degree (an iterative fit's): no improvement.
+  const Selected up = select(x, y, w, true, {1, 2}, 1, {q(0.5, 8), q(0.5, 8) + 1.0}, {0, 0});
+  EXPECT_EQ(up.termstat[1], 0.0);
+  EXPECT_EQ(up.termp[1], 1.0);
+  EXPECT_EQ(up.best, 1);
+  for (const auto& c : cases) {
+    const Selected s = select(x, y, w, true, {1, 2}, 1, c.chi2, {0, 0});
+    ASSERT_EQ(s.status, 0) << c.what;
+    EXPECT_EQ(s.best, c.best) << c.what;
+    EXPECT_EQ(s.reason, c.reason) << c.what;
+  }
+}
+
+TEST(LabSelection, LackOfFitWeighsEachReplicate) {
+  // Two readings per level with their own weights: the weighted mean's pure error
+  // is w1^2 w2^2 / (w1^2 + w2^2) (y1 - y2)^2 per pair.
+  const std::vector<double> x = {1, 1, 2, 2, 3, 3, 4, 4};
+  const std::vector<double> y = {1.1, 0.9, 2.2, 1.9, 2.8, 3.3, 4.1, 3.95};
+  const std::vector<double> w = {1, 2, 3, 1, 0.5, 1.5, 2, 2};
+  double pure = 0.0;
+  for (std::size_t i = 0; i < x.size(); i += 2) {
+    const double a = w[i] * w[i], b = w[i + 1] * w[i + 1];
+    pure += a * b / (a + b) * std::pow(y[i] - y[i + 1], 2);
+  }
+  const LackOfFitTest t = lack_of_fit(8, x.data(), y.data(), w.data(), 2, pure + 0.7);
+  ASSERT_TRUE(t.applies);
+  EXPECT_NEAR(t.ss_pure, pure, 1e-14);
+  EXPECT_NEAR(t.ss_lack, 0.7, 1e-14);
+  EXPECT_EQ(t.groups, 4);
+  EXPECT_NEAR(t.f, (0.7 / 2) / (pure / 4), 1e-12);
+  EXPECT_FALSE(lack_of_fit(8, x.data(), y.data(), w.data(), 4, 1.0).applies);  // no dof left
 }
 
 // Through the exported names ---------------------------------------------------
