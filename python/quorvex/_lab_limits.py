@@ -15,11 +15,6 @@ SELECT_NARGS = 21
 LIMITS_REALS = ("sigma", "slope", "lod", "loq", "sigma_blank", "s_blank", "y_critical",
                 "x_critical", "x_detection", "k_alpha", "delta", "loq_din")
 BLANK_GIVEN, BLANK_STANDARDS, BLANK_LOWEST, BLANK_STATED_UY, BLANK_RESIDUAL = 1, 2, 3, 4, 5
-LIMITS_STATUS = {
-    60: "blank-far",
-    61: "blank-unknown",
-    62: "no-dof",
-}
 GOF_TEST = {0: "none", 1: "chi2", 2: "lack of fit"}
 SELECT_NONE_FITTED = 70
 
