@@ -363,6 +363,13 @@ TEST(LabLimits, DinLoqSolvesItsDefiningEquation) {
     ASSERT_TRUE(std::isfinite(o.loq_din));
     EXPECT_NEAR(o.loq_din, 3.0 * k2 * u, 1e-10 * o.loq_din);
   }
+  // Under 1/x a reading's scatter is not defined below x = 0: from a blank at -5
+  // no level qualifies before x = 0.
+  LimitsRequest below;
+  below.blank = -5.0;
+  const LimitsResult lb = limits(weighted, below);
+  EXPECT_EQ(lb.extrapolated, 1);
+  EXPECT_GE(below.blank + lb.loq_din, 0.0);
 }
 
 TEST(LabLimits, StatusesLeaveTheOutputsAlone) {
@@ -562,6 +569,17 @@ TEST(LabSelection, StatedUncertaintiesAndLackOfFit) {
   const Selected t = select(x, y, w, true, {1, 2, 3, 4});
   ASSERT_EQ(t.status, 0);
   EXPECT_EQ(t.best, 2);
+  for (int i = 0; i < 4; ++i) {
+    // An even dof 2m: P(chi2 >= c) = exp(-c/2) sum_{j<m} (c/2)^j / j!.
+    if (t.dof[i] % 2 != 0) continue;
+    double term = 1.0, sum = 0.0;
+    for (int j = 0; j < t.dof[i] / 2; ++j) {
+      sum += term;
+      term *= (t.chi2[i] / 2) / (j + 1);
+    }
+    const double p = std::exp(-t.chi2[i] / 2) * sum;
+    EXPECT_NEAR(t.gofp[i], p, 1e-12 * p) << i;
+  }
   for (int i = 1; i < 4; ++i) {
     EXPECT_EQ(t.goftest[i], QVXL_GOF_CHI2);
     EXPECT_NEAR(t.termstat[i], t.chi2[i - 1] - t.chi2[i], 1e-12 * t.termstat[i]);
@@ -593,6 +611,10 @@ TEST(LabSelection, FallbacksAndStatuses) {
   for (int i = 1; i < 3; ++i)
     if (s.aic[i] < s.aic[pick]) pick = i;
   EXPECT_EQ(s.best, pick + 1);
+  // The highest fitted candidate, adequate, before one that cannot be fitted.
+  const Selected hi = select(x, y, std::vector<double>(5, 1.0), true, {2, 5});
+  EXPECT_EQ(hi.best, 2);
+  EXPECT_EQ(hi.reason, kReasonHighest);
   // Only degree 4 (no freedom left): the lowest fitted.
   const Selected z = select(x, y, w, true, {4, 7});
   EXPECT_EQ(z.status, 0);
