@@ -26,12 +26,20 @@ constexpr Entry kStatus[] = {
     {QVXL_UY_NO_DOF,
      "the fit has no degrees of freedom, so the scatter of a reading is not known"},
     {QVXL_VERDICT_DOF_MISMATCH,
-     "the fit's degrees of freedom disagree with its points and coefficients"},
-    {QVXL_VERDICT_BAD_WEIGHT, "a weight of the fit is zero, negative or not finite"},
-    {QVXL_VERDICT_BAD_CRITERIA, "an acceptance criterion is out of its range"},
-    {QVXL_MC_COV_NOT_FINITE, "the coefficient covariance is not finite"},
-    {QVXL_MC_COV_INDEFINITE,
-     "the coefficient covariance is not positive semidefinite: it is not a covariance"},
+     "the fit's degrees of freedom differ from the number of standards less the number of "
+     "coefficients"},
+    {QVXL_VERDICT_BAD_WEIGHT, "a weight is not positive and finite"},
+    {QVXL_VERDICT_BAD_CRITERIA, "an acceptance criterion is out of range"},
+    {QVXL_LIM_BLANK_FAR,
+     "the blank lies more than a quarter of the interval's width outside the standards"},
+    {QVXL_LIM_BLANK_UNKNOWN,
+     "the standards' u_y differ, so the blank's response uncertainty is not known"},
+    {QVXL_LIM_NO_DOF, "the scaled covariance needs degrees of freedom: this fit has none"},
+    {QVXL_SEL_NONE_FITTED, "no candidate degree could be fitted"},
+    {QVXL_MC_COV_NOT_FINITE,
+     "the coefficient covariance is not finite (a scaled covariance without degrees of "
+     "freedom?)"},
+    {QVXL_MC_COV_INDEFINITE, "the coefficient covariance is not positive semidefinite"},
     {QVXL_NO_STORAGE, "working storage could not be obtained"},
 };
 
