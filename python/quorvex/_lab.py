@@ -108,6 +108,17 @@ def _load() -> _Library:
                             "the quorvex laboratory library")
 
 
+def function(name: str, nargs: int):
+    """An entry point of the laboratory library, every argument a pointer: pass
+    ``byref`` scalars and array addresses (``_a``)."""
+    return library().bind(name, nargs)
+
+
+def _a(a: np.ndarray) -> int:
+    """Address of a contiguous array the caller keeps alive over the call."""
+    return a.ctypes.data
+
+
 _texts: dict = {}
 
 
