@@ -19,7 +19,7 @@
 #include "ols/olspfit.h"
 #include "quorvex_lab.h"
 #include "selection/degree_selection.h"
-#include "selection/lack_of_fit.h"
+#include "verdicts/goodness.h"
 #include "stats/distributions.h"
 
 namespace {
@@ -679,13 +679,21 @@ TEST(LabSelection, LackOfFitWeighsEachReplicate) {
     const double a = w[i] * w[i], b = w[i + 1] * w[i + 1];
     pure += a * b / (a + b) * std::pow(y[i] - y[i + 1], 2);
   }
-  const LackOfFitTest t = lack_of_fit(8, x.data(), y.data(), w.data(), 2, pure + 0.7);
+  FitRecord fit;
+  fit.ncoef = 2;
+  fit.chi2 = pure + 0.7;
+  fit.npts = 8;
+  fit.x = x.data();
+  fit.y = y.data();
+  fit.w = w.data();
+  const LackOfFit t = lack_of_fit(fit);
   ASSERT_TRUE(t.applies);
   EXPECT_NEAR(t.ss_pure, pure, 1e-14);
   EXPECT_NEAR(t.ss_lack, 0.7, 1e-14);
   EXPECT_EQ(t.groups, 4);
   EXPECT_NEAR(t.f, (0.7 / 2) / (pure / 4), 1e-12);
-  EXPECT_FALSE(lack_of_fit(8, x.data(), y.data(), w.data(), 4, 1.0).applies);  // no dof left
+  fit.ncoef = 4;  // no degrees of freedom left for lack of fit
+  EXPECT_FALSE(lack_of_fit(fit).applies);
 }
 
 // Through the exported names ---------------------------------------------------

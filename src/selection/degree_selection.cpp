@@ -5,7 +5,7 @@
 //   adequacy: it has degrees of freedom and its goodness-of-fit test is not
 //     rejected at 5 %: with stated uncertainties the chi2 test,
 //     p = P(chi2_dof >= chi2); without them the lack-of-fit F test where x
-//     has replicates (selection/lack_of_fit.cpp), else no test (adequate);
+//     has replicates (verdicts/goodness.cpp), else no test (adequate);
 //   the terms added since the previous fitted candidate (Delta k of them):
 //     stated, Delta chi2 = chi2_prev - chi2 against chi2 with Delta k dof;
 //     otherwise the extra-sum-of-squares F = (Delta chi2 / Delta k) /
@@ -23,7 +23,7 @@
 
 #include "quorvex_lab.h"
 #include "selection/candidate_fit.h"
-#include "selection/lack_of_fit.h"
+#include "verdicts/goodness.h"
 #include "stats/distributions.h"
 
 namespace quorvex::lab {
@@ -75,8 +75,15 @@ int SELECT(const SelectionData& d, const SelectionRows& rows, int& best, int& re
       if (dof > 0) rows.gofp[i] = upper_tail(Dist::ChiSquared, chi2, dof);
       rows.aic[i] = chi2 + 2 * k;
     } else {
-      const LackOfFitTest lof = d.fitmode == 0 ? lack_of_fit(d.npts, d.x, d.y, d.w, k, chi2)
-                                               : LackOfFitTest{};
+      FitRecord fit;
+      fit.ncoef = k;
+      fit.chi2 = chi2;
+      fit.npts = d.npts;
+      fit.x = d.x;
+      fit.y = d.y;
+      fit.w = d.w;
+      fit.kind = d.fitmode == 0 ? 0 : 1;  // errors in variables: no lack-of-fit test
+      const LackOfFit lof = lack_of_fit(fit);
       rows.goftest[i] = lof.applies ? 2 : 0;
       if (lof.applies) rows.gofp[i] = lof.p;
       if (chi2 > 0.0) rows.aic[i] = n * std::log(chi2 / n) + 2 * k;
