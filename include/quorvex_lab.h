@@ -218,7 +218,10 @@ QVXL_API void QVXL_CALL QVXL_READBACK(
 
 /* ---------------------------------------------------------------------------
  * QVXL_TEXT -- the text a host shows for a code: KIND 1 a status of any
- * function of this library, 2 a sample flag (one bit), 3 a source of u(y).
+ * function of this library, 2 a sample flag (one bit), 3 a source of u(y),
+ * 10 to 15 a status of the engine's OLSPFIT, GLSPFIT, POLYEVAL, IPVAL,
+ * LINEAR_CONV, IPVAL_DEGREE1 (quorvex.h), whose texts may hold {npts},
+ * {ncoef}, {xmin} and {xmax}: the call's values, for the host to fill in.
  * TEXT receives at most LENGTH - 1 characters and a terminating NUL; NEEDED
  * the text's whole length (without the NUL), so that a host can ask again
  * with room enough.  Flag and source texts may hold placeholders the host
@@ -229,7 +232,7 @@ QVXL_API void QVXL_CALL QVXL_READBACK(
  * Statuses: 4 an unknown KIND or CODE; 3 LENGTH < 1.
  * ------------------------------------------------------------------------- */
 QVXL_API void QVXL_CALL QVXL_TEXT(
-    const int* KIND,      /* in   1 status, 2 flag, 3 source of u(y)        */
+    const int* KIND,      /* in   1 status, 2 flag, 3 source, 10-15 engine  */
     const int* CODE,      /* in   the code                                  */
     char* TEXT,           /* out  TEXT(LENGTH) the text, NUL-terminated     */
     const int* LENGTH,    /* in   room in TEXT, NUL included                */

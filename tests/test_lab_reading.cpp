@@ -517,6 +517,23 @@ TEST(LabText, EveryCodeHasItsText) {
                  QVXL_SEL_NONE_FITTED, QVXL_MC_COV_NOT_FINITE, QVXL_MC_COV_INDEFINITE,
                  QVXL_NO_STORAGE})
     EXPECT_GT(get(1, st, 200, needed).size(), 4u) << st;
+  // The engine's statuses, kind 10 + the entry point's place in quorvex.h's order.
+  const std::vector<std::vector<int>> engine = {
+      {QVX_OLS_NCOEF_LT1, QVX_OLS_NPTS_LT_NCOEF, QVX_OLS_NCOEF_GT10, QVX_OLS_BAD_WEIGHT,
+       QVX_OLS_BAD_INTERVAL, QVX_OLS_X_BELOW, QVX_OLS_X_ABOVE, QVX_OLS_QR_FAILED,
+       QVX_OLS_Q_FAILED, QVX_OLS_ZERO_DIAGONAL, QVX_OLS_ILL_CONDITIONED, QVX_NO_STORAGE},
+      {QVX_GLS_MAXIT_STEP, QVX_GLS_MAXIT_RESIDUAL, QVX_GLS_LINE_SEARCH, QVX_GLS_MAXIT,
+       QVX_GLS_MAXFEV, QVX_GLS_NPTS_LT_NCOEF, QVX_GLS_BAD_SCALED_WX, QVX_GLS_BAD_SCALED_WY,
+       QVX_GLS_BAD_TOL, QVX_GLS_BAD_MAXIT, QVX_GLS_BAD_WX, QVX_GLS_SIZE_MISMATCH,
+       QVX_GLS_OUTSIDE_INTERVAL, QVX_GLS_STEP_FAILED, QVX_GLS_GRADIENT_FAILED, QVX_NO_STORAGE},
+      {QVX_EVAL_BAD_INTERVAL, QVX_EVAL_X_BELOW, QVX_EVAL_X_ABOVE, QVX_NO_STORAGE},
+      {QVX_IPVAL_BAD_INTERVAL, QVX_IPVAL_NCOEF_LT2, QVX_IPVAL_NGRID_LT1, QVX_NO_STORAGE},
+      {QVX_LINEAR_BAD_INTERVAL, QVX_NO_STORAGE},
+      {QVX_IPVAL1_BAD_INTERVAL, QVX_NO_STORAGE}};
+  for (std::size_t r = 0; r < engine.size(); ++r)
+    for (int st : engine[r])
+      EXPECT_GT(get(10 + static_cast<int>(r), st, 200, needed).size(), 8u) << r << " " << st;
+  EXPECT_EQ(get(16, 1, 200, needed), "status 4");
   EXPECT_EQ(get(3, QVXL_UYSRC_CURVE_ONLY, 200, needed), "curve only");
   EXPECT_EQ(get(3, QVXL_UYSRC_CURVE_ONLY, 4, needed), "cur");
   EXPECT_EQ(needed, 10);
