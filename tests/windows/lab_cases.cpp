@@ -26,13 +26,13 @@ class Buffers {
  public:
   double* reals(const char* name, int n) {
     Buf& b = bufs_.emplace_back();
-    b.o.name = name;
+    b.o.name = std::string(name);
     b.o.reals.assign(static_cast<std::size_t>(n > 0 ? n : 0) + kGuard, kRealSentinel);
     return b.o.reals.data();
   }
   int* ints(const char* name, int n) {
     Buf& b = bufs_.emplace_back();
-    b.o.name = name;
+    b.o.name = std::string(name);
     b.o.integer = true;
     b.i.assign(static_cast<std::size_t>(n > 0 ? n : 0) + kGuard, kIntSentinel);
     return b.i.data();

@@ -193,7 +193,7 @@ struct Tally {
 };
 std::map<std::string, Tally> g_tally;  // by function
 int g_listed = 0;
-constexpr int kListLimit = 60;
+constexpr int kListLimit = 1000;
 
 // Compares a run's results with the Linux results, bit for bit.
 void compare_with_linux(const char* label, const std::vector<Result>& got,
@@ -244,7 +244,7 @@ void compare_with_linux(const char* label, const std::vector<Result>& got,
       }
     }
     if (differing > 0)
-      problem += " " + std::to_string(differing) + " values differ from Linux;";
+      problem.append(" ").append(std::to_string(differing)).append(" values differ from Linux;");
     report(problem.empty(), std::string(label) + " " + r.name + ":" + problem);
   }
 }
@@ -272,9 +272,9 @@ void check_statuses(const std::vector<Result>& results) {
     std::string problem;
     if (st != r.want) {
       problem += " statuses";
-      for (int s : st) problem += " " + std::to_string(s);
+      for (int s : st) problem.append(" ").append(std::to_string(s));
       problem += ", expected";
-      for (int s : r.want) problem += " " + std::to_string(s);
+      for (int s : r.want) problem.append(" ").append(std::to_string(s));
       problem += ";";
     }
     const bool refused = !r.want.empty() && r.want[0] != QVXL_OK && r.function == "QVXL_READBACK";
