@@ -49,7 +49,7 @@ struct FloatingPointScope {};
 
 template <class F>
 void guarded(int* istat, F&& body) noexcept {
-  [[maybe_unused]] const FloatingPointScope fp;
+  [[maybe_unused]] const FloatingPointScope fp{};
   try {
     *istat = body();
   } catch (const std::bad_alloc&) {

@@ -320,6 +320,8 @@ bool parse_hex64(const std::string& s, double& v) {
 
 }  // namespace
 
+const std::vector<double> kQuantileProbs(std::begin(kProbs), std::end(kProbs));
+
 std::vector<Result> run_cases(Caller& caller) {
   std::vector<Result> out;
   add_distributions(caller, out);

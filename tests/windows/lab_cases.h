@@ -72,6 +72,9 @@ struct Result {
 
 std::vector<Result> run_cases(Caller& caller);
 
+// The probabilities of every quantile case, in the order of its outputs.
+extern const std::vector<double> kQuantileProbs;
+
 // The statuses a result reports, one per call (the output ISTAT without its
 // guard elements); empty without one.
 std::vector<int> statuses_of(const Result& r);
