@@ -59,7 +59,7 @@ std::string num(double v) {
 
 std::string list(const Vec& v) {
   std::string s;
-  for (std::size_t i = 0; i < v.size(); ++i) s += (i ? "," : "") + num(v[i]);
+  for (std::size_t i = 0; i < v.size(); ++i) s.append(i ? "," : "").append(num(v[i]));
   return s.empty() ? "-" : s;
 }
 
