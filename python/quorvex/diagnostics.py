@@ -17,9 +17,9 @@ from dataclasses import asdict, dataclass, field
 import numpy as np
 
 from . import _validate as V
-from .basis import basis, slope
 from .errors import InputError, QuorvexError
-from .weighting import response_scale
+from . import _lab_curve as LC
+from .weighting import CODES as _WEIGHTING_CODES
 
 # Verdict thresholds of the goodness-of-fit and lack-of-fit tests.
 ALPHA_DOUBT = 0.05
@@ -302,14 +302,19 @@ def coverage_factor(cal, level: float, covariance: str | None = None,
     level = V.real("level", level)
     if not 0.0 < level < 1.0:
         raise InputError(f"level must lie strictly between 0 and 1, not {level:g}")
-    q = (1.0 + level) / 2.0 if sided == 2 else level
     which = cal.covariance if covariance is None else covariance
-    st = _stats()
-    if which == "scaled":
-        if cal.dof == 0:
-            raise InputError("the scaled covariance needs degrees of freedom: this fit has none")
-        return float(st.t.ppf(q, cal.dof)), f"t({cal.dof})"
-    return float(st.norm.ppf(q)), "normal"
+    scaled = which == "scaled"
+    k, st = LC.coverage(1 if scaled else 0, int(cal.dof), float(level), sided)
+    if st == LC.NO_DOF:
+        raise InputError("the scaled covariance needs degrees of freedom: this fit has none")
+    if st != 0:
+        raise InputError(f"coverage factor: {_lab_status(st)}")
+    return k, (f"t({cal.dof})" if scaled else "normal")
+
+
+def _lab_status(st: int) -> str:
+    from . import _lab
+    return _lab.STATUS_TEXT.get(st, f"status {st}")
 
 
 def response_sd(cal, x: np.ndarray, u_y=None) -> np.ndarray:
@@ -326,15 +331,15 @@ def response_sd(cal, x: np.ndarray, u_y=None) -> np.ndarray:
             raise InputError("u_y must not be negative")
         return np.broadcast_to(u, x.shape).astype(np.float64) if u.shape[0] == 1 else \
             V.same_length("u_y", u, x.shape[0])
-    weighting = cal.options.get("weighting")
-    if cal.u_y is not None:
-        if not np.all(cal.u_y == cal.u_y[0]):
-            raise InputError("the standards' u_y differ, so the response uncertainty at new "
-                             "points is not known: give u_y")
-        base = np.full(x.shape, float(cal.u_y[0]))
-    else:
-        base = response_scale(weighting, x)
-    return base * _sigma_hat(cal)
+    sd, st = LC.response_sd(np.asarray(x, dtype=np.float64).reshape(-1),
+                            _WEIGHTING_CODES.get(cal.options.get("weighting"), 0), cal.u_y,
+                            1 if cal.covariance == "scaled" else 0, float(cal.sres))
+    if st == LC.UY_DIFFER:
+        raise InputError("the standards' u_y differ, so the response uncertainty at new "
+                         "points is not known: give u_y")
+    if st != 0:
+        raise InputError(f"response scatter: {_lab_status(st)}")
+    return sd
 
 
 def band(cal, x, level: float = 0.95, kind: str = "confidence", u_y=None,
@@ -349,14 +354,25 @@ def band(cal, x, level: float = 0.95, kind: str = "confidence", u_y=None,
     """
     if kind not in ("confidence", "prediction"):
         raise InputError(f"kind must be 'confidence' or 'prediction', not {kind!r}")
-    y, u = cal.evaluate(np.asarray(x, dtype=np.float64).reshape(-1), uncertainty=True,
-                        covariance=covariance)
     xa = np.asarray(x, dtype=np.float64).reshape(-1)
-    if kind == "prediction":
-        u = np.sqrt(u ** 2 + response_sd(cal, xa, u_y) ** 2)
-    k, dist = coverage_factor(cal, level, covariance)
+    from .curve import _points
+    _points(cal, xa, "POLYEVAL")  # the points' checks, in the user's terms
+    rsd = response_sd(cal, xa, u_y) if kind == "prediction" else None
+    level = V.real("level", level)
+    if not 0.0 < level < 1.0:
+        raise InputError(f"level must lie strictly between 0 and 1, not {level:g}")
+    which = cal.covariance if covariance is None else covariance
+    y, u, lower, upper, k, st = LC.band(
+        cal.coef, cal.covariance_for(covariance), cal.xmin, cal.xmax,
+        1 if which == "scaled" else 0, int(cal.dof), level,
+        1 if kind == "prediction" else 0, xa, rsd)
+    if st == LC.NO_DOF:
+        raise InputError("the scaled covariance needs degrees of freedom: this fit has none")
+    if st != 0:
+        raise InputError(f"band: {_lab_status(st)}")
+    dist = f"t({cal.dof})" if which == "scaled" else "normal"
     shape = np.shape(x)
-    r = [a.reshape(shape) for a in (xa, y, y - k * u, y + k * u, u)]
+    r = [a.reshape(shape) for a in (xa, y, lower, upper, u)]
     return Band(*r, k=k, kind=kind, level=float(level), distribution=dist)
 
 
@@ -373,8 +389,8 @@ def _ols_only(cal, what: str) -> None:
 def leverages(cal) -> np.ndarray:
     """h_ii = W_i**2 g_i' C g_i, the diagonal of the hat matrix A (A'A)^-1 A'."""
     _ols_only(cal, "leverages")
-    g = basis(cal.x, cal.ncoef, cal.xmin, cal.xmax)
-    return cal.weights ** 2 * np.einsum("ij,jk,ik->i", g, cal.cov, g)
+    u = _curve(cal, cal.x, LC.UNCERTAINTY, "stated")[2]
+    return cal.weights ** 2 * u ** 2
 
 
 def _studentized(cal, h: np.ndarray, external: bool) -> np.ndarray:
@@ -606,7 +622,7 @@ def _read_back(cal, y: np.ndarray, near: np.ndarray) -> np.ndarray:
     if miss.size:
         ends = np.array([cal.xmin, cal.xmax])
         pe = cal.evaluate(ends)
-        se = slope(cal.coef, ends, cal.xmin, cal.xmax)
+        se = _curve(cal, ends, LC.SLOPE)[1]
         with np.errstate(divide="ignore", invalid="ignore"):
             cand = ends[None, :] + (y[miss, None] - pe[None, :]) / se[None, :]
         cand = np.where(np.isfinite(cand), cand, np.nan)
@@ -790,7 +806,7 @@ def detection_limits(cal, alpha: float = 0.05, beta: float = 0.05, blank: float 
     xl = float(cal.x.min())
     sd_std = _sigma_hat(cal) / cal.weights
     sigma = float(cal.sres) * float(np.sqrt(np.mean(1.0 / cal.weights[low] ** 2)))
-    s_low = abs(float(slope(cal.coef, np.array([xl]), cal.xmin, cal.xmax)[0]))
+    s_low = abs(float(_curve(cal, [xl], LC.SLOPE)[1][0]))
     with np.errstate(divide="ignore"):
         lod, loq = 3.3 * sigma / s_low, 10.0 * sigma / s_low
     # The blank.
@@ -836,16 +852,18 @@ def detection_limits(cal, alpha: float = 0.05, beta: float = 0.05, blank: float 
 
 def _curve_at(cal, x: float) -> tuple[float, float]:
     """p(x) and u(p(x)), also a little beyond the interval."""
-    if cal.xmin <= x <= cal.xmax:
-        y, u = cal.evaluate(np.array([x]), uncertainty=True)
-        return float(y[0]), float(u[0])
-    g = basis(np.array([x]), cal.ncoef, cal.xmin, cal.xmax)
-    c = np.asarray(cal.cov_used)
-    return float((g @ cal.coef)[0]), float(np.sqrt((g @ c @ g.T)[0, 0]))
+    y, _, u = _curve(cal, [x], LC.VALUE | LC.UNCERTAINTY)
+    return float(y[0]), float(u[0])
 
 
 def _slope_at(cal, x: float) -> float:
-    return float(slope(cal.coef, np.array([x]), cal.xmin, cal.xmax)[0])
+    return float(_curve(cal, [x], LC.SLOPE)[1][0])
+
+
+def _curve(cal, x, what: int, covariance: str | None = None):
+    """(y, dy, u) of the curve at x, also beyond its interval (the library's)."""
+    from .curve import at
+    return at(cal, x, what, covariance)
 
 
 def _loq_din(cal, x0, sigma0, replicates, alpha, k_loq, fixed_blank, extended) -> float:
@@ -854,18 +872,17 @@ def _loq_din(cal, x0, sigma0, replicates, alpha, k_loq, fixed_blank, extended) -
     scatter that of the blank where given (``fixed_blank``), else the fit's scatter model
     at x; NaN where none is found up to the curve's end."""
     k2, _ = coverage_factor(cal, 1.0 - alpha)
-    c = np.asarray(cal.cov_used)
     hi = cal.xmax - x0
     if not hi > 0:
         return math.nan
 
     def excess(x):
         xa = np.array([x0 + x])
-        g = basis(xa, cal.ncoef, cal.xmin, cal.xmax)
-        b = slope(cal.coef, xa, cal.xmin, cal.xmax)[0]
+        _, db, ug = _curve(cal, xa, LC.SLOPE | LC.UNCERTAINTY)
+        b = db[0]
         sr = sigma0 if fixed_blank else float(response_sd(cal, xa)[0]) if cal.u_y is None \
             or np.all(cal.u_y == cal.u_y[0]) else sigma0
-        u = math.sqrt(float((g @ c @ g.T)[0, 0]) + sr ** 2 / replicates) / abs(b)
+        u = math.sqrt(float(ug[0]) ** 2 + sr ** 2 / replicates) / abs(b)
         return x - k_loq * k2 * u
 
     grid = np.linspace(0.0, hi, 401)[1:]
@@ -888,17 +905,16 @@ def _loq_din(cal, x0, sigma0, replicates, alpha, k_loq, fixed_blank, extended) -
 
 def _roots_near(cal, y: np.ndarray, x0: float, extended: bool = False) -> np.ndarray:
     from numpy.polynomial import chebyshev as C
-    from .basis import scaled, series
     from .inverse import inverse
     if extended:
         # The curve beyond its interval: real roots of p(t) - y in the scaled variable.
         out = np.full(y.shape[0], np.nan)
         lo, hi = cal.xmin - EXTEND * (cal.xmax - cal.xmin), cal.xmax + EXTEND * (
             cal.xmax - cal.xmin)
-        t0 = float(scaled(np.array([x0]), cal.xmin, cal.xmax)[0])
+        t0 = ((x0 - cal.xmin) - (cal.xmax - x0)) / (cal.xmax - cal.xmin)
         for i, v in enumerate(y):
-            c = series(cal.coef)
-            c[0] -= v
+            c = np.array(cal.coef, dtype=np.float64)
+            c[0] = 0.5 * c[0] - v
             r = C.chebroots(c)
             r = r[np.abs(r.imag) <= 1e-9 * max(1.0, np.abs(r).max())].real
             xr = cal.xmin + (r + 1.0) * (cal.xmax - cal.xmin) / 2.0

@@ -915,11 +915,25 @@ def eiv_quadratic_data():
 def _odr(x, y, u_x, u_y, ncoef, xmin, xmax, beta0):
     """scipy.odr (ODRPACK) explicit orthogonal distance regression in the library's
     basis on the same interval, weights 1/u², converged tightly."""
+    from numpy.polynomial import chebyshev as C
     from scipy import odr
-    from .basis import basis, slope
-    model = odr.Model(lambda c, t: basis(t, ncoef, xmin, xmax) @ c,
-                      fjacb=lambda c, t: basis(t, ncoef, xmin, xmax).T,
-                      fjacd=lambda c, t: slope(c, t, xmin, xmax))
+
+    # The reference's own model of the scaled polynomial, in numpy (independent of the
+    # library): rows (1/2, T_1(t), ...), and the slope dp/dx.
+    def rows(x):
+        t = ((np.asarray(x) - xmin) - (xmax - np.asarray(x))) / (xmax - xmin)
+        v = C.chebvander(np.atleast_1d(t), ncoef - 1)
+        v[:, 0] = 0.5
+        return v
+
+    def slope(c, x):
+        t = ((np.asarray(x) - xmin) - (xmax - np.asarray(x))) / (xmax - xmin)
+        cs = np.array(c, dtype=np.float64)
+        cs[0] *= 0.5
+        return C.chebval(t, C.chebder(cs)) * (2.0 / (xmax - xmin)) if ncoef > 1 else 0.0 * t
+
+    model = odr.Model(lambda c, t: rows(t) @ c, fjacb=lambda c, t: rows(t).T,
+                      fjacd=lambda c, t: slope(c, t))
     job = odr.ODR(odr.Data(x, y, wd=1.0 / u_x ** 2, we=1.0 / u_y ** 2), model, beta0=beta0,
                   maxit=1000, sstol=1e-15, partol=1e-15)
     job.set_job(fit_type=0, deriv=3)
