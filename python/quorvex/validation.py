@@ -457,7 +457,8 @@ def _int_arg(arg) -> int:
 
 class _Perturbed:
     """While active, OLSPFIT's COEF(1) and GLSPFIT's first coefficient (PARAM(N+1))
-    are scaled by 1 + size after each call, in both bindings of the loaded library."""
+    are scaled by 1 + size after each call, in both bindings of the loaded library, and
+    so is the laboratory library's QVXL_FIT COEF(1), through which ``fit`` fits."""
 
     def __init__(self, size: float):
         self.factor = 1.0 + size
@@ -480,11 +481,22 @@ class _Perturbed:
                 _scale_at(a[11], _int_arg(a[0]), factor)
             return call
 
+        def fit(fn):  # QVXL_FIT of the laboratory library: COEF(1), its 16th argument
+            def call(*a):
+                fn(*a)
+                _scale_at(a[15], 0, factor)
+            return call
+
         for holder in (lib, lib.unchecked):
             for name, wrap in (("OLSPFIT", ols), ("GLSPFIT", gls)):
                 fn = getattr(holder, name)
                 self.saved.append((holder, name, fn))
                 setattr(holder, name, wrap(fn))
+        from . import _lab
+        lab = _lab.library()
+        fn = lab.bind("QVXL_FIT", 32)
+        self.saved.append((lab, "QVXL_FIT", fn))
+        setattr(lab, "QVXL_FIT", fit(fn))
         return self
 
     def __exit__(self, *exc):
