@@ -213,6 +213,10 @@ TEST(LabFit, ErrorsInVariablesFitIsGlspfitToTheBit) {
     EXPECT_EQ(f.resx[i], param[i]);
     EXPECT_EQ(f.xadj[i], a.x[i] - param[i]);
     EXPECT_EQ(f.res[i], a.y[i] - f.fitted[i]);
+    double p = 0.0;
+    int pst = -1;
+    quorvex::POLYEVAL(nc, f.coef.data(), 1, &f.xadj[i], f.interval[0], f.interval[1], &p, pst);
+    EXPECT_EQ(f.fitted[i], p);
     chi2 += f.wres[i] * f.wres[i] + f.wresx[i] * f.wresx[i];
   }
   EXPECT_NEAR(f.chi2, chi2, 1e-14 * chi2);
@@ -296,6 +300,12 @@ TEST(LabFit, BadInputHasItsStatusAndWritesNothing) {
       {"outside the interval",
        [](FitArgs& a) { a.defaults = 1; a.interval[0] = 2.0; a.interval[1] = 10.0; },
        QVXL_FIT_OUTSIDE},
+      {"above the interval",
+       [](FitArgs& a) { a.defaults = 1; a.interval[0] = 1.0; a.interval[1] = 9.0; },
+       QVXL_FIT_OUTSIDE},
+      {"u(x) = 0", [](FitArgs& a) {
+         a.given = 3; a.uy.assign(8, 0.1); a.ux.assign(8, 0.1); a.ux[7] = 0.0; },
+       QVXL_BAD_VALUE},
       {"empty interval",
        [](FitArgs& a) { a.defaults = 1; a.interval[0] = 10.0; a.interval[1] = 1.0; },
        QVXL_BAD_INTERVAL},
@@ -316,6 +326,39 @@ TEST(LabFit, BadInputHasItsStatusAndWritesNothing) {
     EXPECT_EQ(f.istat, c.status);
     EXPECT_TRUE(f.untouched());
   }
+}
+
+TEST(LabFit, AnExcludedRowIsWeightedAsItsStandard) {
+  for (int weighting : {0, 2}) {
+    FitArgs a = standards(8, 2);
+    a.weighting = weighting;
+    if (weighting == 0) {
+      a.given = QVXL_GIVEN_UY;
+      for (int i = 0; i < 8; ++i) a.uy.push_back(0.01 * (i + 1));
+    }
+    a.keep.assign(8, 1);
+    a.keep[3] = 0;
+    const Fit f = run_fit(a);
+    ASSERT_EQ(f.istat, 0);
+    const double w = weighting == 0 ? 1.0 / a.uy[3] : 1.0 / a.x[3];
+    EXPECT_EQ(f.wres[3], f.res[3] * w);
+  }
+}
+
+TEST(LabFit, AnIterationLimitIsReportedWithEveryOutput) {
+  FitArgs a = standards(10, 4);
+  for (std::size_t i = 0; i < a.x.size(); ++i) {
+    a.uy.push_back(0.001);
+    a.ux.push_back(0.3);
+  }
+  a.given = QVXL_GIVEN_UY | QVXL_GIVEN_UX;
+  a.defaults = QVXL_OPT_MAXIT;
+  a.maxit = 1;
+  const Fit f = run_fit(a);
+  ASSERT_EQ(f.info[1], 4);  // the iteration limit with neither test met
+  EXPECT_EQ(f.istat, QVXL_FIT_UNCONVERGED);
+  EXPECT_EQ(f.maxit, 1);
+  EXPECT_TRUE(std::isfinite(f.coef[0]) && std::isfinite(f.sres));
 }
 
 TEST(LabFit, AnExcludedRowMayHoldAnything) {
@@ -349,7 +392,8 @@ TEST(LabFit, ScaledCovarianceIsCovTimesSresSquaredAndNaNWithoutDof) {
     int dof, status;
   };
   for (const Case& c : {Case{0.5, 3, 0}, Case{3.0, 0, 0}, Case{1e200, 3, QVXL_FIT_SCALE_OVERFLOW},
-                        Case{kNaN, 3, QVXL_FIT_SCALE_OVERFLOW}, Case{-1.0, 3, QVXL_BAD_VALUE}}) {
+                        Case{kNaN, 3, QVXL_FIT_SCALE_OVERFLOW}, Case{-1.0, 3, QVXL_BAD_VALUE},
+                        Case{0.5, -1, QVXL_BAD_VALUE}}) {
     out.assign(5, kGuard);
     LAB(QVXL_SCALED_COV)(&nc, cov.data(), &c.sres, &c.dof, out.data(), &st);
     EXPECT_EQ(st, c.status);
@@ -412,6 +456,29 @@ TEST(LabFit, DefaultIntervalAndWeights) {
   EXPECT_EQ(w[0], kGuard);
 }
 
+// The default tolerances on data worked by hand: a flat curve (slope 0), S = 2.
+TEST(LabFit, DefaultTolerances) {
+  const double eps = std::numeric_limits<double>::epsilon();
+  struct Case {
+    double y, tol1, tol2;
+  };
+  // TOL(1) = 1e-3 sqrt(2 (1/2)^2 + 0.01 + 0.04) / 4; TOL(2) = max(1e-7, 16 eps ||(y, y)||) / 8.
+  const double tol1 = 1e-3 * std::sqrt(0.55) / 4.0;
+  for (const Case& c : {Case{1.0, tol1, 1e-7 / 8.0},
+                        Case{1e10, tol1, 16.0 * eps * std::sqrt(2.0) * 1e10 / 8.0}}) {
+    const V x = {1.0, 3.0}, y = {c.y, c.y}, wx = {2.0, 2.0}, wy = {1.0, 1.0};
+    const V coef = {2.0 * c.y, 0.0}, cov = {0.01, 0.0, 0.0, 0.04};
+    int n = 2, nc = 2, st = -1;
+    double lo = 0.0, hi = 4.0, tol[3] = {0.0, 0.0, kGuard};
+    LAB(QVXL_DEFAULT_TOLERANCES)(&n, x.data(), y.data(), wx.data(), wy.data(), &nc, coef.data(),
+                                 cov.data(), &lo, &hi, tol, &st);
+    ASSERT_EQ(st, 0);
+    EXPECT_NEAR(tol[0], c.tol1, 1e-15 * c.tol1);
+    EXPECT_NEAR(tol[1], c.tol2, 1e-14 * c.tol2);
+    EXPECT_EQ(tol[2], kGuard);
+  }
+}
+
 // ---------------------------------------------------------------------------
 // The curve.
 
@@ -440,6 +507,8 @@ TEST(LabCurve, PowerFormEvaluatesToTheCurve) {
     ASSERT_EQ(st, 0);
     EXPECT_EQ(a[c.nc], kGuard);
     EXPECT_EQ(ca[c.nc * c.nc], kGuard);
+    for (int k = 0; k < c.nc; ++k)
+      for (int l = 0; l < c.nc; ++l) EXPECT_EQ(ca[l * c.nc + k], ca[k * c.nc + l]);
     a.pop_back();
     for (int i = 0; i <= 20; ++i) {
       const double x = c.lo + (c.hi - c.lo) * i / 20.0;
@@ -631,6 +700,17 @@ TEST(LabCurve, JointCovarianceOfReadings) {
     EXPECT_NEAR(c[i * n + i], uroots[2 * i] * uroots[2 * i], 1e-12 * c[i * n + i]);
     for (int j = 0; j < n; ++j) EXPECT_NEAR(c[i * n + j], c[j * n + i], 1e-14 * c[i * n + i]);
   }
+  // S_i . c = -g_i' c / p'(x_i) = -p(x_i) / p'(x_i), and d_i = u(y_i)^2 / p'(x_i)^2.
+  for (int i = 0; i < n; ++i) {
+    int one = 1, what = 3, ext = 0;
+    double p = 0.0, dp = 0.0, uu = 0.0;
+    LAB(QVXL_CURVE)(&nc, coef.data(), cov.data(), &lo, &hi, &what, &ext, &one, &x[i], &p, &dp,
+                    &uu, &st);
+    double sc = 0.0;
+    for (int k2 = 0; k2 < nc; ++k2) sc += s[k2 * n + i] * coef[k2];
+    EXPECT_NEAR(sc, -p / dp, 1e-13 * std::abs(p / dp));
+    EXPECT_NEAR(d[i], uy[i] * uy[i] / (dp * dp), 1e-15 + 1e-13 * d[i]);
+  }
   // Combinations: an average of 0 and 2, and the difference 1 - 3.
   mode = 2;
   nw = 2;
@@ -647,6 +727,18 @@ TEST(LabCurve, JointCovarianceOfReadings) {
   EXPECT_NEAR(out[0], 0.25 * (C(0, 0) + C(2, 2) + 2 * C(0, 2)), 1e-12 * out[0]);
   EXPECT_NEAR(out[3], C(1, 1) + C(3, 3) - 2 * C(1, 3), 1e-12 * out[3]);
   EXPECT_NEAR(out[1], 0.5 * (C(0, 1) + C(2, 1) - C(0, 3) - C(2, 3)), 1e-12 * std::abs(out[1]));
+  // Sums that share readings: their covariance is W C W' of the full matrix.
+  const V ws = {0.5, 1.0, 0.25, 0.0, 0.5, -1.0, 0.0, 2.0};  // 2 x 4, column-major
+  LAB(QVXL_JOINT_COV)(&nc, coef.data(), cov.data(), &lo, &hi, &n, x.data(), uy.data(), &mode, &nw,
+                      ws.data(), s.data(), d.data(), out.data(), val.data(), &st);
+  ASSERT_EQ(st, 0);
+  for (int p = 0; p < 2; ++p)
+    for (int q = 0; q < 2; ++q) {
+      double want = 0.0;
+      for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) want += ws[i * 2 + p] * C(i, j) * ws[j * 2 + q];
+      EXPECT_NEAR(out[q * 2 + p], want, 1e-12 * std::abs(want));
+    }
   // A reading without a root: its rows are NaN, and a sum that leaves it out is unaffected.
   V xn = x;
   xn[3] = kNaN;
