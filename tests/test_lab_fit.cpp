@@ -159,6 +159,9 @@ TEST(LabFit, OrdinaryFitIsOlspfitToTheBit) {
     EXPECT_EQ(f.sres, sres);
     EXPECT_EQ(f.dof, (int)(n - nc));
     EXPECT_EQ(f.covkind, c.stated ? 0 : 1);
+    FitArgs other = a;
+    other.covkind = c.stated ? 1 : 0;  // asked for, the other one
+    EXPECT_EQ(run_fit(other).covkind, other.covkind);
     EXPECT_EQ(f.interval[0], 1.0);
     EXPECT_EQ(f.interval[1], 10.0);
     const double chi2 = std::inner_product(wres.begin(), wres.end(), wres.begin(), 0.0);
@@ -217,6 +220,8 @@ TEST(LabFit, ErrorsInVariablesFitIsGlspfitToTheBit) {
     int pst = -1;
     quorvex::POLYEVAL(nc, f.coef.data(), 1, &f.xadj[i], f.interval[0], f.interval[1], &p, pst);
     EXPECT_EQ(f.fitted[i], p);
+    EXPECT_EQ(f.wresx[i], param[i] * wx[i]);
+    EXPECT_EQ(f.wres[i], f.res[i] * wy[i]);
     chi2 += f.wres[i] * f.wres[i] + f.wresx[i] * f.wresx[i];
   }
   EXPECT_NEAR(f.chi2, chi2, 1e-14 * chi2);
@@ -613,6 +618,15 @@ TEST(LabCurve, BandUsesTheTOrNormalQuantile) {
       }
     }
   }
+  {
+    const V coef = {2.0, 1.0}, cov = {0.01, 0.0, 0.0, 0.04}, x = {1.5}, rsd = {-0.1};
+    V y(1), u(1), low(1), up(1);
+    int nc = 2, n = 1, covkind = 0, dof = 3, kind = 1, st = -1;
+    double lo = 1.0, hi = 3.0, level = 0.95, k = 0.0;
+    LAB(QVXL_BAND)(&nc, coef.data(), cov.data(), &lo, &hi, &covkind, &dof, &level, &kind, &n,
+                   x.data(), rsd.data(), y.data(), u.data(), low.data(), up.data(), &k, &st);
+    EXPECT_EQ(st, QVXL_BAD_VALUE);
+  }
   // The scaled covariance needs degrees of freedom; bad codes and levels.
   struct Bad {
     int covkind, dof;
@@ -631,9 +645,9 @@ TEST(LabCurve, BandUsesTheTOrNormalQuantile) {
 }
 
 TEST(LabCurve, ResponseScatter) {
-  const V x = {1.0, 4.0, -1.0};
-  V sd(4, kGuard);
-  int n = 3, st = -1;
+  const V x = {1.0, 4.0, -1.0, 0.0};
+  V sd(5, kGuard);
+  int n = 4, st = -1;
   struct Case {
     int weighting, nstd, covkind;
     V ustd;
@@ -642,19 +656,19 @@ TEST(LabCurve, ResponseScatter) {
     int status;
   };
   const Case cases[] = {
-      {0, 0, 1, {0.0}, 0.5, {0.5, 0.5, 0.5}, 0},
-      {1, 0, 1, {0.0}, 0.5, {0.5, 1.0, kNaN}, 0},  // "1/x": no scatter stated below 0
-      {2, 0, 1, {0.0}, 0.5, {0.5, 2.0, 0.5}, 0},
-      {0, 2, 0, {0.3, 0.3}, 0.5, {0.3, 0.3, 0.3}, 0},
-      {0, 2, 1, {0.3, 0.3}, 2.0, {0.6, 0.6, 0.6}, 0},
+      {0, 0, 1, {0.0}, 0.5, {0.5, 0.5, 0.5, 0.5}, 0},
+      {1, 0, 1, {0.0}, 0.5, {0.5, 1.0, kNaN, 0.0}, 0},  // "1/x": no scatter stated below 0
+      {2, 0, 1, {0.0}, 0.5, {0.5, 2.0, 0.5, 0.0}, 0},
+      {0, 2, 0, {0.3, 0.3}, 0.5, {0.3, 0.3, 0.3, 0.3}, 0},
+      {0, 2, 1, {0.3, 0.3}, 2.0, {0.6, 0.6, 0.6, 0.6}, 0},
       {0, 2, 0, {0.3, 0.4}, 0.5, {}, QVXL_CURVE_UY_DIFFER},
   };
   for (const Case& c : cases) {
-    sd.assign(4, kGuard);
+    sd.assign(5, kGuard);
     LAB(QVXL_RESPONSE_SD)(&n, x.data(), &c.weighting, &c.nstd, c.ustd.data(), &c.covkind,
                           &c.sres, sd.data(), &st);
     EXPECT_EQ(st, c.status);
-    EXPECT_EQ(sd[3], kGuard);
+    EXPECT_EQ(sd[4], kGuard);
     for (std::size_t i = 0; i < c.want.size(); ++i) {
       if (std::isnan(c.want[i]))
         EXPECT_TRUE(std::isnan(sd[i]));
@@ -751,6 +765,7 @@ TEST(LabCurve, JointCovarianceOfReadings) {
   LAB(QVXL_JOINT_COV)(&nc, coef.data(), cov.data(), &lo, &hi, &n, xn.data(), uy.data(), &mode,
                       &nw, wa.data(), s.data(), d.data(), out.data(), val.data(), &st);
   EXPECT_NEAR(out[0], 0.25 * (C(0, 0) + C(2, 2) + 2 * C(0, 2)), 1e-12 * out[0]);
+  EXPECT_NEAR(val[0], 0.5 * (x[0] + x[2]), 1e-15);
   // Statuses.
   const V neg = {0.1, -0.1, 0.1, 0.1};
   LAB(QVXL_JOINT_COV)(&nc, coef.data(), cov.data(), &lo, &hi, &n, x.data(), neg.data(), &mode,
