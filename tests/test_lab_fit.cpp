@@ -230,9 +230,15 @@ TEST(LabFit, ErrorsInVariablesFitIsGlspfitToTheBit) {
 }
 
 TEST(LabFit, AnExclusionEqualsTheFitWithoutTheRow) {
-  for (int drop : {0, 4, 8}) {
-    SCOPED_TRACE(drop);
+  for (int drop : {0, 4, 8})
+   for (int given : {0, QVXL_GIVEN_UY, QVXL_GIVEN_UY | QVXL_GIVEN_UX}) {
+    SCOPED_TRACE(drop * 10 + given);
     FitArgs a = standards(9, 3);
+    a.given = given;
+    for (int i = 0; i < 9 && given; ++i) {
+      a.uy.push_back(0.01 * (1 + i));
+      if (given & QVXL_GIVEN_UX) a.ux.push_back(0.002 * (9 - i));
+    }
     a.y[drop] += 5.0;  // an outlier, left out
     a.keep.assign(9, 1);
     a.keep[drop] = 0;
@@ -241,6 +247,8 @@ TEST(LabFit, AnExclusionEqualsTheFitWithoutTheRow) {
     b.keep.clear();
     b.x.erase(b.x.begin() + drop);
     b.y.erase(b.y.begin() + drop);
+    if (!b.uy.empty()) b.uy.erase(b.uy.begin() + drop);
+    if (!b.ux.empty()) b.ux.erase(b.ux.begin() + drop);
     const Fit g = run_fit(b);
     ASSERT_EQ(f.istat, 0);
     ASSERT_EQ(g.istat, 0);
@@ -383,6 +391,8 @@ TEST(LabFit, EngineRefusalIsReportedWithItsStatus) {
   EXPECT_EQ(f.istat, QVXL_FIT_OLS_FAILED);
   EXPECT_NE(f.info[0], 0);
   EXPECT_TRUE(f.untouched());
+  EXPECT_EQ(f.interval[0], 1.0);  // the interval it tried
+  EXPECT_EQ(f.interval[1], 5.0);
 }
 
 // ---------------------------------------------------------------------------
@@ -413,12 +423,28 @@ TEST(LabFit, ScaledCovarianceIsCovTimesSresSquaredAndNaNWithoutDof) {
       for (int k = 0; k < 4; ++k) EXPECT_TRUE(std::isnan(out[k]));
     }
   }
-  // Through the fit: a line through two points has no degrees of freedom.
-  FitArgs a = standards(2, 2);
-  const Fit f = run_fit(a);
-  ASSERT_EQ(f.istat, 0);
-  EXPECT_EQ(f.dof, 0);
-  for (int k = 0; k < 4; ++k) EXPECT_TRUE(std::isnan(f.covsc[k]));
+  // A finite covariance that overflows on scaling by a finite SRES^2.
+  const V big = {1e300, 0.0, 0.0, 1.0};
+  const double s10 = 1e10;
+  const int three = 3;
+  out.assign(5, kGuard);
+  LAB(QVXL_SCALED_COV)(&nc, big.data(), &s10, &three, out.data(), &st);
+  EXPECT_EQ(st, QVXL_FIT_SCALE_OVERFLOW);
+  EXPECT_TRUE(std::isnan(out[3]));
+  // Through the fit: a line through two points has no degrees of freedom, also with u(x).
+  for (int given : {0, QVXL_GIVEN_UY | QVXL_GIVEN_UX}) {
+    FitArgs a = standards(2, 2);
+    a.given = given;
+    if (given) {
+      a.uy = {0.1, 0.1};
+      a.ux = {0.05, 0.05};
+    }
+    const Fit f = run_fit(a);
+    ASSERT_EQ(f.istat, 0);
+    EXPECT_EQ(f.dof, 0);
+    EXPECT_EQ(f.sres, given ? 0.0 : f.sres);
+    for (int k = 0; k < 4; ++k) EXPECT_TRUE(std::isnan(f.covsc[k]));
+  }
 }
 
 TEST(LabFit, DefaultIntervalAndWeights) {
