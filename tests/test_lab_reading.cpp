@@ -245,6 +245,25 @@ TEST(LabReadback, ScatterFollowsTheWeightingModel) {
   }
 }
 
+// The weighting models state no scatter below x = 0 under 1/x (sqrt of a
+// negative x), and |x| under 1/x2.
+TEST(LabReadback, ScatterAtANegativeX) {
+  Curve c = rising_line();
+  c.coef = {4.0, 4.0};  // y = 2 + 0.8 x on [-5, 5]
+  c.xmin = -5.0;
+  c.xmax = 5.0;
+  Request r;
+  r.uymode = 1;
+  r.y = {1.2};  // x = -1
+  for (int weighting : {1, 2}) {
+    c.weighting = weighting;
+    const Reading got = read(c, r);
+    ASSERT_EQ(got.status, 0);
+    EXPECT_NEAR(got.roots[0], -1.0, 1e-12);
+    EXPECT_EQ(got.uy[0], weighting == 1 ? 0.0 : c.sres * std::abs(got.roots[0]));
+  }
+}
+
 // Where a scaled curve meets a stated reading the dof follow Welch and
 // Satterthwaite; both stated give the normal's k; curve only, the fit's dof.
 TEST(LabReadback, DegreesOfFreedomOfEachCombination) {
