@@ -268,10 +268,17 @@ def sha256(path) -> str:
 
 
 def _input_file(f) -> dict:
-    role, path = f if isinstance(f, tuple) else ("input", f)
+    """An input file for the record: a path, (role, path), or (role, path, sha256) where
+    the caller hashed the very bytes it parsed (the command line does: a file swapped
+    after reading must not lend its hash to results from the old one)."""
+    digest = None
+    if isinstance(f, tuple) and len(f) == 3:
+        role, path, digest = f
+    else:
+        role, path = f if isinstance(f, tuple) else ("input", f)
     path = Path(path)
     return {"role": str(role), "file": path.name, "path": str(path.resolve()),
-            "sha256": sha256(path)}
+            "sha256": digest or sha256(path)}
 
 
 def _degree_selection(sel) -> dict | None:
@@ -913,7 +920,7 @@ def render(cal, samples=None, *, title=None, labels=None, sample_names=None, opt
 
 
 def write(cal, path, samples=None, title: str | None = None, *, json_path=True, csv_path=True,
-          pictures=(), overwrite: bool = True, **kwargs) -> dict:
+          pictures=(), overwrite: bool = True, manifest=None, known=(), **kwargs) -> dict:
     """Write the report.
 
     Parameters
@@ -931,6 +938,10 @@ def write(cal, path, samples=None, title: str | None = None, *, json_path=True, 
     overwrite : bool
         False: refuse (``OutputExistsError``, nothing written) when any of the files
         exists already.
+    manifest : path, optional
+        Also write a manifest of the files written (each with its SHA-256), last; with
+        ``overwrite``, the earlier set it lists is replaced whole, as are the ``known``
+        paths the new set does not write (see :func:`quorvex._files.write_all`).
     **kwargs
         ``labels``, ``sample_names``, ``options``, ``band``, ``limits``,
         ``degree_selection``, ``monte_carlo``, ``metadata``, ``input_files``,
@@ -968,5 +979,7 @@ def write(cal, path, samples=None, title: str | None = None, *, json_path=True, 
             out["figure"], fmt_, _plot.PRINT_DPI if fmt_ == "png" else _plot.DPI)
         pics.append(p)
     written["pictures"] = pics
-    _files.write_all(files, overwrite=overwrite)
+    _files.write_all(files, overwrite=overwrite, manifest=manifest, known=known)
+    if manifest is not None:
+        written["manifest"] = Path(manifest)
     return written
