@@ -631,6 +631,11 @@ def _check_extra(cal) -> None:
                          "'x_adjusted')")
     if cal.kind == "gls" and cal.u_x is None:
         raise InputError(f"{bad} an errors-in-variables fit without 'u_x'")
+    if cal.kind == "gls":
+        missing = [k for k in ("tol", "maxit", "sigma") if k not in cal.options]
+        if missing:
+            raise InputError(f"{bad} 'options' of an errors-in-variables fit without "
+                             f"{missing[0]!r}")
     for k, e in enumerate(cal.excluded):
         ok = (isinstance(e, dict) and isinstance(e.get("standard"), str)
               and isinstance(e.get("reason"), str) and e["reason"].strip()
