@@ -442,6 +442,9 @@ class Calibration:
             raise InputError("a quorvex.Calibration record without " + ", ".join(missing))
         kw = {f.name: d[f.name] for f in fields(cls) if f.name in d}
         _check_record(kw)
+        for name in ("sres", "chi2"):  # 0 and 0.0 are one number: kept as a float
+            if kw.get(name) is not None:
+                kw[name] = float(kw[name])
         kw["notes"] = tuple(kw.get("notes", ()))
         kw["options"] = {k: (tuple(v) if isinstance(v, list) else v)
                          for k, v in kw.get("options", {}).items()}
@@ -683,6 +686,16 @@ def _check_fit(cal) -> None:
             ref = fit(cal.x, cal.y, u_y=cal.u_y, u_x=cal.u_x, tol=o.get("tol"),
                       maxit=o.get("maxit"), sigma=o.get("sigma"), accept_unconverged=True,
                       **kw)
+    if cal.kind == "gls":
+        # What the fit computes elementwise holds to the bit on any CPU: a standard edited
+        # by less than the tolerance still breaks one of these.
+        for name, value in (("x_adjusted", cal.x - cal.residuals_x),
+                            ("weighted_residuals_x", cal.residuals_x * cal.x_weights),
+                            ("residuals", cal.y - cal.fitted),
+                            ("weighted_residuals", cal.residuals * cal.weights)):
+            if not _same(getattr(cal, name), value):
+                raise InputError(f"{bad} {name!r} does not follow from the record's other "
+                                 "fields: the record was edited or damaged")
     if cal.kind == "ols" or _same(cal.coef, ref.coef):
         same = _same
         scales = {}

@@ -198,13 +198,23 @@ def _edit(cal: Calibration, original: Calibration) -> str:
     if diff == {"covariance"}:
         return "choice"
     if cal.kind == "gls" and original.kind == "gls":
+        # Every number within the documented tolerance of the original's (standards and
+        # uncertainties within a few ulps, which move the refit less than that).
         u = np.sqrt(np.diag(original.cov))
-        scales = {"coef": u, "cov": np.outer(u, u)}
-        ok = all(_close(getattr(cal, k), getattr(original, k), scales.get(k, np.abs(
-            np.asarray(getattr(original, k), dtype=float)) + 1.0)) for k in diff
-            if k not in ("iterations", "evaluations", "rinfo", "status", "notes", "options"))
-        if ok and not diff & {"x", "y", "u_y", "u_x", "weights", "x_weights", "interval",
-                              "options", "status", "notes", "kind", "covariance"}:
+        su = np.sqrt(np.diag(original.cov_scaled))
+        scales = {"coef": u, "cov": np.outer(u, u), "cov_scaled": np.outer(su, su)}
+        inputs = {"x", "y", "u_y", "u_x", "weights", "x_weights", "interval"}
+
+        def near(k):
+            a, b = getattr(cal, k), getattr(original, k)
+            if k in inputs:
+                a, b = np.asarray(a, dtype=float), np.asarray(b, dtype=float)
+                return a.shape == b.shape and bool(np.all(np.abs(a - b) <= 8 * np.spacing(
+                    np.abs(b))))
+            return _close(a, b, scales.get(k, np.abs(np.asarray(b, dtype=float)) + 1.0))
+        free = {"iterations", "evaluations", "rinfo", "options"}
+        if not diff & {"status", "notes", "kind", "covariance"} and \
+                all(near(k) for k in diff - free):
             return "tolerated"
     return "damaged"
 
