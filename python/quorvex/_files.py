@@ -348,6 +348,8 @@ def write_all(files: dict, overwrite: bool = True, manifest=None, known=()) -> l
     if not items:
         return []
     paths = [p for p, _ in items]
+    # The set's own files are named first in a refusal, the manifest after them.
+    check_targets([p for p in paths if p != manifest], overwrite)
     check_targets(paths, overwrite)
     folders = sorted({p.parent for p in paths}, key=str)
     for folder in folders:
@@ -359,6 +361,7 @@ def write_all(files: dict, overwrite: bool = True, manifest=None, known=()) -> l
         for folder in folders:
             recover(folder)
         # Under the lock: what another run wrote meanwhile counts too.
+        check_targets([p for p in paths if p != manifest], overwrite)
         check_targets(paths, overwrite)
         remove = []
         if overwrite:

@@ -667,8 +667,6 @@ def _finish(cal, labels, opts, out: Path, samples, args, run: _Run, previous=Non
         paths = [written["html"], written["json"], *written["pictures"]]
         if "csv" in written:
             paths.append(written["csv"])
-        if "manifest" in written:
-            paths.append(written["manifest"])
         run.say("wrote " + ", ".join(str(p) for p in paths))
     return written
 
