@@ -60,6 +60,7 @@ def main():
     standards(work / "stdmax.csv", cli.MAX_STANDARDS)
     standards(work / "std13.csv", 13)
     samples(work / "s1e6.csv", 1_000_000)
+    samples(work / "smax.csv", cli.MAX_SAMPLES)
     samples(work / "s20.csv", cli.MAX_MC_VALUES // cli.MAX_DRAWS)
     runs = [
         ("fit, 10^6 standards", ["fit", work / "std1e6.csv", "--out", work / "a", "-q"]),
@@ -70,6 +71,9 @@ def main():
           "png", "--uy-value", 0.002]),
         ("fit, 13 standards", ["fit", work / "std13.csv", "--out", work / "c", "-q",
                                "--pictures", "png"]),
+        (f"invert, {cli.MAX_SAMPLES} samples (the bound)",
+         ["invert", work / "c" / "calibration.json", work / "smax.csv", "-q", "--pictures",
+          "png", "--uy-value", 0.002]),
         ("invert, 10^6 samples",
          ["invert", work / "c" / "calibration.json", work / "s1e6.csv", "-q", "--pictures",
           "png", "--uy-value", 0.002]),

@@ -651,7 +651,8 @@ def _finish(cal, labels, opts, out: Path, samples, args, run: _Run, previous=Non
                            input_files=getattr(args, "_inputs", None),
                            standard_names=getattr(args, "_standard_names", None),
                            log=args.log or False, overwrite=args.force,
-                           manifest=names.get("manifest"), known=names.get("known", ()))
+                           manifest=names.get("manifest"), known=names.get("known", ()),
+                           json_limit=MAX_RECORD)
     res = written["results"]
     for line in cal.notes:
         run.warn(f"the fit is usable but not clean: {line}")

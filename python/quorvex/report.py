@@ -957,7 +957,8 @@ def render(cal, samples=None, *, title=None, labels=None, sample_names=None, opt
 
 
 def write(cal, path, samples=None, title: str | None = None, *, json_path=True, csv_path=True,
-          pictures=(), overwrite: bool = True, manifest=None, known=(), **kwargs) -> dict:
+          pictures=(), overwrite: bool = True, manifest=None, known=(), json_limit=None,
+          **kwargs) -> dict:
     """Write the report.
 
     Parameters
@@ -979,6 +980,9 @@ def write(cal, path, samples=None, title: str | None = None, *, json_path=True, 
         Also write a manifest of the files written (each with its SHA-256), last; with
         ``overwrite``, the earlier set it lists is replaced whole, as are the ``known``
         paths the new set does not write (see :func:`quorvex._files.write_all`).
+    json_limit : int, optional
+        Refuse (``InputError``, nothing written) a JSON record larger than this many
+        bytes: the command line keeps what ``fit`` writes readable by ``invert``.
     **kwargs
         ``labels``, ``sample_names``, ``options``, ``band``, ``limits``,
         ``degree_selection``, ``monte_carlo``, ``metadata``, ``input_files``,
@@ -1001,6 +1005,13 @@ def write(cal, path, samples=None, title: str | None = None, *, json_path=True, 
         jp = path.with_suffix(".json") if json_path is True else Path(json_path)
         files[jp] = out["json"]
         written["json"] = jp
+        size = len(out["json"].encode("utf-8"))
+        if json_limit is not None and size > json_limit:
+            from .errors import InputError
+            raise InputError(f"{jp.name} would be {size // 2**20} MiB, more than the "
+                             f"{json_limit // 2**20} MiB 'quorvex invert' reads; nothing was "
+                             "written: fit the standards alone, then invert the samples in "
+                             "parts")
     if csv_path and out["csv"] is not None:
         cp = path.with_suffix(".csv") if csv_path is True else Path(csv_path)
         files[cp] = out["csv"]

@@ -27,8 +27,9 @@ DELIMITERS = (",", ";", "\t")
 MAX_BYTES = 128 * 1024 * 1024  # a file larger than this is refused (it is not a table of
                                # standards or samples a report can hold)
 MAX_LINE = 1024 * 1024         # characters in one line, likewise
-MAX_ROWS = 1_000_000           # data rows of one file (samples; the standards have their own
-                               # bound, quorvex.cli.MAX_STANDARDS)
+MAX_ROWS = 200_000             # data rows of one file (samples; the standards have their own
+                               # bound, quorvex.cli.MAX_STANDARDS): a run's peak memory stays
+                               # below 2 GB (docs/reliability.md)
 _DELIMITER_NAMES = {",": "comma", ";": "semicolon", "\t": "tab"}
 _UNIT = re.compile(r"^(?P<name>.*?\S)\s+[\(\[](?P<unit>[^\(\)\[\]]*)[\)\]]\s*$")
 _NUMBER = re.compile(r"^[+-]?(?:\d+(?:\.\d*)?|\.\d+)(?:[eE][+-]?\d+)?$")

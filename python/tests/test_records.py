@@ -362,3 +362,11 @@ def test_the_title_is_escaped_in_the_page():
 def test_the_rounding_rule_at_its_boundaries(v, u, text):
     from quorvex._text import fmt_pm
     assert fmt_pm(v, u) == text
+
+
+def test_fit_writes_no_record_that_invert_would_refuse(tmp_path, capsys, monkeypatch):
+    monkeypatch.setattr(cli, "MAX_RECORD", 20_000)
+    out = tmp_path / "out"
+    code, _, err = run(["fit", STANDARDS, "--samples", SAMPLES, "--out", out, "-q"], capsys)
+    assert code == 1 and "calibration.json" in err and "invert" in err
+    assert not out.exists() or not any(out.iterdir())
