@@ -708,6 +708,12 @@ def read_calibration(path) -> tuple:
     if path.is_dir():
         raise InputError(f"{path}: is a folder; give its calibration.json")
     folder = path.parent
+    if _files._journals(folder):  # a run was killed there: finish its set where we may
+        try:
+            with _files.lock(folder):
+                _files.recover(folder)
+        except (OSError, QuorvexError):
+            pass  # a folder we may not write: verify() below refuses it, saying why
     try:
         held = _files.lock(folder, shared=True)
         held.__enter__()

@@ -370,3 +370,24 @@ def test_fit_writes_no_record_that_invert_would_refuse(tmp_path, capsys, monkeyp
     code, _, err = run(["fit", STANDARDS, "--samples", SAMPLES, "--out", out, "-q"], capsys)
     assert code == 1 and "calibration.json" in err and "invert" in err
     assert not out.exists() or not any(out.iterdir())
+
+
+def test_invert_finishes_the_set_of_a_fit_killed_while_renaming(tmp_path, capsys):
+    out = tmp_path / "out"
+    assert run(["fit", STANDARDS, "--out", out, "-q"], capsys)[0] == 0
+    pid = os.fork()
+    if pid == 0:
+        def hook(step, path):
+            if step == "rename" and Path(path).name == "calibration.json":
+                os._exit(9)
+        _files._hook = hook
+        try:
+            cli.main(["fit", str(STANDARDS), "--degree", "2", "--out", str(out), "-q",
+                      "--force"])
+        finally:
+            os._exit(0)
+    os.waitpid(pid, 0)
+    assert any(p.name.startswith(".quorvex-journal-") for p in out.iterdir())
+    assert run(["invert", out / "calibration.json", SAMPLES, "-q"], capsys)[0] == 0
+    assert _files.verify(out, "manifest.json") is not None
+    assert json.loads((out / "calibration.json").read_text())["results"]["fit"]["degree"] == 2
