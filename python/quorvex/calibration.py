@@ -689,10 +689,12 @@ def _check_fit(cal) -> None:
     if cal.kind == "gls":
         # What the fit computes elementwise holds to the bit on any CPU: a standard edited
         # by less than the tolerance still breaks one of these.
-        for name, value in (("x_adjusted", cal.x - cal.residuals_x),
-                            ("weighted_residuals_x", cal.residuals_x * cal.x_weights),
-                            ("residuals", cal.y - cal.fitted),
-                            ("weighted_residuals", cal.residuals * cal.weights)):
+        with np.errstate(all="ignore"):  # an edited record may overflow: it is refused
+            implied = (("x_adjusted", cal.x - cal.residuals_x),
+                       ("weighted_residuals_x", cal.residuals_x * cal.x_weights),
+                       ("residuals", cal.y - cal.fitted),
+                       ("weighted_residuals", cal.residuals * cal.weights))
+        for name, value in implied:
             if not _same(getattr(cal, name), value):
                 raise InputError(f"{bad} {name!r} does not follow from the record's other "
                                  "fields: the record was edited or damaged")
