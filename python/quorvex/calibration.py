@@ -714,7 +714,7 @@ def _check_fit(cal) -> None:
         def same(a, b, name=None):
             return _close(a, b, scales[name]) if name in scales else _same(a, b)
 
-    names = ["coef", "cov", "cov_scaled", "sres", "chi2", "fitted", "residuals",
+    names = ["dof", "coef", "cov", "cov_scaled", "sres", "chi2", "fitted", "residuals",
              "weighted_residuals", "weights", "x_weights", "x_adjusted", "residuals_x",
              "weighted_residuals_x"]
     if not scales:  # the same arithmetic: the minimiser's own account too
