@@ -26,6 +26,7 @@ from pathlib import Path
 import numpy as np
 
 from . import _files, tabular, validation
+from . import _validate as _V
 from ._version import version as _version
 from .errors import InputError, QuorvexError
 
@@ -39,8 +40,8 @@ DEGREES = range(1, 6)  # candidates of --degree auto
 MAX_STANDARDS = 100_000         # standards in one fit: calibration.json stays below
                                 # MAX_RECORD, which invert reads
 MAX_SAMPLES = tabular.MAX_ROWS  # samples in one run
-MAX_NGRID = 100_000             # --ngrid: grid cells scanned per response
-MAX_DRAWS = 1_000_000           # --monte-carlo: draws per sample
+MAX_NGRID = _V.MAX_NGRID        # --ngrid: grid cells scanned per response
+MAX_DRAWS = _V.MAX_DRAWS        # --monte-carlo: draws per sample
 MAX_MC_VALUES = 20_000_000      # --monte-carlo: draws times samples in one run
 MAX_REPLICATES = 1_000_000      # readings averaged into one sample's response
 MAX_SEED = 2**63 - 1

@@ -405,7 +405,8 @@ def _values(cal, y, u_y, ngrid, tol, covariance, extrapolate, workers) -> Invers
     if not (uy >= 0).all():
         i = int(np.flatnonzero(~(uy >= 0))[0])
         raise InputError(f"u_y must not be negative: element {i} is {uy[i]:g}", routine=routine)
-    ngrid = DEFAULT_NGRID if ngrid is None else V.integer("ngrid", ngrid, 1, routine=routine)
+    ngrid = (DEFAULT_NGRID if ngrid is None
+             else V.integer("ngrid", ngrid, 1, V.MAX_NGRID, routine=routine))
     tol = V.real("tol", tol, routine)
     if tol < 0:
         raise InputError(f"tol must not be negative, not {tol:g}", routine=routine)
@@ -454,7 +455,7 @@ def _inverse_packed(cal, y, u_y, ngrid, tol, covariance, workers):
     """
     if ngrid is None:
         ngrid = DEFAULT_NGRID
-    elif type(ngrid) is not int or not 1 <= ngrid <= V.INT_MAX:
+    elif type(ngrid) is not int or not 1 <= ngrid <= V.MAX_NGRID:
         return None
     if type(tol) is not float or not 0.0 <= tol < math.inf:
         return None

@@ -391,3 +391,11 @@ def test_invert_finishes_the_set_of_a_fit_killed_while_renaming(tmp_path, capsys
     assert run(["invert", out / "calibration.json", SAMPLES, "-q"], capsys)[0] == 0
     assert _files.verify(out, "manifest.json") is not None
     assert json.loads((out / "calibration.json").read_text())["results"]["fit"]["degree"] == 2
+
+
+def test_the_api_keeps_the_same_bounds():
+    cal = _record()
+    with pytest.raises(InputError, match="ngrid"):
+        cal.inverse([1.0], u_y=0.01, ngrid=cli.MAX_NGRID + 1)
+    with pytest.raises(InputError, match="n must"):
+        cal.inverse([1.0], u_y=0.01, method="monte-carlo", n=cli.MAX_DRAWS + 1)
