@@ -339,9 +339,11 @@ class _Run:
         print(f"{PROG}: warning: {text}", file=sys.stderr)
 
 
-def _read(path, args, max_rows=MAX_SAMPLES):
+def _read(path, args, max_rows=None, advice=None):
+    extra = {} if advice is None else {"rows_advice": advice}
     return tabular.read_table(path, delimiter=SEPARATORS.get(args.delimiter) if args.delimiter
-                              else None, decimal=args.decimal, max_rows=max_rows)
+                              else None, decimal=args.decimal,
+                              max_rows=MAX_SAMPLES if max_rows is None else max_rows, **extra)
 
 
 def _labels(columns: dict, x_unit=None, y_unit=None) -> dict:
@@ -414,7 +416,8 @@ def monte_carlo(cal, y, u_y, n: int, seed, replicates=1):
 
 def _fit(args, run: _Run):
     import quorvex
-    table = _read(args.standards, args, MAX_STANDARDS)
+    table = _read(args.standards, args, MAX_STANDARDS,
+                  "a fit takes at most {max_rows} standards: is it the file of standards?")
     std = tabular.read_standards(table, args.x, args.y, args.ux, args.uy, args.standard_name)
     if std.columns.get("name"):
         run.say(f"{table.label}: standards' names from the column {std.columns['name']!r}")

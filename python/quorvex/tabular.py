@@ -197,7 +197,8 @@ def _size(n: int) -> str:
 
 def read_table(path, delimiter: str | None = None, decimal: str | None = None,
                encoding: str | None = None, max_bytes: int = MAX_BYTES,
-               max_line: int = MAX_LINE, max_rows: int = MAX_ROWS) -> Table:
+               max_line: int = MAX_LINE, max_rows: int = MAX_ROWS,
+               rows_advice: str = "give at most {max_rows} per file (split it)") -> Table:
     """Read a CSV file with a header line.
 
     Parameters
@@ -241,8 +242,8 @@ def read_table(path, delimiter: str | None = None, decimal: str | None = None,
     # Blank lines and a preamble of comments aside, a line is a row: a file with far more
     # lines than rows allowed is refused before it is split.
     if data.count(b"\n") > 2 * max_rows + 10_000:
-        raise InputError(f"{label} has more than {max_rows} rows; give at most {max_rows} "
-                         "per file (split it)")
+        raise InputError(f"{label} has more than {max_rows} rows; "
+                         + rows_advice.format(max_rows=max_rows))
     digest = hashlib.sha256(data).hexdigest()
     if encoding is None:
         text = decode(data, label)
@@ -300,8 +301,8 @@ def read_table(path, delimiter: str | None = None, decimal: str | None = None,
                                  f"{_DELIMITER_NAMES[delimiter]})")
             record = (record + [""] * len(header))[:len(header)]
             if len(rows) == max_rows:
-                raise InputError(f"{label} has more than {max_rows} rows; give at most "
-                                 f"{max_rows} per file (split it)")
+                raise InputError(f"{label} has more than {max_rows} rows; "
+                                 + rows_advice.format(max_rows=max_rows))
             rows.append(record)
             numbers.append(line)
     except csv.Error as e:

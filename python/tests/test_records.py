@@ -375,18 +375,19 @@ def test_fit_writes_no_record_that_invert_would_refuse(tmp_path, capsys, monkeyp
 def test_invert_finishes_the_set_of_a_fit_killed_while_renaming(tmp_path, capsys):
     out = tmp_path / "out"
     assert run(["fit", STANDARDS, "--out", out, "-q"], capsys)[0] == 0
-    pid = os.fork()
-    if pid == 0:
-        def hook(step, path):
-            if step == "rename" and Path(path).name == "calibration.json":
-                os._exit(9)
-        _files._hook = hook
-        try:
-            cli.main(["fit", str(STANDARDS), "--degree", "2", "--out", str(out), "-q",
-                      "--force"])
-        finally:
-            os._exit(0)
-    os.waitpid(pid, 0)
+    killed = ("import os, sys\n"
+              "from pathlib import Path\n"
+              "from quorvex import _files, cli\n"
+              "def hook(step, path):\n"
+              "    if step == 'rename' and Path(path).name == 'calibration.json':\n"
+              "        os._exit(9)\n"
+              "_files._hook = hook\n"
+              "cli.main(sys.argv[1:])\n")
+    import subprocess
+    import sys
+    p = subprocess.run([sys.executable, "-c", killed, "fit", str(STANDARDS), "--degree", "2",
+                        "--out", str(out), "-q", "--force"], capture_output=True)
+    assert p.returncode == 9
     assert any(p.name.startswith(".quorvex-journal-") for p in out.iterdir())
     assert run(["invert", out / "calibration.json", SAMPLES, "-q"], capsys)[0] == 0
     assert _files.verify(out, "manifest.json") is not None
