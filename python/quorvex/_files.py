@@ -13,8 +13,9 @@ How a set is written (``write_all``):
    temporary file with its target and SHA-256, the files to remove and the manifest.
    Then each file is written to its temporary name ``.quorvex-<token>.<k>.tmp`` and
    flushed to disk.
-4. The temporary files are renamed over their targets, the files of the earlier set that the new one does not write are
-   removed, and the new manifest is renamed into place last; then the journal goes.
+4. The temporary files are renamed over their targets, the files of the earlier set
+   that the new one does not write are removed, and the new manifest is renamed into
+   place last; then the journal goes.
 
 A manifest (``manifest``) lists every file of the set with its size and SHA-256:
 ``verify`` checks a folder against it, so that a reader refuses a set that is not

@@ -193,7 +193,8 @@ def _edit(cal: Calibration, original: Calibration) -> str:
     from quorvex.calibration import _close
     a, b = cal.to_dict(), original.to_dict()
     diff = {k for k in a if k not in LABELS and json.dumps(a[k]) != json.dumps(b[k])}
-    if diff <= {"x", "y", "u_y", "u_x", "options", "interval"} and _numbers_without(cal, diff) == _numbers_without(original, diff):
+    if diff <= {"x", "y", "u_y", "u_x", "options", "interval"} and \
+            _numbers_without(cal, diff) == _numbers_without(original, diff):
         return "equivalent"
     if diff == {"covariance"}:
         return "choice"
