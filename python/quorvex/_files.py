@@ -110,10 +110,6 @@ def lock(folder, shared: bool = False, timeout: float | None = None):
 
 # Journals and recovery ---------------------------------------------------------------
 
-def _rel(folder: Path, path: Path) -> str:
-    return os.path.relpath(path, folder)
-
-
 def _fsync_dir(folder) -> None:
     try:
         fd = os.open(folder, os.O_RDONLY | getattr(os, "O_DIRECTORY", 0))
@@ -160,16 +156,24 @@ def _read_journal(path: Path) -> dict | None:
     tmp = re.compile(rf"^\.quorvex-{token}\.\d+\.tmp$")
     folder = path.parent
     files = []
+    # Only plain names in the journal's own folder: a journal someone else put there
+    # cannot make a run replace or remove a file elsewhere.
     for e in d.get("files", []):
-        if not (isinstance(e, dict) and isinstance(e.get("tmp"), str)
-                and isinstance(e.get("target"), str) and isinstance(e.get("sha256"), str)):
+        if not (isinstance(e, dict) and _plain(e.get("tmp")) and _plain(e.get("target"))
+                and isinstance(e.get("sha256"), str)):
             return None
-        t = folder / e["tmp"]
-        if not tmp.match(t.name):  # never a file without this journal's marker
+        if not tmp.match(e["tmp"]):  # never a file without this journal's marker
             return None
-        files.append((t, folder / e["target"], e["sha256"]))
-    remove = [folder / r for r in d.get("remove", []) if isinstance(r, str)]
-    return {"files": files, "remove": remove}
+        files.append((folder / e["tmp"], folder / e["target"], e["sha256"]))
+    remove = d.get("remove", [])
+    if not isinstance(remove, list) or not all(_plain(r) for r in remove):
+        return None
+    return {"files": files, "remove": [folder / r for r in remove]}
+
+
+def _plain(name) -> bool:
+    return (isinstance(name, str) and name not in ("", ".", "..") and "/" not in name
+            and os.sep not in name and (os.altsep is None or os.altsep not in name))
 
 
 def _is_file(path: Path) -> bool:
@@ -343,8 +347,9 @@ def write_all(files: dict, overwrite: bool = True, manifest=None, known=()) -> l
         manifest = Path(manifest)
         base = manifest.parent
         names = {}
-        for p, data in items:
-            names[_rel(base, p)] = data
+        for p, data in items:  # the files in the manifest's own folder
+            if p.parent == base:
+                names[p.name] = data
         items.append((manifest, manifest_bytes(names)))
     if not items:
         return []
@@ -378,16 +383,25 @@ def write_all(files: dict, overwrite: bool = True, manifest=None, known=()) -> l
         token = secrets.token_hex(8)
         staged = [(p.parent / f".quorvex-{token}.{k}.tmp", p, data)
                   for k, (p, data) in enumerate(items)]
-        journal = home / f".quorvex-journal-{token}.json"
-        record = {"format": JOURNAL_FORMAT, "version": 1, "token": token, "pid": os.getpid(),
-                  "files": [{"tmp": _rel(home, t), "target": _rel(home, p),
-                             "sha256": sha256_bytes(d)} for t, p, d in staged],
-                  "remove": [_rel(home, r) for r in remove]}
+        # One journal per folder, naming that folder's files only (a set that spans
+        # folders, which only the Python API writes, is finished folder by folder).
+        journals = []
         try:
-            _hook("journal", journal)
-            _write_durable(journal, (json.dumps(record, indent=1) + "\n").encode("utf-8"))
+            for folder in folders:
+                journal = folder / f".quorvex-journal-{token}.json"
+                record = {"format": JOURNAL_FORMAT, "version": 1, "token": token,
+                          "pid": os.getpid(),
+                          "files": [{"tmp": t.name, "target": p.name,
+                                     "sha256": sha256_bytes(d)}
+                                    for t, p, d in staged if p.parent == folder],
+                          "remove": [r.name for r in remove if r.parent == folder]}
+                _hook("journal", journal)
+                _write_durable(journal, (json.dumps(record, indent=1) + "\n").encode("utf-8"))
+                journals.append(journal)
         except OSError as e:
-            raise _space(e, home) from None
+            for j in journals:
+                os.unlink(j)
+            raise _space(e, folder) from None
         current = home
         try:
             for t, p, data in staged:
@@ -402,7 +416,8 @@ def write_all(files: dict, overwrite: bool = True, manifest=None, known=()) -> l
                     os.unlink(t)
                 except OSError:
                     pass
-            os.unlink(journal)
+            for j in journals:
+                os.unlink(j)
             if isinstance(e, OSError):
                 raise _space(e, current) from None
             raise
@@ -421,9 +436,10 @@ def write_all(files: dict, overwrite: bool = True, manifest=None, known=()) -> l
                               "finishes it") from None
         for folder in folders:
             _fsync_dir(folder)
-        _hook("journal-done", journal)
-        os.unlink(journal)
-        _fsync_dir(home)
+        for j in journals:
+            _hook("journal-done", j)
+            os.unlink(j)
+            _fsync_dir(j.parent)
     return [p for p, _ in items if p != manifest]
 
 

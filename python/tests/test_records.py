@@ -400,3 +400,17 @@ def test_the_api_keeps_the_same_bounds():
         cal.inverse([1.0], u_y=0.01, ngrid=cli.MAX_NGRID + 1)
     with pytest.raises(InputError, match="n must"):
         cal.inverse([1.0], u_y=0.01, method="monte-carlo", n=cli.MAX_DRAWS + 1)
+
+
+def test_a_planted_journal_cannot_reach_outside_its_folder(tmp_path):
+    folder, outside = tmp_path / "out", tmp_path / "precious.txt"
+    folder.mkdir()
+    outside.write_text("keep")
+    token = "0123456789abcdef"
+    (folder / f".quorvex-{token}.0.tmp").write_text("overwrite")
+    (folder / f".quorvex-journal-{token}.json").write_text(json.dumps(
+        {"format": "quorvex.Journal", "token": token, "remove": ["../precious.txt"],
+         "files": [{"tmp": f".quorvex-{token}.0.tmp", "target": "../precious.txt",
+                    "sha256": "0"}]}))
+    publish(folder, NEW)
+    assert outside.read_text() == "keep"
