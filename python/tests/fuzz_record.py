@@ -196,8 +196,10 @@ def _edit(cal: Calibration, original: Calibration) -> str:
     if diff <= {"x", "y", "u_y", "u_x", "options", "interval"} and \
             _numbers_without(cal, diff) == _numbers_without(original, diff):
         return "equivalent"
-    if diff == {"covariance"}:
-        return "choice"
+    if "covariance" in diff and diff <= {"covariance", "x", "y", "u_y", "u_x", "options",
+                                         "interval"} and \
+            _numbers_without(cal, diff) == _numbers_without(original, diff):
+        return "choice"  # with, at most, edits below the fit's resolution as above
     if cal.kind == "gls" and original.kind == "gls":
         # Every number within the documented tolerance of the original's (standards and
         # uncertainties within a few ulps, which move the refit less than that).
