@@ -79,7 +79,8 @@ QUORVEX_BUILD_PACKAGES=(cmake make g++ gcc gfortran binutils dpkg-dev liblapack-
 
 # Python package tests (pytest, the offline install into a venv, a local Dask cluster).
 QUORVEX_PYTHON_PACKAGES=(python3-numpy python3-mpmath python3-pytest python3-venv python3-pip python3-setuptools
-                         python3-wheel python3-dask python3-distributed python3-pandas)
+                         python3-wheel python3-dask python3-distributed python3-pandas
+                         python3-jsonschema)
 
 # The plot, the report and the command line (scipy for their verdicts and band; tqdm
 # draws progress; the tests open the report in headless Chromium, print it to PDF and

@@ -31,8 +31,10 @@ responses <- function(y) {
 # values read for it; the library takes it from there.
 response_uncertainty <- function(cal, u_y, replicates, n) {
   if (!is.numeric(replicates) || !length(replicates) %in% c(1L, n) || anyNA(replicates) ||
-      any(replicates != round(replicates)) || any(replicates < 1)) {
-    input_error("replicates must be whole numbers >= 1, one for all responses or one each")
+      any(replicates != round(replicates)) || any(replicates < 1) ||
+      any(replicates > MAX_REPLICATES)) {
+    input_error("replicates must be whole numbers from 1 to ", MAX_REPLICATES,
+                ", one for all responses or one each")
   }
   replicates <- rep_len(as.double(replicates), n)
   if (is.character(u_y)) {
@@ -101,6 +103,12 @@ flag_texts <- function(bits, n_roots, x_ext, u_x_ext, lim) {
   out
 }
 
+# Bounds that keep memory bounded, the same as the Python package's command line.
+MAX_NGRID <- 100000L
+MAX_DRAWS <- 1000000L
+MAX_MC_VALUES <- 20000000
+MAX_REPLICATES <- 1000000L
+
 inverse <- function(cal, y, u_y = NULL, replicates = 1, method = c("first-order", "montecarlo"),
                     level = 0.95, ngrid = 100L, extrapolate = FALSE, n = 10000L, seed = NULL,
                     limits = NULL) {
@@ -113,7 +121,7 @@ inverse <- function(cal, y, u_y = NULL, replicates = 1, method = c("first-order"
   method <- one_of(method, c("first-order", "montecarlo"), "method")
   y <- responses(y)
   m <- length(y)
-  ngrid <- whole_number(ngrid, "ngrid", 1L)
+  ngrid <- whole_number(ngrid, "ngrid", 1L, MAX_NGRID)
   uy <- response_uncertainty(cal, u_y, replicates, m)
   if (!is.numeric(level) || length(level) != 1L || is.na(level) || !(level > 0 && level < 1)) {
     input_error("level must lie strictly between 0 and 1")
@@ -184,8 +192,19 @@ print.quorvex_inverse <- function(x, ...) {
 # mean, standard deviation, median and the probabilistically symmetric
 # interval of the draws with a root.
 monte_carlo <- function(cal, fo, n, seed, level, ngrid) {
-  n <- whole_number(n, "n", 2L)
+  n <- whole_number(n, "n", 2L, MAX_DRAWS)
+  m <- length(fo$y)
+  if (as.double(n) * m > MAX_MC_VALUES) {
+    input_error("n = ", n, " draws for ", m, " responses make ", format(as.double(n) * m),
+                " draws, more than ", MAX_MC_VALUES, " in one call; give fewer draws or ",
+                "fewer responses per call")
+  }
   if (!is.null(seed)) {
+    if (!is.numeric(seed) || length(seed) != 1L || is.na(seed) || seed != round(seed) ||
+        abs(seed) > .Machine$integer.max) {
+      input_error("seed must be one whole number (an R integer), not ",
+                  paste(format(seed), collapse = " "))
+    }
     had <- exists(".Random.seed", envir = globalenv(), inherits = FALSE)
     if (had) old <- get(".Random.seed", envir = globalenv())
     on.exit(if (had) assign(".Random.seed", old, envir = globalenv()) else
@@ -332,7 +351,7 @@ lod <- function(cal, alpha = 0.05, beta = 0.05, blank = 0, replicates = 1, u_bla
       input_error(v[[1]], " must lie strictly between 0 and 0.5")
     }
   }
-  replicates <- whole_number(replicates, "replicates", 1L)
+  replicates <- whole_number(replicates, "replicates", 1L, MAX_REPLICATES)
   x0 <- numeric_column(blank, "blank", 1L)
   if (!is.numeric(k_loq) || length(k_loq) != 1L || is.na(k_loq) || !(k_loq > 0)) {
     input_error("k_loq must be positive")

@@ -48,6 +48,17 @@ static int int1(SEXP a, const char *name)
   return INTEGER(a)[0];
 }
 
+/* The grid of the root scan: its cells cost memory in the library, so the glue takes
+   no more than the R functions allow (inverse(ngrid = ) checks the same bound). */
+#define QVX_MAX_NGRID 100000
+static int ngrid1(SEXP a)
+{
+  int ng = int1(a, "ngrid");
+  if (ng < 1 || ng > QVX_MAX_NGRID)
+    error("quorvex: ngrid must lie between 1 and %d", QVX_MAX_NGRID);
+  return ng;
+}
+
 static int count(R_xlen_t n, const char *name)
 {
   if (n < 1 || n > INT_MAX)
@@ -227,7 +238,7 @@ SEXP qvx_ipval(SEXP coef, SEXP cov, SEXP y, SEXP uy, SEXP xmin, SEXP xmax, SEXP 
   if (real_len(uy, "u_y") != n)
     error("quorvex: y and u_y must have the same length");
   double lo = real1(xmin, "xmin"), hi = real1(xmax, "xmax"), tl = real1(tol, "tol");
-  int ng = int1(ngrid, "ngrid");
+  int ng = ngrid1(ngrid);
   static const char *names[] = {"n_roots", "roots", "u_roots", "status"};
   SEXP out = PROTECT(named_list(4, names));
   SET_VECTOR_ELT(out, 0, allocVector(INTSXP, n));
@@ -303,7 +314,7 @@ SEXP qvx_ipval_draws(SEXP curves, SEXP ys, SEXP ref, SEXP xmin, SEXP xmax, SEXP 
   if (real_len(ys, "ys") != (R_xlen_t)m * nd)
     error("quorvex: ys must have one column of responses per draw");
   double lo = real1(xmin, "xmin"), hi = real1(xmax, "xmax"), tl = real1(tol, "tol");
-  int ng = int1(ngrid, "ngrid");
+  int ng = ngrid1(ngrid);
   static const char *names[] = {"x", "n_roots", "status"};
   SEXP out = PROTECT(named_list(3, names));
   SET_VECTOR_ELT(out, 0, allocMatrix(REALSXP, m, nd));

@@ -8,6 +8,10 @@ import numpy as np
 from .errors import InputError
 
 INT_MAX = 2**31 - 1
+# Upper bounds that keep memory bounded (docs/reliability.md): the grid of the root scan
+# per response, and Monte Carlo draws per response.
+MAX_NGRID = 100_000
+MAX_DRAWS = 1_000_000
 
 
 def vector(name: str, a, routine: str | None = None) -> np.ndarray:

@@ -24,7 +24,7 @@ from typing import Any
 import numpy as np
 
 from . import inverse as _inverse
-from .errors import InputError
+from .errors import InputError, QuorvexError
 
 _ARRAYS = ("coef", "cov", "cov_scaled", "fitted", "residuals", "weighted_residuals", "x", "y",
            "u_y", "u_x", "weights", "x_weights", "x_adjusted", "residuals_x",
@@ -401,13 +401,34 @@ class Calibration:
 
     @classmethod
     def from_dict(cls, d: dict[str, Any]) -> "Calibration":
-        """The calibration from a ``to_dict`` record.
+        """The calibration from a ``to_dict`` record, checked.
 
         Only "format", "version" and the calibration's own fields are read; any other
         key is ignored on purpose, so that a record may carry more beside the
         calibration (the command line's calibration.json holds the report's "results").
-        A record without a required field, or of a newer format version, is refused.
+
+        The record is checked against the JSON Schema shipped with the package
+        (``quorvex/schema/calibration.schema.json``), then every field for its type,
+        size and range, and then the stored standards are fitted again: the stored
+        coefficients, covariance, residuals, SRES and chi2 must be the refit's, bit
+        for bit for the ordinary fit, and within ``GLS_TOLERANCE`` for the
+        errors-in-variables fit (whose iterations may end a little apart on another
+        CPU).  Any failure is an ``InputError`` that names the field.
         """
+        try:
+            return _from_dict(cls, d)
+        except InputError:
+            raise
+        except (TypeError, ValueError, KeyError, AttributeError, IndexError, OverflowError,
+                ZeroDivisionError, FloatingPointError, RecursionError) as e:
+            raise InputError(f"a damaged quorvex.Calibration record ({type(e).__name__}: "
+                             f"{e})") from None
+        except QuorvexError as e:
+            raise InputError(f"a damaged quorvex.Calibration record: its standards do not "
+                             f"fit again ({e})") from None
+
+    @classmethod
+    def _from_dict_unchecked(cls, d: dict[str, Any]) -> "Calibration":
         if not isinstance(d, dict) or d.get("format") != "quorvex.Calibration":
             raise InputError("not a quorvex.Calibration record")
         version = d.get("version", 1)
@@ -421,6 +442,9 @@ class Calibration:
             raise InputError("a quorvex.Calibration record without " + ", ".join(missing))
         kw = {f.name: d[f.name] for f in fields(cls) if f.name in d}
         _check_record(kw)
+        for name in ("sres", "chi2"):  # 0 and 0.0 are one number: kept as a float
+            if kw.get(name) is not None:
+                kw[name] = float(kw[name])
         kw["notes"] = tuple(kw.get("notes", ()))
         kw["options"] = {k: (tuple(v) if isinstance(v, list) else v)
                          for k, v in kw.get("options", {}).items()}
@@ -548,6 +572,164 @@ def _check_record(kw: dict) -> None:
     notes = kw.get("notes", [])
     if not isinstance(notes, (list, tuple)) or not all(isinstance(t, str) for t in notes):
         raise InputError(f"{bad} 'notes' is not a list of texts")
+
+
+# Errors-in-variables fits are checked to this share of each coefficient's standard
+# uncertainty (and the same relative size for the covariance, chi2, SRES and residuals):
+# the fit stops within 1e-7 standard uncertainties of its converged solution, so two CPUs
+# end at most 2e-7 apart.
+GLS_TOLERANCE = 1e-6
+SCHEMA = "schema/calibration.schema.json"
+_SCHEMA_VALIDATOR = []
+
+
+def schema() -> dict:
+    """The JSON Schema of a calibration record, as shipped with the package."""
+    from pathlib import Path
+    return json.loads((Path(__file__).resolve().parent / SCHEMA).read_text(encoding="utf-8"))
+
+
+def _check_schema(d: dict) -> None:
+    if not _SCHEMA_VALIDATOR:
+        try:
+            import jsonschema
+        except ImportError:
+            raise QuorvexError("checking a calibration record needs jsonschema (Debian: "
+                               "python3-jsonschema)") from None
+        cls = jsonschema.validators.validator_for(schema())
+        _SCHEMA_VALIDATOR.append(cls(schema()))
+    err = next(iter(_SCHEMA_VALIDATOR[0].iter_errors(d)), None)
+    if err is not None:
+        where = "".join(f"[{p}]" if isinstance(p, int) else f".{p}" for p in err.absolute_path)
+        field_ = where.lstrip(".") or "the record"
+        text = err.message if len(err.message) < 120 else err.message[:117] + "..."
+        raise InputError(f"a damaged quorvex.Calibration record: {field_!r} does not follow "
+                         f"the record's schema ({text})")
+
+
+def _from_dict(cls, d):
+    required = [f.name for f in fields(cls)
+                if f.default is MISSING and f.default_factory is MISSING]
+    if isinstance(d, dict) and d.get("format") == "quorvex.Calibration" \
+            and isinstance(d.get("version", 1), int) and d.get("version", 1) <= 1 \
+            and all(name in d for name in required):
+        _check_schema(d)
+    cal = cls._from_dict_unchecked(d)
+    _check_extra(cal)
+    _check_fit(cal)
+    return cal
+
+
+def _check_extra(cal) -> None:
+    """What the field checks leave: the fit's options, the standards left out."""
+    bad = "a damaged quorvex.Calibration record:"
+    allowed = {"ols": {"weighting"}, "gls": {"tol", "maxit", "sigma"}}[cal.kind]
+    extra = set(cal.options) - allowed
+    if extra:
+        raise InputError(f"{bad} 'options' holds {sorted(extra)[0]!r}, which a fit of kind "
+                         f"{cal.kind!r} does not take")
+    if cal.kind == "ols" and (cal.u_x is not None or cal.x_weights is not None
+                              or cal.x_adjusted is not None):
+        raise InputError(f"{bad} an ordinary fit with x uncertainties ('u_x', 'x_weights' or "
+                         "'x_adjusted')")
+    if cal.kind == "gls" and cal.u_x is None:
+        raise InputError(f"{bad} an errors-in-variables fit without 'u_x'")
+    if cal.kind == "gls":
+        missing = [k for k in ("tol", "maxit", "sigma") if k not in cal.options]
+        if missing:
+            raise InputError(f"{bad} 'options' of an errors-in-variables fit without "
+                             f"{missing[0]!r}")
+    for k, e in enumerate(cal.excluded):
+        ok = (isinstance(e, dict) and isinstance(e.get("standard"), str)
+              and isinstance(e.get("reason"), str) and e["reason"].strip()
+              and all(isinstance(e.get(v), (int, float)) and not isinstance(e.get(v), bool)
+                      and np.isfinite(e.get(v)) for v in ("x", "y")))
+        if not ok:
+            raise InputError(f"{bad} 'excluded'[{k}] must give the standard, its finite x "
+                             "and y, and the reason")
+
+
+def _same(a, b) -> bool:
+    """Equal to the bit (NaN equal to NaN); None equal to None only."""
+    if a is None or b is None:
+        return a is None and b is None
+    a, b = np.asarray(a, dtype=np.float64), np.asarray(b, dtype=np.float64)
+    return a.shape == b.shape and a.tobytes() == b.tobytes()
+
+
+def _close(a, b, scale) -> bool:
+    """|a - b| <= GLS_TOLERANCE * scale everywhere (scale broadcast), NaN where both are."""
+    if a is None or b is None:
+        return a is None and b is None
+    a, b = np.asarray(a, dtype=np.float64), np.asarray(b, dtype=np.float64)
+    if a.shape != b.shape:
+        return False
+    both_nan = np.isnan(a) & np.isnan(b)
+    with np.errstate(invalid="ignore", over="ignore"):
+        ok = np.abs(a - b) <= GLS_TOLERANCE * np.asarray(scale) + 4 * np.spacing(np.abs(b))
+    return bool(np.all(ok | both_nan))
+
+
+def _check_fit(cal) -> None:
+    """Refit the stored standards; the stored results must be the refit's."""
+    import warnings
+    from .fitting import fit
+    bad = "a damaged quorvex.Calibration record:"
+    kw = dict(degree=cal.degree, interval=cal.interval, covariance=cal.covariance)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        if cal.kind == "ols":
+            u_y = cal.u_y
+            ref = fit(cal.x, cal.y, u_y=u_y, weighting=cal.options.get("weighting"), **kw)
+        else:
+            o = cal.options
+            ref = fit(cal.x, cal.y, u_y=cal.u_y, u_x=cal.u_x, tol=o.get("tol"),
+                      maxit=o.get("maxit"), sigma=o.get("sigma"), accept_unconverged=True,
+                      **kw)
+    if cal.kind == "gls":
+        # What the fit computes elementwise holds to the bit on any CPU: a standard edited
+        # by less than the tolerance still breaks one of these.
+        with np.errstate(all="ignore"):  # an edited record may overflow: it is refused
+            implied = (("x_adjusted", cal.x - cal.residuals_x),
+                       ("weighted_residuals_x", cal.residuals_x * cal.x_weights),
+                       ("residuals", cal.y - cal.fitted),
+                       ("weighted_residuals", cal.residuals * cal.weights))
+        for name, value in implied:
+            if not _same(getattr(cal, name), value):
+                raise InputError(f"{bad} {name!r} does not follow from the record's other "
+                                 "fields: the record was edited or damaged")
+    if cal.kind == "ols" or _same(cal.coef, ref.coef):
+        same = _same
+        scales = {}
+    else:
+        u = np.sqrt(np.abs(np.diag(ref.cov)))
+        su = np.sqrt(np.abs(np.diag(ref.cov_scaled))) if ref.dof > 0 else u
+        uy = ref.u_y if ref.u_y is not None else np.ones(ref.n_points)
+        ux = ref.u_x if ref.u_x is not None else np.ones(ref.n_points)
+        scales = {"coef": u, "cov": np.outer(u, u), "cov_scaled": np.outer(su, su),
+                  "chi2": max(ref.chi2, 1.0), "sres": max(ref.sres, 1.0), "fitted": uy,
+                  "residuals": uy, "weighted_residuals": 1.0, "x_adjusted": ux,
+                  "residuals_x": ux, "weighted_residuals_x": 1.0}
+
+        def same(a, b, name=None):
+            return _close(a, b, scales[name]) if name in scales else _same(a, b)
+
+    names = ["dof", "coef", "cov", "cov_scaled", "sres", "chi2", "fitted", "residuals",
+             "weighted_residuals", "weights", "x_weights", "x_adjusted", "residuals_x",
+             "weighted_residuals_x"]
+    if not scales:  # the same arithmetic: the minimiser's own account too
+        names += ["rinfo", "status", "iterations", "evaluations"]
+    for name in names:
+        a, b = getattr(cal, name), getattr(ref, name)
+        if not (same(a, b, name) if scales else same(a, b)):
+            raise InputError(f"{bad} {name!r} does not follow from the stored standards (a "
+                             "fit of them gives other values): the record was edited or "
+                             "damaged")
+    if cal.kind == "gls" and cal.status != ref.status:
+        raise InputError(f"{bad} 'status' is {cal.status}, but a fit of the stored standards "
+                         f"ends with status {ref.status}")
+    if tuple(cal.notes) != tuple(ref.notes):
+        raise InputError(f"{bad} 'notes' are not the fit's own")
 
 
 _FIELDS = frozenset(f.name for f in fields(Calibration))

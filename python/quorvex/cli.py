@@ -24,7 +24,8 @@ from pathlib import Path
 
 import numpy as np
 
-from . import tabular, validation
+from . import _files, tabular, validation
+from . import _validate as _V
 from ._version import version as _version
 from .errors import InputError, QuorvexError
 
@@ -33,6 +34,17 @@ PROGRESS_MIN = 20000   # responses from which inverse prediction shows progress
 PROGRESS_CHUNK = 5000  # responses per progress step
 MC_PROGRESS_MIN = 200  # samples from which Monte Carlo inverse prediction shows progress
 DEGREES = range(1, 6)  # candidates of --degree auto
+# Bounds that keep a run's memory bounded (docs/reliability.md gives the measurements);
+# each is refused before the run starts.
+MAX_STANDARDS = 100_000         # standards in one fit: calibration.json stays below
+                                # MAX_RECORD, which invert reads
+MAX_SAMPLES = tabular.MAX_ROWS  # samples in one run
+MAX_NGRID = _V.MAX_NGRID        # --ngrid: grid cells scanned per response
+MAX_DRAWS = _V.MAX_DRAWS        # --monte-carlo: draws per sample
+MAX_MC_VALUES = 20_000_000      # --monte-carlo: draws times samples in one run
+MAX_REPLICATES = 1_000_000      # readings averaged into one sample's response
+MAX_SEED = 2**63 - 1
+MAX_RECORD = tabular.MAX_BYTES  # calibration.json that invert reads
 SEPARATORS = {"comma": ",", ",": ",", "semicolon": ";", ";": ";", "tab": "\t", "\\t": "\t",
               "\t": "\t"}
 
@@ -66,13 +78,33 @@ def _level(text: str) -> float:
     return v
 
 
-def _positive_int(text: str) -> int:
+def _positive_int(text: str, high: int | None = None) -> int:
     try:
         v = int(text)
     except ValueError:
         raise argparse.ArgumentTypeError(f"not a whole number: {text!r}")
     if v < 1:
         raise argparse.ArgumentTypeError(f"must be at least 1, not {v}")
+    if high is not None and v > high:
+        raise argparse.ArgumentTypeError(f"must be at most {high}, not {v}")
+    return v
+
+
+def _ngrid(text: str) -> int:
+    return _positive_int(text, MAX_NGRID)
+
+
+def _replicates(text: str) -> int:
+    return _positive_int(text, MAX_REPLICATES)
+
+
+def _seed(text: str) -> int:
+    try:
+        v = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"give a whole number 0 to {MAX_SEED}, not {text!r}")
+    if not 0 <= v <= MAX_SEED:
+        raise argparse.ArgumentTypeError(f"give a whole number 0 to {MAX_SEED}, not {v}")
     return v
 
 
@@ -116,7 +148,7 @@ def _exclusion(text: str) -> tuple[str, str]:
 
 
 def _monte_carlo_draws(text: str) -> int:
-    v = _positive_int(text)
+    v = _positive_int(text, MAX_DRAWS)
     if v < 2:
         raise argparse.ArgumentTypeError(f"Monte Carlo needs at least 2 draws, not {v}")
     return v
@@ -153,12 +185,15 @@ def build_parser() -> argparse.ArgumentParser:
         q.add_argument("--pictures", type=_formats, default=["png", "svg"], metavar="FORMATS",
                        help="picture files to write: png, svg, pdf, comma-separated "
                             "(default png,svg)")
-        q.add_argument("--ngrid", type=_positive_int, default=None,
-                       help="grid cells scanned for roots in inverse prediction (default 100)")
+        q.add_argument("--ngrid", type=_ngrid, default=None,
+                       help="grid cells scanned for roots in inverse prediction (default 100, "
+                            f"at most {MAX_NGRID})")
         q.add_argument("--monte-carlo", type=_monte_carlo_draws, default=None, metavar="N",
                        help="also predict the samples by Monte Carlo with N draws (e.g. "
-                            "10000), to check the first-order u(x)")
-        q.add_argument("--seed", type=int, default=None, help="seed of the Monte Carlo draws")
+                            f"10000, at most {MAX_DRAWS}, and N times the samples at most "
+                            f"{MAX_MC_VALUES}), to check the first-order u(x)")
+        q.add_argument("--seed", type=_seed, default=None,
+                       help="seed of the Monte Carlo draws (a whole number, 0 or more)")
         q.add_argument("--limits", action="store_true",
                        help="also give the detection and quantification limits (blank at "
                             "x = 0, which must lie in the curve's interval)")
@@ -193,7 +228,7 @@ def build_parser() -> argparse.ArgumentParser:
         reading_uncertainty(q)
 
     def reading_uncertainty(q):
-        q.add_argument("--replicates", type=_positive_int, default=None, metavar="M",
+        q.add_argument("--replicates", type=_replicates, default=None, metavar="M",
                        help="readings averaged into each sample's response: u(y) from the "
                             "scatter is divided by sqrt(M) (default 1)")
         q.add_argument("--replicates-column", metavar="COL", default=None,
@@ -303,9 +338,11 @@ class _Run:
         print(f"{PROG}: warning: {text}", file=sys.stderr)
 
 
-def _read(path, args):
+def _read(path, args, max_rows=None, advice=None):
+    extra = {} if advice is None else {"rows_advice": advice}
     return tabular.read_table(path, delimiter=SEPARATORS.get(args.delimiter) if args.delimiter
-                              else None, decimal=args.decimal)
+                              else None, decimal=args.decimal,
+                              max_rows=MAX_SAMPLES if max_rows is None else max_rows, **extra)
 
 
 def _labels(columns: dict, x_unit=None, y_unit=None) -> dict:
@@ -368,7 +405,8 @@ def monte_carlo(cal, y, u_y, n: int, seed, replicates=1):
 
 def _fit(args, run: _Run):
     import quorvex
-    table = _read(args.standards, args)
+    table = _read(args.standards, args, MAX_STANDARDS,
+                  "a fit takes at most {max_rows} standards: is it the file of standards?")
     std = tabular.read_standards(table, args.x, args.y, args.ux, args.uy, args.standard_name)
     if std.columns.get("name"):
         run.say(f"{table.label}: standards' names from the column {std.columns['name']!r}")
@@ -435,7 +473,7 @@ def _fit(args, run: _Run):
     if unused:
         run.warn(unused)
     labels = _labels(used_columns, args.x_unit, args.y_unit)
-    args._inputs = [("standards", args.standards)]
+    args._inputs = [("standards", args.standards, table.sha256)]
     args._standard_names = std.names
     opts = {"command": "fit", "standards": os.path.abspath(args.standards),
             "columns": used_columns, "separator": table.delimiter, "decimal": table.decimal,
@@ -462,6 +500,7 @@ def _samples(path, args, prefix, prefer_y):
                             columns=s.columns)
     elif not getattr(args, "quiet", False):
         print(f"{table.label}: samples' names from the column {s.columns['name']!r}")
+    args._inputs = [*getattr(args, "_inputs", []), ("samples", path, table.sha256)]
     opts = {"samples": os.path.abspath(path), "sample_columns": s.columns,
             "sample_separator": table.delimiter, "sample_decimal": table.decimal}
     replicates = None
@@ -476,6 +515,12 @@ def _samples(path, args, prefix, prefer_y):
             raise InputError(f"{table.label}: row {table.lines[j]}, column "
                              f"{table.header[k]!r}: {replicates[j]:g} is not a number of "
                              "readings (a whole number, 1 or more)")
+        big = np.flatnonzero(replicates > MAX_REPLICATES)
+        if big.size:
+            j = int(big[0])
+            raise InputError(f"{table.label}: row {table.lines[j]}, column "
+                             f"{table.header[k]!r}: {replicates[j]:g} readings are more than "
+                             f"{MAX_REPLICATES}; give the number of readings averaged")
         replicates = replicates.astype(np.int64)
         opts["sample_columns"] = {**s.columns, "replicates": table.header[k]}
     s = _Samples(s, replicates)
@@ -496,16 +541,28 @@ def _metadata(args, carried=None) -> dict:
     return md
 
 
+PICTURES = ("png", "svg", "pdf")
+
+
 def output_names(out: Path, pictures, stem: str | None = None) -> dict:
     """The files a run writes: the fit's names, or (``stem``: the samples file's name)
-    an inversion's own."""
+    an inversion's own; "manifest" lists the set, and "known" every name the set may
+    have (--force replaces them all)."""
     if stem is None:
-        return {"html": out / "report.html", "json": out / "calibration.json",
-                "csv": out / "samples.csv",
-                "pictures": [out / f"calibration.{f}" for f in pictures]}
-    return {"html": out / f"report-{stem}.html", "json": out / f"results-{stem}.json",
-            "csv": out / f"samples-{stem}.csv",
-            "pictures": [out / f"calibration-{stem}.{f}" for f in pictures]}
+        names = {"html": out / "report.html", "json": out / "calibration.json",
+                 "csv": out / "samples.csv",
+                 "pictures": [out / f"calibration.{f}" for f in pictures],
+                 "manifest": out / "manifest.json"}
+        names["known"] = [names["html"], names["json"], names["csv"],
+                          *(out / f"calibration.{f}" for f in PICTURES)]
+        return names
+    names = {"html": out / f"report-{stem}.html", "json": out / f"results-{stem}.json",
+             "csv": out / f"samples-{stem}.csv",
+             "pictures": [out / f"calibration-{stem}.{f}" for f in pictures],
+             "manifest": out / f"manifest-{stem}.json"}
+    names["known"] = [names["html"], names["json"], names["csv"],
+                      *(out / f"calibration-{stem}.{f}" for f in PICTURES)]
+    return names
 
 
 class _Samples:
@@ -551,6 +608,11 @@ def _finish(cal, labels, opts, out: Path, samples, args, run: _Run, previous=Non
     pred = mc = None
     sample_names = None
     if samples is not None:
+        if args.monte_carlo and args.monte_carlo * len(samples.y) > MAX_MC_VALUES:
+            raise InputError(f"--monte-carlo {args.monte_carlo} with {len(samples.y)} samples "
+                             f"makes {args.monte_carlo * len(samples.y)} draws, more than "
+                             f"{MAX_MC_VALUES} in one run; give fewer draws, or fewer samples "
+                             "per run")
         u_y, m, source = _reading(samples, args, cal)
         pred = invert(cal, samples.y, u_y, args.ngrid, m)
         sample_names = samples.names
@@ -581,7 +643,9 @@ def _finish(cal, labels, opts, out: Path, samples, args, run: _Run, previous=Non
                            metadata=metadata if metadata is not None else _metadata(args),
                            input_files=getattr(args, "_inputs", None),
                            standard_names=getattr(args, "_standard_names", None),
-                           log=args.log or False, overwrite=args.force)
+                           log=args.log or False, overwrite=args.force,
+                           manifest=names.get("manifest"), known=names.get("known", ()),
+                           json_limit=MAX_RECORD)
     res = written["results"]
     for line in cal.notes:
         run.warn(f"the fit is usable but not clean: {line}")
@@ -624,24 +688,45 @@ def cmd_fit(args, run: _Run):
     if args.samples:
         samples, sopts = _samples(args.samples, args, True, [labels["y"], opts["columns"]["y"]])
         opts.update(sopts)
-        args._inputs.append(("samples", args.samples))
     return _finish(cal, labels, opts, out, samples, args, run, selection=selection)
 
 
-def cmd_invert(args, run: _Run):
+def read_calibration(path) -> tuple:
+    """(Calibration, results, sha256) of a calibration.json, read once: the record is
+    parsed from the bytes hashed, and, where the folder's manifest lists the file,
+    checked against it (a folder a run is writing into is read once that run is
+    done)."""
     from . import report
-    path = Path(args.calibration)
+    path = Path(path)
     if path.is_dir():
         raise InputError(f"{path}: is a folder; give its calibration.json")
+    folder = path.parent
+    if _files._journals(folder):  # a run was killed there: finish its set where we may
+        try:
+            with _files.lock(folder):
+                _files.recover(folder)
+        except (OSError, QuorvexError):
+            pass  # a folder we may not write: verify() below refuses it, saying why
     try:
-        size = path.stat().st_size
-    except OSError:
-        size = 0
-    if size > tabular.MAX_BYTES:
-        raise InputError(f"{path.name} is larger than {tabular.MAX_BYTES // 2**20} MiB: not "
-                         "a calibration.json; give the file 'quorvex fit' wrote")
+        held = _files.lock(folder, shared=True)
+        held.__enter__()
+    except (OSError, QuorvexError):
+        held = None  # a folder that cannot be opened for locking is read as it is
     try:
-        text = path.read_text(encoding="utf-8")
+        with open(path, "rb") as f:
+            raw = f.read(MAX_RECORD + 1)
+        if len(raw) > MAX_RECORD:
+            raise InputError(f"{path.name} is larger than {MAX_RECORD // 2**20} MiB: not a "
+                             "calibration.json; give the file 'quorvex fit' wrote")
+        listed = _files.read_manifest(folder / "manifest.json")
+        if listed is not None and path.name in listed:
+            _files.verify(folder, "manifest.json", {path.name: raw})
+    finally:
+        if held is not None:
+            held.__exit__(None, None, None)
+    digest = _files.sha256_bytes(raw)
+    try:
+        text = raw.decode("utf-8")
     except UnicodeDecodeError:
         raise InputError(f"{path.name} is not a text file; give the calibration.json "
                          "'quorvex fit' wrote") from None
@@ -650,6 +735,13 @@ def cmd_invert(args, run: _Run):
     except InputError as e:
         raise InputError(f"{path.name}: {e}; give the calibration.json 'quorvex fit' "
                          "wrote") from None
+    return cal, res, digest
+
+
+def cmd_invert(args, run: _Run):
+    path = Path(args.calibration)
+    cal, res, digest = read_calibration(path)
+    args._inputs = [("calibration", path, digest)]
     res = res if isinstance(res, dict) else {}
     labels = res.get("labels") if isinstance(res.get("labels"), dict) else {"x": "x", "y": "y"}
     prev = res.get("options") if isinstance(res.get("options"), dict) else {}
@@ -657,11 +749,10 @@ def cmd_invert(args, run: _Run):
               if isinstance(p, str) and p]
     samples, sopts = _samples(args.samples, args, False, prefer)
     opts = {"command": "invert", "calibration": os.path.abspath(path),
-            "calibration_sha256": report.sha256(path), **sopts}
+            "calibration_sha256": digest, **sopts}
     previous = {k: v for k, v in prev.items() if k not in ("fit", "band")} or None
     out = Path(args.out) if args.out else path.resolve().parent
     stem = Path(args.samples).stem
-    args._inputs = [("calibration", path), ("samples", args.samples)]
     carried = res.get("metadata") if isinstance(res.get("metadata"), dict) else {}
     # The fit's limit settings carry over: --limits here asks for them anyway.
     limits = args.limits or bool(prev.get("limits"))

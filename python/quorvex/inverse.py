@@ -293,7 +293,8 @@ def inverse(cal, y, u_y=None, ngrid: int | None = None, tol: float = 0.0,
             raise InputError("the fit has no degrees of freedom, so the scatter of a reading "
                              "is not known: give u_y, or u_y='curve-only'")
         repl = _replicates(replicates, n)
-    ngrid = DEFAULT_NGRID if ngrid is None else V.integer("ngrid", ngrid, 1, routine=routine)
+    ngrid = (DEFAULT_NGRID if ngrid is None
+             else V.integer("ngrid", ngrid, 1, V.MAX_NGRID, routine=routine))
     tol = V.real("tol", tol, routine)
     if not tol >= 0:
         raise InputError(f"tol must not be negative, not {tol:g}", routine=routine)

@@ -206,7 +206,7 @@ def monte_carlo(cal, y, u_y=None, n: int = DEFAULT_DRAWS, seed=None, level: floa
     """
     from .inverse import DEFAULT_NGRID, inverse
     routine = "IPVAL"
-    n = V.integer("n", n, 2, routine=routine)
+    n = V.integer("n", n, 2, V.MAX_DRAWS, routine=routine)
     level = V.real("level", level, routine)
     if not 0.0 < level < 1.0:
         raise InputError(f"level must lie strictly between 0 and 1, not {level:g}")

@@ -268,10 +268,17 @@ def sha256(path) -> str:
 
 
 def _input_file(f) -> dict:
-    role, path = f if isinstance(f, tuple) else ("input", f)
+    """An input file for the record: a path, (role, path), or (role, path, sha256) where
+    the caller hashed the very bytes it parsed (the command line does: a file swapped
+    after reading must not lend its hash to results from the old one)."""
+    digest = None
+    if isinstance(f, tuple) and len(f) == 3:
+        role, path, digest = f
+    else:
+        role, path = f if isinstance(f, tuple) else ("input", f)
     path = Path(path)
     return {"role": str(role), "file": path.name, "path": str(path.resolve()),
-            "sha256": sha256(path)}
+            "sha256": digest or sha256(path)}
 
 
 def _degree_selection(sel) -> dict | None:
@@ -327,7 +334,44 @@ def load(text: str):
         cal = Calibration.from_dict(d)
     except (InputError, KeyError, TypeError, ValueError) as e:
         raise InputError(f"a damaged quorvex calibration ({e})") from None
+    _check_results(cal, res)
     return cal, res
+
+
+def _check_results(cal, res) -> None:
+    """The report's results carried in a calibration.json must describe the calibration
+    beside them: its fit, and the verdict its criteria give."""
+    from .errors import InputError
+    if res is None:
+        return
+    bad = "a damaged quorvex calibration: 'results"
+    if not isinstance(res, dict):
+        raise InputError(f"{bad}' is not a mapping")
+    fit = res.get("fit")
+    if fit is not None:
+        if not isinstance(fit, dict):
+            raise InputError(f"{bad}.fit' is not a mapping")
+        for k, v in (("chi2", _num(cal.chi2)), ("sres", _num(cal.sres)), ("dof", cal.dof),
+                     ("n_points", cal.n_points), ("degree", cal.degree),
+                     ("kind", cal.kind), ("covariance", cal.covariance)):
+            if k in fit and fit[k] != v:
+                raise InputError(f"{bad}.fit.{k}' is {fit[k]!r}, but the calibration gives "
+                                 f"{v!r}: the record was edited")
+    verdicts = res.get("verdicts")
+    if verdicts is None:
+        return
+    if not isinstance(verdicts, dict) or not isinstance(verdicts.get("criteria"), dict) \
+            or not isinstance(verdicts.get("fit_for_use"), bool):
+        raise InputError(f"{bad}.verdicts' lacks its criteria or verdict")
+    try:
+        diag = cal.diagnostics(criteria=verdicts["criteria"])
+    except (InputError, TypeError, ValueError) as e:
+        raise InputError(f"{bad}.verdicts.criteria' cannot be used ({e})") from None
+    if diag.fit_for_use != verdicts["fit_for_use"]:
+        said = "fit for use" if verdicts["fit_for_use"] else "not fit for use"
+        raise InputError(f"{bad}.verdicts.fit_for_use' says {said}, but the calibration's "
+                         "own verdict under the recorded criteria says otherwise: the record "
+                         "was edited")
 
 
 def samples_csv(res: dict) -> str | None:
@@ -913,7 +957,8 @@ def render(cal, samples=None, *, title=None, labels=None, sample_names=None, opt
 
 
 def write(cal, path, samples=None, title: str | None = None, *, json_path=True, csv_path=True,
-          pictures=(), overwrite: bool = True, **kwargs) -> dict:
+          pictures=(), overwrite: bool = True, manifest=None, known=(), json_limit=None,
+          **kwargs) -> dict:
     """Write the report.
 
     Parameters
@@ -931,6 +976,13 @@ def write(cal, path, samples=None, title: str | None = None, *, json_path=True, 
     overwrite : bool
         False: refuse (``OutputExistsError``, nothing written) when any of the files
         exists already.
+    manifest : path, optional
+        Also write a manifest of the files written (each with its SHA-256), last; with
+        ``overwrite``, the earlier set it lists is replaced whole, as are the ``known``
+        paths the new set does not write (see :func:`quorvex._files.write_all`).
+    json_limit : int, optional
+        Refuse (``InputError``, nothing written) a JSON record larger than this many
+        bytes: the command line keeps what ``fit`` writes readable by ``invert``.
     **kwargs
         ``labels``, ``sample_names``, ``options``, ``band``, ``limits``,
         ``degree_selection``, ``monte_carlo``, ``metadata``, ``input_files``,
@@ -953,6 +1005,13 @@ def write(cal, path, samples=None, title: str | None = None, *, json_path=True, 
         jp = path.with_suffix(".json") if json_path is True else Path(json_path)
         files[jp] = out["json"]
         written["json"] = jp
+        size = len(out["json"].encode("utf-8"))
+        if json_limit is not None and size > json_limit:
+            from .errors import InputError
+            raise InputError(f"{jp.name} would be {size // 2**20} MiB, more than the "
+                             f"{json_limit // 2**20} MiB 'quorvex invert' reads; nothing was "
+                             "written: fit the standards alone, then invert the samples in "
+                             "parts")
     if csv_path and out["csv"] is not None:
         cp = path.with_suffix(".csv") if csv_path is True else Path(csv_path)
         files[cp] = out["csv"]
@@ -968,5 +1027,7 @@ def write(cal, path, samples=None, title: str | None = None, *, json_path=True, 
             out["figure"], fmt_, _plot.PRINT_DPI if fmt_ == "png" else _plot.DPI)
         pics.append(p)
     written["pictures"] = pics
-    _files.write_all(files, overwrite=overwrite)
+    _files.write_all(files, overwrite=overwrite, manifest=manifest, known=known)
+    if manifest is not None:
+        written["manifest"] = Path(manifest)
     return written

@@ -13,6 +13,7 @@ numbers it) and the column.
 from __future__ import annotations
 
 import csv
+import hashlib
 import io
 import re
 from dataclasses import dataclass
@@ -26,6 +27,9 @@ DELIMITERS = (",", ";", "\t")
 MAX_BYTES = 128 * 1024 * 1024  # a file larger than this is refused (it is not a table of
                                # standards or samples a report can hold)
 MAX_LINE = 1024 * 1024         # characters in one line, likewise
+MAX_ROWS = 200_000             # data rows of one file (samples; the standards have their own
+                               # bound, quorvex.cli.MAX_STANDARDS): a run's peak memory stays
+                               # below 2 GB (docs/reliability.md)
 _DELIMITER_NAMES = {",": "comma", ";": "semicolon", "\t": "tab"}
 _UNIT = re.compile(r"^(?P<name>.*?\S)\s+[\(\[](?P<unit>[^\(\)\[\]]*)[\)\]]\s*$")
 _NUMBER = re.compile(r"^[+-]?(?:\d+(?:\.\d*)?|\.\d+)(?:[eE][+-]?\d+)?$")
@@ -76,6 +80,7 @@ class Table:
     lines: list
     delimiter: str
     decimal: str
+    sha256: str = ""  # of the bytes the table was parsed from
 
     @property
     def label(self) -> str:
@@ -192,7 +197,8 @@ def _size(n: int) -> str:
 
 def read_table(path, delimiter: str | None = None, decimal: str | None = None,
                encoding: str | None = None, max_bytes: int = MAX_BYTES,
-               max_line: int = MAX_LINE) -> Table:
+               max_line: int = MAX_LINE, max_rows: int = MAX_ROWS,
+               rows_advice: str = "give at most {max_rows} per file (split it)") -> Table:
     """Read a CSV file with a header line.
 
     Parameters
@@ -207,9 +213,11 @@ def read_table(path, delimiter: str | None = None, decimal: str | None = None,
         Default: UTF-8 (byte-order mark allowed), UTF-16 with a byte-order mark, else
         Windows-1252.
 
-    max_bytes, max_line : int
-        Larger files and longer lines are refused with an InputError (before the
-        whole of a larger file is read).
+    max_bytes, max_line, max_rows : int
+        Larger files, longer lines and more data rows are refused with an InputError
+        (before the whole of a larger file is read, and before its rows are split).
+
+    The file is read once: the table's ``sha256`` is that of the bytes parsed.
 
     Leading lines that start with "#" and empty lines are skipped, and a line
     "sep=;" before the header names the separator.  Every row must have
@@ -231,6 +239,12 @@ def read_table(path, delimiter: str | None = None, decimal: str | None = None,
                          "standards or samples; give the right file, or split it")
     if not data.strip():
         raise InputError(f"{label} is empty")
+    # Blank lines and a preamble of comments aside, a line is a row: a file with far more
+    # lines than rows allowed is refused before it is split.
+    if data.count(b"\n") > 2 * max_rows + 10_000:
+        raise InputError(f"{label} has more than {max_rows} rows; "
+                         + rows_advice.format(max_rows=max_rows))
+    digest = hashlib.sha256(data).hexdigest()
     if encoding is None:
         text = decode(data, label)
     else:
@@ -286,6 +300,9 @@ def read_table(path, delimiter: str | None = None, decimal: str | None = None,
                                  f"has {len(header)} (separator: "
                                  f"{_DELIMITER_NAMES[delimiter]})")
             record = (record + [""] * len(header))[:len(header)]
+            if len(rows) == max_rows:
+                raise InputError(f"{label} has more than {max_rows} rows; "
+                                 + rows_advice.format(max_rows=max_rows))
             rows.append(record)
             numbers.append(line)
     except csv.Error as e:
@@ -300,7 +317,7 @@ def read_table(path, delimiter: str | None = None, decimal: str | None = None,
                     decimal = ","
                     break
     return Table(path=str(path), header=header, rows=rows, lines=numbers, delimiter=delimiter,
-                 decimal=decimal)
+                 decimal=decimal, sha256=digest)
 
 
 @dataclass(frozen=True)

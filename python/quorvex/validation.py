@@ -111,10 +111,34 @@ class Reference:
         return self.values("meta")[key]
 
 
+# The SHA-256 of each reference file as shipped: a file changed after installation
+# (a certified value edited in its last digit) is refused, not validated against.
+REFERENCE_SHA256 = {
+    "ISO28037_6_3_ex1.txt": "756badfdfdb055e090285c09d6082bb1cf7819e742fad9e541860437b7a73174",
+    "ISO28037_6_3_ex2.txt": "c378fda83912af08a8abf1c957cfaaa0f807b3202fcd19731afb2101f54cf5b0",
+    "ISO28037_7_4.txt": "9c6df9f3835ee200a3f0e7083d915fb190749dbe7eb03c29696a7640382791b8",
+    "Norris.txt": "8ee00851b49acab6cf0ec5afbaaf86d6d84790bec1870fc71945a504d2bfdb1f",
+    "PearsonYork.txt": "fbd11769ef44f7fb628bc9dbc2de2fb35951a04967294133c38d3e9c59e1adc8",
+    "Pontius.txt": "f8a16bcc9d4290c7955d2f85d6ccd101aacac6469e2228ab31610e43588dc4f2",
+    "Wampler1.txt": "63685451b74c8d2ad3a12cfbe5f130f03b5a0d3ae8f9e1b03f6f24804ea8f2be",
+    "Wampler2.txt": "a04a08f98496b169b6eb306cf1ca9d7de45f9c0a2aac1c813daa30931da95a8e",
+    "Wampler3.txt": "07a911bb073cd72f5d45c4c183e02a00dfbf82b1393addcc18c88cb26a2762a2",
+    "Wampler4.txt": "08279804ebab706df9127f3ed2da54e275ae9186c46f9f0ff078df1c75b2f973",
+    "Wampler5.txt": "b28fc60fbc13c8bba40f47d75c112c8775f804c9b55e42b44586e33926c728f9",
+}
+
+
 def read_reference(name: str) -> Reference:
-    """Parse ``reference/<name>.txt`` shipped with the package."""
+    """Parse ``reference/<name>.txt`` shipped with the package, after checking its
+    SHA-256 against the one pinned here; every number in it must be finite."""
+    from .errors import QuorvexError
     path = REFERENCE_DIR / f"{name}.txt"
     raw = path.read_bytes()
+    digest = hashlib.sha256(raw).hexdigest()
+    if REFERENCE_SHA256.get(path.name) != digest:
+        raise QuorvexError(f"reference/{path.name}: its SHA-256 is not the one pinned in "
+                           "this quorvex (the file was changed or replaced); reinstall "
+                           "quorvex to validate against the shipped references")
     notes, sections, key, cur = {}, {}, None, None
     for line in raw.decode("utf-8").splitlines():
         if line.startswith("#"):
@@ -137,8 +161,18 @@ def read_reference(name: str) -> Reference:
         parts = line.split()
         if cur in ("published",):
             parts = parts[:2] + [" ".join(parts[2:])]
+        # The ANOVA tables are not compared (an exact fit's F is certified as Infinity).
+        for t in (parts if cur != "anova" else ()):
+            try:
+                v = float(t)
+            except ValueError:
+                continue
+            if not math.isfinite(v):
+                from .errors import QuorvexError
+                raise QuorvexError(f"reference/{path.name}: section [{cur}] holds {t!r}, not "
+                                   "a finite number; reinstall quorvex")
         sections[cur][1].append(parts)
-    return Reference(name, path, hashlib.sha256(raw).hexdigest(), notes, sections)
+    return Reference(name, path, digest, notes, sections)
 
 
 def source_text(ref: Reference) -> str:
@@ -297,13 +331,15 @@ class Validation:
     def to_html(self) -> str:
         return to_html(self)
 
-    def write(self, out) -> dict:
+    def write(self, out, overwrite: bool = False) -> dict:
         """Write ``validation.html`` and ``validation.json`` into the folder ``out``
-        (created if need be), each whole or not at all; returns their paths."""
+        (created if need be), as one set, whole or not at all; returns their paths.
+        An earlier record there is replaced only with ``overwrite``."""
         from . import _files
         out = Path(out)
         paths = {"html": out / "validation.html", "json": out / "validation.json"}
-        _files.write_all({paths["html"]: self.to_html(), paths["json"]: self.to_json(indent=1)})
+        _files.write_all({paths["html"]: self.to_html(), paths["json"]: self.to_json(indent=1)},
+                         overwrite=overwrite, manifest=out / "manifest-validation.json")
         return paths
 
 
@@ -1050,7 +1086,7 @@ def _run_case(title, runner) -> Case:
 
 
 def validate(out=None, *, operator: str | None = None,
-             laboratory: str | None = None) -> Validation:
+             laboratory: str | None = None, overwrite: bool = False) -> Validation:
     """Run the reference cases on the library this package has loaded.
 
     Parameters
@@ -1059,6 +1095,8 @@ def validate(out=None, *, operator: str | None = None,
         Folder to write ``validation.html`` and ``validation.json`` into.
     operator, laboratory : str, optional
         Who ran it and where, for the record.
+    overwrite : bool
+        Replace an earlier record in ``out`` (default: refuse it before running).
 
     Returns
     -------
@@ -1074,6 +1112,10 @@ def validate(out=None, *, operator: str | None = None,
     """
     import time
     from . import _clib
+    if out is not None and not overwrite:
+        from . import _files
+        _files.check_targets([Path(out) / "validation.html", Path(out) / "validation.json"],
+                             overwrite=False)
     t0 = time.perf_counter()
     _clib.library()  # a library that cannot be loaded is an error, not a failed case
     size = _perturbation()
@@ -1086,7 +1128,7 @@ def validate(out=None, *, operator: str | None = None,
         cases = [_run_case(t, r) for t, r in _cases()]
     v = Validation(env, cases, time.perf_counter() - t0)
     if out is not None:
-        v.write(out)
+        v.write(out, overwrite=overwrite)
     return v
 
 
@@ -1321,6 +1363,9 @@ def add_subcommand(sub) -> None:
                    help="the laboratory, for the record")
     p.add_argument("-q", "--quiet", action="store_true",
                    help="print only the verdict and errors")
+    p.add_argument("--force", action="store_true",
+                   help="replace an earlier validation record in the folder (default: "
+                        "refuse, and run nothing)")
 
 
 def command(args) -> int:
@@ -1330,9 +1375,9 @@ def command(args) -> int:
     prog = "quorvex"
     try:
         v = validate(Path(args.out) if args.out else Path("."), operator=args.operator,
-                     laboratory=args.laboratory)
+                     laboratory=args.laboratory, overwrite=args.force)
     except QuorvexError as e:
-        print(f"{prog}: error: {e}", file=sys.stderr)
+        print(f"{prog}: error: {' '.join(str(e).split())}", file=sys.stderr)
         return 1
     except OSError as e:
         where = f"{e.filename}: " if e.filename else ""

@@ -60,7 +60,8 @@ def test_fit_with_samples_writes_everything_and_matches_the_api(tmp_path, capsys
                              "--interval", -0.5, 10.5, "--out", out], capsys)
     assert code == 0, err
     assert sorted(p.name for p in out.iterdir()) == [
-        "calibration.json", "calibration.png", "calibration.svg", "report.html", "samples.csv"]
+        "calibration.json", "calibration.png", "calibration.svg", "manifest.json", "report.html",
+        "samples.csv"]
     for p in out.iterdir():
         assert p.stat().st_size > 0 and (p.stat().st_mode & 0o777) == 0o644
     text = (out / "calibration.json").read_text()

@@ -282,3 +282,21 @@ test_that("samples get the flags a laboratory acts on", {
   expect_true(any(grepl("extended a little", capture.output(print(lw)))))
   expect_true(lw$loq_din > 0 && lw$x_detection > lw$x_critical)
 })
+
+test_that("ngrid, draws, seed and replicates are bounded before anything runs", {
+  cal <- calfit(abs ~ conc, std, u_y = u_abs)
+  expect_error(inverse(cal, 0.5, u_y = 0.003, ngrid = .Machine$integer.max), "ngrid",
+               class = "quorvex_input_error")
+  expect_error(inverse(cal, 0.5, u_y = 0.003, method = "montecarlo", n = 1e7), "n must",
+               class = "quorvex_input_error")
+  expect_error(inverse(cal, rep(0.5, 100), u_y = 0.003, method = "montecarlo", n = 1e6),
+               "more than", class = "quorvex_input_error")
+  expect_error(inverse(cal, 0.5, u_y = 0.003, method = "montecarlo", n = 100, seed = "a"),
+               "seed must be one whole number", class = "quorvex_input_error")
+  sc <- calfit(abs ~ conc, std)
+  expect_error(inverse(sc, 0.5, replicates = 2^40), "replicates must be whole numbers from 1",
+               class = "quorvex_input_error")
+  # The glue keeps the bound too, whatever calls it.
+  expect_error(.Call(quorvex:::qvx_ipval, c(1, 2), diag(2), 0.5, 0.1, 0, 1, 200000L, 0),
+               "ngrid must lie between 1 and 100000")
+})
