@@ -24,6 +24,7 @@ from pathlib import Path
 import numpy as np
 
 from . import _clib
+from .errors import FitError, InputError, QuorvexError
 
 if sys.platform == "win32":
     LIBRARY_NAME = "QUORVEXlab1.dll"
@@ -155,7 +156,6 @@ def quantile(dist: int, p: float, par1: float = 0.0, par2: float = 0.0) -> float
     """The quantile of a distribution (1 normal, 2 t, 3 chi2, 4 F, 5 non-central t)."""
     _, x, st = distribution(dist, 1, par1, par2, p=p)
     if st:
-        from .errors import InputError
         raise InputError(f"quantile: {status_text(st)}")
     return x
 
@@ -164,7 +164,6 @@ def upper_tail(dist: int, x: float, par1: float = 0.0, par2: float = 0.0) -> flo
     """P(T > x)."""
     p, _, st = distribution(dist, 2, par1, par2, x=x)
     if st:
-        from .errors import InputError
         raise InputError(f"tail probability: {status_text(st)}")
     return p
 
@@ -208,3 +207,31 @@ def readback(coef, cov, xmin, xmax, covkind, ndof, sres, weighting, stated, xstd
         _a(o["k"]), _a(o["U"]), _a(o["low"]), _a(o["high"]), _a(o["x_ext"]), _a(o["u_x_ext"]),
         _a(o["flags"]), byref(st))
     return dict(out, istat=st.value)
+
+
+# The engine's entry points, as the laboratory library numbers them for their texts.
+ROUTINES = ("OLSPFIT", "GLSPFIT", "POLYEVAL", "IPVAL", "LINEAR_CONV", "IPVAL_DEGREE1")
+
+
+def status_message(routine: str, code: int, **fields) -> str:
+    """The status ``code`` of ``routine`` in words: the laboratory library's text
+    (``QVXL_TEXT``), its fields filled from the call (reals as ``:g``)."""
+    words = None
+    if routine in ROUTINES:
+        try:
+            words = text(10 + ROUTINES.index(routine), int(code))
+        except QuorvexError:  # the laboratory library cannot be loaded
+            words = None
+    if words is None:
+        return f"{routine} returned status {code}"
+    shown = {k: (f"{v:g}" if isinstance(v, float) else v) for k, v in fields.items()}
+    try:
+        words = words.format(**shown)
+    except (KeyError, ValueError, IndexError):
+        pass
+    return f"{words} ({routine} status {code})"
+
+
+def status_error(routine: str, code: int, **fields) -> FitError:
+    """A ``FitError`` for status ``code`` of ``routine``."""
+    return FitError(status_message(routine, code, **fields), code=code, routine=routine)

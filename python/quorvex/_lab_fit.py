@@ -23,23 +23,14 @@ UNCONVERGED = 37
 GLS_FAILED = 38
 SCALE_OVERFLOW = 39
 
-STATUS_TEXT = {
-    X_NOT_POSITIVE: "a weighting preset needs every x > 0",
-    UX_WITHOUT_UY: "u_x needs u_y too",
-    PRESET_WITH_U: "give either u_y (and u_x) or a weighting preset, not both",
-    NO_SPREAD: "the standards share one x: a curve needs distinct x values",
-    OUTSIDE: "a standard lies outside the interval",
-    WEIGHT_OVERFLOW: "a weight 1/u overflows",
-    SCALE_OVERFLOW: "the residual scatter is too large to square in double precision",
-}
-
 # Arrays of n per standard in QVXL_FIT's output, in order.
 _ROWS = ("fitted", "residuals", "weighted_residuals", "x_adjusted", "residuals_x",
          "weighted_residuals_x", "weights", "x_weights")
 
 
 def status_text(st: int) -> str:
-    return STATUS_TEXT.get(st) or _lab.STATUS_TEXT.get(st, f"status {st}")
+    """The library's text of a status (``QVXL_TEXT``)."""
+    return _lab.status_text(st)
 
 
 def fit(x, y, uy, ux, weighting: int, keep, ncoef: int, interval=None, tol=None,

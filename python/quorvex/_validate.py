@@ -97,3 +97,13 @@ def inside(name: str, x: np.ndarray, xmin: float, xmax: float, routine: str | No
         i = int(np.flatnonzero(x > xmax)[0])
         raise InputError(f"{name} = {x.flat[i]:g} (element {i}) lies above {what} "
                          f"[{xmin:g}, {xmax:g}]", routine=routine)
+
+
+def points(cal, x, routine: str) -> tuple[np.ndarray, tuple]:
+    """The points x (any shape) at which a curve is asked for, flat and Fortran-ordered,
+    checked finite and inside the curve's interval; and their shape."""
+    xa = np.asarray(x, dtype=np.float64)
+    flat = np.asfortranarray(xa.reshape(-1))
+    finite("x", flat, routine)
+    inside("x", flat, cal.xmin, cal.xmax, routine)
+    return flat, xa.shape

@@ -670,10 +670,15 @@ def _close(a, b, scale) -> bool:
     return bool(np.all(ok | both_nan))
 
 
+# The package's fit, which builds Calibrations and so cannot be imported here:
+# quorvex.fitting sets it when it is loaded (the package loads it on import).
+_FIT = None
+
+
 def _check_fit(cal) -> None:
     """Refit the stored standards; the stored results must be the refit's."""
     import warnings
-    from .fitting import fit
+    fit = _FIT
     bad = "a damaged quorvex.Calibration record:"
     kw = dict(degree=cal.degree, interval=cal.interval, covariance=cal.covariance)
     with warnings.catch_warnings():

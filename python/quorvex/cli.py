@@ -696,7 +696,7 @@ def read_calibration(path) -> tuple:
     parsed from the bytes hashed, and, where the folder's manifest lists the file,
     checked against it (a folder a run is writing into is read once that run is
     done)."""
-    from . import report
+    from . import record
     path = Path(path)
     if path.is_dir():
         raise InputError(f"{path}: is a folder; give its calibration.json")
@@ -731,7 +731,7 @@ def read_calibration(path) -> tuple:
         raise InputError(f"{path.name} is not a text file; give the calibration.json "
                          "'quorvex fit' wrote") from None
     try:
-        cal, res = report.load(text)
+        cal, res = record.load(text)
     except InputError as e:
         raise InputError(f"{path.name}: {e}; give the calibration.json 'quorvex fit' "
                          "wrote") from None

@@ -8,21 +8,14 @@ import numpy as np
 from . import _clib
 from . import _lab_curve as LC
 from . import _validate as V
-from .errors import InputError, status_error
-
-
-def _points(cal, x, routine: str) -> tuple[np.ndarray, tuple]:
-    xa = np.asarray(x, dtype=np.float64)
-    flat = np.asfortranarray(xa.reshape(-1))
-    V.finite("x", flat, routine)
-    V.inside("x", flat, cal.xmin, cal.xmax, routine)
-    return flat, xa.shape
+from ._lab import status_error
+from .errors import InputError
 
 
 def evaluate(cal, x, uncertainty: bool = False, covariance: str | None = None):
     """p(x) (``POLYEVAL``'s values); with ``uncertainty`` also u(p(x)) = sqrt(g' C g), both
     from the laboratory library (``QVXL_CURVE``)."""
-    flat, shape = _points(cal, x, "POLYEVAL")
+    flat, shape = V.points(cal, x, "POLYEVAL")
     what = LC.VALUE | (LC.UNCERTAINTY if uncertainty else 0)
     cov = cal.covariance_for(covariance) if uncertainty else None
     y, _, u, istat = LC.curve(cal.coef, cov, cal.xmin, cal.xmax, flat, what)
@@ -37,8 +30,7 @@ def evaluate(cal, x, uncertainty: bool = False, covariance: str | None = None):
 
 def _status_text(st: int) -> str:
     from . import _lab
-    return "a point lies outside the interval" if st == LC.OUTSIDE else \
-        _lab.STATUS_TEXT.get(st, f"status {st}")
+    return "a point lies outside the interval" if st == LC.OUTSIDE else _lab.status_text(st)
 
 
 def at(cal, x, what: int, covariance: str | None = None, extend: bool = True):

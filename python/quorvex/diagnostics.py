@@ -299,7 +299,7 @@ def coverage_factor(cal, level: float, covariance: str | None = None,
 
 def _lab_status(st: int) -> str:
     from . import _lab
-    return _lab.STATUS_TEXT.get(st, f"status {st}")
+    return _lab.status_text(st)
 
 
 def response_sd(cal, x: np.ndarray, u_y=None) -> np.ndarray:
@@ -340,8 +340,7 @@ def band(cal, x, level: float = 0.95, kind: str = "confidence", u_y=None,
     if kind not in ("confidence", "prediction"):
         raise InputError(f"kind must be 'confidence' or 'prediction', not {kind!r}")
     xa = np.asarray(x, dtype=np.float64).reshape(-1)
-    from .curve import _points
-    _points(cal, xa, "POLYEVAL")  # the points' checks, in the user's terms
+    V.points(cal, xa, "POLYEVAL")  # the points' checks, in the user's terms
     rsd = response_sd(cal, xa, u_y) if kind == "prediction" else None
     level = V.real("level", level)
     if not 0.0 < level < 1.0:

@@ -11,8 +11,10 @@ import numpy as np
 
 from . import _lab_fit as LF
 from . import _validate as V
+from . import calibration as _calibration
 from .calibration import COVARIANCES, Calibration
-from .errors import ConvergenceWarning, FitError, InputError, status_error, status_message
+from ._lab import status_error, status_message
+from .errors import ConvergenceWarning, FitError, InputError
 
 MAX_NCOEF = 10
 _WEIGHTING_CODES = {None: 0, "1/x": 1, "1/x2": 2}
@@ -378,3 +380,6 @@ def _fit_core(std, args, tol, maxit, sigma, accept_unconverged) -> Calibration:
         weighted_residuals_x=r["weighted_residuals_x"], rinfo=r["rinfo"],
         options=dict(tol=tuple(r["tol"]), maxit=r["maxit"], sigma=r["sigma"]),
         notes=tuple(notes), **kw)
+
+
+_calibration._FIT = fit  # a record read back is checked by refitting it

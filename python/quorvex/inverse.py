@@ -172,7 +172,7 @@ class InversePrediction:
         s, d, out, value, st = LC.joint_cov(self.coef, self.cov_coef, *self.interval, self.x,
                                             self.u_y, mode, w)
         if st != 0:
-            raise InputError(f"joint covariance: {_lab.STATUS_TEXT.get(st, st)}")
+            raise InputError(f"joint covariance: {_lab.status_text(st)}")
         return s, d, out, value
 
     @property

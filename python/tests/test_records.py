@@ -12,7 +12,7 @@ import numpy as np
 import pytest
 
 import quorvex
-from quorvex import Calibration, InputError, _files, cli, report, tabular, validation
+from quorvex import Calibration, InputError, _files, cli, record, report, tabular, validation
 from quorvex.calibration import schema
 
 REPO = Path(__file__).resolve().parents[2]
@@ -267,7 +267,7 @@ def test_an_edited_verdict_or_chi2_in_the_results_is_refused(tmp_path, capsys):
             value = not e["results"]["verdicts"]["fit_for_use"]
         e["results"][path[0]][path[1]] = value
         with pytest.raises(InputError, match=path[1]):
-            report.load(json.dumps(e))
+            record.load(json.dumps(e))
 
 
 # Bounds refused before a run starts; messages of one line naming the option ------------
