@@ -66,37 +66,43 @@ response_uncertainty <- function(cal, u_y, replicates, n) {
   list(u = rep_len(u, n), kind = "stated", replicates = replicates)
 }
 
-# Where each u(y) came from, in words, from the library's source codes.
+# Where each u(y) came from, in words: the library's text of each source code.
 u_y_source <- function(code, replicates) {
-  ifelse(code == UYSRC_SCATTER,
-         sprintf("from the scatter, %d reading%s", as.integer(replicates),
-                 ifelse(replicates == 1, "", "s")),
-         ifelse(code == UYSRC_STATED, "stated", "curve only"))
+  out <- character(length(code))
+  for (c in unique(code)) {
+    at <- code == c
+    m <- as.integer(replicates[at])
+    out[at] <- fill_text(lab_text("source", c),
+                         list(m = as.character(m), s = ifelse(m == 1L, "", "s")))
+  }
+  out
 }
 
-# The sample flags (the library's bit set) in words, "; " between them: what a
-# laboratory acts on, the value still given with its uncertainty.  For a
-# straight line without a root, its value on the line extended.  Whether the
-# inversion interval reaches an end of the curve's interval is not a flag
-# here: the column interval_open says so.
+# The sample flags (the library's bit set) in words, "; " between them, each
+# the library's text of its bit: what a laboratory acts on, the value still
+# given with its uncertainty.  For a straight line without a root, its value
+# on the line extended.  A bit whose text is empty (the inversion interval
+# reaching an end of the curve's interval) is not a flag here: the column
+# interval_open says so.
 flag_texts <- function(bits, n_roots, x_ext, u_x_ext, lim) {
   m <- length(bits)
-  ext <- ifelse(is.finite(x_ext), sprintf(" (x = %.5g \u00b1 %.2g on the line extended)",
-                                          x_ext, u_x_ext), "")
-  texts <- list(
-    list(FLAG_NO_ROOT, rep("no root in the interval", m)),
-    list(FLAG_SEVERAL_ROOTS, sprintf("%d roots", n_roots)),
-    list(FLAG_AT_END, rep("root at an end of the interval", m)),
-    list(FLAG_BELOW_LOWEST, paste0("below the lowest standard", ext)),
-    list(FLAG_ABOVE_HIGHEST, paste0("above the highest standard: dilute and repeat", ext)),
-    list(FLAG_BELOW_BLANK, rep("response below the blank's", m)),
-    list(FLAG_BELOW_LOD, rep(sprintf("below LOD (%.4g)", lim[["lod"]]), m)),
-    list(FLAG_BELOW_LOQ, rep(sprintf("below LOQ (%.4g)", lim[["loq"]]), m)),
-    list(FLAG_FLAT, rep("flat curve: u(x) infinite", m)))
+  fields <- list(n = as.character(n_roots),
+                 ext = ifelse(is.finite(x_ext), sprintf(" (x = %.5g \u00b1 %.2g on the line extended)",
+                                                       x_ext, u_x_ext), ""),
+                 lod = if (is.na(lim[["lod"]])) "" else sprintf("%.4g", lim[["lod"]]),
+                 loq = if (is.na(lim[["loq"]])) "" else sprintf("%.4g", lim[["loq"]]))
   out <- character(m)
-  for (t in texts) {
-    hit <- bitwAnd(bits, t[[1]]) != 0L
-    out[hit] <- ifelse(nzchar(out[hit]), paste(out[hit], t[[2]][hit], sep = "; "), t[[2]][hit])
+  bit <- 1L
+  top <- max(c(bits, 0L))
+  while (bit <= top) {
+    hit <- bitwAnd(bits, bit) != 0L
+    template <- if (any(hit)) lab_text("flag", bit) else NULL
+    if (!is.null(template) && nzchar(template)) {
+      text <- fill_text(template, lapply(fields, function(f) rep_len(f, m)[hit]))
+      out[hit] <- ifelse(nzchar(out[hit]), paste(out[hit], text, sep = "; "), text)
+    }
+    if (bit > .Machine$integer.max %/% 2L) break
+    bit <- bit * 2L
   }
   out
 }
@@ -167,7 +173,7 @@ inverse <- function(cal, y, u_y = NULL, replicates = 1, method = c("first-order"
   attr(out, "flag_bits") <- r$flags
   attr(out, "coverage") <- level
   class(out) <- c("quorvex_inverse", "data.frame")
-  if (method == "montecarlo") return(monte_carlo(cal, out, n, seed, level, ngrid))
+  if (method == "montecarlo") return(monte_carlo(cal, out, uy, n, seed, level, ngrid))
   out
 }
 
@@ -178,113 +184,55 @@ print.quorvex_inverse <- function(x, ...) {
   invisible(x)
 }
 
-# Monte Carlo inverse prediction (the Python package's monte_carlo): draw j
-# takes a curve c_j ~ N(coef, C) and responses y_i + u(y_i) z; per response the
-# root nearest the first-order x (the first where there is none), then the
-# mean, standard deviation, median and the probabilistically symmetric
-# interval of the draws with a root.
-monte_carlo <- function(cal, fo, n, seed, level, ngrid) {
+# Monte Carlo inverse prediction (the Python package's monte_carlo), all of
+# it in the laboratory library (QVXL_MONTECARLO): draw j takes a curve c_j ~
+# N(coef, C) and a response y_i + u(y_i) z (with the scaled covariance also
+# the scale of the scatter, so that the curves follow the scaled and shifted
+# t distribution, GUM Supplement 1, 6.4.9); per response the root nearest the
+# first-order x, then the mean, standard deviation, median and the
+# probabilistically symmetric interval of the draws with a root, and the check
+# of first order against them.  Each response has its own stream, seeded from
+# the seed and its place: the same seed gives the Python package's bits.
+monte_carlo <- function(cal, fo, uy, n, seed, level, ngrid) {
   n <- whole_number(n, "n", 2L)
-  if (!is.null(seed)) {
-    had <- exists(".Random.seed", envir = globalenv(), inherits = FALSE)
-    if (had) old <- get(".Random.seed", envir = globalenv())
-    on.exit(if (had) assign(".Random.seed", old, envir = globalenv()) else
-      rm(".Random.seed", envir = globalenv()))
-    set.seed(seed)
-  }
-  cov <- cal$cov_used
-  if (!all(is.finite(cov))) {
-    input_error("the coefficient covariance is not finite (a scaled covariance without ",
-                "degrees of freedom?)")
-  }
-  e <- eigen(0.5 * (cov + t(cov)), symmetric = TRUE)
-  lfac <- e$vectors %*% diag(sqrt(pmax(e$values, 0)), nrow = length(e$values))
-  nc <- ncoef_of(cal)
-  dev <- lfac %*% matrix(rnorm(nc * n), nc, n)
-  # With the scaled covariance the scale of the scatter is itself an estimate
-  # on dof degrees of freedom: each draw takes sigma^2 = SRES^2 dof / chi2_dof
-  # too and scales the curve's deviation, and that of a response whose u(y)
-  # came from the scatter, by sigma / SRES; the curves then follow the scaled
-  # and shifted multivariate t distribution (GUM Supplement 1, 6.4.9).
-  scale <- NULL
-  if (cal$covariance == "scaled" && cal$dof > 0) {
-    scale <- sqrt(cal$dof / stats::rchisq(n, cal$dof))
-    dev <- dev * rep(scale, each = nc)
-  }
-  curves <- cal$chebyshev$coef + dev
-  m <- nrow(fo)
-  uy <- ifelse(is.na(fo$u_y), 0, fo$u_y)
-  from_scatter <- !is.null(scale) & startsWith(fo$u_y_source, "from the scatter")
-  ux <- fo$u_x[is.finite(fo$u_x) & fo$u_x > 0]
-  tol <- if (length(ux)) 1e-6 * min(ux) else 0
-  xs <- matrix(NA_real_, m, n)
-  cnt <- matrix(0L, m, n)
-  for (b0 in seq(1L, m, by = 512L)) {
-    b <- b0:min(b0 + 511L, m)
-    z <- uy[b] * matrix(rnorm(length(b) * n), length(b), n)
-    sc <- from_scatter[b]
-    if (any(sc)) z[sc, ] <- z[sc, , drop = FALSE] * rep(scale, each = sum(sc))
-    ys <- fo$y[b] + z
-    r <- .Call(qvx_ipval_draws, curves, ys, fo$x[b], cal$interval[1], cal$interval[2],
-               as.integer(ngrid), as.double(tol))
-    if (r$status != 0L) {
-      status_error("IPVAL", r$status, list(xmin = cal$interval[1], xmax = cal$interval[2]))
-    }
-    xs[b, ] <- r$x
-    cnt[b, ] <- r$n_roots
-  }
-  pl <- (1 - level) / 2
-  ph <- (1 + level) / 2
-  q <- function(v, p) if (all(is.na(v))) NA_real_ else
-    quantile(v, p, type = 7, na.rm = TRUE, names = FALSE)
-  count <- rowSums(!is.na(xs))
-  stats <- t(vapply(seq_len(m), function(i) {
-    v <- xs[i, ]
-    c(mean = if (count[i] > 0) mean(v, na.rm = TRUE) else NA_real_,
-      sd = if (count[i] > 1) sd(v, na.rm = TRUE) else NA_real_,
-      median = q(v, 0.5), low = q(v, pl), high = q(v, ph),
-      se_lo = se_quantile(v, pl, count[i], q), se_hi = se_quantile(v, ph, count[i], q))
-  }, numeric(7)))
-  no_root <- rowMeans(cnt == 0)
-  several <- rowMeans(cnt > 1)
-  k <- fo$k  # t with the first order's dof where a scale was estimated, else normal
-  xf <- fo$x
-  uf <- fo$u_x
-  d_lo <- abs(xf - k * uf - stats[, "low"])
-  d_hi <- abs(xf + k * uf - stats[, "high"])
-  ends_ok <- d_lo <= pmax(0.1 * uf, 4 * stats[, "se_lo"]) &
-    d_hi <= pmax(0.1 * uf, 4 * stats[, "se_hi"])
-  agrees <- !is.na(ends_ok) & ends_ok & no_root < 1e-3 & several < 1e-3
+  if (is.null(seed)) seed <- draw_seed()
+  words <- seed_words(seed)
+  r <- lab_montecarlo(cal, fo$y, uy$kind, uy$u, uy$replicates, n, level, ngrid, words)
+  mean <- na_for_nan(r$mean)
+  low <- na_for_nan(r$low)
+  high <- na_for_nan(r$high)
+  check <- r$check
+  agrees <- check == 0L
   notes <- character()
   for (i in which(!agrees)) {
-    why <- c(if (is.na(xf[i])) "the fitted curve has no root",
-             if (no_root[i] >= 1e-3) sprintf(paste("%.1f%% of draws have no root (the response",
-                                                   "lies near an end of the curve's range)"), 100 * no_root[i]),
-             if (several[i] >= 1e-3) sprintf(paste("%.1f%% of draws have several roots (the",
-                                                   "curve is flat or turns nearby)"), 100 * several[i]),
-             if (count[i] > 0 && is.finite(xf[i]) && !isTRUE(ends_ok[i]))
+    has <- function(bit) bitwAnd(check[i], bit) != 0L
+    why <- c(if (has(MC_CHECK_NO_ROOT)) "the fitted curve has no root",
+             if (has(MC_CHECK_NO_ROOT_DRAWS))
+               sprintf(paste("%.1f%% of draws have no root (the response lies near an end of",
+                             "the curve's range)"), 100 * r$no_root[i]),
+             if (has(MC_CHECK_SEVERAL_DRAWS))
+               sprintf(paste("%.1f%% of draws have several roots (the curve is flat or turns",
+                             "nearby)"), 100 * r$several_roots[i]),
+             if (has(MC_CHECK_INTERVAL))
                sprintf("the interval [%.5g, %.5g] differs from first order [%.5g, %.5g]",
-                       stats[i, "low"], stats[i, "high"], xf[i] - k[i] * uf[i], xf[i] + k[i] * uf[i]),
-             if (count[i] == 0) "no draw has a root")
+                       low[i], high[i], fo$x[i] - fo$U[i], fo$x[i] + fo$U[i]),
+             if (has(MC_CHECK_NO_DRAW)) "no draw has a root")
     notes <- c(notes, sprintf("y = %.6g: first order is not reliable: %s", fo$y[i],
                               paste(why, collapse = "; ")))
   }
-  out <- data.frame(y = fo$y, u_y = fo$u_y, x = stats[, "mean"], u_x = stats[, "sd"],
-                    median = stats[, "median"], low = stats[, "low"], high = stats[, "high"],
-                    no_root = no_root, several_roots = several, agrees = agrees,
+  out <- data.frame(y = fo$y, u_y = fo$u_y, x = mean, u_x = na_for_nan(r$sd),
+                    median = na_for_nan(r$median), low = low, high = high,
+                    no_root = r$no_root, several_roots = r$several_roots, agrees = agrees,
                     row.names = NULL)
+  attr(out, "se_low") <- na_for_nan(r$se_low)
+  attr(out, "se_high") <- na_for_nan(r$se_high)
+  attr(out, "check") <- check
   attr(out, "first_order") <- fo
   attr(out, "notes") <- notes
   attr(out, "n_draws") <- n
+  attr(out, "seed") <- seed
   attr(out, "coverage") <- level
   out
-}
-
-# Sampling error of a quantile: half the spread of the quantiles one binomial
-# standard deviation of the rank either side.
-se_quantile <- function(v, p, count, q) {
-  d <- sqrt(p * (1 - p) / max(count, 1))
-  0.5 * (q(v, min(p + d, 1)) - q(v, max(p - d, 0)))
 }
 
 # Per column of roots (one column per response, NA beyond those found), the
