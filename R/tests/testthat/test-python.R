@@ -1,9 +1,11 @@
 # Same numbers as the Python package: the cases of python_reference.py fitted
 # in both.  Samples read back (x, u(x), u(y), k, dof, U, the inversion interval,
 # the flags) come from the laboratory library in both and must agree to the
-# bit; coefficients and covariances to the bit or to 1e-14 of the array's
-# largest magnitude; what R still computes itself (the joint covariance,
-# verdicts, limits) to the tolerances given with each.
+# bit, and so must the diagnostics and verdicts (QVXL_DIAGNOSE, QVXL_VERDICT)
+# and Monte Carlo (QVXL_MONTECARLO, the same seeds); coefficients and
+# covariances to the bit or to 1e-14 of the array's largest magnitude; what R
+# still computes itself (the joint covariance, bands, limits) to the
+# tolerances given with each.
 
 python_reference <- function() {
   pypath <- Sys.getenv("PYTHONPATH")
@@ -30,7 +32,7 @@ python_reference <- function() {
   for (p in parts) {
     # Texts (where the blank's scatter came from, a sample's flags) have "~"
     # for spaces; everything else is hexadecimal floats.
-    textual <- grepl("_source$|^flag_[0-9]+$", p[2])
+    textual <- grepl("_source$|_notes$|^flag_[0-9]+$", p[2])
     out[[p[1]]][[p[2]]] <- if (textual) gsub("~", " ", p[3], fixed = TRUE) else
       as.numeric(p[-(1:2)])
   }
@@ -161,7 +163,7 @@ test_that("fits, bands, inverse predictions and limits equal the Python package'
       expect_same(b$u, r$pband_u, w("prediction band's u"))
     }
     v <- verdicts_of(cal)
-    expect_same(v$p_value, r$p_value, w("chi2 p-value"), tol = 1e-12)
+    expect_bits(v$p_value, r$p_value, w("chi2 p-value"))
     if (ref$meta$verdicts == 0) {
       strict <- list(alpha = 0.2, tolerance = 5, tolerance_lowest = 8, back_fraction = 0.9,
                      cook = 0.5)
@@ -170,32 +172,51 @@ test_that("fits, bands, inverse predictions and limits equal the Python package'
         p <- function(n) r[[paste0(n, label)]]
         wl <- function(n) w(paste0(n, label))
         if (!is.null(p("lof"))) {
-          expect_same(v$lack_of_fit$f, p("lof")[1], wl("lack-of-fit F"), tol = 1e-13)
-          expect_same(v$lack_of_fit$p_value, p("lof")[2], wl("lack-of-fit p"), tol = 1e-12)
+          expect_bits(v$lack_of_fit$f, p("lof")[1], wl("lack-of-fit F"))
+          expect_bits(v$lack_of_fit$p_value, p("lof")[2], wl("lack-of-fit p"))
           expect_identical(as.numeric(v$lack_of_fit$verdict == "fail"), p("lof")[3],
                            label = wl("lack-of-fit verdict"))
         }
         lv <- vapply(c("goodness", "lack_of_fit", "outliers"),
                      function(t) if (is.null(v$levels[[t]])) -1 else v$levels[[t]], 0)
-        expect_same(unname(lv), p("levels"), wl("levels"))
-        # t quantiles: scipy's are off by up to 2e-9 (see below).
-        expect_same(v$threshold, p("threshold"), wl("outlier threshold"), tol = 1e-8)
+        expect_bits(unname(lv), p("levels"), wl("levels"))
+        expect_bits(v$threshold, p("threshold"), wl("outlier threshold"))
         o <- v$outliers
         expect_identical(as.numeric(if (nrow(o)) o$index else 0), p("outlier_rows"),
                          label = wl("flagged standards"))
         expect_identical(as.numeric(if (nrow(o)) o$outlier + 2 * o$influential else 0),
                          p("outlier_kind"), label = wl("outlier or influential"))
-        expect_same(if (nrow(o)) o$statistic else 0, p("outlier_statistic"),
-                    wl("outlier statistics"), tol = 1e-13)
+        expect_bits(if (nrow(o)) o$statistic else 0, p("outlier_statistic"),
+                    wl("outlier statistics"))
         if (!is.null(p("back_x"))) {
-          expect_same(v$back_calculated$x_back, p("back_x"), wl("back-calculated x"))
+          expect_bits(v$back_calculated$x_back, p("back_x"), wl("back-calculated x"))
         }
         code <- match(v$goodness, c("pass", "doubtful", "fail", "not tested")) - 1
         back <- if (is.null(v$back_calculated)) -1 else as.numeric(v$back_calculated$overall)
         expect_identical(c(code, back, as.numeric(v$fit_for_use)), p("verdicts"),
                          label = wl("verdicts"))
-        expect_same(c(v$r, v$r_squared), p("correlation"), wl("r and r2"), tol = 1e-13)
+        expect_bits(c(v$r, v$r_squared), p("correlation"), wl("r and r2"))
       }
+    }
+    # Monte Carlo: the same seeds give the same draws and results, to the bit;
+    # a seed beyond R's exact integers goes as a string of digits.
+    mc <- list(mc_stated = list(u_y = rep(0.004, length(ys)), seed = "18446744073709551557"),
+               mc_curve = list(u_y = "curve-only", seed = 2^53),
+               mc_scatter = list(replicates = 3, seed = 5))
+    for (label in names(mc)) {
+      if (is.null(r[[paste0(label, "_x")]])) next
+      got <- do.call(inverse, c(list(cal, ys, method = "montecarlo", n = 400L, level = 0.9),
+                                mc[[label]]))
+      wl <- function(n) w(paste(label, n))
+      for (n in c("x", "u_x", "median", "low", "high", "no_root", "several_roots")) {
+        expect_bits(got[[n]], r[[paste0(label, "_", n)]], wl(n))
+      }
+      expect_bits(attr(got, "se_low"), r[[paste0(label, "_se_low")]], wl("se_low"))
+      expect_bits(attr(got, "se_high"), r[[paste0(label, "_se_high")]], wl("se_high"))
+      expect_identical(as.numeric(got$agrees), r[[paste0(label, "_agrees")]], label = wl("agrees"))
+      notes <- r[[paste0(label, "_notes")]]
+      expect_identical(attr(got, "notes"), if (notes == "-") character() else
+        strsplit(notes, "|", fixed = TRUE)[[1]], label = wl("notes"))
     }
     lim <- list(lod = list(), lod_out = list(blank = NULL),
                 lod_ab = list(alpha = 0.01, beta = 0.1, replicates = 3, k_loq = 2.5),
