@@ -122,3 +122,141 @@ test_that("the readback glue refuses wrong types and lengths, the library bad va
   e <- tryCatch(quorvex:::lab_readback(stated, 0.5, "scatter", replicates = 1), error = identity)
   expect_identical(e$code, 21L)
 })
+
+test_that("the diagnostics and verdict glue passes the fit and the criteria in their places", {
+  cal <- calfit(abs ~ conc, std)
+  a <- quorvex:::fit_arguments(cal)
+  cv <- quorvex:::criteria_vector(acceptance_criteria())
+  diag <- function(...) {
+    b <- list(...)
+    args <- a
+    args[as.integer(names(b))] <- b
+    do.call(.Call, c(list(quorvex:::qvx_diagnose), args, list(cv)))
+  }
+  d <- diag()
+  expect_identical(d$status, 0L)
+  # The weights and residuals reach the library in order: with unit weights
+  # the leverages add up to the number of coefficients, Cook's distance is
+  # r^2 h / (p (1 - h)) of the internally studentized r, and r^2 = 1 - chi2/SS.
+  expect_equal(sum(d$leverage), 2, tolerance = 1e-13)
+  expect_equal(d$cooks_distance, d$studentized_internal^2 * d$leverage / (2 * (1 - d$leverage)),
+               tolerance = 1e-13)
+  expect_equal(d$corr[2], 1 - cal$chi2 / sum((std$abs - mean(std$abs))^2), tolerance = 1e-13)
+  expect_equal(d$p_chi2, NaN)
+  # Replicates at 6 levels: pure error on 13 - 7 dof, lack of fit on 7 - 2.
+  expect_identical(d$lof[5:7], c(5, 6, 7))
+  expect_equal(d$x_back, (std$abs - coef(cal)[[1]]) / coef(cal)[[2]], tolerance = 1e-12)
+  # Each criterion reaches its place: a given threshold, Cook limit, tolerances.
+  cv2 <- cv
+  cv2[9] <- 0.5
+  cv2[8] <- 0.01
+  cv2[5:6] <- c(1, 50)
+  d2 <- do.call(.Call, c(list(quorvex:::qvx_diagnose), a, list(cv2)))
+  expect_identical(d2$outl[c(1, 3)], c(0.5, 3))
+  expect_true(any(bitwAnd(d2$flags, quorvex:::OFLAG_INFLUENTIAL) != 0L))
+  lowest <- std$conc == 1
+  expect_identical(unique(d2$limit[lowest]), 50)
+  expect_identical(unique(d2$limit[!lowest]), 1)
+  # Statuses of bad values come back, wrong types and lengths are refused.
+  codes <- c(diag(`7` = 10L)$status, diag(`13` = c(0, rep(1, 12)))$status,
+             diag(`5` = 3L, `15` = numeric(13))$status, diag(`12` = c(NaN, std$abs[-1]))$status)
+  expect_identical(codes, c(50L, 51L, 4L, 5L))
+  expect_error(diag(`12` = std$abs[-1]), "y must have 13 element")
+  expect_error(diag(`13` = 1), "w must have 13 element")
+  expect_error(diag(`5` = 1L, `15` = 0), "wresx must have 13 element")
+  expect_error(diag(`2` = numeric(3)), "cov must have ncoef\\^2")
+  expect_error(diag(`7` = 11), "ndof must be one integer")
+  expect_error(do.call(.Call, c(list(quorvex:::qvx_diagnose), a, list(cv[1:9]))),
+               "crit must have 10 element")
+  e <- tryCatch(quorvex:::lab_diagnose(cal, replace(cv, 7, 2)), error = identity)
+  expect_identical(c(e$routine, e$code), c("QVXL_DIAGNOSE", "52"))
+  expect_match(conditionMessage(e), "acceptance criterion")
+  # The verdict: warn_only bits name the criteria in order.
+  bad <- std
+  bad$abs[5] <- bad$abs[5] + 0.2
+  with <- calfit(abs ~ conc, bad)
+  for (w in list(character(), "outliers", c("lack_of_fit", "outliers", "back_calculated"))) {
+    v <- quorvex:::lab_verdict(with, quorvex:::criteria_vector(acceptance_criteria()), w)
+    failing <- v$result %in% c(3L, 4L)
+    expect_identical(v$result == 4L, failing & quorvex:::CRITERIA %in% w, label = paste(w, collapse = "+"))
+  }
+  expect_error(.Call(quorvex:::qvx_verdict, a[[1]], a[[2]], 0, 10, 0L, 1L, 11L, 1, 1, FALSE,
+                     std$conc, std$abs, rep(1, 13), rep(0, 13), 0, cv, 1), "warn_only must be one")
+  # One test at a level: the boundaries of the rule.
+  tv <- function(p, alpha) unlist(quorvex:::lab_test_verdict(p, alpha)[1:2])
+  expect_identical(rbind(tv(0.009, 0.01), tv(0.01, 0.01), tv(0.049, 0.01), tv(0.05, 0.01),
+                         tv(0.995, 0.01), tv(NaN, 0.01)),
+                   rbind(c(3L, 0L), c(2L, 0L), c(2L, 0L), c(1L, 0L), c(1L, 3L), c(1L, 0L)),
+                   ignore_attr = TRUE)
+  expect_error(quorvex:::lab_test_verdict(0.5, 1), "acceptance criterion")
+  expect_error(.Call(quorvex:::qvx_test_verdict, c(0.1, 0.2), 0.05), "p must be one number")
+})
+
+test_that("Monte Carlo passes the seed's 64 bits and each response's place", {
+  words <- quorvex:::seed_words
+  # Low and high 32 bits as two's-complement integers (NA is INT_MIN's bits).
+  cases <- list(list(0, c(0L, 0L)), list(1, c(1L, 0L)), list(2^32 - 1, c(-1L, 0L)),
+                list(2^32, c(0L, 1L)), list(2^53, c(0L, 2097152L)),
+                list("2147483648", c(NA_integer_, 0L)),
+                list("9223372036854775808", c(0L, NA_integer_)),
+                list("18446744073709551615", c(-1L, -1L)),
+                list("00042", c(42L, 0L)))
+  for (k in cases) expect_identical(words(k[[1]]), k[[2]], label = format(k[[1]]))
+  for (bad in list(-1, 0.5, 2^53 + 2, NA, c(1, 2), "18446744073709551616", "-3", "1e5", TRUE)) {
+    expect_error(words(bad), "seed must be a whole number", class = "quorvex_input_error")
+  }
+  cal <- calfit(abs ~ conc, std)
+  ys <- seq(0.1, 1.3, length.out = 20)
+  mc <- function(y, ...) inverse(cal, y, method = "montecarlo", n = 300L, ...)
+  # 20 responses go in two calls (16 + 4): a response's results depend on its
+  # place in the set and the seed, not on the call it went in.
+  all <- mc(ys, seed = 11)
+  expect_identical(mc(ys[1:16], seed = 11)$x, all$x[1:16])
+  expect_false(identical(mc(ys[17:20], seed = 11)$x, all$x[17:20]))
+  expect_false(identical(mc(ys, seed = 12)$x, all$x))
+  # The same seed as a number and as digits; no seed: one drawn and recorded.
+  expect_identical(mc(ys[1:3], seed = "11")$x, all$x[1:3])
+  set.seed(1)
+  free <- mc(ys[1:3])
+  expect_identical(mc(ys[1:3], seed = attr(free, "seed"))$x, free$x)
+  # Replicates reach the library: more readings, less scatter of x.
+  r <- mc(c(0.5, 0.5), replicates = c(1, 9), seed = 2)
+  expect_true(r$u_x[2] < 0.6 * r$u_x[1])
+  # The glue refuses what would make it read past an array; statuses become errors.
+  a <- list(cal$chebyshev$coef, cal$cov_used, 0, 10, 1L, 11L, cal$sres, 0L, FALSE, c(0.3, 0.9),
+            0L, c(0.01, 0.01), 1, 0L, 100L, 0.95, 100L, c(1L, 0L))
+  call <- function(...) {
+    b <- list(...)
+    a[as.integer(names(b))] <- b
+    do.call(.Call, c(list(quorvex:::qvx_montecarlo), a))
+  }
+  expect_identical(call()$status, 0L)
+  expect_error(call(`18` = 1L), "seed must be two integers")
+  expect_error(call(`18` = c(1, 0)), "seed must be two integers")
+  expect_error(call(`12` = 0.01), "u_y must have 2 element")
+  expect_error(call(`11` = 1L, `13` = 1), "replicates must have 2 element")
+  expect_identical(c(call(`15` = 1L)$status, call(`14` = -1L)$status,
+                     call(`2` = c(1, 0, 0, -1))$status, call(`2` = c(NaN, 0, 0, 1))$status),
+                   c(3L, 5L, 81L, 80L))
+  e <- tryCatch(quorvex:::lab_montecarlo(cal, 0.5, "stated", -1, 1, 100L, 0.95, 100L, c(1L, 0L)),
+                error = identity)
+  expect_identical(c(e$routine, e$code), c("QVXL_MONTECARLO", "5"))
+})
+
+test_that("texts of statuses, flags and sources come from the library, filled in", {
+  expect_identical(quorvex:::lab_text("status", 3L), "a count is below its least value")
+  expect_null(quorvex:::lab_text("status", 12345L))
+  expect_identical(quorvex:::lab_text("flag", 8L), "")
+  expect_identical(quorvex:::fill_text("{n} roots", list(n = c("2", "3"))), c("2 roots", "3 roots"))
+  expect_identical(quorvex:::u_y_source(c(1L, 1L, 0L, 2L), c(1, 4, 1, 1)),
+                   c("from the scatter, 1 reading", "from the scatter, 4 readings", "stated",
+                     "curve only"))
+  lim <- c(lod = 0.25, loq = NA)
+  f <- quorvex:::flag_texts(c(0L, 2L + 8L, 1L + 16L + 128L, 1024L), c(1L, 3L, 0L, 1L),
+                            c(NaN, NaN, -0.5, NaN), c(NaN, NaN, 0.01, NaN), lim)
+  expect_identical(f, c("", "3 roots",
+                        paste0("no root in the interval; below the lowest standard (x = -0.5 ",
+                               "\u00b1 0.01 on the line extended); below LOD (0.25)"),
+                        "u(x) unknown: the fit has no degrees of freedom"))
+  expect_error(.Call(quorvex:::qvx_text, 1, 3L), "kind must be one integer")
+})
