@@ -171,6 +171,19 @@ test_that("the diagnostics and verdict glue passes the fit and the criteria in t
   e <- tryCatch(quorvex:::lab_diagnose(cal, replace(cv, 7, 2)), error = identity)
   expect_identical(c(e$routine, e$code), c("QVXL_DIAGNOSE", "52"))
   expect_match(conditionMessage(e), "acceptance criterion")
+  # Errors in variables: the x residuals reach the library beside the y ones,
+  # and its statistics are the normalized residuals (stated uncertainties).
+  eiv <- calfit(abs ~ conc, std, u_y = u_abs, u_x = 0.01 + 0.002 * conc)
+  de <- quorvex:::diagnose(eiv)
+  expect_equal(de$statistic_x, eiv$weighted_residuals_x, tolerance = 1e-15)
+  expect_equal(de$statistic, eiv$weighted_residuals, tolerance = 1e-15)
+  expect_true(all(is.nan(de$leverage)))
+  # Stated u(y) ten times too large: the chi2 test passes, with the note that
+  # the scatter is much smaller than stated (the library's detail).
+  loose <- calfit(abs ~ conc, std, u_y = 10 * u_abs)
+  g <- quorvex:::verdicts(loose)$rows
+  expect_match(g$details[g$test == "goodness of fit"], "much smaller than stated")
+  expect_identical(g$verdict[g$test == "goodness of fit"], "pass")
   # The verdict: warn_only bits name the criteria in order.
   bad <- std
   bad$abs[5] <- bad$abs[5] + 0.2
