@@ -1,12 +1,13 @@
 Attribute VB_Name = "quorvex"
 ' quorvex.bas -- calibration curves in a spreadsheet: worksheet functions
-' and a worked macro over QUORVEXv1.dll.
+' and a worked macro over QUORVEXv1.dll (the fits) and QUORVEXlab1.dll
+' (the laboratory rules: reading samples back, the default u(y)).
 '
 ' Import it in the VBA editor (File > Import File...), into the workbook or
-' into an add-in.  The DLL must match the office suite, not Windows: a
-' 64-bit Excel loads only the 64-bit QUORVEXv1.dll, a 32-bit Excel only the
-' 32-bit one (File > Account > About Excel says which).  QuorvexLoad looks
-' for it, in this order, and takes the first that loads:
+' into an add-in.  The DLLs must match the office suite, not Windows: a
+' 64-bit Excel loads only the 64-bit DLLs, a 32-bit Excel only the 32-bit
+' ones (File > Account > About Excel says which).  QuorvexLoad looks for
+' each of the two, in this order, and takes the first that loads:
 '   1. the name QUORVEX_PATH of this workbook, then of the active workbook:
 '      a cell or a constant holding a folder or the full path of the DLL;
 '   2. this workbook's folder, then the active workbook's, when it is a
@@ -14,13 +15,14 @@ Attribute VB_Name = "quorvex"
 '      a web address of a file synchronised to the cloud);
 '   3. the user's add-ins folder (Application.UserLibraryPath).
 ' In each folder it tries QUORVEXv1.dll, then 64-bit\QUORVEXv1.dll (or
-' 32-bit\QUORVEXv1.dll in a 32-bit Excel), as the zip file lays them out.
+' 32-bit\QUORVEXv1.dll in a 32-bit Excel), as the zip file lays them out;
+' then the same for QUORVEXlab1.dll.
 ' When none loads, the message lists every path tried and why it failed.
 '
 ' Worksheet functions (errors come back as #VALUE! for wrong input and
 ' #NUM! for a calculation that has no answer; =QVX_ERROR(cell) says why):
 '   =QVX_FIT(x, y, [u_y], [u_x], [degree])  the fit block (6 + degree + 1
-'       rows, degree + 2 columns): a dynamic array, or select the block and
+'       rows, degree + 2 columns, at least 3): a dynamic array, or select the block and
 '       enter it with Ctrl+Shift+Enter.  Without u_y the fit is unweighted
 '       and its covariance is scaled by the scatter of the standards; with
 '       u_y (one value or one per standard) the stated uncertainties weight
@@ -31,9 +33,11 @@ Attribute VB_Name = "quorvex"
 '       u_y empty or left out: for a fit scaled by the scatter, the scatter
 '       of one reading (SRES) divided by the square root of readings; for a
 '       fit with stated u_y an error that asks for u(y).  A number: the
-'       stated u(y).  The text "curve-only": u(y) = 0, the curve's part
-'       only.  root picks one x (1 = smallest) where the curve gives the
-'       response at several.
+'       stated u(y) (0 is the curve's part only).  The text "curve-only":
+'       u(y) = 0.  root picks one x (1 = smallest) where the curve gives
+'       the response at several.  A fit of degree 0 (a constant) cannot be
+'       read back.  The library reads the response back (QVXL_READBACK) and
+'       chooses the default u(y).
 '   =QVX_UY(y, u_y, fit, [readings])         the u(y) used, as above
 '   =QVX_Y(x, fit)                           the curve's response at x
 '   =QVX_LINE(fit)       intercept and slope with u (2 rows, 3 columns)
@@ -41,12 +45,12 @@ Attribute VB_Name = "quorvex"
 '   =QVX_ERROR([cell])   why the formula in cell failed ("" if it did not);
 '                        without a cell, the latest failure's reason
 '
-' Every argument of the DLL is passed ByRef: a 32-bit integer as Long, a
+' Every argument of the DLLs is passed ByRef: a 32-bit integer as Long, a
 ' real as Double, an array by its first element (COEF(1)).  VBA stores a
 ' matrix column by column, as the library reads it, so a matrix dimensioned
 ' (1 To NCOEF, 1 To NCOEF) is passed as COV(1, 1).  The declarations are
-' those of include/quorvex.h, argument for argument; the status codes are
-' listed there.
+' those of include/quorvex.h and include/quorvex_lab.h, argument for
+' argument; the status codes are listed there.
 Option Explicit
 
 #If VBA7 Then
@@ -80,6 +84,17 @@ Public Declare PtrSafe Sub IPVAL_DEGREE1 Lib "QUORVEXv1.dll" ( _
     ByRef COEF As Double, ByRef COV As Double, ByRef NPTS As Long, ByRef Y As Double, _
     ByRef COVY As Double, ByRef XMIN As Double, ByRef XMAX As Double, _
     ByRef XPRED As Double, ByRef UXPRED As Double, ByRef ISTAT As Long)
+Public Declare PtrSafe Sub QVXL_READBACK Lib "QUORVEXlab1.dll" ( _
+    ByRef NCOEF As Long, ByRef COEF As Double, ByRef COV As Double, ByRef XMIN As Double, _
+    ByRef XMAX As Double, ByRef COVKIND As Long, ByRef NDOF As Long, ByRef SRES As Double, _
+    ByRef WEIGHTING As Long, ByRef STATED As Long, ByRef XSTD As Double, _
+    ByRef HASLIM As Long, ByRef LIMITS As Double, ByRef NPTS As Long, ByRef Y As Double, _
+    ByRef UYMODE As Long, ByRef UY As Double, ByRef REPL As Double, ByRef LEVEL As Double, _
+    ByRef NGRID As Long, ByRef TOL As Double, ByRef EXTRAP As Long, ByRef NROOT As Long, _
+    ByRef ROOTS As Double, ByRef UROOTS As Double, ByRef UYUSED As Double, _
+    ByRef UYSRC As Long, ByRef UCURVE As Double, ByRef DOF As Double, ByRef K As Double, _
+    ByRef U As Double, ByRef LOW As Double, ByRef HIGH As Double, ByRef XEXT As Double, _
+    ByRef UXEXT As Double, ByRef FLAGS As Long, ByRef ISTAT As Long)
 Private Declare PtrSafe Function LoadLibraryW Lib "kernel32" ( _
     ByVal lpLibFileName As LongPtr) As LongPtr
 Private Declare PtrSafe Function GetModuleHandleW Lib "kernel32" ( _
@@ -117,6 +132,17 @@ Public Declare Sub IPVAL_DEGREE1 Lib "QUORVEXv1.dll" ( _
     ByRef COEF As Double, ByRef COV As Double, ByRef NPTS As Long, ByRef Y As Double, _
     ByRef COVY As Double, ByRef XMIN As Double, ByRef XMAX As Double, _
     ByRef XPRED As Double, ByRef UXPRED As Double, ByRef ISTAT As Long)
+Public Declare Sub QVXL_READBACK Lib "QUORVEXlab1.dll" ( _
+    ByRef NCOEF As Long, ByRef COEF As Double, ByRef COV As Double, ByRef XMIN As Double, _
+    ByRef XMAX As Double, ByRef COVKIND As Long, ByRef NDOF As Long, ByRef SRES As Double, _
+    ByRef WEIGHTING As Long, ByRef STATED As Long, ByRef XSTD As Double, _
+    ByRef HASLIM As Long, ByRef LIMITS As Double, ByRef NPTS As Long, ByRef Y As Double, _
+    ByRef UYMODE As Long, ByRef UY As Double, ByRef REPL As Double, ByRef LEVEL As Double, _
+    ByRef NGRID As Long, ByRef TOL As Double, ByRef EXTRAP As Long, ByRef NROOT As Long, _
+    ByRef ROOTS As Double, ByRef UROOTS As Double, ByRef UYUSED As Double, _
+    ByRef UYSRC As Long, ByRef UCURVE As Double, ByRef DOF As Double, ByRef K As Double, _
+    ByRef U As Double, ByRef LOW As Double, ByRef HIGH As Double, ByRef XEXT As Double, _
+    ByRef UXEXT As Double, ByRef FLAGS As Long, ByRef ISTAT As Long)
 Private Declare Function LoadLibraryW Lib "kernel32" ( _
     ByVal lpLibFileName As Long) As Long
 Private Declare Function GetModuleHandleW Lib "kernel32" ( _
@@ -126,8 +152,11 @@ Private Declare Function GetFileAttributesW Lib "kernel32" ( _
 #End If
 
 Private Const DLL_NAME As String = "QUORVEXv1.dll"
-' IPVAL's grid and zero-finder tolerance, as the Python package uses them.
+Private Const LAB_DLL_NAME As String = "QUORVEXlab1.dll"
+' The root search's grid, as the Python package uses it, and the coverage
+' probability of the expanded uncertainty QVXL_READBACK also returns.
 Private Const IPVAL_GRID As Long = 100
+Private Const READ_LEVEL As Double = 0.95
 ' The errors-in-variables fit: iteration limit, line-search parameter, and
 ' the relative step and residual tolerances of its stopping rule.
 Private Const GLS_MAXIT As Long = 100
@@ -157,6 +186,25 @@ Private Type QvxFit
     cov() As Double            ' (1 To ncoef, 1 To ncoef), the one uncertainties use
 End Type
 
+' One response read back by QVXL_READBACK: the u(y) it used and where from,
+' the x values that give the response (increasing) with their u(x); for the
+' first, U = k u(x) with its k and degrees of freedom, the inversion interval
+' and the sample flags (quorvex_lab.h).
+Private Type QvxReading
+    uy As Double
+    source As String
+    nroot As Long
+    roots() As Double          ' (1 To ncoef - 1), NaN beyond nroot
+    uroots() As Double
+    ucurve As Double
+    dof As Double
+    k As Double
+    u As Double
+    low As Double
+    high As Double
+    flags As Long
+End Type
+
 ' Why a worksheet function failed: by the address of the calling cell, and
 ' the latest one.
 Private mMessages As Object
@@ -167,9 +215,9 @@ Private mLoadReport As String
 
 ' ---------------------------------------------------------------- loading
 
-' Loads QUORVEXv1.dll (see the search order at the top), once; the
-' declarations above then use it.  Shows the list of paths tried and
-' returns False when none loads.  For macros: worksheet functions report
+' Loads QUORVEXv1.dll and QUORVEXlab1.dll (see the search order at the
+' top), once; the declarations above then use them.  Shows the list of paths
+' tried and returns False when one does not load.  For macros: worksheet functions report
 ' the same through =QVX_ERROR() (and so does this one, used in a cell).
 Public Function QuorvexLoad() As Boolean
     Dim why As String
@@ -195,39 +243,44 @@ Public Function QuorvexSearchPath() As String
 End Function
 
 Private Function LoadDll(ByRef why As String) As Boolean
-    Dim folders As Collection, f As Variant, c As Variant, candidates As Collection
-    Dim tried As String, notes As String, reason As String, dllName As String
     If mLoaded Then
         LoadDll = True
         Exit Function
     End If
+    If Not LoadOne(DLL_NAME, why) Then Exit Function
+    If Not LoadOne(LAB_DLL_NAME, why) Then Exit Function
+    mLoaded = True
+    mLoadReport = ""
+    LoadDll = True
+End Function
+
+' One of the two DLLs: already loaded, or the first candidate that loads.
+Private Function LoadOne(ByVal dllName As String, ByRef why As String) As Boolean
+    Dim folders As Collection, f As Variant, c As Variant, candidates As Collection
+    Dim tried As String, notes As String, reason As String
     ' Loaded already, by another workbook or an earlier session of this one.
-    dllName = DLL_NAME
     If GetModuleHandleW(StrPtr(dllName)) <> 0 Then
-        mLoaded = True
-        LoadDll = True
+        LoadOne = True
         Exit Function
     End If
     Set folders = SearchFolders(notes)
     tried = ""
     For Each f In folders
         Set candidates = New Collection
-        candidates.Add JoinPath(f, DLL_NAME)
-        candidates.Add JoinPath(JoinPath(f, HostFolder()), DLL_NAME)
+        candidates.Add JoinPath(f, dllName)
+        candidates.Add JoinPath(JoinPath(f, HostFolder()), dllName)
         For Each c In candidates
             If TryLoad(CStr(c), reason) Then
-                mLoaded = True
-                mLoadReport = ""
-                LoadDll = True
+                LoadOne = True
                 Exit Function
             End If
             tried = tried & "  " & c & ": " & reason & vbLf
         Next c
     Next f
     If Len(tried) = 0 Then tried = "  (no folder to search)" & vbLf
-    mLoadReport = "Cannot load " & DLL_NAME & " for this " & HostBits() & _
+    mLoadReport = "Cannot load " & dllName & " for this " & HostBits() & _
         "-bit Excel.  Paths tried, in order:" & vbLf & tried & notes & _
-        "Put the " & HostBits() & "-bit " & DLL_NAME & " (folder " & HostFolder() & _
+        "Put the " & HostBits() & "-bit " & dllName & " (folder " & HostFolder() & _
         " of the zip) next to the workbook, or name its folder QUORVEX_PATH."
     why = mLoadReport
 End Function
@@ -411,8 +464,8 @@ End Function
 ' ------------------------------------------------------ worksheet functions
 
 ' The fit block of the standards: x and y (ranges of one row or column, or
-' arrays), u_y and u_x optional (one value, or one per standard), degree 1
-' to 9 (default 1).
+' arrays), u_y and u_x optional (one value, or one per standard), degree 0
+' to 9 (default 1; 0 is a constant, which cannot be read back).
 Public Function QVX_FIT(ByVal x As Variant, ByVal y As Variant, Optional ByVal u_y As Variant, _
         Optional ByVal u_x As Variant, Optional ByVal degree As Variant) As Variant
     Dim f As QvxFit, msg As String, code As Long
@@ -443,14 +496,21 @@ End Function
 ' The u(y) QVX_X and QVX_UX use for these arguments.
 Public Function QVX_UY(ByVal y As Variant, Optional ByVal u_y As Variant, _
         Optional ByVal fit As Variant, Optional ByVal readings As Variant) As Variant
-    Dim f As QvxFit, msg As String, uy As Double, source As String
+    Dim f As QvxFit, msg As String, yv As Double, mode As Long, uyv As Double, m As Double
+    Dim r As QvxReading, code As Long
     On Error GoTo unexpected
     If Not ReadFit(fit, f, msg) Then
         QVX_UY = Fail(xlErrValue, "QVX_UY: " & msg)
-    ElseIf Not ResponseU(u_y, readings, f, uy, source, msg) Then
+    ElseIf Not OneNumber(y, "y", yv, msg) Then
         QVX_UY = Fail(xlErrValue, "QVX_UY: " & msg)
+    ElseIf Not ResponseArgs(u_y, readings, mode, uyv, m, msg) Then
+        QVX_UY = Fail(xlErrValue, "QVX_UY: " & msg)
+    ElseIf Not LoadDll(msg) Then
+        QVX_UY = Fail(xlErrValue, msg)
+    ElseIf Not ReadBack(f, yv, mode, uyv, m, r, msg, code) Then
+        QVX_UY = Fail(code, "QVX_UY: " & msg)
     Else
-        QVX_UY = uy
+        QVX_UY = r.uy
         Succeed
     End If
     Exit Function
@@ -566,8 +626,8 @@ End Function
 Private Function InverseCell(ByVal y As Variant, ByVal u_y As Variant, ByVal fit As Variant, _
         ByVal readings As Variant, ByVal root As Variant, ByVal what As Long, _
         ByVal fname As String) As Variant
-    Dim f As QvxFit, msg As String, yv As Double, uy As Double, source As String
-    Dim nroot As Long, xs() As Double, uxs() As Double, pick As Double, which As Long
+    Dim f As QvxFit, msg As String, yv As Double, mode As Long, uyv As Double, m As Double
+    Dim r As QvxReading, code As Long, pick As Double, which As Long
     On Error GoTo unexpected
     If Not ReadFit(fit, f, msg) Then
         InverseCell = Fail(xlErrValue, fname & ": " & msg)
@@ -577,7 +637,7 @@ Private Function InverseCell(ByVal y As Variant, ByVal u_y As Variant, ByVal fit
         InverseCell = Fail(xlErrValue, fname & ": " & msg)
         Exit Function
     End If
-    If Not ResponseU(u_y, readings, f, uy, source, msg) Then
+    If Not ResponseArgs(u_y, readings, mode, uyv, m, msg) Then
         InverseCell = Fail(xlErrValue, fname & ": " & msg)
         Exit Function
     End If
@@ -587,7 +647,7 @@ Private Function InverseCell(ByVal y As Variant, ByVal u_y As Variant, ByVal fit
             InverseCell = Fail(xlErrValue, fname & ": " & msg)
             Exit Function
         End If
-        If pick <> Int(pick) Or pick < 1 Or pick > f.ncoef - 1 Then
+        If pick <> Int(pick) Or pick < 1 Or pick > f.ncoef - 1 Or f.ncoef < 2 Then
             InverseCell = Fail(xlErrValue, fname & ": root must be a whole number from 1 to " & _
                 (f.ncoef - 1))
             Exit Function
@@ -598,28 +658,28 @@ Private Function InverseCell(ByVal y As Variant, ByVal u_y As Variant, ByVal fit
         InverseCell = Fail(xlErrValue, msg)
         Exit Function
     End If
-    If Not InverseOne(f, yv, uy, nroot, xs, uxs, msg) Then
-        InverseCell = Fail(xlErrNum, fname & ": " & msg)
+    If Not ReadBack(f, yv, mode, uyv, m, r, msg, code) Then
+        InverseCell = Fail(code, fname & ": " & msg)
         Exit Function
     End If
-    If nroot = 0 Then
+    If r.nroot = 0 Then
         InverseCell = Fail(xlErrNum, fname & ": the response " & yv & _
             " is not reached by the curve on its interval [" & f.xmin & ", " & f.xmax & "]")
         Exit Function
     End If
     If which = 0 Then
-        If nroot > 1 Then
+        If r.nroot > 1 Then
             InverseCell = Fail(xlErrNum, fname & ": the curve reaches the response " & yv & _
-                " at " & nroot & " x values; choose one with the argument root (1 = smallest)")
+                " at " & r.nroot & " x values; choose one with the argument root (1 = smallest)")
             Exit Function
         End If
         which = 1
-    ElseIf which > nroot Then
+    ElseIf which > r.nroot Then
         InverseCell = Fail(xlErrNum, fname & ": the curve reaches the response " & yv & _
-            " at " & nroot & " x value(s), not " & which)
+            " at " & r.nroot & " x value(s), not " & which)
         Exit Function
     End If
-    If what = 1 Then InverseCell = xs(which) Else InverseCell = uxs(which)
+    If what = 1 Then InverseCell = r.roots(which) Else InverseCell = r.uroots(which)
     Succeed
     Exit Function
 unexpected:
@@ -646,8 +706,8 @@ Private Function FitFromRanges(ByVal x As Variant, ByVal y As Variant, ByVal u_y
     If Given(degree) Then
         If Not OneNumber(degree, "degree", d, msg) Then Exit Function
     End If
-    If d <> Int(d) Or d < 1 Or d > MAX_NCOEF - 1 Then
-        msg = "degree must be a whole number from 1 to " & (MAX_NCOEF - 1) & ", not " & d
+    If d <> Int(d) Or d < 0 Or d > MAX_NCOEF - 1 Then
+        msg = "degree must be a whole number from 0 to " & (MAX_NCOEF - 1) & ", not " & d
         Exit Function
     End If
     ncoef = CLng(d) + 1
@@ -880,12 +940,13 @@ Private Function Slope(ByRef f As QvxFit, ByVal x As Double) As Double
     Slope = s * 2 / (f.xmax - f.xmin)
 End Function
 
-' The u(y) of a sample: stated (a number > 0), "curve-only" (0), or, left
-' empty, the scatter of the calibration divided by sqrt(readings) when its
-' covariance is scaled by the scatter.
-Private Function ResponseU(ByVal u_y As Variant, ByVal readings As Variant, ByRef f As QvxFit, _
-        ByRef uy As Double, ByRef source As String, ByRef msg As String) As Boolean
-    Dim m As Double, v As Variant
+' The sample's u(y) argument as QVXL_READBACK takes it: mode 0 with the
+' stated value uyv (a number >= 0; 0 is the curve's part only), mode 2 for
+' the text "curve-only", or, left empty, mode 1: the library's default from
+' the scatter of the calibration, for the mean of m readings.
+Private Function ResponseArgs(ByVal u_y As Variant, ByVal readings As Variant, _
+        ByRef mode As Long, ByRef uyv As Double, ByRef m As Double, ByRef msg As String) As Boolean
+    Dim v As Variant
     m = 1
     If Given(readings) Then
         If Not OneNumber(readings, "readings", m, msg) Then Exit Function
@@ -894,6 +955,7 @@ Private Function ResponseU(ByVal u_y As Variant, ByVal readings As Variant, ByRe
             Exit Function
         End If
     End If
+    uyv = 0
     If IsMissing(u_y) Then
         v = Empty
     ElseIf IsObject(u_y) Then
@@ -902,58 +964,99 @@ Private Function ResponseU(ByVal u_y As Variant, ByVal readings As Variant, ByRe
         v = u_y
     End If
     If IsEmpty(v) Then
-        If Not f.scaled Then
-            msg = "the standards carry stated u(y): give the sample's u(y) (a number), or " & _
-                """curve-only"" for the curve's part alone"
-            Exit Function
-        End If
-        uy = f.sres / Sqr(m)
-        If m = 1 Then
-            source = "from the scatter, 1 reading"
-        Else
-            source = "from the scatter, " & m & " readings"
-        End If
-        ResponseU = True
+        mode = 1
+        ResponseArgs = True
         Exit Function
     End If
     If VarType(v) = vbString Then
         If LCase$(Trim$(v)) = "curve-only" Or LCase$(Trim$(v)) = "curve only" Then
-            uy = 0
-            source = "curve only"
-            ResponseU = True
+            mode = 2
+            ResponseArgs = True
             Exit Function
         End If
         msg = "u_y is the text """ & v & """: give a number, leave it empty, or write curve-only"
         Exit Function
     End If
-    If Not OneNumber(v, "u_y", uy, msg) Then Exit Function
-    If Not uy > 0 Then
-        msg = "u_y = " & uy & " must be positive; write curve-only for u(y) = 0"
+    If Not OneNumber(v, "u_y", uyv, msg) Then Exit Function
+    If uyv < 0 Then
+        msg = "u_y = " & uyv & " is negative; give u(y) >= 0 (0 or curve-only: the curve's " & _
+            "part alone)"
         Exit Function
     End If
-    source = "stated"
-    ResponseU = True
+    mode = 0
+    ResponseArgs = True
 End Function
 
-' IPVAL for one response: the roots and their u(x) in increasing order.
-Private Function InverseOne(ByRef f As QvxFit, ByVal yv As Double, ByVal uy As Double, _
-        ByRef nroot As Long, ByRef xs() As Double, ByRef uxs() As Double, _
-        ByRef msg As String) As Boolean
-    Dim one As Long, covy As Double, grid As Long, ztol As Double, istatus As Long
-    Dim nroots(1 To 1) As Long
-    one = 1
-    covy = uy * uy
-    grid = IPVAL_GRID
-    ztol = 0
-    ReDim xs(1 To f.ncoef - 1): ReDim uxs(1 To f.ncoef - 1)
-    IPVAL f.ncoef, f.coef(1), f.cov(1, 1), one, yv, covy, f.xmin, f.xmax, grid, ztol, _
-        nroots(1), xs(1), uxs(1), istatus
-    If istatus <> 0 Then
-        msg = "IPVAL status " & istatus
+' QVXL_READBACK for one response.  code: the error value to return.
+Private Function ReadBack(ByRef f As QvxFit, ByVal yv As Double, ByVal mode As Long, _
+        ByVal uyv As Double, ByVal m As Double, ByRef r As QvxReading, ByRef msg As String, _
+        ByRef code As Long) As Boolean
+    Dim covkind As Long, ndof As Long, weighting As Long, stated As Long, haslim As Long
+    Dim xstd(1 To 2) As Double, limits(1 To 2) As Double, one As Long, level As Double
+    Dim grid As Long, ztol As Double, extrap As Long, rows As Long, istatus As Long
+    Dim ya(1 To 1) As Double, uya(1 To 1) As Double, repl(1 To 1) As Double
+    Dim nroots(1 To 1) As Long, uyused(1 To 1) As Double, uysrc(1 To 1) As Long
+    Dim ucurve(1 To 1) As Double, dof(1 To 1) As Double, k(1 To 1) As Double
+    Dim u(1 To 1) As Double, low(1 To 1) As Double, high(1 To 1) As Double
+    Dim xext(1 To 1) As Double, uxext(1 To 1) As Double, flags(1 To 1) As Long
+    code = xlErrValue
+    If f.ncoef < 2 Then
+        msg = "a fit of degree 0 (a constant) cannot be read back: it gives every x the " & _
+            "same response"
         Exit Function
     End If
-    nroot = nroots(1)
-    InverseOne = True
+    covkind = IIf(f.scaled, 1, 0)
+    stated = IIf(f.scaled, 0, 1)
+    ndof = f.dof
+    weighting = 0
+    ' The fit block keeps the interval, not the standards: for the ordinary
+    ' fit they span it.  (Only the sample flags use them.)
+    xstd(1) = f.xmin: xstd(2) = f.xmax
+    haslim = 0
+    one = 1
+    ya(1) = yv
+    uya(1) = uyv
+    repl(1) = m
+    level = READ_LEVEL
+    grid = IPVAL_GRID
+    ztol = 0
+    extrap = 0
+    rows = f.ncoef - 1
+    ReDim r.roots(1 To rows): ReDim r.uroots(1 To rows)
+    QVXL_READBACK f.ncoef, f.coef(1), f.cov(1, 1), f.xmin, f.xmax, covkind, ndof, f.sres, _
+        weighting, stated, xstd(1), haslim, limits(1), one, ya(1), mode, uya(1), repl(1), _
+        level, grid, ztol, extrap, nroots(1), r.roots(1), r.uroots(1), uyused(1), uysrc(1), _
+        ucurve(1), dof(1), k(1), u(1), low(1), high(1), xext(1), uxext(1), flags(1), istatus
+    Select Case istatus
+    Case 0
+    Case 21
+        msg = "the standards carry stated u(y): give the sample's u(y) (a number), or " & _
+            """curve-only"" for the curve's part alone"
+        Exit Function
+    Case 22
+        msg = "the fit leaves no degrees of freedom to estimate the scatter of a reading: " & _
+            "give the sample's u(y)"
+        Exit Function
+    Case Else
+        code = xlErrNum
+        msg = "QVXL_READBACK status " & istatus & " (see quorvex_lab.h)"
+        Exit Function
+    End Select
+    r.nroot = nroots(1)
+    r.uy = uyused(1)
+    Select Case uysrc(1)
+    Case 0: r.source = "stated"
+    Case 1
+        If m = 1 Then
+            r.source = "from the scatter, 1 reading"
+        Else
+            r.source = "from the scatter, " & m & " readings"
+        End If
+    Case Else: r.source = "curve only"
+    End Select
+    r.ucurve = ucurve(1): r.dof = dof(1): r.k = k(1): r.u = u(1)
+    r.low = low(1): r.high = high(1): r.flags = flags(1)
+    ReadBack = True
 End Function
 
 ' POLYEVAL at one x.
@@ -1090,13 +1193,16 @@ End Function
 
 ' Rows: "quorvex fit" NCOEF routine; "interval" XMIN XMAX; "SRES" value;
 ' "dof" value; "covariance" "scaled" or "stated"; "COEF" COEF(1..NCOEF);
-' then NCOEF rows "COV" with the covariance row by row.  NCOEF + 1 columns.
+' then NCOEF rows "COV" with the covariance row by row.  NCOEF + 1 columns,
+' at least 3.
 Private Function FitBlock(ByRef f As QvxFit) As Variant
-    Dim b() As Variant, i As Long, j As Long, nc As Long
+    Dim b() As Variant, i As Long, j As Long, nc As Long, ncol As Long
     nc = f.ncoef
-    ReDim b(1 To 6 + nc, 1 To nc + 1)
+    ncol = nc + 1
+    If ncol < 3 Then ncol = 3
+    ReDim b(1 To 6 + nc, 1 To ncol)
     For i = 1 To 6 + nc
-        For j = 1 To nc + 1
+        For j = 1 To ncol
             b(i, j) = ""
         Next j
     Next i
@@ -1158,9 +1264,9 @@ Private Function ReadFit(ByVal block As Variant, ByRef f As QvxFit, ByRef msg As
         Exit Function
     End If
     n = v(r0, c0 + 1)
-    If n <> Int(n) Or n < 2 Or n > MAX_NCOEF Or nr < 6 + n Or nc < n + 1 Then
-        msg = "the fit block is incomplete: select " & (6 + n) & " rows and " & (n + 1) & _
-            " columns for QVX_FIT, or give the whole block"
+    If n <> Int(n) Or n < 1 Or n > MAX_NCOEF Or nr < 6 + n Or nc < n + 1 Then
+        msg = "the fit block is incomplete: select " & (6 + n) & " rows and " & _
+            IIf(n < 2, 3, n + 1) & " columns for QVX_FIT, or give the whole block"
         Exit Function
     End If
     f.ncoef = CLng(n)
@@ -1475,7 +1581,8 @@ End Function
 ' --------------------------------------------------------- worked macro
 
 ' The worked example.  On the active sheet:
-'   B1         number of coefficients NCOEF (degree + 1), 2 to 10
+'   B1         number of coefficients NCOEF (degree + 1), 1 to 10 (1, a
+'              constant, reads no sample back)
 '   A4:D...    the standards, one per row down to the first empty cell in
 '              column A: x, response y, and optionally u(y) in C (all or
 '              none) and u(x) in D (all or none; needs u(y))
@@ -1514,17 +1621,16 @@ Private Sub Calibrate(ByVal sh As Worksheet)
     Dim f As QvxFit, msg As String, code As Long, cval As Variant
     Dim xs As Range, ys As Range, uys As Variant, uxs As Variant
     Dim a() As Double, ca() As Double, ua() As Double
-    Dim yv As Double, uy As Double, source As String, nroot As Long
-    Dim roots() As Double, uroots() As Double
+    Dim yv As Double, mode As Long, uyv As Double, m As Double, r As QvxReading
 
     cval = sh.Range("B1").Value2
     If Not IsNumber(cval) Then
-        Report sh, "B1 must hold the number of coefficients (degree + 1), 2 to 10."
+        Report sh, "B1 must hold the number of coefficients (degree + 1), 1 to 10."
         Exit Sub
     End If
     nc = CLng(cval)
-    If nc < 2 Or nc > MAX_NCOEF Or nc <> cval Then
-        Report sh, "B1 must hold the number of coefficients (degree + 1), 2 to 10."
+    If nc < 1 Or nc > MAX_NCOEF Or nc <> cval Then
+        Report sh, "B1 must hold the number of coefficients (degree + 1), 1 to 10."
         Exit Sub
     End If
     nStd = CountDown(sh.Range("A4"))
@@ -1600,17 +1706,17 @@ Private Sub Calibrate(ByVal sh As Worksheet)
     For i = 1 To nSmp
         If Not OneNumber(sh.Cells(3 + i, 5), "y", yv, msg) Then
             sh.Cells(3 + i, 16).Value = "row " & (3 + i) & ": " & msg
-        ElseIf Not ResponseU(sh.Cells(3 + i, 6), sh.Cells(3 + i, 7), f, uy, source, msg) Then
+        ElseIf Not ResponseArgs(sh.Cells(3 + i, 6), sh.Cells(3 + i, 7), mode, uyv, m, msg) Then
             sh.Cells(3 + i, 16).Value = "row " & (3 + i) & ": " & msg
-        ElseIf Not InverseOne(f, yv, uy, nroot, roots, uroots, msg) Then
+        ElseIf Not ReadBack(f, yv, mode, uyv, m, r, msg, code) Then
             sh.Cells(3 + i, 16).Value = "row " & (3 + i) & ": " & msg
         Else
-            sh.Cells(3 + i, 16).Value = uy
-            sh.Cells(3 + i, 17).Value = source
-            sh.Cells(3 + i, 18).Value = nroot
-            For j = 1 To nroot
-                sh.Cells(3 + i, 17 + 2 * j).Value = roots(j)
-                sh.Cells(3 + i, 18 + 2 * j).Value = uroots(j)
+            sh.Cells(3 + i, 16).Value = r.uy
+            sh.Cells(3 + i, 17).Value = r.source
+            sh.Cells(3 + i, 18).Value = r.nroot
+            For j = 1 To r.nroot
+                sh.Cells(3 + i, 17 + 2 * j).Value = r.roots(j)
+                sh.Cells(3 + i, 18 + 2 * j).Value = r.uroots(j)
             Next j
         End If
     Next i

@@ -218,7 +218,10 @@ QVXL_API void QVXL_CALL QVXL_READBACK(
 
 /* ---------------------------------------------------------------------------
  * QVXL_TEXT -- the text a host shows for a code: KIND 1 a status of any
- * function of this library, 2 a sample flag (one bit), 3 a source of u(y).
+ * function of this library, 2 a sample flag (one bit), 3 a source of u(y),
+ * 10 to 15 a status of the engine's OLSPFIT, GLSPFIT, POLYEVAL, IPVAL,
+ * LINEAR_CONV, IPVAL_DEGREE1 (quorvex.h), whose texts may hold {npts},
+ * {ncoef}, {xmin} and {xmax}: the call's values, for the host to fill in.
  * TEXT receives at most LENGTH - 1 characters and a terminating NUL; NEEDED
  * the text's whole length (without the NUL), so that a host can ask again
  * with room enough.  Flag and source texts may hold placeholders the host
@@ -229,14 +232,15 @@ QVXL_API void QVXL_CALL QVXL_READBACK(
  * Statuses: 4 an unknown KIND or CODE; 3 LENGTH < 1.
  * ------------------------------------------------------------------------- */
 QVXL_API void QVXL_CALL QVXL_TEXT(
-    const int* KIND,      /* in   1 status, 2 flag, 3 source of u(y)        */
+    const int* KIND,      /* in   1 status, 2 flag, 3 source, 10-15 engine  */
     const int* CODE,      /* in   the code                                  */
     char* TEXT,           /* out  TEXT(LENGTH) the text, NUL-terminated     */
     const int* LENGTH,    /* in   room in TEXT, NUL included                */
     int* NEEDED,          /* out  the text's length                         */
     int* ISTAT);          /* out  status                                    */
 
-/* ==================================================================== * Diagnostics and verdicts
+/* ===========================================================================
+ * Diagnostics and verdicts
  * ======================================================================== */
 
 /* ---------------------------------------------------------------------------
@@ -510,6 +514,167 @@ QVXL_API void QVXL_CALL QVXL_MONTECARLO(
     double* NOROOT,       /* out  NOROOT(NPTS) share of draws without root  */
     double* SEVERAL,      /* out  SEVERAL(NPTS) share with several roots    */
     int* CHECK,           /* out  CHECK(NPTS) first-order check, 0 = holds  */
+    int* ISTAT);          /* out  status                                    */
+
+/* ===========================================================================
+ * Detection and quantification limits
+ * ======================================================================== */
+
+/* ---------------------------------------------------------------------------
+ * QVXL_LIMITS -- detection and quantification limits of a calibration:
+ * ICH Q2's LOD and LOQ, ISO 11843-2's critical value and minimum detectable
+ * value at a blank, DIN 32645's limit of quantification, and where the
+ * blank's scatter came from.
+ *
+ * The curve: NCOEF (2..10), COEF, COV (the covariance in use), XMIN, XMAX,
+ * COVKIND, NDOF, SRES, WEIGHTING as for QVXL_READBACK.  The standards:
+ * XSTD(NSTD) their x, WSTD(NSTD) the fit's weights W_i (1/u(y), ones, or a
+ * weighting's), and with STATED = 1 their stated u(y) in UYSTD(NSTD) (pass
+ * any one-element array otherwise).
+ *
+ * sigma_hat = 1 under the stated covariance, SRES under the scaled one.
+ *   LIM(1)  sigma: SRES sqrt(mean(1/W_i^2)) over the standards at the
+ *           lowest x (ICH)
+ *   LIM(2)  slope S = |p'(x)| at the lowest standard
+ *   LIM(3)  LOD = 3.3 sigma / S;  LIM(4) LOQ = 10 sigma / S
+ *   LIM(5)  sigma0, the scatter of one reading of the blank; SOURCE:
+ *             1 UBLANK as given (HASUB = 1)
+ *             2 the standards at x = BLANK: sqrt(mean((sigma_hat/W_i)^2))
+ *             3 under a weighting (WEIGHTING 1 or 2) without a standard at
+ *               the blank: the same at the lowest standard
+ *             4 the stated u(y) of the standards, all equal: UYSTD(1)
+ *               sigma_hat (status 61 where they differ)
+ *             5 the residual scatter, the same at every x: sigma_hat
+ *   LIM(6)  s0 = sqrt(u(p(x0))^2 + sigma0^2 / REPL), x0 = BLANK
+ *   LIM(7)  y_C = p(x0) + k_(1-ALPHA) s0 (minus on a falling curve)
+ *   LIM(8)  x_C = p^-1(y_C) - x0
+ *   LIM(9)  x_D = p^-1(p(x0) -+ delta s0) - x0
+ *   LIM(10) k_(1-ALPHA), one-sided: Student's t with NDOF under the scaled
+ *           covariance, the normal under the stated one
+ *   LIM(11) delta: k_(1-ALPHA) + k_(1-BETA) (normal), or the non-centrality
+ *           with P(t'(NDOF, delta) <= k_(1-ALPHA)) = BETA
+ *   LIM(12) DIN 32645's LOQ: the smallest net x > 0 with
+ *           x = KLOQ k_(1-ALPHA/2) u(x0 + x), u the standard uncertainty of a
+ *           sample of REPL readings (its scatter sigma0 where UBLANK is given
+ *           or the stated u(y) differ, else the fit's model at x); NaN where
+ *           none lies below XMAX
+ * p^-1 is the root nearest x0 (NaN without one).  Where x0 lies outside
+ * [XMIN, XMAX] the curve is extended to it (EXTRAP = 1) and the roots are
+ * sought on [XMIN - w/4, XMAX + w/4], w = XMAX - XMIN; a blank farther out
+ * is refused (status 60).
+ *
+ * Statuses: 1, 2, 3 (NSTD < 1, REPL < 1), 4 (COVKIND, WEIGHTING),
+ * 5 (ALPHA or BETA outside (0, 0.5), KLOQ <= 0, a negative UBLANK, BLANK
+ * not finite, a weight W_i or stated u(y) not positive and finite),
+ * 60 QVXL_LIM_BLANK_FAR, 61 QVXL_LIM_BLANK_UNKNOWN, 62 QVXL_LIM_NO_DOF
+ * (the scaled covariance with NDOF = 0).  On a nonzero status the outputs
+ * are left as they were.
+ * ------------------------------------------------------------------------- */
+#define QVXL_LIM_BLANK_FAR 60
+#define QVXL_LIM_BLANK_UNKNOWN 61
+#define QVXL_LIM_NO_DOF 62
+
+#define QVXL_BLANK_GIVEN 1
+#define QVXL_BLANK_STANDARDS 2
+#define QVXL_BLANK_LOWEST 3
+#define QVXL_BLANK_STATED_UY 4
+#define QVXL_BLANK_RESIDUAL 5
+
+QVXL_API void QVXL_CALL QVXL_LIMITS(
+    const int* NCOEF, const double* COEF, const double* COV, const double* XMIN,
+    const double* XMAX,
+    const int* COVKIND,   /* in   0 stated, 1 scaled                        */
+    const int* NDOF,      /* in   the fit's residual degrees of freedom     */
+    const double* SRES,   /* in   the fit's residual scatter                */
+    const int* WEIGHTING, /* in   0 none, 1 1/x, 2 1/x2                     */
+    const int* NSTD,      /* in   number of standards                       */
+    const double* XSTD,   /* in   XSTD(NSTD) their x                        */
+    const double* WSTD,   /* in   WSTD(NSTD) the fit's weights              */
+    const int* STATED,    /* in   1: UYSTD holds stated u(y)                */
+    const double* UYSTD,  /* in   UYSTD(NSTD) stated u(y) (STATED = 1)      */
+    const double* ALPHA,  /* in   false positive probability, e.g. 0.05     */
+    const double* BETA,   /* in   false negative probability, e.g. 0.05     */
+    const double* BLANK,  /* in   x of the blank, e.g. 0                    */
+    const int* REPL,      /* in   readings averaged per sample              */
+    const int* HASUB,     /* in   1: UBLANK is given                        */
+    const double* UBLANK, /* in   scatter of one reading of the blank       */
+    const double* KLOQ,   /* in   DIN 32645's k (3)                         */
+    double* LIM,          /* out  LIM(12) as above                          */
+    int* SOURCE,          /* out  where sigma0 came from, 1..5              */
+    int* EXTRAP,          /* out  1: the curve was extended to the blank    */
+    int* ISTAT);          /* out  status                                    */
+
+/* ===========================================================================
+ * Degree selection
+ * ======================================================================== */
+
+/* ---------------------------------------------------------------------------
+ * QVXL_SELECT -- the degree of a calibration curve: each candidate's
+ * goodness-of-fit test, the test of the terms it adds to the previous
+ * candidate, Akaike's criterion, and the recommended degree.
+ *
+ * The standards: X(NPTS), Y(NPTS) and the fit's weights W(NPTS) (1/u(y)
+ * with STATED = 1; ones or a weighting's otherwise).  DEGREES(NCAND): the
+ * candidates, increasing, each 0..9.
+ *
+ * FITMODE 0: each candidate is fitted here by weighted least squares on
+ *   [XMIN, XMAX] (the engine's OLSPFIT); CHI2(i) = sum (W r)^2 and
+ *   FITSTAT(i), OLSPFIT's status (0 fitted), are outputs.
+ * FITMODE 1: the caller fitted the candidates (errors in variables, say):
+ *   CHI2(i) and FITSTAT(i) are inputs (FITSTAT 0: fitted), XMIN and XMAX
+ *   are not read, and no lack-of-fit test is made.
+ * A candidate with FITSTAT(i) != 0 is left out of every test.
+ *
+ * Per candidate (k = degree + 1 coefficients):
+ *   DOF(i)      NPTS - k
+ *   GOFTEST(i)  1 chi2 (STATED = 1): GOFP(i) = P(chi2_dof >= CHI2(i));
+ *               2 lack of fit (x with replicates, more distinct x than k):
+ *               the F test's p; 0 none (GOFP NaN); -1 not fitted
+ *   TERMSTAT(i), TERMP(i)  the terms added since the previous fitted
+ *               candidate (NaN for the first): stated, Delta chi2 against
+ *               chi2 with Delta k dof; else F = (Delta chi2 / Delta k) /
+ *               (CHI2(i) / DOF(i)) against F(Delta k, DOF(i))
+ *   AIC(i)      CHI2 + 2k (stated); NPTS ln(CHI2 / NPTS) + 2k (NaN for
+ *               CHI2 = 0)
+ * BEST: the lowest candidate with DOF > 0 whose goodness-of-fit test is not
+ * rejected at 5 % (or has none) and whose next fitted candidate's TERMP is
+ * not below 5 % (REASON 1; 2 where it is the highest candidate); else the
+ * smallest AIC among candidates with DOF > 0 (REASON 3); else the lowest
+ * fitted candidate (REASON 4).
+ *
+ * Statuses: 1 (a degree outside 0..9), 2 (FITMODE 0: XMIN >= XMAX or
+ * either not finite), 3 (NPTS < 1, NCAND < 1), 4 (FITMODE), 5 (DEGREES not
+ * increasing, a value not finite, a weight not positive, a given CHI2
+ * negative or NaN), 70 QVXL_SEL_NONE_FITTED (no candidate fitted: the rows
+ * are written, FITSTAT says why).  On statuses 1-5 nothing is written.
+ * ------------------------------------------------------------------------- */
+#define QVXL_SEL_NONE_FITTED 70
+
+#define QVXL_GOF_NONE 0
+#define QVXL_GOF_CHI2 1
+#define QVXL_GOF_LACK_OF_FIT 2
+
+QVXL_API void QVXL_CALL QVXL_SELECT(
+    const int* NPTS,      /* in   number of standards                       */
+    const double* X,      /* in   X(NPTS)                                   */
+    const double* Y,      /* in   Y(NPTS)                                   */
+    const double* W,      /* in   W(NPTS) the fit's weights                 */
+    const int* STATED,    /* in   1: W = 1/u(y) of stated uncertainties     */
+    const double* XMIN,   /* in   the candidates' interval (FITMODE 0)      */
+    const double* XMAX,
+    const int* NCAND,     /* in   number of candidates                      */
+    const int* DEGREES,   /* in   DEGREES(NCAND) increasing, 0..9           */
+    const int* FITMODE,   /* in   0 fitted here, 1 CHI2/FITSTAT given       */
+    double* CHI2,         /* i/o  CHI2(NCAND)                               */
+    int* FITSTAT,         /* i/o  FITSTAT(NCAND)                            */
+    int* DOF,             /* out  DOF(NCAND)                                */
+    int* GOFTEST,         /* out  GOFTEST(NCAND)                            */
+    double* GOFP,         /* out  GOFP(NCAND)                               */
+    double* TERMSTAT,     /* out  TERMSTAT(NCAND)                           */
+    double* TERMP,        /* out  TERMP(NCAND)                              */
+    double* AIC,          /* out  AIC(NCAND)                                */
+    int* BEST,            /* out  the recommended degree                    */
+    int* REASON,          /* out  why, 1..4                                 */
     int* ISTAT);          /* out  status                                    */
 
 #ifdef __cplusplus

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
-"""Compares the VBA module's declarations with the C header.
+"""Compares the VBA module's declarations with the C headers.
 
-    /usr/bin/python3 tests/check_vba_module.py include/quorvex.h examples/quorvex.bas
+    /usr/bin/python3 tests/check_vba_module.py include/quorvex.h examples/quorvex.bas \
+        [include/quorvex_lab.h]
 
 Spreadsheet macros call QUORVEXv1.dll through ``Declare`` statements that the
 compiler cannot check against the DLL: a missing, swapped or mistyped argument
@@ -11,6 +12,10 @@ branch (``Declare PtrSafe``, 32- and 64-bit hosts) and in the ``#Else`` branch
 (plain ``Declare``, older 32-bit hosts): the six entry points, each a ``Sub``
 of the DLL with the header's argument names in the header's order, every
 argument ``ByRef``, ``Long`` for a 32-bit integer and ``Double`` for a real.
+With ``quorvex_lab.h`` the declarations of QUORVEXlab1.dll are held to it in
+the same way (the module declares the functions it uses, the same ones in
+both branches), and the module must read samples back through
+``QVXL_READBACK``.
 It also counts the arguments of every call of an entry point in the module's
 macros, and checks that every macro clears the region it writes before its
 first write: following its calls of the module's own Subs in order, a
@@ -30,6 +35,7 @@ from dataclasses import dataclass, field
 from pathlib import Path
 
 DLL = "quorvexv1.dll"
+LAB_DLL = "quorvexlab1.dll"
 VBA_TYPE = {"int": "Long", "double": "Double"}
 
 
@@ -47,13 +53,14 @@ class Declaration:
     problems: list[str] = field(default_factory=list)
 
 
-def header_entry_points(text: str) -> dict[str, list[tuple[str, str]]]:
+def header_entry_points(text: str, api: str = "QVX") -> dict[str, list[tuple[str, str]]]:
     """The entry points the header declares.
 
     Parameters
     ----------
     text : str
-        The contents of ``quorvex.h``.
+        The contents of ``quorvex.h`` (``api`` "QVX") or of ``quorvex_lab.h``
+        (``api`` "QVXL").
 
     Returns
     -------
@@ -68,7 +75,8 @@ def header_entry_points(text: str) -> dict[str, list[tuple[str, str]]]:
     text = re.sub(r"/\*.*?\*/", " ", text, flags=re.S)
     text = re.sub(r"//[^\n]*", " ", text)
     entries: dict[str, list[tuple[str, str]]] = {}
-    for m in re.finditer(r"QVX_API\s+void\s+QVX_CALL\s+(\w+)\s*\(([^)]*)\)\s*;", text):
+    for m in re.finditer(api + r"_API\s+void\s+" + api + r"_CALL\s+(\w+)\s*\(([^)]*)\)\s*;",
+                         text):
         params = []
         for p in m.group(2).split(","):
             a = re.fullmatch(r"\s*(?:const\s+)?(int|double)\s*\*\s*(\w+)\s*", p)
@@ -209,13 +217,16 @@ def parse_module(text: str) -> tuple[dict[str, list[Declaration]], list[tuple[in
     return branches, calls, problems
 
 
-def check(header: str, module: str) -> list[str]:
-    """Every disagreement between the module and the header.
+def check(header: str, module: str, lab_header: str | None = None) -> list[str]:
+    """Every disagreement between the module and the headers.
 
     Parameters
     ----------
     header, module : str
         The contents of ``quorvex.h`` and of ``quorvex.bas``.
+    lab_header : str, optional
+        The contents of ``quorvex_lab.h``; without it the module's
+        declarations of QUORVEXlab1.dll are not checked.
 
     Returns
     -------
@@ -226,6 +237,9 @@ def check(header: str, module: str) -> list[str]:
     problems: list[str] = []
     if len(entries) != 6:
         problems.append(f"the header declares {len(entries)} entry points, not 6")
+    lab = header_entry_points(lab_header, "QVXL") if lab_header is not None else {}
+    if lab_header is not None and not lab:
+        problems.append("the laboratory header declares no function")
     branches, calls, parse_problems = parse_module(module)
     problems += parse_problems
     for branch, decls in branches.items():
@@ -239,11 +253,14 @@ def check(header: str, module: str) -> list[str]:
         names = [d.name for d in ours]
         for name in sorted(set(entries) - set(names)):
             problems.append(f"{branch} branch: {name} is not declared")
-        for d in ours:
+        labs = [d for d in decls if d.lib.lower() == LAB_DLL] if lab_header is not None else []
+        for d in ours + labs:
             where = f"{branch} branch, line {d.line}, {d.name}"
             problems += [f"{where}: {p}" for p in d.problems]
-            if d.name not in entries:
-                problems.append(f"{where}: not an entry point of the header")
+            known = entries if d.lib.lower() == DLL else lab
+            names = [e.name for e in (ours if d.lib.lower() == DLL else labs)]
+            if d.name not in known:
+                problems.append(f"{where}: not a function of the header of {d.lib}")
                 continue
             if names.count(d.name) > 1:
                 problems.append(f"{where}: declared more than once")
@@ -251,7 +268,7 @@ def check(header: str, module: str) -> list[str]:
                 problems.append(f"{where}: a Function; the entry points return nothing (Sub)")
             if d.alias is not None and d.alias != d.name:
                 problems.append(f"{where}: Alias {d.alias!r} names another export")
-            want = entries[d.name]
+            want = known[d.name]
             if len(d.params) != len(want):
                 problems.append(f"{where}: {len(d.params)} arguments, the header has {len(want)}")
             for k, ((passing, pname, ptype), (hname, htype)) in enumerate(zip(d.params, want), 1):
@@ -261,21 +278,28 @@ def check(header: str, module: str) -> list[str]:
                     problems.append(f"{where}: {pname} As {ptype}, should be As {htype}")
                 if passing != "byref":
                     problems.append(f"{where}: {pname} is not declared ByRef")
+    if lab_header is not None:
+        declared = {b: sorted(d.name for d in ds if d.lib.lower() == LAB_DLL)
+                    for b, ds in branches.items()}
+        if declared["VBA7"] != declared["legacy"]:
+            problems.append(f"QUORVEXlab1.dll: the VBA7 branch declares {declared['VBA7']}, "
+                            f"the legacy branch {declared['legacy']}")
+    every = {**entries, **lab}
     called = set()
     for number, name, args in calls:
-        entry = next((e for e in entries if e.lower() == name.lower()), None)
+        entry = next((e for e in every if e.lower() == name.lower()), None)
         if entry is None:
             continue
         called.add(entry)
         if args.startswith("(") and args.endswith(")"):
             args = args[1:-1]
         count = len(split_top_level(args))
-        if count != len(entries[entry]):
+        if count != len(every[entry]):
             problems.append(f"line {number}: {entry} called with {count} arguments, "
-                            f"it takes {len(entries[entry])}")
-    for needed in ("OLSPFIT", "IPVAL"):
+                            f"it takes {len(every[entry])}")
+    for needed in ("OLSPFIT",) + (("QVXL_READBACK",) if lab_header is not None else ()):
         if needed not in called:
-            problems.append(f"the worked macro does not call {needed}")
+            problems.append(f"the module does not call {needed}")
     problems += check_clearing(module)
     return problems
 
@@ -398,14 +422,34 @@ def replace_nth(text: str, old: str, new: str, which: int) -> str:
     return text[:at] + new + text[at + len(old):]
 
 
-def damaged_copies(header: str, module: str) -> list[tuple[str, str, str]]:
-    """Faults the check must notice, as (description, header, module)."""
+def damaged_copies(header: str, module: str,
+                   lab_header: str | None = None) -> list[tuple[str, str, str, str | None]]:
+    """Faults the check must notice, as (description, header, module, lab header)."""
     m = module
-    return [
+    lab = []
+    if lab_header is not None:
+        lab = [
+            ("a laboratory argument ByVal (VBA7)", header,
+             replace_nth(m, "ByRef UYMODE As Long", "ByVal UYMODE As Long", 0), lab_header),
+            ("a laboratory integer declared Double (legacy)", header,
+             replace_nth(m, "ByRef FLAGS As Long", "ByRef FLAGS As Double", -1), lab_header),
+            ("a laboratory function without PtrSafe (VBA7)", header,
+             replace_nth(m, "Declare PtrSafe Sub QVXL_READBACK", "Declare Sub QVXL_READBACK", 0),
+             lab_header),
+            ("a laboratory function missing from the legacy branch", header,
+             replace_nth(m, "Public Declare Sub QVXL_READBACK", "Public Declare Sub QVXL_READBACKX",
+                         0), lab_header),
+            ("a read-back call without its status argument", header,
+             replace_nth(m, "flags(1), istatus", "flags(1)", 0), lab_header),
+            ("an argument added to the laboratory header", header, m,
+             replace_nth(lab_header, "int* FLAGS,", "int* FLAGS, double* EXTRA,", 0)),
+        ]
+    return [(what, h, mod, lab_header) for what, h, mod in [
         ("an integer declared Double (VBA7)",
          header, replace_nth(m, "ByRef NGRID As Long", "ByRef NGRID As Double", 0)),
         ("an argument ByVal (legacy)",
-         header, replace_nth(m, "ByRef NGRID As Long", "ByVal NGRID As Long", -1)),
+         header, replace_nth(m, "ByRef NGRID As Long, ByRef TOL As Double, ByRef NROOT",
+                             "ByVal NGRID As Long, ByRef TOL As Double, ByRef NROOT", -1)),
         ("two arguments swapped (VBA7)",
          header, replace_nth(m, "ByRef XMIN As Double, ByRef XMAX As Double",
                              "ByRef XMAX As Double, ByRef XMIN As Double", 0)),
@@ -434,31 +478,33 @@ def damaged_copies(header: str, module: str) -> list[tuple[str, str, str]]:
          header, replace_nth(m, "OUT_LAST_COL As Long = 36", "OUT_LAST_COL As Long = 30", 0)),
         ("a write left of the cleared columns",
          header, replace_nth(m, "sh.Cells(3 + k, 8).Value", "sh.Cells(3 + k, 7).Value", 0)),
-    ]
+    ]] + lab
 
 
 def main(argv: list[str]) -> int:
-    if len(argv) != 3:
-        print(f"usage: {argv[0]} quorvex.h quorvex.bas")
+    if len(argv) not in (3, 4):
+        print(f"usage: {argv[0]} quorvex.h quorvex.bas [quorvex_lab.h]")
         return 2
     header = Path(argv[1]).read_text()
     module = Path(argv[2]).read_text()
-    problems = check(header, module)
+    lab_header = Path(argv[3]).read_text() if len(argv) == 4 else None
+    problems = check(header, module, lab_header)
     for p in problems:
         print(f"FAILED: {p}")
     branches, _, _ = parse_module(module)
-    counts = {b: sum(d.lib.lower() == DLL for d in ds) for b, ds in branches.items()}
-    print(f"declarations of QUORVEXv1.dll: {counts['VBA7']} in the VBA7 branch, "
-          f"{counts['legacy']} in the legacy branch")
+    for dll, label in ((DLL, "QUORVEXv1.dll"), (LAB_DLL, "QUORVEXlab1.dll")):
+        counts = {b: sum(d.lib.lower() == dll for d in ds) for b, ds in branches.items()}
+        print(f"declarations of {label}: {counts['VBA7']} in the VBA7 branch, "
+              f"{counts['legacy']} in the legacy branch")
 
     # The check itself: every damaged copy must be rejected.
     missed = 0
-    for what, h, mod in damaged_copies(header, module):
-        if not check(h, mod):
+    copies = damaged_copies(header, module, lab_header)
+    for what, h, mod, lh in copies:
+        if not check(h, mod, lh):
             print(f"FAILED: the check does not notice {what}")
             missed += 1
-    print(f"damaged copies rejected: {len(damaged_copies(header, module)) - missed} of "
-          f"{len(damaged_copies(header, module))}")
+    print(f"damaged copies rejected: {len(copies) - missed} of {len(copies)}")
     ok = not problems and missed == 0
     print("the module matches quorvex.h" if ok else "the module does not match quorvex.h")
     return 0 if ok else 1

@@ -135,20 +135,24 @@ def library() -> _Library:
 
 
 def _load() -> _Library:
+    return load_first(_Library, candidate_paths(), "QUORVEX_LIBRARY", "the quorvex shared library")
+
+
+def load_first(factory, paths, env_name: str, what: str):
+    """``factory(path)`` of the first of ``paths`` that exists.  The first path is the
+    environment variable's when it is set: an explicit choice that does not exist is an
+    error, not a hint."""
     from .errors import QuorvexError
+    env = os.environ.get(env_name)
     tried = []
-    env = os.environ.get("QUORVEX_LIBRARY")
-    for i, path in enumerate(candidate_paths()):
+    for i, path in enumerate(paths):
         if path.is_file():
-            return _Library(path)
+            return factory(path)
         if i == 0 and env:
-            # An explicit choice that does not exist is an error, not a hint.
-            raise QuorvexError(f"QUORVEX_LIBRARY names {path}, which does not exist",
-                               routine="load")
+            raise QuorvexError(f"{env_name} names {path}, which does not exist", routine="load")
         tried.append(str(path))
-    raise QuorvexError("the quorvex shared library was not found; looked at "
-                       + ", ".join(tried) + " (build it, or set QUORVEX_LIBRARY)",
-                       routine="load")
+    raise QuorvexError(f"{what} was not found; looked at " + ", ".join(tried)
+                       + f" (build it, or set {env_name})", routine="load")
 
 
 def unchecked() -> _Unchecked:

@@ -104,19 +104,8 @@ def library() -> _Library:
 
 
 def _load() -> _Library:
-    from .errors import QuorvexError
-    env = os.environ.get("QUORVEX_LAB_LIBRARY")
-    tried = []
-    for i, path in enumerate(candidate_paths()):
-        if path.is_file():
-            return _Library(path)
-        if i == 0 and env:
-            raise QuorvexError(f"QUORVEX_LAB_LIBRARY names {path}, which does not exist",
-                               routine="load")
-        tried.append(str(path))
-    raise QuorvexError("the quorvex laboratory library was not found; looked at "
-                       + ", ".join(tried) + " (build it, or set QUORVEX_LAB_LIBRARY)",
-                       routine="load")
+    return _clib.load_first(_Library, candidate_paths(), "QUORVEX_LAB_LIBRARY",
+                            "the quorvex laboratory library")
 
 
 def function(name: str, nargs: int):

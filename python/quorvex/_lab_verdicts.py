@@ -29,17 +29,9 @@ DETAIL_NO_DOF, DETAIL_NOT_STATED, DETAIL_SMALL_SCATTER = 1, 2, 3
 OVERALL_NOT_FIT, OVERALL_FIT, OVERALL_WARNINGS = 0, 1, 2
 REASON_NO_DOF, REASON_CONSTANT = 16, 32
 
-STATUS_TEXT = {
-    50: "the fit's degrees of freedom differ from the number of standards less the "
-        "number of coefficients",
-    51: "a weight is not positive and finite",
-    52: "an acceptance criterion is out of range",
-}
-
-
 def _error(st: int, what: str):
     from .errors import InputError
-    return InputError(f"{what}: {STATUS_TEXT.get(st) or _lab.STATUS_TEXT.get(st, st)}")
+    return InputError(f"{what}: {_lab.status_text(st)}")
 
 
 def _nan(v) -> float:

@@ -674,24 +674,11 @@ class DetectionLimits:
         return t
 
 
-def _delta_nct(dof: int, t_alpha: float, beta: float) -> float:
-    # P(t'(dof, delta) <= t_alpha) falls from 1 - alpha at delta 0 towards 0: bisection.
-    nct = _stats().nct
-    lo, hi = 0.0, 2.0 * t_alpha + 10.0
-    for _ in range(200):
-        mid = 0.5 * (lo + hi)
-        with np.errstate(all="ignore"):
-            below = nct.cdf(t_alpha, dof, mid)
-        if below > beta:
-            lo = mid
-        else:
-            hi = mid
-        if hi - lo <= 1e-12 * hi:
-            break
-    return 0.5 * (lo + hi)
-
-
 EXTEND = 0.25  # how far beyond its interval (share of the width) the curve may reach a blank
+
+_BLANK_SOURCE = {1: "u_blank as given", 2: "the standards at the blank",
+                 4: "the stated u(y) of the standards",
+                 5: "the residual scatter (the same at every x)"}
 
 
 def detection_limits(cal, alpha: float = 0.05, beta: float = 0.05, blank: float = 0.0,
@@ -736,138 +723,34 @@ def detection_limits(cal, alpha: float = 0.05, beta: float = 0.05, blank: float 
     k_loq = V.real("k_loq", k_loq)
     if not k_loq > 0:
         raise InputError(f"k_loq must be positive, not {k_loq:g}")
-    width = cal.xmax - cal.xmin
-    extrapolated = not cal.xmin <= x0 <= cal.xmax
-    if extrapolated and not (cal.xmin - EXTEND * width <= x0 <= cal.xmax + EXTEND * width):
+    if u_blank is not None:
+        u_blank = V.real("u_blank", u_blank)
+        if not u_blank >= 0:
+            raise InputError(f"u_blank must not be negative, not {u_blank:g}")
+    from . import _lab, _lab_limits
+    r, st = _lab_limits.limits(cal, alpha, beta, x0, replicates, u_blank, k_loq)
+    if st == 60:
         raise InputError(f"the blank x = {x0:g} lies far outside the curve's interval "
                          f"[{cal.xmin:g}, {cal.xmax:g}] (more than {100 * EXTEND:g} % of its "
                          "width): the curve cannot be extended that far; measure a blank "
                          "or a standard near it")
-    # ICH: sigma and slope at the lowest standard.
-    low = cal.x == cal.x.min()
-    xl = float(cal.x.min())
-    sd_std = _sigma_hat(cal) / cal.weights
-    sigma = float(cal.sres) * float(np.sqrt(np.mean(1.0 / cal.weights[low] ** 2)))
-    s_low = abs(float(slope(cal.coef, np.array([xl]), cal.xmin, cal.xmax)[0]))
-    with np.errstate(divide="ignore"):
-        lod, loq = 3.3 * sigma / s_low, 10.0 * sigma / s_low
-    # The blank.
-    weighting = cal.options.get("weighting")
-    if u_blank is not None:
-        sigma0 = V.real("u_blank", u_blank)
-        if not sigma0 >= 0:
-            raise InputError(f"u_blank must not be negative, not {sigma0:g}")
-        source = "u_blank as given"
-    elif np.any(cal.x == x0):
-        sigma0 = float(np.sqrt(np.mean(sd_std[cal.x == x0] ** 2)))
-        source = "the standards at the blank"
-    elif weighting is not None:
-        sigma0 = float(np.sqrt(np.mean(sd_std[low] ** 2)))
-        source = (f"the scatter at the lowest standard (x = {xl:g}); the {weighting} "
-                  "weighting would predict none at the blank: give u_blank from blanks")
+    if st == 61:
+        raise InputError("the standards' u_y differ, so the blank's response "
+                         "uncertainty is not known: give u_blank")
+    if st == 62:
+        raise InputError("the scaled covariance needs degrees of freedom: this fit has none")
+    if st:
+        raise InputError(f"detection limits: {_lab.status_text(st)}")
+    if r["source"] == _lab_limits.BLANK_LOWEST:
+        source = (f"the scatter at the lowest standard (x = {float(cal.x.min()):g}); the "
+                  f"{cal.options.get('weighting')} weighting would predict none at the blank: "
+                  "give u_blank from blanks")
     else:
-        try:
-            sigma0 = float(response_sd(cal, np.array([x0]))[0])
-        except InputError:
-            raise InputError("the standards' u_y differ, so the blank's response "
-                             "uncertainty is not known: give u_blank") from None
-        source = ("the stated u(y) of the standards" if cal.u_y is not None
-                  else "the residual scatter (the same at every x)")
-    y0, u0 = _curve_at(cal, x0)
-    s0 = math.sqrt(u0 ** 2 + sigma0 ** 2 / replicates)
-    k_a, dist = coverage_factor(cal, 1.0 - alpha, sided=1)
-    if dist == "normal":
-        delta = k_a + coverage_factor(cal, 1.0 - beta, sided=1)[0]
-    else:
-        delta = _delta_nct(cal.dof, k_a, beta)
-    sgn = 1.0 if _slope_at(cal, x0) >= 0 else -1.0
-    yc = y0 + sgn * k_a * s0
-    yd = y0 + sgn * delta * s0
-    xs = _roots_near(cal, np.array([yc, yd]), x0, extrapolated)
-    loq_din = _loq_din(cal, x0, sigma0, replicates, alpha, k_loq, u_blank is not None,
-                       extrapolated)
-    return DetectionLimits(sigma, s_low, float(lod), float(loq), x0, sigma0, s0, yc,
-                           float(xs[0] - x0), float(xs[1] - x0), k_a, float(delta), alpha,
-                           beta, replicates, source, bool(extrapolated), float(loq_din),
-                           float(k_loq))
-
-
-def _curve_at(cal, x: float) -> tuple[float, float]:
-    """p(x) and u(p(x)), also a little beyond the interval."""
-    if cal.xmin <= x <= cal.xmax:
-        y, u = cal.evaluate(np.array([x]), uncertainty=True)
-        return float(y[0]), float(u[0])
-    g = basis(np.array([x]), cal.ncoef, cal.xmin, cal.xmax)
-    c = np.asarray(cal.cov_used)
-    return float((g @ cal.coef)[0]), float(np.sqrt((g @ c @ g.T)[0, 0]))
-
-
-def _slope_at(cal, x: float) -> float:
-    return float(slope(cal.coef, np.array([x]), cal.xmin, cal.xmax)[0])
-
-
-def _loq_din(cal, x0, sigma0, replicates, alpha, k_loq, fixed_blank, extended) -> float:
-    """Smallest net x > 0 with x = k_loq k_(1-alpha/2) u(x0 + x) (DIN 32645), u the
-    first-order standard uncertainty of a sample of ``replicates`` readings, its reading
-    scatter that of the blank where given (``fixed_blank``), else the fit's scatter model
-    at x; NaN where none is found up to the curve's end."""
-    k2, _ = coverage_factor(cal, 1.0 - alpha)
-    c = np.asarray(cal.cov_used)
-    hi = cal.xmax - x0
-    if not hi > 0:
-        return math.nan
-
-    def excess(x):
-        xa = np.array([x0 + x])
-        g = basis(xa, cal.ncoef, cal.xmin, cal.xmax)
-        b = slope(cal.coef, xa, cal.xmin, cal.xmax)[0]
-        sr = sigma0 if fixed_blank else float(response_sd(cal, xa)[0]) if cal.u_y is None \
-            or np.all(cal.u_y == cal.u_y[0]) else sigma0
-        u = math.sqrt(float((g @ c @ g.T)[0, 0]) + sr ** 2 / replicates) / abs(b)
-        return x - k_loq * k2 * u
-
-    grid = np.linspace(0.0, hi, 401)[1:]
-    vals = np.array([excess(v) for v in grid])
-    above = np.flatnonzero(vals >= 0)
-    if not above.size:
-        return math.nan
-    j = int(above[0])
-    a, b = (0.0 if j == 0 else grid[j - 1]), grid[j]
-    for _ in range(100):
-        m = 0.5 * (a + b)
-        if excess(m) >= 0:
-            b = m
-        else:
-            a = m
-        if b - a <= 1e-13 * max(abs(b), 1e-300):
-            break
-    return 0.5 * (a + b)
-
-
-def _roots_near(cal, y: np.ndarray, x0: float, extended: bool = False) -> np.ndarray:
-    from numpy.polynomial import chebyshev as C
-    from .basis import scaled, series
-    from .inverse import inverse
-    if extended:
-        # The curve beyond its interval: real roots of p(t) - y in the scaled variable.
-        out = np.full(y.shape[0], np.nan)
-        lo, hi = cal.xmin - EXTEND * (cal.xmax - cal.xmin), cal.xmax + EXTEND * (
-            cal.xmax - cal.xmin)
-        t0 = float(scaled(np.array([x0]), cal.xmin, cal.xmax)[0])
-        for i, v in enumerate(y):
-            c = series(cal.coef)
-            c[0] -= v
-            r = C.chebroots(c)
-            r = r[np.abs(r.imag) <= 1e-9 * max(1.0, np.abs(r).max())].real
-            xr = cal.xmin + (r + 1.0) * (cal.xmax - cal.xmin) / 2.0
-            ok = (xr >= lo) & (xr <= hi)
-            if ok.any():
-                out[i] = xr[ok][np.argmin(np.abs(r[ok] - t0))]
-        return out
-    pred = inverse(cal, y, 0.0)
-    d = np.where(np.isnan(pred.roots), np.inf, np.abs(pred.roots - x0))
-    x = np.take_along_axis(pred.roots, np.argmin(d, axis=1)[:, None], axis=1)[:, 0]
-    return np.where(pred.n_roots > 0, x, np.nan)
+        source = _BLANK_SOURCE[r["source"]]
+    return DetectionLimits(r["sigma"], r["slope"], r["lod"], r["loq"], x0, r["sigma_blank"],
+                           r["s_blank"], r["y_critical"], r["x_critical"], r["x_detection"],
+                           r["k_alpha"], r["delta"], alpha, beta, replicates, source,
+                           r["extrapolated"], r["loq_din"], float(k_loq))
 
 
 def sample_flags(cal, pred, limits=None) -> list[list[str]]:

@@ -42,11 +42,6 @@ CHECK_NO_ROOT, CHECK_NO_ROOT_DRAWS, CHECK_SEVERAL_DRAWS, CHECK_INTERVAL, CHECK_N
     1, 2, 4, 8, 16
 FRACTION_TOL = 1e-3  # the share of draws the notes name (the library's threshold)
 
-STATUS_TEXT = {
-    80: "the coefficient covariance is not finite (a scaled covariance without degrees "
-        "of freedom?)",
-    81: "the coefficient covariance is not positive semidefinite",
-}
 
 @dataclass(frozen=True, eq=False)
 class MonteCarloPrediction:
@@ -241,10 +236,10 @@ def monte_carlo(cal, y, u_y=None, n: int = DEFAULT_DRAWS, seed=None, level: floa
         codes = [run(s) for s in starts]
     bad = [c for c in codes if c != 0]
     if bad:
-        if bad[0] in STATUS_TEXT:
-            raise InputError(STATUS_TEXT[bad[0]])
+        if bad[0] in (80, 81):  # the covariance itself
+            raise InputError(_lab.status_text(bad[0]))
         raise InputError(f"Monte Carlo inverse prediction: "
-                         f"{_lab.STATUS_TEXT.get(bad[0], bad[0])}", routine=routine)
+                         f"{_lab.status_text(bad[0])}", routine=routine)
     return _present(fo, out, n, level, seed)
 
 

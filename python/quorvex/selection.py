@@ -112,7 +112,7 @@ def select_degree(x, y, u_y=None, u_x=None, degrees=range(1, 6), **fit_options) 
     InputError
         No candidate degree, or none that could be fitted.
     """
-    from .diagnostics import _stats, lack_of_fit, p_value
+    from . import _lab, _lab_limits
     from .fitting import fit
     cands = sorted({int(d) for d in degrees})
     if not cands:
@@ -126,59 +126,45 @@ def select_degree(x, y, u_y=None, u_x=None, degrees=range(1, 6), **fit_options) 
     if not cals:
         raise InputError("no candidate degree could be fitted: "
                          + "; ".join(f"{d}: {m}" for d, m in skipped.items()))
-    st = _stats()
-    has_u = u_y is not None
+    # The tests, the criterion and the rule are the library's (QVXL_SELECT).  It fits
+    # the ordinary candidates itself on the standards, weights and interval of these
+    # fits; the errors-in-variables fits' chi2 are passed to it.
+    first = next(iter(cals.values()))
+    fitted = list(cals)
+    if first.kind == "ols":
+        r = _lab_limits.select(first.x, first.y, first.weights, u_y is not None,
+                               first.interval, fitted)
+    else:
+        r = _lab_limits.select(first.x, first.y, first.weights, True, None, fitted,
+                               chi2=[float(cals[d].chi2) for d in fitted],
+                               fitstat=[0] * len(fitted))
+    if r["istat"] != 0:
+        raise InputError(f"degree selection: {_lab.status_text(r['istat'])}")
     rows = []
-    prev = None
-    for d, cal in cals.items():
-        n, k = cal.n_points, cal.ncoef
-        if has_u:
-            gof_test = "chi2"
-            gof_p = p_value(cal)  # the laboratory library's chi-squared test
-            aic = cal.chi2 + 2 * k
-        else:
-            lof = lack_of_fit(cal)
-            gof_test, gof_p = ("lack of fit", lof.p_value) if lof is not None else ("none",
-                                                                                     math.nan)
-            aic = n * math.log(cal.chi2 / n) + 2 * k if cal.chi2 > 0 else math.nan
-        stat = p = math.nan
-        if prev is not None:
-            dk = k - prev.ncoef
-            diff = max(prev.chi2 - cal.chi2, 0.0)
-            if has_u:
-                stat, p = diff, float(st.chi2.sf(diff, dk))
-            elif cal.dof > 0 and cal.chi2 > 0:
-                stat = (diff / dk) / (cal.chi2 / cal.dof)
-                p = float(st.f.sf(stat, dk, cal.dof))
-        rows.append(DegreeRow(d, float(cal.chi2), cal.dof, gof_test, float(gof_p), float(stat),
-                              float(p), float(aic)))
-        prev = cal
-    recommended, reason = None, ""
-    for i, r in enumerate(rows):
-        # Without degrees of freedom nothing shows a curve adequate; with them and no
-        # test that applies (p NaN), it counts as adequate.
-        adequate = r.dof > 0 and not r.gof_p < ALPHA
-        nxt = rows[i + 1] if i + 1 < len(rows) else None
-        significant = nxt is not None and nxt.term_p < ALPHA
-        if adequate and not significant:
-            recommended = r.degree
-            gof = (" (no goodness-of-fit test applies)" if r.gof_test == "none" else
-                   f" passing the {r.gof_test} test (p = {r.gof_p:.3g} >= {ALPHA:g})")
-            nxt_text = ("it is the highest candidate" if nxt is None else
-                        f"the terms of degree {nxt.degree} are not significant "
-                        f"(p = {nxt.term_p:.3g})")
-            reason = f"the lowest degree{gof} that the next does not improve: {nxt_text}"
-            break
-    if recommended is None:
-        scored = [r for r in rows if r.dof > 0 and math.isfinite(r.aic)]
-        if scored:
-            best = min(scored, key=lambda r: r.aic)
-            recommended = best.degree
-            reason = ("no degree is both adequate and not improved by the next; the smallest "
-                      f"AIC ({best.aic:.4g}) is at degree {best.degree}")
-        else:
-            recommended = rows[0].degree
-            reason = "no candidate has degrees of freedom left to test it: the lowest is given"
+    for i, d in enumerate(fitted):
+        if r["fitstat"][i] != 0:
+            raise QuorvexError(f"degree {d}: the library's fit failed with status "
+                               f"{int(r['fitstat'][i])} where the package's succeeded")
+        rows.append(DegreeRow(d, float(r["chi2"][i]), int(r["dof"][i]),
+                              _lab_limits.GOF_TEST[int(r["goftest"][i])], float(r["gofp"][i]),
+                              float(r["termstat"][i]), float(r["termp"][i]),
+                              float(r["aic"][i])))
+    recommended = r["best"]
+    at = fitted.index(recommended)
+    row = rows[at]
+    nxt = rows[at + 1] if at + 1 < len(rows) else None
+    if r["reason"] in (1, 2):
+        gof = (" (no goodness-of-fit test applies)" if row.gof_test == "none" else
+               f" passing the {row.gof_test} test (p = {row.gof_p:.3g} >= {ALPHA:g})")
+        nxt_text = ("it is the highest candidate" if nxt is None else
+                    f"the terms of degree {nxt.degree} are not significant "
+                    f"(p = {nxt.term_p:.3g})")
+        reason = f"the lowest degree{gof} that the next does not improve: {nxt_text}"
+    elif r["reason"] == 3:
+        reason = ("no degree is both adequate and not improved by the next; the smallest "
+                  f"AIC ({row.aic:.4g}) is at degree {row.degree}")
+    else:
+        reason = "no candidate has degrees of freedom left to test it: the lowest is given"
     return DegreeSelection(tuple(rows), recommended, reason, cals, skipped)
 
 

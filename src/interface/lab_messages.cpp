@@ -10,8 +10,7 @@ QVXL_API void QVXL_CALL QVXL_TEXT(const int* KIND, const int* CODE, char* TEXT,
                                   const int* LENGTH, int* NEEDED, int* ISTAT) {
   using namespace quorvex::lab;
   guarded(ISTAT, [&] {
-    if (*KIND < 1 || *KIND > 3) return QVXL_BAD_CODE;
-    const char* t = text_of(static_cast<TextKind>(*KIND), *CODE);
+    const char* t = text_of(*KIND, *CODE);
     if (t == nullptr) return QVXL_BAD_CODE;
     if (*LENGTH < 1) return QVXL_BAD_COUNT;
     const std::size_t n = std::strlen(t);

@@ -26,12 +26,20 @@ constexpr Entry kStatus[] = {
     {QVXL_UY_NO_DOF,
      "the fit has no degrees of freedom, so the scatter of a reading is not known"},
     {QVXL_VERDICT_DOF_MISMATCH,
-     "the fit's degrees of freedom disagree with its points and coefficients"},
-    {QVXL_VERDICT_BAD_WEIGHT, "a weight of the fit is zero, negative or not finite"},
-    {QVXL_VERDICT_BAD_CRITERIA, "an acceptance criterion is out of its range"},
-    {QVXL_MC_COV_NOT_FINITE, "the coefficient covariance is not finite"},
-    {QVXL_MC_COV_INDEFINITE,
-     "the coefficient covariance is not positive semidefinite: it is not a covariance"},
+     "the fit's degrees of freedom differ from the number of standards less the number of "
+     "coefficients"},
+    {QVXL_VERDICT_BAD_WEIGHT, "a weight is not positive and finite"},
+    {QVXL_VERDICT_BAD_CRITERIA, "an acceptance criterion is out of range"},
+    {QVXL_LIM_BLANK_FAR,
+     "the blank lies more than a quarter of the interval's width outside the standards"},
+    {QVXL_LIM_BLANK_UNKNOWN,
+     "the standards' u_y differ, so the blank's response uncertainty is not known"},
+    {QVXL_LIM_NO_DOF, "the scaled covariance needs degrees of freedom: this fit has none"},
+    {QVXL_SEL_NONE_FITTED, "no candidate degree could be fitted"},
+    {QVXL_MC_COV_NOT_FINITE,
+     "the coefficient covariance is not finite (a scaled covariance without degrees of "
+     "freedom?)"},
+    {QVXL_MC_COV_INDEFINITE, "the coefficient covariance is not positive semidefinite"},
     {QVXL_NO_STORAGE, "working storage could not be obtained"},
 };
 
@@ -55,6 +63,58 @@ constexpr Entry kSource[] = {
     {QVXL_UYSRC_CURVE_ONLY, "curve only"},
 };
 
+// The engine's statuses (quorvex.h), as a user reads them.
+constexpr Entry kOls[] = {
+    {1, "a curve needs at least 1 coefficient (degree >= 0)"},
+    {2, "{npts} standards cannot determine {ncoef} coefficients"},
+    {3, "at most 10 coefficients (degree 9) can be fitted, not {ncoef}"},
+    {4, "every weight must be positive (u_y > 0)"},
+    {5, "the interval must have xmin < xmax, not [{xmin}, {xmax}]"},
+    {6, "the interval [{xmin}, {xmax}] starts above the smallest x"},
+    {7, "the interval [{xmin}, {xmax}] ends below the largest x"},
+    {21, "the QR factorization of the design failed"},
+    {22, "applying the QR factor to the responses failed"},
+    {23, "the design is singular (too few distinct x values for the degree?)"},
+    {24,
+     "the design is too badly conditioned (too few distinct x values for the degree, or an "
+     "interval much wider than the data?)"},
+    {999, "the library could not obtain working storage"},
+};
+constexpr Entry kGls[] = {
+    {1, "iteration limit reached; the last step was below the step tolerance"},
+    {2, "iteration limit reached; only the residual change was below its tolerance"},
+    {3, "the line search gave up"},
+    {4, "iteration limit reached before convergence (raise maxit, or loosen tol)"},
+    {5, "evaluation limit reached before convergence (raise maxit, or loosen tol)"},
+    {21, "{npts} standards cannot determine {ncoef} coefficients"},
+    {25, "a scaled x weight underflowed to zero (u_x spans too many orders of magnitude)"},
+    {26, "a scaled y weight underflowed to zero (u_y spans too many orders of magnitude)"},
+    {35, "both tolerances must be positive"},
+    {36, "the iteration limit must be at least 1"},
+    {44, "every x weight must be positive (u_x > 0)"},
+    {-1, "internal size mismatch of the fit workspace"},
+    {-101, "an adjusted abscissa left the interval [{xmin}, {xmax}]; give a wider interval"},
+    {-2, "the least-squares solve of a Gauss-Newton step failed"},
+    {-3, "the gradient product failed"},
+    {999, "the library could not obtain working storage"},
+};
+constexpr Entry kEval[] = {
+    {1, "the interval must have xmin < xmax, not [{xmin}, {xmax}]"},
+    {2, "a point lies below the curve's interval [{xmin}, {xmax}]"},
+    {3, "a point lies above the curve's interval [{xmin}, {xmax}]"},
+    {999, "the library could not obtain working storage"},
+};
+constexpr Entry kIpval[] = {
+    {1, "the interval must have xmin < xmax, not [{xmin}, {xmax}]"},
+    {2, "a constant curve (degree 0) has no inverse"},
+    {3, "ngrid must be at least 1"},
+    {999, "the library could not obtain working storage"},
+};
+constexpr Entry kLine[] = {
+    {1, "the interval must have xmin < xmax, not [{xmin}, {xmax}]"},
+    {999, "the library could not obtain working storage"},
+};
+
 template <std::size_t N>
 const char* find(const Entry (&table)[N], int code) {
   for (const Entry& e : table)
@@ -64,16 +124,28 @@ const char* find(const Entry (&table)[N], int code) {
 
 }  // namespace
 
-const char* text_of(TextKind kind, int code) {
+const char* text_of(int kind, int code) {
   switch (kind) {
-    case TextKind::Status:
+    case static_cast<int>(TextKind::Status):
       return find(kStatus, code);
-    case TextKind::Flag:
+    case static_cast<int>(TextKind::Flag):
       return find(kFlag, code);
-    case TextKind::Source:
+    case static_cast<int>(TextKind::Source):
       return find(kSource, code);
+    case kRoutineKinds + static_cast<int>(Routine::OLSPFIT):
+      return find(kOls, code);
+    case kRoutineKinds + static_cast<int>(Routine::GLSPFIT):
+      return find(kGls, code);
+    case kRoutineKinds + static_cast<int>(Routine::POLYEVAL):
+      return find(kEval, code);
+    case kRoutineKinds + static_cast<int>(Routine::IPVAL):
+      return find(kIpval, code);
+    case kRoutineKinds + static_cast<int>(Routine::LINEAR_CONV):
+    case kRoutineKinds + static_cast<int>(Routine::IPVAL_DEGREE1):
+      return find(kLine, code);
+    default:
+      return nullptr;
   }
-  return nullptr;
 }
 
 }  // namespace quorvex::lab

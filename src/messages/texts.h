@@ -7,11 +7,17 @@ namespace quorvex::lab {
 
 enum class TextKind { Status = 1, Flag = 2, Source = 3 };
 
-// The text of a code, or null for a code without one.  Flag texts may hold
+// The engine's entry points, whose statuses have texts too (kind 10 + this).
+enum class Routine { OLSPFIT = 0, GLSPFIT, POLYEVAL, IPVAL, LINEAR_CONV, IPVAL_DEGREE1 };
+inline constexpr int kRoutineKinds = 10;
+
+// The text of a code, or null for a code without one.  Kinds 10 to 15 are
+// the statuses of the engine's six entry points (Routine); their texts may
+// hold {npts}, {ncoef}, {xmin} and {xmax}, the call's values.  Flag texts may hold
 // placeholders a host fills in: {n} the number of roots, {lod} and {loq} the
 // limits, {ext} the reading on the straight line extended.  A flag with an
 // empty text is shown elsewhere (the inversion interval's column), not among
 // the flags.
-const char* text_of(TextKind kind, int code);
+const char* text_of(int kind, int code);
 
 }  // namespace quorvex::lab

@@ -9,6 +9,8 @@
 #include <limits>
 #include <stdexcept>
 
+#include "stats/boost_math_config.h"
+
 #include <boost/math/distributions/chi_squared.hpp>
 #include <boost/math/distributions/fisher_f.hpp>
 #include <boost/math/distributions/non_central_t.hpp>

@@ -1,13 +1,15 @@
 #!/usr/bin/python3
 """Checks quorvex-windows.zip, the package for spreadsheet users.
 
-    /usr/bin/python3 tests/windows/check_package.py ZIP include/quorvex.h DLL32 DLL64
+    /usr/bin/python3 tests/windows/check_package.py ZIP include/quorvex.h DLL32 DLL64 LAB32 LAB64
 
-Checks that the zip holds exactly quorvex-windows/ with 32-bit/QUORVEXv1.dll,
-64-bit/QUORVEXv1.dll, quorvex.bas, READ-ME.txt and example-sheet.csv; that
-each DLL is the one built (byte for byte), a DLL for its machine (i386,
-x86-64) exporting the six entry points; that the module has Windows line ends
-and its declarations match the header (tests/check_vba_module.py), and every
+Checks that the zip holds exactly quorvex-windows/ with QUORVEXv1.dll and
+QUORVEXlab1.dll in 32-bit/ and in 64-bit/, quorvex.bas, READ-ME.txt and
+example-sheet.csv; that each DLL is the one built (byte for byte), a DLL for
+its machine (i386, x86-64) exporting the six entry points (QUORVEXv1.dll) or
+the functions of include/quorvex_lab.h (QUORVEXlab1.dll, read next to
+quorvex.h); that the module has Windows line ends and its declarations match
+both headers (tests/check_vba_module.py), and every
 worksheet function of the module is named in the READ-ME; and that the
 example sheet is in the macro's layout.  Then it checks damaged copies of the
 package, each of which must be rejected.
@@ -29,10 +31,18 @@ from check_vba_module import check as check_module, logical_lines  # noqa: E402
 
 TOP = "quorvex-windows/"
 DLL32, DLL64 = TOP + "32-bit/QUORVEXv1.dll", TOP + "64-bit/QUORVEXv1.dll"
+LAB32, LAB64 = TOP + "32-bit/QUORVEXlab1.dll", TOP + "64-bit/QUORVEXlab1.dll"
 BAS, README, SHEET = TOP + "quorvex.bas", TOP + "READ-ME.txt", TOP + "example-sheet.csv"
-ENTRIES = {DLL32, DLL64, BAS, README, SHEET}
+ENTRIES = {DLL32, DLL64, LAB32, LAB64, BAS, README, SHEET}
 ENTRY_POINTS = {"OLSPFIT", "GLSPFIT", "POLYEVAL", "IPVAL", "LINEAR_CONV", "IPVAL_DEGREE1"}
-MACHINE = {DLL32: (0x014C, "i386"), DLL64: (0x8664, "x86-64")}
+MACHINE = {DLL32: (0x014C, "i386"), DLL64: (0x8664, "x86-64"),
+           LAB32: (0x014C, "i386"), LAB64: (0x8664, "x86-64")}
+
+
+def lab_functions(lab_header: str) -> set[str]:
+    """The functions quorvex_lab.h declares."""
+    text = re.sub(r"/\*.*?\*/", " ", lab_header, flags=re.S)
+    return set(re.findall(r"QVXL_API\s+void\s+QVXL_CALL\s+(\w+)\s*\(", text))
 
 
 def pe_exports(data: bytes) -> tuple[int, bool, list[str]]:
@@ -67,7 +77,8 @@ def pe_exports(data: bytes) -> tuple[int, bool, list[str]]:
     return machine, bool(characteristics & 0x2000), names
 
 
-def check_package(files: dict[str, bytes], header: str, built: dict[str, bytes]) -> list[str]:
+def check_package(files: dict[str, bytes], header: str, built: dict[str, bytes],
+                  lab_header: str) -> list[str]:
     """Every problem of a package given as {entry name: contents}."""
     problems = []
     names = set(files)
@@ -75,7 +86,7 @@ def check_package(files: dict[str, bytes], header: str, built: dict[str, bytes])
         problems.append(f"{missing} is missing")
     for extra in sorted(names - ENTRIES):
         problems.append(f"{extra} does not belong in the package")
-    for entry in (DLL32, DLL64):
+    for entry in (DLL32, DLL64, LAB32, LAB64):
         if entry not in files:
             continue
         data = files[entry]
@@ -92,8 +103,11 @@ def check_package(files: dict[str, bytes], header: str, built: dict[str, bytes])
         if not is_dll:
             problems.append(f"{entry} is not a DLL")
         plain = {n for n in exports if "@" not in n}
-        if plain != ENTRY_POINTS:
+        if entry in (DLL32, DLL64) and plain != ENTRY_POINTS:
             problems.append(f"{entry} exports {sorted(plain)}, not the six entry points")
+        if entry in (LAB32, LAB64) and plain != lab_functions(lab_header):
+            problems.append(f"{entry} exports {sorted(plain)}, not the functions of "
+                            "quorvex_lab.h")
     text = {}
     for entry in (BAS, README, SHEET):
         if entry not in files:
@@ -106,7 +120,7 @@ def check_package(files: dict[str, bytes], header: str, built: dict[str, bytes])
         except UnicodeDecodeError:
             problems.append(f"{entry} is not plain ASCII text")
     if BAS in text:
-        problems += [f"{BAS}: {p}" for p in check_module(header, text[BAS])]
+        problems += [f"{BAS}: {p}" for p in check_module(header, text[BAS], lab_header)]
         functions = re.findall(r"^Public Function (QVX_\w+)", text[BAS], re.M)
         if not functions:
             problems.append(f"{BAS} has no worksheet functions")
@@ -115,7 +129,8 @@ def check_package(files: dict[str, bytes], header: str, built: dict[str, bytes])
                 if f"={fn}(" not in text[README]:
                     problems.append(f"{README} does not name the worksheet function {fn}")
     if README in text:
-        for needed in ("64-bit\\QUORVEXv1.dll", "32-bit\\QUORVEXv1.dll", "Unblock", "Import File"):
+        for needed in ("64-bit\\QUORVEXv1.dll", "32-bit\\QUORVEXv1.dll", "64-bit\\QUORVEXlab1.dll",
+                       "32-bit\\QUORVEXlab1.dll", "Unblock", "Import File"):
             if needed not in text[README]:
                 problems.append(f"{README} does not mention {needed}")
     if SHEET in text:
@@ -165,6 +180,12 @@ def damaged(files: dict[str, bytes]) -> list[tuple[str, dict[str, bytes]]]:
     d[DLL32], d[DLL64] = files[DLL64], files[DLL32]
     out.append(("the DLLs swapped", d))
     d = dict(files)
+    del d[LAB32]
+    out.append(("the 32-bit laboratory DLL missing", d))
+    d = dict(files)
+    d[LAB64], d[DLL64] = files[DLL64], files[LAB64]
+    out.append(("the 64-bit DLLs of the two libraries swapped", d))
+    d = dict(files)
     d[BAS] = files[BAS].replace(b"\r\n", b"\n")
     out.append(("the module with Linux line ends", d))
     d = dict(files)
@@ -183,8 +204,8 @@ def damaged(files: dict[str, bytes]) -> list[tuple[str, dict[str, bytes]]]:
 
 
 def main(argv: list[str]) -> int:
-    if len(argv) != 5:
-        print(f"usage: {argv[0]} ZIP quorvex.h DLL32 DLL64")
+    if len(argv) != 7:
+        print(f"usage: {argv[0]} ZIP quorvex.h DLL32 DLL64 LAB32 LAB64")
         return 2
     with zipfile.ZipFile(argv[1]) as z:
         bad = z.testzip()
@@ -193,14 +214,16 @@ def main(argv: list[str]) -> int:
             return 1
         files = {i.filename: z.read(i) for i in z.infolist() if not i.is_dir()}
     header = Path(argv[2]).read_text()
-    built = {DLL32: Path(argv[3]).read_bytes(), DLL64: Path(argv[4]).read_bytes()}
-    problems = check_package(files, header, built)
+    lab_header = Path(argv[2]).with_name("quorvex_lab.h").read_text()
+    built = {DLL32: Path(argv[3]).read_bytes(), DLL64: Path(argv[4]).read_bytes(),
+             LAB32: Path(argv[5]).read_bytes(), LAB64: Path(argv[6]).read_bytes()}
+    problems = check_package(files, header, built, lab_header)
     for p in problems:
         print(f"FAILED: {p}")
     missed = 0
     if not problems:
         for what, d in damaged(files):
-            if not check_package(d, header, built):
+            if not check_package(d, header, built, lab_header):
                 print(f"FAILED: the check does not notice {what}")
                 missed += 1
     if problems or missed:

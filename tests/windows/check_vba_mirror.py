@@ -13,7 +13,7 @@ against ``Calibration.power_coefficients()``, intercept and slope against
 ``Calibration.line()``, and every response read back against
 ``Calibration.inverse`` with the u(y) the package's defaults give (SRES /
 sqrt(readings) for a fit scaled by the scatter, the stated value, or 0 for
-curve-only).
+curve-only; a stated 0 is reported as curve only).
 
 Prints one line per disagreement and 'N compared, N failed'; exits 1 on any.
 """
@@ -130,7 +130,8 @@ def main(argv: list[str]) -> int:
             elif f["u_y"].lower().replace("_", "-") == "curve-only":
                 u_y, source = 0.0, "curve only"
             else:
-                u_y, source = float(f["u_y"]), "stated"
+                u_y = float(f["u_y"])
+                source = "stated" if u_y > 0 else "curve only"
             c.close(f"{name}: u(y) used", float(f["uy"]), u_y, 1e-15)
             c.equal(f"{name}: u(y) source", f["source"], source)
             r = cal.inverse(float(f["y"]), u_y=u_y)

@@ -1,7 +1,8 @@
 // The worksheet functions and the worked macro of examples/quorvex.bas, line
-// for line in C++, run against QUORVEXv1.dll under Wine: the same DLL calls
-// with the same arguments as the module makes them (a spreadsheet cannot run
-// here).
+// for line in C++, run against QUORVEXv1.dll and QUORVEXlab1.dll under Wine:
+// the same DLL calls with the same arguments as the module makes them (a
+// spreadsheet cannot run here).  The module fits through QUORVEXv1.dll and
+// reads samples back, with its default u(y), through QVXL_READBACK.
 //
 //   quorvex_vba_mirror SHEET.csv RESULTS.txt
 //
@@ -12,8 +13,10 @@
 //  - each call returns a number, or the Excel error value (#VALUE! for input,
 //    #NUM! for a calculation without an answer) with a reason, as its case
 //    expects;
-//  - the default u(y) is SRES / sqrt(readings) for a fit scaled by the
-//    scatter, and an error for a fit with stated u(y);
+//  - the u(y) argument reaches the library as the mode and value meant: a
+//    default u(y) of a fit scaled by the scatter is SRES / sqrt(readings)
+//    (the library's rule, unweighted), one of a fit with stated u(y) an
+//    error; a stated 0 is the curve's part only;
 //  - a response read back through QVX_X and evaluated by QVX_Y returns it;
 //  - the power form evaluated at points of the interval is the curve
 //    (POLYEVAL), and for a line it equals LINEAR_CONV's intercept and slope;
@@ -31,6 +34,7 @@
 #include <vector>
 
 #include "quorvex.h"
+#include "quorvex_lab.h"
 
 namespace {
 
@@ -55,12 +59,13 @@ std::string num(double v) {
 
 std::string list(const Vec& v) {
   std::string s;
-  for (std::size_t i = 0; i < v.size(); ++i) s += (i ? "," : "") + num(v[i]);
+  for (std::size_t i = 0; i < v.size(); ++i) s.append(i ? "," : "").append(num(v[i]));
   return s.empty() ? "-" : s;
 }
 
 // The module's constants.
 constexpr int kGrid = 100;
+constexpr double kReadLevel = 0.95;
 constexpr int kGlsMaxit = 100;
 constexpr double kGlsSigma = 0.1;
 constexpr double kStepRtol = 1e-3;
@@ -242,8 +247,8 @@ Outcome fit_from_ranges(const Vec& xs, const Vec& ys, const std::optional<Vec>& 
                         const std::optional<Vec>& u_x, std::optional<double> degree, Fit& f) {
   if (xs.size() != ys.size()) return fail(Code::Value, "give one y per x");
   double d = degree.value_or(1);
-  if (d != std::floor(d) || d < 1 || d > kMaxNcoef - 1)
-    return fail(Code::Value, "degree must be a whole number from 1 to 9");
+  if (d != std::floor(d) || d < 0 || d > kMaxNcoef - 1)
+    return fail(Code::Value, "degree must be a whole number from 0 to 9");
   int ncoef = static_cast<int>(d) + 1;
   if (xs.size() < static_cast<std::size_t>(ncoef))
     return fail(Code::Value, "too few standards for the coefficients");
@@ -264,77 +269,95 @@ Outcome fit_from_ranges(const Vec& xs, const Vec& ys, const std::optional<Vec>& 
 
 // -------------------------------------------------------- derived values
 
-// ResponseU.
-Outcome response_u(const Arg& u_y, const Arg& readings, const Fit& f, double& uy,
-                   std::string& source) {
-  double m = 1;
+// ResponseArgs: the u(y) argument as QVXL_READBACK's mode and value.
+Outcome response_args(const Arg& u_y, const Arg& readings, int& mode, double& uyv, double& m) {
+  m = 1;
+  uyv = 0;
   if (readings.kind == Arg::Text) return fail(Code::Value, "readings is not a number");
   if (readings.kind == Arg::Number) {
     m = readings.v;
     if (m != std::floor(m) || m < 1) return fail(Code::Value, "readings must be a whole number >= 1");
   }
   if (u_y.kind == Arg::Missing) {
-    if (!f.scaled) return fail(Code::Value, "the standards carry stated u(y): give the sample's u(y)");
-    uy = f.sres / std::sqrt(m);
-    source = m == 1 ? "from the scatter, 1 reading"
-                    : "from the scatter, " + std::to_string(static_cast<long>(m)) + " readings";
+    mode = 1;
     return {};
   }
   if (u_y.kind == Arg::Text) {
     std::string t = u_y.text;
     std::transform(t.begin(), t.end(), t.begin(), [](unsigned char ch) { return std::tolower(ch); });
     if (t == "curve-only" || t == "curve only") {
-      uy = 0;
-      source = "curve only";
+      mode = 2;
       return {};
     }
     return fail(Code::Value, "u_y is a text other than curve-only");
   }
-  uy = u_y.v;
-  if (!(uy > 0)) return fail(Code::Value, "u_y must be positive; write curve-only for u(y) = 0");
-  source = "stated";
+  uyv = u_y.v;
+  if (uyv < 0) return fail(Code::Value, "u_y is negative");
+  mode = 0;
   return {};
 }
 
-// InverseOne.
-Outcome inverse_one(Fit& f, double y, double uy, int& nroot, Vec& xs, Vec& uxs) {
-  int one = 1, grid = kGrid, istat = 0, nroots[1] = {0};
-  double covy = uy * uy, ztol = 0;
-  xs.assign(f.ncoef - 1, 0);
-  uxs.assign(f.ncoef - 1, 0);
-  IPVAL(&f.ncoef, f.coef.data(), f.cov.data(), &one, &y, &covy, &f.xmin, &f.xmax, &grid, &ztol,
-        nroots, xs.data(), uxs.data(), &istat);
-  if (istat != 0) return fail(Code::Num, "IPVAL status " + std::to_string(istat));
-  nroot = nroots[0];
+// ReadBack: QVXL_READBACK for one response.
+struct Reading {
+  double uy = 0;
+  std::string source;
+  int nroot = 0;
+  Vec roots, uroots;
+};
+
+Outcome read_back_one(Fit& f, double y, int mode, double uyv, double m, Reading& r) {
+  if (f.ncoef < 2) return fail(Code::Value, "a fit of degree 0 cannot be read back");
+  int covkind = f.scaled ? 1 : 0, stated = f.scaled ? 0 : 1, ndof = f.dof, weighting = 0;
+  int haslim = 0, one = 1, grid = kGrid, extrap = 0, istat = -1, nroot = 0, uysrc = 0, flags = 0;
+  double xstd[2] = {f.xmin, f.xmax}, limits[2] = {0, 0}, level = kReadLevel, ztol = 0;
+  double uyused = 0, ucurve = 0, dof = 0, k = 0, u = 0, low = 0, high = 0, xext = 0, uxext = 0;
+  r.roots.assign(f.ncoef - 1, 0);
+  r.uroots.assign(f.ncoef - 1, 0);
+  QVXL_READBACK(&f.ncoef, f.coef.data(), f.cov.data(), &f.xmin, &f.xmax, &covkind, &ndof, &f.sres,
+                &weighting, &stated, xstd, &haslim, limits, &one, &y, &mode, &uyv, &m, &level,
+                &grid, &ztol, &extrap, &nroot, r.roots.data(), r.uroots.data(), &uyused, &uysrc,
+                &ucurve, &dof, &k, &u, &low, &high, &xext, &uxext, &flags, &istat);
+  if (istat == QVXL_UY_STATED_STANDARDS || istat == QVXL_UY_NO_DOF)
+    return fail(Code::Value, "the default u(y) is refused: status " + std::to_string(istat));
+  if (istat != 0) return fail(Code::Num, "QVXL_READBACK status " + std::to_string(istat));
+  r.nroot = nroot;
+  r.uy = uyused;
+  if (uysrc == QVXL_UYSRC_STATED) r.source = "stated";
+  else if (uysrc == QVXL_UYSRC_SCATTER)
+    r.source = m == 1 ? "from the scatter, 1 reading"
+                      : "from the scatter, " + std::to_string(static_cast<long>(m)) + " readings";
+  else r.source = "curve only";
   return {};
 }
 
 // InverseCell: QVX_X (what 1) and QVX_UX (what 2), and the u(y) used.
 Outcome inverse_cell(Fit& f, double y, const Arg& u_y, const Arg& readings, const Arg& root,
                      double out[3], std::string& source) {
-  double uy = 0;
-  Outcome o = response_u(u_y, readings, f, uy, source);
+  int mode = 0;
+  double uyv = 0, m = 1;
+  Outcome o = response_args(u_y, readings, mode, uyv, m);
   if (o.code != Code::Ok) return o;
   int which = 0;
   if (root.kind != Arg::Missing) {
-    if (root.kind == Arg::Text || root.v != std::floor(root.v) || root.v < 1 || root.v > f.ncoef - 1)
+    if (root.kind == Arg::Text || root.v != std::floor(root.v) || root.v < 1 ||
+        root.v > f.ncoef - 1 || f.ncoef < 2)
       return fail(Code::Value, "root must be a whole number from 1 to NCOEF - 1");
     which = static_cast<int>(root.v);
   }
-  int nroot = 0;
-  Vec xs, uxs;
-  o = inverse_one(f, y, uy, nroot, xs, uxs);
+  Reading r;
+  o = read_back_one(f, y, mode, uyv, m, r);
   if (o.code != Code::Ok) return o;
-  if (nroot == 0) return fail(Code::Num, "the response is not reached by the curve on its interval");
+  source = r.source;
+  if (r.nroot == 0) return fail(Code::Num, "the response is not reached by the curve on its interval");
   if (which == 0) {
-    if (nroot > 1) return fail(Code::Num, "the curve reaches the response at several x values");
+    if (r.nroot > 1) return fail(Code::Num, "the curve reaches the response at several x values");
     which = 1;
-  } else if (which > nroot) {
+  } else if (which > r.nroot) {
     return fail(Code::Num, "fewer x values than root");
   }
-  out[0] = xs[which - 1];
-  out[1] = uxs[which - 1];
-  out[2] = uy;
+  out[0] = r.roots[which - 1];
+  out[1] = r.uroots[which - 1];
+  out[2] = r.uy;
   return {};
 }
 
@@ -440,7 +463,7 @@ std::string arg_text(const Arg& a) {
 // QVX_X, QVX_UX, QVX_UY on one response, with the checks every call gets.
 void read_back(const std::string& name, Fit& f, double y, const Arg& u_y, const Arg& readings,
                const Arg& root, Code want) {
-  double out[3];
+  double out[3] = {0, 0, 0};
   std::string source;
   Outcome o = inverse_cell(f, y, u_y, readings, root, out, source);
   report(o.code == want, name + ": " + code_name(o.code) + " (" + o.msg + "), expected " +
@@ -453,10 +476,14 @@ void read_back(const std::string& name, Fit& f, double y, const Arg& u_y, const 
   g_out << "inv " << name << " y=" << num(y) << " u_y=" << arg_text(u_y)
         << " readings=" << arg_text(readings) << " root=" << arg_text(root) << " x=" << num(out[0])
         << " ux=" << num(out[1]) << " uy=" << num(out[2]) << " source=" << source << "\n";
-  // The default u(y) of a scaled fit: SRES / sqrt(readings).
+  // The u(y) argument reached the library as meant: the default of a scaled
+  // fit is SRES / sqrt(readings); a stated value is used as given.
   if (u_y.kind == Arg::Missing) {
     double m = readings.kind == Arg::Number ? readings.v : 1;
-    report(f.scaled && out[2] == f.sres / std::sqrt(m), name + ": default u(y) is not SRES/sqrt(m)");
+    report(f.scaled && std::fabs(out[2] - f.sres / std::sqrt(m)) <= 1e-15 * out[2],
+           name + ": default u(y) is not SRES/sqrt(m)");
+  } else if (u_y.kind == Arg::Number) {
+    report(out[2] == u_y.v, name + ": the stated u(y) came back as " + num(out[2]));
   }
   // Round trip: the curve at x gives the response back.
   double yback = 0;
@@ -621,7 +648,9 @@ int main(int argc, char** argv) {
   read_back("line-3readings", line, 0.7, Arg::none(), Arg::number(3), Arg::none(), Code::Ok);
   read_back("line-stated", line, 0.7, Arg::number(0.004), Arg::none(), Arg::none(), Code::Ok);
   read_back("line-curve-only", line, 0.7, Arg::str("curve-only"), Arg::none(), Arg::none(), Code::Ok);
-  read_back("line-zero-uy", line, 0.7, Arg::number(0), Arg::none(), Arg::none(), Code::Value);
+  read_back("line-zero-uy", line, 0.7, Arg::number(0), Arg::none(), Arg::none(), Code::Ok);
+  read_back("line-negative-uy", line, 0.7, Arg::number(-0.001), Arg::none(), Arg::none(),
+            Code::Value);
   read_back("line-text-uy", line, 0.7, Arg::str("n/a"), Arg::none(), Arg::none(), Code::Value);
   read_back("line-half-reading", line, 0.7, Arg::none(), Arg::number(1.5), Arg::none(), Code::Value);
   read_back("line-outside", line, 2.5, Arg::none(), Arg::none(), Arg::none(), Code::Num);
@@ -663,6 +692,11 @@ int main(int argc, char** argv) {
 
   // Bad input.
   expect_fit_error("degree-10", cx, cy, std::nullopt, std::nullopt, 10.0, Code::Value);
+  expect_fit_error("degree-minus-1", cx, cy, std::nullopt, std::nullopt, -1.0, Code::Value);
+  // Degree 0: a constant fits, and cannot be read back.
+  Fit constant = fit_case("constant", cx, cy, std::nullopt, std::nullopt, 0.0);
+  forms("constant", constant);
+  read_back("constant-read", constant, 0.7, Arg::none(), Arg::none(), Arg::none(), Code::Value);
   expect_fit_error("degree-1.5", cx, cy, std::nullopt, std::nullopt, 1.5, Code::Value);
   expect_fit_error("too-few", Vec{1, 2}, Vec{1, 2}, std::nullopt, std::nullopt, 2.0, Code::Value);
   expect_fit_error("same-x", Vec{3, 3, 3}, Vec{1, 2, 3}, std::nullopt, std::nullopt, 1.0, Code::Value);
