@@ -235,41 +235,18 @@ monte_carlo <- function(cal, fo, uy, n, seed, level, ngrid) {
   out
 }
 
-# Per column of roots (one column per response, NA beyond those found), the
-# root nearest to `near` (NA where there is none).
-nearest_root <- function(roots, near) {
-  near <- rep_len(near, ncol(roots))
-  best <- rep(NA_real_, ncol(roots))
-  dist <- rep(Inf, ncol(roots))
-  for (j in seq_len(nrow(roots))) {
-    d <- abs(roots[j, ] - near)
-    better <- !is.na(d) & d < dist
-    best[better] <- roots[j, better]
-    dist[better] <- d[better]
-  }
-  best
-}
-
-# The roots of y nearest x0 (NA where there is none).
-roots_near <- function(cal, y, x0) nearest_root(ipval(cal, y, rep(0, length(y)))$roots, x0)
-
-# Non-centrality delta with P(t'(dof, delta) <= t_alpha) = beta (bisection).
-delta_nct <- function(dof, t_alpha, beta) {
-  lo <- 0
-  hi <- 2 * t_alpha + 10
-  for (i in 1:200) {
-    mid <- 0.5 * (lo + hi)
-    below <- suppressWarnings(pt(t_alpha, dof, ncp = mid))
-    if (below > beta) lo <- mid else hi <- mid
-    if (hi - lo <= 1e-12 * hi) break
-  }
-  0.5 * (lo + hi)
-}
-
 # How far beyond its interval (share of its width) the curve may be extended
-# to reach a blank.
+# to reach a blank (the library's rule; R names it in its message).
 EXTEND <- 0.25
 
+# Where the blank's scatter came from (SOURCE of QVXL_LIMITS), in words.
+BLANK_SOURCE <- c("u_blank as given", "the standards at the blank", NA,
+                  "the stated u(y) of the standards", "the residual scatter (the same at every x)")
+
+# Detection and quantification limits: ICH Q2's LOD and LOQ, ISO 11843-2's
+# critical and detection levels at the blank and DIN 32645's LOQ, all from the
+# laboratory library (QVXL_LIMITS); R checks the arguments and words the
+# result.
 lod <- function(cal, alpha = 0.05, beta = 0.05, blank = 0, replicates = 1, u_blank = NULL,
                 k_loq = 3) {
   check_cal(cal)
@@ -285,127 +262,38 @@ lod <- function(cal, alpha = 0.05, beta = 0.05, blank = 0, replicates = 1, u_bla
   if (!is.numeric(k_loq) || length(k_loq) != 1L || is.na(k_loq) || !(k_loq > 0)) {
     input_error("k_loq must be positive")
   }
+  if (!is.null(u_blank)) {
+    u_blank <- numeric_column(u_blank, "u_blank", 1L)
+    if (!(u_blank >= 0)) input_error("u_blank must not be negative")
+  }
+  r <- lab_limits(cal, alpha, beta, x0, replicates, u_blank, k_loq)
   lo <- cal$interval[1]
   hi <- cal$interval[2]
-  width <- hi - lo
-  extrapolated <- !(lo <= x0 && x0 <= hi)
-  if (extrapolated && !(lo - EXTEND * width <= x0 && x0 <= hi + EXTEND * width)) {
+  if (r$status == 60L) {
     input_error("the blank x = ", format(x0), " lies far outside the curve's interval [",
                 format(lo), ", ", format(hi), "] (more than ", 100 * EXTEND, " % of its ",
                 "width): the curve cannot be extended that far; measure a blank or a ",
                 "standard near it")
   }
-  coef <- cal$chebyshev$coef
-  low <- cal$x == min(cal$x)
-  xl <- min(cal$x)
-  sd_std <- sigma_hat(cal) / cal$weights
-  sigma <- cal$sres * sqrt(mean(1 / cal$weights[low]^2))
-  s_low <- abs(curve_slope(coef, xl, lo, hi))
-  lod <- 3.3 * sigma / s_low
-  loq <- 10 * sigma / s_low
-  if (!is.null(u_blank)) {
-    sigma0 <- numeric_column(u_blank, "u_blank", 1L)
-    if (!(sigma0 >= 0)) input_error("u_blank must not be negative")
-    source <- "u_blank as given"
-  } else if (any(cal$x == x0)) {
-    sigma0 <- sqrt(mean(sd_std[cal$x == x0]^2))
-    source <- "the standards at the blank"
-  } else if (!is.null(cal$weighting)) {
-    sigma0 <- sqrt(mean(sd_std[low]^2))
-    source <- sprintf(paste("the scatter at the lowest standard (x = %g); the %s weighting",
-                            "would predict none at the blank: give u_blank from blanks"),
-                      xl, cal$weighting)
-  } else {
-    if (!is.null(cal$u_y) && !all(cal$u_y == cal$u_y[1])) {
-      input_error("the standards' u_y differ, so the blank's response uncertainty is not ",
-                  "known: give u_blank")
-    }
-    sigma0 <- response_sd(cal, x0)
-    source <- if (!is.null(cal$u_y)) "the stated u(y) of the standards" else
-      "the residual scatter (the same at every x)"
+  if (r$status == 61L) {
+    input_error("the standards' u_y differ, so the blank's response uncertainty is not ",
+                "known: give u_blank")
   }
-  e <- curve_at(cal, x0)
-  s0 <- sqrt(e$u^2 + sigma0^2 / replicates)
-  ka <- coverage_factor(cal, 1 - alpha, sided = 1)
-  delta <- if (ka$distribution == "normal") {
-    ka$k + coverage_factor(cal, 1 - beta, sided = 1)$k
-  } else {
-    delta_nct(cal$dof, ka$k, beta)
-  }
-  sgn <- if (curve_slope(coef, x0, lo, hi) >= 0) 1 else -1
-  yc <- e$y + sgn * ka$k * s0
-  yd <- e$y + sgn * delta * s0
-  xs <- if (extrapolated) roots_extended(cal, c(yc, yd), x0) else roots_near(cal, c(yc, yd), x0)
-  loq_din <- loq_din(cal, x0, sigma0, replicates, alpha, k_loq, !is.null(u_blank))
-  structure(list(sigma = sigma, slope = s_low, lod = lod, loq = loq, blank = x0,
-                 sigma_blank = sigma0, s_blank = s0, y_critical = yc, x_critical = xs[1] - x0,
-                 x_detection = xs[2] - x0, k_alpha = ka$k, delta = delta, alpha = alpha,
-                 beta = beta, replicates = replicates, blank_source = source,
-                 extrapolated = extrapolated, loq_din = loq_din, k_loq = as.double(k_loq)),
+  if (r$status == 62L) input_error("the scaled covariance needs degrees of freedom: this fit has none")
+  if (r$status != 0L) lab_error("detection limits", "QVXL_LIMITS", r$status)
+  l <- r$lim
+  source <- if (r$source == 3L) {
+    sprintf(paste("the scatter at the lowest standard (x = %g); the %s weighting",
+                  "would predict none at the blank: give u_blank from blanks"),
+            min(cal$x), cal$weighting)
+  } else BLANK_SOURCE[r$source]
+  structure(list(sigma = l[1], slope = l[2], lod = l[3], loq = l[4], blank = x0,
+                 sigma_blank = l[5], s_blank = l[6], y_critical = l[7],
+                 x_critical = na_for_nan(l[8]), x_detection = na_for_nan(l[9]), k_alpha = l[10],
+                 delta = l[11], alpha = alpha, beta = beta, replicates = replicates,
+                 blank_source = source, extrapolated = r$extrapolated,
+                 loq_din = na_for_nan(l[12]), k_loq = as.double(k_loq)),
             class = "quorvex_lod")
-}
-
-# p(x) and u(p(x)), also a little beyond the interval.
-curve_at <- function(cal, x) {
-  if (cal$interval[1] <= x && x <= cal$interval[2]) return(evaluate(cal, x, uncertainty = TRUE))
-  g <- basis_rows(x, ncoef_of(cal), cal$interval[1], cal$interval[2])
-  list(y = drop(g %*% cal$chebyshev$coef), u = sqrt(drop(g %*% cal$cov_used %*% t(g))))
-}
-
-# The real roots of p(x) = y on the curve extended by EXTEND of its width
-# either side, the one nearest x0 (NA where there is none).
-roots_extended <- function(cal, y, x0) {
-  lo <- cal$interval[1]
-  hi <- cal$interval[2]
-  w <- hi - lo
-  a <- drop(power_matrix(ncoef_of(cal), -1, 1) %*% cal$chebyshev$coef)  # powers of t
-  while (length(a) > 1L && a[length(a)] == 0) a <- a[-length(a)]
-  t0 <- scaled_t(x0, lo, hi)
-  vapply(y, function(v) {
-    b <- a
-    b[1] <- b[1] - v
-    if (length(b) < 2L) return(NA_real_)
-    r <- polyroot(b)
-    r <- Re(r[abs(Im(r)) <= 1e-9 * max(1, abs(r))])
-    xr <- lo + (r + 1) * w / 2
-    ok <- xr >= lo - EXTEND * w & xr <= hi + EXTEND * w
-    if (!any(ok)) return(NA_real_)
-    xr[ok][which.min(abs(r[ok] - t0))]
-  }, 0)
-}
-
-# DIN 32645's limit of quantification: the smallest net x > 0 with
-# x = k_loq k_(1-alpha/2) u(x0 + x), u the first-order standard uncertainty of
-# a sample of `replicates` readings (its reading scatter that of the blank
-# where u_blank was given, else the fit's scatter model at x); NA where none is
-# found up to the curve's end.
-loq_din <- function(cal, x0, sigma0, replicates, alpha, k_loq, fixed_blank) {
-  k2 <- coverage_factor(cal, 1 - alpha)$k
-  lo <- cal$interval[1]
-  hi <- cal$interval[2]
-  top <- hi - x0
-  if (!(top > 0)) return(NA_real_)
-  same_uy <- is.null(cal$u_y) || all(cal$u_y == cal$u_y[1])
-  excess <- function(x) {
-    xa <- x0 + x
-    g <- basis_rows(xa, ncoef_of(cal), lo, hi)
-    b <- curve_slope(cal$chebyshev$coef, xa, lo, hi)
-    sr <- if (fixed_blank || !same_uy) rep(sigma0, length(xa)) else response_sd(cal, xa)
-    u <- sqrt(rowSums((g %*% cal$cov_used) * g) + sr^2 / replicates) / abs(b)
-    x - k_loq * k2 * u
-  }
-  grid <- seq(0, top, length.out = 401)[-1]
-  above <- which(excess(grid) >= 0)
-  if (!length(above)) return(NA_real_)
-  j <- above[1]
-  a <- if (j == 1L) 0 else grid[j - 1L]
-  b <- grid[j]
-  for (i in 1:100) {
-    m <- 0.5 * (a + b)
-    if (excess(m) >= 0) b <- m else a <- m
-    if (b - a <= 1e-13 * max(abs(b), 1e-300)) break
-  }
-  0.5 * (a + b)
 }
 
 print.quorvex_lod <- function(x, ...) {

@@ -251,3 +251,17 @@ lab_montecarlo <- function(cal, y, uymode, u_y, replicates, n, level, ngrid, wor
   }
   out
 }
+
+# ---- Detection and quantification limits (QVXL_LIMITS)
+
+# The fields and the status of QVXL_LIMITS for cal (statuses are the
+# caller's to word).
+lab_limits <- function(cal, alpha, beta, blank, replicates, u_blank, k_loq) {
+  weighting <- if (is.null(cal$weighting)) 0L else match(cal$weighting, c("1/x", "1/x2"))
+  .Call(qvx_limits, as.double(cal$chebyshev$coef), as.double(cal$cov_used), cal$interval[1],
+        cal$interval[2], if (cal$covariance == "scaled") 1L else 0L, as.integer(cal$dof),
+        as.double(cal$sres), as.integer(weighting), as.double(cal$x), as.double(cal$weights),
+        !is.null(cal$u_y), if (is.null(cal$u_y)) 1 else as.double(cal$u_y), as.double(alpha),
+        as.double(beta), as.double(blank), as.integer(replicates), !is.null(u_blank),
+        if (is.null(u_blank)) 0 else as.double(u_blank), as.double(k_loq))
+}

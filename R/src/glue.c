@@ -562,6 +562,40 @@ SEXP qvx_text(SEXP kind, SEXP code)
   return mkString(big);
 }
 
+/* QVXL_LIMITS: detection and quantification limits of a curve whose
+   standards are x with the fit's weights w (and stated u(y) uy where stated
+   is TRUE; any one-element vector otherwise). */
+SEXP qvx_limits(SEXP coef, SEXP cov, SEXP xmin, SEXP xmax, SEXP covkind, SEXP ndof, SEXP sres,
+                SEXP weighting, SEXP x, SEXP w, SEXP stated, SEXP uy, SEXP alpha, SEXP beta,
+                SEXP blank, SEXP repl, SEXP hasub, SEXP ublank, SEXP kloq)
+{
+  int nc = curve_checked(coef, cov, 2);
+  double lo = real1(xmin, "xmin"), hi = real1(xmax, "xmax");
+  int ck = int1(covkind, "covkind"), nd = int1(ndof, "ndof");
+  double sr = real1(sres, "sres");
+  int wt = int1(weighting, "weighting");
+  int n = count(real_len(x, "x"), "x");
+  const double *wv = reals_n(w, n, "w");
+  int st = int_flag(stated, "stated");
+  if (st) reals_n(uy, n, "u_y");
+  else if (real_len(uy, "u_y") < 1) error("quorvex: u_y must have at least 1 element");
+  double al = real1(alpha, "alpha"), be = real1(beta, "beta"), x0 = real1(blank, "blank");
+  int rp = int1(repl, "replicates"), hu = int_flag(hasub, "hasub");
+  double ub = real1(ublank, "u_blank"), kq = real1(kloq, "k_loq");
+  static const char *names[] = {"lim", "source", "extrapolated", "status"};
+  SEXP out = PROTECT(named_list(4, names));
+  SET_VECTOR_ELT(out, 0, vec(12));
+  int source = 0, extrap = 0, istat = 0;
+  QVXL_LIMITS(&nc, REAL(coef), REAL(cov), &lo, &hi, &ck, &nd, &sr, &wt, &n, REAL(x), wv, &st,
+              REAL(uy), &al, &be, &x0, &rp, &hu, &ub, &kq, REAL(VECTOR_ELT(out, 0)), &source,
+              &extrap, &istat);
+  SET_VECTOR_ELT(out, 1, ScalarInteger(source));
+  SET_VECTOR_ELT(out, 2, ScalarLogical(extrap != 0));
+  SET_VECTOR_ELT(out, 3, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
 static const R_CallMethodDef calls[] = {
     {"qvx_olspfit", (DL_FUNC)&qvx_olspfit, 6},
     {"qvx_glspfit", (DL_FUNC)&qvx_glspfit, 10},
@@ -576,6 +610,7 @@ static const R_CallMethodDef calls[] = {
     {"qvx_test_verdict", (DL_FUNC)&qvx_test_verdict, 2},
     {"qvx_montecarlo", (DL_FUNC)&qvx_montecarlo, 18},
     {"qvx_text", (DL_FUNC)&qvx_text, 2},
+    {"qvx_limits", (DL_FUNC)&qvx_limits, 19},
     {NULL, NULL, 0}};
 
 void R_init_quorvex(DllInfo *dll)
