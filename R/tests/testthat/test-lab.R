@@ -273,3 +273,57 @@ test_that("texts of statuses, flags and sources come from the library, filled in
                         "u(x) unknown: the fit has no degrees of freedom"))
   expect_error(.Call(quorvex:::qvx_text, 1, 3L), "kind must be one integer")
 })
+
+test_that("lod passes the standards and settings to QVXL_LIMITS and words its statuses", {
+  cal <- calfit(abs ~ conc, std)
+  l <- lod(cal)
+  # ICH: 3.3 and 10 sigma over the slope, sigma the scatter at the lowest
+  # standard (unit weights: SRES), the slope of the line.
+  expect_equal(c(l$sigma, l$slope), c(cal$sres, unname(coef(cal)[2])), tolerance = 1e-14)
+  expect_equal(c(l$lod, l$loq), c(3.3, 10) * cal$sres / l$slope, tolerance = 1e-14)
+  # Each setting in its place: alpha the critical level, beta the detection
+  # level only, replicates the blank's part of s0, u_blank its scatter.
+  a <- lod(cal, alpha = 0.01)
+  b <- lod(cal, beta = 0.01)
+  expect_true(a$x_critical > l$x_critical && a$k_alpha > l$k_alpha)
+  expect_identical(b$x_critical, l$x_critical)
+  expect_true(b$x_detection > l$x_detection)
+  r3 <- lod(cal, replicates = 3)
+  u0 <- sqrt(l$s_blank^2 - l$sigma_blank^2)
+  expect_equal(r3$s_blank, sqrt(u0^2 + l$sigma_blank^2 / 3), tolerance = 1e-14)
+  ub <- lod(cal, u_blank = 0.002)
+  expect_identical(c(ub$sigma_blank, ub$blank_source), c(0.002, "u_blank as given"))
+  expect_identical(lod(cal, k_loq = 2)$loq_din < l$loq_din, TRUE)
+  expect_identical(l$blank_source, "the standards at the blank")
+  # Statuses in R terms.
+  expect_error(lod(cal, blank = -5), "far outside the curve's interval", class = "quorvex_input_error")
+  uneven <- calfit(abs ~ conc, std[std$conc > 0, ], u_y = u_abs)
+  expect_error(lod(uneven), "u_y differ, so the blank's", class = "quorvex_input_error")
+  # The glue refuses wrong lengths and types.
+  g <- function(...) {
+    a <- list(cal$chebyshev$coef, cal$cov_used, 0, 10, 1L, 11L, cal$sres, 0L, std$conc,
+              rep(1, 13), FALSE, 1, 0.05, 0.05, 0, 1L, FALSE, 0, 3)
+    b <- list(...)
+    a[as.integer(names(b))] <- b
+    do.call(.Call, c(list(quorvex:::qvx_limits), a))
+  }
+  expect_identical(g()$lim, unlist(l[c("sigma", "slope", "lod", "loq", "sigma_blank", "s_blank",
+                                       "y_critical", "x_critical", "x_detection", "k_alpha",
+                                       "delta", "loq_din")], use.names = FALSE))
+  expect_error(g(`10` = rep(1, 12)), "w must have 13 element")
+  expect_error(g(`11` = TRUE), "u_y must have 13 element")
+  expect_error(g(`16` = 1), "replicates must be one integer")
+  expect_identical(c(g(`13` = 0.5)$status, g(`6` = 0L)$status, g(`10` = rep(-1, 13))$status),
+                   c(5L, 62L, 5L))
+})
+
+test_that("the engine's statuses are worded by the library's texts", {
+  msg <- quorvex:::status_message
+  expect_identical(msg("POLYEVAL", 3L, list(xmin = 0, xmax = 2.5)),
+                   "a point lies above the curve's interval [0, 2.5] (POLYEVAL status 3)")
+  expect_identical(msg("OLSPFIT", 2L, list(npts = 2L, ncoef = 3L)),
+                   "2 standards cannot determine 3 coefficients (OLSPFIT status 2)")
+  expect_match(msg("IPVAL_DEGREE1", 999L), "working storage \\(IPVAL_DEGREE1 status 999\\)")
+  expect_identical(msg("IPVAL", 77L), "IPVAL returned status 77")
+  expect_identical(msg("NOSUCH", 1L), "NOSUCH returned status 1")
+})
