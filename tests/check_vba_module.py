@@ -36,7 +36,7 @@ from pathlib import Path
 
 DLL = "quorvexv1.dll"
 LAB_DLL = "quorvexlab1.dll"
-VBA_TYPE = {"int": "Long", "double": "Double"}
+VBA_TYPE = {"int": "Long", "double": "Double", "char": "Byte"}
 
 
 @dataclass
@@ -70,7 +70,8 @@ def header_entry_points(text: str, api: str = "QVX") -> dict[str, list[tuple[str
     Raises
     ------
     ValueError
-        If an argument has a form other than ``[const] int*`` or ``[const] double*``.
+        If an argument has a form other than ``[const] int*``, ``[const] double*`` or
+        ``char*`` (a text buffer, declared ``ByRef ... As Byte``: its first byte).
     """
     text = re.sub(r"/\*.*?\*/", " ", text, flags=re.S)
     text = re.sub(r"//[^\n]*", " ", text)
@@ -79,9 +80,10 @@ def header_entry_points(text: str, api: str = "QVX") -> dict[str, list[tuple[str
                          text):
         params = []
         for p in m.group(2).split(","):
-            a = re.fullmatch(r"\s*(?:const\s+)?(int|double)\s*\*\s*(\w+)\s*", p)
+            a = re.fullmatch(r"\s*(?:const\s+)?(int|double|char)\s*\*\s*(\w+)\s*", p)
             if a is None:
-                raise ValueError(f"{m.group(1)}: argument {p.strip()!r} is not int* or double*")
+                raise ValueError(f"{m.group(1)}: argument {p.strip()!r} is not int*, double* "
+                                 "or char*")
             params.append((a.group(2), VBA_TYPE[a.group(1)]))
         entries[m.group(1)] = params
     return entries

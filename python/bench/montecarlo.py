@@ -15,8 +15,9 @@ from pathlib import Path
 import numpy as np
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
 import quorvex  # noqa: E402
-from quorvex.basis import basis  # noqa: E402
+from refbasis import basis  # noqa: E402  (the tests' numpy reference, to draw data)
 
 SHAPES = [("line", [4.0, 3.0]), ("quadratic", [4.0, 3.0, 0.2]), ("cubic", [2.0, 5.0, 0.5, -0.1])]
 REPEATS = 5

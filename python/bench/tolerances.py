@@ -16,8 +16,9 @@ from pathlib import Path
 import numpy as np
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
 import quorvex  # noqa: E402
-from quorvex.basis import basis  # noqa: E402
+from refbasis import basis  # noqa: E402  (the tests' numpy reference, to draw data)
 
 SHAPES = [  # name, scaled coefficients on [0, 10], u_x, u_y
     ("line", [4.0, 3.0], 0.05, 0.05),

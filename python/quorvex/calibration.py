@@ -144,7 +144,7 @@ class Calibration:
         """A calibration from ``fit``'s own results, without ``__post_init__``'s
         conversions: every array given is a read-only float64 ndarray, ``interval`` a
         tuple of two floats and ``covariance`` one of ``COVARIANCES``.  ``cov_scaled``
-        and ``chi2`` may be left out: they are computed when first read."""
+        may be left out: it is computed (or refused) when first read."""
         self = object.__new__(cls)
         d = self.__dict__
         d.update(_DEFAULTS)
@@ -557,30 +557,18 @@ _DEFAULTS["options"] = None  # a new dict each time (``_trusted``)
 
 def scaled_covariance(cov: np.ndarray, sres: float, dof: int) -> np.ndarray:
     """``cov * sres**2``, read-only; all NaN without degrees of freedom (the scatter
-    then says nothing)."""
-    if dof == 0:
-        c = np.full_like(cov, np.nan)
-    else:
-        with np.errstate(over="ignore", invalid="ignore"):
-            s2 = np.float64(sres) ** 2
-            c = cov * s2
-        if not np.isfinite(s2) or (np.all(np.isfinite(cov)) and not np.all(np.isfinite(c))):
-            from .errors import FitError
-            raise FitError(f"the residual scatter (SRES {float(sres):.3g}) is too large to "
-                           "square in double precision: the uncertainties cannot be computed; "
-                           "give the responses in a larger unit (rescale them)")
+    then says nothing).  The laboratory library's rule (``QVXL_SCALED_COV``)."""
+    from . import _lab_fit
+    c, st = _lab_fit.scaled_cov(np.asarray(cov, dtype=np.float64), float(sres), int(dof))
+    if st == _lab_fit.SCALE_OVERFLOW:
+        from .errors import FitError
+        raise FitError(f"the residual scatter (SRES {float(sres):.3g}) is too large to "
+                       "square in double precision: the uncertainties cannot be computed; "
+                       "give the responses in a larger unit (rescale them)")
+    if st != 0:
+        raise InputError(f"scaled covariance: {_lab_fit.status_text(st)}")
     c.flags.writeable = False
     return c
 
 
-def chi2_of(cal: Calibration) -> float:
-    """Sum of the squared weighted residuals, x residuals included ("gls")."""
-    wr = cal.weighted_residuals
-    if cal.weighted_residuals_x is None:
-        return float(np.dot(wr, wr))
-    wx = cal.weighted_residuals_x
-    return float(np.dot(wr, wr) + np.dot(wx, wx))
-
-
-_DERIVED = {"cov_scaled": lambda cal: scaled_covariance(cal.cov, cal.sres, cal.dof),
-            "chi2": chi2_of}
+_DERIVED = {"cov_scaled": lambda cal: scaled_covariance(cal.cov, cal.sres, cal.dof)}

@@ -6,8 +6,8 @@ from dataclasses import dataclass
 import numpy as np
 
 from . import _clib
+from . import _lab_curve as LC
 from . import _validate as V
-from .basis import basis, power_matrix
 from .errors import InputError, status_error
 
 
@@ -19,24 +19,37 @@ def _points(cal, x, routine: str) -> tuple[np.ndarray, tuple]:
     return flat, xa.shape
 
 
-def variance_at(cal, x: np.ndarray, cov: np.ndarray) -> np.ndarray:
-    """g(x)' C g(x) for each point."""
-    g = basis(x, cal.ncoef, cal.xmin, cal.xmax)
-    return np.einsum("ij,jk,ik->i", g, cov, g)
-
-
 def evaluate(cal, x, uncertainty: bool = False, covariance: str | None = None):
-    """p(x) through ``POLYEVAL``; with ``uncertainty`` also sqrt(g' C g)."""
+    """p(x) (``POLYEVAL``'s values); with ``uncertainty`` also u(p(x)) = sqrt(g' C g), both
+    from the laboratory library (``QVXL_CURVE``)."""
     flat, shape = _points(cal, x, "POLYEVAL")
-    y, istat = _clib.polyeval(cal.coef, flat, cal.xmin, cal.xmax)
+    what = LC.VALUE | (LC.UNCERTAINTY if uncertainty else 0)
+    cov = cal.covariance_for(covariance) if uncertainty else None
+    y, _, u, istat = LC.curve(cal.coef, cov, cal.xmin, cal.xmax, flat, what)
     if istat != 0:
-        raise status_error("POLYEVAL", istat, xmin=cal.xmin, xmax=cal.xmax)
+        raise InputError(f"curve values: {_status_text(istat)}", routine="POLYEVAL")
     y = y.reshape(shape) if shape else float(y[0])
     if not uncertainty:
         return y
-    u = np.sqrt(variance_at(cal, flat, cal.covariance_for(covariance)))
     u = u.reshape(shape) if shape else float(u[0])
     return y, u
+
+
+def _status_text(st: int) -> str:
+    from . import _lab
+    return "a point lies outside the interval" if st == LC.OUTSIDE else \
+        _lab.STATUS_TEXT.get(st, f"status {st}")
+
+
+def at(cal, x, what: int, covariance: str | None = None, extend: bool = True):
+    """Values, slopes and u(p(x)) of the curve at points x (1-D), also beyond its
+    interval with ``extend``: (y, dy, u) as ``what`` asks (``_lab_curve`` codes)."""
+    cov = cal.covariance_for(covariance) if what & LC.UNCERTAINTY else None
+    y, dy, u, st = LC.curve(cal.coef, cov, cal.xmin, cal.xmax,
+                            np.asarray(x, dtype=np.float64).reshape(-1), what, extend)
+    if st != 0:
+        raise InputError(f"curve values: {_status_text(st)}")
+    return y, dy, u
 
 
 @dataclass(frozen=True)
@@ -91,11 +104,9 @@ def power_coefficients(cal, covariance: str | None = None) -> PowerSeries:
     evaluating the curve from them (or rounding them for a report) loses accuracy
     that the Chebyshev form keeps.  Use them for reporting, not for computing.
     """
-    m = power_matrix(cal.ncoef, cal.xmin, cal.xmax)
-    cov = cal.covariance_for(covariance)
-    a = m @ cal.coef
-    ca = m @ cov @ m.T
-    ca = 0.5 * (ca + ca.T)
+    a, ca, st = LC.power(cal.coef, cal.covariance_for(covariance), cal.xmin, cal.xmax)
+    if st != 0:
+        raise InputError(f"power form: {_status_text(st)}")
     a.flags.writeable = False
     ca.flags.writeable = False
     return PowerSeries(a, ca)

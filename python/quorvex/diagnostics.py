@@ -18,9 +18,9 @@ import numpy as np
 
 from . import _lab_verdicts as _LV
 from . import _validate as V
-from .basis import basis, slope
 from .errors import InputError, QuorvexError
-from .weighting import response_scale
+from . import _lab_curve as LC
+from .weighting import CODES as _WEIGHTING_CODES
 
 # Verdict thresholds of the goodness-of-fit and lack-of-fit tests.
 ALPHA_DOUBT = 0.05
@@ -296,14 +296,19 @@ def coverage_factor(cal, level: float, covariance: str | None = None,
     level = V.real("level", level)
     if not 0.0 < level < 1.0:
         raise InputError(f"level must lie strictly between 0 and 1, not {level:g}")
-    q = (1.0 + level) / 2.0 if sided == 2 else level
     which = cal.covariance if covariance is None else covariance
-    st = _stats()
-    if which == "scaled":
-        if cal.dof == 0:
-            raise InputError("the scaled covariance needs degrees of freedom: this fit has none")
-        return float(st.t.ppf(q, cal.dof)), f"t({cal.dof})"
-    return float(st.norm.ppf(q)), "normal"
+    scaled = which == "scaled"
+    k, st = LC.coverage(1 if scaled else 0, int(cal.dof), float(level), sided)
+    if st == LC.NO_DOF:
+        raise InputError("the scaled covariance needs degrees of freedom: this fit has none")
+    if st != 0:
+        raise InputError(f"coverage factor: {_lab_status(st)}")
+    return k, (f"t({cal.dof})" if scaled else "normal")
+
+
+def _lab_status(st: int) -> str:
+    from . import _lab
+    return _lab.STATUS_TEXT.get(st, f"status {st}")
 
 
 def response_sd(cal, x: np.ndarray, u_y=None) -> np.ndarray:
@@ -320,15 +325,15 @@ def response_sd(cal, x: np.ndarray, u_y=None) -> np.ndarray:
             raise InputError("u_y must not be negative")
         return np.broadcast_to(u, x.shape).astype(np.float64) if u.shape[0] == 1 else \
             V.same_length("u_y", u, x.shape[0])
-    weighting = cal.options.get("weighting")
-    if cal.u_y is not None:
-        if not np.all(cal.u_y == cal.u_y[0]):
-            raise InputError("the standards' u_y differ, so the response uncertainty at new "
-                             "points is not known: give u_y")
-        base = np.full(x.shape, float(cal.u_y[0]))
-    else:
-        base = response_scale(weighting, x)
-    return base * _sigma_hat(cal)
+    sd, st = LC.response_sd(np.asarray(x, dtype=np.float64).reshape(-1),
+                            _WEIGHTING_CODES.get(cal.options.get("weighting"), 0), cal.u_y,
+                            1 if cal.covariance == "scaled" else 0, float(cal.sres))
+    if st == LC.UY_DIFFER:
+        raise InputError("the standards' u_y differ, so the response uncertainty at new "
+                         "points is not known: give u_y")
+    if st != 0:
+        raise InputError(f"response scatter: {_lab_status(st)}")
+    return sd
 
 
 def band(cal, x, level: float = 0.95, kind: str = "confidence", u_y=None,
@@ -343,14 +348,25 @@ def band(cal, x, level: float = 0.95, kind: str = "confidence", u_y=None,
     """
     if kind not in ("confidence", "prediction"):
         raise InputError(f"kind must be 'confidence' or 'prediction', not {kind!r}")
-    y, u = cal.evaluate(np.asarray(x, dtype=np.float64).reshape(-1), uncertainty=True,
-                        covariance=covariance)
     xa = np.asarray(x, dtype=np.float64).reshape(-1)
-    if kind == "prediction":
-        u = np.sqrt(u ** 2 + response_sd(cal, xa, u_y) ** 2)
-    k, dist = coverage_factor(cal, level, covariance)
+    from .curve import _points
+    _points(cal, xa, "POLYEVAL")  # the points' checks, in the user's terms
+    rsd = response_sd(cal, xa, u_y) if kind == "prediction" else None
+    level = V.real("level", level)
+    if not 0.0 < level < 1.0:
+        raise InputError(f"level must lie strictly between 0 and 1, not {level:g}")
+    which = cal.covariance if covariance is None else covariance
+    y, u, lower, upper, k, st = LC.band(
+        cal.coef, cal.covariance_for(covariance), cal.xmin, cal.xmax,
+        1 if which == "scaled" else 0, int(cal.dof), level,
+        1 if kind == "prediction" else 0, xa, rsd)
+    if st == LC.NO_DOF:
+        raise InputError("the scaled covariance needs degrees of freedom: this fit has none")
+    if st != 0:
+        raise InputError(f"band: {_lab_status(st)}")
+    dist = f"t({cal.dof})" if which == "scaled" else "normal"
     shape = np.shape(x)
-    r = [a.reshape(shape) for a in (xa, y, y - k * u, y + k * u, u)]
+    r = [a.reshape(shape) for a in (xa, y, lower, upper, u)]
     return Band(*r, k=k, kind=kind, level=float(level), distribution=dist)
 
 

@@ -5,49 +5,35 @@ with ``u_x`` by the errors-in-variables fit (``GLSPFIT``).
 """
 from __future__ import annotations
 
-import math
-import sys
 import warnings
-from ctypes import byref, c_double, c_int
 
 import numpy as np
 
-from . import _clib
+from . import _lab_fit as LF
 from . import _validate as V
-from .basis import slope
-from .calibration import COVARIANCES, Calibration, scaled_covariance
+from .calibration import COVARIANCES, Calibration
 from .errors import ConvergenceWarning, FitError, InputError, status_error, status_message
 
 MAX_NCOEF = 10
-EPS = sys.float_info.epsilon
-
-# Default stopping rule of the errors-in-variables fit (see default_tolerances).
-RESIDUAL_RTOL = 1e-7
-STEP_RTOL = 1e-3
-DEFAULT_MAXIT = 100
-DEFAULT_SIGMA = 0.1
-# Padding of the default interval of the errors-in-variables fit.
-PAD_UX = 10.0
-PAD_RANGE = 0.05
-
+_WEIGHTING_CODES = {None: 0, "1/x": 1, "1/x2": 2}
 
 
 def default_interval(x: np.ndarray, u_x: np.ndarray | None) -> tuple[float, float]:
     """The data's range; for the errors-in-variables fit widened on each side by
     max(10 max u_x, 5 % of the range), so that adjusted abscissae (which move by a
-    few u_x) and the minimizer's trial steps stay inside."""
-    return _padded(float(x.min()), float(x.max()), None if u_x is None else float(u_x.max()))
-
-
-def _padded(lo: float, hi: float, ux_max: float | None) -> tuple[float, float]:
-    if ux_max is None:
-        return lo, hi
-    pad = max(PAD_UX * ux_max, PAD_RANGE * (hi - lo))
-    return lo - pad, hi + pad
+    few u_x) and the minimizer's trial steps stay inside.  (The laboratory library's
+    rule: an empty interval comes back as (x, x).)"""
+    (lo, hi), st = LF.default_interval(x, u_x)
+    if st == LF.NO_SPREAD:
+        v = float(np.min(x))
+        return v, v
+    if st != 0:
+        raise InputError(f"default interval: {LF.status_text(st)}")
+    return lo, hi
 
 
 def default_tolerances(x, y, wx, wy, coef_start, cov_start, xmin, xmax) -> tuple[float, float]:
-    """TOL(1), TOL(2) of ``GLSPFIT`` for this data.
+    """TOL(1), TOL(2) of ``GLSPFIT`` for this data (the laboratory library's rule).
 
     The minimizer declares convergence when its Gauss-Newton step P satisfies
     ||P|| / (n + ncoef) < TOL(1) and the residual change of the full step,
@@ -63,19 +49,10 @@ def default_tolerances(x, y, wx, wy, coef_start, cov_start, xmin, xmax) -> tuple
     tells an iteration limit or a line search failure with small steps (status 1,
     status 3) from one far from convergence.
     """
-    n, ncoef = x.shape[0], coef_start.shape[0]
-    s = max(float(wx.max()), float(wy.max()))
-    nres = 2 * n
-    # Rounding level of the residual change: y - p(x - delta) cancels, and x - delta rounds.
-    scale = wy * (np.abs(y) + np.abs(slope(coef_start, x, xmin, xmax)) * np.abs(x))
-    floor_round = 16.0 * EPS * float(np.linalg.norm(scale))
-    tol2 = max(RESIDUAL_RTOL, floor_round) / (s * nres)
-    u_c = np.sqrt(np.abs(np.diag(cov_start)))
-    size = float(np.sqrt(np.sum(1.0 / wx**2) + np.sum(u_c**2)))
-    tol1 = STEP_RTOL * size / (n + ncoef)
-    if not tol1 > 0:
-        tol1 = RESIDUAL_RTOL
-    return tol1, tol2
+    tol, st = LF.default_tolerances(x, y, wx, wy, coef_start, cov_start, xmin, xmax)
+    if st != 0:
+        raise InputError(f"default tolerances: {LF.status_text(st)}")
+    return tol
 
 
 def fit(x, y, u_y=None, u_x=None, degree: int = 1, interval=None, *, tol=None,
@@ -160,19 +137,30 @@ def fit(x, y, u_y=None, u_x=None, degree: int = 1, interval=None, *, tol=None,
             degree=degree, interval=interval, tol=tol, maxit=maxit, sigma=sigma,
             covariance=covariance, accept_unconverged=accept_unconverged,
             weighting=weighting), routine)
-    std = None
-    if weighting is None:
-        std = _standards(x, y, u_y, u_x, degree, interval, covariance, routine)
+    args = (x, y, u_y, u_x, degree, interval, covariance, weighting, routine)
+    try:
+        if u_x is None:
+            if tol is not None or maxit is not None or sigma is not None:
+                raise InputError("tol, maxit and sigma apply to the errors-in-variables fit "
+                                 "(give u_x) only", routine=routine)
+        else:
+            maxit = None if maxit is None else V.integer("maxit", maxit, 1, routine=routine)
+            sigma = None if sigma is None else V.real("sigma", sigma, routine)
+            if tol is not None:
+                t = np.atleast_1d(np.asarray(tol, dtype=np.float64))
+                if t.shape not in ((1,), (2,)) or not np.all(np.isfinite(t)) or \
+                        not np.all(t > 0):
+                    raise InputError(f"tol must be one or two positive numbers, not {tol!r}",
+                                     routine=routine)
+                tol = (float(t[0]), float(t[-1]))
+    except InputError:
+        _standards_checked(*args)  # a fault of the standards is told first
+        raise
+    std = _arrays(x, y, u_y, u_x, degree, interval, covariance, weighting)
     if std is None:
-        std = _standards_checked(x, y, u_y, u_x, degree, interval, covariance, weighting, routine)
-    data, k, ncoef, xmin, xmax, covariance = std
-    if u_x is None:
-        if tol is not None or maxit is not None or sigma is not None:
-            raise InputError("tol, maxit and sigma apply to the errors-in-variables fit "
-                             "(give u_x) only", routine=routine)
-        options = {} if weighting is None else dict(weighting=weighting)
-        return _fit_ols(data, k, ncoef, xmin, xmax, covariance, options)
-    return _fit_gls(data, ncoef, xmin, xmax, tol, maxit, sigma, covariance, accept_unconverged)
+        _standards_checked(*args)
+        raise InputError("the standards cannot be fitted", routine=routine)
+    return _fit_core(std, args, tol, maxit, sigma, accept_unconverged)
 
 
 def _fit_named(x, y, u_y, u_x, ids, exclude, options, routine) -> Calibration:
@@ -221,89 +209,13 @@ def _fit_named(x, y, u_y, u_x, ids, exclude, options, routine) -> Calibration:
     return cal
 
 
-# The standards are packed into one C-ordered array ``data`` (a copy: the library
-# reads it and the calibration keeps it, read-only): the rows x, y, then u_y and u_x
-# where given (k rows in all), then the weights 1/u_y (ones without u_y, or a
-# preset's weights) and, with u_x, 1/u_x.
-
-def _standards(x, y, u_y, u_x, degree, interval, covariance, routine):
-    """The standards checked and packed in one pass: (data, k, ncoef, xmin, xmax,
-    covariance), or None where anything is amiss or out of the ordinary.
-
-    One minimum and one maximum per row of the k input rows decide every check: a NaN
-    or an infinity shows in one of them, and they give the positivity of u_y and u_x,
-    the range of x and the largest weights.  Where they find a fault (or the input is
-    unusual), ``_standards_checked`` goes through the checks one by one, in their
-    order, and names it.
-    """
-    if type(degree) is not int or not 0 <= degree < MAX_NCOEF:
-        return None
-    if covariance is not None and covariance not in COVARIANCES:
-        return None
-    if u_x is not None and u_y is None:
-        return None
-    try:
-        xv = np.asarray(x, dtype=np.float64)
-        yv = np.asarray(y, dtype=np.float64)
-    except Exception:  # the checks one by one say what it is
-        return None
-    if xv.ndim != 1 or yv.shape != xv.shape:
-        return None
-    n = xv.shape[0]
-    if not degree < n <= V.INT_MAX // 2:
-        return None
-    us = []  # u_y, u_x: a float, or a float64 array of n or 1 elements
-    for u in (u_y, u_x):
-        if u is None:
-            continue
-        if type(u) is not float:
-            try:
-                u = np.asarray(u, dtype=np.float64)
-            except Exception:
-                return None
-            if u.ndim > 1 or (u.ndim == 1 and u.shape[0] != n and u.shape[0] != 1):
-                return None
-        us.append(u)
-    k = 2 + len(us)
-    data = np.empty((k + max(len(us), 1), n))
-    data[0] = xv
-    data[1] = yv
-    for i, u in enumerate(us):
-        data[2 + i] = u  # a single value fills the row
-    lo = np.minimum.reduce(data[:k], 1).tolist()
-    hi = np.maximum.reduce(data[:k], 1).tolist()
-    if not (all(map(math.isfinite, lo)) and all(map(math.isfinite, hi))):
-        return None
-    # Positive, with a finite largest weight 1/min(u) (division rounds monotonically).
-    for i in range(2, k):
-        if not (lo[i] > 0.0 and math.isfinite(1.0 / lo[i])):
-            return None
-    if interval is None:
-        xmin, xmax = _padded(lo[0], hi[0], hi[3] if u_x is not None else None)
-        if not xmin < xmax:
-            return None
-    else:
-        xmin, xmax = V.interval(interval, routine)
-        if lo[0] < xmin or hi[0] > xmax:
-            return None
-    if covariance is None:
-        covariance = "stated" if u_y is not None else "scaled"
-    if not us:
-        data[k] = 1.0
-    for i, u in enumerate(us):
-        if type(u) is float:
-            data[k + i] = 1.0 / u
-        else:
-            np.divide(1.0, data[2 + i], out=data[k + i])
-    return data, k, degree + 1, xmin, xmax, covariance
-
-
 def _standards_checked(x, y, u_y, u_x, degree, interval, covariance, weighting, routine):
-    """As ``_standards``, one check after the other, raising ``InputError`` at the first
-    fault; also for weighting presets."""
+    """The checks of the standards one after the other, raising ``InputError`` at the
+    first fault in the user's terms: called where the library refused them, to say
+    why."""
     xv = V.vector("x", x, routine)
     n = xv.shape[0]
-    yv = V.same_length("y", V.vector("y", y, routine), n, routine)
+    V.same_length("y", V.vector("y", y, routine), n, routine)  # refuses a bad y
     if n > V.INT_MAX // 2:
         raise InputError(f"{n} points are more than the library takes", routine=routine)
     degree = V.integer("degree", degree, 0, MAX_NCOEF - 1, routine)
@@ -321,10 +233,9 @@ def _standards_checked(x, y, u_y, u_x, degree, interval, covariance, weighting, 
                              "y residuals by their uncertainties", routine=routine)
         ux = V.same_length("u_x", V.vector("u_x", u_x, routine), n, routine, broadcast=True)
         V.positive("u_x", ux, routine)
-    preset = None
     if weighting is not None:
         from .weighting import preset_weights
-        preset = preset_weights(weighting, xv, uy, ux, routine)
+        preset_weights(weighting, xv, uy, ux, routine)
     if interval is None:
         xmin, xmax = default_interval(xv, ux)
         if not xmin < xmax:
@@ -338,51 +249,16 @@ def _standards_checked(x, y, u_y, u_x, degree, interval, covariance, weighting, 
     elif covariance not in COVARIANCES:
         raise InputError(f"covariance must be 'stated' or 'scaled', not {covariance!r}")
 
-    rows = [xv, yv]
-    wy = np.ones(n)
-    if uy is not None:
-        rows.append(uy)
-        wy = 1.0 / uy
-        if not np.isfinite(wy).all():
-            i = int(np.flatnonzero(~np.isfinite(wy))[0])
-            raise InputError(f"u_y[{i}] = {uy[i]:g} is too small: its weight 1/u_y overflows",
-                             routine=routine)
-    if preset is not None:
-        wy = preset
-    k = len(rows)
-    if ux is not None:
-        wx = 1.0 / ux
-        if not np.isfinite(wx).all():
-            i = int(np.flatnonzero(~np.isfinite(wx))[0])
-            raise InputError(f"u_x[{i}] = {ux[i]:g} is too small: its weight 1/u_x overflows",
-                             routine=routine)
-        rows.insert(k, ux)
-        k += 1
-        rows += [wy, wx]
-    else:
-        rows.append(wy)
-    return np.array(rows, dtype=np.float64), k, ncoef, xmin, xmax, covariance
-
-
-def _olspfit(data, w_row, ncoef, xmin, xmax):
-    """``OLSPFIT`` on the rows x (0), y (1) and weights (``w_row``) of ``data``.
-
-    Returns (out, sres): ``out`` holds coef, cov (Fortran order), fitted values,
-    residuals and weighted residuals one after the other (``_ols_fields`` views them).
-    """
-    n = data.shape[1]
-    nc2 = ncoef * ncoef
-    out = np.zeros(ncoef + nc2 + 3 * n)
-    d, o = _clib.address(data), _clib.address(out)
-    row = 8 * n
-    p = o + 8 * (ncoef + nc2)
-    sres, wresmax, istat = c_double(), c_double(), c_int()
-    _clib.unchecked().OLSPFIT(byref(c_int(n)), d, d + row, d + w_row * row, byref(c_int(ncoef)),
-                              byref(c_double(xmin)), byref(c_double(xmax)), o, o + 8 * ncoef,
-                              byref(sres), p, p + row, p + 2 * row, byref(wresmax), byref(istat))
-    if istat.value != 0:
-        raise _ols_error(data[0], istat.value, npts=n, ncoef=ncoef, xmin=xmin, xmax=xmax)
-    return out, sres.value
+    # The library refused a weight: name the standard whose 1/u overflows.
+    for name, u in (("u_y", uy), ("u_x", ux)):
+        if u is None:
+            continue
+        with np.errstate(divide="ignore", over="ignore"):
+            bad = ~np.isfinite(1.0 / u)
+        if bad.any():
+            i = int(np.flatnonzero(bad)[0])
+            raise InputError(f"{name}[{i}] = {u[i]:g} is too small: its weight 1/{name} "
+                             "overflows", routine=routine)
 
 
 def _ols_error(x, code, **fields) -> FitError:
@@ -398,126 +274,107 @@ def _ols_error(x, code, **fields) -> FitError:
     return status_error("OLSPFIT", code, **fields)
 
 
-def _ols_fields(out, n, ncoef):
-    """(coef, cov, fitted, residuals, weighted residuals): views of ``_olspfit``'s ``out``."""
-    p = ncoef + ncoef * ncoef
-    return (out[:ncoef], out[ncoef:p].reshape((ncoef, ncoef), order="F"), out[p:p + n],
-            out[p + n:p + 2 * n], out[p + 2 * n:p + 3 * n])
+def _arrays(x, y, u_y, u_x, degree, interval, covariance, weighting):
+    """The standards as the library takes them (float64 arrays of their own, u_y and
+    u_x broadcast), or None where they cannot be converted; the library checks them."""
+    if type(degree) is not int or not 0 <= degree < MAX_NCOEF:
+        return None
+    if covariance is not None and covariance not in COVARIANCES:
+        return None
+    if weighting not in _WEIGHTING_CODES:
+        return None
+    try:
+        xv = np.array(x, dtype=np.float64)
+        yv = np.array(y, dtype=np.float64)
+        if xv.ndim != 1 or yv.shape != xv.shape or not 0 < xv.shape[0] <= V.INT_MAX // 2:
+            return None
+        n = xv.shape[0]
+        us = []
+        for u in (u_y, u_x):
+            if u is None:
+                us.append(None)
+                continue
+            uv = np.asarray(u, dtype=np.float64)
+            if uv.ndim > 1 or (uv.ndim == 1 and uv.shape[0] not in (1, n)):
+                return None
+            us.append(np.array(np.broadcast_to(uv.reshape(-1), (n,)), dtype=np.float64))
+    except Exception:  # the checks one by one say what it is
+        return None
+    iv = None
+    if interval is not None:
+        try:
+            iv = (float(interval[0]), float(interval[1]))
+            if len(interval) != 2:
+                return None
+        except Exception:
+            return None
+    return xv, yv, us[0], us[1], degree + 1, iv, covariance, weighting
 
 
-def _fit_ols(data, k, ncoef, xmin, xmax, covariance, options) -> Calibration:
-    n = data.shape[1]
-    out, sres = _olspfit(data, k, ncoef, xmin, xmax)
-    # Read-only before the views are taken: the views are read-only too.
-    data.flags.writeable = False
-    out.flags.writeable = False
-    coef, cov, fitted, res, wres = _ols_fields(out, n, ncoef)
-    # cov_scaled and chi2 are computed when first read.
-    return Calibration._trusted(
-        kind="ols", coef=coef, cov=cov, sres=sres, dof=n - ncoef, fitted=fitted, residuals=res,
-        weighted_residuals=wres, x=data[0], y=data[1], u_y=data[2] if k > 2 else None,
-        u_x=None, weights=data[k], x_weights=None, interval=(xmin, xmax), covariance=covariance,
-        options=options)
+_INPUT_STATUSES = {1, 2, 3, 4, 5, LF.X_NOT_POSITIVE, LF.UX_WITHOUT_UY, LF.PRESET_WITH_U,
+                   LF.NO_SPREAD, LF.OUTSIDE, LF.WEIGHT_OVERFLOW}
 
 
-def _glspfit(data, ncoef, xmin, xmax, tol, maxit, sigma):
-    """``GLSPFIT`` on the rows x, y, u_y, u_x, 1/u_y, 1/u_x of ``data``.
-
-    Returns (keep, work, olstat, istat): ``keep`` holds PARAM (delta, then the
-    coefficients), COV (Fortran order) and RINFO, the outputs a calibration keeps;
-    ``work`` holds YFIT first and the rest of the outputs after it.
-    """
-    n = data.shape[1]
-    nc2 = ncoef * ncoef
-    keep = np.zeros(n + ncoef + nc2 + 4)
-    nwork = 6 * n + n * ncoef + ncoef * (ncoef + 1) // 2
-    work = np.zeros(nwork + 2)
-    work[nwork:] = tol
-    d, o, w = _clib.address(data), _clib.address(keep), _clib.address(work)
-    row = 8 * n
-    sres, wresmax, olstat = c_double(), c_double(), c_int()
-    istat = (c_int * 3)()
-    # work: yfit (n), res (2 x n), wres (2 n), r11 (n), r12 (n x ncoef), r22, tol (2)
-    _clib.unchecked().GLSPFIT(
-        byref(c_int(n)), d, d + row, d + 5 * row, d + 4 * row, byref(c_int(ncoef)),
-        byref(c_double(xmin)), byref(c_double(xmax)), w + 8 * nwork, byref(c_int(maxit)),
-        byref(c_double(sigma)), o, o + 8 * (n + ncoef), byref(sres), w, w + row,
-        w + 3 * row, byref(wresmax), w + 5 * row, w + 6 * row, w + 6 * row + 8 * n * ncoef,
-        o + 8 * (n + ncoef + nc2), byref(olstat), istat)
-    return keep, work, olstat.value, list(istat)
-
-
-def _fit_gls(data, ncoef, xmin, xmax, tol, maxit, sigma, covariance,
-             accept_unconverged) -> Calibration:
-    routine = "GLSPFIT"
-    n = data.shape[1]
-    x, y, uy, ux, wy, wx = data
+def _fit_core(std, args, tol, maxit, sigma, accept_unconverged) -> Calibration:
+    """``QVXL_FIT`` on the standards, and the calibration from its outputs; its statuses
+    as the user's errors and warnings."""
+    xv, yv, uy, ux, ncoef, interval, covariance, weighting = std
+    routine = "OLSPFIT" if ux is None else "GLSPFIT"
+    n = xv.shape[0]
+    covkind = -1 if covariance is None else COVARIANCES.index(covariance)
+    r = LF.fit(xv, yv, uy, ux, _WEIGHTING_CODES[weighting], None, ncoef, interval,
+               None if tol is None else tol, maxit, sigma, covkind)
+    st = r["istat"]
+    if st in _INPUT_STATUSES:
+        _standards_checked(*args)
+        raise InputError(f"the standards cannot be fitted: {LF.status_text(st)}",
+                         routine=routine)
+    xmin, xmax = r["interval"]
     fields = dict(npts=n, ncoef=ncoef, xmin=xmin, xmax=xmax)
-    maxit = DEFAULT_MAXIT if maxit is None else V.integer("maxit", maxit, 1, routine=routine)
-    sigma = DEFAULT_SIGMA if sigma is None else V.real("sigma", sigma, routine)
-    if tol is None:
-        # The starting fit is checked here so that its status is reported as such.
-        out0, _ = _olspfit(data, 4, ncoef, xmin, xmax)
-        coef0, cov0 = _ols_fields(out0, n, ncoef)[:2]
-        tol = default_tolerances(x, y, wx, wy, coef0, cov0, xmin, xmax)
-    else:
-        t = np.atleast_1d(np.asarray(tol, dtype=np.float64))
-        if t.shape not in ((1,), (2,)) or not np.all(np.isfinite(t)) or not np.all(t > 0):
-            raise InputError(f"tol must be one or two positive numbers, not {tol!r}",
-                             routine=routine)
-        tol = (float(t[0]), float(t[-1]))
-    keep, work, olstat, istat = _glspfit(data, ncoef, xmin, xmax, tol, maxit, sigma)
-    if olstat != 0:
-        raise _ols_error(x, olstat, **fields)
-    status, iterations, evaluations = istat
-    nc2 = ncoef * ncoef
-    rinfo = keep[n + ncoef + nc2:]
+    info = r["info"]
+    if st == LF.OLS_FAILED:
+        raise _ols_error(xv, info[0], **fields)
+    status, iterations, evaluations = info[1:4]
     notes = []
-    if not 0 <= status <= 3:
-        if status in (4, 5) and accept_unconverged:
+    if ux is not None:
+        if not 0 <= status <= 3:
+            if status in (4, 5) and accept_unconverged:
+                notes.append(status_message(routine, status, **fields))
+            else:
+                raise status_error(routine, status, **fields)
+        elif status == 2 or (status == 3 and not r["rinfo"][0] < r["tol"][0]):
             notes.append(status_message(routine, status, **fields))
-        else:
-            raise status_error(routine, status, **fields)
-    elif status == 2 or (status == 3 and not rinfo[0] < tol[0]):
-        notes.append(status_message(routine, status, **fields))
-    cov = keep[n + ncoef:n + ncoef + nc2].reshape((ncoef, ncoef), order="F")
-    if not np.all(np.isfinite(cov)):
+    if st == LF.GLS_FAILED:
         raise FitError(
             "the coefficient covariance could not be formed: the coefficient factor is "
             "singular (a degenerate design)", code=status, routine=routine)
-    for text in notes:
-        warnings.warn(text, ConvergenceWarning, stacklevel=3)
-    delta = keep[:n]
-    xi = x - delta
-    # Residuals at the returned coefficients and adjusted abscissae (the library's
-    # fitted values belong to its last trial point, one step away), so that every
-    # field describes the same curve.
-    fitted = np.zeros(n)
-    st = c_int()
-    _clib.unchecked().POLYEVAL(byref(c_int(ncoef)), _clib.address(keep) + 8 * n, byref(c_int(n)),
-                               _clib.address(xi), byref(c_double(xmin)), byref(c_double(xmax)),
-                               _clib.address(fitted), byref(st))
-    if st.value != 0:
-        fitted = work[:n].copy()
-    keep.flags.writeable = False
-    data.flags.writeable = False
-    coef = keep[n:n + ncoef]
-    delta = keep[:n]
-    cov = keep[n + ncoef:n + ncoef + nc2].reshape((ncoef, ncoef), order="F")
-    rinfo = keep[n + ncoef + nc2:]
-    res_y = y - fitted
-    wres_y = res_y * wy
-    wres_x = delta * wx
-    chi2 = float(np.dot(wres_y, wres_y) + np.dot(wres_x, wres_x))
-    dof = n - ncoef
-    sres = float(np.sqrt(chi2 / dof)) if dof > 0 else 0.0
-    for a in (xi, fitted, res_y, wres_y, wres_x):
-        a.flags.writeable = False
-    x, y, uy, ux, wy, wx = data
+    if st not in (0, LF.UNCONVERGED, LF.SCALE_OVERFLOW):
+        raise InputError(f"the standards cannot be fitted: {LF.status_text(st)}",
+                         routine=routine)
+    overflow = info[4] == 1
+    if ux is not None:
+        for text in notes:
+            warnings.warn(text, ConvergenceWarning, stacklevel=3)
+        if overflow:
+            from .calibration import scaled_covariance
+            scaled_covariance(r["cov"], r["sres"], r["dof"])  # raises the FitError
+    for a in (xv, yv, uy, ux, r["coef"], r["cov"], r["cov_scaled"], r["rinfo"],
+              *(r[k] for k in LF._ROWS)):
+        if a is not None:
+            a.flags.writeable = False
+    kw = dict(coef=r["coef"], cov=r["cov"], sres=r["sres"], chi2=r["chi2"], dof=r["dof"],
+              fitted=r["fitted"], residuals=r["residuals"],
+              weighted_residuals=r["weighted_residuals"], x=xv, y=yv, u_y=uy, u_x=ux,
+              weights=r["weights"], interval=(xmin, xmax), covariance=COVARIANCES[r["covkind"]])
+    if not overflow:
+        kw["cov_scaled"] = r["cov_scaled"]  # else computed (and refused) when first read
+    if ux is None:
+        return Calibration._trusted(kind="ols", x_weights=None,
+                                    options={} if weighting is None else
+                                    dict(weighting=weighting), **kw)
     return Calibration._trusted(
-        kind="gls", coef=coef, cov=cov, cov_scaled=scaled_covariance(cov, sres, dof), sres=sres,
-        chi2=chi2, dof=dof, fitted=fitted, residuals=res_y, weighted_residuals=wres_y, x=x, y=y,
-        u_y=uy, u_x=ux, weights=wy, x_weights=wx, interval=(xmin, xmax), covariance=covariance,
-        status=status, iterations=iterations, evaluations=evaluations, x_adjusted=xi,
-        residuals_x=delta, weighted_residuals_x=wres_x, rinfo=rinfo,
-        options=dict(tol=tuple(tol), maxit=maxit, sigma=sigma), notes=tuple(notes))
+        kind="gls", x_weights=r["x_weights"], status=status, iterations=iterations,
+        evaluations=evaluations, x_adjusted=r["x_adjusted"], residuals_x=r["residuals_x"],
+        weighted_residuals_x=r["weighted_residuals_x"], rinfo=r["rinfo"],
+        options=dict(tol=tuple(r["tol"]), maxit=r["maxit"], sigma=r["sigma"]),
+        notes=tuple(notes), **kw)

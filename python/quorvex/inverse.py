@@ -7,7 +7,6 @@ responses; this module checks the arguments, calls it and presents the result.
 """
 from __future__ import annotations
 
-import functools
 import math
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, fields
@@ -16,7 +15,7 @@ import numpy as np
 
 from . import _lab
 from . import _validate as V
-from .basis import basis, slope
+from . import _lab_curve as LC
 from .errors import InputError
 
 CHUNK = 1 << 16  # responses per call of the library (their outputs: about 8 MiB)
@@ -168,34 +167,28 @@ class InversePrediction:
     def __repr__(self) -> str:
         return (f"InversePrediction(n={len(self)}, no_root={int(self.no_root.sum())}, "
                 f"several_roots={int(self.several_roots.sum())}, at_end={int(self.at_end.sum())})")
-    # Joint covariance, factored: cov = S C S' + diag(d)
-    @functools.cached_property
-    def _slopes(self) -> np.ndarray:
-        return slope(self.coef, np.nan_to_num(self.x, nan=self.interval[0]), *self.interval)
+    # Joint covariance, factored: cov = S C S' + diag(d), from the laboratory library.
+    def _joint(self, mode: int, w=None):
+        s, d, out, value, st = LC.joint_cov(self.coef, self.cov_coef, *self.interval, self.x,
+                                            self.u_y, mode, w)
+        if st != 0:
+            raise InputError(f"joint covariance: {_lab.STATUS_TEXT.get(st, st)}")
+        return s, d, out, value
 
     @property
     def sensitivity(self) -> np.ndarray:
         """S (n x ncoef): dx_i/dc = -g(x_i)/p'(x_i); rows of NaN where there is no root."""
-        g = basis(np.nan_to_num(self.x, nan=self.interval[0]), self.coef.shape[0],
-                  *self.interval)
-        s = -g / self._slopes[:, None]
-        s[self.no_root] = np.nan
-        return s
+        return self._joint(0)[0]
 
     @property
     def response_variance(self) -> np.ndarray:
         """d (n,): u_y**2 / p'(x)**2, the part of each variance from its own response."""
-        d = self.u_y**2 / self._slopes**2
-        d[self.no_root] = np.nan
-        return d
+        return self._joint(0)[1]
 
     @property
     def cov(self) -> np.ndarray:
         """The joint covariance (n x n) of the first roots ``x``.  Its diagonal is u_x**2."""
-        s = self.sensitivity
-        c = s @ self.cov_coef @ s.T
-        c[np.diag_indices_from(c)] += self.response_variance
-        return c
+        return self._joint(1)[2]
 
     def variance(self, weights) -> float | np.ndarray:
         """Variance of sum_i w_i x_i (one weight vector), or covariance matrix of several
@@ -209,10 +202,7 @@ class InversePrediction:
         w2 = np.atleast_2d(w)
         if w2.ndim != 2 or w2.shape[1] != len(self):
             raise InputError(f"weights must have {len(self)} columns, not shape {w.shape}")
-        s, d = self.sensitivity, self.response_variance
-        used = np.any(w2 != 0, axis=0)  # a root missing where its weight is 0 does not matter
-        a = w2[:, used] @ s[used]
-        v = a @ self.cov_coef @ a.T + (w2[:, used] * d[used]) @ w2[:, used].T
+        v = self._joint(2, w2)[2]
         return float(v[0, 0]) if one else v
 
     def combine(self, weights) -> tuple[float, float]:
@@ -220,9 +210,8 @@ class InversePrediction:
         w = np.asarray(weights, dtype=np.float64)
         if w.ndim != 1 or w.shape[0] != len(self):
             raise InputError(f"weights must have {len(self)} elements, not shape {w.shape}")
-        used = w != 0
-        value = float(w[used] @ self.x[used])
-        return value, float(np.sqrt(self.variance(w)))
+        _, _, v, value = self._joint(2, w[None, :])
+        return float(value[0]), float(np.sqrt(v[0, 0]))
 
 
 def inverse(cal, y, u_y=None, ngrid: int | None = None, tol: float = 0.0,

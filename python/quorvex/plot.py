@@ -385,8 +385,9 @@ def _deviation_panel(ax, cal, level, flags, x_label, y_label):
     dev = y - np.asarray(cal.evaluate(x))
     u = None if cal.u_y is None else np.asarray(cal.u_y)
     if cal.u_x is not None:
-        from .basis import slope
-        s = slope(np.asarray(cal.coef), x, cal.xmin, cal.xmax)
+        from . import _lab_curve as LC
+        from .curve import at
+        s = at(cal, x, LC.SLOPE)[1]
         u = np.hypot(u, s * np.asarray(cal.u_x))
     flagged = flags
     for sel, style in ((~flagged, dict(fmt="o", color=C_STANDARD)),

@@ -457,7 +457,8 @@ def _int_arg(arg) -> int:
 
 class _Perturbed:
     """While active, OLSPFIT's COEF(1) and GLSPFIT's first coefficient (PARAM(N+1))
-    are scaled by 1 + size after each call, in both bindings of the loaded library."""
+    are scaled by 1 + size after each call, in both bindings of the loaded library, and
+    so is the laboratory library's QVXL_FIT COEF(1), through which ``fit`` fits."""
 
     def __init__(self, size: float):
         self.factor = 1.0 + size
@@ -480,11 +481,22 @@ class _Perturbed:
                 _scale_at(a[11], _int_arg(a[0]), factor)
             return call
 
+        def fit(fn):  # QVXL_FIT of the laboratory library: COEF(1), its 16th argument
+            def call(*a):
+                fn(*a)
+                _scale_at(a[15], 0, factor)
+            return call
+
         for holder in (lib, lib.unchecked):
             for name, wrap in (("OLSPFIT", ols), ("GLSPFIT", gls)):
                 fn = getattr(holder, name)
                 self.saved.append((holder, name, fn))
                 setattr(holder, name, wrap(fn))
+        from . import _lab
+        lab = _lab.library()
+        fn = lab.bind("QVXL_FIT", 32)
+        self.saved.append((lab, "QVXL_FIT", fn))
+        setattr(lab, "QVXL_FIT", fit(fn))
         return self
 
     def __exit__(self, *exc):
@@ -915,11 +927,25 @@ def eiv_quadratic_data():
 def _odr(x, y, u_x, u_y, ncoef, xmin, xmax, beta0):
     """scipy.odr (ODRPACK) explicit orthogonal distance regression in the library's
     basis on the same interval, weights 1/u², converged tightly."""
+    from numpy.polynomial import chebyshev as C
     from scipy import odr
-    from .basis import basis, slope
-    model = odr.Model(lambda c, t: basis(t, ncoef, xmin, xmax) @ c,
-                      fjacb=lambda c, t: basis(t, ncoef, xmin, xmax).T,
-                      fjacd=lambda c, t: slope(c, t, xmin, xmax))
+
+    # The reference's own model of the scaled polynomial, in numpy (independent of the
+    # library): rows (1/2, T_1(t), ...), and the slope dp/dx.
+    def rows(x):
+        t = ((np.asarray(x) - xmin) - (xmax - np.asarray(x))) / (xmax - xmin)
+        v = C.chebvander(np.atleast_1d(t), ncoef - 1)
+        v[:, 0] = 0.5
+        return v
+
+    def slope(c, x):
+        t = ((np.asarray(x) - xmin) - (xmax - np.asarray(x))) / (xmax - xmin)
+        cs = np.array(c, dtype=np.float64)
+        cs[0] *= 0.5
+        return C.chebval(t, C.chebder(cs)) * (2.0 / (xmax - xmin)) if ncoef > 1 else 0.0 * t
+
+    model = odr.Model(lambda c, t: rows(t) @ c, fjacb=lambda c, t: rows(t).T,
+                      fjacd=lambda c, t: slope(c, t))
     job = odr.ODR(odr.Data(x, y, wd=1.0 / u_x ** 2, we=1.0 / u_y ** 2), model, beta0=beta0,
                   maxit=1000, sstol=1e-15, partol=1e-15)
     job.set_job(fit_type=0, deriv=3)

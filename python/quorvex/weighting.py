@@ -6,14 +6,17 @@ library takes W_i = sqrt(w_i) (it minimises sum_i (W_i r_i)**2), so the weights
 passed are W_i = 1/sqrt(x_i) and W_i = 1/x_i.  Such weights fix only the relative
 size of the scatter (its variance grows like x or x**2); its scale comes from the
 residuals, so a calibration fitted with a preset uses the scaled covariance.
+The weights and the response scale come from the laboratory library.
 """
 from __future__ import annotations
 
 import numpy as np
 
+from . import _lab_fit
 from .errors import InputError
 
 PRESETS = ("1/x", "1/x2")
+CODES = {None: 0, "1/x": 1, "1/x2": 2}
 
 
 def preset_weights(weighting: str, x: np.ndarray, u_y, u_x, routine: str) -> np.ndarray:
@@ -34,13 +37,15 @@ def preset_weights(weighting: str, x: np.ndarray, u_y, u_x, routine: str) -> np.
         i = int(np.flatnonzero(~(x > 0))[0])
         raise InputError(f"weighting {weighting!r} needs every x > 0: element {i} is {x[i]:g}",
                          routine=routine)
-    return 1.0 / np.sqrt(x) if weighting == "1/x" else 1.0 / x
+    w, st = _lab_fit.weights(CODES[weighting], 1, x)
+    if st != 0:
+        raise InputError(f"weighting {weighting!r}: {_lab_fit.status_text(st)}", routine=routine)
+    return w
 
 
 def response_scale(weighting: str | None, x: np.ndarray) -> np.ndarray:
     """1/W(x) at new points: the scatter of a response at x relative to SRES."""
-    if weighting == "1/x":
-        return np.sqrt(x)
-    if weighting == "1/x2":
-        return np.abs(x)
-    return np.ones_like(x)
+    s, st = _lab_fit.weights(CODES.get(weighting, 0), 2, np.asarray(x, dtype=np.float64))
+    if st != 0:
+        raise InputError(f"response scale: {_lab_fit.status_text(st)}")
+    return s

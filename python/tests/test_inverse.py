@@ -115,7 +115,7 @@ def test_joint_covariance_against_monte_carlo_of_refitted_curves():
     coef, u, n = [4.0, 3.0, 0.4], 0.05, 12
     rng = np.random.default_rng(2026)
     x = np.linspace(0.0, 10.0, n)
-    from quorvex.basis import basis
+    from refbasis import basis
     yt = basis(x, 3, 0.0, 10.0) @ np.asarray(coef)
     ys = np.array([0.5, 0.7, 3.0, 5.0])
     cal = quorvex.fit(x, yt, u_y=u, degree=2)

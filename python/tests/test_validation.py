@@ -274,12 +274,13 @@ def _scaled_inverse_uncertainty(monkeypatch):
 
 
 def _scaled_evaluation(monkeypatch):
-    real = _clib.polyeval
+    from quorvex import _lab_curve
+    real = _lab_curve.curve
 
-    def faulty(coef, x, xmin, xmax):
-        y, istat = real(coef, x, xmin, xmax)
-        return y * (1 + 1e-10), istat
-    monkeypatch.setattr(_clib, "polyeval", faulty)
+    def faulty(coef, cov, xmin, xmax, x, what, extend=False):
+        y, dy, u, istat = real(coef, cov, xmin, xmax, x, what, extend)
+        return (None if y is None else y * (1 + 1e-10)), dy, u, istat
+    monkeypatch.setattr(_lab_curve, "curve", faulty)
 
 
 def _scaled_slope(monkeypatch):

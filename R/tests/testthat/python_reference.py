@@ -14,10 +14,13 @@ from pathlib import Path
 import numpy as np
 
 import quorvex
-from quorvex.basis import basis
 from quorvex.diagnostics import detection_limits
 
 standards_csv = Path(sys.argv[1])
+# The Python tests' numpy reference of the basis (repository/python/tests), to draw data
+# as they do.
+sys.path.insert(0, str(standards_csv.resolve().parent.parent / "python" / "tests"))
+from refbasis import basis  # noqa: E402
 
 
 def curve_data(n, coef, u_y, seed, xmin=0.0, xmax=10.0, u_x=None):

@@ -1,4 +1,5 @@
-"""The scaled polynomial in numpy: basis rows, slopes and the power-series form.
+"""The tests' own reference of the scaled polynomial, in numpy: basis rows, slopes and
+the power-series form, independent of the laboratory library the package calls.
 
 A curve of NCOEF coefficients on [xmin, xmax] is
 p(x) = c_1/2 + c_2 T_1(t) + ... + c_NCOEF T_{NCOEF-1}(t),
