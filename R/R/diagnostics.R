@@ -149,48 +149,38 @@ lack_of_fit <- function(cal, d = diagnose(cal), alpha = 0.01) {
 }
 
 # k for a two-sided (or one-sided) coverage probability: Student's t with the
-# fit's dof for the scaled covariance, normal for the stated one; the
-# quantiles are the laboratory library's (Boost.Math), as every host has them.
+# fit's dof for the scaled covariance, normal for the stated one (the
+# laboratory library's rule, QVXL_COVERAGE).
 coverage_factor <- function(cal, level, sided = 2) {
   if (!is.numeric(level) || length(level) != 1L || is.na(level) || !(level > 0 && level < 1)) {
     input_error("level must lie strictly between 0 and 1")
   }
-  q <- if (sided == 2) (1 + level) / 2 else level
   if (cal$covariance == "scaled") {
     if (cal$dof == 0) input_error("the scaled covariance needs degrees of freedom: this fit has none")
-    return(list(k = lab_quantile("t", q, cal$dof), distribution = sprintf("t(%d)", cal$dof),
+    return(list(k = lab_coverage(cal, level, sided), distribution = sprintf("t(%d)", cal$dof),
                 dof = cal$dof))
   }
-  list(k = lab_quantile("normal", q), distribution = "normal", dof = Inf)
-}
-
-# Relative scatter 1/W(x) of a response at new x under the fit's weighting.
-response_scale <- function(weighting, x) {
-  if (is.null(weighting)) return(rep(1, length(x)))
-  if (weighting == "1/x") sqrt(x) else abs(x)
+  list(k = lab_coverage(cal, level, sided), distribution = "normal", dof = Inf)
 }
 
 # Standard deviation of one new response at each x (the Python package's
-# response_sd): u_y as given; else the standards' common stated u_y, or SRES/W(x).
+# response_sd): u_y as given; else the library's model (the standards' common
+# stated u(y), or the weighting's scale, times SRES when scaled).
 response_sd <- function(cal, x, u_y = NULL) {
   if (!is.null(u_y)) {
     u <- numeric_column(u_y, "u_y", length(x))
     if (!all(u >= 0)) input_error("u_y must not be negative")
     return(if (length(u) == 1L) rep(u, length(x)) else u)
   }
-  if (!is.null(cal$u_y)) {
-    if (!all(cal$u_y == cal$u_y[1])) {
-      input_error("the standards' u_y differ, so the response uncertainty at new points is ",
-                  "not known: give u_y")
-    }
-    base <- rep(cal$u_y[1], length(x))
-  } else {
-    base <- response_scale(cal$weighting, x)
+  if (!is.null(cal$u_y) && !all(cal$u_y == cal$u_y[1])) {
+    input_error("the standards' u_y differ, so the response uncertainty at new points is ",
+                "not known: give u_y")
   }
-  base * sigma_hat(cal)
+  lab_response_sd(cal, x)
 }
 
-# Curve values and u(p(x)) = sqrt(g' C g) at x inside the interval.
+# Curve values and u(p(x)) = sqrt(g' C g) at x inside the interval (the
+# library's QVXL_CURVE).
 evaluate <- function(cal, x, uncertainty = FALSE) {
   x <- as.double(x)
   lo <- cal$interval[1]
@@ -200,11 +190,10 @@ evaluate <- function(cal, x, uncertainty = FALSE) {
     input_error("x must lie in the curve's interval [", format(lo), ", ", format(hi),
                 "]: element(s) ", row_list(bad), " do not", routine = "POLYEVAL")
   }
-  r <- .Call(qvx_polyeval, cal$chebyshev$coef, x, lo, hi)
-  if (r$status != 0L) status_error("POLYEVAL", r$status, list(xmin = lo, xmax = hi))
+  if (!length(x)) return(if (uncertainty) list(y = numeric(), u = numeric()) else numeric())
+  r <- lab_curve(cal, x, if (uncertainty) 5L else 1L)
   if (!uncertainty) return(r$y)
-  g <- basis_rows(x, ncoef_of(cal), lo, hi)
-  list(y = r$y, u = sqrt(rowSums((g %*% cal$cov_used) * g)))
+  list(y = r$y, u = r$u)
 }
 
 leverages <- function(cal, d = diagnose(cal)) d$leverage

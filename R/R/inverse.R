@@ -8,18 +8,6 @@ check_cal <- function(cal) {
   if (!inherits(cal, "quorvex_cal")) input_error("cal must be a calibration made by calfit()")
 }
 
-# IPVAL on responses y with u(y) uy: list(n_roots, roots, u_roots), roots and
-# u_roots with one column per response (NA beyond the roots found).
-ipval <- function(cal, y, uy, ngrid = DEFAULT_NGRID, tol = 0) {
-  if (ncoef_of(cal) < 2) input_error("a constant curve (degree 0) has no inverse", routine = "IPVAL")
-  r <- .Call(qvx_ipval, cal$chebyshev$coef, cal$cov_used, as.double(y), as.double(uy),
-             cal$interval[1], cal$interval[2], as.integer(ngrid), as.double(tol))
-  if (r$status != 0L) {
-    status_error("IPVAL", r$status, list(xmin = cal$interval[1], xmax = cal$interval[2]))
-  }
-  r
-}
-
 responses <- function(y) {
   if (is.data.frame(y) || is.list(y)) input_error("y must be a vector of responses")
   y <- numeric_column(y, "y")
@@ -147,25 +135,15 @@ inverse <- function(cal, y, u_y = NULL, replicates = 1, method = c("first-order"
                     u_y = r$u_y, u_y_source = u_y_source(r$u_y_code, uy$replicates),
                     stringsAsFactors = FALSE)
   # Joint covariance of the first roots: S C S' + diag(u_y^2 / p'^2),
-  # S = -g(x)/p'(x) (Cov(x_i, x_j) through the curve's coefficients).  Its
-  # factors are kept for any number of responses, the m x m matrix itself up
-  # to MAX_JOINT responses (beyond, it would not fit in memory).
-  lo <- cal$interval[1]
-  hi <- cal$interval[2]
-  xs0 <- ifelse(is.na(x), lo, x)
-  sl <- curve_slope(cal$chebyshev$coef, xs0, lo, hi)
-  g <- basis_rows(xs0, nc, lo, hi)
-  s <- -g / sl
-  s[is.na(x), ] <- NA_real_
-  d <- ifelse(is.na(x), NA_real_, r$u_y^2 / sl^2)
-  attr(out, "sensitivity") <- s
-  attr(out, "response_variance") <- d
+  # S = -g(x)/p'(x) (Cov(x_i, x_j) through the curve's coefficients), from
+  # the laboratory library.  Its factors are kept for any number of responses,
+  # the m x m matrix itself up to MAX_JOINT responses (beyond, it would not
+  # fit in memory).
+  jc <- lab_joint_cov(cal, x, r$u_y, full = m <= MAX_JOINT)
+  attr(out, "sensitivity") <- na_for_nan(jc$s)
+  attr(out, "response_variance") <- na_for_nan(jc$d)
   attr(out, "cov_coef") <- cal$cov_used
-  if (m <= MAX_JOINT) {
-    jc <- s %*% cal$cov_used %*% t(s)
-    diag(jc) <- diag(jc) + d
-    attr(out, "cov") <- jc
-  }
+  if (m <= MAX_JOINT) attr(out, "cov") <- na_for_nan(jc$cov)
   attr(out, "roots") <- t(roots)
   attr(out, "u_roots") <- t(u_roots)
   attr(out, "n_roots") <- r$n_roots

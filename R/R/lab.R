@@ -265,3 +265,80 @@ lab_limits <- function(cal, alpha, beta, blank, replicates, u_blank, k_loq) {
         as.double(beta), as.double(blank), as.integer(replicates), !is.null(u_blank),
         if (is.null(u_blank)) 0 else as.double(u_blank), as.double(k_loq))
 }
+
+# ---- Fit rules and the curve (QVXL_FIT, QVXL_CURVE, QVXL_COVERAGE,
+# QVXL_RESPONSE_SD, QVXL_BAND, QVXL_POWER, QVXL_JOINT_COV)
+
+WEIGHTING_CODE <- c(none = 0L, "1/x" = 1L, "1/x2" = 2L)
+covkind_of <- function(cal) if (cal$covariance == "scaled") 1L else 0L
+weighting_of <- function(cal) if (is.null(cal$weighting)) 0L else WEIGHTING_CODE[[cal$weighting]]
+
+# QVXL_FIT on checked standards: u_y, u_x NULL where not given; interval,
+# tol, maxit, sigma NULL for the library's defaults.  Every output with the
+# options used and the status (the caller words it).
+lab_fit <- function(x, y, u_y, u_x, weighting, ncoef, interval = NULL, tol = NULL,
+                    maxit = NULL, sigma = NULL) {
+  given <- (if (is.null(u_y)) 0L else 1L) + (if (is.null(u_x)) 0L else 2L)
+  defaults <- (if (is.null(interval)) 0L else 1L) + (if (is.null(tol)) 0L else 2L) +
+    (if (is.null(maxit)) 0L else 4L) + (if (is.null(sigma)) 0L else 8L)
+  .Call(qvx_fit, as.double(x), as.double(y), if (is.null(u_y)) 1 else as.double(u_y),
+        if (is.null(u_x)) 1 else as.double(u_x), given, WEIGHTING_CODE[[weighting]],
+        rep(1L, length(x)), as.integer(ncoef), defaults,
+        if (is.null(interval)) c(0, 0) else as.double(interval),
+        if (is.null(tol)) c(0, 0) else as.double(tol),
+        if (is.null(maxit)) 0L else as.integer(maxit),
+        if (is.null(sigma)) 0 else as.double(sigma), -1L)
+}
+
+# The curve of cal at x (inside its interval unless extend): what 1 values,
+# 2 slopes, 4 u(p(x)) under the covariance in use, a sum.
+lab_curve <- function(cal, x, what, extend = FALSE) {
+  r <- .Call(qvx_curve, as.double(cal$chebyshev$coef), as.double(cal$cov_used),
+             cal$interval[1], cal$interval[2], as.integer(what), isTRUE(extend), as.double(x))
+  if (r$status != 0L) lab_error("the curve", "QVXL_CURVE", r$status)
+  r
+}
+
+lab_coverage <- function(cal, level, sided = 2L) {
+  r <- .Call(qvx_coverage, covkind_of(cal), as.integer(cal$dof), as.double(level),
+             as.integer(sided))
+  if (r$status != 0L) lab_error("coverage factor", "QVXL_COVERAGE", r$status)
+  r$k
+}
+
+# The sd of one new response at x from the calibration's model (the
+# standards' common stated u(y), or the weighting's scale), times SRES under
+# the scaled covariance.
+lab_response_sd <- function(cal, x) {
+  r <- .Call(qvx_response_sd, as.double(x), weighting_of(cal),
+             if (is.null(cal$u_y)) numeric() else as.double(cal$u_y), covkind_of(cal),
+             as.double(cal$sres))
+  if (r$status != 0L) lab_error("response uncertainty", "QVXL_RESPONSE_SD", r$status)
+  r$sd
+}
+
+lab_band <- function(cal, x, level, kind, rsd = 1) {
+  r <- .Call(qvx_band, as.double(cal$chebyshev$coef), as.double(cal$cov_used),
+             cal$interval[1], cal$interval[2], covkind_of(cal), as.integer(cal$dof),
+             as.double(level), if (kind == "prediction") 1L else 0L, as.double(x),
+             as.double(rsd))
+  if (r$status != 0L) lab_error("band", "QVXL_BAND", r$status)
+  r
+}
+
+lab_power <- function(coef, cov, interval) {
+  r <- .Call(qvx_power, as.double(coef), as.double(cov), interval[1], interval[2])
+  if (r$status != 0L) lab_error("power form", "QVXL_POWER", r$status)
+  r
+}
+
+# The joint covariance's factors S and d of readings x (NA: no root) with
+# u(y) u_y; with full = TRUE also the matrix.
+lab_joint_cov <- function(cal, x, u_y, full) {
+  x <- as.double(x)
+  x[is.na(x)] <- NaN
+  r <- .Call(qvx_joint_cov, as.double(cal$chebyshev$coef), as.double(cal$cov_used),
+             cal$interval[1], cal$interval[2], x, as.double(u_y), if (full) 1L else 0L)
+  if (r$status != 0L) lab_error("joint covariance", "QVXL_JOINT_COV", r$status)
+  r
+}

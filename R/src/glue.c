@@ -596,6 +596,188 @@ SEXP qvx_limits(SEXP coef, SEXP cov, SEXP xmin, SEXP xmax, SEXP covkind, SEXP nd
   return out;
 }
 
+/* ---- Fit rules and the curve ------------------------------------------- */
+
+/* QVXL_FIT on the standards x, y (uy, ux read where given has bit 1, 2; any
+   one-element vector otherwise), keep (one integer per standard), ncoef, the
+   options given (defaults: 1 interval, 2 tol, 4 maxit, 8 sigma) and covkind
+   (-1 default).  Returns every output with the options used and the status. */
+SEXP qvx_fit(SEXP x, SEXP y, SEXP uy, SEXP ux, SEXP given, SEXP weighting, SEXP keep,
+             SEXP ncoef, SEXP defaults, SEXP interval, SEXP tol, SEXP maxit, SEXP sigma,
+             SEXP covkind)
+{
+  int n = count(real_len(x, "x"), "x");
+  const double *yv = reals_n(y, n, "y");
+  int gv = int1(given, "given");
+  if (gv & 1) reals_n(uy, n, "u_y");
+  else if (real_len(uy, "u_y") < 1) error("quorvex: u_y must have at least 1 element");
+  if (gv & 2) reals_n(ux, n, "u_x");
+  else if (real_len(ux, "u_x") < 1) error("quorvex: u_x must have at least 1 element");
+  int wt = int1(weighting, "weighting");
+  if (TYPEOF(keep) != INTSXP || XLENGTH(keep) != n)
+    error("quorvex: keep must be %d integer(s)", n);
+  int nc = ncoef_checked(ncoef), df = int1(defaults, "defaults");
+  if (n > (INT_MAX - 20) / 12)
+    error("quorvex: too many points for the errors-in-variables fit");
+  static const char *names[] = {"coef", "cov", "cov_scaled", "sres", "dof", "chi2", "fitted",
+                                "residuals", "weighted_residuals", "x_adjusted", "residuals_x",
+                                "weighted_residuals_x", "weights", "x_weights", "rinfo", "info",
+                                "interval", "tol", "maxit", "sigma", "covkind", "status"};
+  SEXP out = PROTECT(named_list(22, names));
+  SET_VECTOR_ELT(out, 0, vec(nc));
+  SET_VECTOR_ELT(out, 1, matrix(nc, nc));
+  SET_VECTOR_ELT(out, 2, matrix(nc, nc));
+  for (int j = 6; j <= 13; j++) SET_VECTOR_ELT(out, j, vec(n));
+  SET_VECTOR_ELT(out, 14, vec(4));
+  SET_VECTOR_ELT(out, 15, ints(5));
+  SET_VECTOR_ELT(out, 16, vec(2));
+  SET_VECTOR_ELT(out, 17, vec(2));
+  memcpy(REAL(VECTOR_ELT(out, 16)), reals_n(interval, 2, "interval"), 2 * sizeof(double));
+  memcpy(REAL(VECTOR_ELT(out, 17)), reals_n(tol, 2, "tol"), 2 * sizeof(double));
+  int mi = int1(maxit, "maxit"), ck = int1(covkind, "covkind"), nd = 0, istat = 0;
+  double sg = real1(sigma, "sigma"), sr = 0, c2 = 0;
+#define R_(j) REAL(VECTOR_ELT(out, j))
+  QVXL_FIT(&n, REAL(x), yv, REAL(uy), REAL(ux), &gv, &wt, INTEGER(keep), &nc, &df, R_(16),
+           R_(17), &mi, &sg, &ck, R_(0), R_(1), R_(2), &sr, &nd, &c2, R_(6), R_(7), R_(8),
+           R_(9), R_(10), R_(11), R_(12), R_(13), R_(14), INTEGER(VECTOR_ELT(out, 15)),
+           &istat);
+#undef R_
+  SET_VECTOR_ELT(out, 3, ScalarReal(sr));
+  SET_VECTOR_ELT(out, 4, ScalarInteger(nd));
+  SET_VECTOR_ELT(out, 5, ScalarReal(c2));
+  SET_VECTOR_ELT(out, 18, ScalarInteger(mi));
+  SET_VECTOR_ELT(out, 19, ScalarReal(sg));
+  SET_VECTOR_ELT(out, 20, ScalarInteger(ck));
+  SET_VECTOR_ELT(out, 21, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
+/* QVXL_CURVE at x: what 1 values, 2 slopes, 4 u(p(x)) (a sum); extend 1 beyond
+   the interval. */
+SEXP qvx_curve(SEXP coef, SEXP cov, SEXP xmin, SEXP xmax, SEXP what, SEXP extend, SEXP x)
+{
+  int nc = curve_checked(coef, cov, 1);
+  double lo = real1(xmin, "xmin"), hi = real1(xmax, "xmax");
+  int wh = int1(what, "what"), ex = int_flag(extend, "extend");
+  int n = count(real_len(x, "x"), "x");
+  static const char *names[] = {"y", "dy", "u", "status"};
+  SEXP out = PROTECT(named_list(4, names));
+  /* Every output has room for n values, asked for or not. */
+  for (int j = 0; j < 3; j++) SET_VECTOR_ELT(out, j, vec(n));
+  int istat = 0;
+  QVXL_CURVE(&nc, REAL(coef), REAL(cov), &lo, &hi, &wh, &ex, &n, REAL(x),
+             REAL(VECTOR_ELT(out, 0)), REAL(VECTOR_ELT(out, 1)), REAL(VECTOR_ELT(out, 2)),
+             &istat);
+  SET_VECTOR_ELT(out, 3, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
+/* QVXL_COVERAGE: k at a level, two-sided (sided 2) or one-sided (1). */
+SEXP qvx_coverage(SEXP covkind, SEXP ndof, SEXP level, SEXP sided)
+{
+  int ck = int1(covkind, "covkind"), nd = int1(ndof, "ndof"), sd = int1(sided, "sided");
+  double lv = real1(level, "level"), k = 0;
+  int istat = 0;
+  QVXL_COVERAGE(&ck, &nd, &lv, &sd, &k, &istat);
+  static const char *names[] = {"k", "status"};
+  SEXP out = PROTECT(named_list(2, names));
+  SET_VECTOR_ELT(out, 0, ScalarReal(k));
+  SET_VECTOR_ELT(out, 1, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
+/* QVXL_RESPONSE_SD at x: ustd the standards' stated u(y) (an empty vector:
+   none, the weighting's response scale). */
+SEXP qvx_response_sd(SEXP x, SEXP weighting, SEXP ustd, SEXP covkind, SEXP sres)
+{
+  int n = count(real_len(x, "x"), "x");
+  R_xlen_t ls = real_len(ustd, "ustd");
+  if (ls > INT_MAX) error("quorvex: ustd has too many elements");
+  int ns = (int)ls;
+  int wt = int1(weighting, "weighting"), ck = int1(covkind, "covkind");
+  double sr = real1(sres, "sres"), dummy = 0;
+  static const char *names[] = {"sd", "status"};
+  SEXP out = PROTECT(named_list(2, names));
+  SET_VECTOR_ELT(out, 0, vec(n));
+  int istat = 0;
+  QVXL_RESPONSE_SD(&n, REAL(x), &wt, &ns, ns > 0 ? REAL(ustd) : &dummy, &ck, &sr,
+                   REAL(VECTOR_ELT(out, 0)), &istat);
+  SET_VECTOR_ELT(out, 1, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
+/* QVXL_BAND at x (inside the interval): kind 0 confidence, 1 prediction with
+   rsd the sd of one new response at each x (any one-element vector for 0). */
+SEXP qvx_band(SEXP coef, SEXP cov, SEXP xmin, SEXP xmax, SEXP covkind, SEXP ndof, SEXP level,
+              SEXP kind, SEXP x, SEXP rsd)
+{
+  int nc = curve_checked(coef, cov, 1);
+  double lo = real1(xmin, "xmin"), hi = real1(xmax, "xmax"), lv = real1(level, "level");
+  int ck = int1(covkind, "covkind"), nd = int1(ndof, "ndof"), kd = int1(kind, "kind");
+  int n = count(real_len(x, "x"), "x");
+  if (kd != 0) reals_n(rsd, n, "rsd");
+  else if (real_len(rsd, "rsd") < 1) error("quorvex: rsd must have at least 1 element");
+  static const char *names[] = {"y", "u", "lower", "upper", "k", "status"};
+  SEXP out = PROTECT(named_list(6, names));
+  for (int j = 0; j < 4; j++) SET_VECTOR_ELT(out, j, vec(n));
+  double k = 0;
+  int istat = 0;
+  QVXL_BAND(&nc, REAL(coef), REAL(cov), &lo, &hi, &ck, &nd, &lv, &kd, &n, REAL(x), REAL(rsd),
+            REAL(VECTOR_ELT(out, 0)), REAL(VECTOR_ELT(out, 1)), REAL(VECTOR_ELT(out, 2)),
+            REAL(VECTOR_ELT(out, 3)), &k, &istat);
+  SET_VECTOR_ELT(out, 4, ScalarReal(k));
+  SET_VECTOR_ELT(out, 5, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
+/* QVXL_POWER: the curve in powers of x and their covariance. */
+SEXP qvx_power(SEXP coef, SEXP cov, SEXP xmin, SEXP xmax)
+{
+  int nc = curve_checked(coef, cov, 1);
+  double lo = real1(xmin, "xmin"), hi = real1(xmax, "xmax");
+  static const char *names[] = {"a", "ca", "status"};
+  SEXP out = PROTECT(named_list(3, names));
+  SET_VECTOR_ELT(out, 0, vec(nc));
+  SET_VECTOR_ELT(out, 1, matrix(nc, nc));
+  int istat = 0;
+  QVXL_POWER(&nc, REAL(coef), REAL(cov), &lo, &hi, REAL(VECTOR_ELT(out, 0)),
+             REAL(VECTOR_ELT(out, 1)), &istat);
+  SET_VECTOR_ELT(out, 2, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
+/* QVXL_JOINT_COV of readings x (NaN: no root) with u(y) uy: mode 0 the
+   factors S (npts x ncoef) and D only, 1 also the npts x npts covariance. */
+SEXP qvx_joint_cov(SEXP coef, SEXP cov, SEXP xmin, SEXP xmax, SEXP x, SEXP uy, SEXP mode)
+{
+  int nc = curve_checked(coef, cov, 2);
+  double lo = real1(xmin, "xmin"), hi = real1(xmax, "xmax");
+  int n = count(real_len(x, "x"), "x");
+  const double *u = reals_n(uy, n, "u_y");
+  int md = int1(mode, "mode");
+  if (md != 0 && md != 1) error("quorvex: mode must be 0 or 1");
+  if (md == 1 && (double)n * n > 1e8) error("quorvex: too many readings for their joint covariance");
+  static const char *names[] = {"s", "d", "cov", "status"};
+  SEXP out = PROTECT(named_list(4, names));
+  SET_VECTOR_ELT(out, 0, matrix(n, nc));
+  SET_VECTOR_ELT(out, 1, vec(n));
+  SET_VECTOR_ELT(out, 2, md == 1 ? matrix(n, n) : vec(1));
+  int nw = 1, istat = 0;
+  double w = 0, value = 0;
+  QVXL_JOINT_COV(&nc, REAL(coef), REAL(cov), &lo, &hi, &n, REAL(x), u, &md, &nw, &w,
+                 REAL(VECTOR_ELT(out, 0)), REAL(VECTOR_ELT(out, 1)), REAL(VECTOR_ELT(out, 2)),
+                 &value, &istat);
+  SET_VECTOR_ELT(out, 3, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
 static const R_CallMethodDef calls[] = {
     {"qvx_olspfit", (DL_FUNC)&qvx_olspfit, 6},
     {"qvx_glspfit", (DL_FUNC)&qvx_glspfit, 10},
@@ -611,6 +793,13 @@ static const R_CallMethodDef calls[] = {
     {"qvx_montecarlo", (DL_FUNC)&qvx_montecarlo, 18},
     {"qvx_text", (DL_FUNC)&qvx_text, 2},
     {"qvx_limits", (DL_FUNC)&qvx_limits, 19},
+    {"qvx_fit", (DL_FUNC)&qvx_fit, 14},
+    {"qvx_curve", (DL_FUNC)&qvx_curve, 7},
+    {"qvx_coverage", (DL_FUNC)&qvx_coverage, 4},
+    {"qvx_response_sd", (DL_FUNC)&qvx_response_sd, 5},
+    {"qvx_band", (DL_FUNC)&qvx_band, 10},
+    {"qvx_power", (DL_FUNC)&qvx_power, 4},
+    {"qvx_joint_cov", (DL_FUNC)&qvx_joint_cov, 7},
     {NULL, NULL, 0}};
 
 void R_init_quorvex(DllInfo *dll)
