@@ -327,3 +327,89 @@ test_that("the engine's statuses are worded by the library's texts", {
   expect_identical(msg("IPVAL", 77L), "IPVAL returned status 77")
   expect_identical(msg("NOSUCH", 1L), "NOSUCH returned status 1")
 })
+
+test_that("the fit and curve glue passes the standards and options in their places", {
+  # QVXL_FIT: weights of the presets, the default interval (padded for
+  # errors in variables), the options used coming back.
+  x <- c(1, 2, 4, 8)
+  y <- c(0.11, 0.19, 0.42, 0.79)
+  f <- quorvex:::lab_fit
+  for (wt in c("none", "1/x", "1/x2")) {
+    r <- f(x, y, NULL, NULL, wt, 2L)
+    expect_identical(r$status, 0L)
+    expect_equal(r$weights, switch(wt, none = rep(1, 4), "1/x" = 1 / sqrt(x), "1/x2" = 1 / x),
+                 tolerance = 1e-15, label = wt)
+    expect_identical(c(r$interval, r$covkind, r$dof), c(1, 8, 1, 2), label = wt)
+  }
+  s <- f(x, y, rep(0.01, 4), NULL, "none", 2L)
+  expect_identical(c(s$covkind, s$weights), c(0, rep(100, 4)))
+  e <- f(x, y, rep(0.01, 4), rep(0.05, 4), "none", 2L)
+  expect_identical(e$interval, c(1 - 0.5, 8 + 0.5))  # 10 max u(x) over 5 % of the range
+  expect_identical(e$x_weights, rep(20, 4))
+  g <- f(x, y, rep(0.01, 4), rep(0.05, 4), "none", 2L, interval = c(0, 9), tol = c(1e-6, 1e-9),
+         maxit = 7L, sigma = 0.2)
+  expect_identical(list(g$interval, g$tol, g$maxit, g$sigma), list(c(0, 9), c(1e-6, 1e-9), 7L, 0.2))
+  # Statuses the R checks would have caught first, from the library itself.
+  expect_identical(c(f(c(1, 1, 1), c(1, 2, 3), NULL, NULL, "none", 2L)$status,
+                     f(c(0, 1, 2), c(1, 2, 3), NULL, NULL, "1/x", 2L)$status,
+                     f(x, y, NULL, NULL, "none", 2L, interval = c(2, 9))$status),
+                   c(33L, 30L, 34L))
+  expect_error(calfit(y ~ x, data.frame(x = c(2, 2, 2), y = 1:3)),
+               "all 3 standards have x = 2", class = "quorvex_input_error")
+  fit <- function(...) {
+    a <- list(x, y, 1, 1, 0L, 0L, rep(1L, 4), 2L, 0L, c(0, 0), c(0, 0), 0L, 0, -1L)
+    b <- list(...)
+    a[as.integer(names(b))] <- b
+    do.call(.Call, c(list(quorvex:::qvx_fit), a))
+  }
+  expect_identical(fit()$status, 0L)
+  expect_error(fit(`2` = y[1:3]), "y must have 4 element")
+  expect_error(fit(`5` = 1L), "u_y must have 4 element")
+  expect_error(fit(`5` = 3L, `3` = rep(0.1, 4)), "u_x must have 4 element")
+  expect_error(fit(`7` = rep(1, 4)), "keep must be 4 integer")
+  expect_error(fit(`10` = 0), "interval must have 2 element")
+  expect_error(fit(`8` = 11L), "ncoef must lie in")
+  # The curve: values, slopes and u at once; outside the interval a status.
+  cal <- calfit(abs ~ conc, std, degree = 2)
+  cv <- quorvex:::lab_curve(cal, c(0, 5, 10), 7L)
+  expect_equal(cv$y, predict(cal, c(0, 5, 10)), tolerance = 1e-15)
+  a <- coef(cal)
+  expect_equal(cv$dy, a[[2]] + 2 * a[[3]] * c(0, 5, 10), tolerance = 1e-12)
+  expect_equal(cv$u, predict(cal, c(0, 5, 10), se.fit = TRUE)$se.fit, tolerance = 1e-15)
+  e <- tryCatch(quorvex:::lab_curve(cal, 11, 1L), error = identity)
+  expect_identical(c(e$routine, e$code), c("QVXL_CURVE", "40"))
+  expect_equal(quorvex:::lab_curve(cal, 11, 1L, extend = TRUE)$y,
+               a[[1]] + a[[2]] * 11 + a[[3]] * 121, tolerance = 1e-12)
+  expect_error(.Call(quorvex:::qvx_curve, cal$chebyshev$coef, cal$cov_used, 0, 10, 1L, 1L, 5),
+               "extend must be TRUE or FALSE")
+  # k: one- and two-sided, t for the scaled covariance, normal for the stated.
+  q <- quorvex:::lab_quantile
+  expect_identical(quorvex:::coverage_factor(cal, 0.95)$k, q("t", 0.975, cal$dof))
+  expect_identical(quorvex:::coverage_factor(cal, 0.95, sided = 1)$k, q("t", 0.95, cal$dof))
+  stated <- calfit(abs ~ conc, std, u_y = 0.004)
+  expect_identical(quorvex:::coverage_factor(stated, 0.9)$k, q("normal", 0.95))
+  expect_identical(.Call(quorvex:::qvx_coverage, 1L, 0L, 0.95, 2L)$status, 42L)
+  # One new response's sd: the common stated u(y), or SRES times the scale.
+  expect_identical(quorvex:::response_sd(stated, c(1, 9)), c(0.004, 0.004))
+  w <- calfit(abs ~ conc, std[std$conc > 0, ], weighting = "1/x2")
+  expect_equal(quorvex:::response_sd(w, c(2, 8)), w$sres * c(2, 8), tolerance = 1e-15)
+  expect_identical(.Call(quorvex:::qvx_response_sd, 1, 0L, c(0.1, 0.2), 0L, 1)$status, 41L)
+  # Bands: the prediction band's u adds the response's sd to u(p(x)).
+  b <- predict(cal, c(2, 7), interval = "prediction", se.fit = TRUE)
+  expect_equal(b$u^2, b$se.fit^2 + cal$sres^2, tolerance = 1e-14)
+  expect_equal(unname(b$fit[, "upr"] - b$fit[, "fit"]), b$k * b$u, tolerance = 1e-14)
+  expect_error(.Call(quorvex:::qvx_band, cal$chebyshev$coef, cal$cov_used, 0, 10, 1L, 10L, 0.95,
+                     1L, c(1, 2), 0.1), "rsd must have 2 element")
+  # The power form and the joint covariance.
+  expect_identical(unname(coef(cal)), quorvex:::lab_power(cal$chebyshev$coef, cal$cov_used,
+                                                           cal$interval)$a)
+  inv <- inverse(cal, c(0.3, 0.9, 5))
+  jc <- quorvex:::lab_joint_cov(cal, inv$x, inv$u_y, full = FALSE)
+  expect_identical(dim(jc$s), c(3L, 3L))
+  expect_true(all(is.nan(jc$s[3, ])) && is.nan(jc$d[3]))
+  expect_equal(diag(attr(inv, "cov"))[1:2], inv$u_x[1:2]^2, tolerance = 1e-13)
+  expect_error(.Call(quorvex:::qvx_joint_cov, cal$chebyshev$coef, cal$cov_used, 0, 10, c(1, 2),
+                     0.1, 0L), "u_y must have 2 element")
+  expect_error(.Call(quorvex:::qvx_joint_cov, cal$chebyshev$coef, cal$cov_used, 0, 10, 1, 0.1,
+                     2L), "mode must be 0 or 1")
+})
