@@ -413,3 +413,25 @@ test_that("the fit and curve glue passes the standards and options in their plac
   expect_error(.Call(quorvex:::qvx_joint_cov, cal$chebyshev$coef, cal$cov_used, 0, 10, 1, 0.1,
                      2L), "mode must be 0 or 1")
 })
+
+test_that("an errors-in-variables fit stopped with only the residual change met warns", {
+  s <- std
+  s$u_conc <- 0.02
+  # A residual tolerance met at once and a step tolerance never: GLSPFIT's
+  # status 2, in the engine's words, as a warning and a note.
+  expect_warning(cal <- calfit(abs ~ conc, s, u_y = 0.003, u_x = u_conc, tol = c(1e-300, 1e10),
+                               maxit = 3),
+                 "only the residual change was below its tolerance \\(GLSPFIT status 2\\)")
+  expect_identical(cal$status, 2L)
+  expect_match(cal$notes, "GLSPFIT status 2")
+})
+
+test_that("the LOQ a sample is flagged against is the larger of ICH's and DIN 32645's", {
+  cal <- calfit(abs ~ conc, std)
+  l <- lod(cal)
+  both <- sort(c(l$loq, l$loq_din))
+  xs <- l$blank + c(mean(both), both[2] * 1.05)
+  inv <- inverse(cal, predict(cal, xs), limits = l)
+  expect_identical(bitwAnd(attr(inv, "flag_bits"), quorvex:::FLAG_BELOW_LOQ) != 0L, c(TRUE, FALSE))
+  expect_match(inv$flags[1], sprintf("below LOQ \\(%s\\)", format(signif(l$blank + both[2], 4))))
+})
