@@ -428,10 +428,14 @@ test_that("an errors-in-variables fit stopped with only the residual change met 
 
 test_that("the LOQ a sample is flagged against is the larger of ICH's and DIN 32645's", {
   cal <- calfit(abs ~ conc, std)
-  l <- lod(cal)
-  both <- sort(c(l$loq, l$loq_din))
-  xs <- l$blank + c(mean(both), both[2] * 1.05)
-  inv <- inverse(cal, predict(cal, xs), limits = l)
-  expect_identical(bitwAnd(attr(inv, "flag_bits"), quorvex:::FLAG_BELOW_LOQ) != 0L, c(TRUE, FALSE))
-  expect_match(inv$flags[1], sprintf("below LOQ \\(%s\\)", format(signif(l$blank + both[2], 4))))
+  # k_loq 3: ICH's LOQ the larger here; 6: DIN 32645's.
+  for (k in c(3, 6)) {
+    l <- lod(cal, k_loq = k)
+    both <- sort(c(l$loq, l$loq_din))
+    xs <- l$blank + c(mean(both), both[2] * 1.05)
+    inv <- inverse(cal, predict(cal, xs), limits = l)
+    expect_identical(bitwAnd(attr(inv, "flag_bits"), quorvex:::FLAG_BELOW_LOQ) != 0L,
+                     c(TRUE, FALSE), label = paste("k_loq", k))
+    expect_match(inv$flags[1], sprintf("below LOQ \\(%s\\)", format(signif(l$blank + both[2], 4))))
+  }
 })
