@@ -17,6 +17,8 @@
 #ifndef QUORVEX_LAB_HPP
 #define QUORVEX_LAB_HPP
 
+#include <array>
+#include <limits>
 #include <span>
 #include <string>
 #include <vector>
@@ -74,28 +76,13 @@ struct Reading {
 
 namespace detail {
 
+// A status's text, from the library's one table (QVXL_TEXT).
 inline std::string lab_message(int st) {
-  switch (st) {
-    case QVXL_BAD_NCOEF:
-      return "the curve's number of coefficients is out of range";
-    case QVXL_BAD_INTERVAL:
-      return "the curve's interval is empty or not finite";
-    case QVXL_BAD_COUNT:
-      return "a count is below its least value";
-    case QVXL_BAD_CODE:
-      return "an unknown code";
-    case QVXL_BAD_VALUE:
-      return "a value is NaN, infinite or out of range";
-    case QVXL_UY_STATED_STANDARDS:
-      return "the standards carry stated uncertainties, so a sample's u(y) is not known from "
-             "their scatter: state it";
-    case QVXL_UY_NO_DOF:
-      return "the fit has no degrees of freedom, so the scatter of a reading is not known";
-    case QVXL_NO_STORAGE:
-      return "working storage could not be obtained";
-    default:
-      return "unknown status";
-  }
+  const int kind = 1;
+  char text[256];
+  int length = sizeof text, needed = 0, tst = -1;
+  QVXL_TEXT(&kind, &st, text, &length, &needed, &tst);
+  return tst == QVXL_OK ? std::string(text) : "status " + std::to_string(st);
 }
 
 inline void lab_check(const char* routine, int st) {
@@ -155,6 +142,133 @@ inline Reading read_back(const Curve& curve, const FitFacts& fit, std::span<cons
                 r.high.data(), r.x_ext.data(), r.u_x_ext.data(), r.flags.data(), &st);
   detail::lab_check("QVXL_READBACK", st);
   return r;
+}
+
+// Options of a fit (QVXL_FIT).  Empty vectors: not given.
+struct FitOptions {
+  std::vector<double> u_y;  // stated u(y) of the standards
+  std::vector<double> u_x;  // stated u(x): the errors-in-variables fit (needs u_y)
+  Weighting weighting = Weighting::none;
+  std::vector<int> keep;    // 1 fitted, 0 left out (empty: all fitted)
+  int covariance = -1;      // -1 default (stated with u_y, else scaled), 0 stated, 1 scaled
+};
+
+// A fitted calibration: the curve with the covariance to use, what the rules
+// need to know of the fit, and the fit's own outputs per standard.
+struct Fit {
+  Curve curve;             // coefficients, the covariance in use, interval
+  Matrix cov_stated;       // (B' W^2 B)^-1, unscaled
+  FitFacts facts;
+  double chi2 = 0.0;
+  bool errors_in_variables = false;
+  std::vector<double> x, y, weights, wres, wresx;  // the fitted (kept) standards
+};
+
+// The acceptance criteria (QVXL_VERDICT's CRIT; NaN: the default rule).
+struct Criteria {
+  double alpha = 0.05;
+  double alpha_goodness = std::numeric_limits<double>::quiet_NaN();
+  double alpha_lack_of_fit = std::numeric_limits<double>::quiet_NaN();
+  double alpha_outliers = std::numeric_limits<double>::quiet_NaN();
+  double tolerance = 15.0, tolerance_lowest = 20.0, fraction = 0.75, cook = 1.0;
+  double threshold = std::numeric_limits<double>::quiet_NaN();
+  int warn_only = 0;  // 1 goodness, 2 lack of fit, 4 outliers, 8 back-calculated
+};
+
+// Is the calibration fit for use: one row per criterion (goodness, lack of
+// fit, outliers, back-calculated standards) and the overall verdict.
+struct Verdict {
+  std::array<int, 4> applies{}, result{}, detail{};
+  std::array<double, 4> statistic{}, p_or_limit{}, alpha{};
+  int overall = 0;  // 1 fit for use, 2 with warnings, 0 not fit for use
+  int reasons = 0;
+  bool fit_for_use() const noexcept { return overall != 0; }
+};
+
+inline Fit fit(std::span<const double> x, std::span<const double> y, int degree,
+               const FitOptions& opt = {}) {
+  const std::size_t n = x.size();
+  quorvex::detail::same_size(x, "x", y, "y");
+  const int npts = quorvex::detail::count(n, "x");
+  const int ncoef = degree + 1;
+  auto given_or_one = [n](const std::vector<double>& v, const char* what) {
+    if (v.empty()) return std::vector<double>(1, 1.0);
+    if (v.size() != n)
+      throw std::invalid_argument(std::string("quorvex: ") + what + " has " +
+                                  std::to_string(v.size()) + " elements, x has " +
+                                  std::to_string(n));
+    return v;
+  };
+  const std::vector<double> uy = given_or_one(opt.u_y, "u_y"), ux = given_or_one(opt.u_x, "u_x");
+  std::vector<int> keep = opt.keep.empty() ? std::vector<int>(std::max<std::size_t>(n, 1), 1)
+                                           : opt.keep;
+  if (!opt.keep.empty() && keep.size() != n)
+    throw std::invalid_argument("quorvex: keep has " + std::to_string(keep.size()) +
+                                " elements, x has " + std::to_string(n));
+  const int given = (opt.u_y.empty() ? 0 : QVXL_GIVEN_UY) | (opt.u_x.empty() ? 0 : QVXL_GIVEN_UX);
+  const int weighting = static_cast<int>(opt.weighting), defaults = 0;
+  const std::size_t nc = static_cast<std::size_t>(std::max(ncoef, 1)), m = std::max<std::size_t>(n, 1);
+  std::array<double, 2> interval{}, tol{};
+  int maxit = 0, covkind = opt.covariance, ndof = 0, st = -1;
+  double sigma = 0.0, sres = 0.0, chi2 = 0.0;
+  std::vector<double> coef(nc), cov(nc * nc), covsc(nc * nc);
+  std::vector<double> fitted(m), res(m), wres(m), xadj(m), resx(m), wresx(m), w(m), wx(m);
+  std::array<double, 4> rinfo{};
+  std::array<int, 5> info{};
+  QVXL_FIT(&npts, quorvex::detail::ptr(x), quorvex::detail::ptr(y), uy.data(), ux.data(), &given,
+           &weighting, keep.data(), &ncoef, &defaults, interval.data(), tol.data(), &maxit,
+           &sigma, &covkind, coef.data(), cov.data(), covsc.data(), &sres, &ndof, &chi2,
+           fitted.data(), res.data(), wres.data(), xadj.data(), resx.data(), wresx.data(),
+           w.data(), wx.data(), rinfo.data(), info.data(), &st);
+  detail::lab_check("QVXL_FIT", st);
+  Fit f;
+  f.curve.coef = coef;
+  f.curve.cov = Matrix(nc, nc);
+  f.cov_stated = Matrix(nc, nc);
+  std::copy(covkind == 1 ? covsc.begin() : cov.begin(), covkind == 1 ? covsc.end() : cov.end(),
+            f.curve.cov.data());
+  std::copy(cov.begin(), cov.end(), f.cov_stated.data());
+  f.curve.xmin = interval[0];
+  f.curve.xmax = interval[1];
+  f.facts = FitFacts{covkind == 1 ? Covariance::scaled : Covariance::stated, ndof, sres,
+                     opt.weighting, !opt.u_y.empty()};
+  f.chi2 = chi2;
+  f.errors_in_variables = !opt.u_x.empty();
+  bool any = false;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!keep[i]) continue;
+    f.facts.lowest = any ? std::min(f.facts.lowest, x[i]) : x[i];
+    f.facts.highest = any ? std::max(f.facts.highest, x[i]) : x[i];
+    any = true;
+    f.x.push_back(x[i]);
+    f.y.push_back(y[i]);
+    f.weights.push_back(w[i]);
+    f.wres.push_back(wres[i]);
+    f.wresx.push_back(wresx[i]);
+  }
+  return f;
+}
+
+inline Verdict verdict(const Fit& f, const Criteria& c = {}) {
+  const int ncoef = quorvex::detail::count(f.curve.coef.size(), "coef");
+  const int npts = quorvex::detail::count(f.x.size(), "standards");
+  const int kind = f.errors_in_variables ? 1 : 0, covkind = static_cast<int>(f.facts.covariance);
+  const int stated_std = f.facts.stated_standards ? 1 : 0;
+  const double crit[10] = {c.alpha,     c.alpha_goodness,   c.alpha_lack_of_fit, c.alpha_outliers,
+                           c.tolerance, c.tolerance_lowest, c.fraction,          c.cook,
+                           c.threshold, 0.0};
+  const double one = 0.0;
+  Verdict v;
+  int st = -1;
+  QVXL_VERDICT(&ncoef, f.curve.coef.data(), f.cov_stated.data(), &f.curve.xmin, &f.curve.xmax,
+               &kind, &covkind, &f.facts.dof, &f.facts.sres, &f.chi2, &stated_std, &npts,
+               quorvex::detail::ptr(f.x), quorvex::detail::ptr(f.y),
+               quorvex::detail::ptr(f.weights), quorvex::detail::ptr(f.wres),
+               f.errors_in_variables ? quorvex::detail::ptr(f.wresx) : &one, crit, &c.warn_only,
+               v.applies.data(), v.statistic.data(), v.p_or_limit.data(), v.alpha.data(),
+               v.result.data(), v.detail.data(), &v.overall, &v.reasons, &st);
+  detail::lab_check("QVXL_VERDICT", st);
+  return v;
 }
 
 }  // namespace quorvex::lab

@@ -245,6 +245,25 @@ TEST(LabReadback, ScatterFollowsTheWeightingModel) {
   }
 }
 
+// The weighting models state no scatter below x = 0 under 1/x (sqrt of a
+// negative x), and |x| under 1/x2.
+TEST(LabReadback, ScatterAtANegativeX) {
+  Curve c = rising_line();
+  c.coef = {4.0, 4.0};  // y = 2 + 0.8 x on [-5, 5]
+  c.xmin = -5.0;
+  c.xmax = 5.0;
+  Request r;
+  r.uymode = 1;
+  r.y = {1.2};  // x = -1
+  for (int weighting : {1, 2}) {
+    c.weighting = weighting;
+    const Reading got = read(c, r);
+    ASSERT_EQ(got.status, 0);
+    EXPECT_NEAR(got.roots[0], -1.0, 1e-12);
+    EXPECT_EQ(got.uy[0], weighting == 1 ? 0.0 : c.sres * std::abs(got.roots[0]));
+  }
+}
+
 // Where a scaled curve meets a stated reading the dof follow Welch and
 // Satterthwaite; both stated give the normal's k; curve only, the fit's dof.
 TEST(LabReadback, DegreesOfFreedomOfEachCombination) {
@@ -544,6 +563,45 @@ TEST(LabText, EveryCodeHasItsText) {
   EXPECT_EQ(get(2, 3, 200, needed), "status 4");  // two bits at once
   EXPECT_EQ(get(4, 1, 200, needed), "status 4");
   EXPECT_EQ(get(1, 0, 0, needed), "status 3");
+}
+
+}  // namespace
+
+// A fit, its verdict and a reading through the C++ layer agree with the
+// calls of the C functions they wrap (the README's example: a line through
+// six standards, u(y) from the scatter).
+namespace {
+
+TEST(LabHeader, FitVerdictAndReadingOfTheExample) {
+  using namespace quorvex::lab;
+  const std::vector<double> x = {0, 2, 4, 6, 8, 10}, y = {0.02, 0.41, 0.79, 1.22, 1.58, 2.01};
+  const Fit f = fit(x, y, 1);
+  EXPECT_EQ(f.facts.covariance, Covariance::scaled);
+  EXPECT_EQ(f.facts.dof, 4);
+  EXPECT_EQ(f.facts.lowest, 0.0);
+  const Verdict v = verdict(f);
+  EXPECT_TRUE(v.fit_for_use());
+  EXPECT_EQ(v.result[3], QVXL_RESULT_PASS);  // every standard reads back
+  const std::vector<double> samples = {0.55};
+  const quorvex::lab::Reading r = read_back(f.curve, f.facts, samples, from_scatter());
+  EXPECT_NEAR(r.x(0), 2.70698344, 1e-8);
+  EXPECT_NEAR(r.U[0], 0.26748029, 1e-8);
+  EXPECT_NEAR(r.k[0], 2.77644511, 1e-8);
+  // Leaving a standard out fits the rest: the same as fitting them alone.
+  FitOptions o;
+  o.keep = {1, 1, 0, 1, 1, 1};
+  const Fit left = fit(x, y, 1, o);
+  const std::vector<double> x5 = {0, 2, 6, 8, 10}, y5 = {0.02, 0.41, 1.22, 1.58, 2.01};
+  const Fit alone = fit(x5, y5, 1);
+  EXPECT_EQ(left.curve.coef, alone.curve.coef);
+  EXPECT_EQ(left.x, alone.x);
+  try {
+    fit(x, y, 6);
+    ADD_FAILURE() << "no error";
+  } catch (const quorvex::Error& e) {
+    EXPECT_EQ(e.status(), QVXL_BAD_COUNT);
+    EXPECT_STREQ(e.routine(), "QVXL_FIT");
+  }
 }
 
 }  // namespace

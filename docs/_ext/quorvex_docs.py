@@ -410,6 +410,50 @@ class CReference(Directive):
 
 
 # ---------------------------------------------------------------------------
+# The laboratory library's reference, read from include/quorvex_lab.h
+
+LAB_HEADER = REPO / "include" / "quorvex_lab.h"
+_LAB_BLOCK = re.compile(r"/\* -{20,}\n(.*?)\n \* -{20,} \*/\n(.*?)QVXL_API void QVXL_CALL (\w+)\("
+                        r"(.*?)\);", re.S)
+
+
+def parse_lab_header(text: str | None = None) -> list[tuple[str, str, str]]:
+    """(name, comment, declaration) of every function of quorvex_lab.h, in order."""
+    text = LAB_HEADER.read_text(encoding="utf-8") if text is None else text
+    out = []
+    for comment, _, name, args in _LAB_BLOCK.findall(text):
+        if not comment.lstrip(" *").startswith(name):
+            raise ValueError(f"quorvex_lab.h: the comment above {name} does not start with its "
+                             "name")
+        body = "\n".join(re.sub(r"^ \* ?", "", ln) for ln in comment.splitlines())
+        plain = re.sub(r"/\*.*?\*/", " ", args, flags=re.S)
+        params = ", ".join(" ".join(p.split()) for p in plain.split(","))
+        out.append((name, body, f"void {name}({params})"))
+    return out
+
+
+class LabReference(Directive):
+    has_content = False
+
+    def run(self):
+        env = self.state.document.settings.env
+        env.note_dependency(str(LAB_HEADER))
+        out = []
+        for name, body, decl in parse_lab_header():
+            section = nodes.section(ids=[f"lab-{name.lower()}"])
+            section += nodes.title(name, name)
+            holder = nodes.Element()
+            self.state.nested_parse(StringList([f"```{{c:function}} {decl}", "```"],
+                                               str(LAB_HEADER)), self.content_offset, holder)
+            section.extend(holder.children)
+            block = nodes.literal_block(body, body)
+            block["language"] = "text"  # the header's own words, not code to highlight
+            section += block
+            out.append(section)
+        return out
+
+
+# ---------------------------------------------------------------------------
 # C++ reference, read from include/quorvex.hpp
 
 @dataclass
@@ -587,5 +631,6 @@ def setup(app):
     app.add_directive("quorvex-cli-options", CliOptions)
     app.add_directive("quorvex-c-reference", CReference)
     app.add_directive("quorvex-c-conventions", CConventions)
+    app.add_directive("quorvex-lab-reference", LabReference)
     app.add_directive("quorvex-cpp-reference", CppReference)
     return {"version": "1", "parallel_read_safe": True, "parallel_write_safe": True}

@@ -1,13 +1,13 @@
 """Is a calibration fit for use: goodness of fit, lack of fit, bands, residual
 diagnostics, back-calculated standards and detection limits.
 
-Everything is computed from the fit's own results.  Notation: W_i the weights the
+Every number and decision comes from the laboratory library (``QVXL_DIAGNOSE``,
+``QVXL_VERDICT``, ``QVXL_BAND``, ``QVXL_LIMITS``, ...), from the fit's own results;
+this module checks the arguments, calls it and presents the results.  Notation: W_i the weights the
 library used (1/u_y, ones, or a weighting preset), e_i = y_i - p(x_i) the residuals,
 g_i the basis row at x_i, C = ``cal.cov`` = (A'A)^-1 the unscaled coefficient
 covariance of the weighted design A = diag(W) G, chi2 = sum_i (W_i e_i)**2,
 dof = n - ncoef, s = SRES = sqrt(chi2/dof).
-
-scipy is imported only for distribution functions, and only when one is needed.
 """
 from __future__ import annotations
 
@@ -138,15 +138,6 @@ def standard_name(cal, i: int) -> str:
     row of the file it came from) when the calibration has them, else its 1-based place."""
     ids = getattr(cal, "ids", None)
     return str(ids[i]) if ids else str(int(i) + 1)
-
-
-def _stats():
-    try:
-        from scipy import stats
-    except ImportError as e:  # pragma: no cover - scipy is installed with the package's tests
-        raise QuorvexError("this needs scipy (Debian: python3-scipy) for distribution "
-                           "functions") from e
-    return stats
 
 
 def stated(cal) -> bool:
@@ -1030,7 +1021,7 @@ def verdict_text(cal, limits: bool = False, criteria=None) -> str:
     """The verdicts as lines for ``summary()``."""
     try:
         d = diagnostics(cal, limits=limits, criteria=criteria)
-    except QuorvexError as e:  # e.g. scipy missing: the summary still prints
+    except QuorvexError as e:  # e.g. the laboratory library missing: the summary still prints
         return f"  verdicts not available: {e}"
     rows, verdict = verdict_rows(cal, d, limits)
     lines = ["", "  Is it fit for use?"]

@@ -202,7 +202,7 @@ def test_c_blocks_compile_and_run(page, libpath, tmp_path):
         # The build folder holds the library under its link names and the version
         # header beside it (include/quorvex_version.h).
         cmd = [compiler, *std, "-Wall", "-Wextra", "-Werror", str(src), "-I", str(REPO / "include"),
-               "-I", str(Path(libdir) / "include"), "-L", libdir, "-lQUORVEXv1",
+               "-I", str(Path(libdir) / "include"), "-L", libdir, "-lQUORVEXv1", "-lQUORVEXlab1",
                f"-Wl,-rpath,{libdir}", "-o", str(exe)]
         proc = subprocess.run(cmd, capture_output=True, text=True, timeout=300)
         assert proc.returncode == 0, f"{page.relative_to(DOCS)}, {lang} block {i + 1}:\n{proc.stderr}"
