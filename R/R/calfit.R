@@ -1,18 +1,13 @@
 # calfit(): standards in, a "quorvex_cal" out.
 #
 # Without u_x the curve is fitted by weighted least squares (OLSPFIT), with
-# u_x by the errors-in-variables fit (GLSPFIT).  Weights, default interval and
-# stopping rule are those of the Python package, so that both give the same
-# numbers.
+# u_x by the errors-in-variables fit (GLSPFIT), both through the laboratory
+# library's QVXL_FIT: the weights of a weighting preset, the default interval
+# and its padding, the default tolerances and the covariance's scaling are
+# its rules, the same the Python package uses.  R checks the arguments and
+# words the statuses.
 
 MAX_NCOEF <- 10L
-RESIDUAL_RTOL <- 1e-7
-STEP_RTOL <- 1e-3
-PAD_UX <- 10
-PAD_RANGE <- 0.05
-
-# Sequential sum of products, as BLAS forms it (the Python package's dot).
-dot <- function(a, b) drop(crossprod(a, b))
 
 # Rows of the data named as a user sees them: by number, at most 10.
 row_list <- function(i) {
@@ -141,48 +136,106 @@ calfit <- function(formula, data, u_y = NULL, u_x = NULL, degree = 1,
                   row_list(which(!(x > 0))))
     }
   }
-  if (is.null(interval)) {
-    xmin <- min(x)
-    xmax <- max(x)
-    if (!is.null(u_x)) {
-      pad <- max(PAD_UX * max(u_x), PAD_RANGE * (xmax - xmin))
-      xmin <- xmin - pad
-      xmax <- xmax + pad
-    }
-    if (!(xmin < xmax)) {
-      input_error("all ", n, " standards have x = ", format(xmin), ": a curve needs ",
-                  "distinct x values (or give an interval)")
-    }
-  } else {
+  if (!is.null(interval)) {
     if (!is.numeric(interval) || length(interval) != 2L || !all(is.finite(interval)) ||
         !(interval[1] < interval[2])) {
       input_error("interval must be two finite numbers c(xmin, xmax) with xmin < xmax")
     }
-    xmin <- as.double(interval[1])
-    xmax <- as.double(interval[2])
-    out <- which(x < xmin | x > xmax)
+    interval <- as.double(interval)
+    out <- which(x < interval[1] | x > interval[2])
     if (length(out)) {
-      input_error("x lies outside the interval [", format(xmin), ", ", format(xmax),
-                  "] in row(s) ", row_list(out))
+      input_error("x lies outside the interval [", format(interval[1]), ", ",
+                  format(interval[2]), "] in row(s) ", row_list(out))
     }
   }
-  wy <- if (weighting == "1/x") 1 / sqrt(x) else if (weighting == "1/x2") 1 / x else
-    if (is.null(u_y)) rep(1, n) else 1 / u_y
-  fields <- list(npts = n, ncoef = ncoef, xmin = xmin, xmax = xmax)
-  base <- list(x = x, y = y, u_y = u_y, u_x = u_x, weights = wy, interval = c(xmin, xmax),
-               covariance = if (is.null(u_y)) "scaled" else "stated",
-               weighting = if (weighting == "none") NULL else weighting,
-               names = c(x = xname, y = yname), call = call, formula = formula, ids = ids,
-               excluded = excluded, criteria = criteria)
-  cal <- if (is.null(u_x)) {
+  if (is.null(u_x)) {
     if (!is.null(tol) || !missing(maxit) || !missing(sigma)) {
       input_error("tol, maxit and sigma apply to the errors-in-variables fit (give u_x) only")
     }
-    fit_ols(base, ncoef, fields)
+    maxit <- sigma <- NULL
   } else {
-    fit_gls(base, ncoef, fields, tol, maxit, sigma, accept_unconverged)
+    maxit <- whole_number(maxit, "maxit", 1L)
+    if (!is.numeric(sigma) || length(sigma) != 1L || !is.finite(sigma)) {
+      input_error("sigma must be one finite number")
+    }
+    if (!is.null(tol)) {
+      if (!is.numeric(tol) || !length(tol) %in% 1:2 || !all(is.finite(tol)) || !all(tol > 0)) {
+        input_error("tol must be one or two positive numbers")
+      }
+      tol <- as.double(c(tol[1], tol[length(tol)]))
+    }
   }
+  r <- lab_fit(x, y, u_y, u_x, weighting, ncoef, interval, tol, maxit, sigma)
+  fit_status(r, x, n, ncoef, !is.null(u_x), accept_unconverged)
+  base <- list(x = x, y = y, u_y = u_y, u_x = u_x, weights = r$weights, interval = r$interval,
+               covariance = if (r$covkind == 1L) "scaled" else "stated",
+               weighting = if (weighting == "none") NULL else weighting,
+               names = c(x = xname, y = yname), call = call, formula = formula, ids = ids,
+               excluded = excluded, criteria = criteria)
+  fit <- list(cheb_coef = r$coef, cov = r$cov, cov_scaled = r$cov_scaled, sres = r$sres,
+              dof = r$dof, fitted = r$fitted, residuals = r$residuals,
+              weighted_residuals = r$weighted_residuals, chi2 = r$chi2)
+  cal <- if (is.null(u_x)) {
+    c(base, fit, list(kind = "ols", status = 0L, iterations = 0L, evaluations = 0L,
+                      notes = character()))
+  } else {
+    c(base, fit, list(kind = "gls", x_weights = r$x_weights, x_adjusted = r$x_adjusted,
+                      residuals_x = r$residuals_x, weighted_residuals_x = r$weighted_residuals_x,
+                      status = r$info[2], iterations = r$info[3], evaluations = r$info[4],
+                      rinfo = r$rinfo,
+                      options = list(tol = r$tol, maxit = r$maxit, sigma = r$sigma),
+                      notes = character()))
+  }
+  cal$notes <- fit_notes(r, !is.null(u_x), accept_unconverged)
   finish_cal(cal)
+}
+
+# QVXL_FIT's status in R's words: refused standards, the engine's statuses
+# with its texts, an unconverged errors-in-variables fit (an error unless
+# accept_unconverged), a covariance that cannot be formed.
+fit_status <- function(r, x, n, ncoef, eiv, accept_unconverged) {
+  st <- r$status
+  routine <- if (eiv) "GLSPFIT" else "OLSPFIT"
+  fields <- list(npts = n, ncoef = ncoef, xmin = r$interval[1], xmax = r$interval[2])
+  if (st == 33L) {
+    input_error("all ", n, " standards have x = ", format(x[1]), ": a curve needs ",
+                "distinct x values (or give an interval)")
+  }
+  if (st == 36L) status_error("OLSPFIT", r$info[1], fields)
+  if (eiv) {
+    status <- r$info[2]
+    if (!(status >= 0L && status <= 3L) && !(status %in% 4:5 && isTRUE(accept_unconverged))) {
+      status_error("GLSPFIT", status, fields)
+    }
+  }
+  if (st == 38L) {
+    stop(quorvex_condition(paste("the coefficient covariance could not be formed: the",
+                                 "coefficient factor is singular (a degenerate design)"),
+                           "quorvex_fit_error", routine = routine, code = r$info[2]))
+  }
+  if (st == 39L && r$covkind == 1L) {
+    stop(quorvex_condition(paste("the residual scatter is too large to square in double",
+                                 "precision: the scaled covariance overflows"),
+                           "quorvex_fit_error", routine = "QVXL_FIT", code = st))
+  }
+  if (!st %in% c(0L, 37L, 39L)) lab_error("the standards cannot be fitted", "QVXL_FIT", st)
+  invisible()
+}
+
+# Notes on an errors-in-variables fit's convergence (the engine's texts),
+# each also a warning.
+fit_notes <- function(r, eiv, accept_unconverged) {
+  if (!eiv) return(character())
+  status <- r$info[2]
+  fields <- list(npts = length(r$fitted), ncoef = length(r$coef), xmin = r$interval[1],
+                 xmax = r$interval[2])
+  notes <- character()
+  if (status %in% 4:5 && isTRUE(accept_unconverged) ||
+      status == 2L || (status == 3L && !(r$rinfo[1] < r$tol[1]))) {
+    notes <- status_message("GLSPFIT", status, fields)
+  }
+  for (text in notes) warning(text, call. = FALSE)
+  notes
 }
 
 # The rows named by `exclude` (names: the standards' row names in the data;
@@ -214,115 +267,15 @@ excluded_rows <- function(exclude, ids) {
   list(rows = rows[o], reasons = reasons[o])
 }
 
-olspfit <- function(x, y, w, ncoef, xmin, xmax, fields) {
-  r <- .Call(qvx_olspfit, x, y, w, as.integer(ncoef), xmin, xmax)
-  if (r$status != 0L) status_error("OLSPFIT", r$status, fields)
-  r
-}
-
-fit_ols <- function(cal, ncoef, fields) {
-  r <- olspfit(cal$x, cal$y, cal$weights, ncoef, cal$interval[1], cal$interval[2], fields)
-  n <- length(cal$x)
-  c(cal, list(kind = "ols", cheb_coef = r$coef, cov = r$cov, sres = r$sres, dof = n - ncoef,
-              fitted = r$fitted, residuals = r$residuals,
-              weighted_residuals = r$weighted_residuals,
-              chi2 = dot(r$weighted_residuals, r$weighted_residuals), status = 0L,
-              iterations = 0L, evaluations = 0L, notes = character()))
-}
-
-# TOL(1), TOL(2) of GLSPFIT for this data (the Python package's
-# default_tolerances): TOL(2) = 1e-7 / (2 n S) leaves every coefficient within
-# about 1e-7 of its standard uncertainty of the converged solution, raised to
-# 16 times the rounding level of the residuals where that is larger; TOL(1) =
-# 1e-3 ||(u_x, u_coef)|| / (n + ncoef).
-default_tolerances <- function(x, y, wx, wy, coef0, cov0, xmin, xmax) {
-  n <- length(x)
-  ncoef <- length(coef0)
-  s <- max(max(wx), max(wy))
-  scale <- wy * (abs(y) + abs(curve_slope(coef0, x, xmin, xmax)) * abs(x))
-  floor_round <- 16 * .Machine$double.eps * sqrt(dot(scale, scale))
-  tol2 <- max(RESIDUAL_RTOL, floor_round) / (s * (2 * n))
-  u_c <- sqrt(abs(diag(cov0)))
-  size <- sqrt(sum(1 / wx^2) + sum(u_c^2))
-  tol1 <- STEP_RTOL * size / (n + ncoef)
-  if (!(tol1 > 0)) tol1 <- RESIDUAL_RTOL
-  c(tol1, tol2)
-}
-
-fit_gls <- function(cal, ncoef, fields, tol, maxit, sigma, accept_unconverged) {
-  x <- cal$x
-  y <- cal$y
-  n <- length(x)
-  wy <- cal$weights
-  wx <- 1 / cal$u_x
-  xmin <- cal$interval[1]
-  xmax <- cal$interval[2]
-  maxit <- whole_number(maxit, "maxit", 1L)
-  if (!is.numeric(sigma) || length(sigma) != 1L || !is.finite(sigma)) {
-    input_error("sigma must be one finite number")
-  }
-  if (is.null(tol)) {
-    r0 <- olspfit(x, y, wy, ncoef, xmin, xmax, fields)
-    tol <- default_tolerances(x, y, wx, wy, r0$coef, r0$cov, xmin, xmax)
-  } else {
-    if (!is.numeric(tol) || !length(tol) %in% 1:2 || !all(is.finite(tol)) || !all(tol > 0)) {
-      input_error("tol must be one or two positive numbers")
-    }
-    tol <- as.double(c(tol[1], tol[length(tol)]))
-  }
-  r <- .Call(qvx_glspfit, x, y, wx, wy, as.integer(ncoef), xmin, xmax, tol, maxit,
-             as.double(sigma))
-  if (r$olstat != 0L) status_error("OLSPFIT", r$olstat, fields)
-  status <- r$istat[1]
-  notes <- character()
-  if (!(status >= 0L && status <= 3L)) {
-    if (status %in% 4:5 && isTRUE(accept_unconverged)) {
-      notes <- status_message("GLSPFIT", status, fields)
-    } else {
-      status_error("GLSPFIT", status, fields)
-    }
-  } else if (status == 2L || (status == 3L && !(r$rinfo[1] < tol[1]))) {
-    notes <- status_message("GLSPFIT", status, fields)
-  }
-  if (!all(is.finite(r$cov))) {
-    stop(quorvex_condition(paste("the coefficient covariance could not be formed: the",
-                                 "coefficient factor is singular (a degenerate design)"),
-                           "quorvex_fit_error", routine = "GLSPFIT", code = status))
-  }
-  for (text in notes) warning(text, call. = FALSE)
-  delta <- r$param[seq_len(n)]
-  coef <- r$param[n + seq_len(ncoef)]
-  xi <- x - delta
-  # Residuals at the returned coefficients and adjusted abscissae (the library's
-  # fitted values belong to its last trial point), so every field describes the
-  # same curve.
-  ev <- .Call(qvx_polyeval, coef, xi, xmin, xmax)
-  fitted <- if (ev$status == 0L) ev$y else r$yfit
-  res_y <- y - fitted
-  wres_y <- res_y * wy
-  wres_x <- delta * wx
-  chi2 <- dot(wres_y, wres_y) + dot(wres_x, wres_x)
-  dof <- n - ncoef
-  sres <- if (dof > 0) sqrt(chi2 / dof) else 0
-  c(cal, list(kind = "gls", cheb_coef = coef, cov = r$cov, sres = sres, dof = dof,
-              fitted = fitted, residuals = res_y, weighted_residuals = wres_y, chi2 = chi2,
-              x_weights = wx, x_adjusted = xi, residuals_x = delta,
-              weighted_residuals_x = wres_x, status = status, iterations = r$istat[2],
-              evaluations = r$istat[3], rinfo = r$rinfo,
-              options = list(tol = tol, maxit = maxit, sigma = sigma), notes = notes))
-}
-
 # The record a user reads: the Chebyshev form and the curve in powers of x.
 finish_cal <- function(cal) {
   ncoef <- length(cal$cheb_coef)
-  cal$cov_scaled <- if (cal$dof == 0) cal$cov * NA_real_ else cal$cov * cal$sres^2
   cal$cov_used <- if (cal$covariance == "stated") cal$cov else cal$cov_scaled
   cal$chebyshev <- list(coef = cal$cheb_coef, cov = cal$cov, cov_scaled = cal$cov_scaled,
                         interval = cal$interval)
-  m <- power_matrix(ncoef, cal$interval[1], cal$interval[2])
-  a <- drop(m %*% cal$cheb_coef)
-  ca <- m %*% cal$cov_used %*% t(m)
-  ca <- 0.5 * (ca + t(ca))
+  pw <- lab_power(cal$cheb_coef, cal$cov_used, cal$interval)
+  a <- pw$a
+  ca <- pw$ca
   xn <- cal$names[["x"]]
   nm <- c("(Intercept)", if (ncoef > 1) xn,
           if (ncoef > 2) sprintf("I(%s^%d)", xn, 2:(ncoef - 1)))[seq_len(ncoef)]

@@ -1,33 +1,24 @@
-# Is a calibration fit for use: goodness of fit, lack of fit, bands, residual
-# diagnostics, back-calculated standards.  The same definitions and thresholds
-# as the Python package (quorvex.diagnostics).
-#
-# Notation: W_i the weights the library used (1/u_y, ones, or a weighting),
-# e_i the residuals, g_i the basis row at x_i, C = cal$cov = (A'A)^-1 the
-# unscaled coefficient covariance of the weighted design A = diag(W) G,
-# chi2 = sum (W_i e_i)^2, dof = n - ncoef, s = SRES = sqrt(chi2/dof).
-
-ALPHA_DOUBT <- 0.05
-ALPHA_REJECT <- 0.01
-BACK_TOLERANCE <- 15
-BACK_TOLERANCE_LOWEST <- 20
-BACK_FRACTION <- 0.75
-RESIDUAL_THRESHOLD <- 3
-FAMILY_ALPHA <- 0.05
-COOK_THRESHOLD <- 1
-PINNED_LEVERAGE <- 1 - 1e-9
+# Is a calibration fit for use: goodness of fit, lack of fit, residual
+# diagnostics, back-calculated standards, the verdict.  Every number and
+# every verdict comes from the laboratory library (QVXL_DIAGNOSE,
+# QVXL_VERDICT, QVXL_TEST_VERDICT), as in the Python package; this file passes
+# a fit and its criteria and words the results.
 
 # 1 when the calibration's uncertainties are the stated ones, else SRES.
 sigma_hat <- function(cal) if (cal$covariance == "stated") 1 else cal$sres
 
 ncoef_of <- function(cal) length(cal$chebyshev$coef)
 
+# Every diagnostic of cal under criteria (acceptance_criteria(), or NULL for
+# the defaults), with a given outlier threshold or Cook limit.
+diagnose <- function(cal, criteria = NULL, threshold = NULL, cook = NULL) {
+  crit <- as_criteria(criteria)
+  lab_diagnose(cal, criteria_vector(crit, threshold, if (is.null(cook)) crit$cook else cook))
+}
+
 # P(chi2_dof >= chi2), the chi-squared test of the stated uncertainties (NA
 # without them or without degrees of freedom).
-p_value <- function(cal) {
-  if (is.null(cal$u_y) || cal$dof == 0) return(NA_real_)
-  pchisq(cal$chi2, cal$dof, lower.tail = FALSE)
-}
+p_value <- function(cal, d = diagnose(cal)) na_for_nan(d$p_chi2)
 
 # A laboratory's acceptance criteria (the Python package's AcceptanceCriteria):
 # the overall false-rejection rate alpha of the statistical tests, shared
@@ -103,22 +94,17 @@ criteria_text <- function(c) {
 }
 
 # The level of each statistical test that applies to cal (a named list): its
-# own level where one was given, else an equal share of alpha.
-test_levels <- function(crit, cal) {
-  tests <- character()
-  if (!is.null(cal$u_y) && cal$dof > 0) tests <- c(tests, "goodness")
-  if (!is.null(lack_of_fit(cal))) tests <- c(tests, "lack_of_fit")
-  if (cal$dof > (if (cal$covariance == "stated") 0 else 1)) tests <- c(tests, "outliers")
-  share <- crit$alpha / max(length(tests), 1)
+# own level where one was given, else an equal share of alpha (the library's
+# LEVELS, NaN where a test does not apply).
+test_levels <- function(crit, cal, d = diagnose(cal, crit)) {
   out <- list()
-  for (t in tests) out[[t]] <- if (is.null(crit[[paste0("alpha_", t)]])) share else
-    crit[[paste0("alpha_", t)]]
+  for (j in 1:3) if (!is.nan(d$levels[j])) out[[CRITERIA[j]]] <- d$levels[j]
   out
 }
 
 # ("pass" | "doubtful" | "fail" | "not tested", the verdict in words): fail at
-# p < alpha, doubtful below 0.05.
-goodness_verdict <- function(cal, alpha = ALPHA_REJECT) {
+# p < alpha, doubtful below 0.05 (the library's rule, QVXL_TEST_VERDICT).
+goodness_verdict <- function(cal, alpha = 0.01, d = diagnose(cal)) {
   if (cal$dof == 0) {
     return(c("not tested", paste("no degrees of freedom: the curve passes through every",
                                  "standard, so its adequacy cannot be tested")))
@@ -128,17 +114,18 @@ goodness_verdict <- function(cal, alpha = ALPHA_REJECT) {
                                          "apply; the scatter sets the uncertainties (SRES %s)"),
                                    format(signif(cal$sres, 4)))))
   }
-  p <- p_value(cal)
+  p <- d$p_chi2
   head <- sprintf("chi2 %s on %d dof, p = %s", format(signif(cal$chi2, 4)), cal$dof,
                   format(signif(p, 3)))
-  if (p < alpha) {
+  v <- lab_test_verdict(p, alpha)
+  if (v$result == RESULT_FAIL) {
     return(c("fail", paste0(head, ": the scatter is larger than the stated uncertainties ",
                             "allow (wrong degree, outliers, or understated uncertainties)")))
   }
-  if (p < max(ALPHA_DOUBT, alpha)) {
+  if (v$result == 2L) {
     return(c("doubtful", paste0(head, ": the scatter is somewhat larger than stated")))
   }
-  if (1 - p < ALPHA_REJECT) {
+  if (v$detail == DETAIL_SMALL_SCATTER) {
     return(c("pass", paste0(head, ": consistent, but the scatter is much smaller than ",
                             "stated (the stated uncertainties may be too large)")))
   }
@@ -146,78 +133,54 @@ goodness_verdict <- function(cal, alpha = ALPHA_REJECT) {
 }
 
 # The lack-of-fit F test with replicate x values, or NULL where it does not
-# apply (errors-in-variables fit, no replicates, too few levels).
-lack_of_fit <- function(cal) {
-  if (cal$kind != "ols") return(NULL)
-  levels <- sort(unique(cal$x))
-  group <- match(cal$x, levels)
-  g <- length(levels)
-  dof_pure <- length(cal$x) - g
-  dof_lack <- g - ncoef_of(cal)
-  if (dof_pure <= 0 || dof_lack <= 0) return(NULL)
-  w2 <- cal$weights^2
-  mean <- drop(rowsum(w2 * cal$y, group, reorder = TRUE)) /
-    drop(rowsum(w2, group, reorder = TRUE))
-  ss_pure <- sum(w2 * (cal$y - mean[group])^2)
-  ss_lack <- max(cal$chi2 - ss_pure, 0)
-  if (ss_pure == 0) {
-    f <- if (ss_lack > 0) Inf else NaN
-    p <- if (ss_lack > 0) 0 else NaN
-  } else {
-    f <- (ss_lack / dof_lack) / (ss_pure / dof_pure)
-    p <- pf(f, dof_lack, dof_pure, lower.tail = FALSE)
-  }
-  verdict <- if (is.na(p)) "not tested" else if (p < ALPHA_REJECT) "fail" else
-    if (p < ALPHA_DOUBT) "doubtful" else "pass"
-  list(ss_lack = ss_lack, dof_lack = dof_lack, ss_pure = ss_pure, dof_pure = dof_pure,
-       f = f, p_value = p, groups = g, verdict = verdict,
+# apply (errors-in-variables fit, no replicates, too few levels); its verdict
+# at `alpha`.
+lack_of_fit <- function(cal, d = diagnose(cal), alpha = 0.01) {
+  lof <- d$lof
+  if (is.nan(lof[5])) return(NULL)
+  p <- lof[4]
+  verdict <- if (is.na(p)) "not tested" else RESULT_WORDS[lab_test_verdict(p, alpha)$result + 1L]
+  list(ss_lack = lof[1], dof_lack = as.integer(lof[5]), ss_pure = lof[2],
+       dof_pure = as.integer(lof[6]), f = lof[3], p_value = p, groups = as.integer(lof[7]),
+       verdict = verdict,
        text = sprintf("F %s on (%d, %d) dof, p = %s (%d levels with replicates)",
-                      format(signif(f, 4)), dof_lack, dof_pure, format(signif(p, 3)), g))
+                      format(signif(lof[3], 4)), as.integer(lof[5]), as.integer(lof[6]),
+                      format(signif(p, 3)), as.integer(lof[7])))
 }
 
 # k for a two-sided (or one-sided) coverage probability: Student's t with the
-# fit's dof for the scaled covariance, normal for the stated one; the
-# quantiles are the laboratory library's (Boost.Math), as every host has them.
+# fit's dof for the scaled covariance, normal for the stated one (the
+# laboratory library's rule, QVXL_COVERAGE).
 coverage_factor <- function(cal, level, sided = 2) {
   if (!is.numeric(level) || length(level) != 1L || is.na(level) || !(level > 0 && level < 1)) {
     input_error("level must lie strictly between 0 and 1")
   }
-  q <- if (sided == 2) (1 + level) / 2 else level
   if (cal$covariance == "scaled") {
     if (cal$dof == 0) input_error("the scaled covariance needs degrees of freedom: this fit has none")
-    return(list(k = lab_quantile("t", q, cal$dof), distribution = sprintf("t(%d)", cal$dof),
+    return(list(k = lab_coverage(cal, level, sided), distribution = sprintf("t(%d)", cal$dof),
                 dof = cal$dof))
   }
-  list(k = lab_quantile("normal", q), distribution = "normal", dof = Inf)
-}
-
-# Relative scatter 1/W(x) of a response at new x under the fit's weighting.
-response_scale <- function(weighting, x) {
-  if (is.null(weighting)) return(rep(1, length(x)))
-  if (weighting == "1/x") sqrt(x) else abs(x)
+  list(k = lab_coverage(cal, level, sided), distribution = "normal", dof = Inf)
 }
 
 # Standard deviation of one new response at each x (the Python package's
-# response_sd): u_y as given; else the standards' common stated u_y, or SRES/W(x).
+# response_sd): u_y as given; else the library's model (the standards' common
+# stated u(y), or the weighting's scale, times SRES when scaled).
 response_sd <- function(cal, x, u_y = NULL) {
   if (!is.null(u_y)) {
     u <- numeric_column(u_y, "u_y", length(x))
     if (!all(u >= 0)) input_error("u_y must not be negative")
     return(if (length(u) == 1L) rep(u, length(x)) else u)
   }
-  if (!is.null(cal$u_y)) {
-    if (!all(cal$u_y == cal$u_y[1])) {
-      input_error("the standards' u_y differ, so the response uncertainty at new points is ",
-                  "not known: give u_y")
-    }
-    base <- rep(cal$u_y[1], length(x))
-  } else {
-    base <- response_scale(cal$weighting, x)
+  if (!is.null(cal$u_y) && !all(cal$u_y == cal$u_y[1])) {
+    input_error("the standards' u_y differ, so the response uncertainty at new points is ",
+                "not known: give u_y")
   }
-  base * sigma_hat(cal)
+  lab_response_sd(cal, x)
 }
 
-# Curve values and u(p(x)) = sqrt(g' C g) at x inside the interval.
+# Curve values and u(p(x)) = sqrt(g' C g) at x inside the interval (the
+# library's QVXL_CURVE).
 evaluate <- function(cal, x, uncertainty = FALSE) {
   x <- as.double(x)
   lo <- cal$interval[1]
@@ -227,53 +190,27 @@ evaluate <- function(cal, x, uncertainty = FALSE) {
     input_error("x must lie in the curve's interval [", format(lo), ", ", format(hi),
                 "]: element(s) ", row_list(bad), " do not", routine = "POLYEVAL")
   }
-  r <- .Call(qvx_polyeval, cal$chebyshev$coef, x, lo, hi)
-  if (r$status != 0L) status_error("POLYEVAL", r$status, list(xmin = lo, xmax = hi))
+  if (!length(x)) return(if (uncertainty) list(y = numeric(), u = numeric()) else numeric())
+  r <- lab_curve(cal, x, if (uncertainty) 5L else 1L)
   if (!uncertainty) return(r$y)
-  g <- basis_rows(x, ncoef_of(cal), lo, hi)
-  list(y = r$y, u = sqrt(rowSums((g %*% cal$cov_used) * g)))
+  list(y = r$y, u = r$u)
 }
 
-leverages <- function(cal) {
-  g <- basis_rows(cal$x, ncoef_of(cal), cal$interval[1], cal$interval[2])
-  cal$weights^2 * rowSums((g %*% cal$chebyshev$cov) * g)
-}
+leverages <- function(cal, d = diagnose(cal)) d$leverage
 
-studentized <- function(cal, h, external) {
-  r <- cal$weighted_residuals
-  one_h <- ifelse(h < PINNED_LEVERAGE, 1 - h, NaN)
-  if (!external) {
-    s2 <- rep(if (cal$dof > 0) cal$chi2 / cal$dof else NaN, length(r))
-  } else {
-    s2 <- if (cal$dof > 1) (cal$chi2 - r^2 / one_h) / (cal$dof - 1) else rep(NaN, length(r))
-    s2 <- ifelse(s2 > 0, s2, NaN)
-  }
-  r / sqrt(s2 * one_h)
+studentized <- function(cal, external, d = diagnose(cal)) {
+  if (external) d$studentized_external else d$studentized_internal
 }
 
 # The threshold of |residual statistic| for a family level alpha over all
-# standards: the largest of n statistics against the two-sided Bonferroni level
-# alpha/n; t(dof - 1) for the externally studentized residual of a scaled fit,
-# normal for the normalized residual of stated uncertainties; the
-# errors-in-variables fit tests 2n statistics (x and y), with t(dof) when
-# scaled.  Inf where no test is possible.
-outlier_threshold <- function(cal, alpha = FAMILY_ALPHA) {
-  n <- max(length(cal$x), 1)
-  if (cal$kind == "gls") {
-    q <- alpha / (4 * n)
-    if (cal$covariance == "stated") return(qnorm(q, lower.tail = FALSE))
-    if (cal$dof < 1) return(Inf)
-    return(qt(q, cal$dof, lower.tail = FALSE))
-  }
-  q <- alpha / (2 * n)
-  if (cal$covariance == "stated") return(qnorm(q, lower.tail = FALSE))
-  if (cal$dof < 2) return(Inf)
-  qt(q, cal$dof - 1, lower.tail = FALSE)
+# standards (Bonferroni over the n statistics, 2n for errors in variables; t
+# or normal as the statistic follows): the library's, Inf where no test is
+# possible.
+outlier_threshold <- function(cal, alpha = 0.05) {
+  diagnose(cal, acceptance_criteria(alpha_outliers = alpha))$outl[1]
 }
 
-default_threshold <- function(cal) {
-  outlier_threshold(cal, test_levels(acceptance_criteria(), cal)$outliers %||% FAMILY_ALPHA)
-}
+default_threshold <- function(cal) diagnose(cal)$outl[1]
 
 `%||%` <- function(a, b) if (is.null(a)) b else a
 
@@ -286,8 +223,11 @@ standard_name <- function(cal, i) {
 # standard flagged; `index` its place among the fitted standards, `standard`
 # its name).  An outlier's residual is beyond the threshold (it fails a run);
 # an influential standard (Cook's distance above `cook`, or leverage 1) is
-# shown but fails nothing by itself.
-outliers <- function(cal, threshold = default_threshold(cal), cook = COOK_THRESHOLD) {
+# shown but fails nothing by itself.  The flags are the library's; d its
+# diagnostics with that threshold and Cook limit.
+outliers <- function(cal, threshold = NULL, cook = 1,
+                     d = diagnose(cal, threshold = threshold, cook = cook)) {
+  threshold <- d$outl[1]
   reasons <- list()
   add <- function(i, text) {
     key <- as.character(i)
@@ -295,41 +235,30 @@ outliers <- function(cal, threshold = default_threshold(cal), cook = COOK_THRESH
   }
   fmt <- function(v) formatC(v, digits = 3, format = "g", flag = "+")
   n <- length(cal$x)
-  h <- rep(NA_real_, n)
+  z <- d$statistic
+  name <- STATISTIC_NAMES[d$outl[2]]
+  big <- bitwAnd(d$flags, OFLAG_OUTLIER) != 0L
   if (cal$kind == "gls") {
-    z <- cal$weighted_residuals / sigma_hat(cal)
-    zx <- cal$weighted_residuals_x / sigma_hat(cal)
-    name <- "normalized y residual"
-    big <- abs(z) > threshold
-    for (i in which(big | abs(zx) > threshold)) {
-      if (abs(zx[i]) > threshold) {
-        add(i, sprintf("normalized x residual %s beyond +-%g", fmt(zx[i]), threshold))
-      }
+    zx <- d$statistic_x
+    big_x <- bitwAnd(d$flags, OFLAG_OUTLIER_X) != 0L
+    for (i in which(big | big_x)) {
+      if (big_x[i]) add(i, sprintf("normalized x residual %s beyond +-%g", fmt(zx[i]), threshold))
       if (big[i]) add(i, sprintf("%s %s beyond +-%g", name, fmt(z[i]), threshold))
     }
     big <- rep(TRUE, n)
     infl <- rep(FALSE, n)
-    d <- rep(NA_real_, n)
+    h <- cd <- rep(NA_real_, n)
   } else {
-    h <- leverages(cal)
-    if (cal$covariance == "stated") {
-      z <- cal$weighted_residuals / sqrt(ifelse(h < PINNED_LEVERAGE, 1 - h, NaN))
-      name <- "normalized residual"
-    } else {
-      z <- studentized(cal, h, external = TRUE)
-      name <- "studentized residual"
-    }
-    r <- studentized(cal, h, external = FALSE)
-    d <- r^2 * h / (ncoef_of(cal) * (1 - h))
-    big <- !is.na(z) & abs(z) > threshold
-    influential <- !is.na(d) & d > cook
-    pinned <- h >= PINNED_LEVERAGE & cal$dof > 0
+    h <- d$leverage
+    cd <- d$cooks_distance
+    influential <- bitwAnd(d$flags, OFLAG_INFLUENTIAL) != 0L
+    pinned <- bitwAnd(d$flags, OFLAG_PINNED) != 0L
     infl <- influential | pinned
     for (i in which(big | infl)) {
       if (big[i]) add(i, sprintf("%s %s beyond +-%g", name, fmt(z[i]), threshold))
       if (influential[i]) {
         add(i, sprintf("influential: Cook's distance %s above %g (leverage %s)",
-                       formatC(d[i], digits = 3, format = "g"), cook,
+                       formatC(cd[i], digits = 3, format = "g"), cook,
                        formatC(h[i], digits = 3, format = "g")))
       }
       if (pinned[i]) {
@@ -340,46 +269,22 @@ outliers <- function(cal, threshold = default_threshold(cal), cook = COOK_THRESH
   rows <- sort(as.integer(names(reasons)))
   data.frame(index = rows, standard = vapply(rows, function(i) standard_name(cal, i), ""),
              x = cal$x[rows], y = cal$y[rows], statistic = z[rows],
-             cooks_distance = d[rows], leverage = h[rows], outlier = big[rows],
+             cooks_distance = cd[rows], leverage = h[rows], outlier = big[rows],
              influential = infl[rows],
              reasons = vapply(reasons[as.character(rows)], paste, "", collapse = "; ",
                               USE.NAMES = FALSE),
              stringsAsFactors = FALSE)
 }
 
-# x with p(x) = y nearest to `near`, by the tangent at an end where there is none.
-read_back <- function(cal, y, near) {
-  r <- ipval(cal, y, rep(0, length(y)))
-  x <- nearest_root(r$roots, near)
-  miss <- which(r$n_roots == 0)
-  if (length(miss)) {
-    ends <- cal$interval
-    pe <- evaluate(cal, ends)
-    se <- curve_slope(cal$chebyshev$coef, ends, ends[1], ends[2])
-    for (i in miss) {
-      cand <- ends + (y[i] - pe) / se
-      cand[!is.finite(cand)] <- NA
-      if (any(!is.na(cand))) x[i] <- cand[which.min(abs(cand - near[i]))]
-    }
-  }
-  x
-}
-
-back_calculated <- function(cal, tolerance = BACK_TOLERANCE,
-                            tolerance_lowest = BACK_TOLERANCE_LOWEST, fraction = BACK_FRACTION) {
+# The standards read back through the curve (the library's XBACK, PCT, BLIM,
+# BPASS and BACK), with the worst of them in words.
+back_calculated <- function(cal, d = diagnose(cal)) {
   x0 <- cal$x
-  xb <- read_back(cal, cal$y, x0)
   blank <- x0 == 0
-  pct <- ifelse(blank, NA_real_, 100 * xb / x0)
-  limit <- rep(tolerance, length(x0))
-  if (any(!blank)) {
-    lowest <- min(abs(x0[!blank]))
-    limit[abs(x0) == lowest & !blank] <- tolerance_lowest
-  }
-  passed <- blank | (!is.na(pct) & abs(pct - 100) <= limit)
-  n_tested <- sum(!blank)
-  n_passed <- sum(passed & !blank)
-  overall <- n_tested > 0 && n_passed >= fraction * n_tested
+  pct <- na_for_nan(d$percent)
+  limit <- d$limit
+  n_tested <- as.integer(d$back[1])
+  n_passed <- as.integer(d$back[2])
   text <- if (n_tested == 0) "no non-blank standards to read back" else {
     dev <- abs(pct - 100)
     dev[blank | is.na(dev)] <- -Inf
@@ -388,49 +293,43 @@ back_calculated <- function(cal, tolerance = BACK_TOLERANCE,
     sprintf("%d of %d standards within +-%g %% (+-%g %% at the lowest level); worst %.1f %% at x = %g",
             n_passed, n_tested, min(limit[!blank]), max(limit[!blank]), pct[worst], x0[worst])
   }
-  list(x_nominal = x0, x_back = xb, percent = pct, limit = limit, passed = passed,
-       blank = blank, n_tested = n_tested, n_passed = n_passed, overall = overall, text = text)
+  list(x_nominal = x0, x_back = d$x_back, percent = pct, limit = limit, passed = d$passed != 0L,
+       blank = blank, n_tested = n_tested, n_passed = n_passed, overall = d$back[3] == 1,
+       text = text)
 }
 
-# r and r^2 of the fit, weighted as the fit was: r^2 = 1 - sum (W e)^2 /
-# sum W^2 (y - ybar_W)^2; r signed by the slope for a straight line.  They say
-# little about a calibration (standards over a wide range make them close to
-# 1 whether or not the curve is right).
-correlation <- function(cal) {
-  w2 <- cal$weights^2
-  ybar <- sum(w2 * cal$y) / sum(w2)
-  tot <- sum(w2 * (cal$y - ybar)^2)
-  res <- sum(w2 * cal$residuals^2)
-  if (!(tot > 0)) return(c(r = NaN, r_squared = NaN))
-  r2 <- 1 - res / tot
-  r <- sqrt(max(r2, 0))
-  if (ncoef_of(cal) == 2 && cal$coefficients[2] < 0) r <- -r
-  c(r = r, r_squared = r2)
-}
+# r and r^2 of the fit, weighted as the fit was, r signed by the slope of a
+# straight line (the library's CORR).  They say little about a calibration
+# (standards over a wide range make them close to 1 whether or not the curve
+# is right).
+correlation <- function(cal, d = diagnose(cal)) c(r = d$corr[1], r_squared = d$corr[2])
 
 SHOWN_OUTLIERS <- 5L
 
 # Every verdict under the acceptance criteria `criteria` (see
 # acceptance_criteria()): list(rows = data frame test/verdict/details,
-# fit_for_use, verdict in words, notes, failed, warned, levels, ...).
+# fit_for_use, verdict in words, notes, failed, warned, levels, ...).  The
+# diagnostics and which criteria fail are the library's (QVXL_DIAGNOSE,
+# QVXL_VERDICT); the words are R's.
 verdicts <- function(cal, criteria = NULL) {
   crit <- as_criteria(criteria)
-  levels <- test_levels(crit, cal)
+  cv <- criteria_vector(crit)
+  d <- lab_diagnose(cal, cv)
+  v <- lab_verdict(cal, cv, crit$warn_only)
+  levels <- test_levels(crit, cal, d)
   at <- function(name) if (is.null(levels[[name]])) "" else
     sprintf(" (alpha %s)", format(signif(levels[[name]], 3)))
-  gv <- goodness_verdict(cal, levels$goodness %||% ALPHA_REJECT)
+  gv <- goodness_verdict(cal, levels$goodness %||% 0.01, d)
   rows <- list(c("goodness of fit", gv[1], paste0(gv[2], at("goodness"))))
-  lof <- lack_of_fit(cal)
+  lof <- lack_of_fit(cal, d)
   if (!is.null(lof)) {
-    p <- lof$p_value
-    lof$verdict <- if (is.na(p)) "not tested" else if (p < levels$lack_of_fit) "fail" else
-      if (p < max(ALPHA_DOUBT, levels$lack_of_fit)) "doubtful" else "pass"
+    lof$verdict <- if (is.na(lof$p_value)) "not tested" else RESULT_WORDS[v$result[2] + 1L]
     rows[[length(rows) + 1]] <- c("lack of fit", lof$verdict, paste0(lof$text, at("lack_of_fit")))
   } else if (cal$kind == "ols") {
     rows[[length(rows) + 1]] <- c("lack of fit", "not tested", "no replicate x values")
   }
-  threshold <- outlier_threshold(cal, levels$outliers %||% FAMILY_ALPHA)
-  out <- outliers(cal, threshold, crit$cook)
+  threshold <- d$outl[1]
+  out <- outliers(cal, cook = crit$cook, d = d)
   flagged <- out[out$outlier, , drop = FALSE]
   infl <- out[!out$outlier, , drop = FALSE]
   for (i in seq_len(min(nrow(flagged), SHOWN_OUTLIERS))) {
@@ -441,8 +340,7 @@ verdicts <- function(cal, criteria = NULL) {
   if (nrow(flagged) > SHOWN_OUTLIERS) {
     rows[[length(rows) + 1]] <- c("", "", sprintf("... and %d more", nrow(flagged) - SHOWN_OUTLIERS))
   }
-  stat <- if (cal$kind == "gls") "normalized y residual" else
-    if (cal$covariance == "stated") "normalized residual" else "studentized residual"
+  stat <- STATISTIC_NAMES[d$outl[2]]
   if (!nrow(flagged)) {
     rows[[length(rows) + 1]] <- c("outliers", "none", sprintf(
       "|%s| <= %s%s", stat, format(signif(threshold, 3)), at("outliers")))
@@ -454,52 +352,51 @@ verdicts <- function(cal, criteria = NULL) {
   }
   back <- NULL
   if (ncoef_of(cal) >= 2) {
-    back <- back_calculated(cal, crit$tolerance, crit$tolerance_lowest, crit$back_fraction)
+    back <- back_calculated(cal, d)
     rows[[length(rows) + 1]] <- c("back-calculated", if (back$overall) "pass" else "fail", back$text)
   }
   for (e in cal$excluded) {
     rows[[length(rows) + 1]] <- c("excluded", "left out", sprintf(
       "standard %s (x = %g, y = %g): %s", e$standard, e$x, e$y, e$reason))
   }
-  rr <- correlation(cal)
+  rr <- correlation(cal, d)
   if (is.finite(rr[["r"]])) {
     rows[[length(rows) + 1]] <- c("correlation", "", sprintf(
       "r = %.6f, r\u00b2 = %.6f (they say little about a calibration: the tests above do)",
       rr[["r"]], rr[["r_squared"]]))
   }
   rows[[length(rows) + 1]] <- c("criteria", "", criteria_text(crit))
-  failing <- list()
-  if (gv[1] == "fail") failing$goodness <- "the chi2 test rejects the fit"
-  if (!is.null(lof) && lof$verdict == "fail") {
-    failing$lack_of_fit <- "the lack-of-fit test rejects the curve's shape (try another degree)"
+  # Why each criterion the library failed fails, in words.
+  why_of <- list(
+    goodness = function() "the chi2 test rejects the fit",
+    lack_of_fit = function() "the lack-of-fit test rejects the curve's shape (try another degree)",
+    outliers = function() sprintf("%d outlier(s): standard%s %s%s", nrow(flagged),
+                                  if (nrow(flagged) > 1) "s" else "",
+                                  paste(utils::head(flagged$standard, 10), collapse = ", "),
+                                  if (nrow(flagged) > 10) ", ..." else ""),
+    back_calculated = function() sprintf(paste("fewer than %g %% of the standards read back",
+                                               "within their limits"), 100 * crit$back_fraction))
+  failed <- CRITERIA[v$result == RESULT_FAIL]
+  warned <- CRITERIA[v$result == RESULT_WARN]
+  why <- vapply(failed, function(f) why_of[[f]](), "", USE.NAMES = FALSE)
+  warn_why <- vapply(warned, function(f) why_of[[f]](), "", USE.NAMES = FALSE)
+  if (bitwAnd(v$reasons, REASON_NO_DOF) != 0L) {
+    why <- c(why, "no degrees of freedom: nothing shows the curve adequate")
   }
-  if (nrow(flagged)) {
-    failing$outliers <- sprintf("%d outlier(s): standard%s %s%s", nrow(flagged),
-                                if (nrow(flagged) > 1) "s" else "",
-                                paste(utils::head(flagged$standard, 10), collapse = ", "),
-                                if (nrow(flagged) > 10) ", ..." else "")
+  if (bitwAnd(v$reasons, REASON_CONSTANT) != 0L) {
+    why <- c(why, "a constant curve cannot be read back into x")
   }
-  if (!is.null(back) && !back$overall) {
-    failing$back_calculated <- sprintf(paste("fewer than %g %% of the standards read back",
-                                             "within their limits"), 100 * crit$back_fraction)
-  }
-  failed <- setdiff(names(failing), crit$warn_only)
-  warned <- intersect(names(failing), crit$warn_only)
-  why <- unlist(failing[failed], use.names = FALSE)
-  if (cal$dof == 0) why <- c(why, "no degrees of freedom: nothing shows the curve adequate")
-  if (ncoef_of(cal) < 2) why <- c(why, "a constant curve cannot be read back into x")
-  notes <- c(why, if (length(warned)) paste("warning only:", unlist(failing[warned], use.names = FALSE)))
+  notes <- c(why, if (length(warned)) paste("warning only:", warn_why))
   if (nrow(infl)) {
     notes <- c(notes, sprintf("influential (shown, not a reason to reject): standard%s %s",
                               if (nrow(infl) > 1) "s" else "",
                               paste(utils::head(infl$standard, 10), collapse = ", ")))
   }
-  fit_for_use <- cal$dof > 0 && ncoef_of(cal) >= 2 && !length(failed)
+  fit_for_use <- v$overall != 0L
   verdict <- if (fit_for_use) "fit for use" else
     paste0("NOT fit for use (", paste(why, collapse = "; "), ")")
   if (fit_for_use && length(warned)) {
-    verdict <- paste0(verdict, " (with warnings: ",
-                      paste(unlist(failing[warned], use.names = FALSE), collapse = "; "), ")")
+    verdict <- paste0(verdict, " (with warnings: ", paste(warn_why, collapse = "; "), ")")
   }
   m <- do.call(rbind, rows)
   list(rows = data.frame(test = m[, 1], verdict = m[, 2], details = m[, 3],
@@ -507,5 +404,6 @@ verdicts <- function(cal, criteria = NULL) {
        fit_for_use = fit_for_use, verdict = verdict, notes = notes, failed = failed,
        warned = warned, levels = levels, criteria = crit, threshold = threshold,
        statistic = stat, outliers = out, lack_of_fit = lof, back_calculated = back,
-       goodness = gv[1], p_value = p_value(cal), r = rr[["r"]], r_squared = rr[["r_squared"]])
+       goodness = gv[1], p_value = p_value(cal, d), r = rr[["r"]], r_squared = rr[["r_squared"]],
+       diagnostics = d, verdict_codes = v)
 }

@@ -8,18 +8,6 @@ check_cal <- function(cal) {
   if (!inherits(cal, "quorvex_cal")) input_error("cal must be a calibration made by calfit()")
 }
 
-# IPVAL on responses y with u(y) uy: list(n_roots, roots, u_roots), roots and
-# u_roots with one column per response (NA beyond the roots found).
-ipval <- function(cal, y, uy, ngrid = DEFAULT_NGRID, tol = 0) {
-  if (ncoef_of(cal) < 2) input_error("a constant curve (degree 0) has no inverse", routine = "IPVAL")
-  r <- .Call(qvx_ipval, cal$chebyshev$coef, cal$cov_used, as.double(y), as.double(uy),
-             cal$interval[1], cal$interval[2], as.integer(ngrid), as.double(tol))
-  if (r$status != 0L) {
-    status_error("IPVAL", r$status, list(xmin = cal$interval[1], xmax = cal$interval[2]))
-  }
-  r
-}
-
 responses <- function(y) {
   if (is.data.frame(y) || is.list(y)) input_error("y must be a vector of responses")
   y <- numeric_column(y, "y")
@@ -68,37 +56,43 @@ response_uncertainty <- function(cal, u_y, replicates, n) {
   list(u = rep_len(u, n), kind = "stated", replicates = replicates)
 }
 
-# Where each u(y) came from, in words, from the library's source codes.
+# Where each u(y) came from, in words: the library's text of each source code.
 u_y_source <- function(code, replicates) {
-  ifelse(code == UYSRC_SCATTER,
-         sprintf("from the scatter, %d reading%s", as.integer(replicates),
-                 ifelse(replicates == 1, "", "s")),
-         ifelse(code == UYSRC_STATED, "stated", "curve only"))
+  out <- character(length(code))
+  for (c in unique(code)) {
+    at <- code == c
+    m <- as.integer(replicates[at])
+    out[at] <- fill_text(lab_text("source", c),
+                         list(m = as.character(m), s = ifelse(m == 1L, "", "s")))
+  }
+  out
 }
 
-# The sample flags (the library's bit set) in words, "; " between them: what a
-# laboratory acts on, the value still given with its uncertainty.  For a
-# straight line without a root, its value on the line extended.  Whether the
-# inversion interval reaches an end of the curve's interval is not a flag
-# here: the column interval_open says so.
+# The sample flags (the library's bit set) in words, "; " between them, each
+# the library's text of its bit: what a laboratory acts on, the value still
+# given with its uncertainty.  For a straight line without a root, its value
+# on the line extended.  A bit whose text is empty (the inversion interval
+# reaching an end of the curve's interval) is not a flag here: the column
+# interval_open says so.
 flag_texts <- function(bits, n_roots, x_ext, u_x_ext, lim) {
   m <- length(bits)
-  ext <- ifelse(is.finite(x_ext), sprintf(" (x = %.5g \u00b1 %.2g on the line extended)",
-                                          x_ext, u_x_ext), "")
-  texts <- list(
-    list(FLAG_NO_ROOT, rep("no root in the interval", m)),
-    list(FLAG_SEVERAL_ROOTS, sprintf("%d roots", n_roots)),
-    list(FLAG_AT_END, rep("root at an end of the interval", m)),
-    list(FLAG_BELOW_LOWEST, paste0("below the lowest standard", ext)),
-    list(FLAG_ABOVE_HIGHEST, paste0("above the highest standard: dilute and repeat", ext)),
-    list(FLAG_BELOW_BLANK, rep("response below the blank's", m)),
-    list(FLAG_BELOW_LOD, rep(sprintf("below LOD (%.4g)", lim[["lod"]]), m)),
-    list(FLAG_BELOW_LOQ, rep(sprintf("below LOQ (%.4g)", lim[["loq"]]), m)),
-    list(FLAG_FLAT, rep("flat curve: u(x) infinite", m)))
+  fields <- list(n = as.character(n_roots),
+                 ext = ifelse(is.finite(x_ext), sprintf(" (x = %.5g \u00b1 %.2g on the line extended)",
+                                                       x_ext, u_x_ext), ""),
+                 lod = if (is.na(lim[["lod"]])) "" else sprintf("%.4g", lim[["lod"]]),
+                 loq = if (is.na(lim[["loq"]])) "" else sprintf("%.4g", lim[["loq"]]))
   out <- character(m)
-  for (t in texts) {
-    hit <- bitwAnd(bits, t[[1]]) != 0L
-    out[hit] <- ifelse(nzchar(out[hit]), paste(out[hit], t[[2]][hit], sep = "; "), t[[2]][hit])
+  bit <- 1L
+  top <- max(c(bits, 0L))
+  while (bit <= top) {
+    hit <- bitwAnd(bits, bit) != 0L
+    template <- if (any(hit)) lab_text("flag", bit) else NULL
+    if (!is.null(template) && nzchar(template)) {
+      text <- fill_text(template, lapply(fields, function(f) rep_len(f, m)[hit]))
+      out[hit] <- ifelse(nzchar(out[hit]), paste(out[hit], text, sep = "; "), text)
+    }
+    if (bit > .Machine$integer.max %/% 2L) break
+    bit <- bit * 2L
   }
   out
 }
@@ -149,25 +143,15 @@ inverse <- function(cal, y, u_y = NULL, replicates = 1, method = c("first-order"
                     u_y = r$u_y, u_y_source = u_y_source(r$u_y_code, uy$replicates),
                     stringsAsFactors = FALSE)
   # Joint covariance of the first roots: S C S' + diag(u_y^2 / p'^2),
-  # S = -g(x)/p'(x) (Cov(x_i, x_j) through the curve's coefficients).  Its
-  # factors are kept for any number of responses, the m x m matrix itself up
-  # to MAX_JOINT responses (beyond, it would not fit in memory).
-  lo <- cal$interval[1]
-  hi <- cal$interval[2]
-  xs0 <- ifelse(is.na(x), lo, x)
-  sl <- curve_slope(cal$chebyshev$coef, xs0, lo, hi)
-  g <- basis_rows(xs0, nc, lo, hi)
-  s <- -g / sl
-  s[is.na(x), ] <- NA_real_
-  d <- ifelse(is.na(x), NA_real_, r$u_y^2 / sl^2)
-  attr(out, "sensitivity") <- s
-  attr(out, "response_variance") <- d
+  # S = -g(x)/p'(x) (Cov(x_i, x_j) through the curve's coefficients), from
+  # the laboratory library.  Its factors are kept for any number of responses,
+  # the m x m matrix itself up to MAX_JOINT responses (beyond, it would not
+  # fit in memory).
+  jc <- lab_joint_cov(cal, x, r$u_y, full = m <= MAX_JOINT)
+  attr(out, "sensitivity") <- na_for_nan(jc$s)
+  attr(out, "response_variance") <- na_for_nan(jc$d)
   attr(out, "cov_coef") <- cal$cov_used
-  if (m <= MAX_JOINT) {
-    jc <- s %*% cal$cov_used %*% t(s)
-    diag(jc) <- diag(jc) + d
-    attr(out, "cov") <- jc
-  }
+  if (m <= MAX_JOINT) attr(out, "cov") <- na_for_nan(jc$cov)
   attr(out, "roots") <- t(roots)
   attr(out, "u_roots") <- t(u_roots)
   attr(out, "n_roots") <- r$n_roots
@@ -175,7 +159,7 @@ inverse <- function(cal, y, u_y = NULL, replicates = 1, method = c("first-order"
   attr(out, "flag_bits") <- r$flags
   attr(out, "coverage") <- level
   class(out) <- c("quorvex_inverse", "data.frame")
-  if (method == "montecarlo") return(monte_carlo(cal, out, n, seed, level, ngrid))
+  if (method == "montecarlo") return(monte_carlo(cal, out, uy, n, seed, level, ngrid))
   out
 }
 
@@ -186,12 +170,16 @@ print.quorvex_inverse <- function(x, ...) {
   invisible(x)
 }
 
-# Monte Carlo inverse prediction (the Python package's monte_carlo): draw j
-# takes a curve c_j ~ N(coef, C) and responses y_i + u(y_i) z; per response the
-# root nearest the first-order x (the first where there is none), then the
-# mean, standard deviation, median and the probabilistically symmetric
-# interval of the draws with a root.
-monte_carlo <- function(cal, fo, n, seed, level, ngrid) {
+# Monte Carlo inverse prediction (the Python package's monte_carlo), all of
+# it in the laboratory library (QVXL_MONTECARLO): draw j takes a curve c_j ~
+# N(coef, C) and a response y_i + u(y_i) z (with the scaled covariance also
+# the scale of the scatter, so that the curves follow the scaled and shifted
+# t distribution, GUM Supplement 1, 6.4.9); per response the root nearest the
+# first-order x, then the mean, standard deviation, median and the
+# probabilistically symmetric interval of the draws with a root, and the check
+# of first order against them.  Each response has its own stream, seeded from
+# the seed and its place: the same seed gives the Python package's bits.
+monte_carlo <- function(cal, fo, uy, n, seed, level, ngrid) {
   n <- whole_number(n, "n", 2L, MAX_DRAWS)
   m <- length(fo$y)
   if (as.double(n) * m > MAX_MC_VALUES) {
@@ -199,148 +187,58 @@ monte_carlo <- function(cal, fo, n, seed, level, ngrid) {
                 " draws, more than ", MAX_MC_VALUES, " in one call; give fewer draws or ",
                 "fewer responses per call")
   }
-  if (!is.null(seed)) {
-    if (!is.numeric(seed) || length(seed) != 1L || is.na(seed) || seed != round(seed) ||
-        abs(seed) > .Machine$integer.max) {
-      input_error("seed must be one whole number (an R integer), not ",
-                  paste(format(seed), collapse = " "))
-    }
-    had <- exists(".Random.seed", envir = globalenv(), inherits = FALSE)
-    if (had) old <- get(".Random.seed", envir = globalenv())
-    on.exit(if (had) assign(".Random.seed", old, envir = globalenv()) else
-      rm(".Random.seed", envir = globalenv()))
-    set.seed(seed)
-  }
-  cov <- cal$cov_used
-  if (!all(is.finite(cov))) {
-    input_error("the coefficient covariance is not finite (a scaled covariance without ",
-                "degrees of freedom?)")
-  }
-  e <- eigen(0.5 * (cov + t(cov)), symmetric = TRUE)
-  lfac <- e$vectors %*% diag(sqrt(pmax(e$values, 0)), nrow = length(e$values))
-  nc <- ncoef_of(cal)
-  dev <- lfac %*% matrix(rnorm(nc * n), nc, n)
-  # With the scaled covariance the scale of the scatter is itself an estimate
-  # on dof degrees of freedom: each draw takes sigma^2 = SRES^2 dof / chi2_dof
-  # too and scales the curve's deviation, and that of a response whose u(y)
-  # came from the scatter, by sigma / SRES; the curves then follow the scaled
-  # and shifted multivariate t distribution (GUM Supplement 1, 6.4.9).
-  scale <- NULL
-  if (cal$covariance == "scaled" && cal$dof > 0) {
-    scale <- sqrt(cal$dof / stats::rchisq(n, cal$dof))
-    dev <- dev * rep(scale, each = nc)
-  }
-  curves <- cal$chebyshev$coef + dev
-  m <- nrow(fo)
-  uy <- ifelse(is.na(fo$u_y), 0, fo$u_y)
-  from_scatter <- !is.null(scale) & startsWith(fo$u_y_source, "from the scatter")
-  ux <- fo$u_x[is.finite(fo$u_x) & fo$u_x > 0]
-  tol <- if (length(ux)) 1e-6 * min(ux) else 0
-  xs <- matrix(NA_real_, m, n)
-  cnt <- matrix(0L, m, n)
-  for (b0 in seq(1L, m, by = 512L)) {
-    b <- b0:min(b0 + 511L, m)
-    z <- uy[b] * matrix(rnorm(length(b) * n), length(b), n)
-    sc <- from_scatter[b]
-    if (any(sc)) z[sc, ] <- z[sc, , drop = FALSE] * rep(scale, each = sum(sc))
-    ys <- fo$y[b] + z
-    r <- .Call(qvx_ipval_draws, curves, ys, fo$x[b], cal$interval[1], cal$interval[2],
-               as.integer(ngrid), as.double(tol))
-    if (r$status != 0L) {
-      status_error("IPVAL", r$status, list(xmin = cal$interval[1], xmax = cal$interval[2]))
-    }
-    xs[b, ] <- r$x
-    cnt[b, ] <- r$n_roots
-  }
-  pl <- (1 - level) / 2
-  ph <- (1 + level) / 2
-  q <- function(v, p) if (all(is.na(v))) NA_real_ else
-    quantile(v, p, type = 7, na.rm = TRUE, names = FALSE)
-  count <- rowSums(!is.na(xs))
-  stats <- t(vapply(seq_len(m), function(i) {
-    v <- xs[i, ]
-    c(mean = if (count[i] > 0) mean(v, na.rm = TRUE) else NA_real_,
-      sd = if (count[i] > 1) sd(v, na.rm = TRUE) else NA_real_,
-      median = q(v, 0.5), low = q(v, pl), high = q(v, ph),
-      se_lo = se_quantile(v, pl, count[i], q), se_hi = se_quantile(v, ph, count[i], q))
-  }, numeric(7)))
-  no_root <- rowMeans(cnt == 0)
-  several <- rowMeans(cnt > 1)
-  k <- fo$k  # t with the first order's dof where a scale was estimated, else normal
-  xf <- fo$x
-  uf <- fo$u_x
-  d_lo <- abs(xf - k * uf - stats[, "low"])
-  d_hi <- abs(xf + k * uf - stats[, "high"])
-  ends_ok <- d_lo <= pmax(0.1 * uf, 4 * stats[, "se_lo"]) &
-    d_hi <= pmax(0.1 * uf, 4 * stats[, "se_hi"])
-  agrees <- !is.na(ends_ok) & ends_ok & no_root < 1e-3 & several < 1e-3
+  if (is.null(seed)) seed <- draw_seed()
+  words <- seed_words(seed)
+  r <- lab_montecarlo(cal, fo$y, uy$kind, uy$u, uy$replicates, n, level, ngrid, words)
+  mean <- na_for_nan(r$mean)
+  low <- na_for_nan(r$low)
+  high <- na_for_nan(r$high)
+  check <- r$check
+  agrees <- check == 0L
   notes <- character()
   for (i in which(!agrees)) {
-    why <- c(if (is.na(xf[i])) "the fitted curve has no root",
-             if (no_root[i] >= 1e-3) sprintf(paste("%.1f%% of draws have no root (the response",
-                                                   "lies near an end of the curve's range)"), 100 * no_root[i]),
-             if (several[i] >= 1e-3) sprintf(paste("%.1f%% of draws have several roots (the",
-                                                   "curve is flat or turns nearby)"), 100 * several[i]),
-             if (count[i] > 0 && is.finite(xf[i]) && !isTRUE(ends_ok[i]))
+    has <- function(bit) bitwAnd(check[i], bit) != 0L
+    why <- c(if (has(MC_CHECK_NO_ROOT)) "the fitted curve has no root",
+             if (has(MC_CHECK_NO_ROOT_DRAWS))
+               sprintf(paste("%.1f%% of draws have no root (the response lies near an end of",
+                             "the curve's range)"), 100 * r$no_root[i]),
+             if (has(MC_CHECK_SEVERAL_DRAWS))
+               sprintf(paste("%.1f%% of draws have several roots (the curve is flat or turns",
+                             "nearby)"), 100 * r$several_roots[i]),
+             if (has(MC_CHECK_INTERVAL))
                sprintf("the interval [%.5g, %.5g] differs from first order [%.5g, %.5g]",
-                       stats[i, "low"], stats[i, "high"], xf[i] - k[i] * uf[i], xf[i] + k[i] * uf[i]),
-             if (count[i] == 0) "no draw has a root")
+                       low[i], high[i], fo$x[i] - fo$U[i], fo$x[i] + fo$U[i]),
+             if (has(MC_CHECK_NO_DRAW)) "no draw has a root")
     notes <- c(notes, sprintf("y = %.6g: first order is not reliable: %s", fo$y[i],
                               paste(why, collapse = "; ")))
   }
-  out <- data.frame(y = fo$y, u_y = fo$u_y, x = stats[, "mean"], u_x = stats[, "sd"],
-                    median = stats[, "median"], low = stats[, "low"], high = stats[, "high"],
-                    no_root = no_root, several_roots = several, agrees = agrees,
+  out <- data.frame(y = fo$y, u_y = fo$u_y, x = mean, u_x = na_for_nan(r$sd),
+                    median = na_for_nan(r$median), low = low, high = high,
+                    no_root = r$no_root, several_roots = r$several_roots, agrees = agrees,
                     row.names = NULL)
+  attr(out, "se_low") <- na_for_nan(r$se_low)
+  attr(out, "se_high") <- na_for_nan(r$se_high)
+  attr(out, "check") <- check
   attr(out, "first_order") <- fo
   attr(out, "notes") <- notes
   attr(out, "n_draws") <- n
+  attr(out, "seed") <- seed
   attr(out, "coverage") <- level
   out
 }
 
-# Sampling error of a quantile: half the spread of the quantiles one binomial
-# standard deviation of the rank either side.
-se_quantile <- function(v, p, count, q) {
-  d <- sqrt(p * (1 - p) / max(count, 1))
-  0.5 * (q(v, min(p + d, 1)) - q(v, max(p - d, 0)))
-}
-
-# Per column of roots (one column per response, NA beyond those found), the
-# root nearest to `near` (NA where there is none).
-nearest_root <- function(roots, near) {
-  near <- rep_len(near, ncol(roots))
-  best <- rep(NA_real_, ncol(roots))
-  dist <- rep(Inf, ncol(roots))
-  for (j in seq_len(nrow(roots))) {
-    d <- abs(roots[j, ] - near)
-    better <- !is.na(d) & d < dist
-    best[better] <- roots[j, better]
-    dist[better] <- d[better]
-  }
-  best
-}
-
-# The roots of y nearest x0 (NA where there is none).
-roots_near <- function(cal, y, x0) nearest_root(ipval(cal, y, rep(0, length(y)))$roots, x0)
-
-# Non-centrality delta with P(t'(dof, delta) <= t_alpha) = beta (bisection).
-delta_nct <- function(dof, t_alpha, beta) {
-  lo <- 0
-  hi <- 2 * t_alpha + 10
-  for (i in 1:200) {
-    mid <- 0.5 * (lo + hi)
-    below <- suppressWarnings(pt(t_alpha, dof, ncp = mid))
-    if (below > beta) lo <- mid else hi <- mid
-    if (hi - lo <= 1e-12 * hi) break
-  }
-  0.5 * (lo + hi)
-}
-
 # How far beyond its interval (share of its width) the curve may be extended
-# to reach a blank.
+# to reach a blank (the library's rule; R names it in its message).
 EXTEND <- 0.25
 
+# Where the blank's scatter came from (SOURCE of QVXL_LIMITS), in words.
+BLANK_SOURCE <- c("u_blank as given", "the standards at the blank", NA,
+                  "the stated u(y) of the standards", "the residual scatter (the same at every x)")
+
+# Detection and quantification limits: ICH Q2's LOD and LOQ, ISO 11843-2's
+# critical and detection levels at the blank and DIN 32645's LOQ, all from the
+# laboratory library (QVXL_LIMITS); R checks the arguments and words the
+# result.
 lod <- function(cal, alpha = 0.05, beta = 0.05, blank = 0, replicates = 1, u_blank = NULL,
                 k_loq = 3) {
   check_cal(cal)
@@ -356,127 +254,38 @@ lod <- function(cal, alpha = 0.05, beta = 0.05, blank = 0, replicates = 1, u_bla
   if (!is.numeric(k_loq) || length(k_loq) != 1L || is.na(k_loq) || !(k_loq > 0)) {
     input_error("k_loq must be positive")
   }
+  if (!is.null(u_blank)) {
+    u_blank <- numeric_column(u_blank, "u_blank", 1L)
+    if (!(u_blank >= 0)) input_error("u_blank must not be negative")
+  }
+  r <- lab_limits(cal, alpha, beta, x0, replicates, u_blank, k_loq)
   lo <- cal$interval[1]
   hi <- cal$interval[2]
-  width <- hi - lo
-  extrapolated <- !(lo <= x0 && x0 <= hi)
-  if (extrapolated && !(lo - EXTEND * width <= x0 && x0 <= hi + EXTEND * width)) {
+  if (r$status == 60L) {
     input_error("the blank x = ", format(x0), " lies far outside the curve's interval [",
                 format(lo), ", ", format(hi), "] (more than ", 100 * EXTEND, " % of its ",
                 "width): the curve cannot be extended that far; measure a blank or a ",
                 "standard near it")
   }
-  coef <- cal$chebyshev$coef
-  low <- cal$x == min(cal$x)
-  xl <- min(cal$x)
-  sd_std <- sigma_hat(cal) / cal$weights
-  sigma <- cal$sres * sqrt(mean(1 / cal$weights[low]^2))
-  s_low <- abs(curve_slope(coef, xl, lo, hi))
-  lod <- 3.3 * sigma / s_low
-  loq <- 10 * sigma / s_low
-  if (!is.null(u_blank)) {
-    sigma0 <- numeric_column(u_blank, "u_blank", 1L)
-    if (!(sigma0 >= 0)) input_error("u_blank must not be negative")
-    source <- "u_blank as given"
-  } else if (any(cal$x == x0)) {
-    sigma0 <- sqrt(mean(sd_std[cal$x == x0]^2))
-    source <- "the standards at the blank"
-  } else if (!is.null(cal$weighting)) {
-    sigma0 <- sqrt(mean(sd_std[low]^2))
-    source <- sprintf(paste("the scatter at the lowest standard (x = %g); the %s weighting",
-                            "would predict none at the blank: give u_blank from blanks"),
-                      xl, cal$weighting)
-  } else {
-    if (!is.null(cal$u_y) && !all(cal$u_y == cal$u_y[1])) {
-      input_error("the standards' u_y differ, so the blank's response uncertainty is not ",
-                  "known: give u_blank")
-    }
-    sigma0 <- response_sd(cal, x0)
-    source <- if (!is.null(cal$u_y)) "the stated u(y) of the standards" else
-      "the residual scatter (the same at every x)"
+  if (r$status == 61L) {
+    input_error("the standards' u_y differ, so the blank's response uncertainty is not ",
+                "known: give u_blank")
   }
-  e <- curve_at(cal, x0)
-  s0 <- sqrt(e$u^2 + sigma0^2 / replicates)
-  ka <- coverage_factor(cal, 1 - alpha, sided = 1)
-  delta <- if (ka$distribution == "normal") {
-    ka$k + coverage_factor(cal, 1 - beta, sided = 1)$k
-  } else {
-    delta_nct(cal$dof, ka$k, beta)
-  }
-  sgn <- if (curve_slope(coef, x0, lo, hi) >= 0) 1 else -1
-  yc <- e$y + sgn * ka$k * s0
-  yd <- e$y + sgn * delta * s0
-  xs <- if (extrapolated) roots_extended(cal, c(yc, yd), x0) else roots_near(cal, c(yc, yd), x0)
-  loq_din <- loq_din(cal, x0, sigma0, replicates, alpha, k_loq, !is.null(u_blank))
-  structure(list(sigma = sigma, slope = s_low, lod = lod, loq = loq, blank = x0,
-                 sigma_blank = sigma0, s_blank = s0, y_critical = yc, x_critical = xs[1] - x0,
-                 x_detection = xs[2] - x0, k_alpha = ka$k, delta = delta, alpha = alpha,
-                 beta = beta, replicates = replicates, blank_source = source,
-                 extrapolated = extrapolated, loq_din = loq_din, k_loq = as.double(k_loq)),
+  if (r$status == 62L) input_error("the scaled covariance needs degrees of freedom: this fit has none")
+  if (r$status != 0L) lab_error("detection limits", "QVXL_LIMITS", r$status)
+  l <- r$lim
+  source <- if (r$source == 3L) {
+    sprintf(paste("the scatter at the lowest standard (x = %g); the %s weighting",
+                  "would predict none at the blank: give u_blank from blanks"),
+            min(cal$x), cal$weighting)
+  } else BLANK_SOURCE[r$source]
+  structure(list(sigma = l[1], slope = l[2], lod = l[3], loq = l[4], blank = x0,
+                 sigma_blank = l[5], s_blank = l[6], y_critical = l[7],
+                 x_critical = na_for_nan(l[8]), x_detection = na_for_nan(l[9]), k_alpha = l[10],
+                 delta = l[11], alpha = alpha, beta = beta, replicates = replicates,
+                 blank_source = source, extrapolated = r$extrapolated,
+                 loq_din = na_for_nan(l[12]), k_loq = as.double(k_loq)),
             class = "quorvex_lod")
-}
-
-# p(x) and u(p(x)), also a little beyond the interval.
-curve_at <- function(cal, x) {
-  if (cal$interval[1] <= x && x <= cal$interval[2]) return(evaluate(cal, x, uncertainty = TRUE))
-  g <- basis_rows(x, ncoef_of(cal), cal$interval[1], cal$interval[2])
-  list(y = drop(g %*% cal$chebyshev$coef), u = sqrt(drop(g %*% cal$cov_used %*% t(g))))
-}
-
-# The real roots of p(x) = y on the curve extended by EXTEND of its width
-# either side, the one nearest x0 (NA where there is none).
-roots_extended <- function(cal, y, x0) {
-  lo <- cal$interval[1]
-  hi <- cal$interval[2]
-  w <- hi - lo
-  a <- drop(power_matrix(ncoef_of(cal), -1, 1) %*% cal$chebyshev$coef)  # powers of t
-  while (length(a) > 1L && a[length(a)] == 0) a <- a[-length(a)]
-  t0 <- scaled_t(x0, lo, hi)
-  vapply(y, function(v) {
-    b <- a
-    b[1] <- b[1] - v
-    if (length(b) < 2L) return(NA_real_)
-    r <- polyroot(b)
-    r <- Re(r[abs(Im(r)) <= 1e-9 * max(1, abs(r))])
-    xr <- lo + (r + 1) * w / 2
-    ok <- xr >= lo - EXTEND * w & xr <= hi + EXTEND * w
-    if (!any(ok)) return(NA_real_)
-    xr[ok][which.min(abs(r[ok] - t0))]
-  }, 0)
-}
-
-# DIN 32645's limit of quantification: the smallest net x > 0 with
-# x = k_loq k_(1-alpha/2) u(x0 + x), u the first-order standard uncertainty of
-# a sample of `replicates` readings (its reading scatter that of the blank
-# where u_blank was given, else the fit's scatter model at x); NA where none is
-# found up to the curve's end.
-loq_din <- function(cal, x0, sigma0, replicates, alpha, k_loq, fixed_blank) {
-  k2 <- coverage_factor(cal, 1 - alpha)$k
-  lo <- cal$interval[1]
-  hi <- cal$interval[2]
-  top <- hi - x0
-  if (!(top > 0)) return(NA_real_)
-  same_uy <- is.null(cal$u_y) || all(cal$u_y == cal$u_y[1])
-  excess <- function(x) {
-    xa <- x0 + x
-    g <- basis_rows(xa, ncoef_of(cal), lo, hi)
-    b <- curve_slope(cal$chebyshev$coef, xa, lo, hi)
-    sr <- if (fixed_blank || !same_uy) rep(sigma0, length(xa)) else response_sd(cal, xa)
-    u <- sqrt(rowSums((g %*% cal$cov_used) * g) + sr^2 / replicates) / abs(b)
-    x - k_loq * k2 * u
-  }
-  grid <- seq(0, top, length.out = 401)[-1]
-  above <- which(excess(grid) >= 0)
-  if (!length(above)) return(NA_real_)
-  j <- above[1]
-  a <- if (j == 1L) 0 else grid[j - 1L]
-  b <- grid[j]
-  for (i in 1:100) {
-    m <- 0.5 * (a + b)
-    if (excess(m) >= 0) b <- m else a <- m
-    if (b - a <= 1e-13 * max(abs(b), 1e-300)) break
-  }
-  0.5 * (a + b)
 }
 
 print.quorvex_lod <- function(x, ...) {

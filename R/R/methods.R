@@ -94,15 +94,15 @@ predict.quorvex_cal <- function(object, newdata, interval = c("none", "confidenc
   x <- new_x(object, newdata)
   if (!se.fit && interval == "none") return(evaluate(object, x))
   e <- evaluate(object, x, uncertainty = TRUE)
-  u <- e$u
-  if (interval == "prediction") u <- sqrt(u^2 + response_sd(object, x, u_y)^2)
   if (interval == "none") {
     return(list(fit = e$y, se.fit = e$u, df = object$dof))
   }
-  k <- coverage_factor(object, level)
-  fit <- cbind(fit = e$y, lwr = e$y - k$k * u, upr = e$y + k$k * u)
+  coverage_factor(object, level)  # R's messages for a bad level or no dof
+  rsd <- if (interval == "prediction") response_sd(object, x, u_y) else 1
+  b <- lab_band(object, x, level, interval, rsd)
+  fit <- cbind(fit = b$y, lwr = b$lower, upr = b$upper)
   if (!se.fit) return(fit)
-  list(fit = fit, se.fit = e$u, df = object$dof, k = k$k, u = u)
+  list(fit = fit, se.fit = e$u, df = object$dof, k = b$k, u = b$u)
 }
 
 # The standards left out of the fit, with their reasons.

@@ -6,15 +6,19 @@ plot.quorvex_cal <- function(x, level = 0.95, band = TRUE, main = NULL,
   lo <- cal$interval[1]
   hi <- cal$interval[2]
   grid <- seq(lo, hi, length.out = 201)
-  e <- evaluate(cal, grid, uncertainty = TRUE)
-  k <- if (cal$dof > 0 || cal$covariance == "stated") coverage_factor(cal, level)$k else NA
+  # The confidence band where there is one (the library's QVXL_BAND).
+  e <- if (cal$dof > 0 || cal$covariance == "stated") {
+    coverage_factor(cal, level)  # R's message for a bad level
+    lab_band(cal, grid, level, "confidence")
+  } else list(y = evaluate(cal, grid), k = NA, lower = NA, upper = NA)
+  k <- e$k
   old <- par(no.readonly = TRUE)
   on.exit(par(old))
   layout(matrix(1:2, 2), heights = c(3, 1.3))
   par(mar = c(0.5, 5.5, 3, 1), las = 1, mgp = c(4.2, 0.8, 0))
   uy <- if (is.null(cal$u_y)) response_sd(cal, cal$x) else cal$u_y
-  lwr <- e$y - k * e$u
-  upr <- e$y + k * e$u
+  lwr <- e$lower
+  upr <- e$upper
   ex <- excluded_points(cal)
   yr <- range(cal$y - uy, cal$y + uy, if (band && !is.na(k)) c(lwr, upr) else e$y, ex$y)
   if (is.null(main)) {

@@ -293,72 +293,6 @@ SEXP qvx_ipval_degree1(SEXP coef, SEXP cov, SEXP y, SEXP uy, SEXP xmin, SEXP xma
   return out;
 }
 
-/* Monte Carlo draws: curve j (column j of curves, ncoef x ndraw) and the
-   responses of draw j (column j of ys, m x ndraw).  For each response and draw
-   the root nearest ref (the first root where ref is NA or there is one root;
-   NA where there is none) and the number of roots. */
-SEXP qvx_ipval_draws(SEXP curves, SEXP ys, SEXP ref, SEXP xmin, SEXP xmax, SEXP ngrid,
-                     SEXP tol)
-{
-  R_xlen_t len = real_len(curves, "curves");
-  R_xlen_t m0 = real_len(ref, "ref");
-  int m = count(m0, "ref");
-  if (m > CHUNK)
-    error("quorvex: at most %d responses per block of draws", CHUNK);
-  SEXP dim = getAttrib(curves, R_DimSymbol);
-  if (TYPEOF(dim) != INTSXP || XLENGTH(dim) != 2)
-    error("quorvex: curves must be a matrix");
-  int nc = INTEGER(dim)[0], nd = INTEGER(dim)[1], nr = nc - 1;
-  if (nc < 2 || nc > 10 || (R_xlen_t)nc * nd != len || nd < 1)
-    error("quorvex: curves must have 2 to 10 rows and one column per draw");
-  if (real_len(ys, "ys") != (R_xlen_t)m * nd)
-    error("quorvex: ys must have one column of responses per draw");
-  double lo = real1(xmin, "xmin"), hi = real1(xmax, "xmax"), tl = real1(tol, "tol");
-  int ng = ngrid1(ngrid);
-  static const char *names[] = {"x", "n_roots", "status"};
-  SEXP out = PROTECT(named_list(3, names));
-  SET_VECTOR_ELT(out, 0, allocMatrix(REALSXP, m, nd));
-  SET_VECTOR_ELT(out, 1, allocMatrix(INTSXP, m, nd));
-  double *xs = REAL(VECTOR_ELT(out, 0));
-  int *cnt = INTEGER(VECTOR_ELT(out, 1));
-  double *covy = chunk_covy();
-  double covc[100];
-  memset(covc, 0, sizeof covc);
-  int *nroot = (int *)R_alloc((size_t)m, sizeof(int));
-  double *roots = (double *)R_alloc((size_t)m * nr, sizeof(double));
-  double *uroots = (double *)R_alloc((size_t)m * nr, sizeof(double));
-  const double *r = REAL(ref);
-  int istat = 0;
-  for (int j = 0; j < nd && istat == 0; j++) {
-    if (j % 256 == 0) R_CheckUserInterrupt();
-    IPVAL(&nc, REAL(curves) + (size_t)j * nc, covc, &m, REAL(ys) + (size_t)j * m, covy, &lo,
-          &hi, &ng, &tl, nroot, roots, uroots, &istat);
-    for (int i = 0; i < m; i++) {
-      size_t at = (size_t)j * m + i;
-      int k = istat == 0 ? nroot[i] : 0;
-      cnt[at] = k;
-      if (k <= 0) {
-        xs[at] = NA_REAL;
-        continue;
-      }
-      const double *ri = roots + (size_t)i * nr;
-      double best = ri[0];
-      if (k > 1 && !ISNAN(r[i])) {
-        double d = fabs(ri[0] - r[i]);
-        for (int q = 1; q < k && q < nr; q++)
-          if (fabs(ri[q] - r[i]) < d) {
-            d = fabs(ri[q] - r[i]);
-            best = ri[q];
-          }
-      }
-      xs[at] = best;
-    }
-  }
-  SET_VECTOR_ELT(out, 2, ScalarInteger(istat));
-  UNPROTECT(1);
-  return out;
-}
-
 /* ---- The laboratory library ------------------------------------------- */
 
 static int int_flag(SEXP a, const char *name)
@@ -456,6 +390,405 @@ SEXP qvx_distribution(SEXP dist, SEXP what, SEXP par1, SEXP par2, SEXP p, SEXP x
   return out;
 }
 
+/* A fitted calibration as QVXL_DIAGNOSE and QVXL_VERDICT take it, checked:
+   coef (1..10) and cov (ncoef^2), the standards x, y, w, wres (n each), wresx
+   (n for errors in variables, kind != 0; any one element otherwise) and the
+   criteria crit (10). */
+typedef struct {
+  int nc, kind, ck, nd, st, n;
+  double lo, hi, sr, c2;
+  const double *coef, *cov, *x, *y, *w, *wres, *wresx, *crit;
+} fit_args;
+
+static void fit_checked(SEXP coef, SEXP cov, SEXP xmin, SEXP xmax, SEXP kind, SEXP covkind,
+                        SEXP ndof, SEXP sres, SEXP chi2, SEXP stated, SEXP x, SEXP y, SEXP w,
+                        SEXP wres, SEXP wresx, SEXP crit, fit_args *a)
+{
+  a->nc = curve_checked(coef, cov, 1);
+  a->lo = real1(xmin, "xmin");
+  a->hi = real1(xmax, "xmax");
+  a->kind = int1(kind, "kind");
+  a->ck = int1(covkind, "covkind");
+  a->nd = int1(ndof, "ndof");
+  a->sr = real1(sres, "sres");
+  a->c2 = real1(chi2, "chi2");
+  a->st = int_flag(stated, "stated");
+  a->n = count(real_len(x, "x"), "x");
+  a->x = REAL(x);
+  a->y = reals_n(y, a->n, "y");
+  a->w = reals_n(w, a->n, "w");
+  a->wres = reals_n(wres, a->n, "wres");
+  if (a->kind != 0) a->wresx = reals_n(wresx, a->n, "wresx");
+  else if (real_len(wresx, "wresx") < 1) error("quorvex: wresx must have at least 1 element");
+  else a->wresx = REAL(wresx);
+  a->crit = reals_n(crit, 10, "crit");
+  a->coef = REAL(coef);
+  a->cov = REAL(cov);
+}
+
+static SEXP ints(R_xlen_t n)
+{
+  SEXP v = allocVector(INTSXP, n);
+  if (n > 0) memset(INTEGER(v), 0, sizeof(int) * (size_t)n);
+  return v;
+}
+
+#define FIT_ARGS(a)                                                                       \
+  &(a).nc, (a).coef, (a).cov, &(a).lo, &(a).hi, &(a).kind, &(a).ck, &(a).nd, &(a).sr,   \
+      &(a).c2, &(a).st, &(a).n, (a).x, (a).y, (a).w, (a).wres, (a).wresx, (a).crit
+
+/* QVXL_DIAGNOSE: every diagnostic of a fit under the criteria crit. */
+SEXP qvx_diagnose(SEXP coef, SEXP cov, SEXP xmin, SEXP xmax, SEXP kind, SEXP covkind,
+                  SEXP ndof, SEXP sres, SEXP chi2, SEXP stated, SEXP x, SEXP y, SEXP w,
+                  SEXP wres, SEXP wresx, SEXP crit)
+{
+  fit_args a;
+  fit_checked(coef, cov, xmin, xmax, kind, covkind, ndof, sres, chi2, stated, x, y, w, wres,
+              wresx, crit, &a);
+  static const char *names[] = {"leverage", "studentized_internal", "studentized_external",
+                                "cooks_distance", "statistic", "statistic_x", "flags",
+                                "x_back", "percent", "limit", "passed", "p_chi2", "lof",
+                                "outl", "back", "corr", "levels", "status"};
+  static const int sizes[] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 1, 7, 6, 3, 2, 3};
+  SEXP out = PROTECT(named_list(18, names));
+  for (int j = 0; j < 17; j++) {
+    R_xlen_t len = sizes[j] < 0 ? a.n : sizes[j];
+    SET_VECTOR_ELT(out, j, (j == 6 || j == 10) ? ints(len) : vec(len));
+  }
+  int istat = 0;
+#define R_(j) REAL(VECTOR_ELT(out, j))
+#define I_(j) INTEGER(VECTOR_ELT(out, j))
+  QVXL_DIAGNOSE(FIT_ARGS(a), R_(0), R_(1), R_(2), R_(3), R_(4), R_(5), I_(6), R_(7), R_(8),
+                R_(9), I_(10), R_(11), R_(12), R_(13), R_(14), R_(15), R_(16), &istat);
+#undef R_
+#undef I_
+  SET_VECTOR_ELT(out, 17, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
+/* QVXL_VERDICT: the criteria applied (one element per criterion) and the
+   overall verdict with its reasons. */
+SEXP qvx_verdict(SEXP coef, SEXP cov, SEXP xmin, SEXP xmax, SEXP kind, SEXP covkind,
+                 SEXP ndof, SEXP sres, SEXP chi2, SEXP stated, SEXP x, SEXP y, SEXP w,
+                 SEXP wres, SEXP wresx, SEXP crit, SEXP warnonly)
+{
+  fit_args a;
+  fit_checked(coef, cov, xmin, xmax, kind, covkind, ndof, sres, chi2, stated, x, y, w, wres,
+              wresx, crit, &a);
+  int wo = int1(warnonly, "warn_only");
+  static const char *names[] = {"applies", "statistic", "limit", "alpha", "result", "detail",
+                                "overall", "reasons", "status"};
+  SEXP out = PROTECT(named_list(9, names));
+  SET_VECTOR_ELT(out, 0, ints(4));
+  for (int j = 1; j <= 3; j++) SET_VECTOR_ELT(out, j, vec(4));
+  SET_VECTOR_ELT(out, 4, ints(4));
+  SET_VECTOR_ELT(out, 5, ints(4));
+  int overall = 0, reasons = 0, istat = 0;
+#define R_(j) REAL(VECTOR_ELT(out, j))
+#define I_(j) INTEGER(VECTOR_ELT(out, j))
+  QVXL_VERDICT(FIT_ARGS(a), &wo, I_(0), R_(1), R_(2), R_(3), I_(4), I_(5), &overall, &reasons,
+               &istat);
+#undef R_
+#undef I_
+  SET_VECTOR_ELT(out, 6, ScalarInteger(overall));
+  SET_VECTOR_ELT(out, 7, ScalarInteger(reasons));
+  SET_VECTOR_ELT(out, 8, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
+/* QVXL_TEST_VERDICT of one test: p-value p at level alpha. */
+SEXP qvx_test_verdict(SEXP p, SEXP alpha)
+{
+  double pv = real1(p, "p"), al = real1(alpha, "alpha");
+  int result = 0, detail = 0, istat = 0;
+  QVXL_TEST_VERDICT(&pv, &al, &result, &detail, &istat);
+  static const char *names[] = {"result", "detail", "status"};
+  SEXP out = PROTECT(named_list(3, names));
+  SET_VECTOR_ELT(out, 0, ScalarInteger(result));
+  SET_VECTOR_ELT(out, 1, ScalarInteger(detail));
+  SET_VECTOR_ELT(out, 2, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
+/* QVXL_MONTECARLO on responses y (the curve and u(y) as for qvx_readback),
+   first the number of responses of the set before y[1], seed the 64-bit seed
+   as two integers (low and high 32 bits, two's complement). */
+SEXP qvx_montecarlo(SEXP coef, SEXP cov, SEXP xmin, SEXP xmax, SEXP covkind, SEXP ndof,
+                    SEXP sres, SEXP weighting, SEXP stated, SEXP y, SEXP uymode, SEXP uy,
+                    SEXP repl, SEXP first, SEXP ndraw, SEXP level, SEXP ngrid, SEXP seed)
+{
+  int nc = curve_checked(coef, cov, 2);
+  double lo = real1(xmin, "xmin"), hi = real1(xmax, "xmax");
+  int ck = int1(covkind, "covkind"), nd = int1(ndof, "ndof");
+  double sr = real1(sres, "sres");
+  int wt = int1(weighting, "weighting"), st = int_flag(stated, "stated");
+  int n = count(real_len(y, "y"), "y");
+  int um = int1(uymode, "uymode");
+  if (um == 0) reals_n(uy, n, "u_y");
+  else if (real_len(uy, "u_y") < 1) error("quorvex: u_y must have at least 1 element");
+  if (um == 1) reals_n(repl, n, "replicates");
+  else if (real_len(repl, "replicates") < 1)
+    error("quorvex: replicates must have at least 1 element");
+  int fi = int1(first, "first"), nw = int1(ndraw, "ndraw"), ng = int1(ngrid, "ngrid");
+  double lv = real1(level, "level");
+  if (TYPEOF(seed) != INTSXP || XLENGTH(seed) != 2)
+    error("quorvex: seed must be two integers (the low and high 32 bits)");
+  /* NA_integer_ is INT_MIN: a legitimate word of a seed, passed as its bits. */
+  static const char *names[] = {"mean", "sd", "median", "low", "high", "se_low", "se_high",
+                                "no_root", "several_roots", "check", "status"};
+  SEXP out = PROTECT(named_list(11, names));
+  for (int j = 0; j < 9; j++) SET_VECTOR_ELT(out, j, vec(n));
+  SET_VECTOR_ELT(out, 9, ints(n));
+  int istat = 0;
+#define R_(j) REAL(VECTOR_ELT(out, j))
+  QVXL_MONTECARLO(&nc, REAL(coef), REAL(cov), &lo, &hi, &ck, &nd, &sr, &wt, &st, &n, REAL(y),
+                  &um, REAL(uy), REAL(repl), &fi, &nw, &lv, &ng, INTEGER(seed), R_(0), R_(1),
+                  R_(2), R_(3), R_(4), R_(5), R_(6), R_(7), R_(8),
+                  INTEGER(VECTOR_ELT(out, 9)), &istat);
+#undef R_
+  SET_VECTOR_ELT(out, 10, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
+/* QVXL_TEXT: the library's text of a status (kind 1), a sample flag (2) or a
+   source of u(y) (3); NULL where the code has none. */
+SEXP qvx_text(SEXP kind, SEXP code)
+{
+  int k = int1(kind, "kind"), c = int1(code, "code");
+  char small[256];
+  int len = (int)sizeof small, needed = 0, istat = 0;
+  QVXL_TEXT(&k, &c, small, &len, &needed, &istat);
+  if (istat != 0) return R_NilValue;
+  if (needed < len) return mkString(small);
+  /* A longer text: ask again with room enough. */
+  if (needed >= INT_MAX) error("quorvex: a text of the library is too long");
+  len = needed + 1;
+  char *big = R_alloc((size_t)len, 1);
+  QVXL_TEXT(&k, &c, big, &len, &needed, &istat);
+  if (istat != 0 || needed >= len) error("quorvex: QVXL_TEXT gave an inconsistent length");
+  return mkString(big);
+}
+
+/* QVXL_LIMITS: detection and quantification limits of a curve whose
+   standards are x with the fit's weights w (and stated u(y) uy where stated
+   is TRUE; any one-element vector otherwise). */
+SEXP qvx_limits(SEXP coef, SEXP cov, SEXP xmin, SEXP xmax, SEXP covkind, SEXP ndof, SEXP sres,
+                SEXP weighting, SEXP x, SEXP w, SEXP stated, SEXP uy, SEXP alpha, SEXP beta,
+                SEXP blank, SEXP repl, SEXP hasub, SEXP ublank, SEXP kloq)
+{
+  int nc = curve_checked(coef, cov, 2);
+  double lo = real1(xmin, "xmin"), hi = real1(xmax, "xmax");
+  int ck = int1(covkind, "covkind"), nd = int1(ndof, "ndof");
+  double sr = real1(sres, "sres");
+  int wt = int1(weighting, "weighting");
+  int n = count(real_len(x, "x"), "x");
+  const double *wv = reals_n(w, n, "w");
+  int st = int_flag(stated, "stated");
+  if (st) reals_n(uy, n, "u_y");
+  else if (real_len(uy, "u_y") < 1) error("quorvex: u_y must have at least 1 element");
+  double al = real1(alpha, "alpha"), be = real1(beta, "beta"), x0 = real1(blank, "blank");
+  int rp = int1(repl, "replicates"), hu = int_flag(hasub, "hasub");
+  double ub = real1(ublank, "u_blank"), kq = real1(kloq, "k_loq");
+  static const char *names[] = {"lim", "source", "extrapolated", "status"};
+  SEXP out = PROTECT(named_list(4, names));
+  SET_VECTOR_ELT(out, 0, vec(12));
+  int source = 0, extrap = 0, istat = 0;
+  QVXL_LIMITS(&nc, REAL(coef), REAL(cov), &lo, &hi, &ck, &nd, &sr, &wt, &n, REAL(x), wv, &st,
+              REAL(uy), &al, &be, &x0, &rp, &hu, &ub, &kq, REAL(VECTOR_ELT(out, 0)), &source,
+              &extrap, &istat);
+  SET_VECTOR_ELT(out, 1, ScalarInteger(source));
+  SET_VECTOR_ELT(out, 2, ScalarLogical(extrap != 0));
+  SET_VECTOR_ELT(out, 3, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
+/* ---- Fit rules and the curve ------------------------------------------- */
+
+/* QVXL_FIT on the standards x, y (uy, ux read where given has bit 1, 2; any
+   one-element vector otherwise), keep (one integer per standard), ncoef, the
+   options given (defaults: 1 interval, 2 tol, 4 maxit, 8 sigma) and covkind
+   (-1 default).  Returns every output with the options used and the status. */
+SEXP qvx_fit(SEXP x, SEXP y, SEXP uy, SEXP ux, SEXP given, SEXP weighting, SEXP keep,
+             SEXP ncoef, SEXP defaults, SEXP interval, SEXP tol, SEXP maxit, SEXP sigma,
+             SEXP covkind)
+{
+  int n = count(real_len(x, "x"), "x");
+  const double *yv = reals_n(y, n, "y");
+  int gv = int1(given, "given");
+  if (gv & 1) reals_n(uy, n, "u_y");
+  else if (real_len(uy, "u_y") < 1) error("quorvex: u_y must have at least 1 element");
+  if (gv & 2) reals_n(ux, n, "u_x");
+  else if (real_len(ux, "u_x") < 1) error("quorvex: u_x must have at least 1 element");
+  int wt = int1(weighting, "weighting");
+  if (TYPEOF(keep) != INTSXP || XLENGTH(keep) != n)
+    error("quorvex: keep must be %d integer(s)", n);
+  int nc = ncoef_checked(ncoef), df = int1(defaults, "defaults");
+  if (n > (INT_MAX - 20) / 12)
+    error("quorvex: too many points for the errors-in-variables fit");
+  static const char *names[] = {"coef", "cov", "cov_scaled", "sres", "dof", "chi2", "fitted",
+                                "residuals", "weighted_residuals", "x_adjusted", "residuals_x",
+                                "weighted_residuals_x", "weights", "x_weights", "rinfo", "info",
+                                "interval", "tol", "maxit", "sigma", "covkind", "status"};
+  SEXP out = PROTECT(named_list(22, names));
+  SET_VECTOR_ELT(out, 0, vec(nc));
+  SET_VECTOR_ELT(out, 1, matrix(nc, nc));
+  SET_VECTOR_ELT(out, 2, matrix(nc, nc));
+  for (int j = 6; j <= 13; j++) SET_VECTOR_ELT(out, j, vec(n));
+  SET_VECTOR_ELT(out, 14, vec(4));
+  SET_VECTOR_ELT(out, 15, ints(5));
+  SET_VECTOR_ELT(out, 16, vec(2));
+  SET_VECTOR_ELT(out, 17, vec(2));
+  memcpy(REAL(VECTOR_ELT(out, 16)), reals_n(interval, 2, "interval"), 2 * sizeof(double));
+  memcpy(REAL(VECTOR_ELT(out, 17)), reals_n(tol, 2, "tol"), 2 * sizeof(double));
+  int mi = int1(maxit, "maxit"), ck = int1(covkind, "covkind"), nd = 0, istat = 0;
+  double sg = real1(sigma, "sigma"), sr = 0, c2 = 0;
+#define R_(j) REAL(VECTOR_ELT(out, j))
+  QVXL_FIT(&n, REAL(x), yv, REAL(uy), REAL(ux), &gv, &wt, INTEGER(keep), &nc, &df, R_(16),
+           R_(17), &mi, &sg, &ck, R_(0), R_(1), R_(2), &sr, &nd, &c2, R_(6), R_(7), R_(8),
+           R_(9), R_(10), R_(11), R_(12), R_(13), R_(14), INTEGER(VECTOR_ELT(out, 15)),
+           &istat);
+#undef R_
+  SET_VECTOR_ELT(out, 3, ScalarReal(sr));
+  SET_VECTOR_ELT(out, 4, ScalarInteger(nd));
+  SET_VECTOR_ELT(out, 5, ScalarReal(c2));
+  SET_VECTOR_ELT(out, 18, ScalarInteger(mi));
+  SET_VECTOR_ELT(out, 19, ScalarReal(sg));
+  SET_VECTOR_ELT(out, 20, ScalarInteger(ck));
+  SET_VECTOR_ELT(out, 21, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
+/* QVXL_CURVE at x: what 1 values, 2 slopes, 4 u(p(x)) (a sum); extend 1 beyond
+   the interval. */
+SEXP qvx_curve(SEXP coef, SEXP cov, SEXP xmin, SEXP xmax, SEXP what, SEXP extend, SEXP x)
+{
+  int nc = curve_checked(coef, cov, 1);
+  double lo = real1(xmin, "xmin"), hi = real1(xmax, "xmax");
+  int wh = int1(what, "what"), ex = int_flag(extend, "extend");
+  int n = count(real_len(x, "x"), "x");
+  static const char *names[] = {"y", "dy", "u", "status"};
+  SEXP out = PROTECT(named_list(4, names));
+  /* Every output has room for n values, asked for or not. */
+  for (int j = 0; j < 3; j++) SET_VECTOR_ELT(out, j, vec(n));
+  int istat = 0;
+  QVXL_CURVE(&nc, REAL(coef), REAL(cov), &lo, &hi, &wh, &ex, &n, REAL(x),
+             REAL(VECTOR_ELT(out, 0)), REAL(VECTOR_ELT(out, 1)), REAL(VECTOR_ELT(out, 2)),
+             &istat);
+  SET_VECTOR_ELT(out, 3, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
+/* QVXL_COVERAGE: k at a level, two-sided (sided 2) or one-sided (1). */
+SEXP qvx_coverage(SEXP covkind, SEXP ndof, SEXP level, SEXP sided)
+{
+  int ck = int1(covkind, "covkind"), nd = int1(ndof, "ndof"), sd = int1(sided, "sided");
+  double lv = real1(level, "level"), k = 0;
+  int istat = 0;
+  QVXL_COVERAGE(&ck, &nd, &lv, &sd, &k, &istat);
+  static const char *names[] = {"k", "status"};
+  SEXP out = PROTECT(named_list(2, names));
+  SET_VECTOR_ELT(out, 0, ScalarReal(k));
+  SET_VECTOR_ELT(out, 1, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
+/* QVXL_RESPONSE_SD at x: ustd the standards' stated u(y) (an empty vector:
+   none, the weighting's response scale). */
+SEXP qvx_response_sd(SEXP x, SEXP weighting, SEXP ustd, SEXP covkind, SEXP sres)
+{
+  int n = count(real_len(x, "x"), "x");
+  R_xlen_t ls = real_len(ustd, "ustd");
+  if (ls > INT_MAX) error("quorvex: ustd has too many elements");
+  int ns = (int)ls;
+  int wt = int1(weighting, "weighting"), ck = int1(covkind, "covkind");
+  double sr = real1(sres, "sres"), dummy = 0;
+  static const char *names[] = {"sd", "status"};
+  SEXP out = PROTECT(named_list(2, names));
+  SET_VECTOR_ELT(out, 0, vec(n));
+  int istat = 0;
+  QVXL_RESPONSE_SD(&n, REAL(x), &wt, &ns, ns > 0 ? REAL(ustd) : &dummy, &ck, &sr,
+                   REAL(VECTOR_ELT(out, 0)), &istat);
+  SET_VECTOR_ELT(out, 1, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
+/* QVXL_BAND at x (inside the interval): kind 0 confidence, 1 prediction with
+   rsd the sd of one new response at each x (any one-element vector for 0). */
+SEXP qvx_band(SEXP coef, SEXP cov, SEXP xmin, SEXP xmax, SEXP covkind, SEXP ndof, SEXP level,
+              SEXP kind, SEXP x, SEXP rsd)
+{
+  int nc = curve_checked(coef, cov, 1);
+  double lo = real1(xmin, "xmin"), hi = real1(xmax, "xmax"), lv = real1(level, "level");
+  int ck = int1(covkind, "covkind"), nd = int1(ndof, "ndof"), kd = int1(kind, "kind");
+  int n = count(real_len(x, "x"), "x");
+  if (kd != 0) reals_n(rsd, n, "rsd");
+  else if (real_len(rsd, "rsd") < 1) error("quorvex: rsd must have at least 1 element");
+  static const char *names[] = {"y", "u", "lower", "upper", "k", "status"};
+  SEXP out = PROTECT(named_list(6, names));
+  for (int j = 0; j < 4; j++) SET_VECTOR_ELT(out, j, vec(n));
+  double k = 0;
+  int istat = 0;
+  QVXL_BAND(&nc, REAL(coef), REAL(cov), &lo, &hi, &ck, &nd, &lv, &kd, &n, REAL(x), REAL(rsd),
+            REAL(VECTOR_ELT(out, 0)), REAL(VECTOR_ELT(out, 1)), REAL(VECTOR_ELT(out, 2)),
+            REAL(VECTOR_ELT(out, 3)), &k, &istat);
+  SET_VECTOR_ELT(out, 4, ScalarReal(k));
+  SET_VECTOR_ELT(out, 5, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
+/* QVXL_POWER: the curve in powers of x and their covariance. */
+SEXP qvx_power(SEXP coef, SEXP cov, SEXP xmin, SEXP xmax)
+{
+  int nc = curve_checked(coef, cov, 1);
+  double lo = real1(xmin, "xmin"), hi = real1(xmax, "xmax");
+  static const char *names[] = {"a", "ca", "status"};
+  SEXP out = PROTECT(named_list(3, names));
+  SET_VECTOR_ELT(out, 0, vec(nc));
+  SET_VECTOR_ELT(out, 1, matrix(nc, nc));
+  int istat = 0;
+  QVXL_POWER(&nc, REAL(coef), REAL(cov), &lo, &hi, REAL(VECTOR_ELT(out, 0)),
+             REAL(VECTOR_ELT(out, 1)), &istat);
+  SET_VECTOR_ELT(out, 2, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
+/* QVXL_JOINT_COV of readings x (NaN: no root) with u(y) uy: mode 0 the
+   factors S (npts x ncoef) and D only, 1 also the npts x npts covariance. */
+SEXP qvx_joint_cov(SEXP coef, SEXP cov, SEXP xmin, SEXP xmax, SEXP x, SEXP uy, SEXP mode)
+{
+  int nc = curve_checked(coef, cov, 2);
+  double lo = real1(xmin, "xmin"), hi = real1(xmax, "xmax");
+  int n = count(real_len(x, "x"), "x");
+  const double *u = reals_n(uy, n, "u_y");
+  int md = int1(mode, "mode");
+  if (md != 0 && md != 1) error("quorvex: mode must be 0 or 1");
+  if (md == 1 && (double)n * n > 1e8) error("quorvex: too many readings for their joint covariance");
+  static const char *names[] = {"s", "d", "cov", "status"};
+  SEXP out = PROTECT(named_list(4, names));
+  SET_VECTOR_ELT(out, 0, matrix(n, nc));
+  SET_VECTOR_ELT(out, 1, vec(n));
+  SET_VECTOR_ELT(out, 2, md == 1 ? matrix(n, n) : vec(1));
+  int nw = 1, istat = 0;
+  double w = 0, value = 0;
+  QVXL_JOINT_COV(&nc, REAL(coef), REAL(cov), &lo, &hi, &n, REAL(x), u, &md, &nw, &w,
+                 REAL(VECTOR_ELT(out, 0)), REAL(VECTOR_ELT(out, 1)), REAL(VECTOR_ELT(out, 2)),
+                 &value, &istat);
+  SET_VECTOR_ELT(out, 3, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
 static const R_CallMethodDef calls[] = {
     {"qvx_olspfit", (DL_FUNC)&qvx_olspfit, 6},
     {"qvx_glspfit", (DL_FUNC)&qvx_glspfit, 10},
@@ -463,9 +796,21 @@ static const R_CallMethodDef calls[] = {
     {"qvx_linear_conv", (DL_FUNC)&qvx_linear_conv, 4},
     {"qvx_ipval", (DL_FUNC)&qvx_ipval, 8},
     {"qvx_ipval_degree1", (DL_FUNC)&qvx_ipval_degree1, 6},
-    {"qvx_ipval_draws", (DL_FUNC)&qvx_ipval_draws, 7},
     {"qvx_readback", (DL_FUNC)&qvx_readback, 20},
     {"qvx_distribution", (DL_FUNC)&qvx_distribution, 6},
+    {"qvx_diagnose", (DL_FUNC)&qvx_diagnose, 16},
+    {"qvx_verdict", (DL_FUNC)&qvx_verdict, 17},
+    {"qvx_test_verdict", (DL_FUNC)&qvx_test_verdict, 2},
+    {"qvx_montecarlo", (DL_FUNC)&qvx_montecarlo, 18},
+    {"qvx_text", (DL_FUNC)&qvx_text, 2},
+    {"qvx_limits", (DL_FUNC)&qvx_limits, 19},
+    {"qvx_fit", (DL_FUNC)&qvx_fit, 14},
+    {"qvx_curve", (DL_FUNC)&qvx_curve, 7},
+    {"qvx_coverage", (DL_FUNC)&qvx_coverage, 4},
+    {"qvx_response_sd", (DL_FUNC)&qvx_response_sd, 5},
+    {"qvx_band", (DL_FUNC)&qvx_band, 10},
+    {"qvx_power", (DL_FUNC)&qvx_power, 4},
+    {"qvx_joint_cov", (DL_FUNC)&qvx_joint_cov, 7},
     {NULL, NULL, 0}};
 
 void R_init_quorvex(DllInfo *dll)

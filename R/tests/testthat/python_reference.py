@@ -148,6 +148,21 @@ for case, (x, y, kw, ys) in cases.items():
                 out(case, f"inv_bits_scatter{m}", pred.flags)
                 print(case, f"inv_scatter{m}_source",
                       "|".join(pred.u_y_source).replace(" ", "~"))
+    if cal.ncoef >= 2 and hasattr(quorvex, "montecarlo"):
+        # Monte Carlo with the same seeds as test-python.R: one above 2**63 (its high
+        # word negative as a 32-bit integer), 2**53, and a small one; u(y) stated,
+        # curve only, and from the scatter where the curve's scale comes from it.
+        from quorvex.montecarlo import monte_carlo
+        runs = [("mc_stated", dict(u_y=u_stated, seed=18446744073709551557)),
+                ("mc_curve", dict(u_y="curve-only", seed=2**53))]
+        if cal.covariance == "scaled":
+            runs.append(("mc_scatter", dict(replicates=3, seed=5)))
+        for label, kw in runs:
+            mc = monte_carlo(cal, ys, n=400, level=0.9, **kw)
+            for name in ("x", "u_x", "median", "low", "high", "se_low", "se_high", "no_root",
+                         "several_roots", "agrees"):
+                out(case, f"{label}_{name}", getattr(mc, name))
+            print(case, f"{label}_notes", "|".join(mc.notes).replace(" ", "~") or "-")
     lo, hi = cal.interval
     grid = np.linspace(lo, hi, 7)
     out(case, "grid", grid)

@@ -1,9 +1,9 @@
 # Same numbers as the Python package: the cases of python_reference.py fitted
-# in both.  Samples read back (x, u(x), u(y), k, dof, U, the inversion interval,
-# the flags) come from the laboratory library in both and must agree to the
-# bit; coefficients and covariances to the bit or to 1e-14 of the array's
-# largest magnitude; what R still computes itself (the joint covariance,
-# verdicts, limits) to the tolerances given with each.
+# in both.  Every number is the laboratory library's in both packages (the
+# fit, the curve, bands, samples read back, the joint covariance, diagnostics
+# and verdicts, detection limits, Monte Carlo with the same seeds), so they
+# must agree to the bit: a difference means the binding passed an argument
+# or a result wrongly.
 
 python_reference <- function() {
   pypath <- Sys.getenv("PYTHONPATH")
@@ -30,7 +30,7 @@ python_reference <- function() {
   for (p in parts) {
     # Texts (where the blank's scatter came from, a sample's flags) have "~"
     # for spaces; everything else is hexadecimal floats.
-    textual <- grepl("_source$|^flag_[0-9]+$", p[2])
+    textual <- grepl("_source$|_notes$|^flag_[0-9]+$", p[2])
     out[[p[1]]][[p[2]]] <- if (textual) gsub("~", " ", p[3], fixed = TRUE) else
       as.numeric(p[-(1:2)])
   }
@@ -98,14 +98,16 @@ test_that("fits, bands, inverse predictions and limits equal the Python package'
     cal <- calfit(y ~ x, d, u_y = r$u_y, u_x = r$u_x, degree = r$degree, weighting = wt)
     w <- function(name) paste(case, name)
     expect_identical(cal$interval, r$interval, label = w("interval"))
-    expect_same(cal$chebyshev$coef, r$coef, w("coef"))
-    expect_same(cal$chebyshev$cov, r$cov, w("cov"))
-    expect_same(cal$chebyshev$cov_scaled, r$cov_scaled, w("cov_scaled"))
-    expect_same(cal$sres, r$sres, w("sres"))
-    expect_same(cal$chi2, r$chi2, w("chi2"))
-    expect_same(fitted(cal), r$fitted, w("fitted"))
-    expect_same(coef(cal), r$power, w("power coefficients"))
-    expect_same(vcov(cal), r$power_cov, w("power covariance"))
+    # The fit, its scaled covariance and the power form: QVXL_FIT and
+    # QVXL_POWER in both.
+    expect_bits(cal$chebyshev$coef, r$coef, w("coef"))
+    expect_bits(cal$chebyshev$cov, r$cov, w("cov"))
+    expect_bits(cal$chebyshev$cov_scaled, r$cov_scaled, w("cov_scaled"))
+    expect_bits(cal$sres, r$sres, w("sres"))
+    expect_bits(cal$chi2, r$chi2, w("chi2"))
+    expect_bits(fitted(cal), r$fitted, w("fitted"))
+    expect_bits(coef(cal), r$power, w("power coefficients"))
+    expect_bits(vcov(cal), r$power_cov, w("power covariance"))
     ys <- r$responses
     for (label in c("stated", "curve")) {
       u <- if (label == "stated") rep(0.004, length(ys)) else "curve-only"
@@ -114,8 +116,8 @@ test_that("fits, bands, inverse predictions and limits equal the Python package'
       wl <- function(n) w(paste(n, label))
       expect_bits(inv$x, p("x"), wl("x"))
       expect_bits(inv$u_x, p("ux"), wl("u(x)"))
-      # The joint covariance is formed in R from the basis rows and slopes at x.
-      expect_same(attr(inv, "cov"), p("cov"), wl("joint cov"), tol = 1e-13)
+      # The joint covariance: QVXL_JOINT_COV in both.
+      expect_bits(attr(inv, "cov"), p("cov"), wl("joint cov"))
       if (has_defaults) {
         # Where there is no root neither gives k, dof or U (NA, NaN).
         ok <- !is.na(inv$x)
@@ -150,18 +152,16 @@ test_that("fits, bands, inverse predictions and limits equal the Python package'
       }
     }
     b <- predict(cal, data.frame(x = r$grid), interval = "confidence", se.fit = TRUE)
-    expect_same(b$fit[, "fit"], r$band_y, w("curve values"))
-    expect_same(b$u, r$band_u, w("confidence band's u"))
-    # k: R's bands take it from the laboratory library (Boost.Math), Python's
-    # still from scipy, whose t quantiles in the Debian build are off by up to
-    # 2e-9 (see test-methods.R for 40-digit values).
-    expect_same(b$k, r$band_k, w("coverage factor"), tol = 1e-8)
+    # Bands: QVXL_BAND (values, u, k) in both.
+    expect_bits(b$fit[, "fit"], r$band_y, w("curve values"))
+    expect_bits(b$u, r$band_u, w("confidence band's u"))
+    expect_bits(b$k, r$band_k, w("coverage factor"))
     if (!is.null(r$pband_u)) {
       b <- predict(cal, data.frame(x = r$grid), interval = "prediction", se.fit = TRUE)
-      expect_same(b$u, r$pband_u, w("prediction band's u"))
+      expect_bits(b$u, r$pband_u, w("prediction band's u"))
     }
     v <- verdicts_of(cal)
-    expect_same(v$p_value, r$p_value, w("chi2 p-value"), tol = 1e-12)
+    expect_bits(v$p_value, r$p_value, w("chi2 p-value"))
     if (ref$meta$verdicts == 0) {
       strict <- list(alpha = 0.2, tolerance = 5, tolerance_lowest = 8, back_fraction = 0.9,
                      cook = 0.5)
@@ -170,32 +170,51 @@ test_that("fits, bands, inverse predictions and limits equal the Python package'
         p <- function(n) r[[paste0(n, label)]]
         wl <- function(n) w(paste0(n, label))
         if (!is.null(p("lof"))) {
-          expect_same(v$lack_of_fit$f, p("lof")[1], wl("lack-of-fit F"), tol = 1e-13)
-          expect_same(v$lack_of_fit$p_value, p("lof")[2], wl("lack-of-fit p"), tol = 1e-12)
+          expect_bits(v$lack_of_fit$f, p("lof")[1], wl("lack-of-fit F"))
+          expect_bits(v$lack_of_fit$p_value, p("lof")[2], wl("lack-of-fit p"))
           expect_identical(as.numeric(v$lack_of_fit$verdict == "fail"), p("lof")[3],
                            label = wl("lack-of-fit verdict"))
         }
         lv <- vapply(c("goodness", "lack_of_fit", "outliers"),
                      function(t) if (is.null(v$levels[[t]])) -1 else v$levels[[t]], 0)
-        expect_same(unname(lv), p("levels"), wl("levels"))
-        # t quantiles: scipy's are off by up to 2e-9 (see below).
-        expect_same(v$threshold, p("threshold"), wl("outlier threshold"), tol = 1e-8)
+        expect_bits(unname(lv), p("levels"), wl("levels"))
+        expect_bits(v$threshold, p("threshold"), wl("outlier threshold"))
         o <- v$outliers
         expect_identical(as.numeric(if (nrow(o)) o$index else 0), p("outlier_rows"),
                          label = wl("flagged standards"))
         expect_identical(as.numeric(if (nrow(o)) o$outlier + 2 * o$influential else 0),
                          p("outlier_kind"), label = wl("outlier or influential"))
-        expect_same(if (nrow(o)) o$statistic else 0, p("outlier_statistic"),
-                    wl("outlier statistics"), tol = 1e-13)
+        expect_bits(if (nrow(o)) o$statistic else 0, p("outlier_statistic"),
+                    wl("outlier statistics"))
         if (!is.null(p("back_x"))) {
-          expect_same(v$back_calculated$x_back, p("back_x"), wl("back-calculated x"))
+          expect_bits(v$back_calculated$x_back, p("back_x"), wl("back-calculated x"))
         }
         code <- match(v$goodness, c("pass", "doubtful", "fail", "not tested")) - 1
         back <- if (is.null(v$back_calculated)) -1 else as.numeric(v$back_calculated$overall)
         expect_identical(c(code, back, as.numeric(v$fit_for_use)), p("verdicts"),
                          label = wl("verdicts"))
-        expect_same(c(v$r, v$r_squared), p("correlation"), wl("r and r2"), tol = 1e-13)
+        expect_bits(c(v$r, v$r_squared), p("correlation"), wl("r and r2"))
       }
+    }
+    # Monte Carlo: the same seeds give the same draws and results, to the bit;
+    # a seed beyond R's exact integers goes as a string of digits.
+    mc <- list(mc_stated = list(u_y = rep(0.004, length(ys)), seed = "18446744073709551557"),
+               mc_curve = list(u_y = "curve-only", seed = 2^53),
+               mc_scatter = list(replicates = 3, seed = 5))
+    for (label in names(mc)) {
+      if (is.null(r[[paste0(label, "_x")]])) next
+      got <- do.call(inverse, c(list(cal, ys, method = "montecarlo", n = 400L, level = 0.9),
+                                mc[[label]]))
+      wl <- function(n) w(paste(label, n))
+      for (n in c("x", "u_x", "median", "low", "high", "no_root", "several_roots")) {
+        expect_bits(got[[n]], r[[paste0(label, "_", n)]], wl(n))
+      }
+      expect_bits(attr(got, "se_low"), r[[paste0(label, "_se_low")]], wl("se_low"))
+      expect_bits(attr(got, "se_high"), r[[paste0(label, "_se_high")]], wl("se_high"))
+      expect_identical(as.numeric(got$agrees), r[[paste0(label, "_agrees")]], label = wl("agrees"))
+      notes <- r[[paste0(label, "_notes")]]
+      expect_identical(attr(got, "notes"), if (notes == "-") character() else
+        strsplit(notes, "|", fixed = TRUE)[[1]], label = wl("notes"))
     }
     lim <- list(lod = list(), lod_out = list(blank = NULL),
                 lod_ab = list(alpha = 0.01, beta = 0.1, replicates = 3, k_loq = 2.5),
@@ -209,23 +228,10 @@ test_that("fits, bands, inverse predictions and limits equal the Python package'
       got <- unlist(l[c("sigma", "slope", "lod", "loq", "blank", "sigma_blank", "s_blank",
                         "y_critical", "x_critical", "x_detection", "k_alpha", "delta",
                         "extrapolated", "loq_din")])
-      # sigma, slope, limits of the ICH form and s0 involve no quantile; the
-      # critical and detection levels and DIN's LOQ use t or normal quantiles
-      # (see above), DIN's LOQ through a bisection on them.
-      # Beyond the interval both find the roots of the extended curve as
-      # eigenvalues (R of the power form's companion matrix, numpy of the
-      # Chebyshev one): they agree to that precision, 1e-9 of the width.
-      width <- diff(cal$interval)
-      for (i in seq_along(got)) {
-        if (l$extrapolated && i %in% 9:10) {
-          d <- if (is.na(got[[i]]) && is.na(want[i])) 0 else abs(got[[i]] - want[i])
-          expect(!is.na(d) && d <= 1e-9 * width, sprintf("%s: R and Python differ by %.3g of the width",
-                                            w(paste(label, names(got)[i])), d / width))
-          next
-        }
-        tol <- if (i <= 7 || i == 13) 1e-14 else 1e-8
-        expect_same(got[[i]], want[i], w(paste(label, names(got)[i])), tol = tol)
-      }
+      # Both take the limits from the laboratory library (QVXL_LIMITS),
+      # also where the curve is extended to reach a blank outside it: the
+      # same bits.
+      for (i in seq_along(got)) expect_bits(got[[i]], want[i], w(paste(label, names(got)[i])))
       expect_identical(l$blank_source, r[[paste0(label, "_source")]], label = w(paste(label, "source")))
     }
     if (!is.null(r$flag_y)) {
