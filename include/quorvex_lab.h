@@ -604,6 +604,23 @@ QVXL_API void QVXL_CALL QVXL_LIMITS(
     int* EXTRAP,          /* out  1: the curve was extended to the blank    */
     int* ISTAT);          /* out  status                                    */
 
+/* ---------------------------------------------------------------------------
+ * QVXL_SAMPLE_LIMITS -- the limits a sample is flagged against, from the
+ * detection limits of QVXL_LIMITS: LOD = BLANK + XD (ISO 11843-2's x_D,
+ * where finite) and LOQ = BLANK + the larger of ICH's LOQ and DIN 32645's
+ * LOQDIN (of those that are finite), in x.  HASLIM (bit 1 LOD, bit 2 LOQ) and
+ * LIMITS(2) are what QVXL_READBACK takes.  Pass NaN for a limit not known.
+ * Statuses: 5 BLANK not finite (nothing written).
+ * ------------------------------------------------------------------------- */
+QVXL_API void QVXL_CALL QVXL_SAMPLE_LIMITS(
+    const double* BLANK,  /* in   x of the blank                            */
+    const double* XD,     /* in   ISO 11843-2's x_D, net of the blank       */
+    const double* LOQ,    /* in   ICH's LOQ, net of the blank               */
+    const double* LOQDIN, /* in   DIN 32645's LOQ, net of the blank         */
+    int* HASLIM,          /* out  bit 1: LIMITS(1) LOD; bit 2: LIMITS(2) LOQ */
+    double* LIMITS,       /* out  LIMITS(2) LOD and LOQ in x                */
+    int* ISTAT);          /* out  status                                    */
+
 /* ===========================================================================
  * Degree selection
  * ======================================================================== */

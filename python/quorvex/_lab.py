@@ -181,6 +181,18 @@ def readback_outputs(n: int, ncoef: int) -> dict:
     return out
 
 
+def sample_limits(blank: float, x_detection: float, loq: float, loq_din: float):
+    """QVXL_SAMPLE_LIMITS: (haslim, lod, loq), the limits samples are flagged against."""
+    haslim, st = c_int(), c_int()
+    out = np.zeros(2)
+    function("QVXL_SAMPLE_LIMITS", 7)(byref(c_double(blank)), byref(c_double(x_detection)),
+                                      byref(c_double(loq)), byref(c_double(loq_din)),
+                                      byref(haslim), _a(out), byref(st))
+    if st.value != 0:
+        raise InputError(f"sample limits: {status_text(st.value)}")
+    return haslim.value, float(out[0]), float(out[1])
+
+
 def readback(coef, cov, xmin, xmax, covkind, ndof, sres, weighting, stated, xstd, y, uymode,
              uy, repl, level, ngrid, tol, extrapolate=False, lod=None, loq=None,
              out=None) -> dict:

@@ -358,18 +358,20 @@ def _replicates(replicates, n: int) -> np.ndarray:
 
 
 def _limit_values(limits) -> tuple[float | None, float | None]:
-    """LOD and LOQ in x from detection limits (their dict or object): the blank's x plus
-    ISO 11843's x_D, and plus the larger of ICH's and DIN 32645's LOQ."""
+    """LOD and LOQ in x that samples are flagged against, from detection limits (their
+    dict or object), by the laboratory library's rule (``QVXL_SAMPLE_LIMITS``)."""
     if limits is None:
         return None, None
     from dataclasses import asdict
     lim = limits if isinstance(limits, dict) else asdict(limits)
-    base = lim.get("blank", 0.0)
-    xd = lim.get("x_detection")
-    lod = None if xd is None or not math.isfinite(xd) else base + xd
-    cands = [v for v in (lim.get("loq"), lim.get("loq_din")) if v is not None and math.isfinite(v)]
-    loq = base + max(cands) if cands else None
-    return lod, loq
+
+    def value(name):
+        v = lim.get(name)
+        return math.nan if v is None else float(v)
+
+    haslim, lod, loq = _lab.sample_limits(value("blank") if "blank" in lim else 0.0,
+                                          value("x_detection"), value("loq"), value("loq_din"))
+    return (lod if haslim & 1 else None), (loq if haslim & 2 else None)
 
 
 def reading_uncertainty(cal, y, replicates=1, ngrid=None, tol=0.0, covariance=None,

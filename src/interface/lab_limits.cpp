@@ -1,6 +1,9 @@
 // Exported detection and quantification limits.
 #include "interface/lab_guard.h"
+#include <cmath>
+
 #include "limits/detection_limits.h"
+#include "limits/sample_limits.h"
 
 extern "C" {
 
@@ -39,6 +42,24 @@ QVXL_API void QVXL_CALL QVXL_LIMITS(
     *SOURCE = o.source;
     *EXTRAP = o.extrapolated;
     return 0;
+  });
+}
+
+}  // extern "C"
+
+extern "C" {
+
+QVXL_API void QVXL_CALL QVXL_SAMPLE_LIMITS(const double* BLANK, const double* XD,
+                                           const double* LOQ, const double* LOQDIN,
+                                           int* HASLIM, double* LIMITS, int* ISTAT) {
+  using namespace quorvex::lab;
+  guarded(ISTAT, [&] {
+    if (!std::isfinite(*BLANK)) return QVXL_BAD_VALUE;
+    const SampleLimits s = sample_limits(*BLANK, *XD, *LOQ, *LOQDIN);
+    *HASLIM = s.haslim;
+    LIMITS[0] = s.lod;
+    LIMITS[1] = s.loq;
+    return QVXL_OK;
   });
 }
 
