@@ -1,7 +1,10 @@
 Attribute VB_Name = "quorvex"
 ' quorvex.bas -- calibration curves in a spreadsheet: worksheet functions
-' and a worked macro over QUORVEXv1.dll (the fits) and QUORVEXlab1.dll
-' (the laboratory rules: reading samples back, the default u(y)).
+' and a worked macro over QUORVEXlab1.dll, which holds every laboratory rule
+' (the fit with its defaults, the power form, reading samples back with the
+' default u(y), the status texts), and QUORVEXv1.dll (the curve's values, a
+' straight line's intercept and slope).  The module computes nothing of its
+' own: it turns cells into arguments and results into cells.
 '
 ' Import it in the VBA editor (File > Import File...), into the workbook or
 ' into an add-in.  The DLLs must match the office suite, not Windows: a
@@ -95,6 +98,24 @@ Public Declare PtrSafe Sub QVXL_READBACK Lib "QUORVEXlab1.dll" ( _
     ByRef UYSRC As Long, ByRef UCURVE As Double, ByRef DOF As Double, ByRef K As Double, _
     ByRef U As Double, ByRef LOW As Double, ByRef HIGH As Double, ByRef XEXT As Double, _
     ByRef UXEXT As Double, ByRef FLAGS As Long, ByRef ISTAT As Long)
+Public Declare PtrSafe Sub QVXL_FIT Lib "QUORVEXlab1.dll" ( _
+    ByRef NPTS As Long, ByRef X As Double, ByRef Y As Double, ByRef UY As Double, _
+    ByRef UX As Double, ByRef GIVEN As Long, ByRef WEIGHTING As Long, ByRef KEEP As Long, _
+    ByRef NCOEF As Long, ByRef DEFAULTS As Long, ByRef INTERVAL As Double, ByRef TOL As Double, _
+    ByRef MAXIT As Long, ByRef SIGMA As Double, ByRef COVKIND As Long, ByRef COEF As Double, _
+    ByRef COV As Double, ByRef COVSC As Double, ByRef SRES As Double, ByRef NDOF As Long, _
+    ByRef CHI2 As Double, ByRef FITTED As Double, ByRef RES As Double, ByRef WRES As Double, _
+    ByRef XADJ As Double, ByRef RESX As Double, ByRef WRESX As Double, ByRef WEIGHTS As Double, _
+    ByRef XWEIGHTS As Double, ByRef RINFO As Double, ByRef INFO As Long, ByRef ISTAT As Long)
+Public Declare PtrSafe Sub QVXL_DEFAULT_INTERVAL Lib "QUORVEXlab1.dll" ( _
+    ByRef NPTS As Long, ByRef X As Double, ByRef HASUX As Long, ByRef UX As Double, _
+    ByRef XMIN As Double, ByRef XMAX As Double, ByRef ISTAT As Long)
+Public Declare PtrSafe Sub QVXL_POWER Lib "QUORVEXlab1.dll" ( _
+    ByRef NCOEF As Long, ByRef COEF As Double, ByRef COV As Double, ByRef XMIN As Double, _
+    ByRef XMAX As Double, ByRef A As Double, ByRef CA As Double, ByRef ISTAT As Long)
+Public Declare PtrSafe Sub QVXL_TEXT Lib "QUORVEXlab1.dll" ( _
+    ByRef KIND As Long, ByRef CODE As Long, ByRef TEXT As Byte, ByRef LENGTH As Long, _
+    ByRef NEEDED As Long, ByRef ISTAT As Long)
 Private Declare PtrSafe Function LoadLibraryW Lib "kernel32" ( _
     ByVal lpLibFileName As LongPtr) As LongPtr
 Private Declare PtrSafe Function GetModuleHandleW Lib "kernel32" ( _
@@ -143,6 +164,24 @@ Public Declare Sub QVXL_READBACK Lib "QUORVEXlab1.dll" ( _
     ByRef UYSRC As Long, ByRef UCURVE As Double, ByRef DOF As Double, ByRef K As Double, _
     ByRef U As Double, ByRef LOW As Double, ByRef HIGH As Double, ByRef XEXT As Double, _
     ByRef UXEXT As Double, ByRef FLAGS As Long, ByRef ISTAT As Long)
+Public Declare Sub QVXL_FIT Lib "QUORVEXlab1.dll" ( _
+    ByRef NPTS As Long, ByRef X As Double, ByRef Y As Double, ByRef UY As Double, _
+    ByRef UX As Double, ByRef GIVEN As Long, ByRef WEIGHTING As Long, ByRef KEEP As Long, _
+    ByRef NCOEF As Long, ByRef DEFAULTS As Long, ByRef INTERVAL As Double, ByRef TOL As Double, _
+    ByRef MAXIT As Long, ByRef SIGMA As Double, ByRef COVKIND As Long, ByRef COEF As Double, _
+    ByRef COV As Double, ByRef COVSC As Double, ByRef SRES As Double, ByRef NDOF As Long, _
+    ByRef CHI2 As Double, ByRef FITTED As Double, ByRef RES As Double, ByRef WRES As Double, _
+    ByRef XADJ As Double, ByRef RESX As Double, ByRef WRESX As Double, ByRef WEIGHTS As Double, _
+    ByRef XWEIGHTS As Double, ByRef RINFO As Double, ByRef INFO As Long, ByRef ISTAT As Long)
+Public Declare Sub QVXL_DEFAULT_INTERVAL Lib "QUORVEXlab1.dll" ( _
+    ByRef NPTS As Long, ByRef X As Double, ByRef HASUX As Long, ByRef UX As Double, _
+    ByRef XMIN As Double, ByRef XMAX As Double, ByRef ISTAT As Long)
+Public Declare Sub QVXL_POWER Lib "QUORVEXlab1.dll" ( _
+    ByRef NCOEF As Long, ByRef COEF As Double, ByRef COV As Double, ByRef XMIN As Double, _
+    ByRef XMAX As Double, ByRef A As Double, ByRef CA As Double, ByRef ISTAT As Long)
+Public Declare Sub QVXL_TEXT Lib "QUORVEXlab1.dll" ( _
+    ByRef KIND As Long, ByRef CODE As Long, ByRef TEXT As Byte, ByRef LENGTH As Long, _
+    ByRef NEEDED As Long, ByRef ISTAT As Long)
 Private Declare Function LoadLibraryW Lib "kernel32" ( _
     ByVal lpLibFileName As Long) As Long
 Private Declare Function GetModuleHandleW Lib "kernel32" ( _
@@ -157,16 +196,6 @@ Private Const LAB_DLL_NAME As String = "QUORVEXlab1.dll"
 ' probability of the expanded uncertainty QVXL_READBACK also returns.
 Private Const IPVAL_GRID As Long = 100
 Private Const READ_LEVEL As Double = 0.95
-' The errors-in-variables fit: iteration limit, line-search parameter, and
-' the relative step and residual tolerances of its stopping rule.
-Private Const GLS_MAXIT As Long = 100
-Private Const GLS_SIGMA As Double = 0.1
-Private Const GLS_STEP_RTOL As Double = 0.001
-Private Const GLS_RESIDUAL_RTOL As Double = 0.0000001
-' Its default interval: the range of x widened on each side by
-' max(10 * largest u(x), 5 % of the range).
-Private Const PAD_UX As Double = 10#
-Private Const PAD_RANGE As Double = 0.05
 ' The worked macro owns the columns H to AJ of its sheet (8 to 36): it
 ' clears them from row 1 down before it writes.
 Private Const OUT_FIRST_COL As Long = 8
@@ -179,6 +208,8 @@ Private Type QvxFit
     routine As String          ' "OLSPFIT" or "GLSPFIT"
     xmin As Double
     xmax As Double
+    xlo As Double              ' the lowest and the highest standard
+    xhi As Double
     sres As Double
     dof As Long
     scaled As Boolean          ' covariance scaled by the scatter (no stated u_y)
@@ -581,7 +612,14 @@ Public Function QVX_POWER(ByVal fit As Variant) As Variant
         QVX_POWER = Fail(xlErrValue, "QVX_POWER: " & msg)
         Exit Function
     End If
-    PowerForm f, a, ca
+    If Not LoadDll(msg) Then
+        QVX_POWER = Fail(xlErrValue, msg)
+        Exit Function
+    End If
+    If Not PowerForm(f, a, ca, msg) Then
+        QVX_POWER = Fail(xlErrNum, "QVX_POWER: " & msg)
+        Exit Function
+    End If
     ReDim ua(1 To f.ncoef)
     For k = 1 To f.ncoef
         ua(k) = Sqr(Abs(ca(k, k)))
@@ -734,12 +772,7 @@ Private Function FitFromRanges(ByVal x As Variant, ByVal y As Variant, ByVal u_y
         If Not PerStandard(u_x, "u_x", n, uxs, msg) Then Exit Function
     End If
     If Not LoadDll(msg) Then Exit Function
-    code = xlErrNum
-    If haveUx Then
-        FitFromRanges = FitGls(xs, ys, uys, uxs, n, ncoef, f, msg)
-    Else
-        FitFromRanges = FitOls(xs, ys, uys, haveUy, n, ncoef, f, msg)
-    End If
+    FitFromRanges = FitCore(xs, ys, uys, uxs, haveUy, haveUx, n, ncoef, f, msg, code)
 End Function
 
 Private Function Distinct(ByRef xs() As Double, ByVal n As Long) As Boolean
@@ -752,192 +785,99 @@ Private Function Distinct(ByRef xs() As Double, ByVal n As Long) As Boolean
     Next i
 End Function
 
-' The weighted fit (OLSPFIT): weights 1/u(y) when stated (covariance not
-' scaled), else 1 (covariance scaled by SRES^2).  Interval: the range of x.
-Private Function FitOls(ByRef xs() As Double, ByRef ys() As Double, ByRef uys() As Double, _
-        ByVal haveUy As Boolean, ByVal n As Long, ByVal ncoef As Long, ByRef f As QvxFit, _
-        ByRef msg As String) As Boolean
-    Dim ws() As Double, fitted() As Double, resid() As Double, wresid() As Double
-    Dim wresidMax As Double, istatus As Long, i As Long, j As Long, lo As Double, hi As Double
-    If n < ncoef Then
-        msg = n & " standards cannot determine the " & ncoef & " coefficients of degree " & _
-            (ncoef - 1)
-        Exit Function
-    End If
-    lo = xs(1): hi = xs(1)
-    ReDim ws(1 To n)
+' The fit through QVXL_FIT, which chooses everything the data leave open:
+' weights 1/u(y) with stated u(y) (covariance stated), else unit weights
+' (covariance scaled by the scatter); with u(x) the errors-in-variables fit
+' with its default interval and tolerances.  The fit block keeps the
+' covariance the uncertainties use, and the standards' range.  code: #VALUE!
+' for input the library refuses, #NUM! for a fit that fails.
+Private Function FitCore(ByRef xs() As Double, ByRef ys() As Double, ByRef uys() As Double, _
+        ByRef uxs() As Double, ByVal haveUy As Boolean, ByVal haveUx As Boolean, _
+        ByVal n As Long, ByVal ncoef As Long, ByRef f As QvxFit, ByRef msg As String, _
+        ByRef code As Long) As Boolean
+    Dim gvn As Long, weighting As Long, keep() As Long, defaults As Long, i As Long
+    Dim interval(1 To 2) As Double, tols(1 To 2) As Double, maxit As Long, sigma As Double
+    Dim covkind As Long, cov() As Double, chi2 As Double, ndof As Long, istatus As Long
+    Dim fitted() As Double, res() As Double, wres() As Double, xadj() As Double
+    Dim resx() As Double, wresx() As Double, wts() As Double, xwts() As Double
+    Dim rinfo(1 To 4) As Double, info(1 To 5) As Long, hasux As Long, one(1 To 1) As Double
+    code = xlErrValue
+    If Not haveUy Then ReDim uys(1 To 1)
+    If Not haveUx Then ReDim uxs(1 To 1)
+    gvn = IIf(haveUy, 1, 0) + IIf(haveUx, 2, 0)
+    weighting = 0
+    defaults = 0
+    covkind = -1
+    ReDim keep(1 To n)
     For i = 1 To n
-        If xs(i) < lo Then lo = xs(i)
-        If xs(i) > hi Then hi = xs(i)
-        If haveUy Then ws(i) = 1 / uys(i) Else ws(i) = 1
+        keep(i) = 1
     Next i
-    If Not lo < hi Then
-        msg = "all " & n & " standards have x = " & lo & ": a curve needs distinct x values"
-        Exit Function
-    End If
     f.ncoef = ncoef
-    f.routine = "OLSPFIT"
-    f.xmin = lo
-    f.xmax = hi
+    f.routine = IIf(haveUx, "GLSPFIT", "OLSPFIT")
     ReDim f.coef(1 To ncoef): ReDim f.cov(1 To ncoef, 1 To ncoef)
-    ReDim fitted(1 To n): ReDim resid(1 To n): ReDim wresid(1 To n)
-    OLSPFIT n, xs(1), ys(1), ws(1), ncoef, lo, hi, f.coef(1), f.cov(1, 1), f.sres, _
-        fitted(1), resid(1), wresid(1), wresidMax, istatus
+    ReDim cov(1 To ncoef, 1 To ncoef)
+    ReDim fitted(1 To n): ReDim res(1 To n): ReDim wres(1 To n): ReDim xadj(1 To n)
+    ReDim resx(1 To n): ReDim wresx(1 To n): ReDim wts(1 To n): ReDim xwts(1 To n)
+    QVXL_FIT n, xs(1), ys(1), uys(1), uxs(1), gvn, weighting, keep(1), ncoef, defaults, _
+        interval(1), tols(1), maxit, sigma, covkind, f.coef(1), cov(1, 1), f.cov(1, 1), _
+        f.sres, ndof, chi2, fitted(1), res(1), wres(1), xadj(1), resx(1), wresx(1), wts(1), _
+        xwts(1), rinfo(1), info(1), istatus
+    ' A stated covariance needs no scaling: an overflow of SRES^2 does not matter.
+    If istatus = 39 And covkind = 0 Then istatus = 0
     If istatus <> 0 Then
-        msg = "OLSPFIT status " & istatus & ": " & OlsMessage(istatus, ncoef)
+        msg = FitStatusMessage(istatus, info, n, ncoef, interval(1), interval(2), haveUx)
+        Select Case istatus
+        Case 1 To 5, 30 To 35: code = xlErrValue
+        Case Else: code = xlErrNum
+        End Select
         Exit Function
     End If
-    f.dof = n - ncoef
-    f.scaled = Not haveUy
-    If f.scaled Then
-        If f.dof = 0 Then
-            msg = n & " standards and " & ncoef & " coefficients leave no degrees of " & _
-                "freedom to estimate the scatter: add standards or give u_y"
-            Exit Function
+    f.scaled = (covkind = 1)
+    f.dof = ndof
+    f.xmin = interval(1)
+    f.xmax = interval(2)
+    If f.scaled And ndof = 0 Then
+        code = xlErrNum
+        msg = n & " standards and " & ncoef & " coefficients leave no degrees of " & _
+            "freedom to estimate the scatter: add standards or give u_y"
+        Exit Function
+    End If
+    ' COV(f) is already the scaled covariance for a scaled fit: the stated one
+    ' otherwise.
+    If Not f.scaled Then f.cov = cov
+    ' The standards' range, which the sample flags compare a reading with.
+    hasux = 0
+    QVXL_DEFAULT_INTERVAL n, xs(1), hasux, one(1), f.xlo, f.xhi, istatus
+    If istatus <> 0 Then
+        f.xlo = f.xmin
+        f.xhi = f.xmax
+    End If
+    FitCore = True
+End Function
+
+' Why QVXL_FIT refused, in the user's terms: the library's text of its own
+' status, and for a refusal of the engine's fit that of the fit's status.
+Private Function FitStatusMessage(ByVal istatus As Long, ByRef info() As Long, ByVal n As Long, _
+        ByVal ncoef As Long, ByVal xmin As Double, ByVal xmax As Double, _
+        ByVal eiv As Boolean) As String
+    Dim s As String
+    Select Case istatus
+    Case 36
+        s = "OLSPFIT status " & info(1) & ": " & EngineText(10, info(1), n, ncoef, xmin, xmax)
+        If eiv Then s = "the starting fit: " & s
+    Case 37
+        s = LabText(1, istatus) & ": GLSPFIT status " & info(2) & ": " & _
+            EngineText(11, info(2), n, ncoef, xmin, xmax)
+    Case 38
+        If info(2) < 0 Or info(2) > 5 Then
+            s = "GLSPFIT status " & info(2) & ": " & EngineText(11, info(2), n, ncoef, xmin, xmax)
+        Else
+            s = LabText(1, istatus) & ": its covariance is not finite (a degenerate design)"
         End If
-        For j = 1 To ncoef
-            For i = 1 To ncoef
-                f.cov(i, j) = f.cov(i, j) * f.sres * f.sres
-            Next i
-        Next j
-    End If
-    FitOls = True
-End Function
-
-' The errors-in-variables fit (GLSPFIT), from the ordinary fit with weights
-' 1/u(y); the covariance is that of the stated uncertainties.  Interval:
-' the range of x widened by max(10 * largest u(x), 5 % of the range).
-Private Function FitGls(ByRef xs() As Double, ByRef ys() As Double, ByRef uys() As Double, _
-        ByRef uxs() As Double, ByVal n As Long, ByVal ncoef As Long, ByRef f As QvxFit, _
-        ByRef msg As String) As Boolean
-    Dim wx() As Double, wy() As Double, lo As Double, hi As Double, uxMax As Double
-    Dim pad As Double, i As Long, start As QvxFit, tols(1 To 2) As Double
-    Dim param() As Double, fitted() As Double, resid() As Double, wresid() As Double
-    Dim r11() As Double, r12() As Double, r22() As Double, rinfo(1 To 4) As Double
-    Dim wresidMax As Double, olstat As Long, istats(1 To 3) As Long, iterLimit As Long
-    Dim lineSearch As Double
-    If n < ncoef Then
-        msg = n & " standards cannot determine the " & ncoef & " coefficients of degree " & _
-            (ncoef - 1)
-        Exit Function
-    End If
-    lo = xs(1): hi = xs(1): uxMax = uxs(1)
-    ReDim wx(1 To n): ReDim wy(1 To n)
-    For i = 1 To n
-        If xs(i) < lo Then lo = xs(i)
-        If xs(i) > hi Then hi = xs(i)
-        If uxs(i) > uxMax Then uxMax = uxs(i)
-        wx(i) = 1 / uxs(i)
-        wy(i) = 1 / uys(i)
-    Next i
-    pad = PAD_UX * uxMax
-    If PAD_RANGE * (hi - lo) > pad Then pad = PAD_RANGE * (hi - lo)
-    lo = lo - pad
-    hi = hi + pad
-    ' The start: the ordinary fit with weights 1/u(y) on the same interval.
-    If Not OlsOn(xs, ys, wy, n, ncoef, lo, hi, start, msg) Then Exit Function
-    GlsTolerances xs, ys, wx, wy, uxs, n, start, tols
-    f.ncoef = ncoef
-    f.routine = "GLSPFIT"
-    f.xmin = lo
-    f.xmax = hi
-    ReDim f.coef(1 To ncoef): ReDim f.cov(1 To ncoef, 1 To ncoef)
-    ReDim param(1 To n + ncoef): ReDim fitted(1 To n)
-    ReDim resid(1 To 2 * n): ReDim wresid(1 To 2 * n)
-    ReDim r11(1 To n): ReDim r12(1 To n * ncoef): ReDim r22(1 To ncoef * (ncoef + 1) \ 2)
-    iterLimit = GLS_MAXIT
-    lineSearch = GLS_SIGMA
-    GLSPFIT n, xs(1), ys(1), wx(1), wy(1), ncoef, lo, hi, tols(1), iterLimit, lineSearch, _
-        param(1), f.cov(1, 1), f.sres, fitted(1), resid(1), wresid(1), wresidMax, _
-        r11(1), r12(1), r22(1), rinfo(1), olstat, istats(1)
-    If olstat <> 0 Then
-        msg = "the starting fit: OLSPFIT status " & olstat & ": " & OlsMessage(olstat, ncoef)
-        Exit Function
-    End If
-    If istats(1) < 0 Or istats(1) > 3 Then
-        msg = "GLSPFIT status " & istats(1) & ": " & GlsMessage(istats(1))
-        Exit Function
-    End If
-    For i = 1 To ncoef
-        f.coef(i) = param(n + i)
-    Next i
-    f.dof = n - ncoef
-    f.scaled = False
-    FitGls = True
-End Function
-
-' OLSPFIT with given weights and interval; covariance not scaled.
-Private Function OlsOn(ByRef xs() As Double, ByRef ys() As Double, ByRef ws() As Double, _
-        ByVal n As Long, ByVal ncoef As Long, ByVal lo As Double, ByVal hi As Double, _
-        ByRef f As QvxFit, ByRef msg As String) As Boolean
-    Dim fitted() As Double, resid() As Double, wresid() As Double
-    Dim wresidMax As Double, istatus As Long
-    f.ncoef = ncoef
-    f.routine = "OLSPFIT"
-    f.xmin = lo
-    f.xmax = hi
-    ReDim f.coef(1 To ncoef): ReDim f.cov(1 To ncoef, 1 To ncoef)
-    ReDim fitted(1 To n): ReDim resid(1 To n): ReDim wresid(1 To n)
-    OLSPFIT n, xs(1), ys(1), ws(1), ncoef, lo, hi, f.coef(1), f.cov(1, 1), f.sres, _
-        fitted(1), resid(1), wresid(1), wresidMax, istatus
-    If istatus <> 0 Then
-        msg = "the starting fit: OLSPFIT status " & istatus & ": " & OlsMessage(istatus, ncoef)
-        Exit Function
-    End If
-    f.dof = n - ncoef
-    OlsOn = True
-End Function
-
-' TOL(1), TOL(2) of GLSPFIT, as the Python package chooses them: TOL(2) =
-' max(1e-7, 16 eps ||wy (|y| + |p'(x)| |x|)||) / (2 n S), S the largest
-' weight, so that the converged coefficients lie within about 1e-7 of their
-' standard uncertainties; TOL(1) = 1e-3 ||(u(x), u(coef))|| / (n + NCOEF).
-Private Sub GlsTolerances(ByRef xs() As Double, ByRef ys() As Double, ByRef wx() As Double, _
-        ByRef wy() As Double, ByRef uxs() As Double, ByVal n As Long, ByRef start As QvxFit, _
-        ByRef tols() As Double)
-    Dim s As Double, i As Long, k As Long, ss As Double, term As Double, floorRound As Double
-    Dim size As Double
-    s = 0
-    For i = 1 To n
-        If wx(i) > s Then s = wx(i)
-        If wy(i) > s Then s = wy(i)
-    Next i
-    ss = 0
-    For i = 1 To n
-        term = wy(i) * (Abs(ys(i)) + Abs(Slope(start, xs(i))) * Abs(xs(i)))
-        ss = ss + term * term
-    Next i
-    floorRound = 16 * (2 ^ -52) * Sqr(ss)
-    If floorRound > GLS_RESIDUAL_RTOL Then
-        tols(2) = floorRound / (s * 2 * n)
-    Else
-        tols(2) = GLS_RESIDUAL_RTOL / (s * 2 * n)
-    End If
-    ss = 0
-    For i = 1 To n
-        ss = ss + uxs(i) * uxs(i)
-    Next i
-    For k = 1 To start.ncoef
-        ss = ss + Abs(start.cov(k, k))
-    Next k
-    size = Sqr(ss)
-    tols(1) = GLS_STEP_RTOL * size / (n + start.ncoef)
-    If Not tols(1) > 0 Then tols(1) = GLS_RESIDUAL_RTOL
-End Sub
-
-' dp/dx at x: (2 / (XMAX - XMIN)) * sum k COEF(k+1) U_{k-1}(t).
-Private Function Slope(ByRef f As QvxFit, ByVal x As Double) As Double
-    Dim t As Double, uPrev As Double, uCur As Double, uNext As Double, k As Long, s As Double
-    t = ((x - f.xmin) - (f.xmax - x)) / (f.xmax - f.xmin)
-    ' U_{-1} = 0, U_0 = 1, U_k = 2t U_{k-1} - U_{k-2}; dT_k/dt = k U_{k-1}.
-    uPrev = 0: uCur = 1
-    s = 0
-    For k = 1 To f.ncoef - 1
-        s = s + k * f.coef(k + 1) * uCur
-        uNext = 2 * t * uCur - uPrev
-        uPrev = uCur: uCur = uNext
-    Next k
-    Slope = s * 2 / (f.xmax - f.xmin)
+    Case Else
+        s = LabText(1, istatus)
+    End Select
+    FitStatusMessage = s
 End Function
 
 ' The sample's u(y) argument as QVXL_READBACK takes it: mode 0 with the
@@ -1009,9 +949,8 @@ Private Function ReadBack(ByRef f As QvxFit, ByVal yv As Double, ByVal mode As L
     stated = IIf(f.scaled, 0, 1)
     ndof = f.dof
     weighting = 0
-    ' The fit block keeps the interval, not the standards: for the ordinary
-    ' fit they span it.  (Only the sample flags use them.)
-    xstd(1) = f.xmin: xstd(2) = f.xmax
+    ' The standards' range (only the sample flags use it).
+    xstd(1) = f.xlo: xstd(2) = f.xhi
     haslim = 0
     one = 1
     ya(1) = yv
@@ -1030,30 +969,20 @@ Private Function ReadBack(ByRef f As QvxFit, ByVal yv As Double, ByVal mode As L
     Select Case istatus
     Case 0
     Case 21
-        msg = "the standards carry stated u(y): give the sample's u(y) (a number), or " & _
+        msg = LabText(1, istatus) & ": give the sample's u(y) (a number), or " & _
             """curve-only"" for the curve's part alone"
         Exit Function
     Case 22
-        msg = "the fit leaves no degrees of freedom to estimate the scatter of a reading: " & _
-            "give the sample's u(y)"
+        msg = LabText(1, istatus) & ": give the sample's u(y)"
         Exit Function
     Case Else
         code = xlErrNum
-        msg = "QVXL_READBACK status " & istatus & " (see quorvex_lab.h)"
+        msg = "QVXL_READBACK status " & istatus & ": " & LabText(1, istatus)
         Exit Function
     End Select
     r.nroot = nroots(1)
     r.uy = uyused(1)
-    Select Case uysrc(1)
-    Case 0: r.source = "stated"
-    Case 1
-        If m = 1 Then
-            r.source = "from the scatter, 1 reading"
-        Else
-            r.source = "from the scatter, " & m & " readings"
-        End If
-    Case Else: r.source = "curve only"
-    End Select
+    r.source = Replace(Replace(LabText(3, uysrc(1)), "{m}", CStr(m)), "{s}", IIf(m = 1, "", "s"))
     r.ucurve = ucurve(1): r.dof = dof(1): r.k = k(1): r.u = u(1)
     r.low = low(1): r.high = high(1): r.flags = flags(1)
     ReadBack = True
@@ -1073,7 +1002,7 @@ Private Function CurveAt(ByRef f As QvxFit, ByVal xv As Double, ByRef yv As Doub
     POLYEVAL f.ncoef, f.coef(1), one, xa(1), f.xmin, f.xmax, ya(1), istatus
     If istatus <> 0 Then
         code = xlErrNum
-        msg = "POLYEVAL status " & istatus
+        msg = "POLYEVAL status " & istatus & ": " & EngineText(12, istatus, 1, f.ncoef, f.xmin, f.xmax)
         Exit Function
     End If
     yv = ya(1)
@@ -1087,7 +1016,7 @@ Private Function LineForm(ByRef f As QvxFit, ByRef a() As Double, ByRef ua() As 
     Dim lcoef(1 To 2) As Double, lcov(1 To 2, 1 To 2) As Double, istatus As Long
     LINEAR_CONV f.coef(1), f.cov(1, 1), f.xmin, f.xmax, lcoef(1), lcov(1, 1), istatus
     If istatus <> 0 Then
-        msg = "LINEAR_CONV status " & istatus
+        msg = "LINEAR_CONV status " & istatus & ": " & EngineText(14, istatus, 1, 2, f.xmin, f.xmax)
         Exit Function
     End If
     ReDim a(1 To 2): ReDim ua(1 To 2)
@@ -1096,79 +1025,19 @@ Private Function LineForm(ByRef f As QvxFit, ByRef a() As Double, ByRef ua() As 
     LineForm = True
 End Function
 
-' The power form a = M c, Cov(a) = M C M' (symmetrised), where M maps the
-' Chebyshev coefficients on [XMIN, XMAX] to powers of x: each T_k(t) in
-' powers of t, then t = alpha x + beta substituted by Horner's rule.
-Private Sub PowerForm(ByRef f As QvxFit, ByRef a() As Double, ByRef ca() As Double)
-    Dim nc As Long, alpha As Double, beta As Double, i As Long, j As Long, k As Long
-    Dim tp() As Double, px() As Double, nx() As Double, m() As Double, t() As Double
-    Dim s As Double
-    nc = f.ncoef
-    alpha = 2 / (f.xmax - f.xmin)
-    beta = -(f.xmin + f.xmax) / (f.xmax - f.xmin)
-    ' tp(k, j): coefficient of t^j in T_k(t), exact integers.
-    ReDim tp(0 To nc - 1, 0 To nc - 1)
-    tp(0, 0) = 1
-    If nc > 1 Then tp(1, 1) = 1
-    For k = 2 To nc - 1
-        For j = 0 To k
-            If j > 0 Then tp(k, j) = 2 * tp(k - 1, j - 1)
-            tp(k, j) = tp(k, j) - tp(k - 2, j)
-        Next j
-    Next k
-    ReDim m(1 To nc, 1 To nc)
-    ReDim px(0 To nc - 1): ReDim nx(0 To nc - 1)
-    For k = 0 To nc - 1
-        For i = 0 To nc - 1
-            px(i) = 0
-        Next i
-        For j = k To 0 Step -1
-            ' px = px * (beta + alpha x) + coefficient of t^j
-            For i = 0 To nc - 1
-                nx(i) = px(i) * beta
-                If i > 0 Then nx(i) = nx(i) + px(i - 1) * alpha
-            Next i
-            nx(0) = nx(0) + tp(k, j) * IIf(k = 0, 0.5, 1)
-            For i = 0 To nc - 1
-                px(i) = nx(i)
-            Next i
-        Next j
-        For i = 0 To nc - 1
-            m(i + 1, k + 1) = px(i)
-        Next i
-    Next k
-    ReDim a(1 To nc): ReDim t(1 To nc, 1 To nc): ReDim ca(1 To nc, 1 To nc)
-    For i = 1 To nc
-        s = 0
-        For k = 1 To nc
-            s = s + m(i, k) * f.coef(k)
-        Next k
-        a(i) = s
-        For j = 1 To nc
-            s = 0
-            For k = 1 To nc
-                s = s + m(i, k) * f.cov(k, j)
-            Next k
-            t(i, j) = s
-        Next j
-    Next i
-    For i = 1 To nc
-        For j = 1 To nc
-            s = 0
-            For k = 1 To nc
-                s = s + t(i, k) * m(j, k)
-            Next k
-            ca(i, j) = s
-        Next j
-    Next i
-    For i = 1 To nc
-        For j = i + 1 To nc
-            s = 0.5 * (ca(i, j) + ca(j, i))
-            ca(i, j) = s
-            ca(j, i) = s
-        Next j
-    Next i
-End Sub
+' The curve in powers of x (QVXL_POWER): a(1) + a(2) x + a(3) x^2 + ...,
+' with the covariance ca of the a.
+Private Function PowerForm(ByRef f As QvxFit, ByRef a() As Double, ByRef ca() As Double, _
+        ByRef msg As String) As Boolean
+    Dim istatus As Long
+    ReDim a(1 To f.ncoef): ReDim ca(1 To f.ncoef, 1 To f.ncoef)
+    QVXL_POWER f.ncoef, f.coef(1), f.cov(1, 1), f.xmin, f.xmax, a(1), ca(1, 1), istatus
+    If istatus <> 0 Then
+        msg = "QVXL_POWER status " & istatus & ": " & LabText(1, istatus)
+        Exit Function
+    End If
+    PowerForm = True
+End Function
 
 Private Function PowerTable(ByRef a() As Double, ByRef ua() As Double, ByVal nc As Long) As Variant
     Dim out() As Variant, k As Long
@@ -1191,8 +1060,10 @@ End Function
 
 ' ------------------------------------------------------------- fit block
 
-' Rows: "quorvex fit" NCOEF routine; "interval" XMIN XMAX; "SRES" value;
-' "dof" value; "covariance" "scaled" or "stated"; "COEF" COEF(1..NCOEF);
+' Rows: "quorvex fit" NCOEF routine; "interval" XMIN XMAX; "SRES" value and
+' the lowest standard's x; "dof" value and the highest standard's x (for the
+' errors-in-variables fit the interval is wider than the standards);
+' "covariance" "scaled" or "stated"; "COEF" COEF(1..NCOEF);
 ' then NCOEF rows "COV" with the covariance row by row.  NCOEF + 1 columns,
 ' at least 3.
 Private Function FitBlock(ByRef f As QvxFit) As Variant
@@ -1208,8 +1079,8 @@ Private Function FitBlock(ByRef f As QvxFit) As Variant
     Next i
     b(1, 1) = "quorvex fit": b(1, 2) = nc: b(1, 3) = f.routine
     b(2, 1) = "interval": b(2, 2) = f.xmin: b(2, 3) = f.xmax
-    b(3, 1) = "SRES": b(3, 2) = f.sres
-    b(4, 1) = "dof": b(4, 2) = f.dof
+    b(3, 1) = "SRES": b(3, 2) = f.sres: b(3, 3) = f.xlo
+    b(4, 1) = "dof": b(4, 2) = f.dof: b(4, 3) = f.xhi
     b(5, 1) = "covariance": b(5, 2) = IIf(f.scaled, "scaled", "stated")
     b(6, 1) = "COEF"
     For j = 1 To nc
@@ -1278,6 +1149,13 @@ Private Function ReadFit(ByVal block As Variant, ByRef f As QvxFit, ByRef msg As
     End If
     f.xmin = v(r0 + 1, c0 + 1): f.xmax = v(r0 + 1, c0 + 2)
     f.sres = v(r0 + 2, c0 + 1): f.dof = CLng(v(r0 + 3, c0 + 1))
+    ' The standards' range; a block written before it was kept has empty
+    ' cells there: its interval stands in.
+    If IsNumber(v(r0 + 2, c0 + 2)) And IsNumber(v(r0 + 3, c0 + 2)) Then
+        f.xlo = v(r0 + 2, c0 + 2): f.xhi = v(r0 + 3, c0 + 2)
+    Else
+        f.xlo = f.xmin: f.xhi = f.xmax
+    End If
     Select Case CStr(v(r0 + 4, c0 + 1))
     Case "scaled": f.scaled = True
     Case "stated": f.scaled = False
@@ -1552,30 +1430,40 @@ End Function
 
 ' ------------------------------------------------------ status messages
 
-Private Function OlsMessage(ByVal istatus As Long, ByVal ncoef As Long) As String
-    Select Case istatus
-    Case 1, 3: OlsMessage = "the number of coefficients must be 1 to 10"
-    Case 2: OlsMessage = "fewer standards than the " & ncoef & " coefficients"
-    Case 4: OlsMessage = "a weight is not positive (every u(y) must be > 0)"
-    Case 5: OlsMessage = "the interval is empty (all x equal)"
-    Case 6, 7: OlsMessage = "a standard lies outside the interval"
-    Case 21 To 24: OlsMessage = "the x values of the standards cannot determine a curve of " & _
-        "degree " & (ncoef - 1) & " (too few distinct x values, or too badly conditioned)"
-    Case 999: OlsMessage = "out of memory"
-    Case Else: OlsMessage = "see quorvex.h"
-    End Select
+' The laboratory library's text for a code (QVXL_TEXT): KIND 1 its own
+' statuses, 2 sample flags, 3 sources of u(y), 10 to 15 the statuses of
+' OLSPFIT, GLSPFIT, POLYEVAL, IPVAL, LINEAR_CONV, IPVAL_DEGREE1.  A code
+' without a text gives "status <code> (see quorvex_lab.h)".
+Private Function LabText(ByVal kind As Long, ByVal code As Long) As String
+    Dim buf() As Byte, room As Long, needed As Long, istatus As Long, s As String
+    Dim nul As Long
+    room = 256
+    Do
+        ReDim buf(0 To room - 1)
+        QVXL_TEXT kind, code, buf(0), room, needed, istatus
+        If istatus <> 0 Then
+            LabText = "status " & code & " (see quorvex_lab.h)"
+            Exit Function
+        End If
+        If needed < room Then Exit Do
+        room = needed + 1
+    Loop
+    s = StrConv(buf, vbUnicode)
+    nul = InStr(s, vbNullChar)
+    If nul > 0 Then s = Left$(s, nul - 1)
+    LabText = s
 End Function
 
-Private Function GlsMessage(ByVal istatus As Long) As String
-    Select Case istatus
-    Case 4: GlsMessage = "no convergence within " & GLS_MAXIT & " iterations"
-    Case 5: GlsMessage = "no convergence within the evaluation limit"
-    Case 21: GlsMessage = "fewer standards than coefficients"
-    Case 25, 26, 44: GlsMessage = "a weight is not positive (every u(x) and u(y) must be > 0)"
-    Case -101: GlsMessage = "an adjusted x left the interval: u(x) is large for the range of x"
-    Case 999: GlsMessage = "out of memory"
-    Case Else: GlsMessage = "the errors-in-variables fit failed (see quorvex.h)"
-    End Select
+' An engine status's text with the call's values in its placeholders.
+Private Function EngineText(ByVal kind As Long, ByVal code As Long, ByVal npts As Long, _
+        ByVal ncoef As Long, ByVal xmin As Double, ByVal xmax As Double) As String
+    Dim s As String
+    s = LabText(kind, code)
+    s = Replace(s, "{npts}", CStr(npts))
+    s = Replace(s, "{ncoef}", CStr(ncoef))
+    s = Replace(s, "{xmin}", CStr(xmin))
+    s = Replace(s, "{xmax}", CStr(xmax))
+    EngineText = s
 End Function
 
 ' --------------------------------------------------------- worked macro
@@ -1684,7 +1572,10 @@ Private Sub Calibrate(ByVal sh As Worksheet)
             Exit Sub
         End If
     Else
-        PowerForm f, a, ca
+        If Not PowerForm(f, a, ca, msg) Then
+            Report sh, "The power form failed: " & msg
+            Exit Sub
+        End If
         ReDim ua(1 To nc)
         For k = 1 To nc
             ua(k) = Sqr(Abs(ca(k, k)))

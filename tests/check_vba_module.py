@@ -14,8 +14,10 @@ of the DLL with the header's argument names in the header's order, every
 argument ``ByRef``, ``Long`` for a 32-bit integer and ``Double`` for a real.
 With ``quorvex_lab.h`` the declarations of QUORVEXlab1.dll are held to it in
 the same way (the module declares the functions it uses, the same ones in
-both branches), and the module must read samples back through
-``QVXL_READBACK``.
+both branches), and the module must fit through ``QVXL_FIT``, read samples
+back through ``QVXL_READBACK``, take the power form from ``QVXL_POWER`` and
+its status texts from ``QVXL_TEXT``, and call neither OLSPFIT nor GLSPFIT
+itself.
 It also counts the arguments of every call of an entry point in the module's
 macros, and checks that every macro clears the region it writes before its
 first write: following its calls of the module's own Subs in order, a
@@ -299,9 +301,15 @@ def check(header: str, module: str, lab_header: str | None = None) -> list[str]:
         if count != len(every[entry]):
             problems.append(f"line {number}: {entry} called with {count} arguments, "
                             f"it takes {len(every[entry])}")
-    for needed in ("OLSPFIT",) + (("QVXL_READBACK",) if lab_header is not None else ()):
-        if needed not in called:
-            problems.append(f"the module does not call {needed}")
+    # With the laboratory library the module fits, converts and words its
+    # messages through it: it calls the engine's fits no more.
+    needed = ("QVXL_FIT", "QVXL_READBACK", "QVXL_POWER", "QVXL_TEXT") if lab_header else ()
+    for name in needed:
+        if name not in called:
+            problems.append(f"the module does not call {name}")
+    for name in ("OLSPFIT", "GLSPFIT") if lab_header else ():
+        if name in called:
+            problems.append(f"the module calls {name} itself: it fits through QVXL_FIT")
     problems += check_clearing(module)
     return problems
 
@@ -443,6 +451,15 @@ def damaged_copies(header: str, module: str,
                          0), lab_header),
             ("a read-back call without its status argument", header,
              replace_nth(m, "flags(1), istatus", "flags(1)", 0), lab_header),
+            ("a fit call without its status argument", header,
+             replace_nth(m, "info(1), istatus", "info(1)", 0), lab_header),
+            ("a text buffer declared Long (legacy)", header,
+             replace_nth(m, "ByRef TEXT As Byte", "ByRef TEXT As Long", -1), lab_header),
+            ("a module that fits on its own", header,
+             replace_nth(m, "    FitCore = True\n",
+                         "    OLSPFIT n, xs(1), ys(1), wts(1), ncoef, f.xmin, f.xmax, f.coef(1), "
+                         "cov(1, 1), f.sres, fitted(1), res(1), wres(1), chi2, istatus\n"
+                         "    FitCore = True\n", 0), lab_header),
             ("an argument added to the laboratory header", header, m,
              replace_nth(lab_header, "int* FLAGS,", "int* FLAGS, double* EXTRA,", 0)),
         ]
@@ -465,7 +482,7 @@ def damaged_copies(header: str, module: str,
         ("an array argument (VBA7)",
          header, replace_nth(m, "ByRef COEF As Double", "ByRef COEF() As Double", 0)),
         ("a call without its status argument",
-         header, replace_nth(m, "wresidMax, istatus", "wresidMax", 0)),
+         header, replace_nth(m, "ya(1), istatus", "ya(1)", 0)),
         ("an argument added to the header",
          replace_nth(header, "int* ISTAT);", "double* EXTRA, int* ISTAT);", 0), m),
         ("an argument renamed in the header",

@@ -8,7 +8,8 @@ RESULTS.txt is written under Wine by ``quorvex_vba_mirror`` (the worksheet
 functions and the macro of examples/quorvex.bas, step for step, against
 QUORVEXv1.dll).  For every fit it records, the same standards are fitted with
 ``quorvex.fit`` and compared: the fit block (interval, SRES, degrees of
-freedom, which covariance, coefficients and that covariance), the power form
+freedom, which covariance, coefficients and that covariance, the standards'
+range), the power form
 against ``Calibration.power_coefficients()``, intercept and slope against
 ``Calibration.line()``, and every response read back against
 ``Calibration.inverse`` with the u(y) the package's defaults give (SRES /
@@ -99,6 +100,8 @@ def main(argv: list[str]) -> int:
             c.equal(f"{name}: routine", f["routine"], "GLSPFIT" if cal.kind == "gls" else "OLSPFIT")
             c.close(f"{name}: interval", [float(f["xmin"]), float(f["xmax"])],
                     [cal.xmin, cal.xmax], 0.0)
+            c.close(f"{name}: the standards' range", [float(f["xlo"]), float(f["xhi"])],
+                    [cal.x.min(), cal.x.max()], 0.0)
             c.close(f"{name}: SRES", float(f["sres"]), cal.sres, rtol)
             c.equal(f"{name}: dof", int(f["dof"]), cal.dof)
             c.equal(f"{name}: covariance", f["covariance"], cal.covariance)

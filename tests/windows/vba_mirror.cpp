@@ -1,8 +1,10 @@
 // The worksheet functions and the worked macro of examples/quorvex.bas, line
 // for line in C++, run against QUORVEXv1.dll and QUORVEXlab1.dll under Wine:
 // the same DLL calls with the same arguments as the module makes them (a
-// spreadsheet cannot run here).  The module fits through QUORVEXv1.dll and
-// reads samples back, with its default u(y), through QVXL_READBACK.
+// spreadsheet cannot run here).  The module computes nothing itself: it fits
+// through QVXL_FIT, takes the power form from QVXL_POWER, reads samples back
+// through QVXL_READBACK and its messages from QVXL_TEXT; so the mirror is
+// mostly the module's argument handling and its calls.
 //
 //   quorvex_vba_mirror SHEET.csv RESULTS.txt
 //
@@ -20,7 +22,11 @@
 //  - a response read back through QVX_X and evaluated by QVX_Y returns it;
 //  - the power form evaluated at points of the interval is the curve
 //    (POLYEVAL), and for a line it equals LINEAR_CONV's intercept and slope;
-//  - QVX_X on a line equals IPVAL_DEGREE1 inside the interval.
+//  - QVX_X on a line equals IPVAL_DEGREE1 inside the interval;
+//  - the fit block's standards' range is that of the standards, inside the
+//    interval, and equal to it for the ordinary fit;
+//  - the texts come through QVXL_TEXT's byte buffer whole (a second request
+//    with room enough), placeholders filled.
 // RESULTS.txt gets every fit block, power form and read-back value with its
 // inputs, for tests/windows/check_vba_mirror.py to compare with the Python
 // package.  Prints one line per failure and 'N passed, N failed'.
@@ -66,19 +72,13 @@ std::string list(const Vec& v) {
 // The module's constants.
 constexpr int kGrid = 100;
 constexpr double kReadLevel = 0.95;
-constexpr int kGlsMaxit = 100;
-constexpr double kGlsSigma = 0.1;
-constexpr double kStepRtol = 1e-3;
-constexpr double kResidualRtol = 1e-7;
-constexpr double kPadUx = 10.0;
-constexpr double kPadRange = 0.05;
 constexpr int kMaxNcoef = 10;
 
 // Private Type QvxFit.
 struct Fit {
   int ncoef = 0;
   std::string routine;
-  double xmin = 0, xmax = 0, sres = 0;
+  double xmin = 0, xmax = 0, xlo = 0, xhi = 0, sres = 0;
   int dof = 0;
   bool scaled = false;
   Vec coef, cov;  // cov column by column, as VBA stores (1 To n, 1 To n)
@@ -123,122 +123,95 @@ Outcome per_standard(const Vec& a, const char* what, std::size_t n, Vec& out) {
   return {};
 }
 
-// OlsOn: OLSPFIT with given weights and interval, covariance not scaled.
-Outcome ols_on(const Vec& xs, const Vec& ys, const Vec& ws, int ncoef, double lo, double hi,
-               Fit& f) {
+// LabText: QVXL_TEXT into a byte buffer, asked again with room enough when
+// the first is too short (the module starts at 256; the mirror at 8, so the
+// second request is exercised).
+std::string lab_text(int kind, int code) {
+  int room = 8, needed = 0, istat = -1;
+  std::vector<char> buf;
+  for (;;) {
+    buf.assign(room, '\x7f');
+    QVXL_TEXT(&kind, &code, buf.data(), &room, &needed, &istat);
+    if (istat != 0) return "status " + std::to_string(code) + " (see quorvex_lab.h)";
+    if (needed < room) break;
+    room = needed + 1;
+  }
+  return std::string(buf.data());
+}
+
+std::string replace_all(std::string s, const std::string& from, const std::string& to) {
+  for (std::size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
+    s.replace(at, from.size(), to);
+  return s;
+}
+
+// EngineText: an engine status's text with the call's values filled in.
+std::string engine_text(int kind, int code, int npts, int ncoef, double xmin, double xmax) {
+  std::string s = lab_text(kind, code);
+  s = replace_all(s, "{npts}", std::to_string(npts));
+  s = replace_all(s, "{ncoef}", std::to_string(ncoef));
+  s = replace_all(s, "{xmin}", num(xmin));
+  return replace_all(s, "{xmax}", num(xmax));
+}
+
+// FitStatusMessage.
+std::string fit_status_message(int istat, const int info[5], int n, int ncoef, double xmin,
+                               double xmax, bool eiv) {
+  switch (istat) {
+    case QVXL_FIT_OLS_FAILED:
+      return std::string(eiv ? "the starting fit: " : "") + "OLSPFIT status " +
+             std::to_string(info[0]) + ": " + engine_text(10, info[0], n, ncoef, xmin, xmax);
+    case QVXL_FIT_UNCONVERGED:
+      return lab_text(1, istat) + ": GLSPFIT status " + std::to_string(info[1]) + ": " +
+             engine_text(11, info[1], n, ncoef, xmin, xmax);
+    case QVXL_FIT_GLS_FAILED:
+      if (info[1] < 0 || info[1] > 5)
+        return "GLSPFIT status " + std::to_string(info[1]) + ": " +
+               engine_text(11, info[1], n, ncoef, xmin, xmax);
+      return lab_text(1, istat) + ": its covariance is not finite (a degenerate design)";
+    default:
+      return lab_text(1, istat);
+  }
+}
+
+// FitCore: QVXL_FIT with every option left to the library.
+Outcome fit_core(const Vec& xs, const Vec& ys, Vec uys, Vec uxs, bool have_uy, bool have_ux,
+                 int ncoef, Fit& f) {
   int n = static_cast<int>(xs.size());
+  if (!have_uy) uys.assign(1, 0);
+  if (!have_ux) uxs.assign(1, 0);
+  int given = (have_uy ? QVXL_GIVEN_UY : 0) + (have_ux ? QVXL_GIVEN_UX : 0), weighting = 0;
+  int defaults = 0, maxit = 0, covkind = -1, ndof = 0, istat = -1, info[5] = {0, 0, 0, 0, 0};
+  double interval[2] = {0, 0}, tols[2] = {0, 0}, sigma = 0, chi2 = 0, rinfo[4];
+  std::vector<int> keep(n, 1);
+  Vec cov(ncoef * ncoef), fitted(n), res(n), wres(n), xadj(n), resx(n), wresx(n), wts(n), xwts(n);
   f.ncoef = ncoef;
-  f.routine = "OLSPFIT";
-  f.xmin = lo;
-  f.xmax = hi;
+  f.routine = have_ux ? "GLSPFIT" : "OLSPFIT";
   f.coef.assign(ncoef, 0);
   f.cov.assign(ncoef * ncoef, 0);
-  Vec fitted(n), resid(n), wresid(n);
-  double wresmax = 0;
-  int istat = 0;
-  OLSPFIT(&n, xs.data(), ys.data(), ws.data(), &ncoef, &lo, &hi, f.coef.data(), f.cov.data(),
-          &f.sres, fitted.data(), resid.data(), wresid.data(), &wresmax, &istat);
-  if (istat != 0) return fail(Code::Num, "OLSPFIT status " + std::to_string(istat));
-  f.dof = n - ncoef;
-  return {};
-}
-
-// FitOls.
-Outcome fit_ols(const Vec& xs, const Vec& ys, const Vec* uys, int ncoef, Fit& f) {
-  const std::size_t n = xs.size();
-  double lo = xs[0], hi = xs[0];
-  Vec ws(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    lo = std::min(lo, xs[i]);
-    hi = std::max(hi, xs[i]);
-    ws[i] = uys ? 1 / (*uys)[i] : 1;
+  QVXL_FIT(&n, xs.data(), ys.data(), uys.data(), uxs.data(), &given, &weighting, keep.data(),
+           &ncoef, &defaults, interval, tols, &maxit, &sigma, &covkind, f.coef.data(), cov.data(),
+           f.cov.data(), &f.sres, &ndof, &chi2, fitted.data(), res.data(), wres.data(),
+           xadj.data(), resx.data(), wresx.data(), wts.data(), xwts.data(), rinfo, info, &istat);
+  if (istat == QVXL_FIT_SCALE_OVERFLOW && covkind == 0) istat = 0;
+  if (istat != 0) {
+    Code code = (istat >= 1 && istat <= 5) || (istat >= 30 && istat <= 35) ? Code::Value : Code::Num;
+    return fail(code, fit_status_message(istat, info, n, ncoef, interval[0], interval[1], have_ux));
   }
-  Outcome o = ols_on(xs, ys, ws, ncoef, lo, hi, f);
-  if (o.code != Code::Ok) return o;
-  f.scaled = uys == nullptr;
-  if (f.scaled) {
-    if (f.dof == 0) return fail(Code::Num, "no degrees of freedom to estimate the scatter");
-    for (int j = 1; j <= ncoef; ++j)
-      for (int i = 1; i <= ncoef; ++i) f.c(i, j) = f.c(i, j) * f.sres * f.sres;
+  f.scaled = covkind == 1;
+  f.dof = ndof;
+  f.xmin = interval[0];
+  f.xmax = interval[1];
+  if (f.scaled && ndof == 0)
+    return fail(Code::Num, "no degrees of freedom to estimate the scatter: add standards or give u_y");
+  if (!f.scaled) f.cov = cov;
+  int hasux = 0;
+  double one = 0;
+  QVXL_DEFAULT_INTERVAL(&n, xs.data(), &hasux, &one, &f.xlo, &f.xhi, &istat);
+  if (istat != 0) {
+    f.xlo = f.xmin;
+    f.xhi = f.xmax;
   }
-  return {};
-}
-
-// Slope: dp/dx through the Chebyshev polynomials of the second kind.
-double slope(const Fit& f, double x) {
-  double t = ((x - f.xmin) - (f.xmax - x)) / (f.xmax - f.xmin);
-  double u_prev = 0, u_cur = 1, s = 0;
-  for (int k = 1; k <= f.ncoef - 1; ++k) {
-    s = s + k * f.coef[k] * u_cur;
-    double u_next = 2 * t * u_cur - u_prev;
-    u_prev = u_cur;
-    u_cur = u_next;
-  }
-  return s * 2 / (f.xmax - f.xmin);
-}
-
-// GlsTolerances.
-void gls_tolerances(const Vec& xs, const Vec& ys, const Vec& wx, const Vec& wy, const Vec& uxs,
-                    const Fit& start, double tols[2]) {
-  const std::size_t n = xs.size();
-  double s = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    s = std::max(s, wx[i]);
-    s = std::max(s, wy[i]);
-  }
-  double ss = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    double term = wy[i] * (std::fabs(ys[i]) + std::fabs(slope(start, xs[i])) * std::fabs(xs[i]));
-    ss = ss + term * term;
-  }
-  double floor_round = 16 * std::ldexp(1.0, -52) * std::sqrt(ss);
-  tols[1] = std::max(floor_round, kResidualRtol) / (s * 2 * static_cast<double>(n));
-  ss = 0;
-  for (std::size_t i = 0; i < n; ++i) ss = ss + uxs[i] * uxs[i];
-  for (int k = 0; k < start.ncoef; ++k) ss = ss + std::fabs(start.cov[k * start.ncoef + k]);
-  tols[0] = kStepRtol * std::sqrt(ss) / (static_cast<double>(n) + start.ncoef);
-  if (!(tols[0] > 0)) tols[0] = kResidualRtol;
-}
-
-// FitGls.
-Outcome fit_gls(const Vec& xs, const Vec& ys, const Vec& uys, const Vec& uxs, int ncoef, Fit& f) {
-  int n = static_cast<int>(xs.size());
-  double lo = xs[0], hi = xs[0], ux_max = uxs[0];
-  Vec wx(n), wy(n);
-  for (int i = 0; i < n; ++i) {
-    lo = std::min(lo, xs[i]);
-    hi = std::max(hi, xs[i]);
-    ux_max = std::max(ux_max, uxs[i]);
-    wx[i] = 1 / uxs[i];
-    wy[i] = 1 / uys[i];
-  }
-  double pad = std::max(kPadUx * ux_max, kPadRange * (hi - lo));
-  lo = lo - pad;
-  hi = hi + pad;
-  Fit start;
-  Outcome o = ols_on(xs, ys, wy, ncoef, lo, hi, start);
-  if (o.code != Code::Ok) return o;
-  double tols[2];
-  gls_tolerances(xs, ys, wx, wy, uxs, start, tols);
-  f.ncoef = ncoef;
-  f.routine = "GLSPFIT";
-  f.xmin = lo;
-  f.xmax = hi;
-  f.coef.assign(ncoef, 0);
-  f.cov.assign(ncoef * ncoef, 0);
-  Vec param(n + ncoef), fitted(n), resid(2 * n), wresid(2 * n), r11(n), r12(n * ncoef),
-      r22(ncoef * (ncoef + 1) / 2), rinfo(4);
-  double wresmax = 0;
-  int olstat = 0, istat[3] = {0, 0, 0}, maxit = kGlsMaxit;
-  double sigma = kGlsSigma;
-  GLSPFIT(&n, xs.data(), ys.data(), wx.data(), wy.data(), &ncoef, &lo, &hi, tols, &maxit, &sigma,
-          param.data(), f.cov.data(), &f.sres, fitted.data(), resid.data(), wresid.data(),
-          &wresmax, r11.data(), r12.data(), r22.data(), rinfo.data(), &olstat, istat);
-  if (olstat != 0) return fail(Code::Num, "starting fit status " + std::to_string(olstat));
-  if (istat[0] < 0 || istat[0] > 3) return fail(Code::Num, "GLSPFIT status " + std::to_string(istat[0]));
-  for (int i = 0; i < ncoef; ++i) f.coef[i] = param[n + i];
-  f.dof = n - ncoef;
-  f.scaled = false;
   return {};
 }
 
@@ -263,8 +236,7 @@ Outcome fit_from_ranges(const Vec& xs, const Vec& ys, const std::optional<Vec>& 
     Outcome o = per_standard(*u_x, "u_x", xs.size(), uxs);
     if (o.code != Code::Ok) return o;
   }
-  if (u_x) return fit_gls(xs, ys, uys, uxs, ncoef, f);
-  return fit_ols(xs, ys, u_y ? &uys : nullptr, ncoef, f);
+  return fit_core(xs, ys, uys, uxs, u_y.has_value(), u_x.has_value(), ncoef, f);
 }
 
 // -------------------------------------------------------- derived values
@@ -309,7 +281,7 @@ Outcome read_back_one(Fit& f, double y, int mode, double uyv, double m, Reading&
   if (f.ncoef < 2) return fail(Code::Value, "a fit of degree 0 cannot be read back");
   int covkind = f.scaled ? 1 : 0, stated = f.scaled ? 0 : 1, ndof = f.dof, weighting = 0;
   int haslim = 0, one = 1, grid = kGrid, extrap = 0, istat = -1, nroot = 0, uysrc = 0, flags = 0;
-  double xstd[2] = {f.xmin, f.xmax}, limits[2] = {0, 0}, level = kReadLevel, ztol = 0;
+  double xstd[2] = {f.xlo, f.xhi}, limits[2] = {0, 0}, level = kReadLevel, ztol = 0;
   double uyused = 0, ucurve = 0, dof = 0, k = 0, u = 0, low = 0, high = 0, xext = 0, uxext = 0;
   r.roots.assign(f.ncoef - 1, 0);
   r.uroots.assign(f.ncoef - 1, 0);
@@ -318,15 +290,12 @@ Outcome read_back_one(Fit& f, double y, int mode, double uyv, double m, Reading&
                 &grid, &ztol, &extrap, &nroot, r.roots.data(), r.uroots.data(), &uyused, &uysrc,
                 &ucurve, &dof, &k, &u, &low, &high, &xext, &uxext, &flags, &istat);
   if (istat == QVXL_UY_STATED_STANDARDS || istat == QVXL_UY_NO_DOF)
-    return fail(Code::Value, "the default u(y) is refused: status " + std::to_string(istat));
-  if (istat != 0) return fail(Code::Num, "QVXL_READBACK status " + std::to_string(istat));
+    return fail(Code::Value, lab_text(1, istat) + ": give the sample's u(y)");
+  if (istat != 0)
+    return fail(Code::Num, "QVXL_READBACK status " + std::to_string(istat) + ": " + lab_text(1, istat));
   r.nroot = nroot;
   r.uy = uyused;
-  if (uysrc == QVXL_UYSRC_STATED) r.source = "stated";
-  else if (uysrc == QVXL_UYSRC_SCATTER)
-    r.source = m == 1 ? "from the scatter, 1 reading"
-                      : "from the scatter, " + std::to_string(static_cast<long>(m)) + " readings";
-  else r.source = "curve only";
+  r.source = replace_all(replace_all(lab_text(3, uysrc), "{m}", num(m)), "{s}", m == 1 ? "" : "s");
   return {};
 }
 
@@ -366,7 +335,9 @@ Outcome curve_at(Fit& f, double x, double& y) {
   if (x < f.xmin || x > f.xmax) return fail(Code::Num, "x lies outside the curve's interval");
   int one = 1, istat = 0;
   POLYEVAL(&f.ncoef, f.coef.data(), &one, &x, &f.xmin, &f.xmax, &y, &istat);
-  if (istat != 0) return fail(Code::Num, "POLYEVAL status " + std::to_string(istat));
+  if (istat != 0)
+    return fail(Code::Num, "POLYEVAL status " + std::to_string(istat) + ": " +
+                               engine_text(12, istat, 1, f.ncoef, f.xmin, f.xmax));
   return {};
 }
 
@@ -375,64 +346,23 @@ Outcome line_form(Fit& f, Vec& a, Vec& ua) {
   double lcoef[2], lcov[4];
   int istat = 0;
   LINEAR_CONV(f.coef.data(), f.cov.data(), &f.xmin, &f.xmax, lcoef, lcov, &istat);
-  if (istat != 0) return fail(Code::Num, "LINEAR_CONV status " + std::to_string(istat));
+  if (istat != 0)
+    return fail(Code::Num, "LINEAR_CONV status " + std::to_string(istat) + ": " +
+                               engine_text(14, istat, 1, 2, f.xmin, f.xmax));
   a = {lcoef[1], lcoef[0]};
   ua = {std::sqrt(std::fabs(lcov[3])), std::sqrt(std::fabs(lcov[0]))};
   return {};
 }
 
-// PowerForm: a = M c, Cov(a) = M C M' symmetrised; M by Horner's rule in t(x).
-void power_form(Fit& f, Vec& a, Vec& ca) {
-  const int nc = f.ncoef;
-  double alpha = 2 / (f.xmax - f.xmin);
-  double beta = -(f.xmin + f.xmax) / (f.xmax - f.xmin);
-  std::vector<Vec> tp(nc, Vec(nc, 0.0));
-  tp[0][0] = 1;
-  if (nc > 1) tp[1][1] = 1;
-  for (int k = 2; k < nc; ++k)
-    for (int j = 0; j <= k; ++j) {
-      if (j > 0) tp[k][j] = 2 * tp[k - 1][j - 1];
-      tp[k][j] = tp[k][j] - tp[k - 2][j];
-    }
-  std::vector<Vec> m(nc, Vec(nc, 0.0));  // m[i][k]
-  Vec px(nc), nx(nc);
-  for (int k = 0; k < nc; ++k) {
-    std::fill(px.begin(), px.end(), 0.0);
-    for (int j = k; j >= 0; --j) {
-      for (int i = 0; i < nc; ++i) {
-        nx[i] = px[i] * beta;
-        if (i > 0) nx[i] = nx[i] + px[i - 1] * alpha;
-      }
-      nx[0] = nx[0] + tp[k][j] * (k == 0 ? 0.5 : 1.0);
-      px = nx;
-    }
-    for (int i = 0; i < nc; ++i) m[i][k] = px[i];
-  }
-  a.assign(nc, 0);
-  ca.assign(nc * nc, 0);
-  std::vector<Vec> t(nc, Vec(nc, 0.0));
-  for (int i = 0; i < nc; ++i) {
-    double s = 0;
-    for (int k = 0; k < nc; ++k) s = s + m[i][k] * f.coef[k];
-    a[i] = s;
-    for (int j = 0; j < nc; ++j) {
-      s = 0;
-      for (int k = 0; k < nc; ++k) s = s + m[i][k] * f.c(k + 1, j + 1);
-      t[i][j] = s;
-    }
-  }
-  for (int i = 0; i < nc; ++i)
-    for (int j = 0; j < nc; ++j) {
-      double s = 0;
-      for (int k = 0; k < nc; ++k) s = s + t[i][k] * m[j][k];
-      ca[j * nc + i] = s;
-    }
-  for (int i = 0; i < nc; ++i)
-    for (int j = i + 1; j < nc; ++j) {
-      double s = 0.5 * (ca[j * nc + i] + ca[i * nc + j]);
-      ca[j * nc + i] = s;
-      ca[i * nc + j] = s;
-    }
+// PowerForm: QVXL_POWER.
+Outcome power_form(Fit& f, Vec& a, Vec& ca) {
+  a.assign(f.ncoef, 0);
+  ca.assign(f.ncoef * f.ncoef, 0);
+  int istat = -1;
+  QVXL_POWER(&f.ncoef, f.coef.data(), f.cov.data(), &f.xmin, &f.xmax, a.data(), ca.data(), &istat);
+  if (istat != 0)
+    return fail(Code::Num, "QVXL_POWER status " + std::to_string(istat) + ": " + lab_text(1, istat));
+  return {};
 }
 
 // ------------------------------------------------------------- the table
@@ -446,6 +376,7 @@ void write_fit(const std::string& name, const Vec& x, const Vec& y, const std::o
         << "\n";
   g_out << "block " << name << " ncoef=" << f.ncoef << " routine=" << f.routine
         << " xmin=" << num(f.xmin) << " xmax=" << num(f.xmax) << " sres=" << num(f.sres)
+        << " xlo=" << num(f.xlo) << " xhi=" << num(f.xhi)
         << " dof=" << f.dof << " covariance=" << (f.scaled ? "scaled" : "stated")
         << " coef=" << list(f.coef) << " cov=" << list(f.cov) << "\n";
 }
@@ -511,7 +442,9 @@ void read_back(const std::string& name, Fit& f, double y, const Arg& u_y, const 
 // QVX_POWER and QVX_LINE, with their checks.
 void forms(const std::string& name, Fit& f) {
   Vec a, ca;
-  power_form(f, a, ca);
+  Outcome po = power_form(f, a, ca);
+  report(po.code == Code::Ok, name + ": QVX_POWER failed: " + po.msg);
+  if (po.code != Code::Ok) return;
   Vec ua(f.ncoef);
   for (int k = 0; k < f.ncoef; ++k) ua[k] = std::sqrt(std::fabs(ca[k * f.ncoef + k]));
   g_out << "power " << name << " a=" << list(a) << " ua=" << list(ua) << " cov=" << list(ca) << "\n";
@@ -544,11 +477,13 @@ void forms(const std::string& name, Fit& f) {
 
 void expect_fit_error(const std::string& name, const Vec& x, const Vec& y,
                       const std::optional<Vec>& uy, const std::optional<Vec>& ux,
-                      std::optional<double> degree, Code want) {
+                      std::optional<double> degree, Code want, const std::string& starts = "") {
   Fit f;
   Outcome o = fit_from_ranges(x, y, uy, ux, degree, f);
-  report(o.code == want && !o.msg.empty(),
-         name + ": QVX_FIT gives " + code_name(o.code) + " (" + o.msg + "), expected " + code_name(want));
+  report(o.code == want && !o.msg.empty() && o.msg.rfind(starts, 0) == 0 &&
+             o.msg.find('{') == std::string::npos,
+         name + ": QVX_FIT gives " + code_name(o.code) + " (" + o.msg + "), expected " +
+             code_name(want) + " " + starts);
   g_out << "error " << name << " " << code_name(o.code) << " " << o.msg << "\n";
 }
 
@@ -557,7 +492,15 @@ Fit fit_case(const std::string& name, const Vec& x, const Vec& y, const std::opt
   Fit f;
   Outcome o = fit_from_ranges(x, y, uy, ux, degree, f);
   report(o.code == Code::Ok, name + ": QVX_FIT failed: " + o.msg);
-  if (o.code == Code::Ok) write_fit(name, x, y, uy, ux, degree, f);
+  if (o.code != Code::Ok) return f;
+  write_fit(name, x, y, uy, ux, degree, f);
+  // The block keeps the standards' range; the interval holds it (wider for
+  // the errors-in-variables fit).
+  auto [lo, hi] = std::minmax_element(x.begin(), x.end());
+  report(f.xlo == *lo && f.xhi == *hi && f.xmin <= f.xlo && f.xhi <= f.xmax &&
+             (ux.has_value() || (f.xmin == f.xlo && f.xmax == f.xhi)),
+         name + ": the standards' range is [" + num(f.xlo) + ", " + num(f.xhi) + "] in [" +
+             num(f.xmin) + ", " + num(f.xmax) + "]");
   return f;
 }
 
@@ -705,6 +648,31 @@ int main(int argc, char** argv) {
   expect_fit_error("uy-count", cx, cy, Vec{0.01, 0.02}, std::nullopt, 1.0, Code::Value);
   expect_fit_error("ux-without-uy", cx, cy, std::nullopt, cux, 1.0, Code::Value);
   expect_fit_error("no-dof", Vec{1, 2, 3}, Vec{1, 4, 9}, std::nullopt, std::nullopt, 2.0, Code::Num);
+  // The engine's refusal, worded by the library with the call's values.
+  expect_fit_error("singular", Vec{1, 1, 2, 2}, Vec{1, 2, 3, 4}, Vec{0.1}, std::nullopt, 3.0,
+                   Code::Num, "OLSPFIT status 2");
+  expect_fit_error("singular-eiv", Vec{1, 1, 2, 2}, Vec{1, 2, 3, 4}, Vec{0.1}, Vec{0.01}, 3.0,
+                   Code::Num, "the starting fit: OLSPFIT status 2");
+
+  // Texts through the byte buffer: whole, placeholders left for the module.
+  struct TextCase {
+    int kind, code;
+    const char* want;
+  };
+  const TextCase texts[] = {
+      {3, QVXL_UYSRC_SCATTER, "from the scatter, {m} reading{s}"},
+      {3, QVXL_UYSRC_CURVE_ONLY, "curve only"},
+      {10, 2, "{npts} standards cannot determine {ncoef} coefficients"},
+      {1, QVXL_FIT_OLS_FAILED, "the weighted least-squares fit was refused"},
+      {1, 12345, "status 12345 (see quorvex_lab.h)"},
+  };
+  for (const TextCase& t : texts)
+    report(lab_text(t.kind, t.code) == t.want,
+           "QVXL_TEXT(" + std::to_string(t.kind) + ", " + std::to_string(t.code) + ") = " +
+               lab_text(t.kind, t.code));
+  report(engine_text(10, 2, 3, 4, 0, 1) == "3 standards cannot determine 4 coefficients",
+         "placeholders: " + engine_text(10, 2, 3, 4, 0, 1));
+
   // The same three points with stated u(y) do fit: nothing to estimate.
   Fit exact = fit_case("exact-stated", Vec{1, 2, 3}, Vec{1, 4, 9}, Vec{0.1}, std::nullopt, 2.0);
   forms("exact-stated", exact);
