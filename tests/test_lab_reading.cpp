@@ -605,3 +605,38 @@ TEST(LabHeader, FitVerdictAndReadingOfTheExample) {
 }
 
 }  // namespace
+
+// The limits samples are flagged against: the blank plus x_D, and the blank
+// plus the larger of the two LOQs that are known.
+namespace {
+
+TEST(LabSampleLimits, LodAndTheLargerLoqAboveTheBlank) {
+  auto* fn = QVX_HOST_FN(lab(), QVXL_SAMPLE_LIMITS);
+  ASSERT_NE(fn, nullptr);
+  struct Case {
+    double blank, xd, loq, loqdin;
+    int haslim;
+    double lod_want, loq_want;
+  };
+  const Case cases[] = {{0.0, 0.2, 0.5, 0.7, 3, 0.2, 0.7},  {1.0, 0.2, 0.9, 0.7, 3, 1.2, 1.9},
+                        {1.0, kNaN, 0.9, kNaN, 2, 0, 1.9},  {1.0, 0.2, kNaN, kNaN, 1, 1.2, 0},
+                        {1.0, kNaN, kNaN, kNaN, 0, 0, 0}, {0.0, 0.2, kNaN, 0.6, 3, 0.2, 0.6}};
+  for (const Case& c : cases) {
+    int haslim = -1, st = -1;
+    double lim[2] = {0.0, 0.0};
+    fn(&c.blank, &c.xd, &c.loq, &c.loqdin, &haslim, lim, &st);
+    ASSERT_EQ(st, 0);
+    EXPECT_EQ(haslim, c.haslim);
+    if (haslim & 1) EXPECT_DOUBLE_EQ(lim[0], c.lod_want);
+    if (haslim & 2) EXPECT_DOUBLE_EQ(lim[1], c.loq_want);
+  }
+  const double blank = kNaN, v = 0.1;
+  int haslim = -7, st = 0;
+  double lim[2] = {42.0, 42.0};
+  fn(&blank, &v, &v, &v, &haslim, lim, &st);
+  EXPECT_EQ(st, QVXL_BAD_VALUE);
+  EXPECT_EQ(haslim, -7);
+  EXPECT_EQ(lim[0], 42.0);
+}
+
+}  // namespace

@@ -82,16 +82,17 @@ lab_quantile <- function(dist, p, par1 = 0, par2 = 0) lab_distribution(dist, 1L,
 lab_upper_tail <- function(dist, x, par1 = 0, par2 = 0) lab_distribution(dist, 2L, par1, par2, x = x)$p
 lab_lower_tail <- function(dist, x, par1 = 0, par2 = 0) lab_distribution(dist, 3L, par1, par2, x = x)$p
 
-# LOD and LOQ in x from detection limits made by lod(): the blank's x plus
-# ISO 11843's x_D, and plus the larger of ICH's and DIN 32645's LOQ (NA where
-# not known).
+# LOD and LOQ in x that samples are flagged against, from detection limits made
+# by lod(): the laboratory library's rule (QVXL_SAMPLE_LIMITS); NA where not
+# known.
 limit_values <- function(limits) {
   if (is.null(limits)) return(c(lod = NA_real_, loq = NA_real_))
-  lod <- if (is.finite(limits$x_detection)) limits$blank + limits$x_detection else NA_real_
-  cands <- c(limits$loq, limits$loq_din)
-  cands <- cands[is.finite(cands)]
-  loq <- if (length(cands)) limits$blank + max(cands) else NA_real_
-  c(lod = lod, loq = loq)
+  num <- function(v) if (is.null(v) || is.na(v)) NaN else as.double(v)
+  r <- .Call(qvx_sample_limits, num(limits$blank), num(limits$x_detection), num(limits$loq),
+             num(limits$loq_din))
+  if (r$status != 0L) lab_error("sample limits", "QVXL_SAMPLE_LIMITS", r$status)
+  c(lod = if (bitwAnd(r$haslim, 1L)) r$limits[1] else NA_real_,
+    loq = if (bitwAnd(r$haslim, 2L)) r$limits[2] else NA_real_)
 }
 
 # QVXL_READBACK: responses y read back off the calibration's curve.  uymode

@@ -390,6 +390,25 @@ SEXP qvx_distribution(SEXP dist, SEXP what, SEXP par1, SEXP par2, SEXP p, SEXP x
   return out;
 }
 
+/* QVXL_SAMPLE_LIMITS: the LOD and LOQ samples are flagged against, from the
+   blank's x, x_D and the two LOQs (one number each; NaN where not known). */
+SEXP qvx_sample_limits(SEXP blank, SEXP xd, SEXP loq, SEXP loqdin)
+{
+  double b = real1(blank, "blank"), d = real1(xd, "x_detection");
+  double q = real1(loq, "loq"), qd = real1(loqdin, "loq_din");
+  static const char *names[] = {"haslim", "limits", "status"};
+  SEXP out = PROTECT(named_list(3, names));
+  SET_VECTOR_ELT(out, 1, vec(2));
+  double *lim = REAL(VECTOR_ELT(out, 1));
+  lim[0] = lim[1] = 0.0;
+  int haslim = 0, istat = 0;
+  QVXL_SAMPLE_LIMITS(&b, &d, &q, &qd, &haslim, lim, &istat);
+  SET_VECTOR_ELT(out, 0, ScalarInteger(haslim));
+  SET_VECTOR_ELT(out, 2, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
 /* A fitted calibration as QVXL_DIAGNOSE and QVXL_VERDICT take it, checked:
    coef (1..10) and cov (ncoef^2), the standards x, y, w, wres (n each), wresx
    (n for errors in variables, kind != 0; any one element otherwise) and the
@@ -798,6 +817,7 @@ static const R_CallMethodDef calls[] = {
     {"qvx_ipval_degree1", (DL_FUNC)&qvx_ipval_degree1, 6},
     {"qvx_readback", (DL_FUNC)&qvx_readback, 20},
     {"qvx_distribution", (DL_FUNC)&qvx_distribution, 6},
+    {"qvx_sample_limits", (DL_FUNC)&qvx_sample_limits, 4},
     {"qvx_diagnose", (DL_FUNC)&qvx_diagnose, 16},
     {"qvx_verdict", (DL_FUNC)&qvx_verdict, 17},
     {"qvx_test_verdict", (DL_FUNC)&qvx_test_verdict, 2},
