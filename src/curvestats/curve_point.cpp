@@ -33,17 +33,6 @@ void slope_row(int ncoef, double xmin, double xmax, double x, double* d) {
   }
 }
 
-double quad_form(std::size_t n, const double* c, const double* g) {
-  ColMajor<const double> cv(c, static_cast<std::ptrdiff_t>(n));
-  double v = 0.0;
-  for (std::size_t l = 0; l < n; ++l) {
-    double w = 0.0;
-    for (std::size_t m = 0; m < n; ++m) w += cv(l, m) * g[m];
-    v += g[l] * w;
-  }
-  return v;
-}
-
 PointEval::PointEval(const CurveRef& c) : c_(c), g_(static_cast<std::size_t>(c.ncoef)) {}
 
 double PointEval::value(double x) {

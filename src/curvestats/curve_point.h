@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "numeric/colmajor.h"
+
 namespace quorvex::lab {
 
 struct CurveRef {
@@ -26,8 +28,8 @@ void basis_row(int ncoef, double xmin, double xmax, double x, double* g);
 // dg/dx into d[0..ncoef): (2 / (xmax - xmin)) k U_{k-1}(t).
 void slope_row(int ncoef, double xmin, double xmax, double x, double* d);
 
-// g' C g with C column-major n x n.
-double quad_form(std::size_t n, const double* c, const double* g);
+// g' C g with C column-major n x n: the engine's one formula.
+using quorvex::quad_form;
 
 // Evaluation at single points with its own work rows.
 class PointEval {

@@ -134,14 +134,7 @@ double RootUncertainty::operator()(double x, double vy) {
   int mode = kModeRows;
   CURVEVAL(mode, curve_, 1, &x, &px, &dpx_, g_.data(), &work_);
   if (mode == kModeRefused) return std::numeric_limits<double>::quiet_NaN();
-  const std::size_t nc = g_.size();
-  ColMajor<const double> cv(cov_, static_cast<std::ptrdiff_t>(nc));
-  double v = 0.0;
-  for (std::size_t l = 0; l < nc; ++l) {
-    double w = 0.0;
-    for (std::size_t m = 0; m < nc; ++m) w += cv(l, m) * g_[m];
-    v += g_[l] * w;
-  }
+  const double v = quad_form(g_.size(), cov_, g_.data());
   vp_ = v;
   const double var = (v + vy) / (dpx_ * dpx_);
   return std::sqrt(var);

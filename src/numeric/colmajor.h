@@ -28,4 +28,18 @@ class ColMajor {
   std::ptrdiff_t ld_;
 };
 
+// g' C g for a symmetric n x n matrix C (column-major, leading dimension
+// n): the variance of p(x) = g' c when C is the covariance of c.  Row by
+// row, in this order, wherever the library forms it.
+inline double quad_form(std::size_t n, const double* c, const double* g) {
+  ColMajor<const double> cv(c, static_cast<std::ptrdiff_t>(n));
+  double v = 0.0;
+  for (std::size_t l = 0; l < n; ++l) {
+    double w = 0.0;
+    for (std::size_t m = 0; m < n; ++m) w += cv(l, m) * g[m];
+    v += g[l] * w;
+  }
+  return v;
+}
+
 }  // namespace quorvex
