@@ -595,6 +595,11 @@ TEST(LabHeader, FitVerdictAndReadingOfTheExample) {
   const Fit alone = fit(x5, y5, 1);
   EXPECT_EQ(left.curve.coef, alone.curve.coef);
   EXPECT_EQ(left.x, alone.x);
+  // Leaving out the highest standard narrows the default interval to the rest.
+  o.keep = {1, 1, 1, 1, 1, 0};
+  const Fit top = fit(x, y, 1, o);
+  EXPECT_EQ(top.curve.xmax, 8.0);
+  EXPECT_EQ(top.facts.highest, 8.0);
   try {
     fit(x, y, 6);
     ADD_FAILURE() << "no error";
