@@ -103,7 +103,7 @@ int FIT(const FitInput& in, FitOptions& opt, const FitOutput& out) {
     for (double v : x)
       if (v < xmin || v > xmax) return QVXL_FIT_OUTSIDE;
   } else {
-    default_interval(n, x.data(), in.ux ? ux.data() : nullptr, nullptr, xmin, xmax);
+    default_interval(n, x.data(), in.ux ? ux.data() : nullptr, xmin, xmax);
     if (!(xmin < xmax)) return QVXL_FIT_NO_SPREAD;
   }
   for (std::size_t j = 0; j < n; ++j)

@@ -39,11 +39,10 @@ void padded_interval(double lo, double hi, bool has_ux, double ux_max, double& x
   xmax = hi + pad;
 }
 
-void default_interval(std::size_t n, const double* x, const double* ux, const int* keep,
-                      double& xmin, double& xmax) {
+void default_interval(std::size_t n, const double* x, const double* ux, double& xmin,
+                      double& xmax) {
   double lo = std::numeric_limits<double>::infinity(), hi = -lo, umax = -lo;
   for (std::size_t i = 0; i < n; ++i) {
-    if (keep && keep[i] == 0) continue;
     lo = std::min(lo, x[i]);
     hi = std::max(hi, x[i]);
     if (ux) umax = std::max(umax, ux[i]);

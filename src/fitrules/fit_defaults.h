@@ -22,9 +22,9 @@ void padded_interval(double lo, double hi, bool has_ux, double ux_max, double& x
                      double& xmax);
 
 // The default interval of n points x (u(x) where has_ux): the range of x, padded
-// with u(x).  Only the points with keep[i] != 0 count (keep may be null: all).
-void default_interval(std::size_t n, const double* x, const double* ux, const int* keep,
-                      double& xmin, double& xmax);
+// with u(x) (the caller passes the kept standards only).
+void default_interval(std::size_t n, const double* x, const double* ux, double& xmin,
+                      double& xmax);
 
 // TOL(1), TOL(2) of the errors-in-variables fit for n points with weights wx,
 // wy, from a starting curve coef (ncoef) with covariance cov on [xmin, xmax].

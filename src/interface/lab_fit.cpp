@@ -69,7 +69,7 @@ QVXL_API void QVXL_CALL QVXL_DEFAULT_INTERVAL(const int* NPTS, const double* X, 
     for (std::size_t i = 0; i < n; ++i)
       if (!std::isfinite(X[i]) || (*HASUX && !std::isfinite(UX[i]))) return QVXL_BAD_VALUE;
     double lo, hi;
-    default_interval(n, X, *HASUX ? UX : nullptr, nullptr, lo, hi);
+    default_interval(n, X, *HASUX ? UX : nullptr, lo, hi);
     if (!(lo < hi)) return QVXL_FIT_NO_SPREAD;
     *XMIN = lo;
     *XMAX = hi;
