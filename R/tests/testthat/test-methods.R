@@ -292,7 +292,7 @@ test_that("ngrid, draws, seed and replicates are bounded before anything runs", 
   expect_error(inverse(cal, rep(0.5, 100), u_y = 0.003, method = "montecarlo", n = 1e6),
                "more than", class = "quorvex_input_error")
   expect_error(inverse(cal, 0.5, u_y = 0.003, method = "montecarlo", n = 100, seed = "a"),
-               "seed must be one whole number", class = "quorvex_input_error")
+               "seed must be a whole number", class = "quorvex_input_error")
   sc <- calfit(abs ~ conc, std)
   expect_error(inverse(sc, 0.5, replicates = 2^40), "replicates must be whole numbers from 1",
                class = "quorvex_input_error")
