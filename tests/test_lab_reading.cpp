@@ -632,8 +632,12 @@ TEST(LabSampleLimits, LodAndTheLargerLoqAboveTheBlank) {
     fn(&c.blank, &c.xd, &c.loq, &c.loqdin, &haslim, lim, &st);
     ASSERT_EQ(st, 0);
     EXPECT_EQ(haslim, c.haslim);
-    if (haslim & 1) EXPECT_DOUBLE_EQ(lim[0], c.lod_want);
-    if (haslim & 2) EXPECT_DOUBLE_EQ(lim[1], c.loq_want);
+    if (haslim & 1) {
+      EXPECT_DOUBLE_EQ(lim[0], c.lod_want);
+    }
+    if (haslim & 2) {
+      EXPECT_DOUBLE_EQ(lim[1], c.loq_want);
+    }
   }
   const double blank = kNaN, v = 0.1;
   int haslim = -7, st = 0;
