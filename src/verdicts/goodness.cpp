@@ -39,8 +39,10 @@ LackOfFit lack_of_fit(const FitRecord& f) {
   // Levels: the distinct x values, each standard's level by a sort.
   std::vector<std::size_t> order(n);
   std::iota(order.begin(), order.end(), std::size_t{0});
-  std::stable_sort(order.begin(), order.end(),
-                   [&](std::size_t a, std::size_t b) { return f.x[a] < f.x[b]; });
+  // Ties keep the standards' order (a sort on (x, index) needs no work buffer).
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return f.x[a] < f.x[b] || (f.x[a] == f.x[b] && a < b);
+  });
   std::vector<std::size_t> group(n);
   int g = 0;
   for (std::size_t k = 0; k < n; ++k) {
