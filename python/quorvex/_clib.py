@@ -120,22 +120,28 @@ class _Library:
             setattr(self.unchecked, name, raw)
 
 
-_lib: _Library | None = None
-_lock = threading.Lock()
+def once(load):
+    """A function that calls ``load`` on its first call, from any thread, and returns
+    what it gave every time after."""
+    lock = threading.Lock()
+    loaded = []
 
+    def get():
+        if not loaded:
+            with lock:
+                if not loaded:
+                    loaded.append(load())
+        return loaded[0]
 
-def library() -> _Library:
-    """The bound library, loaded on first use."""
-    global _lib
-    if _lib is None:
-        with _lock:
-            if _lib is None:
-                _lib = _load()
-    return _lib
+    return get
 
 
 def _load() -> _Library:
     return load_first(_Library, candidate_paths(), "QUORVEX_LIBRARY", "the quorvex shared library")
+
+
+library = once(_load)
+library.__doc__ = "The bound library, loaded on first use."
 
 
 def load_first(factory, paths, env_name: str, what: str):

@@ -17,7 +17,6 @@ import ctypes
 import os
 import struct
 import sys
-import threading
 from ctypes import POINTER, byref, c_double, c_int, c_void_p
 from pathlib import Path
 
@@ -90,23 +89,13 @@ class _Library:
         return fn
 
 
-_lib: _Library | None = None
-_lock = threading.Lock()
-
-
-def library() -> _Library:
-    """The bound laboratory library, loaded on first use."""
-    global _lib
-    if _lib is None:
-        with _lock:
-            if _lib is None:
-                _lib = _load()
-    return _lib
-
-
 def _load() -> _Library:
     return _clib.load_first(_Library, candidate_paths(), "QUORVEX_LAB_LIBRARY",
                             "the quorvex laboratory library")
+
+
+library = _clib.once(_load)
+library.__doc__ = "The bound laboratory library, loaded on first use."
 
 
 def function(name: str, nargs: int):
