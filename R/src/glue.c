@@ -310,6 +310,18 @@ static double *reals_n(SEXP a, R_xlen_t n, const char *name)
   return REAL(a);
 }
 
+/* The u(y) arguments of QVXL_READBACK and QVXL_MONTECARLO: u_y one per
+   response in mode 0 (stated), the replicates one per response in mode 1
+   (from the scatter); otherwise each at least one element, which is not read. */
+static void response_uncertainty_args(int um, SEXP uy, SEXP repl, int n)
+{
+  if (um == 0) reals_n(uy, n, "u_y");
+  else if (real_len(uy, "u_y") < 1) error("quorvex: u_y must have at least 1 element");
+  if (um == 1) reals_n(repl, n, "replicates");
+  else if (real_len(repl, "replicates") < 1)
+    error("quorvex: replicates must have at least 1 element");
+}
+
 /* QVXL_READBACK on one curve and responses y.  uy is read (one value per
    response) for uymode 0, repl for uymode 1; in the other modes each may be
    any double vector of at least one element.  Returns every output with the
@@ -329,11 +341,7 @@ SEXP qvx_readback(SEXP coef, SEXP cov, SEXP xmin, SEXP xmax, SEXP covkind, SEXP 
   const double *lim = reals_n(limits, 2, "limits");
   int n = count(real_len(y, "y"), "y");
   int um = int1(uymode, "uymode");
-  if (um == 0) reals_n(uy, n, "u_y");
-  else if (real_len(uy, "u_y") < 1) error("quorvex: u_y must have at least 1 element");
-  if (um == 1) reals_n(repl, n, "replicates");
-  else if (real_len(repl, "replicates") < 1)
-    error("quorvex: replicates must have at least 1 element");
+  response_uncertainty_args(um, uy, repl, n);
   double lv = real1(level, "level"), tl = real1(tol, "tol");
   int ng = int1(ngrid, "ngrid"), ex = int_flag(extrap, "extrapolate");
   static const char *names[] = {"n_roots", "roots", "u_roots", "u_y", "u_y_code", "u_curve",
@@ -546,11 +554,7 @@ SEXP qvx_montecarlo(SEXP coef, SEXP cov, SEXP xmin, SEXP xmax, SEXP covkind, SEX
   int wt = int1(weighting, "weighting"), st = int_flag(stated, "stated");
   int n = count(real_len(y, "y"), "y");
   int um = int1(uymode, "uymode");
-  if (um == 0) reals_n(uy, n, "u_y");
-  else if (real_len(uy, "u_y") < 1) error("quorvex: u_y must have at least 1 element");
-  if (um == 1) reals_n(repl, n, "replicates");
-  else if (real_len(repl, "replicates") < 1)
-    error("quorvex: replicates must have at least 1 element");
+  response_uncertainty_args(um, uy, repl, n);
   int fi = int1(first, "first"), nw = int1(ndraw, "ndraw"), ng = int1(ngrid, "ngrid");
   double lv = real1(level, "level");
   if (TYPEOF(seed) != INTSXP || XLENGTH(seed) != 2)
