@@ -219,6 +219,7 @@ QVXL_API void QVXL_CALL QVXL_READBACK(
 /* ---------------------------------------------------------------------------
  * QVXL_TEXT -- the text a host shows for a code: KIND 1 a status of any
  * function of this library, 2 a sample flag (one bit), 3 a source of u(y),
+ * 4 the test of the curve's shape a verdict ran (its DETAIL, QVXL_SHAPE_*),
  * 10 to 15 a status of the engine's OLSPFIT, GLSPFIT, POLYEVAL, IPVAL,
  * LINEAR_CONV, IPVAL_DEGREE1 (quorvex.h), whose texts may hold {npts},
  * {ncoef}, {xmin} and {xmax}: the call's values, for the host to fill in.
@@ -232,7 +233,8 @@ QVXL_API void QVXL_CALL QVXL_READBACK(
  * Statuses: 4 an unknown KIND or CODE; 3 LENGTH < 1.
  * ------------------------------------------------------------------------- */
 QVXL_API void QVXL_CALL QVXL_TEXT(
-    const int* KIND,      /* in   1 status, 2 flag, 3 source, 10-15 engine  */
+    const int* KIND,      /* in   1 status, 2 flag, 3 source, 4 shape test,
+                                  10-15 engine                              */
     const int* CODE,      /* in   the code                                  */
     char* TEXT,           /* out  TEXT(LENGTH) the text, NUL-terminated     */
     const int* LENGTH,    /* in   room in TEXT, NUL included                */
@@ -305,8 +307,9 @@ QVXL_API void QVXL_CALL QVXL_TEXT(
  *           them passed (NaN for NCOEF = 1)
  *   CORR(2) r and r^2 (>= 0), weighted as the fit; r negative on a falling
  *           straight line; NaN where y does not vary
- *   LEVELS(3) the level of the goodness, lack-of-fit and outlier test (NaN
- *           where it does not apply)
+ *   LEVELS(3) the level of the goodness test, the test of the curve's shape
+ *           (see QVXL_VERDICT) and the outlier test (NaN where it does not
+ *           apply)
  *
  * Statuses: 1, 2, 3 (NPTS < max(1, NCOEF)), 4 (KIND, COVKIND), 5 (a value
  * not finite), 50 (NDOF differs from NPTS - NCOEF), 51 (a weight not positive
@@ -362,29 +365,51 @@ QVXL_API void QVXL_CALL QVXL_DIAGNOSE(
  * QVXL_VERDICT -- is a calibration fit for use: the acceptance criteria
  * applied to the diagnostics of QVXL_DIAGNOSE (same fit and CRIT arguments).
  *
- * WARNONLY: criteria whose failure only warns, a sum of 1 goodness, 2 lack
- * of fit, 4 outliers, 8 back-calculated standards.
+ * WARNONLY: criteria whose failure only warns, a sum of 1 goodness, 2 the
+ * curve's shape, 4 outliers, 8 back-calculated standards.
+ *
+ * The curve's shape is tested whenever the data allow it, at the level of
+ * CRIT(3) or its share of CRIT(1): with replicate standards by the
+ * lack-of-fit F test (LOF of QVXL_DIAGNOSE); without, by the test of the
+ * next-higher term: the curve of NCOEF + 1 coefficients is fitted to the
+ * same standards, weights and interval, and the drop in chi2 is tested --
+ * Mandel's F test (ISO 8466-1, ISO 8466-2, DIN 38402-51; COVKIND 1, or no
+ * stated u(y)), F = (CHI2 - chi2') / (chi2' / (NDOF - 1)) against
+ * F(1, NDOF - 1), or with stated u(y) setting the scale (STATED 1, COVKIND
+ * 0) Delta chi2 = CHI2 - chi2' against chi2(1): the test QVXL_SELECT runs on
+ * added terms.  It needs NCOEF <= 9 and NDOF >= 2; errors in variables has
+ * no shape test.
  *
  * One row per criterion, in that order (4 each):
  *   APPLIES  1 when the criterion was judged (a test with a share of alpha;
  *            the back-calculation for NCOEF >= 2)
- *   STATV    goodness chi2; lack of fit F; outliers the largest |statistic|;
- *            back-calculated the share of tested standards that passed
- *   PLIM     goodness and lack of fit the p-value; outliers the threshold;
+ *   STATV    goodness chi2; shape F (Delta chi2 for QVXL_SHAPE_ADDED_CHI2);
+ *            outliers the largest |statistic|; back-calculated the share of
+ *            tested standards that passed
+ *   PLIM     goodness and shape the p-value; outliers the threshold;
  *            back-calculated the share required
  *   ALPHA    the level the test ran at (NaN: none)
  *   RESULT   0 not tested, 1 pass, 2 doubtful (alpha <= p < max(0.05,
  *            alpha)), 3 fail (rejects the run), 4 failed, warning only
  *   DETAIL   goodness: 1 no degrees of freedom, 2 no stated u(y), 3 passes
  *            with a scatter much smaller than stated (1 - p < 0.01);
- *            lack of fit: 1 errors in variables, 2 no replicates (or too few
- *            levels); outliers: how many; back-calculated: how many passed
+ *            shape: which test ran (QVXL_SHAPE_*): 0 lack-of-fit F, 3 Mandel's
+ *            F of the next-higher term, 4 Delta chi2 of the next-higher term;
+ *            none: 1 errors in variables, 2 no replicates and no room for a
+ *            higher term (QVXL_TEXT kind 4 names each);
+ *            outliers: how many; back-calculated: how many passed
  * OVERALL   1 fit for use, 2 fit for use with warnings, 0 not fit for use;
  * REASONS   why not: a sum of 1, 2, 4, 8 (the criteria that reject, as in
  *           WARNONLY), 16 no degrees of freedom, 32 a constant curve.
  *
  * Statuses: those of QVXL_DIAGNOSE; 4 also for WARNONLY outside 0..15.
  * ------------------------------------------------------------------------- */
+#define QVXL_SHAPE_LACK_OF_FIT 0
+#define QVXL_SHAPE_NONE_EIV 1
+#define QVXL_SHAPE_NONE 2
+#define QVXL_SHAPE_MANDEL 3
+#define QVXL_SHAPE_ADDED_CHI2 4
+
 #define QVXL_RESULT_NOT_TESTED 0
 #define QVXL_RESULT_PASS 1
 #define QVXL_RESULT_DOUBTFUL 2

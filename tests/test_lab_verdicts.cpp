@@ -327,9 +327,9 @@ TEST(LabVerdicts, AlphaIsSharedByTheTestsThatApply) {
   };
   const double t3 = 0.05 / 3;
   const Case cases[] = {
-      {"scatter, no replicates", false, false, 1, 6, kNaN, kNaN, kNaN, 0.05},
+      {"scatter, no replicates: Mandel's test", false, false, 1, 6, kNaN, kNaN, 0.025, 0.025},
       {"scatter, replicates", true, false, 1, 10, kNaN, kNaN, 0.025, 0.025},
-      {"stated, no replicates", false, true, 0, 6, kNaN, 0.025, kNaN, 0.025},
+      {"stated, no replicates: the added term's chi2", false, true, 0, 6, kNaN, t3, t3, t3},
       {"stated, replicates", true, true, 0, 10, kNaN, t3, t3, t3},
       {"stated, replicates, own level", true, true, 0, 10, 0.01, 0.01, t3, t3},
       {"scatter, one dof: nothing applies", false, false, 1, 3, kNaN, kNaN, kNaN, kNaN},
@@ -380,6 +380,109 @@ TEST(LabVerdicts, LackOfFitIsJudgedAtItsShareOfAlpha) {
     EXPECT_EQ(result[kBackCalculated], QVXL_RESULT_PASS);
     EXPECT_EQ(overall, c.overall);
     EXPECT_EQ(reasons, c.warn ? 0 : 2);
+  }
+}
+
+// Without replicates the shape is tested by the next-higher term: the drop
+// of chi2 from a line to a parabola fitted independently (normal equations
+// in long double), its p-value against scipy's F and chi2 tails.
+TEST(LabVerdicts, ShapeWithoutReplicatesIsTheNextHigherTerm) {
+  const Design line = designs()[0];
+  struct Case {
+    const char* name;
+    double w;         // every weight
+    int covkind;      // 0 stated, 1 scaled
+    bool stated;
+    int kind;         // ShapeKind expected
+    double scale;     // Delta chi2 or F from the two chi2
+    double p;         // scipy
+  };
+  const DenseFit lo0 = dense_fit(line.x, line.y, Vec(7, 1.0), 2, 1, 7);
+  const DenseFit hi0 = dense_fit(line.x, line.y, Vec(7, 1.0), 3, 1, 7);
+  const double drop = lo0.chi2 - hi0.chi2;
+  const Case cases[] = {
+      {"scatter: Mandel's F", 1.0, 1, false, kShapeMandel, drop / (hi0.chi2 / 4),
+       0.7186729904481552},
+      {"stated u(y) 0.1: Delta chi2", 10.0, 0, true, kShapeAddedChi2, drop * 100,
+       0.38273308888526336},
+      {"relative stated weights, scaled: Mandel's F", 10.0, 1, true, kShapeMandel,
+       drop / (hi0.chi2 / 4), 0.7186729904481552},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const DenseFit f = dense_fit(line.x, line.y, Vec(7, c.w), 2, 1, 7);
+    const FitRecord r = record(f, c.covkind, c.stated);
+    const ShapeTest t = shape_test(r, lack_of_fit(r));
+    EXPECT_EQ(t.kind, c.kind);
+    EXPECT_NEAR(t.statistic, c.scale, 1e-9 * c.scale);
+    EXPECT_NEAR(t.p, c.p, 1e-10);
+    int applies[4], result[4], detail[4], overall = -1, reasons = -1;
+    double stat[4], plim[4], alpha[4];
+    ASSERT_EQ(VERDICT(r, Criteria{}, {applies, stat, plim, alpha, result, detail, &overall,
+                                      &reasons}),
+              QVXL_OK);
+    EXPECT_EQ(applies[kLackOfFit], 1);
+    EXPECT_EQ(detail[kLackOfFit], c.kind);
+    EXPECT_EQ(plim[kLackOfFit], t.p);
+    EXPECT_EQ(result[kLackOfFit], QVXL_RESULT_PASS);
+  }
+  // Replicates: lack of fit, its own p.  Errors in variables, a degree-9
+  // curve, or one degree of freedom: no shape test and no share of alpha.
+  const Design cubic = designs()[2];
+  const DenseFit fr = dense_fit(cubic.x, cubic.y, cubic.w, 4, 0, 5);
+  const FitRecord rr = record(fr);
+  const LackOfFit lof = lack_of_fit(rr);
+  const ShapeTest tr = shape_test(rr, lof);
+  EXPECT_EQ(tr.kind, kShapeLackOfFit);
+  EXPECT_EQ(tr.p, lof.p);
+  FitRecord eiv = record(lo0);
+  eiv.kind = 1;
+  EXPECT_EQ(shape_test(eiv, lack_of_fit(eiv)).kind, kShapeNoneErrorsInVariables);
+  Vec x12, y12;
+  for (int i = 0; i < 12; ++i) {
+    x12.push_back(i);
+    y12.push_back(std::sin(0.3 * i) + 0.01 * (i % 3));
+  }
+  const DenseFit f10 = dense_fit(x12, y12, Vec(12, 1.0), 10, 0, 11);
+  const FitRecord r10 = record(f10);
+  EXPECT_EQ(shape_test(r10, lack_of_fit(r10)).kind, kShapeNone);
+  const DenseFit f3 = dense_fit({1, 2, 3}, {1.1, 1.9, 3.2}, Vec(3, 1.0), 2, 1, 3);
+  const FitRecord r3 = record(f3);
+  const ShapeTest t3 = shape_test(r3, lack_of_fit(r3));
+  EXPECT_EQ(t3.kind, kShapeNone);
+  EXPECT_FALSE(t3.applies());
+  EXPECT_TRUE(std::isnan(t3.p));
+}
+
+// A straight line through eight single standards of a curve bent far beyond
+// the scatter: the shape test rejects the run though every other criterion
+// may pass; the parabola passes it.
+TEST(LabVerdicts, AMissingCurvatureRejectsTheLine) {
+  Vec x, y;
+  const double noise[8] = {0.05, -0.08, 0.02, 0.11, -0.04, -0.1, 0.07, -0.03};
+  for (int i = 0; i < 8; ++i) {
+    x.push_back(1 + i);
+    y.push_back(0.2 + x.back() + 0.06 * x.back() * x.back() + noise[i]);
+  }
+  for (int nc : {2, 3}) {
+    SCOPED_TRACE(nc);
+    const DenseFit f = dense_fit(x, y, Vec(8, 1.0), nc, 1, 8);
+    int applies[4], result[4], detail[4], overall = -1, reasons = -1;
+    double stat[4], plim[4], alpha[4];
+    ASSERT_EQ(VERDICT(record(f), Criteria{}, {applies, stat, plim, alpha, result, detail,
+                                              &overall, &reasons}),
+              QVXL_OK);
+    EXPECT_EQ(detail[kLackOfFit], kShapeMandel);
+    EXPECT_DOUBLE_EQ(alpha[kLackOfFit], 0.025);
+    if (nc == 2) {
+      EXPECT_LT(plim[kLackOfFit], 1e-3);
+      EXPECT_EQ(result[kLackOfFit], QVXL_RESULT_FAIL);
+      EXPECT_EQ(overall, kNotFit);
+      EXPECT_TRUE(reasons & 2);
+    } else {
+      EXPECT_GT(plim[kLackOfFit], 0.05);
+      EXPECT_EQ(result[kLackOfFit], QVXL_RESULT_PASS);
+    }
   }
 }
 
@@ -542,8 +645,8 @@ TEST(LabVerdicts, VerdictRuleByTable) {
     const Levels lv = test_levels(f, crit, !std::isnan(c.lof_p));
     Findings x{};
     x.p_chi2 = c.p_chi2;
-    x.lof.applies = !std::isnan(c.lof_p);
-    x.lof.p = c.lof_p;
+    x.shape.kind = std::isnan(c.lof_p) ? kShapeNone : kShapeLackOfFit;
+    x.shape.p = c.lof_p;
     x.outliers = c.outliers;
     x.has_back = true;
     x.back = {4, c.back_ok ? 4 : 2, c.back_ok};

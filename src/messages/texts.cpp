@@ -82,6 +82,17 @@ constexpr Entry kSource[] = {
     {QVXL_UYSRC_CURVE_ONLY, "curve only"},
 };
 
+// The test of the curve's shape a verdict ran, named as the standards name it.
+constexpr Entry kShape[] = {
+    {QVXL_SHAPE_LACK_OF_FIT, "lack-of-fit F test (replicate standards)"},
+    {QVXL_SHAPE_NONE_EIV, "not tested: no shape test for errors in variables"},
+    {QVXL_SHAPE_NONE,
+     "not tested: no replicate standards, and too few standards for the next-higher term"},
+    {QVXL_SHAPE_MANDEL,
+     "Mandel's F test of the next-higher term (ISO 8466-1, ISO 8466-2, DIN 38402-51)"},
+    {QVXL_SHAPE_ADDED_CHI2, "chi-squared test of the next-higher term (stated u(y))"},
+};
+
 // The engine's statuses (quorvex.h), as a user reads them.
 constexpr Entry kOls[] = {
     {1, "a curve needs at least 1 coefficient (degree >= 0)"},
@@ -151,6 +162,8 @@ const char* text_of(int kind, int code) {
       return find(kFlag, code);
     case static_cast<int>(TextKind::Source):
       return find(kSource, code);
+    case static_cast<int>(TextKind::ShapeTest):
+      return find(kShape, code);
     case kRoutineKinds + static_cast<int>(Routine::OLSPFIT):
       return find(kOls, code);
     case kRoutineKinds + static_cast<int>(Routine::GLSPFIT):

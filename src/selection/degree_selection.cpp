@@ -9,7 +9,8 @@
 //   the terms added since the previous fitted candidate (Delta k of them):
 //     stated, Delta chi2 = chi2_prev - chi2 against chi2 with Delta k dof;
 //     otherwise the extra-sum-of-squares F = (Delta chi2 / Delta k) /
-//     (chi2 / dof) against F(Delta k, dof) (Draper and Smith 6.2);
+//     (chi2 / dof) against F(Delta k, dof) (Draper and Smith 6.2;
+//     selection/added_term.cpp, which the verdict's shape test shares);
 //   Akaike's criterion: chi2 + 2k stated (-2 log L up to a constant), and
 //     n ln(chi2 / n) + 2k where the scale is estimated.
 // The recommendation is the lowest adequate candidate whose successor's
@@ -22,6 +23,7 @@
 #include <limits>
 
 #include "quorvex_lab.h"
+#include "selection/added_term.h"
 #include "selection/candidate_fit.h"
 #include "verdicts/goodness.h"
 #include "stats/distributions.h"
@@ -89,16 +91,10 @@ int SELECT(const SelectionData& d, const SelectionRows& rows, int& best, int& re
       if (chi2 > 0.0) rows.aic[i] = n * std::log(chi2 / n) + 2 * k;
     }
     if (prev >= 0) {
-      const int dk = k - (d.degrees[prev] + 1);
-      const double diff = std::max(rows.chi2[prev] - chi2, 0.0);
-      if (d.stated) {
-        rows.termstat[i] = diff;
-        rows.termp[i] = upper_tail(Dist::ChiSquared, diff, dk);
-      } else if (dof > 0 && chi2 > 0.0) {
-        const double f = (diff / dk) / (chi2 / dof);
-        rows.termstat[i] = f;
-        rows.termp[i] = upper_tail(Dist::F, f, dk, dof);
-      }
+      const AddedTerm t = added_term_test(rows.chi2[prev], chi2, k - (d.degrees[prev] + 1),
+                                          dof, d.stated);
+      rows.termstat[i] = t.statistic;
+      rows.termp[i] = t.p;
     }
     prev = i;
   }

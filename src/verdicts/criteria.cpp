@@ -1,14 +1,16 @@
 // The acceptance criteria and the verdict rule.
 //
-// The statistical tests (chi-squared test of stated uncertainties, lack of
-// fit, outliers) share the overall false-rejection rate alpha equally among
-// those that can run on the fit (Bonferroni): a correctly modelled run is
-// then rejected with probability at most alpha.  A test that cannot run
-// (no stated uncertainties, no replicates, too few degrees of freedom) takes
-// no share.  A run is fit for use when the curve has degree 1 or more and
-// degrees of freedom left, and no criterion failed that rejects: goodness and
-// lack of fit not "fail", no outlier, enough standards read back within
-// their tolerances.  Criteria marked warn-only report their failure as a
+// The statistical tests (chi-squared test of stated uncertainties, the test
+// of the curve's shape, outliers) share the overall false-rejection rate
+// alpha equally among those that can run on the fit (Bonferroni): a
+// correctly modelled run is then rejected with probability at most alpha.
+// The shape is tested by lack of fit where standards are replicated, else by
+// the next-higher term (Mandel's test, ISO 8466-1 / 8466-2).  A test that
+// cannot run (no stated uncertainties, errors in variables, too few degrees
+// of freedom) takes no share.  A run is fit for use when the curve has degree
+// 1 or more and degrees of freedom left, and no criterion failed that
+// rejects: goodness and shape not "fail", no outlier, enough standards read
+// back within their tolerances.  Criteria marked warn-only report their failure as a
 // warning.  Influence (Cook's distance) never rejects a run.
 #include "verdicts/criteria.h"
 
@@ -37,10 +39,10 @@ int check_criteria(const Criteria& c) {
   return QVXL_OK;
 }
 
-Levels test_levels(const FitRecord& f, const Criteria& c, bool lack_of_fit_applies) {
+Levels test_levels(const FitRecord& f, const Criteria& c, bool shape_applies) {
   Levels lv;
   lv.applies[kGoodness] = f.stated && f.ndof > 0;
-  lv.applies[kLackOfFit] = lack_of_fit_applies;
+  lv.applies[kLackOfFit] = shape_applies;
   lv.applies[kOutliers] = f.ndof > (f.covkind == 0 ? 0 : 1);
   int tests = 0;
   for (bool a : lv.applies) tests += a ? 1 : 0;
@@ -71,16 +73,12 @@ Verdict verdict_rule(const FitRecord& f, const Criteria& c, const Levels& lv,
   }
 
   VerdictRow& l = v.row[kLackOfFit];
-  l.applies = x.lof.applies;
+  l.applies = x.shape.applies();
   l.alpha = lv.alpha[kLackOfFit];
-  if (x.lof.applies) {
-    l.statistic = x.lof.f;
-    l.limit = x.lof.p;
-    l.result = test_verdict(x.lof.p, l.alpha);
-  } else {
-    l.statistic = l.limit = kNaN;
-    l.detail = f.ordinary() ? kNoReplicates : kErrorsInVariables;
-  }
+  l.statistic = x.shape.statistic;
+  l.limit = x.shape.p;
+  l.detail = x.shape.kind;
+  if (l.applies) l.result = test_verdict(x.shape.p, l.alpha);
 
   VerdictRow& o = v.row[kOutliers];
   o.applies = lv.applies[kOutliers];

@@ -55,7 +55,8 @@ int diagnose(const FitRecord& f, const Criteria& c, const Diagnosis& d, Findings
   const std::size_t n = f.n();
 
   x.lof = lack_of_fit(f);
-  lv = test_levels(f, c, x.lof.applies);
+  x.shape = shape_test(f, x.lof);
+  lv = test_levels(f, c, x.shape.applies());
   x.p_chi2 = chi2_p_value(f);
 
   leverages(f, d.leverage);

@@ -10,6 +10,13 @@
 //   SS_pure = sum_i W_i^2 (y_i - ybar_g(i))^2   on n - g degrees of freedom,
 // and lack of fit SS_lack = chi2 - SS_pure on g - ncoef;
 //   F = (SS_lack / (g - ncoef)) / (SS_pure / (n - g)),  p = P(F >= f).
+//
+// Without replicates the shape is tested by the next-higher term: the curve
+// of one more coefficient is fitted to the same standards with the same
+// weights, and the drop in chi2 is tested (selection/added_term.cpp, the
+// test the degree selection runs): Mandel's F test of ISO 8466-1 / 8466-2
+// and DIN 38402-51 where the scatter sets the scale, Delta chi2 against
+// chi2(1) where stated uncertainties do.
 #include "verdicts/goodness.h"
 
 #include <algorithm>
@@ -18,6 +25,8 @@
 #include <numeric>
 #include <vector>
 
+#include "selection/added_term.h"
+#include "selection/candidate_fit.h"
 #include "stats/distributions.h"
 
 namespace quorvex::lab {
@@ -25,6 +34,7 @@ namespace quorvex::lab {
 namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr int kMaxCoef = 10;  // the engine fits degree 9 at most
 }  // namespace
 
 double chi2_p_value(const FitRecord& f) {
@@ -80,6 +90,31 @@ LackOfFit lack_of_fit(const FitRecord& f) {
     r.p = upper_tail(Dist::F, r.f, dof_lack, dof_pure);
   }
   return r;
+}
+
+ShapeTest shape_test(const FitRecord& f, const LackOfFit& lof) {
+  ShapeTest t;
+  t.statistic = t.p = kNaN;
+  if (!f.ordinary()) {
+    t.kind = kShapeNoneErrorsInVariables;
+  } else if (lof.applies) {
+    t.kind = kShapeLackOfFit;
+    t.statistic = lof.f;
+    t.p = lof.p;
+  } else if (f.ncoef < kMaxCoef && f.ndof > 1) {
+    // The next-higher curve on the same standards, weights and interval.
+    double chi2_higher = kNaN;
+    const bool stated = f.stated && f.covkind == 0;
+    if (candidate_fit(f.npts, f.x, f.y, f.w, f.ncoef + 1, f.xmin, f.xmax, chi2_higher) == 0) {
+      const AddedTerm a = added_term_test(f.chi2, chi2_higher, 1, f.ndof - 1, stated);
+      if (!std::isnan(a.p)) {
+        t.kind = stated ? kShapeAddedChi2 : kShapeMandel;
+        t.statistic = a.statistic;
+        t.p = a.p;
+      }
+    }
+  }
+  return t;
 }
 
 Result test_verdict(double p, double alpha, bool* small) {
