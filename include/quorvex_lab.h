@@ -114,11 +114,15 @@ QVXL_API void QVXL_CALL QVXL_DISTRIBUTION(
  *   1  from the scatter: SRES / W(x) at the sample's x (SRES unweighted,
  *      SRES sqrt(x) under 1/x, SRES |x| under 1/x2), divided by
  *      sqrt(REPL(i)) for the mean of REPL(i) >= 1 readings, with the fit's
- *      degrees of freedom.  Refused (status 21) when the standards carried
- *      stated u(y) and (status 22) when the fit has no degrees of freedom;
+ *      degrees of freedom.  Where the standards carried stated u(y) that
+ *      the scatter scales (STATED 1, COVKIND 1: relative weights), UY(i) > 0
+ *      is the sample's relative u(y) on the standards' scale (1/sqrt(w) for
+ *      a weight w) and u(y) = SRES UY(i) / sqrt(REPL(i)).  Refused (status
+ *      21) when stated u(y) set the scale (STATED 1, COVKIND 0) and
+ *      (status 22) when the fit has no degrees of freedom;
  *   2  curve only: u(y) = 0.
- * UY and REPL are read only in their mode (pass any one-element array
- * otherwise).  UYSRC(i) reports the source: 0 stated (a stated 0 is 2),
+ * UY is read in mode 0, and in mode 1 with STATED 1; REPL in mode 1 (pass
+ * any one-element array otherwise).  UYSRC(i) reports the source: 0 stated (a stated 0 is 2),
  * 1 from the scatter, 2 curve only.
  *
  * The roots: the grid of NGRID cells and the zero finder's tolerance TOL of
@@ -194,7 +198,8 @@ QVXL_API void QVXL_CALL QVXL_READBACK(
     const int* NPTS,      /* in   number of responses                       */
     const double* Y,      /* in   Y(NPTS) responses                         */
     const int* UYMODE,    /* in   0 stated, 1 from the scatter, 2 curve only */
-    const double* UY,     /* in   UY(NPTS) stated u(y) (mode 0)             */
+    const double* UY,     /* in   UY(NPTS) stated u(y) (mode 0), relative
+                                  u(y) (mode 1 with STATED 1)               */
     const double* REPL,   /* in   REPL(NPTS) readings averaged (mode 1)     */
     const double* LEVEL,  /* in   coverage probability, e.g. 0.95           */
     const int* NGRID,     /* in   grid cells of the root search (100)       */
@@ -522,7 +527,8 @@ QVXL_API void QVXL_CALL QVXL_MONTECARLO(
     const int* NPTS,      /* in   number of responses                       */
     const double* Y,      /* in   Y(NPTS) responses                         */
     const int* UYMODE,    /* in   0 stated, 1 from the scatter, 2 curve only */
-    const double* UY,     /* in   UY(NPTS) stated u(y) (mode 0)             */
+    const double* UY,     /* in   UY(NPTS) stated u(y) (mode 0), relative
+                                  u(y) (mode 1 with STATED 1)               */
     const double* REPL,   /* in   REPL(NPTS) readings averaged (mode 1)     */
     const int* FIRST,     /* in   responses of the set before Y(1)          */
     const int* NDRAW,     /* in   draws per response (>= 2)                 */

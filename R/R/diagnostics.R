@@ -132,6 +132,34 @@ goodness_verdict <- function(cal, alpha = 0.01, d = diagnose(cal)) {
   c("pass", paste0(head, ": consistent with the stated uncertainties"))
 }
 
+# The verdict's test of the curve's shape (its second row): the lack-of-fit F
+# test with replicates, else Mandel's F test of the next-higher term (ISO
+# 8466-1 / 8466-2; its chi-squared test where stated u(y) set the scale), or
+# none; named by the library (QVXL_TEXT kind 4).
+SHAPE_LACK_OF_FIT <- 0L
+SHAPE_MANDEL <- 3L
+SHAPE_ADDED_CHI2 <- 4L
+shape_test <- function(v, alpha = NULL) {
+  code <- v$detail[2]
+  ran <- code %in% c(SHAPE_LACK_OF_FIT, SHAPE_MANDEL, SHAPE_ADDED_CHI2)
+  res <- v$result[2]
+  out <- list(test = lab_text("shape", code), code = code, statistic = v$statistic[2],
+              p_value = v$limit[2], alpha = alpha,
+              verdict = if (!ran) "not tested" else if (res == RESULT_WARN) "fail" else
+                RESULT_WORDS[res + 1L],
+              text = "",
+              short = switch(as.character(code), "0" = "the lack-of-fit test",
+                             "3" = "Mandel's test of the next-higher term",
+                             "4" = "the chi-squared test of the next-higher term",
+                             "the shape test"))
+  if (ran) {
+    out$text <- sprintf("%s %s, p = %s: %s", if (code == SHAPE_ADDED_CHI2) "Delta chi2" else "F",
+                        format(signif(out$statistic, 4)), format(signif(out$p_value, 3)),
+                        out$test)
+  }
+  out
+}
+
 # The lack-of-fit F test with replicate x values, or NULL where it does not
 # apply (errors-in-variables fit, no replicates, too few levels); its verdict
 # at `alpha`.
@@ -322,11 +350,16 @@ verdicts <- function(cal, criteria = NULL) {
   gv <- goodness_verdict(cal, levels$goodness %||% 0.01, d)
   rows <- list(c("goodness of fit", gv[1], paste0(gv[2], at("goodness"))))
   lof <- lack_of_fit(cal, d)
+  shape <- shape_test(v, levels$lack_of_fit)
   if (!is.null(lof)) {
     lof$verdict <- if (is.na(lof$p_value)) "not tested" else RESULT_WORDS[v$result[2] + 1L]
     rows[[length(rows) + 1]] <- c("lack of fit", lof$verdict, paste0(lof$text, at("lack_of_fit")))
+  } else if (shape$code %in% c(SHAPE_MANDEL, SHAPE_ADDED_CHI2)) {
+    rows[[length(rows) + 1]] <- c("curve's shape", shape$verdict,
+                                  paste0(shape$text, at("lack_of_fit")))
   } else if (cal$kind == "ols") {
-    rows[[length(rows) + 1]] <- c("lack of fit", "not tested", "no replicate x values")
+    rows[[length(rows) + 1]] <- c("lack of fit", "not tested", paste(
+      "no replicate x values, and too few standards to test the next-higher term"))
   }
   threshold <- d$outl[1]
   out <- outliers(cal, cook = crit$cook, d = d)
@@ -369,7 +402,7 @@ verdicts <- function(cal, criteria = NULL) {
   # Why each criterion the library failed fails, in words.
   why_of <- list(
     goodness = function() "the chi2 test rejects the fit",
-    lack_of_fit = function() "the lack-of-fit test rejects the curve's shape (try another degree)",
+    lack_of_fit = function() paste(shape$short, "rejects the curve's shape (try another degree)"),
     outliers = function() sprintf("%d outlier(s): standard%s %s%s", nrow(flagged),
                                   if (nrow(flagged) > 1) "s" else "",
                                   paste(utils::head(flagged$standard, 10), collapse = ", "),
@@ -403,7 +436,8 @@ verdicts <- function(cal, criteria = NULL) {
                          stringsAsFactors = FALSE),
        fit_for_use = fit_for_use, verdict = verdict, notes = notes, failed = failed,
        warned = warned, levels = levels, criteria = crit, threshold = threshold,
-       statistic = stat, outliers = out, lack_of_fit = lof, back_calculated = back,
+       statistic = stat, outliers = out, lack_of_fit = lof, shape = shape,
+       back_calculated = back,
        goodness = gv[1], p_value = p_value(cal, d), r = rr[["r"]], r_squared = rr[["r_squared"]],
        diagnostics = d, verdict_codes = v)
 }

@@ -114,7 +114,8 @@ _texts: dict = {}
 
 def text(kind: int, code: int) -> str | None:
     """The library's text of a code (``QVXL_TEXT``): kind 1 a status, 2 a sample flag,
-    3 a source of u(y); None for a code without one."""
+    3 a source of u(y), 4 the test of the curve's shape a verdict ran; None for a code
+    without one."""
     key = (kind, code)
     if key not in _texts:
         fn = function("QVXL_TEXT", 6)

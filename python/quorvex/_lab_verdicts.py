@@ -26,6 +26,10 @@ CRITERIA = ("goodness", "lack_of_fit", "outliers", "back_calculated")
 RESULT_NOT_TESTED, RESULT_PASS, RESULT_DOUBTFUL, RESULT_FAIL, RESULT_WARN = 0, 1, 2, 3, 4
 RESULT_WORDS = {RESULT_PASS: "pass", RESULT_DOUBTFUL: "doubtful", RESULT_FAIL: "fail"}
 DETAIL_NO_DOF, DETAIL_NOT_STATED, DETAIL_SMALL_SCATTER = 1, 2, 3
+# The shape row's detail: which test of the curve's shape ran (QVXL_SHAPE_*; named by
+# QVXL_TEXT kind 4).
+SHAPE_LACK_OF_FIT, SHAPE_NONE_EIV, SHAPE_NONE, SHAPE_MANDEL, SHAPE_ADDED_CHI2 = 0, 1, 2, 3, 4
+SHAPE_RAN = (SHAPE_LACK_OF_FIT, SHAPE_MANDEL, SHAPE_ADDED_CHI2)
 OVERALL_NOT_FIT, OVERALL_FIT, OVERALL_WARNINGS = 0, 1, 2
 REASON_NO_DOF, REASON_CONSTANT = 16, 32
 
@@ -111,6 +115,11 @@ def verdict(cal, crit: np.ndarray, warn_only=()) -> dict:
         raise _error(st.value, "verdict")
     o.update(overall=overall.value, reasons=reasons.value)
     return o
+
+
+def shape_test_name(detail: int) -> str:
+    """The name of the shape test a verdict ran (or why none ran), from the library."""
+    return _lab.text(4, int(detail)) or f"shape test {int(detail)}"
 
 
 def test_verdict(p: float, alpha: float) -> tuple[int, int]:

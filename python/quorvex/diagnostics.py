@@ -50,11 +50,15 @@ class AcceptanceCriteria:
     alpha : float
         The overall false-rejection rate of the statistical tests (0.05): the probability
         that a correctly modelled calibration is called not fit for use by the chi2 test,
-        the lack-of-fit test or the outlier test.  It is shared equally among the tests
-        that apply to the calibration (Bonferroni), so the run's rate stays at or below it.
+        the test of the curve's shape or the outlier test.  It is shared equally among the
+        tests that apply to the calibration (Bonferroni), so the run's rate stays at or
+        below it.  The curve's shape is tested by the lack-of-fit F test where standards
+        are replicated, else by Mandel's F test of the next-higher term (ISO 8466-1 /
+        8466-2; the chi-squared test of that term where stated u(y) set the scale).
     alpha_goodness, alpha_lack_of_fit, alpha_outliers : float, optional
-        The level of one test, instead of its share of ``alpha``.  The outlier level is
-        the family level over all standards (the threshold is corrected for their number).
+        The level of one test, instead of its share of ``alpha`` (``alpha_lack_of_fit``:
+        the test of the curve's shape, whichever ran).  The outlier level is the family
+        level over all standards (the threshold is corrected for their number).
     tolerance, tolerance_lowest : float
         Back-calculated standards: allowed deviation in % (15; 20 at the lowest level).
     back_fraction : float
@@ -823,8 +827,9 @@ class Diagnostics:
         The fields of :class:`DetectionLimits` and text, when asked for.
     fit_for_use : bool
         Degree 1 or more with degrees of freedom left, and no criterion failed that
-        rejects (see ``criteria``): goodness not "fail", lack of fit not "fail", no
-        outlier, back-calculation passed.
+        rejects (see ``criteria``): goodness not "fail", the curve's shape not "fail" (lack
+        of fit with replicates, Mandel's test without), no outlier, back-calculation
+        passed.
     notes : list of str
         Why not fit for use, and other remarks, in words.
     criteria : dict
@@ -835,6 +840,13 @@ class Diagnostics:
         Criteria that failed and reject the run; criteria that failed and only warn.
     r, r_squared : float
         Correlation coefficient of the fit and its square (weighted as the fit was).
+    shape : dict or None
+        The test of the curve's shape the verdict ran: test (its name: the lack-of-fit F
+        test with replicate standards; without them Mandel's F test of the next-higher
+        term, ISO 8466-1 / 8466-2, or its chi-squared test where stated u(y) set the
+        scale), code (the library's QVXL_SHAPE_* code), statistic (F or Delta chi2),
+        p_value, alpha, verdict, text.  With no test (errors in variables, too few
+        standards) test says why, and verdict is "not tested".
     """
 
     chi2: float
@@ -856,6 +868,7 @@ class Diagnostics:
     warned: list = field(default_factory=list)
     r: float = math.nan
     r_squared: float = math.nan
+    shape: dict | None = None
 
     def to_dict(self) -> dict:
         return asdict(self)
@@ -900,6 +913,7 @@ def diagnostics(cal, limits: bool = False, criteria=None, **limit_options) -> Di
         lof_d = {k: _plain(v) for k, v in asdict(lof).items()}
         lof_d.update(verdict=_LV.RESULT_WORDS[int(v["result"][1])] if v["result"][1] !=
                      _LV.RESULT_WARN else "fail", text=lof.text())
+    shape = _shape(v, levels.get("lack_of_fit"))
     threshold = float(dg["outl"][0])
     found = _outliers(cal, dg, crit.cook)
     statistic = _LV.STATISTIC_NAMES[int(dg["outl"][1])]
@@ -927,8 +941,8 @@ def diagnostics(cal, limits: bool = False, criteria=None, **limit_options) -> Di
     bad = [o for o in found if o.outlier]
     why = {
         "goodness": lambda: "the chi2 test rejects the fit",
-        "lack_of_fit": lambda: "the lack-of-fit test rejects the curve's shape (try another "
-                               "degree)",
+        "lack_of_fit": lambda: (f"{_shape_short(shape)} rejects the curve's shape (try "
+                                "another degree)"),
         "outliers": lambda: (f"{len(bad)} outlier(s): standard{'s' if len(bad) > 1 else ''} "
                              + ", ".join(o.standard for o in bad[:10])
                              + (", ..." if len(bad) > 10 else "")),
@@ -956,7 +970,28 @@ def diagnostics(cal, limits: bool = False, criteria=None, **limit_options) -> Di
     r, r2 = (float(a) for a in dg["corr"])
     return Diagnostics(float(cal.chi2), int(cal.dof), p, goodness, gtext, lof_d, out, statistic,
                        threshold, back, dl, bool(fit_for_use), notes, crit.to_dict(), levels,
-                       failed, warned, r, r2)
+                       failed, warned, r, r2, shape)
+
+
+def _shape(v: dict, alpha: float | None) -> dict:
+    """The verdict's shape row as plain data (see ``Diagnostics.shape``)."""
+    code = int(v["detail"][1])
+    res = int(v["result"][1])
+    d = {"test": _LV.shape_test_name(code), "code": code,
+         "statistic": float(v["statistic"][1]), "p_value": float(v["limit"][1]),
+         "alpha": alpha, "verdict": "not tested", "text": ""}
+    if code in _LV.SHAPE_RAN:
+        d["verdict"] = "fail" if res == _LV.RESULT_WARN else _LV.RESULT_WORDS[res]
+        what = "Delta chi2" if code == _LV.SHAPE_ADDED_CHI2 else "F"
+        d["text"] = f"{what} {d['statistic']:.4g}, p = {d['p_value']:.3g}: {d['test']}"
+    return d
+
+
+def _shape_short(shape: dict) -> str:
+    return {_LV.SHAPE_LACK_OF_FIT: "the lack-of-fit test",
+            _LV.SHAPE_MANDEL: "Mandel's test of the next-higher term",
+            _LV.SHAPE_ADDED_CHI2: "the chi-squared test of the next-higher term"}.get(
+                shape["code"], "the shape test")
 
 
 def verdict_rows(cal, d: Diagnostics, limits: bool = False) -> tuple[list, str]:
@@ -966,11 +1001,15 @@ def verdict_rows(cal, d: Diagnostics, limits: bool = False) -> tuple[list, str]:
         a = d.levels.get(name)
         return "" if a is None else f" (alpha {a:.3g})"
     rows = [("goodness of fit", d.goodness, d.goodness_text + at("goodness"))]
+    shape = d.shape or {}
     if d.lack_of_fit is not None:
         rows.append(("lack of fit", d.lack_of_fit["verdict"],
                      d.lack_of_fit["text"] + at("lack_of_fit")))
+    elif shape.get("code") in (_LV.SHAPE_MANDEL, _LV.SHAPE_ADDED_CHI2):
+        rows.append(("curve's shape", shape["verdict"], shape["text"] + at("lack_of_fit")))
     elif cal.kind == "ols":
-        rows.append(("lack of fit", "not tested", "no replicate x values"))
+        rows.append(("lack of fit", "not tested", "no replicate x values, and too few "
+                     "standards to test the next-higher term"))
     flagged = [o for o in d.outliers if o.get("outlier", True)]
     infl = [o for o in d.outliers if not o.get("outlier", True)]
     for o in flagged[:SHOWN_OUTLIERS]:

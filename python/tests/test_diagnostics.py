@@ -4,6 +4,7 @@ import json
 import math
 
 import numpy as np
+from scipy import stats
 import pytest
 
 import quorvex
@@ -54,8 +55,9 @@ def test_p_value_is_the_chi2_tail_and_the_verdict_follows_it(n, coef, scale):
     assert cal.p_value == pytest.approx(p, rel=1e-10)
     d = cal.diagnostics()
     assert d.p_value == cal.p_value
-    a = d.levels["goodness"]  # its share of the overall 5 %
-    assert a == 0.025
+    a = d.levels["goodness"]  # its share of the overall 5 %: goodness, shape, outliers
+    assert a == pytest.approx(0.05 / 3, rel=1e-15)
+    assert set(d.levels) == {"goodness", "lack_of_fit", "outliers"}
     assert d.goodness == ("fail" if p < a else "doubtful" if p < 0.05 else "pass")
 
 
@@ -104,6 +106,40 @@ def test_lack_of_fit_detects_a_wrong_degree_and_is_absent_without_replicates():
     quad = quorvex.fit(x, y, u_y=0.02, degree=2)
     assert quad.lack_of_fit().p_value > 0.01
     assert quorvex.fit(np.linspace(0, 1, 8), np.linspace(0, 1, 8) ** 2).lack_of_fit() is None
+
+
+@pytest.mark.parametrize("u_y,covariance,code", [(None, None, 3), (0.1, "stated", 4),
+                                                  (0.1, "scaled", 3)])
+def test_without_replicates_the_shape_is_tested_by_the_next_higher_term(u_y, covariance,
+                                                                        code):
+    # Eight single standards of a bent curve: Mandel's F (scatter) or Delta chi2 (stated
+    # u(y)) of the x^2 term, against numpy's two fits and the F / chi2 tails.
+    x = np.arange(1.0, 9.0)
+    y = 0.2 + x + 0.06 * x ** 2 + 0.1 * np.array([0.5, -0.8, 0.2, 1.1, -0.4, -1, 0.7, -0.3])
+    kw = {} if u_y is None else {"u_y": u_y, "covariance": covariance}
+    d = quorvex.fit(x, y, **kw).diagnostics()
+    chi = [np.sum((y - np.polyval(np.polyfit(x, y, k), x)) ** 2) for k in (1, 2)]
+    if code == 3:
+        f = (chi[0] - chi[1]) / (chi[1] / 5)
+        p = stats.f.sf(f, 1, 5)
+    else:
+        f = (chi[0] - chi[1]) / 0.01
+        p = stats.chi2.sf(f, 1)
+    sh = d.shape
+    assert sh["code"] == code and sh["statistic"] == pytest.approx(f, rel=1e-9)
+    assert sh["p_value"] == pytest.approx(p, rel=1e-8)
+    assert ("Mandel" in sh["test"]) == (code == 3) and "next-higher term" in sh["test"]
+    assert sh["verdict"] == "fail" and "lack_of_fit" in d.failed and not d.fit_for_use
+    assert d.lack_of_fit is None
+    row = [r for r in quorvex.fit(x, y, **kw).summary().splitlines()
+           if r.startswith("  curve's shape")][0]
+    assert row.split()[2] == "fail" and "next-higher term" in row
+    # The right degree passes; replicates keep the lack-of-fit test.
+    quad = quorvex.fit(x, y, degree=2, **kw).diagnostics()
+    assert quad.shape["code"] == code and quad.shape["verdict"] == "pass"
+    rep = quorvex.fit(np.repeat(x, 2), np.repeat(y, 2) + np.tile([0.05, -0.05], 8))
+    assert rep.diagnostics().shape["code"] == 0
+    assert rep.diagnostics().shape["p_value"] == rep.lack_of_fit().p_value
 
 
 # Residual diagnostics --------------------------------------------------------------------

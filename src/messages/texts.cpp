@@ -21,8 +21,9 @@ constexpr Entry kStatus[] = {
     {QVXL_BAD_CODE, "an unknown code"},
     {QVXL_BAD_VALUE, "a value is NaN, infinite or out of range"},
     {QVXL_UY_STATED_STANDARDS,
-     "the standards carry stated uncertainties, so a sample's response uncertainty is not "
-     "known from their scatter"},
+     "the standards carry stated uncertainties that set the scale, so a sample's response "
+     "uncertainty is not known from their scatter (with the covariance scaled, give the "
+     "sample's relative u(y))"},
     {QVXL_UY_NO_DOF,
      "the fit has no degrees of freedom, so the scatter of a reading is not known"},
     {QVXL_FIT_X_NOT_POSITIVE, "a weighting preset needs every x > 0"},

@@ -4,7 +4,11 @@
 // the bit), then per response:
 //   u(y)     stated; or the scatter of one reading at the sample's x as the
 //            fit's weighting model predicts it, SRES / W(x), over sqrt(m)
-//            for the mean of m readings; or 0 (the curve alone);
+//            for the mean of m readings -- where the standards' stated u(y)
+//            are relative (the covariance scaled by SRES^2), SRES times the
+//            sample's own relative u(y), its variance s_yx^2 / w_s with the
+//            weight w_s = 1 / u_rel^2 (Massart et al., Handbook of
+//            Chemometrics and Qualimetrics A, 8.2.3); or 0 (the curve alone);
 //   u(x)^2 = (g' C g + u(y)^2) / p'(x)^2 for every root (GUM 5.1.2), the
 //            curve's part u_c^2 = g' C g / p'(x)^2 and the reading's part
 //            u_r^2 = u(y)^2 / p'(x)^2;
@@ -59,10 +63,17 @@ int check(const FittedCurve& c, const ReadRequest& r) {
       if (!(r.uy[i] >= 0.0)) return QVXL_BAD_VALUE;
   }
   if (r.uymode == 1) {
-    if (c.stated) return QVXL_UY_STATED_STANDARDS;
+    // Stated u(y) that set the scale say nothing of the scatter; stated u(y)
+    // scaled by it are relative, and a sample's relative u(y) says where it
+    // sits on their scale.
+    if (c.stated && c.covkind != 1) return QVXL_UY_STATED_STANDARDS;
     if (c.ndof == 0) return QVXL_UY_NO_DOF;
     for (std::size_t i = 0; i < n; ++i)
       if (!(r.repl[i] >= 1.0) || std::isinf(r.repl[i])) return QVXL_BAD_VALUE;
+    if (c.stated) {
+      for (std::size_t i = 0; i < n; ++i)
+        if (!(r.uy[i] > 0.0) || std::isinf(r.uy[i])) return QVXL_BAD_VALUE;
+    }
   }
   return QVXL_OK;
 }
@@ -121,7 +132,9 @@ int READBACK(const FittedCurve& c, const Standards& s, const ReadRequest& r,
       out.uysrc[i] = QVXL_UYSRC_CURVE_ONLY;
     } else {
       double scale = 1.0;
-      if (c.weighting != 0) {
+      if (c.stated) {
+        scale = r.uy[i];  // the sample's relative u(y), on the standards' scale
+      } else if (c.weighting != 0) {
         // The scatter at the sample's x: its root, or the nearer end of the
         // interval in response where it has none.
         double x = out.nroot[i] > 0 ? xr(0, i) : kNaN;
