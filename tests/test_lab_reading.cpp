@@ -394,6 +394,71 @@ TEST(LabReadback, NoDegreesOfFreedomLeaveTheUncertaintyUnknown) {
 }
 
 // A straight line without a root still gives x on the line extended.
+// Relative stated weights scaled by the scatter: the sample's u(y) is SRES
+// times its own relative u(y), with the fit's degrees of freedom in k.
+// Massart et al. (1997), chapter 8, example 3: level means of five replicates
+// weighted by w = round(1/s^2, 3); samples y0 = 15 (w_s 1.67) and 90
+// (w_s 0.145).  The weighted line is solved here by its 2 x 2 normal
+// equations in the basis (1/2, t) of [0, 50]; U against the values chemCal's
+// tests pin (to 1e-6) and the book's one decimal.
+TEST(LabReadback, RelativeStatedWeightsTakeTheSamplesScaleFromTheScatter) {
+  const double x[6] = {0, 10, 20, 30, 40, 50}, y[6] = {4.0, 21.2, 44.6, 61.8, 78.0, 105.2};
+  const double w[6] = {1.984, 1.417, 1.262, 0.372, 0.199, 0.109};
+  long double a11 = 0, a12 = 0, a22 = 0, b1 = 0, b2 = 0;
+  for (int i = 0; i < 6; ++i) {
+    const long double g1 = 0.5L, g2 = (2.0L * x[i] - 50.0L) / 50.0L;
+    a11 += w[i] * g1 * g1;
+    a12 += w[i] * g1 * g2;
+    a22 += w[i] * g2 * g2;
+    b1 += w[i] * g1 * y[i];
+    b2 += w[i] * g2 * y[i];
+  }
+  const long double det = a11 * a22 - a12 * a12;
+  const long double c0 = (a22 * b1 - a12 * b2) / det, c1 = (a11 * b2 - a12 * b1) / det;
+  long double chi2 = 0;
+  for (int i = 0; i < 6; ++i) {
+    const long double e = y[i] - (0.5L * c0 + c1 * (2.0L * x[i] - 50.0L) / 50.0L);
+    chi2 += w[i] * e * e;
+  }
+  const double sres = static_cast<double>(std::sqrt(chi2 / 4));
+  Curve c{{static_cast<double>(c0), static_cast<double>(c1)},
+          {static_cast<double>(a22 / det), static_cast<double>(-a12 / det),
+           static_cast<double>(-a12 / det), static_cast<double>(a11 / det)},
+          0.0, 50.0, 1, 4, sres, 0, 1, 0.0, 50.0};
+  // The scaled covariance, as the fit hands it to a reading.
+  for (double& v : c.cov) v *= sres * sres;
+  Request r;
+  r.y = {15.0, 90.0};
+  r.uymode = 1;
+  const double ws[2] = {1.67, 0.145};
+  r.uy = {1 / std::sqrt(ws[0]), 1 / std::sqrt(ws[1])};
+  const Reading out = read(c, r);
+  ASSERT_EQ(out.status, QVXL_OK);
+  const double x0[2] = {5.865367, 44.06025}, se[2] = {0.8926109, 2.829162};
+  const double chem[2] = {2.478285, 7.855012}, book[2] = {2.5, 7.9};
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(out.src[i], QVXL_UYSRC_SCATTER);
+    EXPECT_NEAR(out.uy[i], sres * r.uy[i], 1e-15 * sres);
+    EXPECT_EQ(out.dof[i], 4.0);
+    EXPECT_NEAR(out.roots[i], x0[i], 1e-6 * x0[i]);
+    EXPECT_NEAR(out.uroots[i], se[i], 1e-6);
+    EXPECT_NEAR(out.U[i], chem[i], 1e-6);
+    EXPECT_EQ(std::round(out.U[i] * 10) / 10, book[i]);
+  }
+  // Stated u(y) that set the scale give no scatter; a relative u(y) must be
+  // positive and finite.  Nothing is written.
+  Curve stated = c;
+  stated.covkind = 0;
+  EXPECT_EQ(read(stated, r).status, QVXL_UY_STATED_STANDARDS);
+  for (double bad : {0.0, -1.0, kNaN, std::numeric_limits<double>::infinity()}) {
+    Request rb = r;
+    rb.uy = {1.0, bad};
+    const Reading o = read(c, rb);
+    EXPECT_EQ(o.status, QVXL_BAD_VALUE) << bad;
+    EXPECT_TRUE(std::isnan(o.U[0]));
+  }
+}
+
 TEST(LabReadback, LineExtendedBeyondItsInterval) {
   Request r;
   r.y = {11.0, 6.0};

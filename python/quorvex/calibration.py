@@ -236,7 +236,8 @@ class Calibration:
 
     def inverse(self, y, u_y=None, *, replicates=1, ngrid: int | None = None, tol: float = 0.0,
                 covariance: str | None = None, extrapolate: bool = False, workers: int = 1,
-                method: str = "first-order", n: int = 10_000, seed=None, level: float = 0.95):
+                method: str = "first-order", n: int = 10_000, seed=None, level: float = 0.95,
+                u_y_relative=None):
         """Read responses back into x (``IPVAL``): an :class:`InversePrediction` with all
         roots per response, the first as ``x`` +- ``u_x``, the expanded uncertainty ``U``
         = ``k`` u_x with ``dof`` at ``level``, the inversion interval (``low``, ``high``)
@@ -244,8 +245,10 @@ class Calibration:
 
         ``u_y=None`` (default) takes each sample's u(y) from the residual scatter at its x
         (over sqrt(``replicates``)) when the calibration has no stated uncertainties, and
-        is an error when it has; a number or array states u(y); ``"curve-only"`` sets it
-        to 0 (the curve's uncertainty alone).
+        is an error when it has (unless they are relative weights, ``covariance="scaled"``,
+        and ``u_y_relative`` gives each sample's on their scale: u(y) = SRES times it);
+        a number or array states u(y); ``"curve-only"`` sets it to 0 (the curve's
+        uncertainty alone).
 
         ``method="monte-carlo"`` draws ``n`` curves and responses instead (``seed``,
         ``level``; see :func:`quorvex.montecarlo.monte_carlo`) and returns a
@@ -256,11 +259,11 @@ class Calibration:
             from . import montecarlo
             return montecarlo.monte_carlo(self, y, u_y=u_y, n=n, seed=seed, level=level,
                                           ngrid=ngrid, covariance=covariance, workers=workers,
-                                          replicates=replicates)
+                                          replicates=replicates, u_y_relative=u_y_relative)
         if method != "first-order":
             raise InputError(f"method must be 'first-order' or 'monte-carlo', not {method!r}")
         return _inverse.inverse(self, y, u_y, ngrid, tol, covariance, extrapolate, workers,
-                                replicates=replicates, level=level)
+                                replicates=replicates, level=level, u_y_relative=u_y_relative)
 
     def line(self, covariance: str | None = None):
         """Slope and intercept of a straight line with their covariance (``LINEAR_CONV``)."""

@@ -217,7 +217,7 @@ class InversePrediction:
 def inverse(cal, y, u_y=None, ngrid: int | None = None, tol: float = 0.0,
             covariance: str | None = None, extrapolate: bool = False,
             workers: int = 1, *, replicates=1, level: float = 0.95,
-            limits=None) -> InversePrediction:
+            limits=None, u_y_relative=None) -> InversePrediction:
     """Every x in the curve's interval with p(x) = y, with standard uncertainties.
 
     Parameters
@@ -230,8 +230,14 @@ def inverse(cal, y, u_y=None, ngrid: int | None = None, tol: float = 0.0,
         no stated uncertainties (its scale comes from the residual scatter), the scatter
         of one reading at the sample's x, SRES / W(x) (SRES unweighted, SRES sqrt(x)
         under "1/x", SRES |x| under "1/x2"), divided by sqrt(``replicates``); with stated
-        uncertainties on the standards None is an error.  A number or array: stated
-        values.  "curve-only": 0, the curve's uncertainty alone.
+        uncertainties on the standards None is an error, unless the covariance is scaled
+        (the stated u(y) are relative weights) and ``u_y_relative`` is given.  A number
+        or array: stated values.  "curve-only": 0, the curve's uncertainty alone.
+    u_y_relative : float or array_like (n,), optional
+        With relative stated u(y) on the standards (``covariance="scaled"``): each
+        sample's u(y) on their scale, 1/sqrt(w) for a weight w.  Its u(y) is then
+        SRES times this, over sqrt(``replicates``), from the scatter: k takes the fit's
+        degrees of freedom.
     replicates : int or array_like of int (n,)
         Readings averaged into each response (default u_y only).
     level : float
@@ -265,6 +271,7 @@ def inverse(cal, y, u_y=None, ngrid: int | None = None, tol: float = 0.0,
     n = yv.shape[0]
     one = np.ones(1)
     repl = one
+    relative = False
     if u_y is not None and not isinstance(u_y, str):
         if not (type(replicates) is int and replicates == 1):
             raise InputError("replicates applies to the default u(y) from the scatter; a "
@@ -284,15 +291,29 @@ def inverse(cal, y, u_y=None, ngrid: int | None = None, tol: float = 0.0,
         raise InputError(f"u_y must be a number, an array, None or 'curve-only', not {u_y!r}")
     else:
         uymode, uy = 1, one
-        if cal.u_y is not None:
+        which = cal.covariance if covariance is None else covariance
+        if cal.u_y is not None and which == "scaled" and u_y_relative is not None:
+            relative = True
+            uy = V.same_length("u_y_relative", V.vector("u_y_relative", u_y_relative, routine),
+                               n, routine, broadcast=True)
+            if not (np.isfinite(uy) & (uy > 0)).all():
+                raise InputError("u_y_relative must be positive and finite", routine=routine)
+            uy = np.ascontiguousarray(np.broadcast_to(uy, (n,)), dtype=np.float64)
+        elif cal.u_y is not None:
             raise InputError("the standards carry stated uncertainties, so a sample's "
                              "response uncertainty is not known from their scatter: give "
                              "u_y per sample (an array or a column), one value for all (a "
-                             "number), or u_y='curve-only' for the curve's uncertainty alone")
+                             "number), or u_y='curve-only' for the curve's uncertainty alone"
+                             + ("; with relative stated u(y) (covariance 'scaled') "
+                                "u_y_relative gives each sample's on their scale"
+                                if which == "scaled" else ""))
         if cal.dof == 0:
             raise InputError("the fit has no degrees of freedom, so the scatter of a reading "
                              "is not known: give u_y, or u_y='curve-only'")
         repl = _replicates(replicates, n)
+    if u_y_relative is not None and not relative:
+        raise InputError("u_y_relative applies where the standards carry relative stated "
+                         "u(y) (covariance 'scaled') and u_y is left out", routine=routine)
     ngrid = (DEFAULT_NGRID if ngrid is None
              else V.integer("ngrid", ngrid, 1, V.MAX_NGRID, routine=routine))
     tol = V.real("tol", tol, routine)
@@ -320,7 +341,7 @@ def inverse(cal, y, u_y=None, ngrid: int | None = None, tol: float = 0.0,
 
     def run(start):
         part = slice(start, min(start + CHUNK, n))
-        r = _lab.readback(y=yv[part], uy=uy[part] if uymode == 0 else one,
+        r = _lab.readback(y=yv[part], uy=uy[part] if uymode == 0 or relative else one,
                           repl=repl[part] if uymode == 1 else one,
                           out={k: v[part] for k, v in o.items()}, **req)
         status.append(r["istat"])
@@ -337,6 +358,8 @@ def inverse(cal, y, u_y=None, ngrid: int | None = None, tol: float = 0.0,
         raise InputError(f"inverse prediction: {_lab.status_text(bad[0])}",
                          routine=routine)
     dof_curve = cal.dof if which == "scaled" and cal.dof > 0 else math.inf
+    if relative:
+        req["uy_relative"] = uy
     return InversePrediction(
         y=yv, u_y=o["u_y"], n_roots=o["n_roots"], roots=o["roots"],
         u_roots=o["u_roots"], coef=req["coef"], cov_coef=cov, interval=(req["xmin"], req["xmax"]),
@@ -396,10 +419,12 @@ def flags_with_limits(pred: InversePrediction, limits) -> np.ndarray:
         return pred.flags
     req = dict(pred.request)
     req.pop("ndof_fit", None)
+    rel = req.pop("uy_relative", None)
     req.update(lod=lod, loq=loq)
     one = np.ones(1)
     o = _lab.readback(y=np.ascontiguousarray(pred.y),
-                      uy=np.ascontiguousarray(pred.u_y) if req["uymode"] == 0 else one,
+                      uy=np.ascontiguousarray(pred.u_y) if req["uymode"] == 0 else
+                      rel if rel is not None else one,
                       repl=pred.replicates if req["uymode"] == 1 else one, **req)
     if o["istat"] != 0:
         raise InputError(f"sample flags: {_lab.status_text(o['istat'])}")

@@ -145,7 +145,9 @@ def _call(req, fo, start, stop, n, level, ngrid, seed, out):
     part = slice(start, stop)
     one = np.ones(1)
     y = np.ascontiguousarray(fo.y[part])
-    uy = np.ascontiguousarray(fo.u_y[part]) if req["uymode"] == 0 else one
+    rel = req.get("uy_relative")
+    uy = (np.ascontiguousarray(fo.u_y[part]) if req["uymode"] == 0 else
+          np.ascontiguousarray(rel[part]) if rel is not None else one)
     repl = np.ascontiguousarray(fo.replicates[part]) if req["uymode"] == 1 else one
     o = {k: v[part] for k, v in out.items()}
     words = np.array([seed & 0xFFFFFFFF, seed >> 32], dtype=np.uint32).view(np.intc)
@@ -165,7 +167,8 @@ def _call(req, fo, start, stop, n, level, ngrid, seed, out):
 
 def monte_carlo(cal, y, u_y=None, n: int = DEFAULT_DRAWS, seed=None, level: float = 0.95,
                 ngrid: int | None = None, covariance: str | None = None,
-                workers: int = 1, progress=None, replicates=1) -> MonteCarloPrediction:
+                workers: int = 1, progress=None, replicates=1,
+                u_y_relative=None) -> MonteCarloPrediction:
     """Monte Carlo inverse prediction (see the module's description).
 
     Parameters
@@ -213,6 +216,7 @@ def monte_carlo(cal, y, u_y=None, n: int = DEFAULT_DRAWS, seed=None, level: floa
     workers = V.integer("workers", workers, 1, 256, routine=routine)
     ngrid = DEFAULT_NGRID if ngrid is None else ngrid
     fo = inverse(cal, y, u_y, ngrid=ngrid, covariance=covariance, replicates=replicates,
+                 u_y_relative=u_y_relative,
                  level=level)  # validates the rest
     seed = _seed(seed)
     req = fo.request

@@ -181,3 +181,77 @@ def test_inversion_interval_of_a_quadratic_agrees_with_r():
         assert pred.x[i] == pytest.approx(xh, abs=1e-12)
         assert pred.low[i] == pytest.approx(lo, abs=1e-9)  # R's root finder's accuracy
         assert pred.high[i] == pytest.approx(hi, abs=1e-9)
+
+
+# Massart et al. (1997), Handbook of Chemometrics and Qualimetrics A, chapter 8, example 3
+# (replicate standards, weighted regression): five replicates at six levels.
+MASSART_X = np.repeat([0.0, 10, 20, 30, 40, 50], 5)
+MASSART_Y = np.array([4, 3, 4, 5, 4, 22, 20, 21, 22, 21, 44, 46, 45, 44, 44, 60, 63, 60, 63, 63,
+                      75, 81, 79, 78, 77, 104, 109, 107, 101, 105], dtype=float)
+
+
+def massart_calibration(covariance="scaled"):
+    # The book's recipe: level means, weights round(1/s^2, 3) with s rounded to 2 decimals,
+    # the weights relative (the scale from the residual scatter).
+    levels = np.unique(MASSART_X)
+    means = np.array([MASSART_Y[MASSART_X == v].mean() for v in levels])
+    s = np.array([round(float(MASSART_Y[MASSART_X == v].std(ddof=1)), 2) for v in levels])
+    w = np.round(1.0 / s ** 2, 3)
+    return quorvex.fit(levels, means, u_y=1.0 / np.sqrt(w), covariance=covariance), w
+
+
+def test_relative_stated_weights_read_a_sample_with_its_own_weight():
+    cal, w = massart_calibration()
+    assert cal.dof == 4
+    ws = np.array([1.67, 0.145])
+    p = cal.inverse([15.0, 90.0], u_y_relative=1.0 / np.sqrt(ws))
+    # chemCal's values (its tests pin them to 7 digits) and the book's one decimal.
+    assert p.x == pytest.approx([5.865367, 44.06025], rel=1e-6)
+    assert p.u_x == pytest.approx([0.8926109, 2.829162], abs=1e-6)
+    assert np.abs(p.U - [2.478285, 7.855012]).max() < 1e-6
+    assert [round(float(u), 1) for u in p.U] == [2.5, 7.9]
+    assert list(p.dof) == [4.0, 4.0] and p.u_y_source[0].startswith("from the scatter")
+    # Independently: the weighted line by numpy and the classical formula with the sample's
+    # variance s_yx^2 / w_s.
+    levels = np.unique(MASSART_X)
+    means = np.array([MASSART_Y[MASSART_X == v].mean() for v in levels])
+    sw = np.sqrt(w)
+    b, a = np.linalg.lstsq(np.column_stack([sw * levels, sw]), sw * means, rcond=None)[0]
+    syx = math.sqrt(np.sum(w * (means - a - b * levels) ** 2) / 4)
+    xw = np.sum(w * levels) / w.sum()
+    yw = np.sum(w * means) / w.sum()
+    sxx = np.sum(w * (levels - xw) ** 2)
+    y0 = np.array([15.0, 90.0])
+    se = syx / b * np.sqrt(1 / ws + 1 / w.sum() + (y0 - yw) ** 2 / (b * b * sxx))
+    assert p.u_x == pytest.approx(se, rel=1e-10)
+    assert p.U == pytest.approx(stats.t.ppf(0.975, 4) * se, rel=1e-10)
+    # Monte Carlo takes the same u(y) and draws its scale with the curve's.
+    mc = cal.inverse([15.0, 90.0], u_y_relative=1.0 / np.sqrt(ws), method="monte-carlo",
+                     n=20000, seed=3)
+    assert np.abs(mc.low - (p.x - p.U)).max() < 0.05 * p.U.max()
+    # ... wider than the same u(y) stated, whose scale is not drawn.
+    fixed = cal.inverse([15.0, 90.0], u_y=cal.sres / np.sqrt(ws), method="monte-carlo",
+                        n=20000, seed=3)
+    assert (mc.low < fixed.low - 0.1 * p.U).all()
+
+
+def test_a_samples_relative_u_y_needs_relative_stated_weights():
+    cal, _ = massart_calibration(covariance="stated")
+    with pytest.raises(InputError, match="stated uncertainties"):
+        cal.inverse([15.0])
+    with pytest.raises(InputError, match="stated uncertainties"):
+        cal.inverse([15.0], u_y_relative=1.0)
+    scaled, _ = massart_calibration()
+    with pytest.raises(InputError, match="u_y_relative gives each sample's"):
+        scaled.inverse([15.0])
+    with pytest.raises(InputError, match="u_y_relative applies"):
+        scaled.inverse([15.0], u_y=0.5, u_y_relative=1.0)
+    with pytest.raises(InputError, match="positive and finite"):
+        scaled.inverse([15.0, 90.0], u_y_relative=[1.0, 0.0])
+    with pytest.raises(InputError, match="u_y_relative applies"):
+        quorvex.fit(np.arange(5.0), np.arange(5.0) + [0, .1, 0, -.1, 0]).inverse(
+            [2.0], u_y_relative=1.0)
+    # Replicate readings average: the same as a relative u(y) over sqrt(m).
+    one = scaled.inverse([15.0], u_y_relative=0.8, replicates=4)
+    assert one.u_y[0] == pytest.approx(scaled.inverse([15.0], u_y_relative=0.4).u_y[0],
+                                       rel=1e-15)
