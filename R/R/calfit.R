@@ -75,7 +75,7 @@ whole_number <- function(v, name, lo, hi = .Machine$integer.max) {
 calfit <- function(formula, data, u_y = NULL, u_x = NULL, degree = 1,
                    weighting = c("none", "1/x", "1/x2"), interval = NULL, tol = NULL,
                    maxit = 100L, sigma = 0.1, accept_unconverged = FALSE, exclude = NULL,
-                   criteria = NULL) {
+                   criteria = NULL, covariance = NULL) {
   call <- match.call()
   if (!inherits(formula, "formula") || length(formula) != 3L) {
     input_error("formula must be of the form response ~ x")
@@ -165,7 +165,9 @@ calfit <- function(formula, data, u_y = NULL, u_x = NULL, degree = 1,
       tol <- as.double(c(tol[1], tol[length(tol)]))
     }
   }
-  r <- lab_fit(x, y, u_y, u_x, weighting, ncoef, interval, tol, maxit, sigma)
+  covkind <- if (is.null(covariance)) -1L else
+    match(one_of(covariance, c("stated", "scaled"), "covariance"), c("stated", "scaled")) - 1L
+  r <- lab_fit(x, y, u_y, u_x, weighting, ncoef, interval, tol, maxit, sigma, covkind)
   fit_status(r, x, n, ncoef, !is.null(u_x), accept_unconverged)
   base <- list(x = x, y = y, u_y = u_y, u_x = u_x, weights = r$weights, interval = r$interval,
                covariance = if (r$covkind == 1L) "scaled" else "stated",

@@ -17,7 +17,7 @@ responses <- function(y) {
 
 # How u(y) is asked for (stated, from the scatter, curve only), with the
 # values read for it; the library takes it from there.
-response_uncertainty <- function(cal, u_y, replicates, n) {
+response_uncertainty <- function(cal, u_y, replicates, n, u_y_relative = NULL) {
   if (!is.numeric(replicates) || !length(replicates) %in% c(1L, n) || anyNA(replicates) ||
       any(replicates != round(replicates)) || any(replicates < 1) ||
       any(replicates > MAX_REPLICATES)) {
@@ -35,17 +35,31 @@ response_uncertainty <- function(cal, u_y, replicates, n) {
     }
     return(list(u = NULL, kind = "curve-only", replicates = replicates))
   }
+  if (!is.null(u_y_relative) && (!is.null(u_y) || is.null(cal$u_y) ||
+                                  cal$covariance != "scaled")) {
+    input_error("u_y_relative applies where the standards carry relative stated u(y) ",
+                "(covariance \"scaled\") and u_y is left out")
+  }
   if (is.null(u_y)) {
-    if (!is.null(cal$u_y)) {
+    if (!is.null(cal$u_y) && is.null(u_y_relative)) {
       input_error("the standards carry stated u_y, so the samples' u(y) cannot be taken from ",
                   "the scatter: give u_y per sample (a vector), one value for all, or ",
-                  "u_y = \"curve-only\"")
+                  "u_y = \"curve-only\"",
+                  if (cal$covariance == "scaled") paste0(
+                    "; with relative stated u(y) (covariance \"scaled\") u_y_relative ",
+                    "gives each sample's on their scale"))
     }
     if (cal$dof == 0) {
       input_error("the fit has no degrees of freedom, so the scatter of a reading is not ",
                   "known: give u_y, or u_y = \"curve-only\"")
     }
-    return(list(u = NULL, kind = "scatter", replicates = replicates))
+    rel <- NULL
+    if (!is.null(u_y_relative)) {
+      rel <- numeric_column(u_y_relative, "u_y_relative", n)
+      if (!all(is.finite(rel) & rel > 0)) input_error("u_y_relative must be positive and finite")
+      rel <- rep_len(rel, n)
+    }
+    return(list(u = rel, kind = "scatter", replicates = replicates))
   }
   u <- numeric_column(u_y, "u_y", n)
   if (!all(u >= 0)) input_error("u_y must not be negative: element(s) ", row_list(which(u < 0)))
@@ -105,7 +119,7 @@ MAX_REPLICATES <- 1000000L
 
 inverse <- function(cal, y, u_y = NULL, replicates = 1, method = c("first-order", "montecarlo"),
                     level = 0.95, ngrid = 100L, extrapolate = FALSE, n = 10000L, seed = NULL,
-                    limits = NULL) {
+                    limits = NULL, u_y_relative = NULL) {
   check_cal(cal)
   if (!is.null(limits) && !inherits(limits, "quorvex_lod")) {
     input_error("limits must be detection limits made by lod()")
@@ -116,7 +130,7 @@ inverse <- function(cal, y, u_y = NULL, replicates = 1, method = c("first-order"
   y <- responses(y)
   m <- length(y)
   ngrid <- whole_number(ngrid, "ngrid", 1L, MAX_NGRID)
-  uy <- response_uncertainty(cal, u_y, replicates, m)
+  uy <- response_uncertainty(cal, u_y, replicates, m, u_y_relative)
   if (!is.numeric(level) || length(level) != 1L || is.na(level) || !(level > 0 && level < 1)) {
     input_error("level must lie strictly between 0 and 1")
   }

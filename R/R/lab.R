@@ -109,7 +109,7 @@ lab_readback <- function(cal, y, uymode, u_y = NULL, replicates = NULL, level = 
              as.integer(cal$dof), as.double(cal$sres), as.integer(weighting),
              !is.null(cal$u_y), as.double(range(cal$x)), haslim,
              as.double(ifelse(is.na(lim), 0, lim)), as.double(y), UYMODE[[uymode]],
-             if (uymode == "stated") as.double(u_y) else 1, if (uymode == "scatter")
+             if (!is.null(u_y)) as.double(u_y) else 1, if (uymode == "scatter")
                as.double(replicates) else 1, as.double(level), as.integer(ngrid),
              as.double(tol), isTRUE(extrapolate))
   if (r$status != 0L) lab_error("inverse prediction", "QVXL_READBACK", r$status)
@@ -243,7 +243,7 @@ lab_montecarlo <- function(cal, y, uymode, u_y, replicates, n, level, ngrid, wor
                cal$interval[1], cal$interval[2], if (cal$covariance == "scaled") 1L else 0L,
                as.integer(cal$dof), as.double(cal$sres), as.integer(weighting),
                !is.null(cal$u_y), as.double(y[part]), UYMODE[[uymode]],
-               if (uymode == "stated") as.double(u_y[part]) else 1,
+               if (!is.null(u_y)) as.double(u_y[part]) else 1,
                if (uymode == "scatter") as.double(replicates[part]) else 1,
                as.integer(start - 1L), as.integer(n), as.double(level), as.integer(ngrid),
                words)
@@ -279,7 +279,7 @@ weighting_of <- function(cal) if (is.null(cal$weighting)) 0L else WEIGHTING_CODE
 # tol, maxit, sigma NULL for the library's defaults.  Every output with the
 # options used and the status (the caller words it).
 lab_fit <- function(x, y, u_y, u_x, weighting, ncoef, interval = NULL, tol = NULL,
-                    maxit = NULL, sigma = NULL) {
+                    maxit = NULL, sigma = NULL, covkind = -1L) {
   given <- (if (is.null(u_y)) 0L else 1L) + (if (is.null(u_x)) 0L else 2L)
   defaults <- (if (is.null(interval)) 0L else 1L) + (if (is.null(tol)) 0L else 2L) +
     (if (is.null(maxit)) 0L else 4L) + (if (is.null(sigma)) 0L else 8L)
@@ -289,7 +289,7 @@ lab_fit <- function(x, y, u_y, u_x, weighting, ncoef, interval = NULL, tol = NUL
         if (is.null(interval)) c(0, 0) else as.double(interval),
         if (is.null(tol)) c(0, 0) else as.double(tol),
         if (is.null(maxit)) 0L else as.integer(maxit),
-        if (is.null(sigma)) 0 else as.double(sigma), -1L)
+        if (is.null(sigma)) 0 else as.double(sigma), as.integer(covkind))
 }
 
 # The curve of cal at x (inside its interval unless extend): what 1 values,

@@ -311,11 +311,12 @@ static double *reals_n(SEXP a, R_xlen_t n, const char *name)
 }
 
 /* The u(y) arguments of QVXL_READBACK and QVXL_MONTECARLO: u_y one per
-   response in mode 0 (stated), the replicates one per response in mode 1
+   response in mode 0 (stated) and in mode 1 for standards with stated u(y)
+   (each sample's relative u(y)), the replicates one per response in mode 1
    (from the scatter); otherwise each at least one element, which is not read. */
-static void response_uncertainty_args(int um, SEXP uy, SEXP repl, int n)
+static void response_uncertainty_args(int um, int stated, SEXP uy, SEXP repl, int n)
 {
-  if (um == 0) reals_n(uy, n, "u_y");
+  if (um == 0 || (um == 1 && stated)) reals_n(uy, n, "u_y");
   else if (real_len(uy, "u_y") < 1) error("quorvex: u_y must have at least 1 element");
   if (um == 1) reals_n(repl, n, "replicates");
   else if (real_len(repl, "replicates") < 1)
@@ -341,7 +342,7 @@ SEXP qvx_readback(SEXP coef, SEXP cov, SEXP xmin, SEXP xmax, SEXP covkind, SEXP 
   const double *lim = reals_n(limits, 2, "limits");
   int n = count(real_len(y, "y"), "y");
   int um = int1(uymode, "uymode");
-  response_uncertainty_args(um, uy, repl, n);
+  response_uncertainty_args(um, st, uy, repl, n);
   double lv = real1(level, "level"), tl = real1(tol, "tol");
   int ng = int1(ngrid, "ngrid"), ex = int_flag(extrap, "extrapolate");
   static const char *names[] = {"n_roots", "roots", "u_roots", "u_y", "u_y_code", "u_curve",
@@ -554,7 +555,7 @@ SEXP qvx_montecarlo(SEXP coef, SEXP cov, SEXP xmin, SEXP xmax, SEXP covkind, SEX
   int wt = int1(weighting, "weighting"), st = int_flag(stated, "stated");
   int n = count(real_len(y, "y"), "y");
   int um = int1(uymode, "uymode");
-  response_uncertainty_args(um, uy, repl, n);
+  response_uncertainty_args(um, st, uy, repl, n);
   int fi = int1(first, "first"), nw = int1(ndraw, "ndraw"), ng = int1(ngrid, "ngrid");
   double lv = real1(level, "level");
   if (TYPEOF(seed) != INTSXP || XLENGTH(seed) != 2)

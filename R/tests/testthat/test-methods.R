@@ -300,3 +300,30 @@ test_that("ngrid, draws, seed and replicates are bounded before anything runs", 
   expect_error(.Call(quorvex:::qvx_ipval, c(1, 2), diag(2), 0.5, 0.1, 0, 1, 200000L, 0),
                "ngrid must lie between 1 and 100000")
 })
+
+test_that("relative stated weights read a sample with its own weight (Massart's example 3)", {
+  # Massart et al. (1997), chapter 8, example 3: level means, weights
+  # round(1/s^2, 3); samples 15 (weight 1.67) and 90 (0.145).
+  lv <- c(0, 10, 20, 30, 40, 50)
+  d <- data.frame(x = lv, y = c(4.0, 21.2, 44.6, 61.8, 78.0, 105.2),
+                  w = c(1.984, 1.417, 1.262, 0.372, 0.199, 0.109))
+  cal <- calfit(y ~ x, d, u_y = 1 / sqrt(w), covariance = "scaled")
+  expect_identical(cal$covariance, "scaled")
+  ws <- c(1.67, 0.145)
+  p <- inverse(cal, c(15, 90), u_y_relative = 1 / sqrt(ws))
+  expect_equal(p$U, c(2.478285, 7.855012), tolerance = 1e-6, scale = 1)
+  expect_identical(round(p$U, 1), c(2.5, 7.9))
+  expect_identical(p$dof, c(4, 4))
+  # lm with the same weights and the classical formula with s^2 / w_s.
+  m <- lm(y ~ x, d, weights = w)
+  s <- summary(m)$sigma
+  b <- unname(coef(m)[2])
+  xw <- sum(d$w * lv) / sum(d$w)
+  yw <- sum(d$w * d$y) / sum(d$w)
+  se <- s / b * sqrt(1 / ws + 1 / sum(d$w) + (c(15, 90) - yw)^2 / (b^2 * sum(d$w * (lv - xw)^2)))
+  expect_equal(p$u_x, se, tolerance = 1e-10)
+  expect_error(inverse(cal, 15), "u_y_relative", class = "quorvex_input_error")
+  expect_error(inverse(calfit(y ~ x, d, u_y = 1 / sqrt(w)), 15, u_y_relative = 1),
+               "u_y_relative applies", class = "quorvex_input_error")
+  expect_error(inverse(cal, 15, u_y_relative = 0), "positive", class = "quorvex_input_error")
+})
