@@ -272,10 +272,12 @@ QVXL_API void QVXL_CALL QVXL_TEXT(
  *
  * CRIT(10), the acceptance criteria (NaN where marked: the default rule):
  *   1 alpha, the overall false-rejection rate (0.05), shared equally by the
- *     statistical tests that apply (goodness: stated u(y) and NDOF > 0; lack
- *     of fit: replicates; outliers: NDOF > 0 stated, NDOF > 1 scaled);
- *   2, 3, 4  the own level of the goodness, lack-of-fit, outlier test (NaN:
- *     its share of alpha);  5 tolerance % of a read-back standard (15);
+ *     statistical tests that apply (goodness: stated u(y) and NDOF > 0; the
+ *     curve's shape: lack of fit with replicates, else the next-higher term
+ *     where NCOEF <= 9 and NDOF >= 2, see QVXL_VERDICT; outliers: NDOF > 0
+ *     stated, NDOF > 1 scaled);
+ *   2, 3, 4  the own level of the goodness, shape, outlier test (NaN: its
+ *     share of alpha);  5 tolerance % of a read-back standard (15);
  *   6 tolerance % at the lowest non-zero level (20);  7 share of standards
  *   that must read back (0.75);  8 Cook's distance marking influence (1);
  *   9 the outlier threshold (NaN: from the outlier test's level; where that
@@ -283,17 +285,23 @@ QVXL_API void QVXL_CALL QVXL_TEXT(
  *   10 unused (0).
  *
  * Per standard (NPTS each):
- *   LEV     leverage h = W^2 g' C g (NaN for errors in variables)
+ *   LEV     leverage h = W^2 g' C g; for errors in variables
+ *           h = W'^2 g(xi)' C g(xi) at the adjusted x xi (the root of
+ *           p(xi) = y - WRES/W next to x) with the effective weight
+ *           W' = W |WRES| / sqrt(WRES^2 + WRESX^2), which is
+ *           1 / sqrt(u(y)^2 + p'(xi)^2 u(x)^2) at the fit's minimum
  *   STUDI, STUDE  internally, externally studentized residual (NaN where h
- *           is 1 - 1e-9 or more, or too few degrees of freedom)
- *   COOK    Cook's distance
- *   STAT    the residual the outlier test uses: normalized W e/sqrt(1 - h)
- *           (stated), externally studentized (scaled), W e / s for errors in
- *           variables (s = 1 stated, SRES scaled);  STATX its x part
- *           (errors in variables; NaN otherwise)
- *   OFLAG   a sum of 1 |STAT| beyond the threshold, 2 |STATX| beyond,
- *           4 Cook's distance above CRIT(8), 8 leverage 1 (pinned) with
- *           degrees of freedom left.  1 and 2 fail a run; 4 and 8 only show.
+ *           is 1 - 1e-9 or more, or too few degrees of freedom); for errors
+ *           in variables of the combined normalized residual
+ *           r = sign(WRES) sqrt(WRES^2 + WRESX^2)
+ *   COOK    Cook's distance (NaN for errors in variables)
+ *   STAT    the residual the outlier test uses: normalized r/sqrt(1 - h)
+ *           (stated), externally studentized (scaled); r = W e, or the
+ *           combined normalized residual for errors in variables
+ *   STATX   NaN (kept for the layout: the x part is not tested apart)
+ *   OFLAG   a sum of 1 |STAT| beyond the threshold, 4 Cook's distance
+ *           above CRIT(8), 8 leverage 1 (pinned) with degrees of freedom
+ *           left (2 is not set).  1 fails a run; 4 and 8 only show.
  *   XBACK   x read back: the root of p(x) = y nearest the standard's x, or
  *           the tangent at an end where there is none (NCOEF >= 2)
  *   PCT     100 XBACK / X (NaN for blanks, X = 0);  BLIM  its tolerance %;
@@ -304,10 +312,11 @@ QVXL_API void QVXL_CALL QVXL_TEXT(
  *           the test does not apply (errors in variables, no replicates, no
  *           more levels than coefficients)
  *   OUTL(6) the threshold used; the statistic (1 normalized, 2 externally
- *           studentized, 3 normalized y residual); where the threshold came
+ *           studentized, 3 combined normalized and 4 combined externally
+ *           studentized for errors in variables); where the threshold came
  *           from (0 none: too few degrees of freedom, +inf; 1 normal; 2 t;
  *           3 given in CRIT(9)); t's degrees of freedom (NaN otherwise); the
- *           largest |STAT| or |STATX|; its standard (1-based, 0 none)
+ *           largest |STAT|; its standard (1-based, 0 none)
  *   BACK(3) standards tested (non-blank), passed, 1 when at least CRIT(7) of
  *           them passed (NaN for NCOEF = 1)
  *   CORR(2) r and r^2 (>= 0), weighted as the fit; r negative on a falling

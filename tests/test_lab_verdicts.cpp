@@ -17,11 +17,13 @@
 #include <vector>
 
 #include "curvestats/curve_point.h"
+#include "fitrules/fit.h"
 #include "quorvex_lab.h"
 #include "verdicts/back_calculation.h"
 #include "verdicts/criteria.h"
 #include "verdicts/diagnose.h"
 #include "verdicts/goodness.h"
+#include "verdicts/residuals.h"
 
 namespace {
 
@@ -300,11 +302,13 @@ TEST(LabVerdicts, OutlierThresholdsAgainstFortyDigitValues) {
     int kind, covkind;
     double expected;  // mpmath
   };
-  // Ten standards, a line: alpha 0.05 over 10 (2n for errors in variables).
+  // Ten standards, a line: alpha 0.05 over 10 (errors in variables too: one
+  // combined residual per standard, externally studentized when scaled).
   const Case cases[] = {
       {0, 1, 4.0293371776424849739},  // t with dof - 1 = 7 at 0.05/20
       {0, 0, 2.8070337683438041172},  // normal at 0.05/20
-      {1, 1, 4.3335498459753289869},  // t with dof = 8 at 0.05/40
+      {1, 1, 4.0293371776424849739},  // t with dof - 1 = 7 at 0.05/20
+      {1, 0, 2.8070337683438041172},  // normal at 0.05/20
   };
   LofCase lc;
   for (const Case& c : cases) {
@@ -482,6 +486,84 @@ TEST(LabVerdicts, AMissingCurvatureRejectsTheLine) {
     } else {
       EXPECT_GT(plim[kLackOfFit], 0.05);
       EXPECT_EQ(result[kLackOfFit], QVXL_RESULT_PASS);
+    }
+  }
+}
+
+// Errors in variables: each standard's combined normalized residual over
+// sqrt(1 - h), h from the effective weight 1/sqrt(u(y)^2 + p'(xi)^2 u(x)^2)
+// at the adjusted x -- computed here from u(x), u(y) and the fit's adjusted
+// abscissae, where the diagnostics know neither u(x) nor xi.
+TEST(LabVerdicts, ErrorsInVariablesResidualsAreStandardizedByTheirLeverage) {
+  const Vec x = {1, 2, 3, 4, 5, 6, 7, 8};
+  const Vec noise = {0.3, -1.1, 0.4, 0.9, -0.6, -0.2, 1.2, -0.7};
+  const Vec ux = {0.05, 0.08, 0.05, 0.1, 0.06, 0.05, 0.12, 0.07};
+  const Vec uy = {0.1, 0.1, 0.15, 0.1, 0.2, 0.1, 0.1, 0.25};
+  for (int nc : {2, 3}) {
+    for (int covkind : {0, 1}) {
+      SCOPED_TRACE(nc * 10 + covkind);
+      Vec y(8);
+      for (int i = 0; i < 8; ++i)
+        y[i] = 0.5 + 2 * x[i] + 0.03 * (nc - 2) * x[i] * x[i] + noise[i] * uy[i];
+      // An 8 sigma outlier (in the combined scale) where u(y) is stated.
+      if (covkind == 0) y[3] += 8 * std::hypot(uy[3], 2.2 * ux[3]);
+      const std::size_t k = static_cast<std::size_t>(nc);
+      Vec coef(k), cov(k * k), covs(k * k), fitted(8), res(8), wres(8), xadj(8), resx(8),
+          wresx(8), wy(8), wx(8), rinfo(4);
+      double sres = 0, chi2 = 0;
+      int dof = 0, info[5];
+      FitOptions opt;
+      opt.covkind = covkind;
+      ASSERT_EQ(FIT(FitInput{8, x.data(), y.data(), uy.data(), ux.data(), 0, nullptr, nc}, opt,
+                    FitOutput{coef.data(), cov.data(), covs.data(), &sres, &dof, &chi2,
+                              fitted.data(), res.data(), wres.data(), xadj.data(), resx.data(),
+                              wresx.data(), wy.data(), wx.data(), rinfo.data(), info}),
+                QVXL_OK);
+      FitRecord r;
+      r.ncoef = nc;
+      r.coef = coef.data();
+      r.cov = cov.data();
+      r.xmin = opt.xmin;
+      r.xmax = opt.xmax;
+      r.kind = 1;
+      r.covkind = covkind;
+      r.ndof = dof;
+      r.sres = sres;
+      r.chi2 = chi2;
+      r.stated = true;
+      r.npts = 8;
+      r.x = x.data();
+      r.y = y.data();
+      r.w = wy.data();
+      r.wres = wres.data();
+      r.wresx = wresx.data();
+      const Diag d = diagnose(r);
+      PointEval p(CurveRef{nc, coef.data(), nullptr, opt.xmin, opt.xmax});
+      Vec g(k);
+      double sum_h = 0.0;
+      for (std::size_t i = 0; i < 8; ++i) {
+        const double s = p.slope(xadj[i]);
+        const double weff2 = 1 / (uy[i] * uy[i] + s * s * ux[i] * ux[i]);
+        basis_row(nc, opt.xmin, opt.xmax, xadj[i], g.data());
+        const double h = weff2 * quad_form(k, cov.data(), g.data());
+        EXPECT_NEAR(d.lev[i], h, 1e-6 * h) << i;
+        sum_h += d.lev[i];
+        const double ri = std::copysign(std::hypot(wres[i], wresx[i]), wres[i]);
+        EXPECT_NEAR(combined_residual(r, i), ri, 1e-15 * std::abs(ri) + 1e-300);
+        if (covkind == 0) {
+          EXPECT_NEAR(d.stat[i], ri / std::sqrt(1 - h), 1e-6 * std::abs(ri) + 1e-12);
+        }
+        EXPECT_TRUE(std::isnan(d.statx[i]));
+      }
+      EXPECT_NEAR(sum_h, nc, 1e-6);
+      EXPECT_EQ(d.outl[1], covkind == 0 ? 3.0 : 4.0);
+      // The threshold: the two-sided Bonferroni level over the 8 standards.
+      EXPECT_EQ(d.outl[0], outlier_threshold(r, 0.025).value);
+      if (covkind == 0) {
+        EXPECT_EQ(d.flags[3] & QVXL_OFLAG_OUTLIER, QVXL_OFLAG_OUTLIER);
+        EXPECT_EQ(d.outl[5], 4.0);
+      }
+      for (int f : d.flags) EXPECT_EQ(f & QVXL_OFLAG_OUTLIER_X, 0);
     }
   }
 }

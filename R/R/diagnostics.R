@@ -153,9 +153,9 @@ shape_test <- function(v, alpha = NULL) {
                              "4" = "the chi-squared test of the next-higher term",
                              "the shape test"))
   if (ran) {
-    out$text <- sprintf("%s %s, p = %s: %s", if (code == SHAPE_ADDED_CHI2) "Delta chi2" else "F",
-                        format(signif(out$statistic, 4)), format(signif(out$p_value, 3)),
-                        out$test)
+    out$text <- sprintf("%s: %s %s, p = %s", out$test,
+                        if (code == SHAPE_ADDED_CHI2) "Delta chi2" else "F",
+                        format(signif(out$statistic, 4)), format(signif(out$p_value, 3)))
   }
   out
 }

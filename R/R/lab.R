@@ -125,7 +125,8 @@ OFLAG_OUTLIER <- 1L
 OFLAG_OUTLIER_X <- 2L
 OFLAG_INFLUENTIAL <- 4L
 OFLAG_PINNED <- 8L
-STATISTIC_NAMES <- c("normalized residual", "studentized residual", "normalized y residual")
+STATISTIC_NAMES <- c("normalized residual", "studentized residual", "combined normalized residual",
+                     "combined studentized residual")
 # Verdict rows (criteria in order), results, details and reasons.
 RESULT_WORDS <- c("not tested", "pass", "doubtful", "fail", "fail")
 RESULT_FAIL <- 3L

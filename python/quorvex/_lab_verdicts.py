@@ -18,7 +18,8 @@ OFLAG_PINNED = 8
 
 # The residual statistic (OUTL[1]) and where the threshold came from (OUTL[2]).
 STATISTIC_NAMES = {1: "normalized residual", 2: "studentized residual",
-                   3: "normalized y residual"}
+                   3: "combined normalized residual",
+                   4: "combined studentized residual"}
 FROM_NONE, FROM_NORMAL, FROM_T, FROM_GIVEN = 0, 1, 2, 3
 
 # Verdict rows: criteria in order, results, details.

@@ -983,7 +983,7 @@ def _shape(v: dict, alpha: float | None) -> dict:
     if code in _LV.SHAPE_RAN:
         d["verdict"] = "fail" if res == _LV.RESULT_WARN else _LV.RESULT_WORDS[res]
         what = "Delta chi2" if code == _LV.SHAPE_ADDED_CHI2 else "F"
-        d["text"] = f"{what} {d['statistic']:.4g}, p = {d['p_value']:.3g}: {d['test']}"
+        d["text"] = f"{d['test']}: {what} {d['statistic']:.4g}, p = {d['p_value']:.3g}"
     return d
 
 

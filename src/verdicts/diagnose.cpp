@@ -65,7 +65,7 @@ int diagnose(const FitRecord& f, const Criteria& c, const Diagnosis& d, Findings
   if (f.ordinary()) {
     cooks_distance(f, d.leverage, d.stud_int, d.cook);
   } else {
-    for (std::size_t i = 0; i < n; ++i) d.stud_int[i] = d.stud_ext[i] = d.cook[i] = kNaN;
+    for (std::size_t i = 0; i < n; ++i) d.cook[i] = kNaN;
   }
   const Statistic kind = residual_statistic(f, d.leverage, d.stud_ext, d.stat, d.statx);
 

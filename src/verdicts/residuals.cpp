@@ -12,7 +12,20 @@
 // With stated uncertainties the normalized residual r_i / sqrt(1 - h_i) is
 // N(0, 1).  The largest of n statistics is tested at the two-sided
 // Bonferroni level alpha/n (ISO 5725-2's single-outlier logic with the
-// multiplicity of the standards); errors in variables tests 2n statistics.
+// multiplicity of the standards).
+//
+// Errors in variables (generalized distance regression, ISO/TS 28037 7): the
+// fit adjusts each standard's x to xi_i, leaving the normalized residuals
+// a_i = (x_i - xi_i)/u(x_i) and b_i = W_i (y_i - p(xi_i)).  Eliminating xi_i
+// leaves one residual per standard, the combined normalized residual
+// r_i = sign(b_i) sqrt(a_i^2 + b_i^2) (chi2 = sum r_i^2), whose Jacobian with
+// respect to the coefficients is -W'_i g(xi_i) with the effective weight
+// W'_i = 1 / sqrt(u(y_i)^2 + p'(xi_i)^2 u(x_i)^2).  At the minimum
+// a_i = -p'(xi_i) u(x_i) W_i b_i, so that W'_i = W_i |b_i| / |r_i| without
+// u(x), and xi_i is the root of p(xi) = y_i - b_i / W_i next to x_i.  The
+// leverage is h_i = W'_i^2 g(xi_i)' C g(xi_i), C the fit's unscaled
+// coefficient covariance (the inverse of the reduced J'J, sum h_i = ncoef),
+// and r_i / sqrt(1 - h_i) is tested as the ordinary fit's residual is.
 #include "verdicts/residuals.h"
 
 #include <cmath>
@@ -29,25 +42,50 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
 double one_minus(double h) { return h < kPinnedLeverage ? 1.0 - h : kNaN; }
+
+// The adjusted x of an errors-in-variables standard: the root of
+// p(xi) = target next to x by Newton's steps (x itself where they fail).
+double adjusted_x(PointEval& p, double x, double target) {
+  const double width = p.curve().xmax - p.curve().xmin;
+  double xi = x;
+  for (int it = 0; it < 50; ++it) {
+    const double s = p.slope(xi);
+    if (!(s != 0.0) || !std::isfinite(s)) return x;
+    const double step = (p.value(xi) - target) / s;
+    if (!std::isfinite(step)) return x;
+    xi -= step;
+    if (std::abs(step) <= 1e-15 * (std::abs(xi) + width)) break;
+  }
+  return std::isfinite(xi) && std::abs(xi - x) <= width ? xi : x;
+}
 }  // namespace
+
+double combined_residual(const FitRecord& f, std::size_t i) {
+  if (f.ordinary()) return f.wres[i];
+  const double r = std::hypot(f.wres[i], f.wresx[i]);
+  return f.wres[i] < 0.0 ? -r : r;
+}
 
 void leverages(const FitRecord& f, double* h) {
   const std::size_t n = f.n();
-  if (!f.ordinary()) {
-    for (std::size_t i = 0; i < n; ++i) h[i] = kNaN;
-    return;
-  }
   std::vector<double> g(static_cast<std::size_t>(f.ncoef));
+  PointEval p(CurveRef{f.ncoef, f.coef, nullptr, f.xmin, f.xmax});
   for (std::size_t i = 0; i < n; ++i) {
-    basis_row(f.ncoef, f.xmin, f.xmax, f.x[i], g.data());
-    h[i] = f.w[i] * f.w[i] * quad_form(g.size(), f.cov, g.data());
+    double at = f.x[i], w = f.w[i];
+    if (!f.ordinary()) {
+      at = adjusted_x(p, f.x[i], f.y[i] - f.wres[i] / f.w[i]);
+      const double r = std::abs(combined_residual(f, i));
+      if (r > 0.0) w *= std::abs(f.wres[i]) / r;
+    }
+    basis_row(f.ncoef, f.xmin, f.xmax, at, g.data());
+    h[i] = w * w * quad_form(g.size(), f.cov, g.data());
   }
 }
 
 void studentized(const FitRecord& f, const double* h, bool external, double* out) {
   const std::size_t n = f.n();
   for (std::size_t i = 0; i < n; ++i) {
-    const double r = f.wres[i];
+    const double r = combined_residual(f, i);
     const double one_h = one_minus(h[i]);
     double s2;
     if (!external) {
@@ -69,32 +107,18 @@ void cooks_distance(const FitRecord& f, const double* h, const double* t_int, do
 Statistic residual_statistic(const FitRecord& f, const double* h, const double* t_ext,
                              double* stat, double* statx) {
   const std::size_t n = f.n();
-  if (!f.ordinary()) {
-    const double s = f.sigma_hat();
-    for (std::size_t i = 0; i < n; ++i) {
-      stat[i] = f.wres[i] / s;
-      statx[i] = f.wresx[i] / s;
-    }
-    return Statistic::NormalizedY;
-  }
   for (std::size_t i = 0; i < n; ++i) statx[i] = kNaN;
   if (f.covkind == 0) {
-    for (std::size_t i = 0; i < n; ++i) stat[i] = f.wres[i] / std::sqrt(one_minus(h[i]));
-    return Statistic::Normalized;
+    for (std::size_t i = 0; i < n; ++i)
+      stat[i] = combined_residual(f, i) / std::sqrt(one_minus(h[i]));
+    return f.ordinary() ? Statistic::Normalized : Statistic::CombinedNormalized;
   }
   for (std::size_t i = 0; i < n; ++i) stat[i] = t_ext[i];
-  return Statistic::Studentized;
+  return f.ordinary() ? Statistic::Studentized : Statistic::CombinedStudentized;
 }
 
 Threshold outlier_threshold(const FitRecord& f, double alpha) {
   const double n = f.npts > 1 ? f.npts : 1;
-  if (!f.ordinary()) {
-    const double q = alpha / (4 * n);
-    if (f.covkind == 0) return {upper_quantile(Dist::Normal, q), ThresholdFrom::Normal, kNaN};
-    if (f.ndof < 1) return {kInf, ThresholdFrom::None, kNaN};
-    return {upper_quantile(Dist::StudentT, q, f.ndof), ThresholdFrom::StudentT,
-            static_cast<double>(f.ndof)};
-  }
   const double q = alpha / (2 * n);
   if (f.covkind == 0) return {upper_quantile(Dist::Normal, q), ThresholdFrom::Normal, kNaN};
   if (f.ndof < 2) return {kInf, ThresholdFrom::None, kNaN};
@@ -107,12 +131,9 @@ void outlier_flags(const FitRecord& f, const double* h, const double* cook, cons
   for (std::size_t i = 0; i < f.n(); ++i) {
     int b = 0;
     if (std::abs(stat[i]) > threshold) b |= kOutlierY;
-    if (!f.ordinary()) {
-      if (std::abs(statx[i]) > threshold) b |= kOutlierX;
-    } else {
-      if (cook[i] > cook_limit) b |= kInfluential;
-      if (h[i] >= kPinnedLeverage && f.ndof > 0) b |= kPinned;
-    }
+    if (std::abs(statx[i]) > threshold) b |= kOutlierX;  // NaN: never
+    if (cook[i] > cook_limit) b |= kInfluential;           // NaN for errors in variables
+    if (h[i] >= kPinnedLeverage && f.ndof > 0) b |= kPinned;
     flags[i] = b;
   }
 }

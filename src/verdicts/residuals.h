@@ -3,6 +3,8 @@
 // threshold corrected for the number of standards.
 #pragma once
 
+#include <cstddef>
+
 #include "verdicts/fit_record.h"
 
 namespace quorvex::lab {
@@ -11,8 +13,12 @@ namespace quorvex::lab {
 // standard whatever its response.
 inline constexpr double kPinnedLeverage = 1.0 - 1e-9;
 
-// h_i = W_i^2 g_i' C g_i, the hat matrix's diagonal (ordinary fit; NaN for
-// errors in variables).
+// The residual of standard i the diagnostics use: W_i e_i, or for errors in
+// variables the combined normalized residual sign(b_i) sqrt(a_i^2 + b_i^2).
+double combined_residual(const FitRecord& f, std::size_t i);
+
+// h_i = W_i^2 g_i' C g_i, the hat matrix's diagonal; for errors in variables
+// with the effective weight at the adjusted x (residuals.cpp).
 void leverages(const FitRecord& f, double* h);
 
 // r_i / (s sqrt(1 - h_i)), s^2 = chi2/dof (internal) or, leaving the
@@ -23,10 +29,16 @@ void studentized(const FitRecord& f, const double* h, bool external, double* out
 // D_i = t_i^2 h_i / (ncoef (1 - h_i)), t_i internally studentized.
 void cooks_distance(const FitRecord& f, const double* h, const double* t_int, double* d);
 
-enum class Statistic { Normalized = 1, Studentized = 2, NormalizedY = 3 };
+// 3 and 4: the combined residual of errors in variables.
+enum class Statistic {
+  Normalized = 1,
+  Studentized = 2,
+  CombinedNormalized = 3,
+  CombinedStudentized = 4
+};
 
-// The residual each standard is tested with (statx: the x part for errors
-// in variables, NaN otherwise).
+// The residual each standard is tested with: r_i / sqrt(1 - h_i) (stated)
+// or externally studentized (scaled); statx is NaN (kept for the layout).
 Statistic residual_statistic(const FitRecord& f, const double* h, const double* t_ext,
                              double* stat, double* statx);
 

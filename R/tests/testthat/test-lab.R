@@ -108,9 +108,15 @@ test_that("the readback glue refuses wrong types and lengths, the library bad va
   expect_error(call(`9` = NA), "stated must be TRUE or FALSE")
   # Values the glue passes on: the library's status comes back.
   codes <- c(call(`18` = 0L)$status, call(`14` = 7L)$status, call(`17` = 1)$status,
-             call(`15` = c(0.01, -1))$status, call(`9` = TRUE, `14` = 1L, `16` = c(1, 1))$status,
-             call(`6` = 0L, `14` = 1L, `16` = c(1, 1))$status, call(`4` = 0)$status)
-  expect_identical(codes, c(3L, 4L, 5L, 5L, 21L, 22L, 2L))
+             call(`15` = c(0.01, -1))$status,
+             call(`5` = 0L, `9` = TRUE, `14` = 1L, `16` = c(1, 1))$status,
+             call(`6` = 0L, `14` = 1L, `16` = c(1, 1))$status, call(`4` = 0)$status,
+             call(`9` = TRUE, `14` = 1L, `16` = c(1, 1))$status,
+             call(`9` = TRUE, `14` = 1L, `15` = c(0.5, 0), `16` = c(1, 1))$status)
+  # Relative stated u(y) (scaled): the samples' relative u(y) are read, each > 0.
+  expect_identical(codes, c(3L, 4L, 5L, 5L, 21L, 22L, 2L, 0L, 5L))
+  expect_error(call(`9` = TRUE, `14` = 1L, `15` = 0.5, `16` = c(1, 1)),
+               "u_y must have 2 element")
   # In R terms: the library's message, the routine and its status.
   e <- tryCatch(quorvex:::lab_readback(cal, 0.5, "stated", u_y = 0.01, ngrid = 0L),
                 error = identity)
