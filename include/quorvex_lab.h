@@ -477,7 +477,8 @@ QVXL_API void QVXL_CALL QVXL_TEST_VERDICT(const double* P, const double* ALPHA, 
  * COVKIND = 1 (scaled) and NDOF > 0 it also takes the scale of the scatter,
  * sigma^2 = SRES^2 NDOF / chi2_NDOF, which multiplies the curve's deviation
  * and, where u(y) came from the scatter (UYMODE 1), the response's: the
- * curves follow the scaled and shifted t distribution (GUM-S1 6.4.9).  The
+ * curves follow the scaled and shifted multivariate t distribution (GUM
+ * Supplement 2, JCGM 102:2011, 6.5; GUM-S1 6.4.9 for one quantity).  The
  * draw contributes the root of the drawn curve at the drawn response nearest
  * the first-order x (its first root where there is none).
  *

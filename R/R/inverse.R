@@ -188,7 +188,7 @@ print.quorvex_inverse <- function(x, ...) {
 # it in the laboratory library (QVXL_MONTECARLO): draw j takes a curve c_j ~
 # N(coef, C) and a response y_i + u(y_i) z (with the scaled covariance also
 # the scale of the scatter, so that the curves follow the scaled and shifted
-# t distribution, GUM Supplement 1, 6.4.9); per response the root nearest the
+# t distribution, GUM Supplement 2, 6.5); per response the root nearest the
 # first-order x, then the mean, standard deviation, median and the
 # probabilistically symmetric interval of the draws with a root, and the check
 # of first order against them.  Each response has its own stream, seeded from

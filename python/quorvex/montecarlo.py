@@ -194,7 +194,7 @@ def monte_carlo(cal, y, u_y=None, n: int = DEFAULT_DRAWS, seed=None, level: floa
         of freedom: each draw takes sigma**2 = SRES**2 dof / chi2_dof as well, and scales
         the curve's deviation, and that of a response whose u(y) came from the scatter,
         by sigma / SRES.  The curves then follow the scaled-and-shifted multivariate t
-        distribution (GUM Supplement 1, 6.4.9), so that intervals keep their coverage
+        distribution (GUM Supplement 2, JCGM 102:2011, 6.5), so that intervals keep their coverage
         with few standards.
     workers : int
         Threads that take groups of responses side by side (the library releases

@@ -1,11 +1,13 @@
-// Draws of Monte Carlo inverse prediction (GUM Supplement 1, 6.4.8-6.4.9).
+// Draws of Monte Carlo inverse prediction (GUM Supplement 1, 6.4.8-6.4.9;
+// GUM Supplement 2, 6.5, for the coefficients' joint distribution).
 //
 // A curve is c = coef + s L z with z ~ N(0, I) and L L' = C: the
 // multivariate normal N(coef, C) for a stated covariance.  With a covariance
 // scaled by SRES^2 on nu degrees of freedom the scale of the scatter is an
 // estimate too: each draw takes sigma^2 = SRES^2 nu / chi2_nu, so
 // s = sigma / SRES = sqrt(nu / chi2_nu), and c follows the scaled and
-// shifted multivariate t with nu degrees of freedom (GUM-S1 6.4.9.2).  A
+// shifted multivariate t with nu degrees of freedom (JCGM 102:2011, GUM
+// Supplement 2, 6.5; GUM-S1 6.4.9 gives its one-dimensional case).  A
 // response whose u(y) came from the same scatter is drawn with the same
 // s; a stated u(y) is not.
 //
