@@ -178,12 +178,15 @@ test_that("the diagnostics and verdict glue passes the fit and the criteria in t
   expect_identical(c(e$routine, e$code), c("QVXL_DIAGNOSE", "52"))
   expect_match(conditionMessage(e), "acceptance criterion")
   # Errors in variables: the x residuals reach the library beside the y ones,
-  # and its statistics are the normalized residuals (stated uncertainties).
+  # and its statistic is each standard's combined normalized residual over
+  # sqrt(1 - h) (stated uncertainties); the leverages add up to ncoef.
   eiv <- calfit(abs ~ conc, std, u_y = u_abs, u_x = 0.01 + 0.002 * conc)
   de <- quorvex:::diagnose(eiv)
-  expect_equal(de$statistic_x, eiv$weighted_residuals_x, tolerance = 1e-15)
-  expect_equal(de$statistic, eiv$weighted_residuals, tolerance = 1e-15)
-  expect_true(all(is.nan(de$leverage)))
+  r <- sign(eiv$weighted_residuals) *
+    sqrt(eiv$weighted_residuals^2 + eiv$weighted_residuals_x^2)
+  expect_equal(de$statistic, r / sqrt(1 - de$leverage), tolerance = 1e-12)
+  expect_true(all(is.nan(de$statistic_x)))
+  expect_equal(sum(de$leverage), 2, tolerance = 1e-6)
   # Stated u(y) ten times too large: the chi2 test passes, with the note that
   # the scatter is much smaller than stated (the library's detail).
   loose <- calfit(abs ~ conc, std, u_y = 10 * u_abs)
