@@ -429,12 +429,10 @@ def residual_statistic(cal) -> tuple[np.ndarray, str]:
 
 
 def x_residual_statistic(cal) -> np.ndarray | None:
-    """The x part of the errors-in-variables fit's normalized residual pair,
-    delta_i/u_x,i (divided by SRES when the covariance is the scaled one), tested like
-    the y part by :func:`outliers`; None for the ordinary fit."""
-    if cal.kind != "gls":
-        return None
-    return _diagnose(cal)["statistic_x"]
+    """None: the errors-in-variables fit's outlier test no longer tests the x part of
+    its residuals apart; :func:`residual_statistic` gives each standard's combined
+    normalized residual, standardized by its leverage, which carries both parts."""
+    return None
 
 
 def default_threshold(n: int) -> float:

@@ -84,13 +84,12 @@ def outlier_guide(cal) -> float:
 
 
 def residuals(cal) -> tuple[np.ndarray, np.ndarray | None, str]:
-    """The residual statistic each standard is tested for outliers with (y part), the x
-    part for the errors-in-variables fit (else None), and the statistic's name."""
-    from .diagnostics import residual_statistic, x_residual_statistic
+    """The residual statistic each standard is tested for outliers with (for the
+    errors-in-variables fit the combined residual of both parts), None (no separate x
+    part), and the statistic's name."""
+    from .diagnostics import residual_statistic
     z, name = residual_statistic(cal)
-    if cal.kind == "gls":  # both parts in one panel
-        name = "normalized residual" + (" / s" if cal.covariance == "scaled" else "")
-    return z, x_residual_statistic(cal), name
+    return z, None, name
 
 
 def as_prediction(cal, samples):
@@ -159,7 +158,7 @@ def plot(cal, samples=None, ax=None, band: float | None = 0.95, *, x_label: str 
     the errors-in-variables fit) and the band around 0.  Bottom: the residuals the
     outlier test uses (:func:`quorvex.diagnostics.residual_statistic`: normalized with
     stated uncertainties, studentized when they come from the scatter; for the
-    errors-in-variables fit the x and y parts) with guide lines at the outlier test's
+    errors-in-variables fit the combined residual of the x and y parts) with guide lines at the outlier test's
     threshold; the standards ``cal.outliers()`` flags in red.
     """
     from matplotlib import rc_context
