@@ -73,7 +73,7 @@ def _standards(cal, diag, names=None) -> list[dict]:
     flags = [""] * cal.n_points
     for o in diag.outliers:
         flags[o["index"]] = "; ".join(o["reasons"])
-    z, zx, _ = _plot.residuals(cal)
+    z, _, _ = _plot.residuals(cal)
     back = diag.back_calculated
     rows = []
     for i in range(cal.n_points):
@@ -86,7 +86,7 @@ def _standards(cal, diag, names=None) -> list[dict]:
                "normalized_residual": _num(z[i])}
         if cal.kind == "gls":
             row.update(x_adjusted=_num(cal.x_adjusted[i]), x_residual=_num(cal.residuals_x[i]),
-                       normalized_x_residual=_num(zx[i]))
+                       normalized_x_residual=_num(cal.weighted_residuals_x[i]))
         if back is None:  # a constant curve is not read back
             row.update(back_calculated=None, back_calculated_percent=None,
                        back_calculated_verdict="")
