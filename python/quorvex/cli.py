@@ -247,7 +247,9 @@ def build_parser() -> argparse.ArgumentParser:
         g.add_argument("--alpha-goodness", type=_probability, default=None, metavar="A",
                        help="level of the chi2 test (default: its share of --alpha)")
         g.add_argument("--alpha-lack-of-fit", type=_probability, default=None, metavar="A",
-                       help="level of the lack-of-fit test (default: its share of --alpha)")
+                       help="level of the test of the curve's shape: lack of fit with "
+                            "replicates, else Mandel's test of the next-higher term "
+                            "(default: its share of --alpha)")
         g.add_argument("--alpha-outliers", type=_probability, default=None, metavar="A",
                        help="family level of the outlier test over all standards (default: "
                             "its share of --alpha)")
