@@ -987,7 +987,7 @@ Private Function FitCore(ByRef xs() As Double, ByRef ys() As Double, ByRef uys()
     ' written; only a calibration that uses the scaled one is lost.
     If istatus = 39 And covkind = 0 Then istatus = 0
     If istatus <> 0 Then
-        msg = FitStatusMessage(istatus, info, n, ncoef, interval(1), interval(2), haveUx)
+        msg = FitStatusMessage(istatus, info, nk, ncoef, interval(1), interval(2), haveUx)
         Select Case istatus
         Case 1 To 5, 30 To 35: code = xlErrValue
         Case Else: code = xlErrNum
@@ -1032,7 +1032,8 @@ Private Function FitCore(ByRef xs() As Double, ByRef ys() As Double, ByRef uys()
 End Function
 
 ' Why QVXL_FIT refused, in the user's terms: the library's text of its own
-' status, and for a refusal of the engine's fit that of the fit's status.
+' status, and for a refusal of the engine's fit that of the fit's status
+' (n: the standards fitted).
 Private Function FitStatusMessage(ByVal istatus As Long, ByRef info() As Long, ByVal n As Long, _
         ByVal ncoef As Long, ByVal xmin As Double, ByVal xmax As Double, _
         ByVal eiv As Boolean) As String
@@ -1040,6 +1041,8 @@ Private Function FitStatusMessage(ByVal istatus As Long, ByRef info() As Long, B
     Select Case istatus
     Case 1
         s = "degree " & (ncoef - 1) & ": " & LabText(1, istatus)
+    Case 3
+        s = EngineText(10, 2, n, ncoef, xmin, xmax)
     Case 36
         s = "OLSPFIT status " & info(1) & ": " & EngineText(10, info(1), n, ncoef, xmin, xmax)
         If eiv Then s = "the starting fit: " & s
@@ -1138,7 +1141,7 @@ Private Function ReadBack(ByRef f As QvxFit, ByVal yv As Double, ByVal mode As L
         msg = LabText(1, istatus) & ": give the sample's u(y)"
         Exit Function
     Case 2 To 5
-        msg = LabText(1, istatus)
+        msg = "the sample's u(y), readings or level: " & LabText(1, istatus)
         Exit Function
     Case Else
         code = xlErrNum
@@ -1771,8 +1774,7 @@ Private Function Reasons(ByVal a As Variant, ByVal n As Long, ByRef why() As Str
     Dim v As Variant, r0 As Long, c0 As Long, nr As Long, nc As Long, i As Long, e As Variant
     ReDim why(1 To n)
     Reasons = True
-    If Not Given(a) And Not IsObject(a) Then Exit Function
-    If IsMissing(a) Then Exit Function
+    If Not Given(a) Then Exit Function
     If IsObject(a) Then v = a.Value2 Else v = a
     If Not IsArray(v) Then
         If n = 1 Then

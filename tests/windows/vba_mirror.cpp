@@ -312,7 +312,8 @@ Outcome read_back(const Fit& f, double y, const std::string& u_y, const std::str
                 &r.ucurve, &r.dof, &r.k, &r.u, &r.low, &r.high, &r.xext, &r.uxext, &r.flags,
                 &istat);
   if (istat == 1) return value_error(lab_text(13, 2));
-  if (istat >= 1 && istat <= 5) return value_error(lab_text(1, istat));
+  if (istat >= 1 && istat <= 5)
+    return value_error("the sample's u(y), readings or level: " + lab_text(1, istat));
   if (istat == QVXL_UY_STATED_STANDARDS || istat == QVXL_UY_NO_DOF)
     return value_error(lab_text(1, istat) + ": give the sample's u(y)");
   if (istat != 0) return num_error("QVXL_READBACK status " + std::to_string(istat));
