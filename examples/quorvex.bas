@@ -2127,7 +2127,7 @@ Private Sub ClearOutput(ByVal sh As Worksheet)
 End Sub
 
 Private Sub Calibrate(ByVal sh As Worksheet)
-    Dim nStd As Long, nSmp As Long, nc As Long, i As Long, j As Long, k As Long, row As Long
+    Dim nStd As Long, nSmp As Long, nc As Long, i As Long, j As Long, k As Long, rw As Long
     Dim f As QvxFit, msg As String, code As Long, cval As Variant, overall As Long
     Dim xs As Range, ys As Range, uys As Variant, uxs As Variant, why As Range
     Dim a() As Double, ca() As Double, block As Variant, lims As Variant, limMsg As String
@@ -2172,27 +2172,27 @@ Private Sub Calibrate(ByVal sh As Worksheet)
         sh.Cells(3 + k, COL_RECORD + 1).Value = f.coef(k)
         sh.Cells(3 + k, COL_RECORD + 2).Value = RootOf(f.cov(k, k))
     Next k
-    row = 4 + nc
-    sh.Cells(row, COL_RECORD).Value = "SRES"
-    sh.Cells(row, COL_RECORD + 1).Value = f.sres
-    sh.Cells(row + 1, COL_RECORD).Value = "dof"
-    sh.Cells(row + 1, COL_RECORD + 1).Value = f.dof
-    sh.Cells(row + 2, COL_RECORD).Value = "interval"
-    sh.Cells(row + 2, COL_RECORD + 1).Value = f.xmin
-    sh.Cells(row + 2, COL_RECORD + 2).Value = f.xmax
-    sh.Cells(row + 3, COL_RECORD).Value = "covariance"
-    sh.Cells(row + 3, COL_RECORD + 1).Value = IIf(f.scaled, "scaled by the scatter", "stated u(y)")
-    sh.Cells(row + 4, COL_RECORD).Value = "fit"
-    sh.Cells(row + 4, COL_RECORD + 1).Value = f.routine
-    sh.Cells(row + 5, COL_RECORD).Value = "weighting"
-    sh.Cells(row + 5, COL_RECORD + 1).Value = WeightingName(f.weighting)
-    row = row + 6
+    rw = 4 + nc
+    sh.Cells(rw, COL_RECORD).Value = "SRES"
+    sh.Cells(rw, COL_RECORD + 1).Value = f.sres
+    sh.Cells(rw + 1, COL_RECORD).Value = "dof"
+    sh.Cells(rw + 1, COL_RECORD + 1).Value = f.dof
+    sh.Cells(rw + 2, COL_RECORD).Value = "interval"
+    sh.Cells(rw + 2, COL_RECORD + 1).Value = f.xmin
+    sh.Cells(rw + 2, COL_RECORD + 2).Value = f.xmax
+    sh.Cells(rw + 3, COL_RECORD).Value = "covariance"
+    sh.Cells(rw + 3, COL_RECORD + 1).Value = IIf(f.scaled, "scaled by the scatter", "stated u(y)")
+    sh.Cells(rw + 4, COL_RECORD).Value = "fit"
+    sh.Cells(rw + 4, COL_RECORD + 1).Value = f.routine
+    sh.Cells(rw + 5, COL_RECORD).Value = "weighting"
+    sh.Cells(rw + 5, COL_RECORD + 1).Value = WeightingName(f.weighting)
+    rw = rw + 6
     For i = 1 To f.nstd
         If Not f.kept(i) Then
-            sh.Cells(row, COL_RECORD).Value = "left out: row " & (3 + i)
-            sh.Cells(row, COL_RECORD + 1).Value = f.sx(i)
-            sh.Cells(row, COL_RECORD + 2).Value = f.reason(i)
-            row = row + 1
+            sh.Cells(rw, COL_RECORD).Value = "left out: row " & (3 + i)
+            sh.Cells(rw, COL_RECORD + 1).Value = f.sx(i)
+            sh.Cells(rw, COL_RECORD + 2).Value = f.reason(i)
+            rw = rw + 1
         End If
     Next i
 
