@@ -561,7 +561,7 @@ TEST(LabText, EveryCodeHasItsText) {
   EXPECT_EQ(get(3, QVXL_UYSRC_CURVE_ONLY, 4, needed), "cur");
   EXPECT_EQ(needed, 10);
   EXPECT_EQ(get(2, 3, 200, needed), "status 4");  // two bits at once
-  EXPECT_EQ(get(4, 1, 200, needed), "status 4");
+  EXPECT_EQ(get(9, 1, 200, needed), "status 4");  // kinds 4-8 name the verdict and limits
   EXPECT_EQ(get(1, 0, 0, needed), "status 3");
 }
 
