@@ -1,10 +1,11 @@
 Attribute VB_Name = "quorvex"
 ' quorvex.bas -- calibration curves in a spreadsheet: worksheet functions
 ' and a worked macro over QUORVEXlab1.dll, which holds every laboratory rule
-' (the fit with its defaults, the power form, reading samples back with the
-' default u(y), the status texts), and QUORVEXv1.dll (the curve's values, a
-' straight line's intercept and slope).  The module computes nothing of its
-' own: it turns cells into arguments and results into cells.
+' (the fit with its defaults, weighting presets and exclusions; reading
+' samples back with u(y), U, k, the inversion interval and the flags; the
+' verdict; the detection limits; the bands; the power form; every text), and
+' QUORVEXv1.dll (a straight line's intercept and slope).  The module computes
+' nothing of its own: it turns cells into arguments and results into cells.
 '
 ' Import it in the VBA editor (File > Import File...), into the workbook or
 ' into an add-in.  The DLLs must match the office suite, not Windows: a
@@ -22,31 +23,52 @@ Attribute VB_Name = "quorvex"
 ' then the same for QUORVEXlab1.dll.
 ' When none loads, the message lists every path tried and why it failed.
 '
-' Worksheet functions (errors come back as #VALUE! for wrong input and
-' #NUM! for a calculation that has no answer; =QVX_ERROR(cell) says why):
-'   =QVX_FIT(x, y, [u_y], [u_x], [degree])  the fit block (6 + degree + 1
-'       rows, degree + 2 columns, at least 3): a dynamic array, or select the block and
-'       enter it with Ctrl+Shift+Enter.  Without u_y the fit is unweighted
-'       and its covariance is scaled by the scatter of the standards; with
-'       u_y (one value or one per standard) the stated uncertainties weight
-'       it and the covariance is not scaled; with u_x as well the fit
-'       allows for the uncertainty of x (errors in variables).
-'   =QVX_X(y, u_y, fit, [readings], [root])  the x of a response y
-'   =QVX_UX(y, u_y, fit, [readings], [root]) its standard uncertainty u(x)
-'       u_y empty or left out: for a fit scaled by the scatter, the scatter
-'       of one reading (SRES) divided by the square root of readings; for a
-'       fit with stated u_y an error that asks for u(y).  A number: the
-'       stated u(y) (0 is the curve's part only).  The text "curve-only":
-'       u(y) = 0.  root picks one x (1 = smallest) where the curve gives
-'       the response at several.  A fit of degree 0 (a constant) cannot be
-'       read back.  The library reads the response back (QVXL_READBACK) and
-'       chooses the default u(y).
-'   =QVX_UY(y, u_y, fit, [readings])         the u(y) used, as above
-'   =QVX_Y(x, fit)                           the curve's response at x
+' Worksheet functions (errors come back as #VALUE! for input the library
+' refuses and #NUM! for a calculation that has no answer; =QVX_ERROR(cell)
+' says why, in the library's words):
+'   =QVX_FIT(x, y, [u_y], [u_x], [degree], [weighting], [exclude], [covariance])
+'       the fit block, which holds the calibration for the functions below.
+'       degree 0 to 9 (default 1).  Without u_y the fit is unweighted, or
+'       weighted by the preset "1/x" or "1/x2", and its covariance is scaled
+'       by the scatter of the standards; with u_y (one value or one per
+'       standard) the stated uncertainties weight it and the covariance is
+'       stated; with u_x as well the fit allows for the uncertainty of x
+'       (errors in variables).  exclude: a range beside the standards, a
+'       reason in the cell of each standard left out (empty: fitted).
+'       covariance "stated" or "scaled" overrides the choice.
+'   =QVX_READ(y, [u_y], fit, [readings], [level], [limits])  a sample, one
+'       row: x, u(x), U, k, dof, inversion interval low and high, u(y), where
+'       u(y) came from, the flags; =QVX_READ_LABELS() the row's labels.
+'       u_y empty: the library's default (the scatter of the standards at
+'       the sample's x, for the mean of readings); a number: stated (0 is
+'       the curve's part only); "curve-only": u(y) = 0.  level: coverage
+'       probability of U and the interval (0.95).  limits: a QVX_LIMITS
+'       block, to flag samples below LOD and LOQ.
+'   =QVX_X(y, [u_y], fit, [readings], [root])  the x of a response y
+'   =QVX_UX(y, [u_y], fit, [readings], [root]) its standard uncertainty u(x)
+'   =QVX_UY(y, [u_y], fit, [readings])         the u(y) used
+'       root picks one x (1 = smallest) where the curve gives the response
+'       at several.
+'   =QVX_VERDICT(fit, [alpha], [warn_only])  is the calibration fit for use:
+'       a row per criterion (statistic, p-value or limit, level, result,
+'       detail) and the overall verdict.  alpha: the overall false-rejection
+'       rate; warn_only: criteria that only warn (1 goodness, 2 lack of fit,
+'       4 outliers, 8 back-calculated, a sum).
+'   =QVX_LIMITS(fit, [blank], [alpha], [beta], [replicates], [u_blank], [k_loq])
+'       the detection and quantification limits, each named by its
+'       definition (ICH Q2, ISO 11843-2, DIN 32645), and where the blank's
+'       scatter came from.
+'   =QVX_BAND(x, fit, [level], [kind], [u_y])  the curve at x with its
+'       confidence ("confidence") or prediction ("prediction") band: y, u,
+'       lower, upper, k.
+'   =QVX_Y(x, fit)       the curve's response at x
 '   =QVX_LINE(fit)       intercept and slope with u (2 rows, 3 columns)
 '   =QVX_POWER(fit)      intercept, slope, x^2, ... with u (degree + 1 rows)
 '   =QVX_ERROR([cell])   why the formula in cell failed ("" if it did not);
 '                        without a cell, the latest failure's reason
+' A block result spills from one cell (Excel 365), or select the block and
+' enter it with Ctrl+Shift+Enter.  A value the library reports as not a
+' number is an empty cell; an infinite one reads "inf".
 '
 ' Every argument of the DLLs is passed ByRef: a 32-bit integer as Long, a
 ' real as Double, an array by its first element (COEF(1)).  VBA stores a
@@ -87,17 +109,6 @@ Public Declare PtrSafe Sub IPVAL_DEGREE1 Lib "QUORVEXv1.dll" ( _
     ByRef COEF As Double, ByRef COV As Double, ByRef NPTS As Long, ByRef Y As Double, _
     ByRef COVY As Double, ByRef XMIN As Double, ByRef XMAX As Double, _
     ByRef XPRED As Double, ByRef UXPRED As Double, ByRef ISTAT As Long)
-Public Declare PtrSafe Sub QVXL_READBACK Lib "QUORVEXlab1.dll" ( _
-    ByRef NCOEF As Long, ByRef COEF As Double, ByRef COV As Double, ByRef XMIN As Double, _
-    ByRef XMAX As Double, ByRef COVKIND As Long, ByRef NDOF As Long, ByRef SRES As Double, _
-    ByRef WEIGHTING As Long, ByRef STATED As Long, ByRef XSTD As Double, _
-    ByRef HASLIM As Long, ByRef LIMITS As Double, ByRef NPTS As Long, ByRef Y As Double, _
-    ByRef UYMODE As Long, ByRef UY As Double, ByRef REPL As Double, ByRef LEVEL As Double, _
-    ByRef NGRID As Long, ByRef TOL As Double, ByRef EXTRAP As Long, ByRef NROOT As Long, _
-    ByRef ROOTS As Double, ByRef UROOTS As Double, ByRef UYUSED As Double, _
-    ByRef UYSRC As Long, ByRef UCURVE As Double, ByRef DOF As Double, ByRef K As Double, _
-    ByRef U As Double, ByRef LOW As Double, ByRef HIGH As Double, ByRef XEXT As Double, _
-    ByRef UXEXT As Double, ByRef FLAGS As Long, ByRef ISTAT As Long)
 Public Declare PtrSafe Sub QVXL_FIT Lib "QUORVEXlab1.dll" ( _
     ByRef NPTS As Long, ByRef X As Double, ByRef Y As Double, ByRef UY As Double, _
     ByRef UX As Double, ByRef GIVEN As Long, ByRef WEIGHTING As Long, ByRef KEEP As Long, _
@@ -110,9 +121,56 @@ Public Declare PtrSafe Sub QVXL_FIT Lib "QUORVEXlab1.dll" ( _
 Public Declare PtrSafe Sub QVXL_DEFAULT_INTERVAL Lib "QUORVEXlab1.dll" ( _
     ByRef NPTS As Long, ByRef X As Double, ByRef HASUX As Long, ByRef UX As Double, _
     ByRef XMIN As Double, ByRef XMAX As Double, ByRef ISTAT As Long)
+Public Declare PtrSafe Sub QVXL_READBACK Lib "QUORVEXlab1.dll" ( _
+    ByRef NCOEF As Long, ByRef COEF As Double, ByRef COV As Double, ByRef XMIN As Double, _
+    ByRef XMAX As Double, ByRef COVKIND As Long, ByRef NDOF As Long, ByRef SRES As Double, _
+    ByRef WEIGHTING As Long, ByRef STATED As Long, ByRef XSTD As Double, ByRef HASLIM As Long, _
+    ByRef LIMITS As Double, ByRef NPTS As Long, ByRef Y As Double, ByRef UYMODE As Long, _
+    ByRef UY As Double, ByRef REPL As Double, ByRef LEVEL As Double, ByRef NGRID As Long, _
+    ByRef TOL As Double, ByRef EXTRAP As Long, ByRef NROOT As Long, ByRef ROOTS As Double, _
+    ByRef UROOTS As Double, ByRef UYUSED As Double, ByRef UYSRC As Long, _
+    ByRef UCURVE As Double, ByRef DOF As Double, ByRef K As Double, ByRef U As Double, _
+    ByRef LOW As Double, ByRef HIGH As Double, ByRef XEXT As Double, ByRef UXEXT As Double, _
+    ByRef FLAGS As Long, ByRef ISTAT As Long)
+Public Declare PtrSafe Sub QVXL_SAMPLE_LIMITS Lib "QUORVEXlab1.dll" ( _
+    ByRef BLANK As Double, ByRef XD As Double, ByRef LOQ As Double, ByRef LOQDIN As Double, _
+    ByRef HASLIM As Long, ByRef LIMITS As Double, ByRef ISTAT As Long)
 Public Declare PtrSafe Sub QVXL_POWER Lib "QUORVEXlab1.dll" ( _
     ByRef NCOEF As Long, ByRef COEF As Double, ByRef COV As Double, ByRef XMIN As Double, _
     ByRef XMAX As Double, ByRef A As Double, ByRef CA As Double, ByRef ISTAT As Long)
+Public Declare PtrSafe Sub QVXL_CURVE Lib "QUORVEXlab1.dll" ( _
+    ByRef NCOEF As Long, ByRef COEF As Double, ByRef COV As Double, ByRef XMIN As Double, _
+    ByRef XMAX As Double, ByRef WHAT As Long, ByRef EXTEND As Long, ByRef NPTS As Long, _
+    ByRef X As Double, ByRef Y As Double, ByRef DY As Double, ByRef U As Double, _
+    ByRef ISTAT As Long)
+Public Declare PtrSafe Sub QVXL_BAND Lib "QUORVEXlab1.dll" ( _
+    ByRef NCOEF As Long, ByRef COEF As Double, ByRef COV As Double, ByRef XMIN As Double, _
+    ByRef XMAX As Double, ByRef COVKIND As Long, ByRef NDOF As Long, ByRef LEVEL As Double, _
+    ByRef KIND As Long, ByRef NPTS As Long, ByRef X As Double, ByRef RSD As Double, _
+    ByRef Y As Double, ByRef U As Double, ByRef LOWER As Double, ByRef UPPER As Double, _
+    ByRef K As Double, ByRef ISTAT As Long)
+Public Declare PtrSafe Sub QVXL_RESPONSE_SD Lib "QUORVEXlab1.dll" ( _
+    ByRef NPTS As Long, ByRef X As Double, ByRef WEIGHTING As Long, ByRef NSTD As Long, _
+    ByRef USTD As Double, ByRef COVKIND As Long, ByRef SRES As Double, ByRef SD As Double, _
+    ByRef ISTAT As Long)
+Public Declare PtrSafe Sub QVXL_VERDICT Lib "QUORVEXlab1.dll" ( _
+    ByRef NCOEF As Long, ByRef COEF As Double, ByRef COV As Double, ByRef XMIN As Double, _
+    ByRef XMAX As Double, ByRef KIND As Long, ByRef COVKIND As Long, ByRef NDOF As Long, _
+    ByRef SRES As Double, ByRef CHI2 As Double, ByRef STATED As Long, ByRef NPTS As Long, _
+    ByRef X As Double, ByRef Y As Double, ByRef W As Double, ByRef WRES As Double, _
+    ByRef WRESX As Double, ByRef CRIT As Double, ByRef WARNONLY As Long, ByRef APPLIES As Long, _
+    ByRef STATV As Double, ByRef PLIM As Double, ByRef ALPHA As Double, ByRef RESULT As Long, _
+    ByRef DETAIL As Long, ByRef OVERALL As Long, ByRef REASONS As Long, ByRef ISTAT As Long)
+Public Declare PtrSafe Sub QVXL_DEFAULT_CRITERIA Lib "QUORVEXlab1.dll" ( _
+    ByRef CRIT As Double, ByRef ISTAT As Long)
+Public Declare PtrSafe Sub QVXL_LIMITS Lib "QUORVEXlab1.dll" ( _
+    ByRef NCOEF As Long, ByRef COEF As Double, ByRef COV As Double, ByRef XMIN As Double, _
+    ByRef XMAX As Double, ByRef COVKIND As Long, ByRef NDOF As Long, ByRef SRES As Double, _
+    ByRef WEIGHTING As Long, ByRef NSTD As Long, ByRef XSTD As Double, ByRef WSTD As Double, _
+    ByRef STATED As Long, ByRef UYSTD As Double, ByRef ALPHA As Double, ByRef BETA As Double, _
+    ByRef BLANK As Double, ByRef REPL As Long, ByRef HASUB As Long, ByRef UBLANK As Double, _
+    ByRef KLOQ As Double, ByRef LIM As Double, ByRef SOURCE As Long, ByRef EXTRAP As Long, _
+    ByRef ISTAT As Long)
 Public Declare PtrSafe Sub QVXL_TEXT Lib "QUORVEXlab1.dll" ( _
     ByRef KIND As Long, ByRef CODE As Long, ByRef TEXT As Byte, ByRef LENGTH As Long, _
     ByRef NEEDED As Long, ByRef ISTAT As Long)
@@ -153,17 +211,6 @@ Public Declare Sub IPVAL_DEGREE1 Lib "QUORVEXv1.dll" ( _
     ByRef COEF As Double, ByRef COV As Double, ByRef NPTS As Long, ByRef Y As Double, _
     ByRef COVY As Double, ByRef XMIN As Double, ByRef XMAX As Double, _
     ByRef XPRED As Double, ByRef UXPRED As Double, ByRef ISTAT As Long)
-Public Declare Sub QVXL_READBACK Lib "QUORVEXlab1.dll" ( _
-    ByRef NCOEF As Long, ByRef COEF As Double, ByRef COV As Double, ByRef XMIN As Double, _
-    ByRef XMAX As Double, ByRef COVKIND As Long, ByRef NDOF As Long, ByRef SRES As Double, _
-    ByRef WEIGHTING As Long, ByRef STATED As Long, ByRef XSTD As Double, _
-    ByRef HASLIM As Long, ByRef LIMITS As Double, ByRef NPTS As Long, ByRef Y As Double, _
-    ByRef UYMODE As Long, ByRef UY As Double, ByRef REPL As Double, ByRef LEVEL As Double, _
-    ByRef NGRID As Long, ByRef TOL As Double, ByRef EXTRAP As Long, ByRef NROOT As Long, _
-    ByRef ROOTS As Double, ByRef UROOTS As Double, ByRef UYUSED As Double, _
-    ByRef UYSRC As Long, ByRef UCURVE As Double, ByRef DOF As Double, ByRef K As Double, _
-    ByRef U As Double, ByRef LOW As Double, ByRef HIGH As Double, ByRef XEXT As Double, _
-    ByRef UXEXT As Double, ByRef FLAGS As Long, ByRef ISTAT As Long)
 Public Declare Sub QVXL_FIT Lib "QUORVEXlab1.dll" ( _
     ByRef NPTS As Long, ByRef X As Double, ByRef Y As Double, ByRef UY As Double, _
     ByRef UX As Double, ByRef GIVEN As Long, ByRef WEIGHTING As Long, ByRef KEEP As Long, _
@@ -176,9 +223,56 @@ Public Declare Sub QVXL_FIT Lib "QUORVEXlab1.dll" ( _
 Public Declare Sub QVXL_DEFAULT_INTERVAL Lib "QUORVEXlab1.dll" ( _
     ByRef NPTS As Long, ByRef X As Double, ByRef HASUX As Long, ByRef UX As Double, _
     ByRef XMIN As Double, ByRef XMAX As Double, ByRef ISTAT As Long)
+Public Declare Sub QVXL_READBACK Lib "QUORVEXlab1.dll" ( _
+    ByRef NCOEF As Long, ByRef COEF As Double, ByRef COV As Double, ByRef XMIN As Double, _
+    ByRef XMAX As Double, ByRef COVKIND As Long, ByRef NDOF As Long, ByRef SRES As Double, _
+    ByRef WEIGHTING As Long, ByRef STATED As Long, ByRef XSTD As Double, ByRef HASLIM As Long, _
+    ByRef LIMITS As Double, ByRef NPTS As Long, ByRef Y As Double, ByRef UYMODE As Long, _
+    ByRef UY As Double, ByRef REPL As Double, ByRef LEVEL As Double, ByRef NGRID As Long, _
+    ByRef TOL As Double, ByRef EXTRAP As Long, ByRef NROOT As Long, ByRef ROOTS As Double, _
+    ByRef UROOTS As Double, ByRef UYUSED As Double, ByRef UYSRC As Long, _
+    ByRef UCURVE As Double, ByRef DOF As Double, ByRef K As Double, ByRef U As Double, _
+    ByRef LOW As Double, ByRef HIGH As Double, ByRef XEXT As Double, ByRef UXEXT As Double, _
+    ByRef FLAGS As Long, ByRef ISTAT As Long)
+Public Declare Sub QVXL_SAMPLE_LIMITS Lib "QUORVEXlab1.dll" ( _
+    ByRef BLANK As Double, ByRef XD As Double, ByRef LOQ As Double, ByRef LOQDIN As Double, _
+    ByRef HASLIM As Long, ByRef LIMITS As Double, ByRef ISTAT As Long)
 Public Declare Sub QVXL_POWER Lib "QUORVEXlab1.dll" ( _
     ByRef NCOEF As Long, ByRef COEF As Double, ByRef COV As Double, ByRef XMIN As Double, _
     ByRef XMAX As Double, ByRef A As Double, ByRef CA As Double, ByRef ISTAT As Long)
+Public Declare Sub QVXL_CURVE Lib "QUORVEXlab1.dll" ( _
+    ByRef NCOEF As Long, ByRef COEF As Double, ByRef COV As Double, ByRef XMIN As Double, _
+    ByRef XMAX As Double, ByRef WHAT As Long, ByRef EXTEND As Long, ByRef NPTS As Long, _
+    ByRef X As Double, ByRef Y As Double, ByRef DY As Double, ByRef U As Double, _
+    ByRef ISTAT As Long)
+Public Declare Sub QVXL_BAND Lib "QUORVEXlab1.dll" ( _
+    ByRef NCOEF As Long, ByRef COEF As Double, ByRef COV As Double, ByRef XMIN As Double, _
+    ByRef XMAX As Double, ByRef COVKIND As Long, ByRef NDOF As Long, ByRef LEVEL As Double, _
+    ByRef KIND As Long, ByRef NPTS As Long, ByRef X As Double, ByRef RSD As Double, _
+    ByRef Y As Double, ByRef U As Double, ByRef LOWER As Double, ByRef UPPER As Double, _
+    ByRef K As Double, ByRef ISTAT As Long)
+Public Declare Sub QVXL_RESPONSE_SD Lib "QUORVEXlab1.dll" ( _
+    ByRef NPTS As Long, ByRef X As Double, ByRef WEIGHTING As Long, ByRef NSTD As Long, _
+    ByRef USTD As Double, ByRef COVKIND As Long, ByRef SRES As Double, ByRef SD As Double, _
+    ByRef ISTAT As Long)
+Public Declare Sub QVXL_VERDICT Lib "QUORVEXlab1.dll" ( _
+    ByRef NCOEF As Long, ByRef COEF As Double, ByRef COV As Double, ByRef XMIN As Double, _
+    ByRef XMAX As Double, ByRef KIND As Long, ByRef COVKIND As Long, ByRef NDOF As Long, _
+    ByRef SRES As Double, ByRef CHI2 As Double, ByRef STATED As Long, ByRef NPTS As Long, _
+    ByRef X As Double, ByRef Y As Double, ByRef W As Double, ByRef WRES As Double, _
+    ByRef WRESX As Double, ByRef CRIT As Double, ByRef WARNONLY As Long, ByRef APPLIES As Long, _
+    ByRef STATV As Double, ByRef PLIM As Double, ByRef ALPHA As Double, ByRef RESULT As Long, _
+    ByRef DETAIL As Long, ByRef OVERALL As Long, ByRef REASONS As Long, ByRef ISTAT As Long)
+Public Declare Sub QVXL_DEFAULT_CRITERIA Lib "QUORVEXlab1.dll" ( _
+    ByRef CRIT As Double, ByRef ISTAT As Long)
+Public Declare Sub QVXL_LIMITS Lib "QUORVEXlab1.dll" ( _
+    ByRef NCOEF As Long, ByRef COEF As Double, ByRef COV As Double, ByRef XMIN As Double, _
+    ByRef XMAX As Double, ByRef COVKIND As Long, ByRef NDOF As Long, ByRef SRES As Double, _
+    ByRef WEIGHTING As Long, ByRef NSTD As Long, ByRef XSTD As Double, ByRef WSTD As Double, _
+    ByRef STATED As Long, ByRef UYSTD As Double, ByRef ALPHA As Double, ByRef BETA As Double, _
+    ByRef BLANK As Double, ByRef REPL As Long, ByRef HASUB As Long, ByRef UBLANK As Double, _
+    ByRef KLOQ As Double, ByRef LIM As Double, ByRef SOURCE As Long, ByRef EXTRAP As Long, _
+    ByRef ISTAT As Long)
 Public Declare Sub QVXL_TEXT Lib "QUORVEXlab1.dll" ( _
     ByRef KIND As Long, ByRef CODE As Long, ByRef TEXT As Byte, ByRef LENGTH As Long, _
     ByRef NEEDED As Long, ByRef ISTAT As Long)
@@ -192,48 +286,79 @@ Private Declare Function GetFileAttributesW Lib "kernel32" ( _
 
 Private Const DLL_NAME As String = "QUORVEXv1.dll"
 Private Const LAB_DLL_NAME As String = "QUORVEXlab1.dll"
-' The root search's grid, as the Python package uses it, and the coverage
-' probability of the expanded uncertainty QVXL_READBACK also returns.
+' The root search's grid and the coverage probability, as the Python
+' package passes them by default.
 Private Const IPVAL_GRID As Long = 100
 Private Const READ_LEVEL As Double = 0.95
-' The worked macro owns the columns H to AJ of its sheet (8 to 36): it
+' The worked macro owns the columns I to AJ of its sheet (9 to 36): it
 ' clears them from row 1 down before it writes.
-Private Const OUT_FIRST_COL As Long = 8
+Private Const OUT_FIRST_COL As Long = 9
 Private Const OUT_LAST_COL As Long = 36
-Private Const MAX_NCOEF As Long = 10
+' Where the macro writes: the Chebyshev record, the power form, the samples
+' (10 columns), the verdict block (6 columns), the detection limits (2).
+Private Const COL_RECORD As Long = 9
+Private Const COL_POWER As Long = 13
+Private Const COL_SAMPLES As Long = 17
+Private Const COL_VERDICT As Long = 28
+Private Const COL_LIMITS As Long = 35
+' The fit block's first columns: a label and the values after it.
+Private Const BLOCK_MIN_COLS As Long = 8
+' The first cell of a block of QVX_LIMITS, which QVX_READ recognises.
+Private Const LIMITS_TITLE As String = "quorvex limits: blank at x ="
 
 ' A fitted curve, as a fit block holds it.
 Private Type QvxFit
     ncoef As Long
     routine As String          ' "OLSPFIT" or "GLSPFIT"
+    weighting As Long          ' 0 none, 1 "1/x", 2 "1/x2"
     xmin As Double
     xmax As Double
-    xlo As Double              ' the lowest and the highest standard
+    xlo As Double              ' the lowest and the highest fitted standard
     xhi As Double
     sres As Double
+    chi2 As Double
     dof As Long
-    scaled As Boolean          ' covariance scaled by the scatter (no stated u_y)
+    scaled As Boolean          ' the covariance the uncertainties use is the scaled one
+    stated As Boolean          ' the standards carried stated u(y)
     coef() As Double           ' (1 To ncoef)
     cov() As Double            ' (1 To ncoef, 1 To ncoef), the one uncertainties use
+    covu() As Double           ' the unscaled covariance, as the fit gave it
+    nstd As Long               ' standards, fitted and left out
+    kept() As Boolean          ' (1 To nstd)
+    sx() As Double
+    sy() As Double
+    suy() As Double            ' stated u(y); NaN without
+    sw() As Double             ' the weight the fit gave it
+    swres() As Double          ' its weighted residual
+    swresx() As Double         ' its weighted x residual (errors in variables)
+    reason() As String         ' why it was left out ("" fitted)
 End Type
 
-' One response read back by QVXL_READBACK: the u(y) it used and where from,
-' the x values that give the response (increasing) with their u(x); for the
-' first, U = k u(x) with its k and degrees of freedom, the inversion interval
-' and the sample flags (quorvex_lab.h).
+' One response read back by QVXL_READBACK.
 Private Type QvxReading
     uy As Double
     source As String
     nroot As Long
-    roots() As Double          ' (1 To ncoef - 1), NaN beyond nroot
+    roots() As Double          ' (1 To max(ncoef - 1, 1)), NaN beyond nroot
     uroots() As Double
-    ucurve As Double
     dof As Double
     k As Double
     u As Double
     low As Double
     high As Double
+    xext As Double
+    uxext As Double
     flags As Long
+    flagText As String
+End Type
+
+' A Double and its two halves, to tell a number from NaN and infinity.
+Private Type DoubleBits
+    d As Double
+End Type
+Private Type LongPair
+    lo As Long
+    hi As Long
 End Type
 
 ' Why a worksheet function failed: by the address of the calling cell, and
@@ -494,22 +619,56 @@ End Function
 
 ' ------------------------------------------------------ worksheet functions
 
-' The fit block of the standards: x and y (ranges of one row or column, or
-' arrays), u_y and u_x optional (one value, or one per standard), degree 0
-' to 9 (default 1; 0 is a constant, which cannot be read back).
+' The fit block of the standards (see the top of the module).
 Public Function QVX_FIT(ByVal x As Variant, ByVal y As Variant, Optional ByVal u_y As Variant, _
-        Optional ByVal u_x As Variant, Optional ByVal degree As Variant) As Variant
+        Optional ByVal u_x As Variant, Optional ByVal degree As Variant, _
+        Optional ByVal weighting As Variant, Optional ByVal exclude As Variant, _
+        Optional ByVal covariance As Variant) As Variant
     Dim f As QvxFit, msg As String, code As Long
     On Error GoTo unexpected
-    If Not FitFromRanges(x, y, u_y, u_x, degree, f, msg, code) Then
-        QVX_FIT = Fail(code, msg)
+    If Not FitFromRanges(x, y, u_y, u_x, degree, weighting, exclude, covariance, f, msg, code) Then
+        QVX_FIT = Fail(code, "QVX_FIT: " & msg)
         Exit Function
     End If
-    QVX_FIT = Shaped(FitBlock(f), msg)
-    If Len(msg) > 0 Then QVX_FIT = Fail(xlErrValue, msg) Else Succeed
+    QVX_FIT = Finish(FitBlock(f), "QVX_FIT")
     Exit Function
 unexpected:
     QVX_FIT = Fail(xlErrValue, "QVX_FIT: " & Err.Description)
+End Function
+
+' One sample read back: x, u(x), U, k, dof, low, high, u(y), its source, the
+' flags (one row).
+Public Function QVX_READ(ByVal y As Variant, Optional ByVal u_y As Variant, _
+        Optional ByVal fit As Variant, Optional ByVal readings As Variant, _
+        Optional ByVal level As Variant, Optional ByVal limits As Variant) As Variant
+    Dim f As QvxFit, r As QvxReading, msg As String, code As Long, out(1 To 1, 1 To 10) As Variant
+    On Error GoTo unexpected
+    If Not ReadCell(y, u_y, fit, readings, level, limits, f, r, msg, code) Then
+        QVX_READ = Fail(code, "QVX_READ: " & msg)
+        Exit Function
+    End If
+    out(1, 1) = ToCell(r.roots(1)): out(1, 2) = ToCell(r.uroots(1))
+    out(1, 3) = ToCell(r.u): out(1, 4) = ToCell(r.k): out(1, 5) = ToCell(r.dof)
+    out(1, 6) = ToCell(r.low): out(1, 7) = ToCell(r.high)
+    out(1, 8) = ToCell(r.uy): out(1, 9) = r.source: out(1, 10) = r.flagText
+    QVX_READ = Finish(out, "QVX_READ")
+    Exit Function
+unexpected:
+    QVX_READ = Fail(xlErrValue, "QVX_READ: " & Err.Description)
+End Function
+
+' The labels of QVX_READ's row.
+Public Function QVX_READ_LABELS() As Variant
+    QVX_READ_LABELS = Finish(ReadLabels(), "QVX_READ_LABELS")
+End Function
+
+Private Function ReadLabels() As Variant
+    Dim out(1 To 1, 1 To 10) As Variant, names As Variant, k As Long
+    names = Array("x", "u(x)", "U", "k", "dof", "low", "high", "u(y)", "u(y) from", "flags")
+    For k = 1 To 10
+        out(1, k) = names(k - 1)
+    Next k
+    ReadLabels = out
 End Function
 
 ' x of the response y on the curve of a fit block.
@@ -527,74 +686,98 @@ End Function
 ' The u(y) QVX_X and QVX_UX use for these arguments.
 Public Function QVX_UY(ByVal y As Variant, Optional ByVal u_y As Variant, _
         Optional ByVal fit As Variant, Optional ByVal readings As Variant) As Variant
-    Dim f As QvxFit, msg As String, yv As Double, mode As Long, uyv As Double, m As Double
-    Dim r As QvxReading, code As Long
+    QVX_UY = InverseCell(y, u_y, fit, readings, Empty, 3, "QVX_UY")
+End Function
+
+' The verdict block: is the calibration fit for use.
+Public Function QVX_VERDICT(ByVal fit As Variant, Optional ByVal alpha As Variant, _
+        Optional ByVal warn_only As Variant) As Variant
+    Dim f As QvxFit, msg As String, code As Long, out As Variant, overall As Long
     On Error GoTo unexpected
-    If Not ReadFit(fit, f, msg) Then
-        QVX_UY = Fail(xlErrValue, "QVX_UY: " & msg)
-    ElseIf Not OneNumber(y, "y", yv, msg) Then
-        QVX_UY = Fail(xlErrValue, "QVX_UY: " & msg)
-    ElseIf Not ResponseArgs(u_y, readings, mode, uyv, m, msg) Then
-        QVX_UY = Fail(xlErrValue, "QVX_UY: " & msg)
-    ElseIf Not LoadDll(msg) Then
-        QVX_UY = Fail(xlErrValue, msg)
-    ElseIf Not ReadBack(f, yv, mode, uyv, m, r, msg, code) Then
-        QVX_UY = Fail(code, "QVX_UY: " & msg)
-    Else
-        QVX_UY = r.uy
-        Succeed
+    code = xlErrValue
+    If ReadFit(fit, f, msg) Then
+        If VerdictBlock(f, alpha, warn_only, out, overall, msg, code) Then
+            QVX_VERDICT = Finish(out, "QVX_VERDICT")
+            Exit Function
+        End If
     End If
+    QVX_VERDICT = Fail(code, "QVX_VERDICT: " & msg)
     Exit Function
 unexpected:
-    QVX_UY = Fail(xlErrValue, "QVX_UY: " & Err.Description)
+    QVX_VERDICT = Fail(xlErrValue, "QVX_VERDICT: " & Err.Description)
+End Function
+
+' The detection and quantification limits, named by their definition.
+Public Function QVX_LIMITS(ByVal fit As Variant, Optional ByVal blank As Variant, _
+        Optional ByVal alpha As Variant, Optional ByVal beta As Variant, _
+        Optional ByVal replicates As Variant, Optional ByVal u_blank As Variant, _
+        Optional ByVal k_loq As Variant) As Variant
+    Dim f As QvxFit, msg As String, code As Long, out As Variant
+    On Error GoTo unexpected
+    code = xlErrValue
+    If ReadFit(fit, f, msg) Then
+        If LimitsBlock(f, blank, alpha, beta, replicates, u_blank, k_loq, out, msg, code) Then
+            QVX_LIMITS = Finish(out, "QVX_LIMITS")
+            Exit Function
+        End If
+    End If
+    QVX_LIMITS = Fail(code, "QVX_LIMITS: " & msg)
+    Exit Function
+unexpected:
+    QVX_LIMITS = Fail(xlErrValue, "QVX_LIMITS: " & Err.Description)
+End Function
+
+' The curve at x with its confidence or prediction band: y, u, lower, upper, k.
+Public Function QVX_BAND(ByVal x As Variant, ByVal fit As Variant, Optional ByVal level As Variant, _
+        Optional ByVal kind As Variant, Optional ByVal u_y As Variant) As Variant
+    Dim f As QvxFit, msg As String, code As Long, out As Variant
+    On Error GoTo unexpected
+    code = xlErrValue
+    If ReadFit(fit, f, msg) Then
+        If BandRow(f, x, level, kind, u_y, out, msg, code) Then
+            QVX_BAND = Finish(out, "QVX_BAND")
+            Exit Function
+        End If
+    End If
+    QVX_BAND = Fail(code, "QVX_BAND: " & msg)
+    Exit Function
+unexpected:
+    QVX_BAND = Fail(xlErrValue, "QVX_BAND: " & Err.Description)
 End Function
 
 ' The curve's response at x.
 Public Function QVX_Y(ByVal x As Variant, ByVal fit As Variant) As Variant
     Dim f As QvxFit, msg As String, xv As Double, yv As Double, code As Long
     On Error GoTo unexpected
-    If Not ReadFit(fit, f, msg) Then
-        QVX_Y = Fail(xlErrValue, "QVX_Y: " & msg)
-    ElseIf Not OneNumber(x, "x", xv, msg) Then
-        QVX_Y = Fail(xlErrValue, "QVX_Y: " & msg)
-    ElseIf Not LoadDll(msg) Then
-        QVX_Y = Fail(xlErrValue, msg)
-    ElseIf Not CurveAt(f, xv, yv, msg, code) Then
-        QVX_Y = Fail(code, "QVX_Y: " & msg)
-    Else
-        QVX_Y = yv
-        Succeed
+    code = xlErrValue
+    If ReadFit(fit, f, msg) Then
+        If OneNumber(x, "x", xv, msg) Then
+            If CurveAt(f, xv, yv, msg, code) Then
+                QVX_Y = yv
+                Succeed
+                Exit Function
+            End If
+        End If
     End If
+    QVX_Y = Fail(code, "QVX_Y: " & msg)
     Exit Function
 unexpected:
     QVX_Y = Fail(xlErrValue, "QVX_Y: " & Err.Description)
 End Function
 
 ' Intercept and slope of a straight-line fit with their standard
-' uncertainties: {"intercept", b, u(b); "slope", m, u(m)}.
+' uncertainties: {"intercept", b, u(b); "slope", m, u(m)} (LINEAR_CONV).
 Public Function QVX_LINE(ByVal fit As Variant) As Variant
-    Dim f As QvxFit, msg As String, a() As Double, ua() As Double, out As Variant
+    Dim f As QvxFit, msg As String, a() As Double, ca() As Double, code As Long
     On Error GoTo unexpected
-    If Not ReadFit(fit, f, msg) Then
-        QVX_LINE = Fail(xlErrValue, "QVX_LINE: " & msg)
-        Exit Function
+    code = xlErrValue
+    If ReadFit(fit, f, msg) Then
+        If LineForm(f, a, ca, msg, code) Then
+            QVX_LINE = Finish(PowerTable(a, ca, 2), "QVX_LINE")
+            Exit Function
+        End If
     End If
-    If f.ncoef <> 2 Then
-        QVX_LINE = Fail(xlErrValue, "QVX_LINE: the fit is of degree " & (f.ncoef - 1) & _
-            ", not a straight line; QVX_POWER gives its power coefficients")
-        Exit Function
-    End If
-    If Not LoadDll(msg) Then
-        QVX_LINE = Fail(xlErrValue, msg)
-        Exit Function
-    End If
-    If Not LineForm(f, a, ua, msg) Then
-        QVX_LINE = Fail(xlErrNum, "QVX_LINE: " & msg)
-        Exit Function
-    End If
-    out = PowerTable(a, ua, 2)
-    QVX_LINE = Shaped(out, msg)
-    If Len(msg) > 0 Then QVX_LINE = Fail(xlErrValue, msg) Else Succeed
+    QVX_LINE = Fail(code, "QVX_LINE: " & msg)
     Exit Function
 unexpected:
     QVX_LINE = Fail(xlErrValue, "QVX_LINE: " & Err.Description)
@@ -605,28 +788,16 @@ End Function
 ' For a high degree on an interval far from zero these are large numbers
 ' of opposite signs: report them, but compute with the fit block.
 Public Function QVX_POWER(ByVal fit As Variant) As Variant
-    Dim f As QvxFit, msg As String, a() As Double, ca() As Double, ua() As Double, k As Long
-    Dim out As Variant
+    Dim f As QvxFit, msg As String, a() As Double, ca() As Double, code As Long
     On Error GoTo unexpected
-    If Not ReadFit(fit, f, msg) Then
-        QVX_POWER = Fail(xlErrValue, "QVX_POWER: " & msg)
-        Exit Function
+    code = xlErrValue
+    If ReadFit(fit, f, msg) Then
+        If PowerForm(f, a, ca, msg, code) Then
+            QVX_POWER = Finish(PowerTable(a, ca, f.ncoef), "QVX_POWER")
+            Exit Function
+        End If
     End If
-    If Not LoadDll(msg) Then
-        QVX_POWER = Fail(xlErrValue, msg)
-        Exit Function
-    End If
-    If Not PowerForm(f, a, ca, msg) Then
-        QVX_POWER = Fail(xlErrNum, "QVX_POWER: " & msg)
-        Exit Function
-    End If
-    ReDim ua(1 To f.ncoef)
-    For k = 1 To f.ncoef
-        ua(k) = Sqr(Abs(ca(k, k)))
-    Next k
-    out = PowerTable(a, ua, f.ncoef)
-    QVX_POWER = Shaped(out, msg)
-    If Len(msg) > 0 Then QVX_POWER = Fail(xlErrValue, msg) Else Succeed
+    QVX_POWER = Fail(code, "QVX_POWER: " & msg)
     Exit Function
 unexpected:
     QVX_POWER = Fail(xlErrValue, "QVX_POWER: " & Err.Description)
@@ -660,23 +831,26 @@ unexpected:
     QVX_ERROR = "QVX_ERROR: " & Err.Description
 End Function
 
-' QVX_X (what = 1) and QVX_UX (what = 2).
+' A block result shaped for the calling range, or the error why not.
+Private Function Finish(ByVal block As Variant, ByVal fname As String) As Variant
+    Dim msg As String
+    Finish = Shaped(block, msg)
+    If Len(msg) > 0 Then Finish = Fail(xlErrValue, fname & ": " & msg) Else Succeed
+End Function
+
+' QVX_X (what = 1), QVX_UX (2) and QVX_UY (3).
 Private Function InverseCell(ByVal y As Variant, ByVal u_y As Variant, ByVal fit As Variant, _
         ByVal readings As Variant, ByVal root As Variant, ByVal what As Long, _
         ByVal fname As String) As Variant
-    Dim f As QvxFit, msg As String, yv As Double, mode As Long, uyv As Double, m As Double
-    Dim r As QvxReading, code As Long, pick As Double, which As Long
+    Dim f As QvxFit, r As QvxReading, msg As String, code As Long, pick As Double, which As Long
     On Error GoTo unexpected
-    If Not ReadFit(fit, f, msg) Then
-        InverseCell = Fail(xlErrValue, fname & ": " & msg)
+    If Not ReadCell(y, u_y, fit, readings, Empty, Empty, f, r, msg, code) Then
+        InverseCell = Fail(code, fname & ": " & msg)
         Exit Function
     End If
-    If Not OneNumber(y, "y", yv, msg) Then
-        InverseCell = Fail(xlErrValue, fname & ": " & msg)
-        Exit Function
-    End If
-    If Not ResponseArgs(u_y, readings, mode, uyv, m, msg) Then
-        InverseCell = Fail(xlErrValue, fname & ": " & msg)
+    If what = 3 Then
+        InverseCell = r.uy
+        Succeed
         Exit Function
     End If
     which = 0
@@ -685,54 +859,67 @@ Private Function InverseCell(ByVal y As Variant, ByVal u_y As Variant, ByVal fit
             InverseCell = Fail(xlErrValue, fname & ": " & msg)
             Exit Function
         End If
-        If pick <> Int(pick) Or pick < 1 Or pick > f.ncoef - 1 Or f.ncoef < 2 Then
+        If pick <> Int(pick) Or pick < 1 Or pick > UBound(r.roots) Then
             InverseCell = Fail(xlErrValue, fname & ": root must be a whole number from 1 to " & _
-                (f.ncoef - 1))
+                UBound(r.roots))
             Exit Function
         End If
         which = CLng(pick)
     End If
-    If Not LoadDll(msg) Then
-        InverseCell = Fail(xlErrValue, msg)
-        Exit Function
-    End If
-    If Not ReadBack(f, yv, mode, uyv, m, r, msg, code) Then
-        InverseCell = Fail(code, fname & ": " & msg)
-        Exit Function
-    End If
     If r.nroot = 0 Then
-        InverseCell = Fail(xlErrNum, fname & ": the response " & yv & _
-            " is not reached by the curve on its interval [" & f.xmin & ", " & f.xmax & "]")
+        InverseCell = Fail(xlErrNum, fname & ": " & r.flagText)
         Exit Function
     End If
     If which = 0 Then
         If r.nroot > 1 Then
-            InverseCell = Fail(xlErrNum, fname & ": the curve reaches the response " & yv & _
-                " at " & r.nroot & " x values; choose one with the argument root (1 = smallest)")
+            InverseCell = Fail(xlErrNum, fname & ": " & r.flagText & _
+                "; choose one with the argument root (1 = smallest)")
             Exit Function
         End If
         which = 1
     ElseIf which > r.nroot Then
-        InverseCell = Fail(xlErrNum, fname & ": the curve reaches the response " & yv & _
-            " at " & r.nroot & " x value(s), not " & which)
+        InverseCell = Fail(xlErrNum, fname & ": the curve reaches the response at " & r.nroot & _
+            " x value(s), not " & which)
         Exit Function
     End If
-    If what = 1 Then InverseCell = r.roots(which) Else InverseCell = r.uroots(which)
+    If what = 1 Then InverseCell = ToCell(r.roots(which)) Else InverseCell = ToCell(r.uroots(which))
     Succeed
     Exit Function
 unexpected:
     InverseCell = Fail(xlErrValue, fname & ": " & Err.Description)
 End Function
 
-' ------------------------------------------- numerical core (macro and UDFs)
+' The arguments of a reading, checked and converted, and the reading.
+Private Function ReadCell(ByVal y As Variant, ByVal u_y As Variant, ByVal fit As Variant, _
+        ByVal readings As Variant, ByVal level As Variant, ByVal limits As Variant, _
+        ByRef f As QvxFit, ByRef r As QvxReading, ByRef msg As String, ByRef code As Long) As Boolean
+    Dim yv As Double, mode As Long, uyv As Double, m As Double, lv As Double
+    Dim haslim As Long, lims(1 To 2) As Double
+    code = xlErrValue
+    If Not ReadFit(fit, f, msg) Then Exit Function
+    If Not OneNumber(y, "y", yv, msg) Then Exit Function
+    If Not ResponseArgs(u_y, readings, mode, uyv, m, msg) Then Exit Function
+    lv = READ_LEVEL
+    If Given(level) Then
+        If Not OneNumber(level, "level", lv, msg) Then Exit Function
+    End If
+    If Not LoadDll(msg) Then Exit Function
+    If Given(limits) Then
+        If Not SampleLimits(limits, haslim, lims, msg) Then Exit Function
+    End If
+    ReadCell = ReadBack(f, yv, mode, uyv, m, lv, haslim, lims, r, msg, code)
+End Function
 
-' Reads and checks the standards, then fits.  code: the error value to
+' ------------------------------------------------- calls of the library
+
+' Reads the standards and the options, then fits.  code: the error value to
 ' return (#VALUE! for input, #NUM! for a fit that fails).
 Private Function FitFromRanges(ByVal x As Variant, ByVal y As Variant, ByVal u_y As Variant, _
-        ByVal u_x As Variant, ByVal degree As Variant, ByRef f As QvxFit, ByRef msg As String, _
-        ByRef code As Long) As Boolean
-    Dim xs() As Double, ys() As Double, uys() As Double, uxs() As Double
-    Dim n As Long, m As Long, d As Double, ncoef As Long, haveUy As Boolean, haveUx As Boolean
+        ByVal u_x As Variant, ByVal degree As Variant, ByVal weighting As Variant, _
+        ByVal exclude As Variant, ByVal covariance As Variant, ByRef f As QvxFit, _
+        ByRef msg As String, ByRef code As Long) As Boolean
+    Dim xs() As Double, ys() As Double, uys() As Double, uxs() As Double, why() As String
+    Dim n As Long, m As Long, d As Double, ncoef As Long, wcode As Long, covkind As Long
     code = xlErrValue
     If Not Numbers(x, "x", xs, n, msg) Then Exit Function
     If Not Numbers(y, "y", ys, m, msg) Then Exit Function
@@ -744,124 +931,118 @@ Private Function FitFromRanges(ByVal x As Variant, ByVal y As Variant, ByVal u_y
     If Given(degree) Then
         If Not OneNumber(degree, "degree", d, msg) Then Exit Function
     End If
-    If d <> Int(d) Or d < 0 Or d > MAX_NCOEF - 1 Then
-        msg = "degree must be a whole number from 0 to " & (MAX_NCOEF - 1) & ", not " & d
+    If d <> Int(d) Then
+        msg = "degree must be a whole number, not " & d
         Exit Function
     End If
-    ncoef = CLng(d) + 1
-    If n < ncoef Then
-        msg = n & " standards cannot determine the " & ncoef & " coefficients of degree " & _
-            (ncoef - 1)
-        Exit Function
-    End If
-    If Not Distinct(xs, n) Then
-        msg = "all " & n & " standards have x = " & xs(1) & ": a curve needs distinct x values"
-        Exit Function
-    End If
-    haveUy = Given(u_y)
-    haveUx = Given(u_x)
-    If haveUy Then
+    ' The library says which degrees it fits; a number too large for a Long
+    ' is passed as 0 coefficients, which it refuses.
+    If Abs(d) < 1000 Then ncoef = CLng(d) + 1 Else ncoef = 0
+    If Given(u_y) Then
         If Not PerStandard(u_y, "u_y", n, uys, msg) Then Exit Function
     End If
-    If haveUx Then
-        If Not haveUy Then
-            msg = "u_x needs u_y too: the errors-in-variables fit weighs the x and y " & _
-                "residuals by their uncertainties"
-            Exit Function
-        End If
+    If Given(u_x) Then
         If Not PerStandard(u_x, "u_x", n, uxs, msg) Then Exit Function
     End If
+    If Not WeightingCode(weighting, wcode, msg) Then Exit Function
+    If Not Reasons(exclude, n, why, msg) Then Exit Function
+    If Not CovarianceCode(covariance, covkind, msg) Then Exit Function
     If Not LoadDll(msg) Then Exit Function
-    FitFromRanges = FitCore(xs, ys, uys, uxs, haveUy, haveUx, n, ncoef, f, msg, code)
+    FitFromRanges = FitCore(xs, ys, uys, uxs, Given(u_y), Given(u_x), wcode, why, covkind, n, _
+        ncoef, f, msg, code)
 End Function
 
-Private Function Distinct(ByRef xs() As Double, ByVal n As Long) As Boolean
-    Dim i As Long
-    For i = 2 To n
-        If xs(i) <> xs(1) Then
-            Distinct = True
-            Exit Function
-        End If
-    Next i
-End Function
-
-' The fit through QVXL_FIT, which chooses everything the data leave open:
-' weights 1/u(y) with stated u(y) (covariance stated), else unit weights
-' (covariance scaled by the scatter); with u(x) the errors-in-variables fit
-' with its default interval and tolerances.  The fit block keeps the
-' covariance the uncertainties use, and the standards' range.  code: #VALUE!
-' for input the library refuses, #NUM! for a fit that fails.
+' The fit through QVXL_FIT, which chooses everything the data leave open
+' (the interval, the errors-in-variables tolerances, which covariance, the
+' weights), and the fit block's contents from its outputs.
 Private Function FitCore(ByRef xs() As Double, ByRef ys() As Double, ByRef uys() As Double, _
         ByRef uxs() As Double, ByVal haveUy As Boolean, ByVal haveUx As Boolean, _
-        ByVal n As Long, ByVal ncoef As Long, ByRef f As QvxFit, ByRef msg As String, _
-        ByRef code As Long) As Boolean
-    Dim gvn As Long, weighting As Long, keep() As Long, defaults As Long, i As Long
+        ByVal wcode As Long, ByRef why() As String, ByVal covkind As Long, ByVal n As Long, _
+        ByVal ncoef As Long, ByRef f As QvxFit, ByRef msg As String, ByRef code As Long) As Boolean
+    Dim gvn As Long, keep() As Long, defaults As Long, i As Long, nc As Long, nk As Long
     Dim interval(1 To 2) As Double, tols(1 To 2) As Double, maxit As Long, sigma As Double
-    Dim covkind As Long, cov() As Double, chi2 As Double, ndof As Long, istatus As Long
-    Dim fitted() As Double, res() As Double, wres() As Double, xadj() As Double
-    Dim resx() As Double, wresx() As Double, wts() As Double, xwts() As Double
+    Dim coef() As Double, cov() As Double, covsc() As Double, chi2 As Double, sres As Double
+    Dim ndof As Long, istatus As Long, fitted() As Double, res() As Double, wres() As Double
+    Dim xadj() As Double, resx() As Double, wresx() As Double, wts() As Double, xwts() As Double
     Dim rinfo(1 To 4) As Double, info(1 To 5) As Long, hasux As Long, one(1 To 1) As Double
+    Dim xk() As Double
     code = xlErrValue
     If Not haveUy Then ReDim uys(1 To 1)
     If Not haveUx Then ReDim uxs(1 To 1)
     gvn = IIf(haveUy, 1, 0) + IIf(haveUx, 2, 0)
-    weighting = 0
-    defaults = 0
-    covkind = -1
     ReDim keep(1 To n)
     For i = 1 To n
-        keep(i) = 1
+        keep(i) = IIf(Len(why(i)) = 0, 1, 0)
+        nk = nk + keep(i)
     Next i
-    f.ncoef = ncoef
-    f.routine = IIf(haveUx, "GLSPFIT", "OLSPFIT")
-    ReDim f.coef(1 To ncoef): ReDim f.cov(1 To ncoef, 1 To ncoef)
-    ReDim cov(1 To ncoef, 1 To ncoef)
+    nc = IIf(ncoef >= 1 And ncoef <= 10, ncoef, 1)
+    ReDim coef(1 To nc): ReDim cov(1 To nc, 1 To nc): ReDim covsc(1 To nc, 1 To nc)
     ReDim fitted(1 To n): ReDim res(1 To n): ReDim wres(1 To n): ReDim xadj(1 To n)
     ReDim resx(1 To n): ReDim wresx(1 To n): ReDim wts(1 To n): ReDim xwts(1 To n)
-    QVXL_FIT n, xs(1), ys(1), uys(1), uxs(1), gvn, weighting, keep(1), ncoef, defaults, _
-        interval(1), tols(1), maxit, sigma, covkind, f.coef(1), cov(1, 1), f.cov(1, 1), _
-        f.sres, ndof, chi2, fitted(1), res(1), wres(1), xadj(1), resx(1), wresx(1), wts(1), _
+    QVXL_FIT n, xs(1), ys(1), uys(1), uxs(1), gvn, wcode, keep(1), ncoef, defaults, _
+        interval(1), tols(1), maxit, sigma, covkind, coef(1), cov(1, 1), covsc(1, 1), _
+        sres, ndof, chi2, fitted(1), res(1), wres(1), xadj(1), resx(1), wresx(1), wts(1), _
         xwts(1), rinfo(1), info(1), istatus
-    ' A stated covariance needs no scaling: an overflow of SRES^2 does not matter.
+    ' Status 39: SRES^2 overflows, every output but the scaled covariance
+    ' written; only a calibration that uses the scaled one is lost.
     If istatus = 39 And covkind = 0 Then istatus = 0
     If istatus <> 0 Then
-        msg = FitStatusMessage(istatus, info, n, ncoef, interval(1), interval(2), haveUx)
+        msg = FitStatusMessage(istatus, info, nk, ncoef, interval(1), interval(2), haveUx)
         Select Case istatus
         Case 1 To 5, 30 To 35: code = xlErrValue
         Case Else: code = xlErrNum
         End Select
         Exit Function
     End If
+    f.ncoef = ncoef
+    f.routine = IIf(haveUx, "GLSPFIT", "OLSPFIT")
+    f.weighting = wcode
+    f.xmin = interval(1): f.xmax = interval(2)
+    f.sres = sres: f.chi2 = chi2: f.dof = ndof
     f.scaled = (covkind = 1)
-    f.dof = ndof
-    f.xmin = interval(1)
-    f.xmax = interval(2)
-    If f.scaled And ndof = 0 Then
-        code = xlErrNum
-        msg = n & " standards and " & ncoef & " coefficients leave no degrees of " & _
-            "freedom to estimate the scatter: add standards or give u_y"
-        Exit Function
-    End If
-    ' COV(f) is already the scaled covariance for a scaled fit: the stated one
-    ' otherwise.
-    If Not f.scaled Then f.cov = cov
-    ' The standards' range, which the sample flags compare a reading with.
+    f.stated = haveUy
+    f.coef = coef
+    f.covu = cov
+    If f.scaled Then f.cov = covsc Else f.cov = cov
+    f.nstd = n
+    ReDim f.kept(1 To n): ReDim f.sx(1 To n): ReDim f.sy(1 To n): ReDim f.suy(1 To n)
+    ReDim f.sw(1 To n): ReDim f.swres(1 To n): ReDim f.swresx(1 To n): ReDim f.reason(1 To n)
+    ReDim xk(1 To nk)
+    nk = 0
+    For i = 1 To n
+        f.kept(i) = (keep(i) = 1)
+        f.sx(i) = xs(i): f.sy(i) = ys(i)
+        If haveUy Then f.suy(i) = uys(i) Else f.suy(i) = NaN()
+        f.sw(i) = wts(i): f.swres(i) = wres(i): f.swresx(i) = wresx(i)
+        f.reason(i) = why(i)
+        If f.kept(i) Then
+            nk = nk + 1
+            xk(nk) = xs(i)
+        End If
+    Next i
+    ' The fitted standards' range, which the sample flags compare a reading with.
     hasux = 0
-    QVXL_DEFAULT_INTERVAL n, xs(1), hasux, one(1), f.xlo, f.xhi, istatus
+    QVXL_DEFAULT_INTERVAL nk, xk(1), hasux, one(1), f.xlo, f.xhi, istatus
     If istatus <> 0 Then
-        f.xlo = f.xmin
-        f.xhi = f.xmax
+        code = xlErrNum
+        msg = "QVXL_DEFAULT_INTERVAL status " & istatus & ": " & LabText(1, istatus)
+        Exit Function
     End If
     FitCore = True
 End Function
 
 ' Why QVXL_FIT refused, in the user's terms: the library's text of its own
-' status, and for a refusal of the engine's fit that of the fit's status.
+' status, and for a refusal of the engine's fit that of the fit's status
+' (n: the standards fitted).
 Private Function FitStatusMessage(ByVal istatus As Long, ByRef info() As Long, ByVal n As Long, _
         ByVal ncoef As Long, ByVal xmin As Double, ByVal xmax As Double, _
         ByVal eiv As Boolean) As String
     Dim s As String
     Select Case istatus
+    Case 1
+        s = "degree " & (ncoef - 1) & ": " & LabText(1, istatus)
+    Case 3
+        s = EngineText(10, 2, n, ncoef, xmin, xmax)
     Case 36
         s = "OLSPFIT status " & info(1) & ": " & EngineText(10, info(1), n, ncoef, xmin, xmax)
         If eiv Then s = "the starting fit: " & s
@@ -872,26 +1053,25 @@ Private Function FitStatusMessage(ByVal istatus As Long, ByRef info() As Long, B
         If info(2) < 0 Or info(2) > 5 Then
             s = "GLSPFIT status " & info(2) & ": " & EngineText(11, info(2), n, ncoef, xmin, xmax)
         Else
-            s = LabText(1, istatus) & ": its covariance is not finite (a degenerate design)"
+            s = LabText(1, istatus)
         End If
     Case Else
         s = LabText(1, istatus)
     End Select
-    FitStatusMessage = s
+    FitStatusMessage = "the standards cannot be fitted: " & s
 End Function
 
 ' The sample's u(y) argument as QVXL_READBACK takes it: mode 0 with the
-' stated value uyv (a number >= 0; 0 is the curve's part only), mode 2 for
-' the text "curve-only", or, left empty, mode 1: the library's default from
-' the scatter of the calibration, for the mean of m readings.
+' stated value uyv, mode 2 for the text "curve-only", or, left empty,
+' mode 1: the library's default from the scatter, for the mean of m readings.
 Private Function ResponseArgs(ByVal u_y As Variant, ByVal readings As Variant, _
         ByRef mode As Long, ByRef uyv As Double, ByRef m As Double, ByRef msg As String) As Boolean
     Dim v As Variant
     m = 1
     If Given(readings) Then
         If Not OneNumber(readings, "readings", m, msg) Then Exit Function
-        If m <> Int(m) Or m < 1 Then
-            msg = "readings must be a whole number of at least 1, not " & m
+        If m <> Int(m) Then
+            msg = "readings must be a whole number, not " & m
             Exit Function
         End If
     End If
@@ -918,62 +1098,50 @@ Private Function ResponseArgs(ByVal u_y As Variant, ByVal readings As Variant, _
         Exit Function
     End If
     If Not OneNumber(v, "u_y", uyv, msg) Then Exit Function
-    If uyv < 0 Then
-        msg = "u_y = " & uyv & " is negative; give u(y) >= 0 (0 or curve-only: the curve's " & _
-            "part alone)"
-        Exit Function
-    End If
     mode = 0
     ResponseArgs = True
 End Function
 
-' QVXL_READBACK for one response.  code: the error value to return.
+' QVXL_READBACK for one response, and its flags in words.
 Private Function ReadBack(ByRef f As QvxFit, ByVal yv As Double, ByVal mode As Long, _
-        ByVal uyv As Double, ByVal m As Double, ByRef r As QvxReading, ByRef msg As String, _
+        ByVal uyv As Double, ByVal m As Double, ByVal level As Double, ByVal haslim As Long, _
+        ByRef lims() As Double, ByRef r As QvxReading, ByRef msg As String, _
         ByRef code As Long) As Boolean
-    Dim covkind As Long, ndof As Long, weighting As Long, stated As Long, haslim As Long
-    Dim xstd(1 To 2) As Double, limits(1 To 2) As Double, one As Long, level As Double
-    Dim grid As Long, ztol As Double, extrap As Long, rows As Long, istatus As Long
+    Dim covkind As Long, stated As Long, xstd(1 To 2) As Double, one As Long, grid As Long
+    Dim ztol As Double, extrap As Long, rows As Long, istatus As Long
     Dim ya(1 To 1) As Double, uya(1 To 1) As Double, repl(1 To 1) As Double
     Dim nroots(1 To 1) As Long, uyused(1 To 1) As Double, uysrc(1 To 1) As Long
     Dim ucurve(1 To 1) As Double, dof(1 To 1) As Double, k(1 To 1) As Double
     Dim u(1 To 1) As Double, low(1 To 1) As Double, high(1 To 1) As Double
     Dim xext(1 To 1) As Double, uxext(1 To 1) As Double, flags(1 To 1) As Long
     code = xlErrValue
-    If f.ncoef < 2 Then
-        msg = "a fit of degree 0 (a constant) cannot be read back: it gives every x the " & _
-            "same response"
-        Exit Function
-    End If
     covkind = IIf(f.scaled, 1, 0)
-    stated = IIf(f.scaled, 0, 1)
-    ndof = f.dof
-    weighting = 0
-    ' The standards' range (only the sample flags use it).
+    stated = IIf(f.stated, 1, 0)
     xstd(1) = f.xlo: xstd(2) = f.xhi
-    haslim = 0
     one = 1
-    ya(1) = yv
-    uya(1) = uyv
-    repl(1) = m
-    level = READ_LEVEL
+    ya(1) = yv: uya(1) = uyv: repl(1) = m
     grid = IPVAL_GRID
-    ztol = 0
-    extrap = 0
-    rows = f.ncoef - 1
+    rows = IIf(f.ncoef > 2, f.ncoef - 1, 1)
     ReDim r.roots(1 To rows): ReDim r.uroots(1 To rows)
-    QVXL_READBACK f.ncoef, f.coef(1), f.cov(1, 1), f.xmin, f.xmax, covkind, ndof, f.sres, _
-        weighting, stated, xstd(1), haslim, limits(1), one, ya(1), mode, uya(1), repl(1), _
+    QVXL_READBACK f.ncoef, f.coef(1), f.cov(1, 1), f.xmin, f.xmax, covkind, f.dof, f.sres, _
+        f.weighting, stated, xstd(1), haslim, lims(1), one, ya(1), mode, uya(1), repl(1), _
         level, grid, ztol, extrap, nroots(1), r.roots(1), r.uroots(1), uyused(1), uysrc(1), _
         ucurve(1), dof(1), k(1), u(1), low(1), high(1), xext(1), uxext(1), flags(1), istatus
     Select Case istatus
     Case 0
+    Case 1
+        ' Only a curve of degree 0 reaches here: the block's NCOEF is checked.
+        msg = EngineText(13, 2, 1, f.ncoef, f.xmin, f.xmax)
+        Exit Function
     Case 21
         msg = LabText(1, istatus) & ": give the sample's u(y) (a number), or " & _
             """curve-only"" for the curve's part alone"
         Exit Function
     Case 22
         msg = LabText(1, istatus) & ": give the sample's u(y)"
+        Exit Function
+    Case 2 To 5
+        msg = "the sample's u(y), readings or level: " & LabText(1, istatus)
         Exit Function
     Case Else
         code = xlErrNum
@@ -983,69 +1151,333 @@ Private Function ReadBack(ByRef f As QvxFit, ByVal yv As Double, ByVal mode As L
     r.nroot = nroots(1)
     r.uy = uyused(1)
     r.source = Replace(Replace(LabText(3, uysrc(1)), "{m}", CStr(m)), "{s}", IIf(m = 1, "", "s"))
-    r.ucurve = ucurve(1): r.dof = dof(1): r.k = k(1): r.u = u(1)
+    r.dof = dof(1): r.k = k(1): r.u = u(1)
     r.low = low(1): r.high = high(1): r.flags = flags(1)
+    r.xext = xext(1): r.uxext = uxext(1)
+    r.flagText = FlagsText(r, haslim, lims)
     ReadBack = True
 End Function
 
-' POLYEVAL at one x.
-Private Function CurveAt(ByRef f As QvxFit, ByVal xv As Double, ByRef yv As Double, _
-        ByRef msg As String, ByRef code As Long) As Boolean
-    Dim one As Long, istatus As Long, xa(1 To 1) As Double, ya(1 To 1) As Double
-    one = 1
-    xa(1) = xv
-    If xv < f.xmin Or xv > f.xmax Then
-        code = xlErrNum
-        msg = "x = " & xv & " lies outside the curve's interval [" & f.xmin & ", " & f.xmax & "]"
+' The sample flags in words: the library's text of every bit set, in the
+' order of the bits, its placeholders filled ("" when none is set).
+Private Function FlagsText(ByRef r As QvxReading, ByVal haslim As Long, ByRef lims() As Double) As String
+    Dim bit As Long, k As Long, s As String, t As String, ext As String
+    If Finite(r.xext) Then
+        ext = " (x = " & Sig(r.xext, 5) & " " & ChrW(177) & " " & Sig(r.uxext, 2) & _
+            " on the line extended)"
+    End If
+    bit = 1
+    For k = 0 To 30
+        If (r.flags And bit) <> 0 Then
+            t = LabText(2, bit)
+            If Left$(t, 7) = "status " Then t = "flag " & bit
+            t = Replace(t, "{n}", CStr(r.nroot))
+            t = Replace(t, "{ext}", ext)
+            If (haslim And 1) <> 0 Then t = Replace(t, "{lod}", Sig(lims(1), 4))
+            If (haslim And 2) <> 0 Then t = Replace(t, "{loq}", Sig(lims(2), 4))
+            If Len(t) > 0 Then
+                If Len(s) > 0 Then s = s & "; "
+                s = s & t
+            End If
+        End If
+        If k < 30 Then bit = bit * 2
+    Next k
+    FlagsText = s
+End Function
+
+' The LOD and LOQ a sample is flagged against (QVXL_SAMPLE_LIMITS), from a
+' block of QVX_LIMITS: its blank, x_D, ICH's and DIN 32645's LOQ.
+Private Function SampleLimits(ByVal block As Variant, ByRef haslim As Long, ByRef lims() As Double, _
+        ByRef msg As String) As Boolean
+    Dim v As Variant, r0 As Long, c0 As Long, nr As Long, nc As Long, istatus As Long
+    Dim blank As Double, xd As Double, loq As Double, loqdin As Double
+    If IsObject(block) Then v = block.Value2 Else v = block
+    If Not IsArray(v) Then
+        msg = "limits is not a block of QVX_LIMITS"
         Exit Function
     End If
-    POLYEVAL f.ncoef, f.coef(1), one, xa(1), f.xmin, f.xmax, ya(1), istatus
+    If Not TwoDims(v, r0, c0, nr, nc) Then
+        msg = "limits is not a block of QVX_LIMITS"
+        Exit Function
+    End If
+    If nr < 15 Or nc < 2 Then
+        msg = "limits is not a block of QVX_LIMITS (15 rows, 2 columns)"
+        Exit Function
+    End If
+    If CStr(v(r0, c0)) <> LIMITS_TITLE Then
+        msg = "limits is not a block of QVX_LIMITS (its first cell reads """ & LIMITS_TITLE & """)"
+        Exit Function
+    End If
+    blank = FromCell(v(r0, c0 + 1))
+    loq = FromCell(v(r0 + 4, c0 + 1))
+    xd = FromCell(v(r0 + 9, c0 + 1))
+    loqdin = FromCell(v(r0 + 12, c0 + 1))
+    QVXL_SAMPLE_LIMITS blank, xd, loq, loqdin, haslim, lims(1), istatus
+    If istatus <> 0 Then
+        msg = "limits: " & LabText(1, istatus)
+        Exit Function
+    End If
+    SampleLimits = True
+End Function
+
+' The fitted standards' x, y, weights, weighted residuals (and x residuals)
+' and stated u(y), in order: what the verdict and the limits take.
+Private Sub KeptStandards(ByRef f As QvxFit, ByRef n As Long, ByRef x() As Double, _
+        ByRef y() As Double, ByRef w() As Double, ByRef wres() As Double, ByRef wresx() As Double, _
+        ByRef uy() As Double)
+    Dim i As Long
+    n = 0
+    For i = 1 To f.nstd
+        If f.kept(i) Then n = n + 1
+    Next i
+    ReDim x(1 To n): ReDim y(1 To n): ReDim w(1 To n): ReDim wres(1 To n)
+    ReDim wresx(1 To n): ReDim uy(1 To n)
+    n = 0
+    For i = 1 To f.nstd
+        If f.kept(i) Then
+            n = n + 1
+            x(n) = f.sx(i): y(n) = f.sy(i): w(n) = f.sw(i): wres(n) = f.swres(i)
+            wresx(n) = f.swresx(i): uy(n) = f.suy(i)
+        End If
+    Next i
+End Sub
+
+' The verdict (QVXL_VERDICT with the library's default criteria, alpha and
+' warn_only as given) as a block of 6 rows and 6 columns.
+Private Function VerdictBlock(ByRef f As QvxFit, ByVal alpha As Variant, ByVal warn_only As Variant, _
+        ByRef out As Variant, ByRef overall As Long, ByRef msg As String, ByRef code As Long) As Boolean
+    Dim crit(1 To 10) As Double, warn As Long, d As Double, n As Long, kind As Long
+    Dim covkind As Long, stated As Long, istatus As Long, k As Long, reasons As Long
+    Dim x() As Double, y() As Double, w() As Double, wres() As Double, wresx() As Double
+    Dim uy() As Double, applies(1 To 4) As Long, statv(1 To 4) As Double, plim(1 To 4) As Double
+    Dim alph(1 To 4) As Double, result(1 To 4) As Long, detail(1 To 4) As Long, b() As Variant
+    code = xlErrValue
+    If Not LoadDll(msg) Then Exit Function
+    QVXL_DEFAULT_CRITERIA crit(1), istatus
+    If Given(alpha) Then
+        If Not OneNumber(alpha, "alpha", crit(1), msg) Then Exit Function
+    End If
+    If Given(warn_only) Then
+        If Not OneNumber(warn_only, "warn_only", d, msg) Then Exit Function
+        If d <> Int(d) Or Abs(d) > 1000 Then
+            msg = "warn_only must be a whole number (a sum of 1, 2, 4, 8), not " & d
+            Exit Function
+        End If
+        warn = CLng(d)
+    End If
+    KeptStandards f, n, x, y, w, wres, wresx, uy
+    kind = IIf(f.routine = "GLSPFIT", 1, 0)
+    covkind = IIf(f.scaled, 1, 0)
+    stated = IIf(f.stated, 1, 0)
+    QVXL_VERDICT f.ncoef, f.coef(1), f.covu(1, 1), f.xmin, f.xmax, kind, covkind, f.dof, f.sres, _
+        f.chi2, stated, n, x(1), y(1), w(1), wres(1), wresx(1), crit(1), warn, applies(1), _
+        statv(1), plim(1), alph(1), result(1), detail(1), overall, reasons, istatus
+    If istatus <> 0 Then
+        msg = LabText(1, istatus)
+        If istatus > 5 Then code = xlErrNum
+        Exit Function
+    End If
+    ReDim b(1 To 6, 1 To 6)
+    b(1, 1) = "criterion": b(1, 2) = "statistic": b(1, 3) = "p-value or limit"
+    b(1, 4) = "level": b(1, 5) = "result": b(1, 6) = "detail"
+    For k = 1 To 4
+        b(1 + k, 1) = LabText(4, k)
+        b(1 + k, 2) = ToCell(statv(k)): b(1 + k, 3) = ToCell(plim(k))
+        b(1 + k, 4) = ToCell(alph(k)): b(1 + k, 5) = LabText(5, result(k))
+        b(1 + k, 6) = detail(k)
+    Next k
+    b(6, 1) = "overall": b(6, 2) = LabText(6, overall): b(6, 3) = "reasons": b(6, 4) = reasons
+    b(6, 5) = "": b(6, 6) = ""
+    out = b
+    VerdictBlock = True
+End Function
+
+' The detection limits (QVXL_LIMITS) as a block of 15 rows and 2 columns:
+' the blank, LIM(1..12) each named by its definition, the source of the
+' blank's scatter, whether the curve was extended to the blank.
+Private Function LimitsBlock(ByRef f As QvxFit, ByVal blank As Variant, ByVal alpha As Variant, _
+        ByVal beta As Variant, ByVal replicates As Variant, ByVal u_blank As Variant, _
+        ByVal k_loq As Variant, ByRef out As Variant, ByRef msg As String, ByRef code As Long) As Boolean
+    Dim x0 As Double, a As Double, bt As Double, rp As Double, ub As Double, kq As Double
+    Dim repl As Long, hasub As Long, n As Long, covkind As Long, stated As Long, istatus As Long
+    Dim x() As Double, y() As Double, w() As Double, wres() As Double, wresx() As Double
+    Dim uy() As Double, lim(1 To 12) As Double, source As Long, extrap As Long, k As Long
+    Dim b() As Variant
+    code = xlErrValue
+    x0 = 0: a = 0.05: bt = 0.05: rp = 1: kq = 3
+    If Given(blank) Then
+        If Not OneNumber(blank, "blank", x0, msg) Then Exit Function
+    End If
+    If Given(alpha) Then
+        If Not OneNumber(alpha, "alpha", a, msg) Then Exit Function
+    End If
+    If Given(beta) Then
+        If Not OneNumber(beta, "beta", bt, msg) Then Exit Function
+    End If
+    If Given(replicates) Then
+        If Not OneNumber(replicates, "replicates", rp, msg) Then Exit Function
+    End If
+    If Given(k_loq) Then
+        If Not OneNumber(k_loq, "k_loq", kq, msg) Then Exit Function
+    End If
+    If Given(u_blank) Then
+        If Not OneNumber(u_blank, "u_blank", ub, msg) Then Exit Function
+        hasub = 1
+    End If
+    If rp <> Int(rp) Or Abs(rp) > 1000000 Then
+        msg = "replicates must be a whole number, not " & rp
+        Exit Function
+    End If
+    repl = CLng(rp)
+    If Not LoadDll(msg) Then Exit Function
+    KeptStandards f, n, x, y, w, wres, wresx, uy
+    covkind = IIf(f.scaled, 1, 0)
+    stated = IIf(f.stated, 1, 0)
+    QVXL_LIMITS f.ncoef, f.coef(1), f.cov(1, 1), f.xmin, f.xmax, covkind, f.dof, f.sres, _
+        f.weighting, n, x(1), w(1), stated, uy(1), a, bt, x0, repl, hasub, ub, kq, lim(1), _
+        source, extrap, istatus
+    If istatus <> 0 Then
+        msg = LabText(1, istatus)
+        If istatus > 5 Then code = xlErrNum
+        Exit Function
+    End If
+    ReDim b(1 To 15, 1 To 2)
+    b(1, 1) = LIMITS_TITLE: b(1, 2) = x0
+    For k = 1 To 12
+        b(1 + k, 1) = LabText(7, k)
+        b(1 + k, 2) = ToCell(lim(k))
+    Next k
+    b(14, 1) = "blank's scatter from": b(14, 2) = LabText(8, source)
+    b(15, 1) = "curve extended to the blank": b(15, 2) = IIf(extrap = 1, "yes", "no")
+    out = b
+    LimitsBlock = True
+End Function
+
+' The curve and its band at x (QVXL_BAND): y, u, lower, upper, k (one row).
+' A prediction band takes u_y as the scatter of one new response, or the
+' library's (QVXL_RESPONSE_SD).
+Private Function BandRow(ByRef f As QvxFit, ByVal x As Variant, ByVal level As Variant, _
+        ByVal kind As Variant, ByVal u_y As Variant, ByRef out As Variant, ByRef msg As String, _
+        ByRef code As Long) As Boolean
+    Dim xv(1 To 1) As Double, lv As Double, kd As Long, rsd(1 To 1) As Double, istatus As Long
+    Dim covkind As Long, n As Long, nst As Long, one As Long, k As Double
+    Dim xs() As Double, ys() As Double, w() As Double, wres() As Double, wresx() As Double
+    Dim uy() As Double, yv(1 To 1) As Double, u(1 To 1) As Double, lo(1 To 1) As Double
+    Dim hi(1 To 1) As Double, b(1 To 1, 1 To 5) As Variant, s As String
+    code = xlErrValue
+    If Not OneNumber(x, "x", xv(1), msg) Then Exit Function
+    lv = READ_LEVEL
+    If Given(level) Then
+        If Not OneNumber(level, "level", lv, msg) Then Exit Function
+    End If
+    kd = 0
+    If Given(kind) Then
+        s = LCase$(Trim$(CStr(Single1(kind))))
+        Select Case s
+        Case "confidence": kd = 0
+        Case "prediction": kd = 1
+        Case Else
+            msg = "kind must be ""confidence"" or ""prediction"", not """ & s & """"
+            Exit Function
+        End Select
+    End If
+    If Not LoadDll(msg) Then Exit Function
+    covkind = IIf(f.scaled, 1, 0)
+    one = 1
+    If kd = 1 Then
+        If Given(u_y) Then
+            If Not OneNumber(u_y, "u_y", rsd(1), msg) Then Exit Function
+        Else
+            KeptStandards f, n, xs, ys, w, wres, wresx, uy
+            nst = IIf(f.stated, n, 0)
+            QVXL_RESPONSE_SD one, xv(1), f.weighting, nst, uy(1), covkind, f.sres, rsd(1), istatus
+            If istatus <> 0 Then
+                msg = LabText(1, istatus)
+                If istatus > 5 Then code = xlErrNum
+                Exit Function
+            End If
+        End If
+    End If
+    QVXL_BAND f.ncoef, f.coef(1), f.cov(1, 1), f.xmin, f.xmax, covkind, f.dof, lv, kd, one, _
+        xv(1), rsd(1), yv(1), u(1), lo(1), hi(1), k, istatus
+    If istatus <> 0 Then
+        msg = LabText(1, istatus)
+        If istatus > 5 Then code = xlErrNum
+        Exit Function
+    End If
+    b(1, 1) = ToCell(yv(1)): b(1, 2) = ToCell(u(1)): b(1, 3) = ToCell(lo(1))
+    b(1, 4) = ToCell(hi(1)): b(1, 5) = ToCell(k)
+    out = b
+    BandRow = True
+End Function
+
+' The curve at one x inside its interval (QVXL_CURVE).
+Private Function CurveAt(ByRef f As QvxFit, ByVal xv As Double, ByRef yv As Double, _
+        ByRef msg As String, ByRef code As Long) As Boolean
+    Dim what As Long, extend As Long, one As Long, istatus As Long
+    Dim xa(1 To 1) As Double, ya(1 To 1) As Double, dy(1 To 1) As Double, u(1 To 1) As Double
+    what = 1: extend = 0: one = 1
+    xa(1) = xv
+    If Not LoadDll(msg) Then Exit Function
+    QVXL_CURVE f.ncoef, f.coef(1), f.cov(1, 1), f.xmin, f.xmax, what, extend, one, xa(1), _
+        ya(1), dy(1), u(1), istatus
     If istatus <> 0 Then
         code = xlErrNum
-        msg = "POLYEVAL status " & istatus & ": " & EngineText(12, istatus, 1, f.ncoef, f.xmin, f.xmax)
+        msg = "x = " & xv & ": " & LabText(1, istatus) & " [" & f.xmin & ", " & f.xmax & "]"
         Exit Function
     End If
     yv = ya(1)
     CurveAt = True
 End Function
 
-' A straight line's intercept and slope with their u (LINEAR_CONV):
+' A straight line's intercept and slope with their covariance (LINEAR_CONV):
 ' a(1) intercept, a(2) slope.
-Private Function LineForm(ByRef f As QvxFit, ByRef a() As Double, ByRef ua() As Double, _
-        ByRef msg As String) As Boolean
+Private Function LineForm(ByRef f As QvxFit, ByRef a() As Double, ByRef ca() As Double, _
+        ByRef msg As String, ByRef code As Long) As Boolean
     Dim lcoef(1 To 2) As Double, lcov(1 To 2, 1 To 2) As Double, istatus As Long
+    If f.ncoef <> 2 Then
+        msg = "the fit is of degree " & (f.ncoef - 1) & ", not a straight line; QVX_POWER " & _
+            "gives its power coefficients"
+        Exit Function
+    End If
+    If Not LoadDll(msg) Then Exit Function
     LINEAR_CONV f.coef(1), f.cov(1, 1), f.xmin, f.xmax, lcoef(1), lcov(1, 1), istatus
     If istatus <> 0 Then
+        code = xlErrNum
         msg = "LINEAR_CONV status " & istatus & ": " & EngineText(14, istatus, 1, 2, f.xmin, f.xmax)
         Exit Function
     End If
-    ReDim a(1 To 2): ReDim ua(1 To 2)
-    a(1) = lcoef(2): ua(1) = Sqr(Abs(lcov(2, 2)))
-    a(2) = lcoef(1): ua(2) = Sqr(Abs(lcov(1, 1)))
+    ReDim a(1 To 2): ReDim ca(1 To 2, 1 To 2)
+    ' LINEAR_CONV gives (slope, intercept); the table lists the intercept first.
+    a(1) = lcoef(2): a(2) = lcoef(1)
+    ca(1, 1) = lcov(2, 2): ca(2, 2) = lcov(1, 1): ca(1, 2) = lcov(2, 1): ca(2, 1) = lcov(1, 2)
     LineForm = True
 End Function
 
 ' The curve in powers of x (QVXL_POWER): a(1) + a(2) x + a(3) x^2 + ...,
 ' with the covariance ca of the a.
 Private Function PowerForm(ByRef f As QvxFit, ByRef a() As Double, ByRef ca() As Double, _
-        ByRef msg As String) As Boolean
+        ByRef msg As String, ByRef code As Long) As Boolean
     Dim istatus As Long
+    If Not LoadDll(msg) Then Exit Function
     ReDim a(1 To f.ncoef): ReDim ca(1 To f.ncoef, 1 To f.ncoef)
     QVXL_POWER f.ncoef, f.coef(1), f.cov(1, 1), f.xmin, f.xmax, a(1), ca(1, 1), istatus
     If istatus <> 0 Then
+        code = xlErrNum
         msg = "QVXL_POWER status " & istatus & ": " & LabText(1, istatus)
         Exit Function
     End If
     PowerForm = True
 End Function
 
-Private Function PowerTable(ByRef a() As Double, ByRef ua() As Double, ByVal nc As Long) As Variant
+' Name, value and standard uncertainty (the root of the variance) per power.
+Private Function PowerTable(ByRef a() As Double, ByRef ca() As Double, ByVal nc As Long) As Variant
     Dim out() As Variant, k As Long
     ReDim out(1 To nc, 1 To 3)
     For k = 1 To nc
         out(k, 1) = PowerName(k - 1)
         out(k, 2) = a(k)
-        out(k, 3) = ua(k)
+        out(k, 3) = RootOf(ca(k, k))
     Next k
     PowerTable = out
 End Function
@@ -1058,29 +1490,117 @@ Private Function PowerName(ByVal p As Long) As String
     End Select
 End Function
 
+' The standard uncertainty a variance stands for; a variance that is not a
+' number >= 0 (a covariance without degrees of freedom) shows empty.
+Private Function RootOf(ByVal v As Double) As Variant
+    If Not Finite(v) Then
+        RootOf = ""
+    ElseIf v < 0 Then
+        RootOf = ""
+    Else
+        RootOf = Sqr(v)
+    End If
+End Function
+
+' --------------------------------------------------- numbers and cells
+
+' Whether a Double is a number (not NaN, not infinite): its exponent bits.
+Private Function Finite(ByVal d As Double) As Boolean
+    Dim a As DoubleBits, b As LongPair
+    a.d = d
+    LSet b = a
+    Finite = (b.hi And &H7FF00000) <> &H7FF00000
+End Function
+
+' A Double from its two halves.
+Private Function FromBits(ByVal hi As Long, ByVal lo As Long) As Double
+    Dim a As DoubleBits, b As LongPair
+    b.hi = hi: b.lo = lo
+    LSet a = b
+    FromBits = a.d
+End Function
+
+Private Function NaN() As Double
+    NaN = FromBits(&H7FF80000, 0)
+End Function
+
+' A library result as a cell shows it: a number; NaN as an empty cell,
+' infinity as "inf" or "-inf".
+Private Function ToCell(ByVal d As Double) As Variant
+    Dim a As DoubleBits, b As LongPair
+    If Finite(d) Then
+        ToCell = d
+        Exit Function
+    End If
+    a.d = d
+    LSet b = a
+    If (b.hi And &HFFFFF) <> 0 Or b.lo <> 0 Then
+        ToCell = ""
+    ElseIf b.hi < 0 Then
+        ToCell = "-inf"
+    Else
+        ToCell = "inf"
+    End If
+End Function
+
+' The other way: a cell of a block back to the library's number.
+Private Function FromCell(ByVal v As Variant) As Double
+    If IsNumber(v) Then
+        FromCell = CDbl(v)
+    ElseIf VarType(v) = vbString Then
+        Select Case v
+        Case "inf": FromCell = FromBits(&H7FF00000, 0)
+        Case "-inf": FromCell = FromBits(&HFFF00000, 0)
+        Case Else: FromCell = NaN()
+        End Select
+    Else
+        FromCell = NaN()
+    End If
+End Function
+
+' A number rounded to `digits` significant digits, as text.
+Private Function Sig(ByVal d As Double, ByVal digits As Long) As String
+    If Not Finite(d) Then
+        Sig = CStr(ToCell(d))
+    ElseIf d = 0 Then
+        Sig = "0"
+    Else
+        Sig = CStr(CDbl(Format$(d, "0." & String$(digits - 1, "0") & "E+000")))
+    End If
+End Function
+
 ' ------------------------------------------------------------- fit block
 
-' Rows: "quorvex fit" NCOEF routine; "interval" XMIN XMAX; "SRES" value and
-' the lowest standard's x; "dof" value and the highest standard's x (for the
-' errors-in-variables fit the interval is wider than the standards);
-' "covariance" "scaled" or "stated"; "COEF" COEF(1..NCOEF);
-' then NCOEF rows "COV" with the covariance row by row.  NCOEF + 1 columns,
-' at least 3.
+' Rows (a label, then values):
+'   "quorvex fit"  NCOEF, routine, "weighting", none | 1/x | 1/x2
+'   "interval"     XMIN, XMAX, "chi2", CHI2
+'   "SRES"         SRES, the lowest fitted standard's x, "standards", their number
+'   "dof"          dof, the highest fitted standard's x, "u(y)", stated | none
+'   "covariance"   scaled | stated: the one the uncertainties use
+'   "COEF"         COEF(1..NCOEF)
+'   NCOEF rows "COV": that covariance, row by row
+'   NCOEF rows "COV unscaled": the covariance as the fit gave it
+'   a row per standard: "standard" (fitted) or "left out", x, y, u(y), the
+'     weight, the weighted residual, the weighted x residual, the reason
+' NaN is an empty cell.  max(NCOEF + 1, 8) columns.
 Private Function FitBlock(ByRef f As QvxFit) As Variant
-    Dim b() As Variant, i As Long, j As Long, nc As Long, ncol As Long
+    Dim b() As Variant, i As Long, j As Long, nc As Long, ncol As Long, nrow As Long, r As Long
     nc = f.ncoef
     ncol = nc + 1
-    If ncol < 3 Then ncol = 3
-    ReDim b(1 To 6 + nc, 1 To ncol)
-    For i = 1 To 6 + nc
+    If ncol < BLOCK_MIN_COLS Then ncol = BLOCK_MIN_COLS
+    nrow = 6 + 2 * nc + f.nstd
+    ReDim b(1 To nrow, 1 To ncol)
+    For i = 1 To nrow
         For j = 1 To ncol
             b(i, j) = ""
         Next j
     Next i
     b(1, 1) = "quorvex fit": b(1, 2) = nc: b(1, 3) = f.routine
-    b(2, 1) = "interval": b(2, 2) = f.xmin: b(2, 3) = f.xmax
-    b(3, 1) = "SRES": b(3, 2) = f.sres: b(3, 3) = f.xlo
-    b(4, 1) = "dof": b(4, 2) = f.dof: b(4, 3) = f.xhi
+    b(1, 4) = "weighting": b(1, 5) = WeightingName(f.weighting)
+    b(2, 1) = "interval": b(2, 2) = f.xmin: b(2, 3) = f.xmax: b(2, 4) = "chi2": b(2, 5) = f.chi2
+    b(3, 1) = "SRES": b(3, 2) = f.sres: b(3, 3) = f.xlo: b(3, 4) = "standards": b(3, 5) = f.nstd
+    b(4, 1) = "dof": b(4, 2) = f.dof: b(4, 3) = f.xhi: b(4, 4) = "u(y)"
+    b(4, 5) = IIf(f.stated, "stated", "none")
     b(5, 1) = "covariance": b(5, 2) = IIf(f.scaled, "scaled", "stated")
     b(6, 1) = "COEF"
     For j = 1 To nc
@@ -1088,17 +1608,26 @@ Private Function FitBlock(ByRef f As QvxFit) As Variant
     Next j
     For i = 1 To nc
         b(6 + i, 1) = "COV"
+        b(6 + nc + i, 1) = "COV unscaled"
         For j = 1 To nc
-            b(6 + i, j + 1) = f.cov(i, j)
+            b(6 + i, j + 1) = ToCell(f.cov(i, j))
+            b(6 + nc + i, j + 1) = ToCell(f.covu(i, j))
         Next j
+    Next i
+    For i = 1 To f.nstd
+        r = 6 + 2 * nc + i
+        b(r, 1) = IIf(f.kept(i), "standard", "left out")
+        b(r, 2) = f.sx(i): b(r, 3) = f.sy(i): b(r, 4) = ToCell(f.suy(i))
+        b(r, 5) = ToCell(f.sw(i)): b(r, 6) = ToCell(f.swres(i)): b(r, 7) = ToCell(f.swresx(i))
+        b(r, 8) = f.reason(i)
     Next i
     FitBlock = b
 End Function
 
-' Reads a fit block (a range or the array QVX_FIT returned) and checks it.
+' Reads a fit block (a range or the array QVX_FIT returned).
 Private Function ReadFit(ByVal block As Variant, ByRef f As QvxFit, ByRef msg As String) As Boolean
     Dim v As Variant, r0 As Long, c0 As Long, nr As Long, nc As Long, i As Long, j As Long
-    Dim n As Double
+    Dim n As Double, ns As Double, r As Long
     If IsMissing(block) Then
         msg = "give the fit block that QVX_FIT returned"
         Exit Function
@@ -1125,37 +1654,42 @@ Private Function ReadFit(ByVal block As Variant, ByRef f As QvxFit, ByRef msg As
         msg = "the fit block holds an error: see =QVX_ERROR() of its formula"
         Exit Function
     End If
-    If CStr(v(r0, c0)) <> "quorvex fit" Or nc < 3 Or nr < 7 Then
+    If CStr(v(r0, c0)) <> "quorvex fit" Or nc < BLOCK_MIN_COLS Or nr < 6 Then
         msg = "the fit argument is not a fit block of QVX_FIT (its first cell reads " & _
-            """quorvex fit"")"
+            """quorvex fit"", " & BLOCK_MIN_COLS & " columns or more)"
         Exit Function
     End If
-    If Not IsNumber(v(r0, c0 + 1)) Then
-        msg = "the fit block's NCOEF cell is damaged"
+    If Not (IsNumber(v(r0, c0 + 1)) And IsNumber(v(r0 + 2, c0 + 4))) Then
+        msg = "the fit block's NCOEF or standards cell is damaged"
         Exit Function
     End If
     n = v(r0, c0 + 1)
-    If n <> Int(n) Or n < 1 Or n > MAX_NCOEF Or nr < 6 + n Or nc < n + 1 Then
-        msg = "the fit block is incomplete: select " & (6 + n) & " rows and " & _
-            IIf(n < 2, 3, n + 1) & " columns for QVX_FIT, or give the whole block"
+    ns = v(r0 + 2, c0 + 4)
+    If n <> Int(n) Or n < 1 Or n > 10 Or ns <> Int(ns) Or ns < 1 Or ns > 1000000 Then
+        msg = "the fit block's NCOEF or standards cell is damaged"
+        Exit Function
+    End If
+    If nr < 6 + 2 * n + ns Or nc < n + 1 Then
+        msg = "the fit block is incomplete: select " & (6 + 2 * n + ns) & " rows and " & _
+            IIf(n + 1 > BLOCK_MIN_COLS, n + 1, BLOCK_MIN_COLS) & _
+            " columns for QVX_FIT, or give the whole block"
         Exit Function
     End If
     f.ncoef = CLng(n)
+    f.nstd = CLng(ns)
     f.routine = CStr(v(r0, c0 + 2))
+    If Not WeightingCode(v(r0, c0 + 4), f.weighting, msg) Then Exit Function
     If Not (IsNumber(v(r0 + 1, c0 + 1)) And IsNumber(v(r0 + 1, c0 + 2)) And _
-            IsNumber(v(r0 + 2, c0 + 1)) And IsNumber(v(r0 + 3, c0 + 1))) Then
-        msg = "the fit block's interval, SRES or dof cell is damaged"
+            IsNumber(v(r0 + 1, c0 + 4)) And IsNumber(v(r0 + 2, c0 + 1)) And _
+            IsNumber(v(r0 + 2, c0 + 2)) And IsNumber(v(r0 + 3, c0 + 1)) And _
+            IsNumber(v(r0 + 3, c0 + 2))) Then
+        msg = "the fit block's interval, chi2, SRES, dof or standards' range is damaged"
         Exit Function
     End If
-    f.xmin = v(r0 + 1, c0 + 1): f.xmax = v(r0 + 1, c0 + 2)
-    f.sres = v(r0 + 2, c0 + 1): f.dof = CLng(v(r0 + 3, c0 + 1))
-    ' The standards' range; a block written before it was kept has empty
-    ' cells there: its interval stands in.
-    If IsNumber(v(r0 + 2, c0 + 2)) And IsNumber(v(r0 + 3, c0 + 2)) Then
-        f.xlo = v(r0 + 2, c0 + 2): f.xhi = v(r0 + 3, c0 + 2)
-    Else
-        f.xlo = f.xmin: f.xhi = f.xmax
-    End If
+    f.xmin = v(r0 + 1, c0 + 1): f.xmax = v(r0 + 1, c0 + 2): f.chi2 = v(r0 + 1, c0 + 4)
+    f.sres = v(r0 + 2, c0 + 1): f.xlo = v(r0 + 2, c0 + 2)
+    f.dof = CLng(v(r0 + 3, c0 + 1)): f.xhi = v(r0 + 3, c0 + 2)
+    f.stated = (CStr(v(r0 + 3, c0 + 4)) = "stated")
     Select Case CStr(v(r0 + 4, c0 + 1))
     Case "scaled": f.scaled = True
     Case "stated": f.scaled = False
@@ -1163,11 +1697,8 @@ Private Function ReadFit(ByVal block As Variant, ByRef f As QvxFit, ByRef msg As
         msg = "the fit block's covariance cell must read scaled or stated"
         Exit Function
     End Select
-    If Not f.xmin < f.xmax Then
-        msg = "the fit block's interval is empty"
-        Exit Function
-    End If
     ReDim f.coef(1 To f.ncoef): ReDim f.cov(1 To f.ncoef, 1 To f.ncoef)
+    ReDim f.covu(1 To f.ncoef, 1 To f.ncoef)
     For j = 1 To f.ncoef
         If Not IsNumber(v(r0 + 5, c0 + j)) Then
             msg = "the fit block's COEF(" & j & ") is not a number"
@@ -1175,14 +1706,107 @@ Private Function ReadFit(ByVal block As Variant, ByRef f As QvxFit, ByRef msg As
         End If
         f.coef(j) = v(r0 + 5, c0 + j)
         For i = 1 To f.ncoef
-            If Not IsNumber(v(r0 + 5 + i, c0 + j)) Then
-                msg = "the fit block's COV(" & i & ", " & j & ") is not a number"
-                Exit Function
-            End If
-            f.cov(i, j) = v(r0 + 5 + i, c0 + j)
+            f.cov(i, j) = FromCell(v(r0 + 5 + i, c0 + j))
+            f.covu(i, j) = FromCell(v(r0 + 5 + f.ncoef + i, c0 + j))
         Next i
     Next j
+    ReDim f.kept(1 To f.nstd): ReDim f.sx(1 To f.nstd): ReDim f.sy(1 To f.nstd)
+    ReDim f.suy(1 To f.nstd): ReDim f.sw(1 To f.nstd): ReDim f.swres(1 To f.nstd)
+    ReDim f.swresx(1 To f.nstd): ReDim f.reason(1 To f.nstd)
+    For i = 1 To f.nstd
+        r = r0 + 5 + 2 * f.ncoef + i
+        f.kept(i) = (CStr(v(r, c0)) = "standard")
+        If Not (IsNumber(v(r, c0 + 1)) And IsNumber(v(r, c0 + 2))) Then
+            msg = "the fit block's standard " & i & " is damaged"
+            Exit Function
+        End If
+        f.sx(i) = v(r, c0 + 1): f.sy(i) = v(r, c0 + 2): f.suy(i) = FromCell(v(r, c0 + 3))
+        f.sw(i) = FromCell(v(r, c0 + 4)): f.swres(i) = FromCell(v(r, c0 + 5))
+        f.swresx(i) = FromCell(v(r, c0 + 6)): f.reason(i) = CStr(v(r, c0 + 7))
+    Next i
     ReadFit = True
+End Function
+
+' The weighting preset by name: empty or "none" 0, "1/x" 1, "1/x2" 2.
+Private Function WeightingCode(ByVal a As Variant, ByRef wcode As Long, ByRef msg As String) As Boolean
+    Dim s As String
+    wcode = 0
+    If Given(a) Then
+        s = LCase$(Replace(Trim$(CStr(Single1(a))), " ", ""))
+        Select Case s
+        Case "", "none": wcode = 0
+        Case "1/x": wcode = 1
+        Case "1/x2", "1/x^2": wcode = 2
+        Case Else
+            msg = "weighting must be empty, ""1/x"" or ""1/x2"", not """ & s & """"
+            Exit Function
+        End Select
+    End If
+    WeightingCode = True
+End Function
+
+Private Function WeightingName(ByVal wcode As Long) As String
+    WeightingName = Choose(wcode + 1, "none", "1/x", "1/x2")
+End Function
+
+' The covariance asked for: empty -1 (the library's choice), "stated" 0,
+' "scaled" 1.
+Private Function CovarianceCode(ByVal a As Variant, ByRef covkind As Long, ByRef msg As String) As Boolean
+    Dim s As String
+    covkind = -1
+    If Given(a) Then
+        s = LCase$(Trim$(CStr(Single1(a))))
+        Select Case s
+        Case "stated": covkind = 0
+        Case "scaled": covkind = 1
+        Case Else
+            msg = "covariance must be empty, ""stated"" or ""scaled"", not """ & s & """"
+            Exit Function
+        End Select
+    End If
+    CovarianceCode = True
+End Function
+
+' The reasons standards are left out: one cell per standard, empty for one
+' fitted (or the argument left out: every one fitted).
+Private Function Reasons(ByVal a As Variant, ByVal n As Long, ByRef why() As String, _
+        ByRef msg As String) As Boolean
+    Dim v As Variant, r0 As Long, c0 As Long, nr As Long, nc As Long, i As Long, e As Variant
+    ReDim why(1 To n)
+    Reasons = True
+    If Not Given(a) Then Exit Function
+    If IsObject(a) Then v = a.Value2 Else v = a
+    If Not IsArray(v) Then
+        If n = 1 Then
+            If Not IsEmpty(v) And Not IsError(v) Then why(1) = Trim$(CStr(v))
+            Exit Function
+        End If
+        Reasons = False
+        msg = "exclude has 1 cell for " & n & " standards: give one cell per standard"
+        Exit Function
+    End If
+    If TwoDims(v, r0, c0, nr, nc) Then
+        If nr * nc <> n Or (nr > 1 And nc > 1) Then
+            Reasons = False
+            msg = "exclude has " & nr * nc & " cells for " & n & _
+                " standards: give one row or column, one cell per standard"
+            Exit Function
+        End If
+        For i = 1 To n
+            If nr = 1 Then e = v(r0, c0 + i - 1) Else e = v(r0 + i - 1, c0)
+            If Not IsEmpty(e) And Not IsError(e) Then why(i) = Trim$(CStr(e))
+        Next i
+    Else
+        If UBound(v) - LBound(v) + 1 <> n Then
+            Reasons = False
+            msg = "exclude has " & (UBound(v) - LBound(v) + 1) & " values for " & n & " standards"
+            Exit Function
+        End If
+        For i = 1 To n
+            e = v(LBound(v) + i - 1)
+            If Not IsEmpty(e) And Not IsError(e) Then why(i) = Trim$(CStr(e))
+        Next i
+    End If
 End Function
 
 ' ------------------------------------------------------------- arguments
@@ -1338,7 +1962,8 @@ Private Function CellNumber(ByVal e As Variant, ByVal what As String, ByVal k As
     End If
 End Function
 
-' u_y or u_x: one positive value for every standard, or one per standard.
+' u_y or u_x: one value for every standard, or one per standard (the
+' library checks the values).
 Private Function PerStandard(ByVal a As Variant, ByVal what As String, ByVal n As Long, _
         ByRef out() As Double, ByRef msg As String) As Boolean
     Dim vals() As Double, m As Long, i As Long
@@ -1350,14 +1975,6 @@ Private Function PerStandard(ByVal a As Variant, ByVal what As String, ByVal n A
     ReDim out(1 To n)
     For i = 1 To n
         If m = 1 Then out(i) = vals(1) Else out(i) = vals(i)
-        If Not out(i) > 0 Then
-            msg = what & ": value " & i & " is " & out(i) & "; uncertainties must be positive"
-            Exit Function
-        End If
-        If 1 / out(i) > 1E+300 Then
-            msg = what & ": value " & i & " is too small: its weight overflows"
-            Exit Function
-        End If
     Next i
     PerStandard = True
 End Function
@@ -1469,26 +2086,31 @@ End Function
 ' --------------------------------------------------------- worked macro
 
 ' The worked example.  On the active sheet:
-'   B1         number of coefficients NCOEF (degree + 1), 1 to 10 (1, a
-'              constant, reads no sample back)
-'   A4:D...    the standards, one per row down to the first empty cell in
-'              column A: x, response y, and optionally u(y) in C (all or
-'              none) and u(x) in D (all or none; needs u(y))
-'   E4:G...    responses of unknown samples, down to the first empty cell
-'              in column E: y, its u(y) in F, the number of readings
-'              averaged in G (empty: 1).  F empty takes u(y) from the
-'              scatter when C is empty (SRES / sqrt(readings)); with u(y)
-'              in C, F must be given; "curve-only" in F takes u(y) = 0.
-' The macro owns columns H to AJ: it clears them from row 1 down to the
+'   B1         number of coefficients NCOEF (degree + 1), 1 to 10
+'   D1         the weighting preset: empty, 1/x or 1/x2 (without u(y) only)
+'   A4:E...    the standards, one per row down to the first empty cell in
+'              column A: x, response y, optionally u(y) in C (all or none)
+'              and u(x) in D (all or none; needs u(y)), and in E the reason
+'              a standard is left out of the fit (empty: fitted)
+'   F4:H...    responses of unknown samples, down to the first empty cell
+'              in column F: y, its u(y) in G, the number of readings
+'              averaged in H (empty: 1).  G empty takes the library's
+'              default u(y) (the scatter of the standards at the sample's x,
+'              for the mean of the readings), which needs standards without
+'              u(y); "curve-only" in G takes u(y) = 0.
+' The macro owns columns I to AJ: it clears them from row 1 down to the
 ' sheet's last used row before it writes anything, so a rerun with fewer
-' samples, roots or coefficients leaves no old numbers behind.  It writes
-'   H1         what it did, or why it stopped
-'   H3:J...    the Chebyshev record: COEF(k) with u, SRES, dof, the
-'              interval, and which covariance the uncertainties use
-'   L3:N...    the same curve in powers of x: intercept, slope, x^2, ...
-'              with their standard uncertainties
-'   P3:...     per sample: the u(y) used and where it came from, the number
-'              of x values that give the response, each x and its u(x)
+' samples, standards or coefficients leaves no old numbers behind.  It writes
+'   I1         what it did, or why it stopped
+'   I2         "calibration not fit for use" when the verdict says so
+'   I3:K...    the Chebyshev record: COEF(k) with u, SRES, dof, the
+'              interval, the covariance the uncertainties use, the fit, the
+'              weighting and every standard left out with its reason
+'   M3:O...    the same curve in powers of x with standard uncertainties
+'   Q3:Z...    per sample: x, u(x), U, k, dof, the inversion interval, the
+'              u(y) used and where it came from, the flags
+'   AB3:AG8    the verdict: each criterion and the overall verdict
+'   AI3:AJ17   the detection limits at a blank x = 0
 Public Sub QuorvexCalibrate()
     Dim sh As Worksheet
     Set sh = ActiveSheet
@@ -1496,39 +2118,36 @@ Public Sub QuorvexCalibrate()
     Calibrate sh
 End Sub
 
-' Clears the macro's output region, H1 to AJ of the last used row.
+' Clears the macro's output region, I1 to AJ of the last used row.
 Private Sub ClearOutput(ByVal sh As Worksheet)
     Dim lastRow As Long
     lastRow = sh.UsedRange.Row + sh.UsedRange.Rows.Count - 1
-    If lastRow < 3 Then lastRow = 3
+    If lastRow < 17 Then lastRow = 17
     sh.Range(sh.Cells(1, OUT_FIRST_COL), sh.Cells(lastRow, OUT_LAST_COL)).ClearContents
 End Sub
 
 Private Sub Calibrate(ByVal sh As Worksheet)
-    Dim nStd As Long, nSmp As Long, nc As Long, i As Long, j As Long, k As Long
-    Dim f As QvxFit, msg As String, code As Long, cval As Variant
-    Dim xs As Range, ys As Range, uys As Variant, uxs As Variant
-    Dim a() As Double, ca() As Double, ua() As Double
-    Dim yv As Double, mode As Long, uyv As Double, m As Double, r As QvxReading
+    Dim nStd As Long, nSmp As Long, nc As Long, i As Long, j As Long, k As Long, rw As Long
+    Dim f As QvxFit, msg As String, code As Long, cval As Variant, overall As Long
+    Dim xs As Range, ys As Range, uys As Variant, uxs As Variant, why As Range
+    Dim a() As Double, ca() As Double, block As Variant, lims As Variant, limMsg As String
+    Dim r As QvxReading, values As Variant, labels As Variant
 
     cval = sh.Range("B1").Value2
     If Not IsNumber(cval) Then
-        Report sh, "B1 must hold the number of coefficients (degree + 1), 1 to 10."
+        Report sh, "B1 must hold the number of coefficients (degree + 1)."
         Exit Sub
     End If
     nc = CLng(cval)
-    If nc < 1 Or nc > MAX_NCOEF Or nc <> cval Then
-        Report sh, "B1 must hold the number of coefficients (degree + 1), 1 to 10."
-        Exit Sub
-    End If
     nStd = CountDown(sh.Range("A4"))
-    nSmp = CountDown(sh.Range("E4"))
-    If nStd < nc Then
-        Report sh, "At least " & nc & " standards are needed in A4:B (found " & nStd & ")."
+    nSmp = CountDown(sh.Range("F4"))
+    If nStd = 0 Then
+        Report sh, "No standards in A4:B."
         Exit Sub
     End If
     Set xs = sh.Range("A4").Resize(nStd, 1)
     Set ys = sh.Range("B4").Resize(nStd, 1)
+    Set why = sh.Range("E4").Resize(nStd, 1)
     uys = Empty
     uxs = Empty
     If Application.WorksheetFunction.CountBlank(sh.Range("C4").Resize(nStd, 1)) < nStd Then
@@ -1541,81 +2160,104 @@ Private Sub Calibrate(ByVal sh As Worksheet)
         Report sh, msg
         Exit Sub
     End If
-    If Not FitFromRanges(xs, ys, uys, uxs, nc - 1, f, msg, code) Then
+    If Not FitFromRanges(xs, ys, uys, uxs, nc - 1, sh.Range("D1"), why, Empty, f, msg, code) Then
         Report sh, "The fit failed: " & msg
         Exit Sub
     End If
 
     ' The Chebyshev record.
-    sh.Range("H3:J3").Value = Array("Chebyshev", "value", "u")
+    sh.Range("I3:K3").Value = Array("Chebyshev", "value", "u")
     For k = 1 To nc
-        sh.Cells(3 + k, 8).Value = "COEF(" & k & ")"
-        sh.Cells(3 + k, 9).Value = f.coef(k)
-        sh.Cells(3 + k, 10).Value = Sqr(Abs(f.cov(k, k)))
+        sh.Cells(3 + k, COL_RECORD).Value = "COEF(" & k & ")"
+        sh.Cells(3 + k, COL_RECORD + 1).Value = f.coef(k)
+        sh.Cells(3 + k, COL_RECORD + 2).Value = RootOf(f.cov(k, k))
     Next k
-    sh.Cells(4 + nc, 8).Value = "SRES"
-    sh.Cells(4 + nc, 9).Value = f.sres
-    sh.Cells(5 + nc, 8).Value = "dof"
-    sh.Cells(5 + nc, 9).Value = f.dof
-    sh.Cells(6 + nc, 8).Value = "interval"
-    sh.Cells(6 + nc, 9).Value = f.xmin
-    sh.Cells(6 + nc, 10).Value = f.xmax
-    sh.Cells(7 + nc, 8).Value = "covariance"
-    sh.Cells(7 + nc, 9).Value = IIf(f.scaled, "scaled by the scatter", "stated u(y)")
-    sh.Cells(8 + nc, 8).Value = "fit"
-    sh.Cells(8 + nc, 9).Value = f.routine
+    rw = 4 + nc
+    sh.Cells(rw, COL_RECORD).Value = "SRES"
+    sh.Cells(rw, COL_RECORD + 1).Value = f.sres
+    sh.Cells(rw + 1, COL_RECORD).Value = "dof"
+    sh.Cells(rw + 1, COL_RECORD + 1).Value = f.dof
+    sh.Cells(rw + 2, COL_RECORD).Value = "interval"
+    sh.Cells(rw + 2, COL_RECORD + 1).Value = f.xmin
+    sh.Cells(rw + 2, COL_RECORD + 2).Value = f.xmax
+    sh.Cells(rw + 3, COL_RECORD).Value = "covariance"
+    sh.Cells(rw + 3, COL_RECORD + 1).Value = IIf(f.scaled, "scaled by the scatter", "stated u(y)")
+    sh.Cells(rw + 4, COL_RECORD).Value = "fit"
+    sh.Cells(rw + 4, COL_RECORD + 1).Value = f.routine
+    sh.Cells(rw + 5, COL_RECORD).Value = "weighting"
+    sh.Cells(rw + 5, COL_RECORD + 1).Value = WeightingName(f.weighting)
+    rw = rw + 6
+    For i = 1 To f.nstd
+        If Not f.kept(i) Then
+            sh.Cells(rw, COL_RECORD).Value = "left out: row " & (3 + i)
+            sh.Cells(rw, COL_RECORD + 1).Value = f.sx(i)
+            sh.Cells(rw, COL_RECORD + 2).Value = f.reason(i)
+            rw = rw + 1
+        End If
+    Next i
 
     ' The same curve in powers of x (LINEAR_CONV for a straight line).
     If nc = 2 Then
-        If Not LineForm(f, a, ua, msg) Then
+        If Not LineForm(f, a, ca, msg, code) Then
             Report sh, "The straight-line form failed: " & msg
             Exit Sub
         End If
-    Else
-        If Not PowerForm(f, a, ca, msg) Then
-            Report sh, "The power form failed: " & msg
-            Exit Sub
-        End If
-        ReDim ua(1 To nc)
-        For k = 1 To nc
-            ua(k) = Sqr(Abs(ca(k, k)))
-        Next k
+    ElseIf Not PowerForm(f, a, ca, msg, code) Then
+        Report sh, "The power form failed: " & msg
+        Exit Sub
     End If
-    sh.Range("L3:N3").Value = Array("power form", "value", "u")
+    sh.Range("M3:O3").Value = Array("power form", "value", "u")
     For k = 1 To nc
-        sh.Cells(3 + k, 12).Value = PowerName(k - 1)
-        sh.Cells(3 + k, 13).Value = a(k)
-        sh.Cells(3 + k, 14).Value = ua(k)
+        sh.Cells(3 + k, COL_POWER).Value = PowerName(k - 1)
+        sh.Cells(3 + k, COL_POWER + 1).Value = a(k)
+        sh.Cells(3 + k, COL_POWER + 2).Value = RootOf(ca(k, k))
     Next k
 
+    ' The verdict, and the banner when the calibration is not fit for use.
+    If VerdictBlock(f, Empty, Empty, block, overall, msg, code) Then
+        For i = 1 To 6
+            For j = 1 To 6
+                sh.Cells(2 + i, COL_VERDICT + j - 1).Value = block(i, j)
+            Next j
+        Next i
+        If overall = 0 Then sh.Cells(2, OUT_FIRST_COL).Value = LabText(6, overall)
+    Else
+        sh.Cells(3, COL_VERDICT).Value = "no verdict: " & msg
+    End If
+
+    ' The detection limits at a blank x = 0; samples are flagged against them.
+    If LimitsBlock(f, Empty, Empty, Empty, Empty, Empty, Empty, lims, limMsg, code) Then
+        For i = 1 To 15
+            sh.Cells(2 + i, COL_LIMITS).Value = lims(i, 1)
+            sh.Cells(2 + i, COL_LIMITS + 1).Value = lims(i, 2)
+        Next i
+    Else
+        sh.Cells(3, COL_LIMITS).Value = "detection limits not available: " & limMsg
+        lims = Empty
+    End If
+
     ' Every sample's response read back.
-    sh.Range("P3:R3").Value = Array("u(y) used", "u(y) from", "roots")
-    For j = 1 To nc - 1
-        sh.Cells(3, 17 + 2 * j).Value = IIf(j = 1, "x", "x (" & j & ")")
-        sh.Cells(3, 18 + 2 * j).Value = IIf(j = 1, "u(x)", "u(x) (" & j & ")")
+    labels = ReadLabels()
+    For j = 1 To 10
+        sh.Cells(3, COL_SAMPLES + j - 1).Value = labels(1, j)
     Next j
     For i = 1 To nSmp
-        If Not OneNumber(sh.Cells(3 + i, 5), "y", yv, msg) Then
-            sh.Cells(3 + i, 16).Value = "row " & (3 + i) & ": " & msg
-        ElseIf Not ResponseArgs(sh.Cells(3 + i, 6), sh.Cells(3 + i, 7), mode, uyv, m, msg) Then
-            sh.Cells(3 + i, 16).Value = "row " & (3 + i) & ": " & msg
-        ElseIf Not ReadBack(f, yv, mode, uyv, m, r, msg, code) Then
-            sh.Cells(3 + i, 16).Value = "row " & (3 + i) & ": " & msg
+        If Not ReadCell(sh.Cells(3 + i, 6), sh.Cells(3 + i, 7), FitBlock(f), sh.Cells(3 + i, 8), _
+                Empty, lims, f, r, msg, code) Then
+            sh.Cells(3 + i, COL_SAMPLES).Value = "row " & (3 + i) & ": " & msg
         Else
-            sh.Cells(3 + i, 16).Value = r.uy
-            sh.Cells(3 + i, 17).Value = r.source
-            sh.Cells(3 + i, 18).Value = r.nroot
-            For j = 1 To r.nroot
-                sh.Cells(3 + i, 17 + 2 * j).Value = r.roots(j)
-                sh.Cells(3 + i, 18 + 2 * j).Value = r.uroots(j)
+            values = Array(ToCell(r.roots(1)), ToCell(r.uroots(1)), ToCell(r.u), ToCell(r.k), _
+                ToCell(r.dof), ToCell(r.low), ToCell(r.high), ToCell(r.uy), r.source, r.flagText)
+            For j = 1 To 10
+                sh.Cells(3 + i, COL_SAMPLES + j - 1).Value = values(j - 1)
             Next j
         End If
     Next i
-    Report sh, "Calibrated: " & nStd & " standards, degree " & (nc - 1) & ", " & nSmp & _
+    Report sh, "Calibrated: " & f.nstd & " standards, degree " & (nc - 1) & ", " & nSmp & _
         " sample(s) read back."
 End Sub
 
-' The macro's status line in H1; a message box when it stopped early.
+' The macro's status line in I1; a message box when it stopped early.
 Private Sub Report(ByVal sh As Worksheet, ByVal msg As String)
     sh.Cells(1, OUT_FIRST_COL).Value = msg
     If Left$(msg, 11) <> "Calibrated:" Then MsgBox msg, vbExclamation, "quorvex"
@@ -1637,18 +2279,19 @@ Public Sub QuorvexExample()
     Set sh = ThisWorkbook.Worksheets.Add
     sh.Range("A1").Value = "NCOEF"
     sh.Range("B1").Value = 2
-    sh.Range("A3:D3").Value = Array("x", "y", "u(y)", "u(x)")
-    sh.Range("E3:G3").Value = Array("y", "u(y)", "readings")
+    sh.Range("C1").Value = "weighting"
+    sh.Range("A3:E3").Value = Array("x", "y", "u(y)", "u(x)", "left out because")
+    sh.Range("F3:H3").Value = Array("y", "u(y)", "readings")
     For i = 0 To UBound(conc)
         sh.Cells(4 + i, 1).Value = conc(i)
         sh.Cells(4 + i, 2).Value = absorb(i)
     Next i
     For i = 0 To UBound(sy)
-        sh.Cells(4 + i, 5).Value = sy(i)
+        sh.Cells(4 + i, 6).Value = sy(i)
     Next i
     ' The second sample is the mean of 3 readings; the third has a stated u(y).
-    sh.Cells(5, 7).Value = 3
-    sh.Cells(6, 6).Value = 0.0053
+    sh.Cells(5, 8).Value = 3
+    sh.Cells(6, 7).Value = 0.0053
     sh.Activate
     QuorvexCalibrate
 End Sub

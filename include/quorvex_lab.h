@@ -224,8 +224,11 @@ QVXL_API void QVXL_CALL QVXL_READBACK(
 /* ---------------------------------------------------------------------------
  * QVXL_TEXT -- the text a host shows for a code: KIND 1 a status of any
  * function of this library, 2 a sample flag (one bit), 3 a source of u(y),
- * 4 the test of the curve's shape a verdict ran (its DETAIL, QVXL_SHAPE_*),
- * 10 to 15 a status of the engine's OLSPFIT, GLSPFIT, POLYEVAL, IPVAL,
+ * 4 a criterion of QVXL_VERDICT (its row, 1..4), 5 a RESULT of it (0..4),
+ * 6 an OVERALL verdict (0..2), 7 a detection limit LIM(1..12) of
+ * QVXL_LIMITS named by its definition, 8 a SOURCE of the blank's scatter
+ * (1..5), 9 the test of the curve's shape a verdict ran (its DETAIL,
+ * QVXL_SHAPE_*), 10 to 15 a status of the engine's OLSPFIT, GLSPFIT, POLYEVAL, IPVAL,
  * LINEAR_CONV, IPVAL_DEGREE1 (quorvex.h), whose texts may hold {npts},
  * {ncoef}, {xmin} and {xmax}: the call's values, for the host to fill in.
  * TEXT receives at most LENGTH - 1 characters and a terminating NUL; NEEDED
@@ -238,8 +241,8 @@ QVXL_API void QVXL_CALL QVXL_READBACK(
  * Statuses: 4 an unknown KIND or CODE; 3 LENGTH < 1.
  * ------------------------------------------------------------------------- */
 QVXL_API void QVXL_CALL QVXL_TEXT(
-    const int* KIND,      /* in   1 status, 2 flag, 3 source, 4 shape test,
-                                  10-15 engine                              */
+    const int* KIND,      /* in   1 status, 2 flag, 3 source, 4-8 verdict
+                                  and limits, 9 shape test, 10-15 engine    */
     const int* CODE,      /* in   the code                                  */
     char* TEXT,           /* out  TEXT(LENGTH) the text, NUL-terminated     */
     const int* LENGTH,    /* in   room in TEXT, NUL included                */
@@ -966,6 +969,21 @@ QVXL_API void QVXL_CALL QVXL_JOINT_COV(const int* NCOEF, const double* COEF, con
                                        const double* X, const double* UY, const int* MODE,
                                        const int* NW, const double* W, double* S, double* D,
                                        double* OUT, double* VALUE, int* ISTAT);
+
+/* ===========================================================================
+ * Worksheet helpers
+ * ========================================================================= */
+
+/* ---------------------------------------------------------------------------
+ * QVXL_DEFAULT_CRITERIA -- CRIT(10) of QVXL_DIAGNOSE and QVXL_VERDICT filled
+ * with the library's default acceptance criteria: alpha 0.05, the three
+ * tests' own levels NaN (their share of alpha), tolerance 15 %, 20 % at the
+ * lowest level, share 0.75, Cook's distance 1, threshold NaN, 0.  A host
+ * that changes one criterion starts from these.  Status: 0.
+ * ------------------------------------------------------------------------- */
+QVXL_API void QVXL_CALL QVXL_DEFAULT_CRITERIA(
+    double* CRIT,         /* out  CRIT(10) the default criteria             */
+    int* ISTAT);          /* out  status                                    */
 
 #ifdef __cplusplus
 }

@@ -15,9 +15,11 @@ argument ``ByRef``, ``Long`` for a 32-bit integer and ``Double`` for a real.
 With ``quorvex_lab.h`` the declarations of QUORVEXlab1.dll are held to it in
 the same way (the module declares the functions it uses, the same ones in
 both branches), and the module must fit through ``QVXL_FIT``, read samples
-back through ``QVXL_READBACK``, take the power form from ``QVXL_POWER`` and
-its status texts from ``QVXL_TEXT``, and call neither OLSPFIT nor GLSPFIT
-itself.
+back through ``QVXL_READBACK`` (flagged against ``QVXL_SAMPLE_LIMITS``),
+judge the fit through ``QVXL_VERDICT`` with ``QVXL_DEFAULT_CRITERIA``, take
+the detection limits from ``QVXL_LIMITS``, the curve and its bands from
+``QVXL_CURVE`` and ``QVXL_BAND``, the power form from ``QVXL_POWER`` and its
+texts from ``QVXL_TEXT``, and call neither OLSPFIT nor GLSPFIT itself.
 It also counts the arguments of every call of an entry point in the module's
 macros, and checks that every macro clears the region it writes before its
 first write: following its calls of the module's own Subs in order, a
@@ -303,7 +305,9 @@ def check(header: str, module: str, lab_header: str | None = None) -> list[str]:
                             f"it takes {len(every[entry])}")
     # With the laboratory library the module fits, converts and words its
     # messages through it: it calls the engine's fits no more.
-    needed = ("QVXL_FIT", "QVXL_READBACK", "QVXL_POWER", "QVXL_TEXT") if lab_header else ()
+    needed = ("QVXL_FIT", "QVXL_READBACK", "QVXL_POWER", "QVXL_TEXT", "QVXL_VERDICT",
+              "QVXL_DEFAULT_CRITERIA", "QVXL_LIMITS", "QVXL_SAMPLE_LIMITS", "QVXL_BAND",
+              "QVXL_CURVE") if lab_header else ()
     for name in needed:
         if name not in called:
             problems.append(f"the module does not call {name}")
@@ -460,6 +464,10 @@ def damaged_copies(header: str, module: str,
                          "    OLSPFIT n, xs(1), ys(1), wts(1), ncoef, f.xmin, f.xmax, f.coef(1), "
                          "cov(1, 1), f.sres, fitted(1), res(1), wres(1), chi2, istatus\n"
                          "    FitCore = True\n", 0), lab_header),
+            ("a verdict call without its status argument", header,
+             replace_nth(m, "overall, reasons, istatus", "overall, reasons", 0), lab_header),
+            ("a module that reads samples back without the library", header,
+             m.replace("QVXL_READBACK f.ncoef", "QVXL_READBACKS f.ncoef"), lab_header),
             ("an argument added to the laboratory header", header, m,
              replace_nth(lab_header, "int* FLAGS,", "int* FLAGS, double* EXTRA,", 0)),
         ]
@@ -482,7 +490,7 @@ def damaged_copies(header: str, module: str,
         ("an array argument (VBA7)",
          header, replace_nth(m, "ByRef COEF As Double", "ByRef COEF() As Double", 0)),
         ("a call without its status argument",
-         header, replace_nth(m, "ya(1), istatus", "ya(1)", 0)),
+         header, replace_nth(m, "lcov(1, 1), istatus", "lcov(1, 1)", 0)),
         ("an argument added to the header",
          replace_nth(header, "int* ISTAT);", "double* EXTRA, int* ISTAT);", 0), m),
         ("an argument renamed in the header",
@@ -496,7 +504,14 @@ def damaged_copies(header: str, module: str,
         ("a clearing that misses the last columns",
          header, replace_nth(m, "OUT_LAST_COL As Long = 36", "OUT_LAST_COL As Long = 30", 0)),
         ("a write left of the cleared columns",
-         header, replace_nth(m, "sh.Cells(3 + k, 8).Value", "sh.Cells(3 + k, 7).Value", 0)),
+         header, replace_nth(m, "sh.Cells(3 + k, COL_RECORD).Value",
+                             "sh.Cells(3 + k, COL_RECORD - 1).Value", 0)),
+        ("a write right of the cleared columns",
+         header, replace_nth(m, "COL_LIMITS As Long = 35", "COL_LIMITS As Long = 37", 0)),
+        ("the banner written before clearing",
+         header, replace_nth(m, "    ClearOutput sh\n    Calibrate sh\n",
+                             "    sh.Cells(2, OUT_FIRST_COL).Value = \"\"\n"
+                             "    ClearOutput sh\n    Calibrate sh\n", 0)),
     ]] + lab
 
 

@@ -626,14 +626,15 @@ TEST(LabText, EveryCodeHasItsText) {
   EXPECT_EQ(get(3, QVXL_UYSRC_CURVE_ONLY, 4, needed), "cur");
   EXPECT_EQ(needed, 10);
   EXPECT_EQ(get(2, 3, 200, needed), "status 4");  // two bits at once
-  EXPECT_EQ(get(5, 1, 200, needed), "status 4");
+  EXPECT_EQ(get(16, 1, 200, needed), "status 4");  // no kind 16
   // The shape tests a verdict runs, each named.
   for (int d : {QVXL_SHAPE_LACK_OF_FIT, QVXL_SHAPE_NONE_EIV, QVXL_SHAPE_NONE, QVXL_SHAPE_MANDEL,
                 QVXL_SHAPE_ADDED_CHI2})
-    EXPECT_GT(get(4, d, 200, needed).size(), 20u) << d;
-  EXPECT_NE(get(4, QVXL_SHAPE_MANDEL, 200, needed).find("Mandel"), std::string::npos);
-  EXPECT_NE(get(4, QVXL_SHAPE_LACK_OF_FIT, 200, needed).find("lack-of-fit"), std::string::npos);
-  EXPECT_EQ(get(4, 5, 200, needed), "status 4");
+    EXPECT_GT(get(9, d, 200, needed).size(), 20u) << d;
+  EXPECT_NE(get(9, QVXL_SHAPE_MANDEL, 200, needed).find("Mandel"), std::string::npos);
+  EXPECT_NE(get(9, QVXL_SHAPE_LACK_OF_FIT, 200, needed).find("lack-of-fit"), std::string::npos);
+  EXPECT_EQ(get(9, 5, 200, needed), "status 4");
+  EXPECT_NE(get(4, 2, 200, needed).find("shape"), std::string::npos);
   EXPECT_EQ(get(1, 0, 0, needed), "status 3");
 }
 

@@ -27,7 +27,7 @@ DIST <- c(normal = 1L, t = 2L, chisq = 3L, f = 4L, nct = 5L)
 # The library's texts (QVXL_TEXT): kind 1 a status, 2 a sample flag (one bit),
 # 3 a source of u(y), 4 the test of the curve's shape a verdict ran; NULL for a
 # code without one.  Kept once asked for.
-TEXT_KIND <- c(status = 1L, flag = 2L, source = 3L, shape = 4L)
+TEXT_KIND <- c(status = 1L, flag = 2L, source = 3L, shape = 9L)
 lab_texts <- new.env(parent = emptyenv())
 
 lab_text <- function(kind, code) {

@@ -120,7 +120,7 @@ def verdict(cal, crit: np.ndarray, warn_only=()) -> dict:
 
 def shape_test_name(detail: int) -> str:
     """The name of the shape test a verdict ran (or why none ran), from the library."""
-    return _lab.text(4, int(detail)) or f"shape test {int(detail)}"
+    return _lab.text(9, int(detail)) or f"shape test {int(detail)}"
 
 
 def test_verdict(p: float, alpha: float) -> tuple[int, int]:

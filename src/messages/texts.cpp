@@ -93,6 +93,48 @@ constexpr Entry kShape[] = {
      "Mandel's F test of the next-higher term (ISO 8466-1, ISO 8466-2, DIN 38402-51)"},
     {QVXL_SHAPE_ADDED_CHI2, "chi-squared test of the next-higher term (stated u(y))"},
 };
+// The verdict's rows, results and overall verdicts (QVXL_VERDICT).
+constexpr Entry kCriterion[] = {
+    {1, "goodness of fit (chi-squared test of the stated u(y))"},
+    {2, "the curve's shape (lack-of-fit F test with replicates, Mandel's F test of the next-higher term without)"},
+    {3, "outliers (largest |residual statistic| against its threshold)"},
+    {4, "back-calculated standards (share within their tolerance)"},
+};
+constexpr Entry kResult[] = {
+    {QVXL_RESULT_NOT_TESTED, "not tested"},
+    {QVXL_RESULT_PASS, "pass"},
+    {QVXL_RESULT_DOUBTFUL, "doubtful"},
+    {QVXL_RESULT_FAIL, "fail"},
+    {QVXL_RESULT_WARN, "fail (warning only)"},
+};
+constexpr Entry kOverall[] = {
+    {0, "calibration not fit for use"},
+    {1, "fit for use"},
+    {2, "fit for use, with warnings"},
+};
+// The detection limits, LIM(1..12) of QVXL_LIMITS, named by their definition.
+constexpr Entry kLimit[] = {
+    {1, "sigma: residual scatter at the lowest standard (ICH Q2)"},
+    {2, "S: slope at the lowest standard"},
+    {3, "LOD = 3.3 sigma / S (ICH Q2)"},
+    {4, "LOQ = 10 sigma / S (ICH Q2)"},
+    {5, "sigma0: scatter of one reading of the blank"},
+    {6, "s0: standard deviation of the blank's net signal"},
+    {7, "y_C: critical value of the response (ISO 11843-2)"},
+    {8, "x_C: critical value, net x (ISO 11843-2)"},
+    {9, "x_D: minimum detectable value, net x (ISO 11843-2)"},
+    {10, "k(1 - alpha), one-sided"},
+    {11, "delta: non-centrality for alpha and beta"},
+    {12, "LOQ at relative uncertainty 1/k (DIN 32645)"},
+};
+constexpr Entry kBlankSource[] = {
+    {QVXL_BLANK_GIVEN, "u_blank as given"},
+    {QVXL_BLANK_STANDARDS, "the standards at the blank"},
+    {QVXL_BLANK_LOWEST, "the scatter at the lowest standard (the weighting predicts none at "
+                        "the blank: give u_blank from blanks)"},
+    {QVXL_BLANK_STATED_UY, "the stated u(y) of the standards"},
+    {QVXL_BLANK_RESIDUAL, "the residual scatter (the same at every x)"},
+};
 
 // The engine's statuses (quorvex.h), as a user reads them.
 constexpr Entry kOls[] = {
@@ -163,6 +205,16 @@ const char* text_of(int kind, int code) {
       return find(kFlag, code);
     case static_cast<int>(TextKind::Source):
       return find(kSource, code);
+    case static_cast<int>(TextKind::Criterion):
+      return find(kCriterion, code);
+    case static_cast<int>(TextKind::Result):
+      return find(kResult, code);
+    case static_cast<int>(TextKind::Overall):
+      return find(kOverall, code);
+    case static_cast<int>(TextKind::Limit):
+      return find(kLimit, code);
+    case static_cast<int>(TextKind::BlankSource):
+      return find(kBlankSource, code);
     case static_cast<int>(TextKind::ShapeTest):
       return find(kShape, code);
     case kRoutineKinds + static_cast<int>(Routine::OLSPFIT):

@@ -5,7 +5,17 @@
 
 namespace quorvex::lab {
 
-enum class TextKind { Status = 1, Flag = 2, Source = 3, ShapeTest = 4 };
+enum class TextKind {
+  Status = 1,
+  Flag = 2,
+  Source = 3,
+  Criterion = 4,    // a row of QVXL_VERDICT, 1..4
+  Result = 5,       // RESULT of QVXL_VERDICT, 0..4
+  Overall = 6,      // OVERALL of QVXL_VERDICT, 0..2
+  Limit = 7,        // LIM(k) of QVXL_LIMITS, 1..12: each named by its definition
+  BlankSource = 8,  // SOURCE of QVXL_LIMITS, 1..5
+  ShapeTest = 9,    // the shape test a verdict ran (its DETAIL, QVXL_SHAPE_*)
+};
 
 // The engine's entry points, whose statuses have texts too (kind 10 + this).
 enum class Routine { OLSPFIT = 0, GLSPFIT, POLYEVAL, IPVAL, LINEAR_CONV, IPVAL_DEGREE1 };

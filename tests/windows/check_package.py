@@ -143,11 +143,13 @@ def check_package(files: dict[str, bytes], header: str, built: dict[str, bytes],
                 float(cell(4 + nstd, 1)), float(cell(4 + nstd, 2))
                 nstd += 1
             nsmp = 0
-            while cell(4 + nsmp, 5):
-                float(cell(4 + nsmp, 5))
+            while cell(4 + nsmp, 6):
+                float(cell(4 + nsmp, 6))
                 nsmp += 1
-            if cell(1, 1) != "NCOEF" or cell(3, 1) != "x" or cell(3, 5) != "y":
-                problems.append(f"{SHEET} is not in the macro's layout (A1 NCOEF, A3 x, E3 y)")
+            if cell(1, 1) != "NCOEF" or cell(1, 3) != "weighting" or cell(3, 1) != "x" or \
+                    cell(3, 5) != "left out because" or cell(3, 6) != "y":
+                problems.append(f"{SHEET} is not in the macro's layout (A1 NCOEF, C1 weighting, "
+                                "A3 x, E3 left out because, F3 y)")
             if not 2 <= ncoef <= 10 or nstd <= ncoef or nsmp == 0:
                 problems.append(f"{SHEET}: NCOEF {ncoef}, {nstd} standards, {nsmp} samples")
         except (ValueError, IndexError) as e:
@@ -165,7 +167,7 @@ def same_example(module: str, rows: list[list[str]]) -> list[str]:
         if m:
             arrays[m.group(1)] = [float(v) for v in m.group(2).split(",")]
     column = lambda c: [float(r[c]) for r in rows[3:] if len(r) > c and r[c]]
-    want = {"conc": column(0), "absorb": column(1), "sy": column(4)}
+    want = {"conc": column(0), "absorb": column(1), "sy": column(5)}
     return [f"QuorvexExample's {k} is not the example sheet's column" for k in want
             if arrays.get(k) != want[k]]
 
