@@ -59,6 +59,16 @@ constexpr Entry kStatus[] = {
      "the coefficient covariance is not finite (a scaled covariance without degrees of "
      "freedom?)"},
     {QVXL_MC_COV_INDEFINITE, "the coefficient covariance is not positive semidefinite"},
+    {QVXL_VAR_FEW_REPLICATES,
+     "too few standards with replicates to fit the variance model (1 group for the constant "
+     "or proportional model, 3 otherwise)"},
+    {QVXL_VAR_NO_SCATTER, "the replicate readings are all equal: there is no scatter to model"},
+    {QVXL_VAR_IMPOSSIBLE,
+     "the variance model gives no scatter where replicates scatter (x = 0 under the "
+     "proportional model, a mean response of 0 under the power of the mean)"},
+    {QVXL_VAR_ZERO_AT_STANDARD,
+     "the variance model gives no scatter at a standard, whose weight would be infinite: keep "
+     "a blank standard only under a model with a floor"},
     {QVXL_NO_STORAGE, "working storage could not be obtained"},
 };
 
@@ -80,6 +90,7 @@ constexpr Entry kSource[] = {
     {QVXL_UYSRC_STATED, "stated"},
     {QVXL_UYSRC_SCATTER, "from the scatter, {m} reading{s}"},
     {QVXL_UYSRC_CURVE_ONLY, "curve only"},
+    {QVXL_UYSRC_MODEL, "from the variance model, {m} reading{s}"},
 };
 
 // The engine's statuses (quorvex.h), as a user reads them.
