@@ -60,7 +60,7 @@ def default_tolerances(x, y, wx, wy, coef_start, cov_start, xmin, xmax) -> tuple
 def fit(x, y, u_y=None, u_x=None, degree: int = 1, interval=None, *, tol=None,
         maxit: int | None = None, sigma: float | None = None, covariance: str | None = None,
         accept_unconverged: bool = False, weighting: str | None = None, ids=None,
-        exclude=None) -> Calibration:
+        exclude=None, variance=None) -> Calibration:
     """Fit a calibration curve y = p(x) of the given degree to standards.
 
     Parameters
@@ -96,6 +96,14 @@ def fit(x, y, u_y=None, u_x=None, degree: int = 1, interval=None, *, tol=None,
         Ordinary fit only, instead of u_y: minimise sum_i w_i r_i**2 with w_i = 1/x_i or
         1/x_i**2 (the library's weights W_i = 1/sqrt(x_i) or 1/x_i); every x must be > 0.
         The scale of the scatter then comes from the residuals (scaled covariance).
+    variance : str or VarianceModel, optional
+        Ordinary fit only, instead of u_y or a weighting: weights 1/sigma(x) from a
+        variance model fitted to the standards measured in replicate (``"auto"``,
+        ``"constant"``, ``"proportional"``, ``"floor"``, ``"power"``; see
+        :func:`quorvex.fit_variance`), or a model fitted before to the same standards.
+        The calibration keeps it (``variance_model``): samples then take u(y) from it
+        with the degrees of freedom of its estimate, and detection limits the scatter
+        of the blank from its floor.
     ids : sequence, optional
         How the standards are named to people (an ID column, or the row of the file each
         came from); default their 1-based places.  Messages and verdicts use them.
@@ -138,7 +146,10 @@ def fit(x, y, u_y=None, u_x=None, degree: int = 1, interval=None, *, tol=None,
         return _fit_named(x, y, u_y, u_x, ids, exclude, dict(
             degree=degree, interval=interval, tol=tol, maxit=maxit, sigma=sigma,
             covariance=covariance, accept_unconverged=accept_unconverged,
-            weighting=weighting), routine)
+            weighting=weighting, variance=variance), routine)
+    if variance is not None:
+        return _fit_variance(x, y, u_y, u_x, weighting, variance, dict(
+            degree=degree, interval=interval, covariance=covariance), routine)
     args = (x, y, u_y, u_x, degree, interval, covariance, weighting, routine)
     try:
         if u_x is None:
@@ -163,6 +174,28 @@ def fit(x, y, u_y=None, u_x=None, degree: int = 1, interval=None, *, tol=None,
         _standards_checked(*args)
         raise InputError("the standards cannot be fitted", routine=routine)
     return _fit_core(std, args, tol, maxit, sigma, accept_unconverged)
+
+
+def _fit_variance(x, y, u_y, u_x, weighting, variance, options, routine) -> Calibration:
+    """``fit`` weighted by a variance model fitted to the standards' replicates."""
+    from .variance import VarianceModel, fit_variance
+    if u_y is not None or u_x is not None or weighting is not None:
+        raise InputError("variance gives the weights: it cannot be used with u_y, u_x or a "
+                         "weighting preset", routine=routine)
+    xv = V.vector("x", x, routine)
+    if isinstance(variance, VarianceModel):
+        vm = variance
+        if vm.x != tuple(xv.tolist()):
+            raise InputError("the variance model was fitted to other standards: give it the "
+                             "standards of the fit, or variance='auto'", routine=routine)
+    elif isinstance(variance, str):
+        vm = fit_variance(xv, y, variance)
+    else:
+        raise InputError(f"variance must be a model's name or a VarianceModel, not "
+                         f"{variance!r}", routine=routine)
+    cal = fit(xv, y, u_y=np.array(vm.sd), **options)
+    cal.__dict__["options"] = dict(cal.options, variance=vm.to_dict())
+    return cal
 
 
 def _fit_named(x, y, u_y, u_x, ids, exclude, options, routine) -> Calibration:
