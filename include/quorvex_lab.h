@@ -545,9 +545,10 @@ QVXL_API void QVXL_CALL QVXL_MONTECARLO(
  *               of freedom (HASUB = 3, see QVXL_VARIANCE_AT at x = 0)
  *             2 the standards at x = BLANK: sqrt(mean((sigma_hat/W_i)^2))
  *             0 under a weighting (WEIGHTING 1 or 2) without a standard at
- *               the blank or UBLANK: nothing tells the blank's scatter (the
- *               weighting's model predicts none there); LIM(5) to LIM(9) are
- *               NaN, the other outputs computed
+ *               the blank or UBLANK, or with HASUB = 3 and UBLANK(1) = 0 (a
+ *               variance model without a floor, or whose fitted floor is 0;
+ *               UBLANK(2) is then not read): nothing tells the blank's
+ *               scatter; LIM(5) to LIM(9) are NaN, the other outputs computed
  *             4 the stated u(y) of the standards, all equal: UYSTD(1)
  *               sigma_hat (status 61 where they differ)
  *             5 the residual scatter, the same at every x: sigma_hat

@@ -759,12 +759,11 @@ def detection_limits(cal, alpha: float = 0.05, beta: float = 0.05, blank: float 
         u_blank, u_dof = blank_scatter(blank_readings)
         hasub = _lab_limits.HASUB_READINGS
     elif u_blank is None and vm is not None:
-        if not vm.has_floor:
-            raise InputError(f"the {vm.model} variance model gives no scatter at the blank: "
-                             "give blank_readings or u_blank, or fit a model with a floor "
-                             "(constant or floor)")
-        sd, dof = vm.at([x0])
-        u_blank, u_dof = float(sd[0]), float(dof[0])
+        u_blank, u_dof = 0.0, 0.0  # a model without a floor: the limits say so
+        if vm.has_floor:
+            sd, dof = vm.at([x0])
+            if sd[0] > 0:
+                u_blank, u_dof = float(sd[0]), float(dof[0])
         hasub = _lab_limits.HASUB_MODEL
     r, st = _lab_limits.limits(cal, alpha, beta, x0, replicates, u_blank, k_loq, hasub, u_dof)
     if st == 60:
@@ -779,7 +778,12 @@ def detection_limits(cal, alpha: float = 0.05, beta: float = 0.05, blank: float 
         raise InputError("the scaled covariance needs degrees of freedom: this fit has none")
     if st:
         raise InputError(f"detection limits: {_lab.status_text(st)}")
-    if r["source"] == _lab_limits.BLANK_NONE:
+    if r["source"] == _lab_limits.BLANK_NONE and vm is not None:
+        why = ("its fitted floor is 0: the replicates do not show the scatter at the blank"
+               if vm.has_floor else "it gives no scatter at the blank")
+        source = (f"{NOT_COMPUTED}: the calibration is weighted by the {vm.model} variance "
+                  f"model, and {why}; give blank_readings or u_blank")
+    elif r["source"] == _lab_limits.BLANK_NONE:
         source = (f"{NOT_COMPUTED}: under the {cal.options.get('weighting')} weighting nothing "
                   "tells the blank's scatter (the weighting predicts none at x = 0, and the "
                   "lowest standard's is not the blank's); give blank_readings or u_blank, or "

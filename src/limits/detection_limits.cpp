@@ -63,7 +63,9 @@ int check(const LimitsCurve& c, const LimitsRequest& r) {
     return QVXL_BAD_VALUE;
   if (r.has_u_blank && (r.u_blank_kind < 1 || r.u_blank_kind > 3)) return QVXL_BAD_CODE;
   if (r.has_u_blank && (!(r.u_blank >= 0.0) || std::isinf(r.u_blank))) return QVXL_BAD_VALUE;
-  if (r.has_u_blank && r.u_blank_kind > 1 && !(r.u_blank_dof > 0.0)) return QVXL_BAD_VALUE;
+  if (r.has_u_blank && r.u_blank_kind > 1 && !(r.u_blank_dof > 0.0) &&
+      !(r.u_blank_kind == 3 && r.u_blank == 0.0))
+    return QVXL_BAD_VALUE;
   for (std::size_t i = 0; i < count(c.nstd); ++i) {
     if (!std::isfinite(c.x[i]) || !(c.w[i] > 0.0) || std::isinf(c.w[i])) return QVXL_BAD_VALUE;
     if (c.stated && (!(c.uy[i] > 0.0) || std::isinf(c.uy[i]))) return QVXL_BAD_VALUE;
@@ -119,7 +121,12 @@ int LIMITS(const LimitsCurve& c, const LimitsRequest& r, LimitsResult& out) {
   bool at_blank = false;
   for (std::size_t i = 0; i < n; ++i) at_blank = at_blank || c.x[i] == x0;
   double nu0 = std::numeric_limits<double>::infinity();
-  if (r.has_u_blank) {
+  if (r.has_u_blank && r.u_blank_kind == 3 && !(r.u_blank > 0.0)) {
+    // A variance model without a floor (or whose fitted floor is 0) tells
+    // nothing about the blank's scatter.
+    sigma0 = std::numeric_limits<double>::quiet_NaN();
+    source = kBlankNone;
+  } else if (r.has_u_blank) {
     sigma0 = r.u_blank;
     source = r.u_blank_kind == 2 ? kBlankReadings
                                  : r.u_blank_kind == 3 ? kBlankModel : kBlankGiven;
