@@ -364,7 +364,7 @@ class Calibration:
         return diagnostics.correlation(self)[1]
 
     # Text
-    def summary(self, limits: bool = False, criteria=None) -> str:
+    def summary(self, limits=False, criteria=None) -> str:
         """A readable table: coefficients +- u, SRES, chi2, degrees of freedom, status;
         then the verdicts (goodness of fit, lack of fit, outliers, back-calculated
         standards, r and r², and with ``limits`` the detection limits) under ``criteria``

@@ -1056,12 +1056,14 @@ def verdict_rows(cal, d: Diagnostics, limits: bool = False) -> tuple[list, str]:
 
 
 def verdict_text(cal, limits: bool = False, criteria=None) -> str:
-    """The verdicts as lines for ``summary()``."""
+    """The verdicts as lines for ``summary()``; ``limits`` True or a dict of options for
+    ``detection_limits``."""
+    options = limits if isinstance(limits, dict) else {}
     try:
-        d = diagnostics(cal, limits=limits, criteria=criteria)
+        d = diagnostics(cal, limits=bool(limits), criteria=criteria, **options)
     except QuorvexError as e:  # e.g. the laboratory library missing: the summary still prints
         return f"  verdicts not available: {e}"
-    rows, verdict = verdict_rows(cal, d, limits)
+    rows, verdict = verdict_rows(cal, d, bool(limits))
     lines = ["", "  Is it fit for use?"]
     lines += [f"  {a:<16} {b:<11} {c}" for a, b, c in rows]
     lines.append("  verdict: " + verdict)
