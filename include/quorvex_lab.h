@@ -1062,6 +1062,21 @@ QVXL_API void QVXL_CALL QVXL_VARIANCE_READBACK(
 QVXL_API void QVXL_CALL QVXL_BLANK_SCATTER(const int* NPTS, const double* Y, double* SD,
                                            double* DOF, int* ISTAT);
 
+/* ---------------------------------------------------------------------------
+ * QVXL_RESPONSE_WEIGHTS -- weights from the responses, or per standard, as
+ * the relative uncertainties UREL(NPTS) a fit with the scaled covariance
+ * (COVKIND 1) takes for u(y): KIND 1 "1/y" (w_i = 1/|y_i|): UREL = sqrt(|V|);
+ * KIND 2 "1/y2" (w_i = 1/y_i^2): UREL = |V|; KIND 3 a weight per standard
+ * w_i = V(i): UREL = 1/sqrt(V).  V the responses (KIND 1, 2) or the weights
+ * (KIND 3).  Statuses: 3 (NPTS < 0), 4 (KIND), 5 (a NaN or infinite V),
+ * 104 (a response of 0, a weight not > 0, or a UREL that is 0 or infinite:
+ * the weight would be infinite or undefined; UREL left as it was).
+ * ------------------------------------------------------------------------- */
+#define QVXL_VAR_BAD_WEIGHT 104
+
+QVXL_API void QVXL_CALL QVXL_RESPONSE_WEIGHTS(const int* KIND, const int* NPTS, const double* V,
+                                              double* UREL, int* ISTAT);
+
 #ifdef __cplusplus
 }
 #endif

@@ -292,7 +292,8 @@ lod <- function(cal, alpha = 0.05, beta = 0.05, blank = 0, replicates = 1, u_bla
   source <- if (r$source == 0L) {
     sprintf(paste("not computed: under the %s weighting nothing tells the blank's scatter",
                   "(the weighting predicts none at x = 0, and the lowest standard's is not",
-                  "the blank's); give blank_readings or u_blank"), cal$weighting)
+                  "the blank's); give blank_readings or u_blank, or weight by a variance",
+                  "model with a floor"), cal$weighting)
   } else if (r$source == 6L) {
     sprintf(BLANK_SOURCE[6L], length(blank_readings), ub_dof)
   } else BLANK_SOURCE[r$source]

@@ -83,3 +83,12 @@ def blank_scatter(y) -> tuple[float, float, int]:
     _lab.function("QVXL_BLANK_SCATTER", 5)(byref(c_int(y.shape[0])), _a(y), byref(sd),
                                            byref(dof), byref(st))
     return sd.value, dof.value, st.value
+
+
+def response_weights(kind: int, v) -> tuple[np.ndarray, int]:
+    """QVXL_RESPONSE_WEIGHTS: (relative u(y), istat); kind 1 "1/y", 2 "1/y2", 3 weights."""
+    v = _f64(v)
+    out, st = np.zeros(v.shape[0]), c_int()
+    _lab.function("QVXL_RESPONSE_WEIGHTS", 5)(byref(c_int(kind)), byref(c_int(v.shape[0])),
+                                              _a(v), _a(out), byref(st))
+    return out, st.value

@@ -632,7 +632,8 @@ def _from_dict(cls, d):
 def _check_extra(cal) -> None:
     """What the field checks leave: the fit's options, the standards left out."""
     bad = "a damaged quorvex.Calibration record:"
-    allowed = {"ols": {"weighting", "variance"}, "gls": {"tol", "maxit", "sigma"}}[cal.kind]
+    allowed = {"ols": {"weighting", "variance", "response_weighting"},
+               "gls": {"tol", "maxit", "sigma"}}[cal.kind]
     extra = set(cal.options) - allowed
     if extra:
         raise InputError(f"{bad} 'options' holds {sorted(extra)[0]!r}, which a fit of kind "

@@ -282,10 +282,13 @@ def build_parser() -> argparse.ArgumentParser:
                    help="ignore an x uncertainty column: weighted least squares in y only")
     f.add_argument("--degree", type=_degree, default=1,
                    help="degree of the curve, 0 to 9, or 'auto' (default 1)")
-    f.add_argument("--weighting", choices=["1/x", "1/x2"], default=None,
+    f.add_argument("--weights", metavar="COL", default=None,
+                   help="column of weights w per standard (each > 0): minimise the sum of "
+                        "w*r^2, the scale from the residuals")
+    f.add_argument("--weighting", choices=["1/x", "1/x2", "1/y", "1/y2"], default=None,
                    help="weighting preset: minimise the sum of w*r^2 with w = 1/x or 1/x^2 "
-                        "(every x > 0; uncertainties from the scatter, uncertainty columns "
-                        "not used)")
+                        "(every x > 0), or 1/y or 1/y^2 from the responses (no y = 0); "
+                        "uncertainties from the scatter, uncertainty columns not used")
     f.add_argument("--variance-model", default=None, metavar="MODEL",
                    choices=["auto", "constant", "proportional", "floor", "power"],
                    help="weights 1/sigma(x) from a variance model fitted to the standards "
@@ -468,7 +471,20 @@ def _fit(args, run: _Run):
             raise InputError("--maxit applies to the errors-in-variables fit (standards with "
                              "x uncertainties) only")
         options["maxit"] = args.maxit
-    if args.weighting is not None and not (std.x > 0).all():
+    if args.weights is not None:
+        if args.weighting is not None or args.variance_model is not None:
+            raise InputError("--weights gives the weights; it cannot be used with --weighting "
+                             "or --variance-model")
+        given = [f"--{k}" for k in ("ux", "uy") if getattr(args, k) is not None]
+        if given:
+            raise InputError(f"--weights cannot be used with {' and '.join(given)} "
+                             "(uncertainties)")
+        k = table.find("u_y", args.weights)
+        options["weights"] = table.numbers(k)
+        u_x = u_y = None
+        used_columns["u_x"] = used_columns["u_y"] = None
+        used_columns["weights"] = table.header[k]
+    if args.weighting in ("1/x", "1/x2") and not (std.x > 0).all():
         k = int(np.flatnonzero(~(std.x > 0))[0])
         raise InputError(f"{table.label}: row {table.lines[k]}: --weighting {args.weighting} "
                          f"needs every x > 0, not {std.x[k]:g}")
@@ -508,7 +524,7 @@ def _fit(args, run: _Run):
     opts = {"command": "fit", "standards": os.path.abspath(args.standards),
             "columns": used_columns, "separator": table.delimiter, "decimal": table.decimal,
             "degree": args.degree, "weighting": args.weighting, "interval": args.interval,
-            "maxit": args.maxit, "exclude": exclude or None,
+            "maxit": args.maxit, "exclude": exclude or None, "weights": args.weights,
             "variance_model": args.variance_model}
     if cal.variance_model is not None:
         run.say(cal.variance_model.text())

@@ -1,5 +1,6 @@
 // Exported variance models: their fit and choice, their scatter at points,
-// samples read back with them, and the scatter of blank readings.
+// samples read back with them, the scatter of blank readings, and weights
+// from the responses or per standard.
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -7,6 +8,7 @@
 #include "interface/lab_guard.h"
 #include "numeric/colmajor.h"
 #include "reading/readback.h"
+#include "variance/response_weights.h"
 #include "variance/variance_model.h"
 
 namespace {
@@ -124,6 +126,14 @@ QVXL_API void QVXL_CALL QVXL_BLANK_SCATTER(const int* NPTS, const double* Y, dou
     *SD = std::sqrt(ss / static_cast<double>(n - 1));
     *DOF = static_cast<double>(n - 1);
     return QVXL_OK;
+  });
+}
+
+QVXL_API void QVXL_CALL QVXL_RESPONSE_WEIGHTS(const int* KIND, const int* NPTS, const double* V,
+                                              double* UREL, int* ISTAT) {
+  guarded(ISTAT, [&] {
+    if (*NPTS < 0) return QVXL_BAD_COUNT;
+    return response_weights(*KIND, count(*NPTS), V, UREL);
   });
 }
 

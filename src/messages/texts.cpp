@@ -69,6 +69,9 @@ constexpr Entry kStatus[] = {
     {QVXL_VAR_ZERO_AT_STANDARD,
      "the variance model gives no scatter at a standard, whose weight would be infinite: keep "
      "a blank standard only under a model with a floor"},
+    {QVXL_VAR_BAD_WEIGHT,
+     "a response of 0 under a 1/y weighting, or a weight that is not positive and finite: "
+     "its weight would be infinite or undefined"},
     {QVXL_NO_STORAGE, "working storage could not be obtained"},
 };
 
