@@ -389,3 +389,48 @@ TEST(LabVariance, LimitsTakeTheBlankFromReadingsOrAModel) {
 }
 
 }  // namespace
+
+namespace {
+
+// Weights from the responses and per standard: the relative u(y) of each, and
+// the refusals of an infinite or undefined weight.
+TEST(LabVariance, ResponseWeightsAreRelativeUncertainties) {
+  const std::vector<double> v = {0.25, -4.0, 9.0};
+  std::vector<double> u(3, -1.0);
+  const int n = 3;
+  int st = -1;
+  for (int kind : {1, 2, 3}) {
+    const std::vector<double> in = kind == 3 ? std::vector<double>{4.0, 0.25, 100.0} : v;
+    LAB(QVXL_RESPONSE_WEIGHTS)(&kind, &n, in.data(), u.data(), &st);
+    ASSERT_EQ(st, 0);
+    for (int i = 0; i < 3; ++i) {
+      // The weight w the fit gives each standard is 1/u^2.
+      const double w = 1.0 / (u[i] * u[i]);
+      const double want = kind == 1 ? 1.0 / std::abs(in[i])
+                          : kind == 2 ? 1.0 / (in[i] * in[i])
+                                      : in[i];
+      EXPECT_NEAR(w, want, 1e-15 * want) << kind << " " << i;
+    }
+  }
+  const std::vector<double> zero = {1.0, 0.0}, neg = {1.0, -2.0}, inf = {1.0, HUGE_VAL};
+  const int two = 2, one = 1, three = 3, five = 5;
+  u.assign(3, -1.0);
+  LAB(QVXL_RESPONSE_WEIGHTS)(&one, &two, zero.data(), u.data(), &st);
+  EXPECT_EQ(st, QVXL_VAR_BAD_WEIGHT);
+  EXPECT_EQ(u[0], -1.0);  // nothing written
+  LAB(QVXL_RESPONSE_WEIGHTS)(&three, &two, neg.data(), u.data(), &st);
+  EXPECT_EQ(st, QVXL_VAR_BAD_WEIGHT);
+  LAB(QVXL_RESPONSE_WEIGHTS)(&one, &two, inf.data(), u.data(), &st);
+  EXPECT_EQ(st, QVXL_BAD_VALUE);
+  LAB(QVXL_RESPONSE_WEIGHTS)(&five, &two, v.data(), u.data(), &st);
+  EXPECT_EQ(st, QVXL_BAD_CODE);
+  // A subnormal weight or response still gives a finite, positive u.
+  const double tiny[1] = {1e-320};
+  for (int kind : {1, 2, 3}) {
+    LAB(QVXL_RESPONSE_WEIGHTS)(&kind, &one, tiny, u.data(), &st);
+    EXPECT_EQ(st, 0);
+    EXPECT_TRUE(u[0] > 0.0 && std::isfinite(u[0]));
+  }
+}
+
+}  // namespace

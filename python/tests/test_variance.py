@@ -192,3 +192,48 @@ def test_command_line_variance_model_and_blank_readings(tmp_path, capsys):
     assert cli.main(["fit", str(tmp_path / "std.csv"), "--variance-model", "floor",
                      "--weighting", "1/x", "--out", str(tmp_path / "o2"), "-q"]) != 0
     assert "--weighting" in capsys.readouterr().err
+
+
+def test_response_presets_and_weight_column_against_numpy_wls():
+    x = np.array([1.0, 2, 5, 10, 20, 50, 100])
+    y = np.array([0.11, 0.19, 0.52, 0.98, 2.05, 4.9, 10.3])
+    # Weighted least squares by numpy: the line minimizing sum w r^2.
+    for kind, w in (("1/y", 1 / np.abs(y)), ("1/y2", 1 / y ** 2), ("weights", 1 / x)):
+        cal = (quorvex.fit(x, y, weights=w) if kind == "weights"
+               else quorvex.fit(x, y, weighting=kind))
+        a = np.column_stack([np.ones_like(x), x]) * np.sqrt(w)[:, None]
+        beta = np.linalg.lstsq(a, y * np.sqrt(w), rcond=None)[0]
+        line = cal.line()
+        assert (line.intercept, line.slope) == pytest.approx(tuple(beta), rel=1e-10, abs=1e-12)
+        assert cal.covariance == "scaled" and cal.options["response_weighting"] == kind
+        np.testing.assert_allclose(1 / cal.u_y ** 2, w, rtol=1e-14)
+        back = quorvex.Calibration.from_json(cal.to_json())
+        np.testing.assert_array_equal(back.coef, cal.coef)
+    # A weight column 1/x^2 is the 1/x2 preset, to the bit.
+    np.testing.assert_array_equal(quorvex.fit(x, y, weights=1 / x ** 2).coef,
+                                  quorvex.fit(x, y, weighting="1/x2").coef)
+    # Left-out standards take their weights with them.
+    c = quorvex.fit(x, y, weights=1 / x, exclude={"3": "broken vial"})
+    np.testing.assert_array_equal(c.coef, quorvex.fit(np.delete(x, 2), np.delete(y, 2),
+                                                      weights=1 / np.delete(x, 2)).coef)
+    with pytest.raises(InputError, match=r"y\[6\] = 0 gives an infinite"):
+        quorvex.fit(x, np.r_[y[:-1], 0.0], weighting="1/y")
+    with pytest.raises(InputError, match="weights"):
+        quorvex.fit(x, y, weights=np.r_[1.0, -x[1:]])
+    with pytest.raises(InputError, match="one source of weights"):
+        quorvex.fit(x, y, u_y=0.1, weighting="1/y2")
+    with pytest.raises(InputError, match="scaled"):
+        quorvex.fit(x, y, weighting="1/y", covariance="stated")
+
+
+def test_command_line_weight_column(tmp_path):
+    x = np.array([1.0, 2, 5, 10, 20, 50, 100])
+    y = np.array([0.11, 0.19, 0.52, 0.98, 2.05, 4.9, 10.3])
+    (tmp_path / "std.csv").write_text(
+        "x,y,w\n" + "".join(f"{a!r},{b!r},{1 / a ** 2!r}\n" for a, b in zip(x, y)))
+    assert cli.main(["fit", str(tmp_path / "std.csv"), "--weights", "w", "--out",
+                     str(tmp_path / "o"), "-q"]) == 0
+    cal = quorvex.Calibration.from_json((tmp_path / "o" / "calibration.json").read_text())
+    np.testing.assert_array_equal(cal.coef, quorvex.fit(x, y, weighting="1/x2").coef)
+    assert cli.main(["fit", str(tmp_path / "std.csv"), "--weighting", "1/y2", "--out",
+                     str(tmp_path / "o2"), "-q"]) == 0
