@@ -526,8 +526,6 @@ def _fit(args, run: _Run):
             "degree": args.degree, "weighting": args.weighting, "interval": args.interval,
             "maxit": args.maxit, "exclude": exclude or None, "weights": args.weights,
             "variance_model": args.variance_model}
-    if cal.variance_model is not None:
-        run.say(cal.variance_model.text())
     if selection is not None:
         opts["degree_chosen"] = cal.degree
         run.say("Choice of degree")
