@@ -237,3 +237,37 @@ def test_command_line_weight_column(tmp_path):
     np.testing.assert_array_equal(cal.coef, quorvex.fit(x, y, weighting="1/x2").coef)
     assert cli.main(["fit", str(tmp_path / "std.csv"), "--weighting", "1/y2", "--out",
                      str(tmp_path / "o2"), "-q"]) == 0
+
+
+@pytest.mark.parametrize("model", ["floor", "power"])
+def test_dof_of_u_x_is_satterthwaite_over_the_models_parameters(model):
+    """nu = 2 V^2 / (dV' Cov(theta) dV), V = sum_j (g'CG_j)^2/sigma_j^2 + sigma^2(x)/m,
+    formed here with numpy from the model's parameters and covariance."""
+    from refbasis import basis
+    x, y = data(13)
+    cal = quorvex.fit(x, y, variance=model, degree=2)
+    vm = cal.variance_model
+    cov = np.array(vm.cov).reshape(2, 2, order="F")
+    lo, hi = cal.interval
+    mu_std = np.array(vm.mu)
+
+    def var_and_grad(xv, mu):
+        if model == "floor":
+            v = vm.a ** 2 + (vm.b * xv) ** 2
+            return v, np.stack([np.ones_like(xv), xv ** 2])
+        v = vm.a ** 2 * np.abs(mu) ** (2 * vm.b)
+        return v, np.stack([2 * v, 2 * v * np.log(np.abs(mu))])
+
+    ys, m = np.array([40.0, 900.0, 10000.0]), np.array([1, 3, 2])
+    p = cal.inverse(ys, replicates=m)
+    g = basis(p.x, cal.ncoef, lo, hi)
+    gs = basis(x, cal.ncoef, lo, hi)
+    s2, z = var_and_grad(x, mu_std)
+    l2 = (g @ cal.cov @ gs.T) ** 2  # (g'CG_j)^2, one row per sample
+    sv, sz = var_and_grad(p.x, ys)
+    v = l2 @ (1 / s2) + sv / m
+    dv = (l2 / s2 ** 2) @ z.T + (sz / m).T
+    nu = 2 * v ** 2 / np.einsum("ij,jk,ik->i", dv, cov, dv)
+    np.testing.assert_allclose(p.dof, nu, rtol=1e-9)
+    # V is u(x)^2 p'(x)^2: the same variance the reading's u(x) holds.
+    assert np.all(np.isfinite(p.dof)) and np.all(p.dof > 1)
