@@ -1035,7 +1035,9 @@ QVXL_API void QVXL_CALL QVXL_VARIANCE_AT(const int* MODEL, const double* PAR, co
  *   DOF  Satterthwaite's over the model's parameters for the whole of
  *        u(x)^2 = (g' C g + u(y)^2) / p'(x)^2, the curve's part written
  *        sum_j (g' C G_j)^2 / sigma_j^2 so that both parts move with them;
- *   K    Student's t with DOF at LEVEL; U = K u(x); LOW, HIGH with that K.
+ *   K    Student's t with DOF at LEVEL; U = K u(x); LOW, HIGH with that K;
+ *        DOF, K, U, LOW, HIGH NaN where the model gives the sample no scatter
+ *        to estimate (the power model at a response of 0).
  * The standards: XSTD(NSTD) their x and MUSTD(NSTD) their mean responses
  * (QVXL_VARIANCE_FIT's MU).  XRANGE(2), HASLIM, LIMITS, NGRID, TOL as for
  * QVXL_READBACK.  Statuses: those of QVXL_READBACK and QVXL_VARIANCE_AT, 3
