@@ -319,6 +319,11 @@ def response_sd(cal, x: np.ndarray, u_y=None) -> np.ndarray:
     sd, st = LC.response_sd(np.asarray(x, dtype=np.float64).reshape(-1),
                             _WEIGHTING_CODES.get(cal.options.get("weighting"), 0), cal.u_y,
                             1 if cal.covariance == "scaled" else 0, float(cal.sres))
+    if st == LC.UY_DIFFER and cal.options.get("variance") is not None:
+        raise InputError("the calibration is weighted by a variance model, whose scatter at "
+                         "new points has degrees of freedom a band's k does not carry: give "
+                         "u_y (e.g. cal.variance_model.at(x)[0]), or read samples back with "
+                         "inverse(), whose U carries them")
     if st == LC.UY_DIFFER:
         raise InputError("the standards' u_y differ, so the response uncertainty at new "
                          "points is not known: give u_y")
