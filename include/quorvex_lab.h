@@ -1012,6 +1012,26 @@ QVXL_API void QVXL_CALL QVXL_VARIANCE_FIT(
     int* ISTAT);          /* out  status                                    */
 
 /* ---------------------------------------------------------------------------
+ * QVXL_VARIANCE_FIT_RESIDUALS -- a variance model fitted to the residuals of
+ * a curve of NCOEF coefficients, for standards without replicates: each
+ * standard's r_i^2 / (1 - h_i) (h_i its leverage) taken as a variance with
+ * one degree of freedom, the model fitted to them as QVXL_VARIANCE_FIT fits
+ * replicate groups, the curve refitted with the weights 1/sigma_i, three
+ * cycles (Carroll & Ruppert 1988, 3.3).  PCOV is scaled by NPTS / (NPTS -
+ * NCOEF), the residuals' degrees of freedom, which NDOF(1) reports (NDOF(2)
+ * = NPTS); MU the fitted curve at each standard; SD sigma there.  Other
+ * arguments and outputs as QVXL_VARIANCE_FIT.  Statuses: 1 (NCOEF outside
+ * 1..10), 2 (every x the same), 3 (NPTS < 2), 4, 5, 36 (the fit refused),
+ * 100 (NPTS < NCOEF + 2), 101, 102, 103 (as for QVXL_VARIANCE_FIT; nothing
+ * is written on any nonzero status).
+ * ------------------------------------------------------------------------- */
+QVXL_API void QVXL_CALL QVXL_VARIANCE_FIT_RESIDUALS(
+    const int* NPTS, const double* X, const double* Y,
+    const int* NCOEF,     /* in   the curve's degree + 1                    */
+    const int* MODEL, const double* ALPHA, int* CHOSEN, double* PAR, double* PCOV,
+    double* LOGLIK, double* TEST, int* NDOF, double* SD, double* MU, int* ISTAT);
+
+/* ---------------------------------------------------------------------------
  * QVXL_VARIANCE_AT -- a fitted model's scatter SD(i) = sigma at X(i) (at the
  * mean response MU(i) for the power model; MU is read only for it) and the
  * degrees of freedom of its estimate, Satterthwaite's DOF(i) = 2 sigma^4 /

@@ -434,3 +434,49 @@ TEST(LabVariance, ResponseWeightsAreRelativeUncertainties) {
 }
 
 }  // namespace
+
+namespace {
+
+// Without replicates, the residuals: under the constant model the weights stay
+// equal, so a^2 is the mean of r_i^2 / (1 - h_i) of the unweighted line (by
+// plain sums here), with the line's n - 2 degrees of freedom.
+TEST(LabVariance, ResidualFitOfTheConstantModelIsTheLeverageCorrectedMean) {
+  const std::vector<double> x = {1, 2, 4, 7, 11, 16, 22, 29};
+  const std::vector<double> y = {1.31, 2.02, 4.55, 6.81, 11.42, 15.73, 22.36, 28.85};
+  const int n = 8, ncoef = 2, model = 0;
+  double sx = 0, sy = 0;
+  for (int i = 0; i < n; ++i) sx += x[i], sy += y[i];
+  const double xb = sx / n, yb = sy / n;
+  double sxx = 0, sxy = 0;
+  for (int i = 0; i < n; ++i) sxx += (x[i] - xb) * (x[i] - xb), sxy += (x[i] - xb) * (y[i] - yb);
+  const double b = sxy / sxx, a0 = yb - b * xb;
+  double s = 0;
+  for (int i = 0; i < n; ++i) {
+    const double r = y[i] - a0 - b * x[i], h = 1.0 / n + (x[i] - xb) * (x[i] - xb) / sxx;
+    s += r * r / (1.0 - h) / n;
+  }
+  const double alpha = 0.05;
+  int chosen = -9, st = -1, ndof[2];
+  double par[2], pcov[4], ll[4], test[2];
+  std::vector<double> sd(8), mu(8);
+  LAB(QVXL_VARIANCE_FIT_RESIDUALS)(&n, x.data(), y.data(), &ncoef, &model, &alpha, &chosen, par,
+                                   pcov, ll, test, ndof, sd.data(), mu.data(), &st);
+  ASSERT_EQ(st, 0);
+  EXPECT_NEAR(par[0] * par[0], s, 1e-13 * s);
+  EXPECT_EQ(ndof[0], 6);
+  EXPECT_EQ(ndof[1], 8);
+  EXPECT_NEAR(pcov[0], 2.0 * s * s / 6.0, 1e-12 * pcov[0]);
+  for (int i = 0; i < n; ++i) EXPECT_NEAR(mu[i], a0 + b * x[i], 1e-12 * (1 + std::abs(mu[i])));
+  // Statuses: too few standards for a variance beside the curve, a bad NCOEF.
+  const int four = 4, eleven = 11;
+  chosen = -9;
+  LAB(QVXL_VARIANCE_FIT_RESIDUALS)(&four, x.data(), y.data(), &four, &model, &alpha, &chosen,
+                                   par, pcov, ll, test, ndof, sd.data(), mu.data(), &st);
+  EXPECT_EQ(st, QVXL_VAR_FEW_REPLICATES);
+  EXPECT_EQ(chosen, -9);
+  LAB(QVXL_VARIANCE_FIT_RESIDUALS)(&n, x.data(), y.data(), &eleven, &model, &alpha, &chosen,
+                                   par, pcov, ll, test, ndof, sd.data(), mu.data(), &st);
+  EXPECT_EQ(st, QVXL_BAD_NCOEF);
+}
+
+}  // namespace

@@ -38,6 +38,23 @@ def fit(x, y, model: int, alpha: float) -> dict:
                 groups=int(ndof[1]), sd=sd, mu=mu, istat=st.value)
 
 
+def fit_residuals(x, y, ncoef: int, model: int, alpha: float) -> dict:
+    """QVXL_VARIANCE_FIT_RESIDUALS; returns every output with ``istat``."""
+    x, y = _f64(x), _f64(y)
+    n = x.shape[0]
+    chosen, st = c_int(-9), c_int()
+    par, pcov, loglik, test = np.zeros(2), np.zeros(4), np.full(4, np.nan), np.zeros(2)
+    ndof = np.zeros(2, dtype=np.intc)
+    sd, mu = np.zeros(n), np.zeros(n)
+    _lab.function("QVXL_VARIANCE_FIT_RESIDUALS", 15)(
+        byref(c_int(n)), _a(x), _a(y), byref(c_int(ncoef)), byref(c_int(model)),
+        byref(c_double(alpha)), byref(chosen), _a(par), _a(pcov), _a(loglik), _a(test),
+        _a(ndof), _a(sd), _a(mu), byref(st))
+    return dict(model=chosen.value, a=float(par[0]), b=float(par[1]), cov=pcov,
+                loglik=loglik, lr=float(test[0]), p=float(test[1]), dof=int(ndof[0]),
+                groups=int(ndof[1]), sd=sd, mu=mu, istat=st.value)
+
+
 def at(model: int, a: float, b: float, cov, x, mu=None) -> tuple[np.ndarray, np.ndarray, int]:
     """QVXL_VARIANCE_AT: (sd, dof, istat) at x (and mu for the power model)."""
     x = _f64(np.atleast_1d(x))

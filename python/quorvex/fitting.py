@@ -106,7 +106,8 @@ def fit(x, y, u_y=None, u_x=None, degree: int = 1, interval=None, *, tol=None,
         Ordinary fit only, instead of u_y or a weighting: weights 1/sigma(x) from a
         variance model fitted to the standards measured in replicate (``"auto"``,
         ``"constant"``, ``"proportional"``, ``"floor"``, ``"power"``; see
-        :func:`quorvex.fit_variance`), or a model fitted before to the same standards.
+        :func:`quorvex.fit_variance`; without enough replicate groups, to the curve's
+        residuals), or a model fitted before to the same standards.
         The calibration keeps it (``variance_model``): samples then take u(y) from it
         with the degrees of freedom of its estimate, and detection limits the scatter
         of the blank from its floor.
@@ -234,7 +235,13 @@ def _fit_variance(x, y, u_y, u_x, weighting, variance, options, routine) -> Cali
             raise InputError("the variance model was fitted to other standards: give it the "
                              "standards of the fit, or variance='auto'", routine=routine)
     elif isinstance(variance, str):
-        vm = fit_variance(xv, y, variance)
+        # Replicate standards tell the scatter; without replicates the residuals do.
+        try:
+            vm = fit_variance(xv, y, variance)
+        except InputError as e:
+            if "too few" not in str(e):
+                raise
+            vm = fit_variance(xv, y, variance, degree=options["degree"])
     else:
         raise InputError(f"variance must be a model's name or a VarianceModel, not "
                          f"{variance!r}", routine=routine)

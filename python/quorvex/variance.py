@@ -61,7 +61,11 @@ class VarianceModel:
         ``model="auto"``: the test's level, the likelihood-ratio statistic and its
         p-value; None for a model named.
     x, mu, sd : tuple of float
-        The standards' x, their group's mean response and the model's sigma there.
+        The standards' x, their group's mean response (the fitted curve, from
+        residuals) and the model's sigma there.
+    source : str
+        "replicates" (the scatter of replicate groups) or "residuals" (the curve's
+        leverage-corrected residuals, for standards without replicates).
     """
 
     model: str
@@ -77,6 +81,7 @@ class VarianceModel:
     x: tuple = field(default=(), repr=False)
     mu: tuple = field(default=(), repr=False)
     sd: tuple = field(default=(), repr=False)
+    source: str = "replicates"
 
     @property
     def has_floor(self) -> bool:
@@ -101,7 +106,10 @@ class VarianceModel:
                 "proportional": f"sigma = {self.b:.4g} x",
                 "floor": f"sigma^2 = {self.a:.4g}^2 + ({self.b:.4g} x)^2",
                 "power": f"sigma = {self.a:.4g} |mu|^{self.b:.4g}"}[self.model]
-        t = f"variance model: {self.model}, {form} ({self.dof} replicate dof in {self.groups} groups)"
+        t = (f"variance model: {self.model}, {form} ({self.dof} replicate dof in {self.groups} "
+             "groups)" if self.source == "replicates" else
+             f"variance model: {self.model}, {form} (from the residuals of {self.groups} "
+             f"standards, {self.dof} dof)")
         if self.alpha is not None:
             t += (f"; chosen by the likelihood-ratio test at alpha = {self.alpha:g} "
                   f"(LR {self.lr:.3g}, p {self.p:.3g})")
@@ -113,7 +121,7 @@ class VarianceModel:
                     loglik={k: (None if v is None else (v if math.isfinite(v) else None))
                             for k, v in self.loglik.items()},
                     alpha=self.alpha, lr=_none_nan(self.lr), p=_none_nan(self.p),
-                    x=list(self.x), mu=list(self.mu), sd=list(self.sd))
+                    x=list(self.x), mu=list(self.mu), sd=list(self.sd), source=self.source)
 
     @classmethod
     def from_dict(cls, d: dict) -> "VarianceModel":
@@ -129,12 +137,14 @@ class VarianceModel:
                        int(d["groups"]), dict(d.get("loglik") or {}), d.get("alpha"),
                        d.get("lr"), d.get("p"), tuple(float(v) for v in d.get("x", ())),
                        tuple(float(v) for v in d.get("mu", ())),
-                       tuple(float(v) for v in d.get("sd", ())))
+                       tuple(float(v) for v in d.get("sd", ())),
+                       str(d.get("source", "replicates")))
         except (KeyError, TypeError, ValueError) as e:
             raise InputError(f"a damaged variance model: {e}") from None
 
 
-def fit_variance(x, y, model: str = "auto", alpha: float = 0.05) -> VarianceModel:
+def fit_variance(x, y, model: str = "auto", alpha: float = 0.05,
+                 degree: int | None = None) -> VarianceModel:
     """Fit a variance model to standards measured in replicate (equal x values).
 
     Parameters
@@ -145,6 +155,12 @@ def fit_variance(x, y, model: str = "auto", alpha: float = 0.05) -> VarianceMode
     alpha : float
         ``"auto"``: the level of the likelihood-ratio test that replaces a
         one-parameter model by a two-parameter one.
+    degree : int, optional
+        For standards without replicates: fit the model to the residuals of a curve of
+        this degree instead, each r_i**2/(1 - h_i) a variance with one degree of
+        freedom, the curve refitted with the model's weights (three cycles; Carroll &
+        Ruppert 1988, 3.3).  Its parameters carry the residuals' n - degree - 1 degrees
+        of freedom.
 
     Raises
     ------
@@ -164,7 +180,11 @@ def fit_variance(x, y, model: str = "auto", alpha: float = 0.05) -> VarianceMode
     if xv.shape[0] < 2:
         raise InputError("a variance model needs standards measured in replicate")
     code = LV.AUTO if model == "auto" else MODELS.index(model)
-    r = LV.fit(xv, yv, code, alpha)
+    if degree is not None:
+        degree = V.integer("degree", degree, 0, 9)
+        r = LV.fit_residuals(xv, yv, degree + 1, code, alpha)
+    else:
+        r = LV.fit(xv, yv, code, alpha)
     st = r["istat"]
     if st not in (0, LV.ZERO_AT_STANDARD):
         from ._lab import status_text
@@ -180,7 +200,8 @@ def fit_variance(x, y, model: str = "auto", alpha: float = 0.05) -> VarianceMode
     return VarianceModel(name, r["a"], r["b"], tuple(float(v) for v in r["cov"]), r["dof"],
                          r["groups"], loglik, alpha if auto else None,
                          r["lr"] if auto else None, r["p"] if auto else None,
-                         tuple(xv.tolist()), tuple(r["mu"].tolist()), tuple(r["sd"].tolist()))
+                         tuple(xv.tolist()), tuple(r["mu"].tolist()), tuple(r["sd"].tolist()),
+                         "replicates" if degree is None else "residuals")
 
 
 def blank_scatter(readings) -> tuple[float, float]:

@@ -271,3 +271,31 @@ def test_dof_of_u_x_is_satterthwaite_over_the_models_parameters(model):
     np.testing.assert_allclose(p.dof, nu, rtol=1e-9)
     # V is u(x)^2 p'(x)^2: the same variance the reading's u(x) holds.
     assert np.all(np.isfinite(p.dof)) and np.all(p.dof > 1)
+
+
+def test_without_replicates_the_model_comes_from_the_residuals():
+    x = np.array([0.0, 1, 2, 5, 10, 20, 50, 100, 200])
+    rng = np.random.default_rng(3)
+    y = 0.1 + x + np.sqrt(0.05 ** 2 + (0.02 * x) ** 2) * rng.standard_normal(x.size)
+    # The constant model: the unweighted line, a^2 the mean leverage-corrected
+    # squared residual (numpy), with the line's n - 2 degrees of freedom.
+    cal = quorvex.fit(x, y, variance="constant")
+    vm = cal.variance_model
+    assert vm.source == "residuals" and vm.dof == 7 and vm.groups == 9
+    a = np.column_stack([np.ones_like(x), x])
+    beta, *_ = np.linalg.lstsq(a, y, rcond=None)
+    r = y - a @ beta
+    h = np.einsum("ij,jk,ik->i", a, np.linalg.inv(a.T @ a), a)
+    assert vm.a ** 2 == pytest.approx(np.mean(r ** 2 / (1 - h)), rel=1e-12)
+    np.testing.assert_allclose(vm.at([0.0, 50.0])[1], 7.0, rtol=1e-12)
+    line = cal.line()
+    assert (line.intercept, line.slope) == pytest.approx(tuple(beta), rel=1e-12, abs=1e-14)
+    # The floor model keeps the blank standard, its weight finite; the record
+    # keeps where the model came from.
+    fl = quorvex.fit(x, y, variance="floor")
+    assert fl.variance_model.source == "residuals" and fl.u_y[0] > 0
+    assert "from the residuals of 9 standards" in fl.summary()
+    back = quorvex.Calibration.from_json(fl.to_json())
+    assert back.variance_model == fl.variance_model
+    with pytest.raises(InputError, match="too few"):
+        quorvex.fit_variance(x[:3], y[:3], "constant", degree=1)

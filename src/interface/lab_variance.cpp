@@ -8,6 +8,7 @@
 #include "interface/lab_guard.h"
 #include "numeric/colmajor.h"
 #include "reading/readback.h"
+#include "variance/residual_variance.h"
 #include "variance/response_weights.h"
 #include "variance/variance_model.h"
 
@@ -65,6 +66,39 @@ QVXL_API void QVXL_CALL QVXL_VARIANCE_FIT(const int* NPTS, const double* X, cons
       zero = zero || !(v > 0.0) || std::isinf(v);
     }
     return zero ? QVXL_VAR_ZERO_AT_STANDARD : QVXL_OK;
+  });
+}
+
+QVXL_API void QVXL_CALL QVXL_VARIANCE_FIT_RESIDUALS(
+    const int* NPTS, const double* X, const double* Y, const int* NCOEF, const int* MODEL,
+    const double* ALPHA, int* CHOSEN, double* PAR, double* PCOV, double* LOGLIK, double* TEST,
+    int* NDOF, double* SD, double* MU, int* ISTAT) {
+  guarded(ISTAT, [&] {
+    if (*NPTS < 2) return QVXL_BAD_COUNT;
+    const std::size_t n = count(*NPTS);
+    if (*MODEL < -1 || *MODEL > 3) return QVXL_BAD_CODE;
+    for (std::size_t i = 0; i < n; ++i)
+      if (!std::isfinite(X[i]) || !std::isfinite(Y[i])) return QVXL_BAD_VALUE;
+    if (*MODEL == -1 && !(*ALPHA > 0.0 && *ALPHA < 1.0)) return QVXL_BAD_VALUE;
+    VarianceChoice c;
+    std::vector<double> sd(n), mu(n);
+    const int st = variance_fit_residuals(*NPTS, X, Y, *NCOEF, *MODEL, *ALPHA, c, sd.data(),
+                                          mu.data());
+    if (st != QVXL_OK) return st;
+    *CHOSEN = c.model.kind;
+    PAR[0] = c.model.a;
+    PAR[1] = c.model.b;
+    for (int i = 0; i < 4; ++i) PCOV[i] = c.model.cov[i];
+    for (int i = 0; i < kVarModels; ++i) LOGLIK[i] = c.loglik[i];
+    TEST[0] = c.lr;
+    TEST[1] = c.p;
+    NDOF[0] = c.dof;
+    NDOF[1] = c.groups;
+    for (std::size_t i = 0; i < n; ++i) {
+      SD[i] = sd[i];
+      MU[i] = mu[i];
+    }
+    return QVXL_OK;
   });
 }
 
