@@ -351,8 +351,12 @@ lab_joint_cov <- function(cal, x, u_y, full) {
 
 VARIANCE_MODELS <- c("constant", "proportional", "floor", "power")
 
-lab_variance_fit <- function(x, y, model, alpha) {
+lab_variance_fit <- function(x, y, model, alpha, ncoef = NULL) {
   code <- if (model == "auto") -1L else match(model, VARIANCE_MODELS) - 1L
+  if (!is.null(ncoef)) {
+    return(.Call(qvx_variance_fit_residuals, as.double(x), as.double(y), as.integer(ncoef),
+                 code, as.double(alpha)))
+  }
   .Call(qvx_variance_fit, as.double(x), as.double(y), code, as.double(alpha))
 }
 

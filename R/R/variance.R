@@ -1,9 +1,10 @@
 # Variance models fitted to replicate standards (the laboratory library's
 # QVXL_VARIANCE_FIT): constant, proportional, floor (sigma^2 = a^2 + b^2 x^2)
 # and power of the mean response, or one chosen by the likelihood-ratio test at
-# level alpha.  R checks the arguments and words the result; its sd are the
-# weights' 1/sigma for calfit(u_y = ...).
-variance_model <- function(x, y, model = "auto", alpha = 0.05) {
+# level alpha; with degree, fitted to the residuals of a curve of that degree
+# (standards without replicates).  R checks the arguments and words the
+# result; its sd are the weights' 1/sigma for calfit(u_y = ...).
+variance_model <- function(x, y, model = "auto", alpha = 0.05, degree = NULL) {
   x <- numeric_column(x, "x")
   y <- numeric_column(y, "y", length(x))
   if (!is.character(model) || length(model) != 1L ||
@@ -14,7 +15,8 @@ variance_model <- function(x, y, model = "auto", alpha = 0.05) {
     input_error("alpha must lie strictly between 0 and 1")
   }
   if (length(x) < 2L) input_error("a variance model needs standards measured in replicate")
-  r <- lab_variance_fit(x, y, model, alpha)
+  if (!is.null(degree)) degree <- whole_number(degree, "degree", 0L, 9L)
+  r <- lab_variance_fit(x, y, model, alpha, if (is.null(degree)) NULL else degree + 1L)
   if (r$status != 0L && r$status != 103L) {
     input_error("variance model: ", lab_text("status", r$status))
   }
@@ -30,7 +32,8 @@ variance_model <- function(x, y, model = "auto", alpha = 0.05) {
                  alpha = if (model == "auto") alpha else NA_real_,
                  lr = if (model == "auto") r$test[1] else NA_real_,
                  p = if (model == "auto") r$test[2] else NA_real_,
-                 x = x, mu = r$mu, sd = r$sd),
+                 x = x, mu = r$mu, sd = r$sd,
+                 source = if (is.null(degree)) "replicates" else "residuals"),
             class = "quorvex_variance")
 }
 

@@ -846,6 +846,35 @@ SEXP qvx_variance_fit(SEXP x, SEXP y, SEXP model, SEXP alpha)
   return out;
 }
 
+/* QVXL_VARIANCE_FIT_RESIDUALS: the same from the residuals of a curve of
+   ncoef coefficients, for standards without replicates. */
+SEXP qvx_variance_fit_residuals(SEXP x, SEXP y, SEXP ncoef, SEXP model, SEXP alpha)
+{
+  int n = count(real_len(x, "x"), "x");
+  const double *yv = reals_n(y, n, "y");
+  int nc = int1(ncoef, "ncoef"), md = int1(model, "model");
+  double al = real1(alpha, "alpha");
+  static const char *names[] = {"model", "par", "cov", "loglik", "test", "dof", "sd", "mu",
+                                "status"};
+  SEXP out = PROTECT(named_list(9, names));
+  SET_VECTOR_ELT(out, 1, vec(2));
+  SET_VECTOR_ELT(out, 2, matrix(2, 2));
+  SET_VECTOR_ELT(out, 3, vec(4));
+  SET_VECTOR_ELT(out, 4, vec(2));
+  SET_VECTOR_ELT(out, 5, ints(2));
+  SET_VECTOR_ELT(out, 6, vec(n));
+  SET_VECTOR_ELT(out, 7, vec(n));
+  int chosen = -9, istat = 0;
+  QVXL_VARIANCE_FIT_RESIDUALS(&n, REAL(x), yv, &nc, &md, &al, &chosen, REAL(VECTOR_ELT(out, 1)),
+                              REAL(VECTOR_ELT(out, 2)), REAL(VECTOR_ELT(out, 3)),
+                              REAL(VECTOR_ELT(out, 4)), INTEGER(VECTOR_ELT(out, 5)),
+                              REAL(VECTOR_ELT(out, 6)), REAL(VECTOR_ELT(out, 7)), &istat);
+  SET_VECTOR_ELT(out, 0, ScalarInteger(chosen));
+  SET_VECTOR_ELT(out, 8, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
 /* QVXL_VARIANCE_AT: a fitted model's sigma and its degrees of freedom at x
    (mu for the power model). */
 SEXP qvx_variance_at(SEXP model, SEXP par, SEXP cov, SEXP x, SEXP mu)
@@ -907,6 +936,7 @@ static const R_CallMethodDef calls[] = {
     {"qvx_power", (DL_FUNC)&qvx_power, 4},
     {"qvx_joint_cov", (DL_FUNC)&qvx_joint_cov, 7},
     {"qvx_variance_fit", (DL_FUNC)&qvx_variance_fit, 4},
+    {"qvx_variance_fit_residuals", (DL_FUNC)&qvx_variance_fit_residuals, 5},
     {"qvx_variance_at", (DL_FUNC)&qvx_variance_at, 5},
     {"qvx_blank_scatter", (DL_FUNC)&qvx_blank_scatter, 1},
     {NULL, NULL, 0}};

@@ -338,6 +338,14 @@ test_that("variance_model passes the standards to QVXL_VARIANCE_FIT and words it
   expect_error(variance_model(x, y, "cubic"), "model must be", class = "quorvex_input_error")
   expect_error(variance_model(c(x, 0), c(y, 0.1), "proportional"), "no scatter at a standard",
                class = "quorvex_input_error")
+  # Without replicates, from the residuals: the constant model's a^2 is the mean
+  # leverage-corrected squared residual of the unweighted line.
+  xs <- c(1, 2, 4, 7, 11, 16, 22, 29)
+  ys <- c(1.31, 2.02, 4.55, 6.81, 11.42, 15.73, 22.36, 28.85)
+  fit <- lm(ys ~ xs)
+  rv <- variance_model(xs, ys, "constant", degree = 1)
+  expect_equal(rv$a^2, mean(residuals(fit)^2 / (1 - hatvalues(fit))), tolerance = 1e-12)
+  expect_identical(c(rv$dof, rv$groups, rv$source), c("6", "8", "residuals"))
 })
 
 test_that("the engine's statuses are worded by the library's texts", {
