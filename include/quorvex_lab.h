@@ -227,7 +227,7 @@ QVXL_API void QVXL_CALL QVXL_READBACK(
  * 4 a criterion of QVXL_VERDICT (its row, 1..4), 5 a RESULT of it (0..4),
  * 6 an OVERALL verdict (0..2), 7 a detection limit LIM(1..12) of
  * QVXL_LIMITS named by its definition, 8 a SOURCE of the blank's scatter
- * (1..5), 9 the test of the curve's shape a verdict ran (its DETAIL,
+ * (0..7), 9 the test of the curve's shape a verdict ran (its DETAIL,
  * QVXL_SHAPE_*), 10 to 15 a status of the engine's OLSPFIT, GLSPFIT, POLYEVAL, IPVAL,
  * LINEAR_CONV, IPVAL_DEGREE1 (quorvex.h), whose texts may hold {npts},
  * {ncoef}, {xmin} and {xmax}: the call's values, for the host to fill in.
@@ -582,10 +582,17 @@ QVXL_API void QVXL_CALL QVXL_MONTECARLO(
  *   LIM(2)  slope S = |p'(x)| at the lowest standard
  *   LIM(3)  LOD = 3.3 sigma / S;  LIM(4) LOQ = 10 sigma / S
  *   LIM(5)  sigma0, the scatter of one reading of the blank; SOURCE:
- *             1 UBLANK as given (HASUB = 1)
+ *             1 UBLANK(1) as given, exact (HASUB = 1)
+ *             6 UBLANK(1) from readings of blanks with UBLANK(2) degrees of
+ *               freedom (HASUB = 2, see QVXL_BLANK_SCATTER)
+ *             7 UBLANK(1) a variance model's floor a with UBLANK(2) degrees
+ *               of freedom (HASUB = 3, see QVXL_VARIANCE_AT at x = 0)
  *             2 the standards at x = BLANK: sqrt(mean((sigma_hat/W_i)^2))
- *             3 under a weighting (WEIGHTING 1 or 2) without a standard at
- *               the blank: the same at the lowest standard
+ *             0 under a weighting (WEIGHTING 1 or 2) without a standard at
+ *               the blank or UBLANK, or with HASUB = 3 and UBLANK(1) = 0 (a
+ *               variance model without a floor, or whose fitted floor is 0;
+ *               UBLANK(2) is then not read): nothing tells the blank's
+ *               scatter; LIM(5) to LIM(9) are NaN, the other outputs computed
  *             4 the stated u(y) of the standards, all equal: UYSTD(1)
  *               sigma_hat (status 61 where they differ)
  *             5 the residual scatter, the same at every x: sigma_hat
@@ -594,7 +601,10 @@ QVXL_API void QVXL_CALL QVXL_MONTECARLO(
  *   LIM(8)  x_C = p^-1(y_C) - x0
  *   LIM(9)  x_D = p^-1(p(x0) -+ delta s0) - x0
  *   LIM(10) k_(1-ALPHA), one-sided: Student's t with NDOF under the scaled
- *           covariance, the normal under the stated one
+ *           covariance, the normal under the stated one; with SOURCE 6 or 7
+ *           Student's t with the Welch-Satterthwaite degrees of freedom of
+ *           s0, nu = s0^4 / (u(p(x0))^4 / nu_c + (sigma0^2/REPL)^2 / UBLANK(2)),
+ *           nu_c = NDOF (scaled) or +inf (stated) (GUM G.4.1)
  *   LIM(11) delta: k_(1-ALPHA) + k_(1-BETA) (normal), or the non-centrality
  *           with P(t'(NDOF, delta) <= k_(1-ALPHA)) = BETA
  *   LIM(12) DIN 32645's LOQ: the smallest net x > 0 with
@@ -607,8 +617,9 @@ QVXL_API void QVXL_CALL QVXL_MONTECARLO(
  * sought on [XMIN - w/4, XMAX + w/4], w = XMAX - XMIN; a blank farther out
  * is refused (status 60).
  *
- * Statuses: 1, 2, 3 (NSTD < 1, REPL < 1), 4 (COVKIND, WEIGHTING),
- * 5 (ALPHA or BETA outside (0, 0.5), KLOQ <= 0, a negative UBLANK, BLANK
+ * Statuses: 1, 2, 3 (NSTD < 1, REPL < 1), 4 (COVKIND, WEIGHTING, HASUB),
+ * 5 (ALPHA or BETA outside (0, 0.5), KLOQ <= 0, a negative UBLANK, UBLANK(2)
+ * not > 0 with HASUB 2 or 3, BLANK
  * not finite, a weight W_i or stated u(y) not positive and finite),
  * 60 QVXL_LIM_BLANK_FAR, 61 QVXL_LIM_BLANK_UNKNOWN, 62 QVXL_LIM_NO_DOF
  * (the scaled covariance with NDOF = 0).  On a nonzero status the outputs
@@ -618,11 +629,14 @@ QVXL_API void QVXL_CALL QVXL_MONTECARLO(
 #define QVXL_LIM_BLANK_UNKNOWN 61
 #define QVXL_LIM_NO_DOF 62
 
+#define QVXL_BLANK_NONE 0
 #define QVXL_BLANK_GIVEN 1
 #define QVXL_BLANK_STANDARDS 2
-#define QVXL_BLANK_LOWEST 3
+#define QVXL_BLANK_LOWEST 3 /* no longer given: see QVXL_BLANK_NONE */
 #define QVXL_BLANK_STATED_UY 4
 #define QVXL_BLANK_RESIDUAL 5
+#define QVXL_BLANK_READINGS 6
+#define QVXL_BLANK_MODEL 7
 
 QVXL_API void QVXL_CALL QVXL_LIMITS(
     const int* NCOEF, const double* COEF, const double* COV, const double* XMIN,
@@ -640,11 +654,12 @@ QVXL_API void QVXL_CALL QVXL_LIMITS(
     const double* BETA,   /* in   false negative probability, e.g. 0.05     */
     const double* BLANK,  /* in   x of the blank, e.g. 0                    */
     const int* REPL,      /* in   readings averaged per sample              */
-    const int* HASUB,     /* in   1: UBLANK is given                        */
-    const double* UBLANK, /* in   scatter of one reading of the blank       */
+    const int* HASUB,     /* in   0 none, 1 given, 2 readings, 3 model      */
+    const double* UBLANK, /* in   UBLANK(1) scatter of one reading of the
+                                  blank; UBLANK(2) its dof (HASUB 2, 3)      */
     const double* KLOQ,   /* in   DIN 32645's k (3)                         */
     double* LIM,          /* out  LIM(12) as above                          */
-    int* SOURCE,          /* out  where sigma0 came from, 1..5              */
+    int* SOURCE,          /* out  where sigma0 came from, 0..7              */
     int* EXTRAP,          /* out  1: the curve was extended to the blank    */
     int* ISTAT);          /* out  status                                    */
 
@@ -984,6 +999,164 @@ QVXL_API void QVXL_CALL QVXL_JOINT_COV(const int* NCOEF, const double* COEF, con
 QVXL_API void QVXL_CALL QVXL_DEFAULT_CRITERIA(
     double* CRIT,         /* out  CRIT(10) the default criteria             */
     int* ISTAT);          /* out  status                                    */
+
+/* ===========================================================================
+ * Variance models
+ * ======================================================================== */
+
+/* ---------------------------------------------------------------------------
+ * QVXL_VARIANCE_FIT -- a model of the responses' scatter fitted to replicate
+ * standards, for weights 1/sigma(x) of the curve fit and u(y) of samples.
+ *
+ * The standards X(NPTS), Y(NPTS) are grouped by equal x; a group of n
+ * readings gives s^2 with n - 1 degrees of freedom.  MODEL:
+ *   0  constant        sigma^2 = a^2
+ *   1  proportional    sigma^2 = b^2 x^2
+ *   2  floor           sigma^2 = a^2 + b^2 x^2  (the scatter a at the blank)
+ *   3  power of mean   sigma^2 = a^2 |mu|^(2b), mu the mean response
+ *  -1  chosen: the one-parameter model (0 or 1) of larger likelihood, replaced
+ *      by the two-parameter model (2 or 3) of larger likelihood where the
+ *      likelihood-ratio statistic 2 (l2 - l1) exceeds the chi-squared
+ *      quantile with 1 degree of freedom at 1 - ALPHA.
+ * Each model maximizes the likelihood of the groups' scatter, sum over groups
+ * of -(nu/2)(ln sigma^2 + s^2/sigma^2) (Carroll & Ruppert 1988, ch. 3;
+ * Davidian & Giltinan 1995, 2.3; the constant model's a^2 is ISO 5725-2's
+ * pooled variance).
+ *
+ * Outputs: CHOSEN the model; PAR(2) = a, b (b of the power model may be
+ * negative; a parameter the model lacks is 0); PCOV (2 x 2) the covariance of
+ * theta, the inverse Fisher information: theta = (a^2, b^2) for models 0 to 2
+ * (rows and columns of a parameter the model lacks 0), (ln a, b) for model 3;
+ * LOGLIK(4) each model's maximum (NaN: not fitted, -inf: the model gives no
+ * scatter where replicates scatter); TEST(2) the likelihood-ratio statistic
+ * and its p-value (MODEL -1; NaN otherwise); NDOF(2) the replicate degrees
+ * of freedom and the number of groups with replicates; SD(NPTS) sigma at each
+ * standard and MU(NPTS) its group's mean response (what QVXL_VARIANCE_AT and
+ * QVXL_VARIANCE_READBACK take).
+ *
+ * Statuses: 3 (NPTS < 2), 4 (MODEL), 5 (a NaN or infinite x or y, ALPHA
+ * outside (0, 1) for MODEL -1), and
+ *   100  too few groups with replicates: 1 for models 0 and 1, 3 otherwise
+ *   101  every group's readings are equal: no scatter to model
+ *   102  the model gives no scatter where replicates scatter (x = 0 under the
+ *        proportional model, mu = 0 under the power of the mean)
+ *   103  the model gives no scatter at a standard (a single reading at x = 0
+ *        under the proportional model): its weight would be infinite; every
+ *        output is written, SD there 0
+ * On other nonzero statuses nothing is written.
+ * ------------------------------------------------------------------------- */
+#define QVXL_VAR_FEW_REPLICATES 100
+#define QVXL_VAR_NO_SCATTER 101
+#define QVXL_VAR_IMPOSSIBLE 102
+#define QVXL_VAR_ZERO_AT_STANDARD 103
+
+#define QVXL_VAR_AUTO (-1)
+#define QVXL_VAR_CONSTANT 0
+#define QVXL_VAR_PROPORTIONAL 1
+#define QVXL_VAR_FLOOR 2
+#define QVXL_VAR_POWER 3
+
+QVXL_API void QVXL_CALL QVXL_VARIANCE_FIT(
+    const int* NPTS, const double* X, const double* Y,
+    const int* MODEL,     /* in   -1 chosen, 0..3 the model                 */
+    const double* ALPHA,  /* in   level of the choice's test, e.g. 0.05     */
+    int* CHOSEN,          /* out  the model                                 */
+    double* PAR,          /* out  PAR(2) a, b                               */
+    double* PCOV,         /* out  PCOV(2, 2) covariance of theta            */
+    double* LOGLIK,       /* out  LOGLIK(4) each model's log-likelihood     */
+    double* TEST,         /* out  TEST(2) likelihood ratio, its p-value     */
+    int* NDOF,            /* out  NDOF(2) replicate dof, groups             */
+    double* SD,           /* out  SD(NPTS) sigma at each standard           */
+    double* MU,           /* out  MU(NPTS) its group's mean response        */
+    int* ISTAT);          /* out  status                                    */
+
+/* ---------------------------------------------------------------------------
+ * QVXL_VARIANCE_FIT_RESIDUALS -- a variance model fitted to the residuals of
+ * a curve of NCOEF coefficients, for standards without replicates: each
+ * standard's r_i^2 / (1 - h_i) (h_i its leverage) taken as a variance with
+ * one degree of freedom, the model fitted to them as QVXL_VARIANCE_FIT fits
+ * replicate groups, the curve refitted with the weights 1/sigma_i, three
+ * cycles (Carroll & Ruppert 1988, 3.3).  PCOV is scaled by NPTS / (NPTS -
+ * NCOEF), the residuals' degrees of freedom, which NDOF(1) reports (NDOF(2)
+ * = NPTS); MU the fitted curve at each standard; SD sigma there.  Other
+ * arguments and outputs as QVXL_VARIANCE_FIT.  Statuses: 1 (NCOEF outside
+ * 1..10), 2 (every x the same), 3 (NPTS < 2), 4, 5, 36 (the fit refused),
+ * 100 (NPTS < NCOEF + 2), 101, 102, 103 (as for QVXL_VARIANCE_FIT; nothing
+ * is written on any nonzero status).
+ * ------------------------------------------------------------------------- */
+QVXL_API void QVXL_CALL QVXL_VARIANCE_FIT_RESIDUALS(
+    const int* NPTS, const double* X, const double* Y,
+    const int* NCOEF,     /* in   the curve's degree + 1                    */
+    const int* MODEL, const double* ALPHA, int* CHOSEN, double* PAR, double* PCOV,
+    double* LOGLIK, double* TEST, int* NDOF, double* SD, double* MU, int* ISTAT);
+
+/* ---------------------------------------------------------------------------
+ * QVXL_VARIANCE_AT -- a fitted model's scatter SD(i) = sigma at X(i) (at the
+ * mean response MU(i) for the power model; MU is read only for it) and the
+ * degrees of freedom of its estimate, Satterthwaite's DOF(i) = 2 sigma^4 /
+ * Var(sigma^2), Var by the delta method over PCOV (+inf where it is 0; for
+ * the constant model the replicate degrees of freedom).  MODEL, PAR, PCOV as
+ * QVXL_VARIANCE_FIT gave them.  Statuses: 3 (NPTS < 0), 4 (MODEL outside
+ * 0..3), 5 (a NaN x or mu, PAR or PCOV not finite, a negative a or b for
+ * models 0 to 2, a <= 0 for model 3).
+ * ------------------------------------------------------------------------- */
+QVXL_API void QVXL_CALL QVXL_VARIANCE_AT(const int* MODEL, const double* PAR, const double* PCOV,
+                                         const int* NPTS, const double* X, const double* MU,
+                                         double* SD, double* DOF, int* ISTAT);
+
+/* ---------------------------------------------------------------------------
+ * QVXL_VARIANCE_READBACK -- samples read back off a curve fitted with a
+ * variance model's weights 1/sigma_j (COV its stated covariance): every output
+ * of QVXL_READBACK (same meanings, same order), with
+ *   u(y) = sigma(x^) / sqrt(REPL(i)) from the model at the sample's root x^
+ *          (at its response for the power model; where there is no root, at
+ *          the nearer end of the interval), UYSRC 3 "from the variance model";
+ *   DOF  Satterthwaite's over the model's parameters for the whole of
+ *        u(x)^2 = (g' C g + u(y)^2) / p'(x)^2, the curve's part written
+ *        sum_j (g' C G_j)^2 / sigma_j^2 so that both parts move with them;
+ *   K    Student's t with DOF at LEVEL; U = K u(x); LOW, HIGH with that K;
+ *        DOF, K, U, LOW, HIGH NaN where the model gives the sample no scatter
+ *        to estimate (the power model at a response of 0).
+ * The standards: XSTD(NSTD) their x and MUSTD(NSTD) their mean responses
+ * (QVXL_VARIANCE_FIT's MU).  XRANGE(2), HASLIM, LIMITS, NGRID, TOL as for
+ * QVXL_READBACK.  Statuses: those of QVXL_READBACK and QVXL_VARIANCE_AT, 3
+ * (NSTD < 1), 5 (REPL < 1), 103 (the model gives no scatter at a standard).
+ * ------------------------------------------------------------------------- */
+#define QVXL_UYSRC_MODEL 3
+
+QVXL_API void QVXL_CALL QVXL_VARIANCE_READBACK(
+    const int* NCOEF, const double* COEF, const double* COV, const double* XMIN,
+    const double* XMAX, const int* MODEL, const double* PAR, const double* PCOV,
+    const int* NSTD, const double* XSTD, const double* MUSTD, const double* XRANGE,
+    const int* HASLIM, const double* LIMITS, const int* NPTS, const double* Y,
+    const double* REPL, const double* LEVEL, const int* NGRID, const double* TOL, int* NROOT,
+    double* ROOTS, double* UROOTS, double* UYUSED, int* UYSRC, double* UCURVE, double* DOF,
+    double* K, double* U, double* LOW, double* HIGH, double* XEXT, double* UXEXT, int* FLAGS,
+    int* ISTAT);
+
+/* ---------------------------------------------------------------------------
+ * QVXL_BLANK_SCATTER -- the scatter of one reading of the blank from NPTS
+ * readings Y of blanks: SD their sample standard deviation, DOF = NPTS - 1;
+ * what QVXL_LIMITS takes with HASUB = 2.  Statuses: 3 (NPTS < 2), 5 (a NaN
+ * or infinite reading).
+ * ------------------------------------------------------------------------- */
+QVXL_API void QVXL_CALL QVXL_BLANK_SCATTER(const int* NPTS, const double* Y, double* SD,
+                                           double* DOF, int* ISTAT);
+
+/* ---------------------------------------------------------------------------
+ * QVXL_RESPONSE_WEIGHTS -- weights from the responses, or per standard, as
+ * the relative uncertainties UREL(NPTS) a fit with the scaled covariance
+ * (COVKIND 1) takes for u(y): KIND 1 "1/y" (w_i = 1/|y_i|): UREL = sqrt(|V|);
+ * KIND 2 "1/y2" (w_i = 1/y_i^2): UREL = |V|; KIND 3 a weight per standard
+ * w_i = V(i): UREL = 1/sqrt(V).  V the responses (KIND 1, 2) or the weights
+ * (KIND 3).  Statuses: 3 (NPTS < 0), 4 (KIND), 5 (a NaN or infinite V),
+ * 104 (a response of 0, a weight not > 0, or a UREL that is 0 or infinite:
+ * the weight would be infinite or undefined; UREL left as it was).
+ * ------------------------------------------------------------------------- */
+#define QVXL_VAR_BAD_WEIGHT 104
+
+QVXL_API void QVXL_CALL QVXL_RESPONSE_WEIGHTS(const int* KIND, const int* NPTS, const double* V,
+                                              double* UREL, int* ISTAT);
 
 #ifdef __cplusplus
 }

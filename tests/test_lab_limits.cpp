@@ -291,10 +291,31 @@ TEST(LabLimits, BlankScatterComesFromTheStatedSource) {
   EXPECT_EQ(limits(plain, given).sigma_blank, 0.004);
   EXPECT_EQ(limits(plain).source, kBlankStandards);
   EXPECT_DOUBLE_EQ(limits(plain).sigma_blank, plain.sres);  // both unit weights
+  // Under a weighting nothing tells the blank's scatter: the limits at the
+  // blank are not computed (not borrowed from the lowest standard); ICH's are.
   const LimitsResult lw = limits(weighted);
-  EXPECT_EQ(lw.source, kBlankLowest);
-  EXPECT_NEAR(lw.sigma_blank, weighted.sres * 0.5, 1e-15);  // SRES x at the lowest x
+  EXPECT_EQ(lw.source, kBlankNone);
+  EXPECT_TRUE(std::isnan(lw.sigma_blank) && std::isnan(lw.s_blank) &&
+              std::isnan(lw.y_critical) && std::isnan(lw.x_critical) &&
+              std::isnan(lw.x_detection));
+  EXPECT_TRUE(std::isfinite(lw.lod) && std::isfinite(lw.loq) && std::isfinite(lw.k_alpha));
   EXPECT_EQ(lw.extrapolated, 1);
+  // Blank readings (or a variance model's floor) with their degrees of freedom:
+  // k is Student's t with Welch-Satterthwaite's nu of s0, formed here.
+  for (int kind : {2, 3}) {
+    LimitsRequest rd;
+    rd.has_u_blank = true;
+    rd.u_blank = 0.006;
+    rd.u_blank_kind = kind;
+    rd.u_blank_dof = 4.0;
+    const LimitsResult lr = limits(weighted, rd);
+    EXPECT_EQ(lr.source, kind == 2 ? kBlankReadings : kBlankModel);
+    const double uc2 = lr.s_blank * lr.s_blank - 0.006 * 0.006;
+    const double v0 = 0.006 * 0.006;
+    const double nu = (uc2 + v0) * (uc2 + v0) / (uc2 * uc2 / (xw.size() - 2.0) + v0 * v0 / 4.0);
+    EXPECT_NEAR(lr.k_alpha, quantile(Dist::StudentT, 0.95, nu), 1e-12);
+    EXPECT_GT(lr.k_alpha, limits(weighted, given).k_alpha);
+  }
   // A standard at the blank comes first, under a weighting too: SRES x there.
   LimitsRequest at_one;
   at_one.blank = 1.0;

@@ -107,9 +107,9 @@ TEST(LabWorksheet, EveryCodeAHostShowsHasATextAndNoOtherDoes) {
   struct Kind {
     int kind, first, last;
   };
-  // Criterion rows 1..4, results 0..4, overall 0..2, LIM(1..12), sources 1..5,
+  // Criterion rows 1..4, results 0..4, overall 0..2, LIM(1..12), sources 0..7,
   // sample flags 1..1024.
-  for (Kind k : {Kind{4, 1, 4}, Kind{5, 0, 4}, Kind{6, 0, 2}, Kind{7, 1, 12}, Kind{8, 1, 5}}) {
+  for (Kind k : {Kind{4, 1, 4}, Kind{5, 0, 4}, Kind{6, 0, 2}, Kind{7, 1, 12}, Kind{8, 0, 7}}) {
     for (int code = k.first - 1; code <= k.last + 1; ++code) {
       int st = -1;
       std::string t = text(lab, k.kind, code, &st);

@@ -247,14 +247,15 @@ EXTEND <- 0.25
 
 # Where the blank's scatter came from (SOURCE of QVXL_LIMITS), in words.
 BLANK_SOURCE <- c("u_blank as given", "the standards at the blank", NA,
-                  "the stated u(y) of the standards", "the residual scatter (the same at every x)")
+                  "the stated u(y) of the standards", "the residual scatter (the same at every x)",
+                  "%d readings of blanks (%g degrees of freedom)")
 
 # Detection and quantification limits: ICH Q2's LOD and LOQ, ISO 11843-2's
 # critical and detection levels at the blank and DIN 32645's LOQ, all from the
 # laboratory library (QVXL_LIMITS); R checks the arguments and words the
 # result.
 lod <- function(cal, alpha = 0.05, beta = 0.05, blank = 0, replicates = 1, u_blank = NULL,
-                k_loq = 3) {
+                k_loq = 3, blank_readings = NULL) {
   check_cal(cal)
   if (ncoef_of(cal) < 2) input_error("a constant curve (degree 0) has no detection limit")
   for (v in list(list("alpha", alpha), list("beta", beta))) {
@@ -272,7 +273,21 @@ lod <- function(cal, alpha = 0.05, beta = 0.05, blank = 0, replicates = 1, u_bla
     u_blank <- numeric_column(u_blank, "u_blank", 1L)
     if (!(u_blank >= 0)) input_error("u_blank must not be negative")
   }
-  r <- lab_limits(cal, alpha, beta, x0, replicates, u_blank, k_loq)
+  hasub <- NULL
+  ub_dof <- 1
+  if (!is.null(blank_readings)) {
+    if (!is.null(u_blank)) input_error("give either u_blank or blank_readings, not both")
+    blank_readings <- numeric_column(blank_readings, "blank_readings")
+    if (length(blank_readings) < 2L) {
+      input_error("blank_readings: at least 2 readings of blanks are needed for their scatter")
+    }
+    b <- lab_blank_scatter(blank_readings)
+    if (b$status != 0L) lab_error("blank_readings", "QVXL_BLANK_SCATTER", b$status)
+    u_blank <- b$sd
+    ub_dof <- b$dof
+    hasub <- 2L
+  }
+  r <- lab_limits(cal, alpha, beta, x0, replicates, u_blank, k_loq, hasub, ub_dof)
   lo <- cal$interval[1]
   hi <- cal$interval[2]
   if (r$status == 60L) {
@@ -288,13 +303,17 @@ lod <- function(cal, alpha = 0.05, beta = 0.05, blank = 0, replicates = 1, u_bla
   if (r$status == 62L) input_error("the scaled covariance needs degrees of freedom: this fit has none")
   if (r$status != 0L) lab_error("detection limits", "QVXL_LIMITS", r$status)
   l <- r$lim
-  source <- if (r$source == 3L) {
-    sprintf(paste("the scatter at the lowest standard (x = %g); the %s weighting",
-                  "would predict none at the blank: give u_blank from blanks"),
-            min(cal$x), cal$weighting)
+  source <- if (r$source == 0L) {
+    sprintf(paste("not computed: under the %s weighting nothing tells the blank's scatter",
+                  "(the weighting predicts none at x = 0, and the lowest standard's is not",
+                  "the blank's); give blank_readings or u_blank, or weight by a variance",
+                  "model with a floor"), cal$weighting)
+  } else if (r$source == 6L) {
+    sprintf(BLANK_SOURCE[6L], length(blank_readings), ub_dof)
   } else BLANK_SOURCE[r$source]
   structure(list(sigma = l[1], slope = l[2], lod = l[3], loq = l[4], blank = x0,
-                 sigma_blank = l[5], s_blank = l[6], y_critical = l[7],
+                 sigma_blank = na_for_nan(l[5]), s_blank = na_for_nan(l[6]),
+                 y_critical = na_for_nan(l[7]),
                  x_critical = na_for_nan(l[8]), x_detection = na_for_nan(l[9]), k_alpha = l[10],
                  delta = l[11], alpha = alpha, beta = beta, replicates = replicates,
                  blank_source = source, extrapolated = r$extrapolated,

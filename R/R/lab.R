@@ -259,14 +259,17 @@ lab_montecarlo <- function(cal, y, uymode, u_y, replicates, n, level, ngrid, wor
 
 # The fields and the status of QVXL_LIMITS for cal (statuses are the
 # caller's to word).
-lab_limits <- function(cal, alpha, beta, blank, replicates, u_blank, k_loq) {
+lab_limits <- function(cal, alpha, beta, blank, replicates, u_blank, k_loq, hasub = NULL,
+                       u_blank_dof = 1) {
   weighting <- if (is.null(cal$weighting)) 0L else match(cal$weighting, c("1/x", "1/x2"))
   .Call(qvx_limits, as.double(cal$chebyshev$coef), as.double(cal$cov_used), cal$interval[1],
         cal$interval[2], if (cal$covariance == "scaled") 1L else 0L, as.integer(cal$dof),
         as.double(cal$sres), as.integer(weighting), as.double(cal$x), as.double(cal$weights),
         !is.null(cal$u_y), if (is.null(cal$u_y)) 1 else as.double(cal$u_y), as.double(alpha),
-        as.double(beta), as.double(blank), as.integer(replicates), !is.null(u_blank),
-        if (is.null(u_blank)) 0 else as.double(u_blank), as.double(k_loq))
+        as.double(beta), as.double(blank), as.integer(replicates),
+        if (!is.null(hasub)) as.integer(hasub) else if (is.null(u_blank)) 0L else 1L,
+        c(if (is.null(u_blank)) 0 else as.double(u_blank), as.double(u_blank_dof)),
+        as.double(k_loq))
 }
 
 # ---- Fit rules and the curve (QVXL_FIT, QVXL_CURVE, QVXL_COVERAGE,
@@ -345,3 +348,23 @@ lab_joint_cov <- function(cal, x, u_y, full) {
   if (r$status != 0L) lab_error("joint covariance", "QVXL_JOINT_COV", r$status)
   r
 }
+
+# ---- Variance models (QVXL_VARIANCE_FIT, QVXL_VARIANCE_AT, QVXL_BLANK_SCATTER)
+
+VARIANCE_MODELS <- c("constant", "proportional", "floor", "power")
+
+lab_variance_fit <- function(x, y, model, alpha, ncoef = NULL) {
+  code <- if (model == "auto") -1L else match(model, VARIANCE_MODELS) - 1L
+  if (!is.null(ncoef)) {
+    return(.Call(qvx_variance_fit_residuals, as.double(x), as.double(y), as.integer(ncoef),
+                 code, as.double(alpha)))
+  }
+  .Call(qvx_variance_fit, as.double(x), as.double(y), code, as.double(alpha))
+}
+
+lab_variance_at <- function(vm, x, mu = x) {
+  .Call(qvx_variance_at, match(vm$model, VARIANCE_MODELS) - 1L, c(vm$a, vm$b),
+        as.double(vm$cov), as.double(x), as.double(rep_len(mu, length(x))))
+}
+
+lab_blank_scatter <- function(y) .Call(qvx_blank_scatter, as.double(y))

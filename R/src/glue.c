@@ -599,7 +599,9 @@ SEXP qvx_text(SEXP kind, SEXP code)
 
 /* QVXL_LIMITS: detection and quantification limits of a curve whose
    standards are x with the fit's weights w (and stated u(y) uy where stated
-   is TRUE; any one-element vector otherwise). */
+   is TRUE; any one-element vector otherwise); hasub 0 none, 1 u_blank given,
+   2 from blank readings, 3 a variance model's floor, ublank (the scatter, its
+   degrees of freedom). */
 SEXP qvx_limits(SEXP coef, SEXP cov, SEXP xmin, SEXP xmax, SEXP covkind, SEXP ndof, SEXP sres,
                 SEXP weighting, SEXP x, SEXP w, SEXP stated, SEXP uy, SEXP alpha, SEXP beta,
                 SEXP blank, SEXP repl, SEXP hasub, SEXP ublank, SEXP kloq)
@@ -615,14 +617,15 @@ SEXP qvx_limits(SEXP coef, SEXP cov, SEXP xmin, SEXP xmax, SEXP covkind, SEXP nd
   if (st) reals_n(uy, n, "u_y");
   else if (real_len(uy, "u_y") < 1) error("quorvex: u_y must have at least 1 element");
   double al = real1(alpha, "alpha"), be = real1(beta, "beta"), x0 = real1(blank, "blank");
-  int rp = int1(repl, "replicates"), hu = int_flag(hasub, "hasub");
-  double ub = real1(ublank, "u_blank"), kq = real1(kloq, "k_loq");
+  int rp = int1(repl, "replicates"), hu = int1(hasub, "hasub");
+  const double *ub = reals_n(ublank, 2, "u_blank");
+  double kq = real1(kloq, "k_loq");
   static const char *names[] = {"lim", "source", "extrapolated", "status"};
   SEXP out = PROTECT(named_list(4, names));
   SET_VECTOR_ELT(out, 0, vec(12));
   int source = 0, extrap = 0, istat = 0;
   QVXL_LIMITS(&nc, REAL(coef), REAL(cov), &lo, &hi, &ck, &nd, &sr, &wt, &n, REAL(x), wv, &st,
-              REAL(uy), &al, &be, &x0, &rp, &hu, &ub, &kq, REAL(VECTOR_ELT(out, 0)), &source,
+              REAL(uy), &al, &be, &x0, &rp, &hu, ub, &kq, REAL(VECTOR_ELT(out, 0)), &source,
               &extrap, &istat);
   SET_VECTOR_ELT(out, 1, ScalarInteger(source));
   SET_VECTOR_ELT(out, 2, ScalarLogical(extrap != 0));
@@ -813,6 +816,103 @@ SEXP qvx_joint_cov(SEXP coef, SEXP cov, SEXP xmin, SEXP xmax, SEXP x, SEXP uy, S
   return out;
 }
 
+/* ---- Variance models ---------------------------------------------------- */
+
+/* QVXL_VARIANCE_FIT on the standards x, y: model -1 chosen at level alpha,
+   0..3 the model named.  Every output with the status. */
+SEXP qvx_variance_fit(SEXP x, SEXP y, SEXP model, SEXP alpha)
+{
+  int n = count(real_len(x, "x"), "x");
+  const double *yv = reals_n(y, n, "y");
+  int md = int1(model, "model");
+  double al = real1(alpha, "alpha");
+  static const char *names[] = {"model", "par", "cov", "loglik", "test", "dof", "sd", "mu",
+                                "status"};
+  SEXP out = PROTECT(named_list(9, names));
+  SET_VECTOR_ELT(out, 1, vec(2));
+  SET_VECTOR_ELT(out, 2, matrix(2, 2));
+  SET_VECTOR_ELT(out, 3, vec(4));
+  SET_VECTOR_ELT(out, 4, vec(2));
+  SET_VECTOR_ELT(out, 5, ints(2));
+  SET_VECTOR_ELT(out, 6, vec(n));
+  SET_VECTOR_ELT(out, 7, vec(n));
+  int chosen = -9, istat = 0;
+  QVXL_VARIANCE_FIT(&n, REAL(x), yv, &md, &al, &chosen, REAL(VECTOR_ELT(out, 1)),
+                    REAL(VECTOR_ELT(out, 2)), REAL(VECTOR_ELT(out, 3)), REAL(VECTOR_ELT(out, 4)),
+                    INTEGER(VECTOR_ELT(out, 5)), REAL(VECTOR_ELT(out, 6)),
+                    REAL(VECTOR_ELT(out, 7)), &istat);
+  SET_VECTOR_ELT(out, 0, ScalarInteger(chosen));
+  SET_VECTOR_ELT(out, 8, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
+/* QVXL_VARIANCE_FIT_RESIDUALS: the same from the residuals of a curve of
+   ncoef coefficients, for standards without replicates. */
+SEXP qvx_variance_fit_residuals(SEXP x, SEXP y, SEXP ncoef, SEXP model, SEXP alpha)
+{
+  int n = count(real_len(x, "x"), "x");
+  const double *yv = reals_n(y, n, "y");
+  int nc = int1(ncoef, "ncoef"), md = int1(model, "model");
+  double al = real1(alpha, "alpha");
+  static const char *names[] = {"model", "par", "cov", "loglik", "test", "dof", "sd", "mu",
+                                "status"};
+  SEXP out = PROTECT(named_list(9, names));
+  SET_VECTOR_ELT(out, 1, vec(2));
+  SET_VECTOR_ELT(out, 2, matrix(2, 2));
+  SET_VECTOR_ELT(out, 3, vec(4));
+  SET_VECTOR_ELT(out, 4, vec(2));
+  SET_VECTOR_ELT(out, 5, ints(2));
+  SET_VECTOR_ELT(out, 6, vec(n));
+  SET_VECTOR_ELT(out, 7, vec(n));
+  int chosen = -9, istat = 0;
+  QVXL_VARIANCE_FIT_RESIDUALS(&n, REAL(x), yv, &nc, &md, &al, &chosen, REAL(VECTOR_ELT(out, 1)),
+                              REAL(VECTOR_ELT(out, 2)), REAL(VECTOR_ELT(out, 3)),
+                              REAL(VECTOR_ELT(out, 4)), INTEGER(VECTOR_ELT(out, 5)),
+                              REAL(VECTOR_ELT(out, 6)), REAL(VECTOR_ELT(out, 7)), &istat);
+  SET_VECTOR_ELT(out, 0, ScalarInteger(chosen));
+  SET_VECTOR_ELT(out, 8, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
+/* QVXL_VARIANCE_AT: a fitted model's sigma and its degrees of freedom at x
+   (mu for the power model). */
+SEXP qvx_variance_at(SEXP model, SEXP par, SEXP cov, SEXP x, SEXP mu)
+{
+  int md = int1(model, "model");
+  const double *p = reals_n(par, 2, "par"), *c = reals_n(cov, 4, "cov");
+  int n = count(real_len(x, "x"), "x");
+  const double *m = reals_n(mu, n, "mu");
+  static const char *names[] = {"sd", "dof", "status"};
+  SEXP out = PROTECT(named_list(3, names));
+  SET_VECTOR_ELT(out, 0, vec(n));
+  SET_VECTOR_ELT(out, 1, vec(n));
+  int istat = 0;
+  QVXL_VARIANCE_AT(&md, p, c, &n, REAL(x), m, REAL(VECTOR_ELT(out, 0)),
+                   REAL(VECTOR_ELT(out, 1)), &istat);
+  SET_VECTOR_ELT(out, 2, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
+/* QVXL_BLANK_SCATTER: the standard deviation of readings of blanks and its
+   degrees of freedom. */
+SEXP qvx_blank_scatter(SEXP y)
+{
+  int n = count(real_len(y, "blank_readings"), "blank_readings");
+  double sd = 0, dof = 0;
+  int istat = 0;
+  QVXL_BLANK_SCATTER(&n, REAL(y), &sd, &dof, &istat);
+  static const char *names[] = {"sd", "dof", "status"};
+  SEXP out = PROTECT(named_list(3, names));
+  SET_VECTOR_ELT(out, 0, ScalarReal(sd));
+  SET_VECTOR_ELT(out, 1, ScalarReal(dof));
+  SET_VECTOR_ELT(out, 2, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
 static const R_CallMethodDef calls[] = {
     {"qvx_olspfit", (DL_FUNC)&qvx_olspfit, 6},
     {"qvx_glspfit", (DL_FUNC)&qvx_glspfit, 10},
@@ -836,6 +936,10 @@ static const R_CallMethodDef calls[] = {
     {"qvx_band", (DL_FUNC)&qvx_band, 10},
     {"qvx_power", (DL_FUNC)&qvx_power, 4},
     {"qvx_joint_cov", (DL_FUNC)&qvx_joint_cov, 7},
+    {"qvx_variance_fit", (DL_FUNC)&qvx_variance_fit, 4},
+    {"qvx_variance_fit_residuals", (DL_FUNC)&qvx_variance_fit_residuals, 5},
+    {"qvx_variance_at", (DL_FUNC)&qvx_variance_at, 5},
+    {"qvx_blank_scatter", (DL_FUNC)&qvx_blank_scatter, 1},
     {NULL, NULL, 0}};
 
 void R_init_quorvex(DllInfo *dll)

@@ -20,6 +20,7 @@ from .diagnostics import (AcceptanceCriteria, BackCalculated, Band, DetectionLim
 from .montecarlo import MonteCarloPrediction
 from .selection import DegreeSelection, select_degree
 from .validation import Validation, validate
+from .variance import VarianceModel, blank_scatter, fit_variance
 
 __version__ = _version()
 
@@ -28,4 +29,4 @@ __all__ = ["Calibration", "ConvergenceWarning", "FitError", "InputError", "Inver
            "default_tolerances", "fit",
            "AcceptanceCriteria", "BackCalculated", "Band", "DegreeSelection", "DetectionLimits",
            "Diagnostics", "LackOfFit", "MonteCarloPrediction", "Outlier", "select_degree",
-           "Validation", "validate"]
+           "Validation", "validate", "VarianceModel", "blank_scatter", "fit_variance"]

@@ -14,7 +14,9 @@ SELECT_NARGS = 21
 # LIM(1..12) of QVXL_LIMITS.
 LIMITS_REALS = ("sigma", "slope", "lod", "loq", "sigma_blank", "s_blank", "y_critical",
                 "x_critical", "x_detection", "k_alpha", "delta", "loq_din")
-BLANK_GIVEN, BLANK_STANDARDS, BLANK_LOWEST, BLANK_STATED_UY, BLANK_RESIDUAL = 1, 2, 3, 4, 5
+BLANK_NONE, BLANK_GIVEN, BLANK_STANDARDS, BLANK_STATED_UY, BLANK_RESIDUAL = 0, 1, 2, 4, 5
+BLANK_READINGS, BLANK_MODEL = 6, 7
+HASUB_READINGS, HASUB_MODEL = 2, 3  # HASUB of QVXL_LIMITS
 GOF_TEST = {0: "none", 1: "chi2", 2: "lack of fit"}
 SELECT_NONE_FITTED = 70
 
@@ -23,8 +25,10 @@ def _f64(a) -> np.ndarray:
     return np.ascontiguousarray(a, dtype=np.float64)
 
 
-def limits(cal, alpha, beta, blank, replicates, u_blank, k_loq) -> tuple[dict, int]:
-    """QVXL_LIMITS for a calibration; returns (fields, istat)."""
+def limits(cal, alpha, beta, blank, replicates, u_blank, k_loq, hasub=None,
+           u_blank_dof=None) -> tuple[dict, int]:
+    """QVXL_LIMITS for a calibration; returns (fields, istat).  ``hasub`` 2 (blank
+    readings) or 3 (a variance model's floor) give ``u_blank`` with ``u_blank_dof``."""
     coef = _f64(cal.coef)
     cov = np.asfortranarray(cal.cov_used, dtype=np.float64)
     x, w = _f64(cal.x), _f64(cal.weights)
@@ -32,6 +36,8 @@ def limits(cal, alpha, beta, blank, replicates, u_blank, k_loq) -> tuple[dict, i
     uy = _f64(cal.u_y) if stated else np.ones(1)
     lim = np.full(len(LIMITS_REALS), np.nan)
     source, extrap, st = c_int(), c_int(), c_int()
+    ub = np.array([0.0 if u_blank is None else u_blank,
+                   1.0 if u_blank_dof is None else u_blank_dof], dtype=np.float64)
     _lab.function("QVXL_LIMITS", LIMITS_NARGS)(
         byref(c_int(cal.ncoef)), _lab._a(coef), _lab._a(cov), byref(c_double(cal.xmin)),
         byref(c_double(cal.xmax)), byref(c_int(1 if cal.covariance == "scaled" else 0)),
@@ -39,8 +45,8 @@ def limits(cal, alpha, beta, blank, replicates, u_blank, k_loq) -> tuple[dict, i
         byref(c_int(_lab.WEIGHTING_CODES[cal.options.get("weighting")])),
         byref(c_int(x.shape[0])), _lab._a(x), _lab._a(w), byref(c_int(1 if stated else 0)),
         _lab._a(uy), byref(c_double(alpha)), byref(c_double(beta)), byref(c_double(blank)),
-        byref(c_int(replicates)), byref(c_int(0 if u_blank is None else 1)),
-        byref(c_double(0.0 if u_blank is None else u_blank)), byref(c_double(k_loq)),
+        byref(c_int(replicates)), byref(c_int(hasub or (0 if u_blank is None else 1))),
+        _lab._a(ub), byref(c_double(k_loq)),
         _lab._a(lim), byref(source), byref(extrap), byref(st))
     out = {name: float(v) for name, v in zip(LIMITS_REALS, lim.tolist())}
     out.update(source=source.value, extrapolated=bool(extrap.value))

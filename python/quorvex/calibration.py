@@ -168,6 +168,15 @@ class Calibration:
 
     # Sizes and shortcuts
     @property
+    def variance_model(self):
+        """The :class:`quorvex.VarianceModel` whose weights the fit used, or None."""
+        d = self.options.get("variance")
+        if d is None:
+            return None
+        from .variance import VarianceModel
+        return VarianceModel.from_dict(d)
+
+    @property
     def ncoef(self) -> int:
         return int(self.coef.shape[0])
 
@@ -328,12 +337,12 @@ class Calibration:
 
     def detection_limits(self, alpha: float = 0.05, beta: float = 0.05, blank: float = 0.0,
                          replicates: int = 1, u_blank: float | None = None,
-                         k_loq: float = 3.0):
+                         k_loq: float = 3.0, blank_readings=None):
         """ICH and blank-based detection limits, and DIN 32645's LOQ at relative
         uncertainty 1/``k_loq``: see :class:`quorvex.DetectionLimits`."""
         from . import diagnostics
         return diagnostics.detection_limits(self, alpha, beta, blank, replicates, u_blank,
-                                            k_loq)
+                                            k_loq, blank_readings)
 
     def diagnostics(self, limits: bool = False, criteria=None, **limit_options):
         """Every verdict as plain data: a :class:`quorvex.Diagnostics` (chi2, dof, p_value,
@@ -358,7 +367,7 @@ class Calibration:
         return diagnostics.correlation(self)[1]
 
     # Text
-    def summary(self, limits: bool = False, criteria=None) -> str:
+    def summary(self, limits=False, criteria=None) -> str:
         """A readable table: coefficients +- u, SRES, chi2, degrees of freedom, status;
         then the verdicts (goodness of fit, lack of fit, outliers, back-calculated
         standards, r and r², and with ``limits`` the detection limits) under ``criteria``
@@ -626,7 +635,8 @@ def _from_dict(cls, d):
 def _check_extra(cal) -> None:
     """What the field checks leave: the fit's options, the standards left out."""
     bad = "a damaged quorvex.Calibration record:"
-    allowed = {"ols": {"weighting"}, "gls": {"tol", "maxit", "sigma"}}[cal.kind]
+    allowed = {"ols": {"weighting", "variance", "response_weighting"},
+               "gls": {"tol", "maxit", "sigma"}}[cal.kind]
     extra = set(cal.options) - allowed
     if extra:
         raise InputError(f"{bad} 'options' holds {sorted(extra)[0]!r}, which a fit of kind "

@@ -1,6 +1,7 @@
 """The ``quorvex`` command: from a CSV file of standards to a calibration report.
 
-    quorvex fit standards.csv [--degree N|auto] [--weighting 1/x|1/x2] [--limits]
+    quorvex fit standards.csv [--degree N|auto] [--weighting 1/x|1/x2]
+                              [--variance-model MODEL] [--limits [--blank-readings CSV]]
                 [--samples samples.csv [--monte-carlo N]] [--out DIR] [--force]
     quorvex invert calibration.json samples.csv [--out DIR] [--force]
     quorvex validate [--out DIR] [--operator NAME] [--laboratory NAME]
@@ -283,10 +284,24 @@ def build_parser() -> argparse.ArgumentParser:
                    help="ignore an x uncertainty column: weighted least squares in y only")
     f.add_argument("--degree", type=_degree, default=1,
                    help="degree of the curve, 0 to 9, or 'auto' (default 1)")
-    f.add_argument("--weighting", choices=["1/x", "1/x2"], default=None,
+    f.add_argument("--weights", metavar="COL", default=None,
+                   help="column of weights w per standard (each > 0): minimise the sum of "
+                        "w*r^2, the scale from the residuals")
+    f.add_argument("--weighting", choices=["1/x", "1/x2", "1/y", "1/y2"], default=None,
                    help="weighting preset: minimise the sum of w*r^2 with w = 1/x or 1/x^2 "
-                        "(every x > 0; uncertainties from the scatter, uncertainty columns "
-                        "not used)")
+                        "(every x > 0), or 1/y or 1/y^2 from the responses (no y = 0); "
+                        "uncertainties from the scatter, uncertainty columns not used")
+    f.add_argument("--variance-model", default=None, metavar="MODEL",
+                   choices=["auto", "constant", "proportional", "floor", "power"],
+                   help="weights 1/sigma(x) from a variance model fitted to the standards "
+                        "measured in replicate: constant, proportional (sigma = b x), floor "
+                        "(sigma^2 = a^2 + b^2 x^2), power (sigma = a |mean|^b), or auto (the "
+                        "likelihood-ratio test at 5 %% chooses); samples then take u(y) from "
+                        "it, and --limits the blank's scatter from its floor")
+    f.add_argument("--blank-readings", metavar="CSV", default=None,
+                   help="with --limits: a CSV file of readings of blanks (its response "
+                        "column); the blank's scatter for the detection limits, with their "
+                        "degrees of freedom")
     f.add_argument("--interval", type=float, nargs=2, metavar=("LO", "HI"), default=None,
                    help="the curve's interval (default: the standards' range, widened for "
                         "the errors-in-variables fit)")
@@ -432,6 +447,24 @@ def _fit(args, run: _Run):
         u_x = u_y = None
         used_columns["u_x"] = used_columns["u_y"] = None
         options["weighting"] = args.weighting
+    if args.variance_model is not None:
+        if args.weighting is not None:
+            raise InputError("--variance-model gives the weights; it cannot be used with "
+                             "--weighting")
+        given = [f"--{k}" for k in ("ux", "uy") if getattr(args, k) is not None]
+        if given:
+            raise InputError(f"--variance-model gives the weights; it cannot be used with "
+                             f"{' and '.join(given)} (uncertainties)")
+        if args.degree == "auto":
+            raise InputError("--variance-model takes the degree given (--degree N)")
+        ignored = [c for c in (used_columns["u_x"], used_columns["u_y"]) if c is not None]
+        if ignored:
+            unused = (f"--variance-model: the uncertainty column"
+                      f"{'s' if len(ignored) > 1 else ''} {', '.join(map(repr, ignored))} "
+                      "not used; the weights come from the variance model")
+        u_x = u_y = None
+        used_columns["u_x"] = used_columns["u_y"] = None
+        options["variance"] = args.variance_model
     if u_x is not None and u_y is None:
         raise InputError(f"{table.label}: the x uncertainties ({std.columns['u_x']!r}) need "
                          "y uncertainties too; name the column with --uy, or give --no-ux")
@@ -440,7 +473,20 @@ def _fit(args, run: _Run):
             raise InputError("--maxit applies to the errors-in-variables fit (standards with "
                              "x uncertainties) only")
         options["maxit"] = args.maxit
-    if args.weighting is not None and not (std.x > 0).all():
+    if args.weights is not None:
+        if args.weighting is not None or args.variance_model is not None:
+            raise InputError("--weights gives the weights; it cannot be used with --weighting "
+                             "or --variance-model")
+        given = [f"--{k}" for k in ("ux", "uy") if getattr(args, k) is not None]
+        if given:
+            raise InputError(f"--weights cannot be used with {' and '.join(given)} "
+                             "(uncertainties)")
+        k = table.find("u_y", args.weights)
+        options["weights"] = table.numbers(k)
+        u_x = u_y = None
+        used_columns["u_x"] = used_columns["u_y"] = None
+        used_columns["weights"] = table.header[k]
+    if args.weighting in ("1/x", "1/x2") and not (std.x > 0).all():
         k = int(np.flatnonzero(~(std.x > 0))[0])
         raise InputError(f"{table.label}: row {table.lines[k]}: --weighting {args.weighting} "
                          f"needs every x > 0, not {std.x[k]:g}")
@@ -480,7 +526,8 @@ def _fit(args, run: _Run):
     opts = {"command": "fit", "standards": os.path.abspath(args.standards),
             "columns": used_columns, "separator": table.delimiter, "decimal": table.decimal,
             "degree": args.degree, "weighting": args.weighting, "interval": args.interval,
-            "maxit": args.maxit, "exclude": exclude or None}
+            "maxit": args.maxit, "exclude": exclude or None, "weights": args.weights,
+            "variance_model": args.variance_model}
     if selection is not None:
         opts["degree_chosen"] = cal.degree
         run.say("Choice of degree")
@@ -595,6 +642,9 @@ def _reading(samples, args, cal):
         return float(args.uy_value), 1, "stated (--uy-value)"
     if args.curve_only:
         return "curve-only", 1, "curve only (--curve-only)"
+    if cal.variance_model is not None:
+        m = samples.replicates if samples.replicates is not None else (args.replicates or 1)
+        return None, m, "from the variance model"
     if cal.u_y is not None:
         column = "--sample-uy" if getattr(args, "command", None) == "fit" else "--uy"
         raise InputError("the standards carry stated uncertainties, so the samples' u(y) "
@@ -652,7 +702,8 @@ def _finish(cal, labels, opts, out: Path, samples, args, run: _Run, previous=Non
     for line in cal.notes:
         run.warn(f"the fit is usable but not clean: {line}")
     if not run.quiet:
-        run.say(cal.summary(limits=bool(limits), criteria=crit))
+        run.say(cal.summary(limits=limits if isinstance(limits, dict) else bool(limits),
+                            criteria=crit))
         if res["samples"] is not None:
             run.say("")
             run.say(samples_text(res))
@@ -690,7 +741,19 @@ def cmd_fit(args, run: _Run):
     if args.samples:
         samples, sopts = _samples(args.samples, args, True, [labels["y"], opts["columns"]["y"]])
         opts.update(sopts)
-    return _finish(cal, labels, opts, out, samples, args, run, selection=selection)
+    limits = None
+    if args.blank_readings is not None:
+        if not args.limits:
+            raise InputError("--blank-readings gives the blank's scatter to --limits: give "
+                             "--limits too")
+        table = _read(args.blank_readings, args)
+        blanks = tabular.read_samples(table, None, None, None, prefer_y=[labels["y"]])
+        limits = {"blank_readings": [float(v) for v in blanks.y]}
+        args._inputs = getattr(args, "_inputs", []) + [
+            ("blank readings", args.blank_readings, table.sha256)]
+        opts["blank_readings"] = os.path.abspath(args.blank_readings)
+    return _finish(cal, labels, opts, out, samples, args, run, selection=selection,
+                   limits=limits)
 
 
 def read_calibration(path) -> tuple:

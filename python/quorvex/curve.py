@@ -112,6 +112,14 @@ def fit_kind(cal) -> str:
         return "errors in variables (weights 1/u(x)², 1/u(y)²)"
     if weighting:
         return f"weighted least squares (weights {weighting}, scale from the scatter)"
+    options = cal.options or {}
+    if options.get("variance"):
+        return (f"weighted least squares (weights 1/sigma(x)² of the "
+                f"{options['variance']['model']} variance model)")
+    response = options.get("response_weighting")
+    if response:
+        shown = "from a column" if response == "weights" else response
+        return f"weighted least squares (weights {shown}, scale from the scatter)"
     if cal.u_y is not None:
         return "weighted least squares (weights 1/u(y)²)"
     return "ordinary least squares (unweighted)"
@@ -151,9 +159,13 @@ def summary(cal) -> str:
     kind = fit_kind(cal)
     source = ("the stated uncertainties" if cal.covariance == "stated"
               else "the residual scatter (scaled)")
+    vm = cal.variance_model if (cal.options or {}).get("variance") else None
+    if vm is not None:
+        source = "the variance model"
     lines = [
         f"quorvex calibration: degree {cal.degree}, {kind}, {cal.n_points} standards",
         f"interval [{fmt(cal.xmin, 10)}, {fmt(cal.xmax, 10)}]; uncertainties from {source}",
+    ] + ([vm.text()] if vm is not None else []) + [
         "",
         "  y = " + " + ".join(["a0", "a1·x"] + [f"a{k}·x{str(k).translate(_SUP)}"
                                             for k in range(2, cal.ncoef)][:max(0, cal.ncoef - 2)]

@@ -323,6 +323,11 @@ def response_sd(cal, x: np.ndarray, u_y=None) -> np.ndarray:
     sd, st = LC.response_sd(np.asarray(x, dtype=np.float64).reshape(-1),
                             _WEIGHTING_CODES.get(cal.options.get("weighting"), 0), cal.u_y,
                             1 if cal.covariance == "scaled" else 0, float(cal.sres))
+    if st == LC.UY_DIFFER and cal.options.get("variance") is not None:
+        raise InputError("the calibration is weighted by a variance model, whose scatter at "
+                         "new points has degrees of freedom a band's k does not carry: give "
+                         "u_y (e.g. cal.variance_model.at(x)[0]), or read samples back with "
+                         "inverse(), whose U carries them")
     if st == LC.UY_DIFFER:
         raise InputError("the standards' u_y differ, so the response uncertainty at new "
                          "points is not known: give u_y")
@@ -637,10 +642,11 @@ class DetectionLimits:
     For a straight line these are ISO 11843-2's x_C = t s0/b and x_D = delta s0/b.
     (p^-1 the root nearest x0; NaN where the level lies beyond the curve's interval.)
 
-    ``blank_source`` says where sigma0 came from: ``u_blank`` as given, the standards at
-    the blank, the residual scatter (or stated u_y) where it is the same at every x, or,
-    under a 1/x or 1/x2 weighting without a standard at the blank, the scatter at the
-    lowest standard (the weighting model would predict no noise at all at x = 0).
+    ``blank_source`` says where sigma0 came from: ``u_blank`` as given, readings of
+    blanks, a variance model's floor, the standards at the blank, the residual scatter
+    (or stated u_y) where it is the same at every x; under a 1/x or 1/x2 weighting
+    without any of these the limits at the blank are not computed (NaN: the weighting
+    model predicts no noise at all at x = 0) and it says why.
     ``extrapolated``: no standard lies at the blank and the curve is extended beyond its
     interval to reach it (at most ``EXTEND`` of the interval's width).
 
@@ -673,6 +679,9 @@ class DetectionLimits:
         t = (f"ICH: LOD {self.lod:.4g}  LOQ {self.loq:.4g} (sigma {self.sigma:.3g}, "
              f"slope {self.slope:.4g}); at the blank: y_C {self.y_critical:.4g}  "
              f"x_C {self.x_critical:.4g}  x_D {self.x_detection:.4g}")
+        if self.blank_source.startswith(NOT_COMPUTED):
+            return (f"ICH: LOD {self.lod:.4g}  LOQ {self.loq:.4g} (sigma {self.sigma:.3g}, "
+                    f"slope {self.slope:.4g}); at the blank: {self.blank_source}")
         if self.blank_source:
             t += (f"; DIN 32645 LOQ {self.loq_din:.4g} (relative uncertainty 1/{self.k_loq:g})"
                   f"; blank's scatter {self.sigma_blank:.3g}: {self.blank_source}")
@@ -686,12 +695,15 @@ EXTEND = 0.25  # how far beyond its interval (share of the width) the curve may 
 
 _BLANK_SOURCE = {1: "u_blank as given", 2: "the standards at the blank",
                  4: "the stated u(y) of the standards",
-                 5: "the residual scatter (the same at every x)"}
+                 5: "the residual scatter (the same at every x)",
+                 6: "{n} readings of blanks ({dof:g} degrees of freedom)",
+                 7: "the {model} variance model's floor ({dof:.3g} degrees of freedom)"}
+NOT_COMPUTED = "not computed"
 
 
 def detection_limits(cal, alpha: float = 0.05, beta: float = 0.05, blank: float = 0.0,
                      replicates: int = 1, u_blank: float | None = None,
-                     k_loq: float = 3.0) -> DetectionLimits:
+                     k_loq: float = 3.0, blank_readings=None) -> DetectionLimits:
     """Detection and quantification limits, in two forms.
 
     ICH Q2(R1): LOD = 3.3 sigma/S, LOQ = 10 sigma/S; sigma = SRES/W, the residual
@@ -714,10 +726,17 @@ def detection_limits(cal, alpha: float = 0.05, beta: float = 0.05, blank: float 
     replicates : int
         K, the number of measurements averaged for one sample.
     u_blank : float, optional
-        Standard deviation of one response of the blank.  By default that of the
-        standards at the blank; else the residual scatter where the fit says it is the
-        same everywhere; under a 1/x or 1/x2 weighting the scatter at the lowest
-        standard (``blank_source`` says which).
+        Standard deviation of one response of the blank, known exactly.  By default the
+        scatter of ``blank_readings``; else the floor of the calibration's variance
+        model (constant or floor) with the degrees of freedom of its estimate; else
+        that of the standards at the blank; else the residual scatter (or the stated
+        u_y) where the fit says it is the same everywhere (``blank_source`` says
+        which).  Under a 1/x or 1/x2 weighting without any of these nothing tells the
+        blank's scatter (the weighting predicts none at x = 0): the limits at the blank
+        are not computed (NaN) and ``blank_source`` says why.
+    blank_readings : array_like, optional
+        Readings of blanks (at least 2): their standard deviation with n - 1 degrees of
+        freedom, which k and delta then take (Welch-Satterthwaite with the curve's).
     k_loq : float
         DIN 32645's LOQ: the level whose relative uncertainty is 1/k_loq (3).
     """
@@ -736,7 +755,24 @@ def detection_limits(cal, alpha: float = 0.05, beta: float = 0.05, blank: float 
         if not u_blank >= 0:
             raise InputError(f"u_blank must not be negative, not {u_blank:g}")
     from . import _lab, _lab_limits
-    r, st = _lab_limits.limits(cal, alpha, beta, x0, replicates, u_blank, k_loq)
+    hasub = u_dof = None
+    vm = cal.variance_model
+    n_read = 0
+    if blank_readings is not None:
+        if u_blank is not None:
+            raise InputError("give either u_blank or blank_readings, not both")
+        from .variance import blank_scatter
+        n_read = int(np.size(blank_readings))
+        u_blank, u_dof = blank_scatter(blank_readings)
+        hasub = _lab_limits.HASUB_READINGS
+    elif u_blank is None and vm is not None:
+        u_blank, u_dof = 0.0, 0.0  # a model without a floor: the limits say so
+        if vm.has_floor:
+            sd, dof = vm.at([x0])
+            if sd[0] > 0:
+                u_blank, u_dof = float(sd[0]), float(dof[0])
+        hasub = _lab_limits.HASUB_MODEL
+    r, st = _lab_limits.limits(cal, alpha, beta, x0, replicates, u_blank, k_loq, hasub, u_dof)
     if st == 60:
         raise InputError(f"the blank x = {x0:g} lies far outside the curve's interval "
                          f"[{cal.xmin:g}, {cal.xmax:g}] (more than {100 * EXTEND:g} % of its "
@@ -749,12 +785,20 @@ def detection_limits(cal, alpha: float = 0.05, beta: float = 0.05, blank: float 
         raise InputError("the scaled covariance needs degrees of freedom: this fit has none")
     if st:
         raise InputError(f"detection limits: {_lab.status_text(st)}")
-    if r["source"] == _lab_limits.BLANK_LOWEST:
-        source = (f"the scatter at the lowest standard (x = {float(cal.x.min()):g}); the "
-                  f"{cal.options.get('weighting')} weighting would predict none at the blank: "
-                  "give u_blank from blanks")
+    if r["source"] == _lab_limits.BLANK_NONE and vm is not None:
+        why = ("its fitted floor is 0: the replicates do not show the scatter at the blank"
+               if vm.has_floor else "it gives no scatter at the blank")
+        source = (f"{NOT_COMPUTED}: the calibration is weighted by the {vm.model} variance "
+                  f"model, and {why}; give blank_readings or u_blank")
+    elif r["source"] == _lab_limits.BLANK_NONE:
+        source = (f"{NOT_COMPUTED}: under the {cal.options.get('weighting')} weighting nothing "
+                  "tells the blank's scatter (the weighting predicts none at x = 0, and the "
+                  "lowest standard's is not the blank's); give blank_readings or u_blank, or "
+                  "weight by a variance model with a floor")
     else:
-        source = _BLANK_SOURCE[r["source"]]
+        source = _BLANK_SOURCE[r["source"]].format(
+            n=n_read, dof=u_dof if u_dof is not None else 0.0,
+            model=vm.model if vm is not None else "")
     return DetectionLimits(r["sigma"], r["slope"], r["lod"], r["loq"], x0, r["sigma_blank"],
                            r["s_blank"], r["y_critical"], r["x_critical"], r["x_detection"],
                            r["k_alpha"], r["delta"], alpha, beta, replicates, source,
@@ -1054,12 +1098,14 @@ def verdict_rows(cal, d: Diagnostics, limits: bool = False) -> tuple[list, str]:
 
 
 def verdict_text(cal, limits: bool = False, criteria=None) -> str:
-    """The verdicts as lines for ``summary()``."""
+    """The verdicts as lines for ``summary()``; ``limits`` True or a dict of options for
+    ``detection_limits``."""
+    options = limits if isinstance(limits, dict) else {}
     try:
-        d = diagnostics(cal, limits=limits, criteria=criteria)
+        d = diagnostics(cal, limits=bool(limits), criteria=criteria, **options)
     except QuorvexError as e:  # e.g. the laboratory library missing: the summary still prints
         return f"  verdicts not available: {e}"
-    rows, verdict = verdict_rows(cal, d, limits)
+    rows, verdict = verdict_rows(cal, d, bool(limits))
     lines = ["", "  Is it fit for use?"]
     lines += [f"  {a:<16} {b:<11} {c}" for a, b, c in rows]
     lines.append("  verdict: " + verdict)

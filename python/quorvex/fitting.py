@@ -60,7 +60,7 @@ def default_tolerances(x, y, wx, wy, coef_start, cov_start, xmin, xmax) -> tuple
 def fit(x, y, u_y=None, u_x=None, degree: int = 1, interval=None, *, tol=None,
         maxit: int | None = None, sigma: float | None = None, covariance: str | None = None,
         accept_unconverged: bool = False, weighting: str | None = None, ids=None,
-        exclude=None) -> Calibration:
+        exclude=None, variance=None, weights=None) -> Calibration:
     """Fit a calibration curve y = p(x) of the given degree to standards.
 
     Parameters
@@ -92,10 +92,25 @@ def fit(x, y, u_y=None, u_x=None, degree: int = 1, interval=None, *, tol=None,
     accept_unconverged : bool
         Return the result of an errors-in-variables fit that stopped at its iteration
         or evaluation limit (status 4 or 5) with a ConvergenceWarning instead of raising.
-    weighting : {"1/x", "1/x2"}, optional
+    weighting : {"1/x", "1/x2", "1/y", "1/y2"}, optional
         Ordinary fit only, instead of u_y: minimise sum_i w_i r_i**2 with w_i = 1/x_i or
         1/x_i**2 (the library's weights W_i = 1/sqrt(x_i) or 1/x_i); every x must be > 0.
-        The scale of the scatter then comes from the residuals (scaled covariance).
+        "1/y" and "1/y2" take w_i = 1/|y_i| and 1/y_i**2 from the responses (no y may
+        be 0); the calibration then carries the relative u_y = sqrt(|y|) or |y|.  The
+        scale of the scatter comes from the residuals (scaled covariance).
+    weights : array_like (n,), optional
+        Ordinary fit only, instead of u_y or a weighting: w_i per standard (a weight
+        column), each > 0; carried as the relative u_y = 1/sqrt(w), the scale from the
+        residuals (scaled covariance).
+    variance : str or VarianceModel, optional
+        Ordinary fit only, instead of u_y or a weighting: weights 1/sigma(x) from a
+        variance model fitted to the standards measured in replicate (``"auto"``,
+        ``"constant"``, ``"proportional"``, ``"floor"``, ``"power"``; see
+        :func:`quorvex.fit_variance`; without enough replicate groups, to the curve's
+        residuals), or a model fitted before to the same standards.
+        The calibration keeps it (``variance_model``): samples then take u(y) from it
+        with the degrees of freedom of its estimate, and detection limits the scatter
+        of the blank from its floor.
     ids : sequence, optional
         How the standards are named to people (an ID column, or the row of the file each
         came from); default their 1-based places.  Messages and verdicts use them.
@@ -138,7 +153,13 @@ def fit(x, y, u_y=None, u_x=None, degree: int = 1, interval=None, *, tol=None,
         return _fit_named(x, y, u_y, u_x, ids, exclude, dict(
             degree=degree, interval=interval, tol=tol, maxit=maxit, sigma=sigma,
             covariance=covariance, accept_unconverged=accept_unconverged,
-            weighting=weighting), routine)
+            weighting=weighting, variance=variance, weights=weights), routine)
+    if weights is not None or weighting in RESPONSE_PRESETS:
+        return _fit_response_weights(x, y, u_y, u_x, weighting, weights, variance, dict(
+            degree=degree, interval=interval, covariance=covariance), routine)
+    if variance is not None:
+        return _fit_variance(x, y, u_y, u_x, weighting, variance, dict(
+            degree=degree, interval=interval, covariance=covariance), routine)
     args = (x, y, u_y, u_x, degree, interval, covariance, weighting, routine)
     try:
         if u_x is None:
@@ -163,6 +184,70 @@ def fit(x, y, u_y=None, u_x=None, degree: int = 1, interval=None, *, tol=None,
         _standards_checked(*args)
         raise InputError("the standards cannot be fitted", routine=routine)
     return _fit_core(std, args, tol, maxit, sigma, accept_unconverged)
+
+
+RESPONSE_PRESETS = ("1/y", "1/y2")
+
+
+def _fit_response_weights(x, y, u_y, u_x, weighting, weights, variance, options,
+                          routine) -> Calibration:
+    """``fit`` with weights from the responses ("1/y", "1/y2") or a weight per standard."""
+    from . import _lab_variance
+    if u_y is not None or u_x is not None or variance is not None or (
+            weights is not None and weighting is not None):
+        raise InputError("give one source of weights: u_y (and u_x), a weighting preset, "
+                         "weights, or a variance model", routine=routine)
+    if options.get("covariance") == "stated":
+        raise InputError("relative weights (1/y, 1/y2, a weight column) take their scale "
+                         "from the residuals: the covariance is 'scaled'", routine=routine)
+    xv = V.vector("x", x, routine)
+    yv = V.same_length("y", V.vector("y", y, routine), xv.shape[0], routine)
+    if weights is not None:
+        kind, what = 3, "weights"
+        wv = V.same_length("weights", V.vector("weights", weights, routine), xv.shape[0],
+                           routine)
+        values = wv
+    else:
+        kind, what = RESPONSE_PRESETS.index(weighting) + 1, weighting
+        values = yv
+    urel, st = _lab_variance.response_weights(kind, values)
+    if st:
+        bad = (~(values > 0) if kind == 3 else values == 0)
+        i = int(np.flatnonzero(bad)[0]) if bad.any() else 0
+        name = "weights" if kind == 3 else "y"
+        raise InputError(f"{what}: {name}[{i}] = {values[i]:g} gives an infinite or "
+                         "undefined weight", routine=routine)
+    cal = fit(xv, yv, u_y=urel, **dict(options, covariance="scaled"))
+    cal.__dict__["options"] = dict(cal.options, response_weighting=what)
+    return cal
+
+
+def _fit_variance(x, y, u_y, u_x, weighting, variance, options, routine) -> Calibration:
+    """``fit`` weighted by a variance model fitted to the standards' replicates."""
+    from .variance import VarianceModel, fit_variance
+    if u_y is not None or u_x is not None or weighting is not None:
+        raise InputError("variance gives the weights: it cannot be used with u_y, u_x or a "
+                         "weighting preset", routine=routine)
+    xv = V.vector("x", x, routine)
+    if isinstance(variance, VarianceModel):
+        vm = variance
+        if vm.x != tuple(xv.tolist()):
+            raise InputError("the variance model was fitted to other standards: give it the "
+                             "standards of the fit, or variance='auto'", routine=routine)
+    elif isinstance(variance, str):
+        # Replicate standards tell the scatter; without replicates the residuals do.
+        try:
+            vm = fit_variance(xv, y, variance)
+        except InputError as e:
+            if "too few" not in str(e):
+                raise
+            vm = fit_variance(xv, y, variance, degree=options["degree"])
+    else:
+        raise InputError(f"variance must be a model's name or a VarianceModel, not "
+                         f"{variance!r}", routine=routine)
+    cal = fit(xv, y, u_y=np.array(vm.sd), **options)
+    cal.__dict__["options"] = dict(cal.options, variance=vm.to_dict())
+    return cal
 
 
 def _fit_named(x, y, u_y, u_x, ids, exclude, options, routine) -> Calibration:
@@ -203,6 +288,8 @@ def _fit_named(x, y, u_y, u_x, ids, exclude, options, routine) -> Calibration:
     if yv.shape != (n,):
         raise InputError(f"y must have {n} elements like x, not shape {yv.shape}",
                          routine=routine)
+    if options.get("weights") is not None:
+        options = dict(options, weights=kept(options["weights"]))
     cal = fit(xv[keep], yv[keep], kept(u_y), kept(u_x), **options)
     d = cal.__dict__
     d["ids"] = tuple(v for k, v in enumerate(names) if keep[k])

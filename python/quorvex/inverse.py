@@ -289,6 +289,12 @@ def inverse(cal, y, u_y=None, ngrid: int | None = None, tol: float = 0.0,
         uymode, uy = 2, one
     elif isinstance(u_y, str):
         raise InputError(f"u_y must be a number, an array, None or 'curve-only', not {u_y!r}")
+    elif cal.options.get("variance") is not None and covariance in (None, "stated"):
+        if extrapolate:
+            raise InputError("a calibration weighted by a variance model reads samples back "
+                             "on the curve: extrapolate needs u_y given", routine=routine)
+        uymode, uy = 3, one  # u(y) from the variance model
+        repl = _replicates(replicates, n)
     else:
         uymode, uy = 1, one
         which = cal.covariance if covariance is None else covariance
@@ -333,14 +339,23 @@ def inverse(cal, y, u_y=None, ngrid: int | None = None, tol: float = 0.0,
                covkind=1 if which == "scaled" else 0, ndof=int(cal.dof),
                sres=float(cal.sres), weighting=_lab.WEIGHTING_CODES[cal.options.get("weighting")],
                stated=cal.u_y is not None, xstd=(float(np.min(cal.x)), float(np.max(cal.x))),
-               uymode=uymode, level=float(level), ngrid=ngrid, tol=float(tol),
-               extrapolate=bool(extrapolate), lod=lod, loq=loq)
+               uymode=0 if uymode == 3 else uymode, level=float(level), ngrid=ngrid,
+               tol=float(tol), extrapolate=bool(extrapolate), lod=lod, loq=loq)
+    vm = cal.options.get("variance") if uymode == 3 else None
 
     o = _lab.readback_outputs(n, cal.ncoef)
     status = []
 
     def run(start):
         part = slice(start, min(start + CHUNK, n))
+        if vm is not None:
+            from . import _lab_variance
+            r = _lab_variance.readback(
+                req["coef"], cov, req["xmin"], req["xmax"], vm, cal.x, vm["mu"], req["xstd"],
+                yv[part], repl[part], req["level"], ngrid, req["tol"], lod, loq,
+                out={k: v[part] for k, v in o.items()})
+            status.append(r["istat"])
+            return
         r = _lab.readback(y=yv[part], uy=uy[part] if uymode == 0 or relative else one,
                           repl=repl[part] if uymode == 1 else one,
                           out={k: v[part] for k, v in o.items()}, **req)
@@ -365,8 +380,9 @@ def inverse(cal, y, u_y=None, ngrid: int | None = None, tol: float = 0.0,
         u_roots=o["u_roots"], coef=req["coef"], cov_coef=cov, interval=(req["xmin"], req["xmax"]),
         u_curve=o["u_curve"], dof=o["dof"], k=o["k"], U=o["U"], low=o["low"], high=o["high"],
         flags=o["flags"], x_ext=o["x_ext"], u_x_ext=o["u_x_ext"], u_y_code=o["u_y_code"],
-        replicates=repl if uymode == 1 else None,
-        level=float(level), dof_curve=dof_curve, request=req)
+        replicates=repl if uymode in (1, 3) else None,
+        level=float(level), dof_curve=dof_curve,
+        request=req if vm is None else dict(req, variance=True))
 
 
 def _replicates(replicates, n: int) -> np.ndarray:
@@ -420,6 +436,7 @@ def flags_with_limits(pred: InversePrediction, limits) -> np.ndarray:
     req = dict(pred.request)
     req.pop("ndof_fit", None)
     rel = req.pop("uy_relative", None)
+    model = req.pop("variance", False)
     req.update(lod=lod, loq=loq)
     one = np.ones(1)
     o = _lab.readback(y=np.ascontiguousarray(pred.y),
@@ -428,4 +445,7 @@ def flags_with_limits(pred: InversePrediction, limits) -> np.ndarray:
                       repl=pred.replicates if req["uymode"] == 1 else one, **req)
     if o["istat"] != 0:
         raise InputError(f"sample flags: {_lab.status_text(o['istat'])}")
+    if model:  # the inversion interval's flag follows the model's coverage factor
+        keep = _lab.FLAG_INTERVAL_OPEN
+        return (o["flags"] & ~keep) | (np.asarray(pred.flags) & keep)
     return o["flags"]

@@ -587,6 +587,8 @@ def _options_html(res) -> str:
     rows = []
     for k, label in (("command", "command"), ("degree", "degree asked"),
                      ("degree_chosen", "degree chosen"), ("weighting", "weighting"),
+                     ("weights", "weights column"), ("variance_model", "variance model asked"),
+                     ("blank_readings", "blank readings"),
                      ("interval", "interval asked"), ("maxit", "iteration limit")):
         v = o.get(k)
         if v is not None:
@@ -597,6 +599,13 @@ def _options_html(res) -> str:
                      f"[{fmt(f['interval'][0], 10)}, {fmt(f['interval'][1], 10)}]"))
         rows.append(("covariance", "from the stated uncertainties" if f.get("covariance") ==
                      "stated" else "scaled by the residual scatter"))
+        if isinstance(f.get("variance"), dict):
+            from .errors import QuorvexError
+            from .variance import VarianceModel
+            try:
+                rows.append(("variance model", VarianceModel.from_dict(f["variance"]).text()))
+            except QuorvexError:
+                pass
     cols = o.get("columns") or {}
     if cols:
         rows.append(("standards' columns", ", ".join(f"{k}: {v}" for k, v in cols.items()

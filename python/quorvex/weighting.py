@@ -29,7 +29,8 @@ def preset_weights(weighting: str, x: np.ndarray, u_y, u_x, routine: str) -> np.
         0 or negative (its weight would be infinite or undefined).
     """
     if weighting not in PRESETS:
-        raise InputError(f"weighting must be '1/x' or '1/x2', not {weighting!r}", routine=routine)
+        raise InputError(f"weighting must be '1/x', '1/x2', '1/y' or '1/y2', not {weighting!r}",
+                         routine=routine)
     if u_y is not None or u_x is not None:
         raise InputError("give either u_y (and u_x) or a weighting preset, not both: a preset "
                          "states relative weights, u_y absolute uncertainties", routine=routine)

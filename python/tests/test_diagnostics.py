@@ -282,7 +282,7 @@ def test_weighting_presets_are_the_stated_weights(raw, preset, w):
 @pytest.mark.parametrize("kwargs,message", [
     (dict(x=[0.0, 1, 2], weighting="1/x"), "every x > 0: element 0 is 0"),
     (dict(x=[1.0, -1, 2], weighting="1/x2"), "every x > 0: element 1 is -1"),
-    (dict(x=[1.0, 2, 3], weighting="1/y"), "'1/x' or '1/x2'"),
+    (dict(x=[1.0, 2, 3], weighting="1/z"), "'1/x', '1/x2', '1/y' or '1/y2'"),
     (dict(x=[1.0, 2, 3], weighting="1/x", u_y=0.1), "not both"),
 ])
 def test_weighting_presets_refuse_bad_input(kwargs, message):

@@ -31,7 +31,12 @@ QVXL_API void QVXL_CALL QVXL_LIMITS(
     c.w = WSTD;
     c.stated = *STATED != 0;
     c.uy = UYSTD;
-    const LimitsRequest r{*ALPHA, *BETA, *BLANK, *REPL, *HASUB != 0, *UBLANK, *KLOQ};
+    if (*HASUB < 0 || *HASUB > 3) return QVXL_BAD_CODE;
+    LimitsRequest r{*ALPHA, *BETA, *BLANK, *REPL, *HASUB != 0, *UBLANK, *KLOQ};
+    if (*HASUB >= 2) {
+      r.u_blank_kind = *HASUB;
+      r.u_blank_dof = UBLANK[1];
+    }
     LimitsResult o{};
     const int st = LIMITS(c, r, o);
     if (st != 0) return st;

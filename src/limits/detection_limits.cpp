@@ -17,11 +17,21 @@
 // quarter of the interval's width (limits/extended_roots.cpp); farther is
 // refused.  DIN 32645's LOQ: limits/loq_din.cpp.
 //
-// sigma0, the scatter of one reading of the blank, is u_blank where given;
-// else that of the standards at the blank; else, under a 1/x or 1/x2
-// weighting (whose model predicts no scatter at x = 0), that of the lowest
-// standard; else the stated u(y) of the standards where they are all equal,
-// or the residual scatter.
+// sigma0, the scatter of one reading of the blank, comes from data about the
+// blank: u_blank where given (exact; or estimated from readings of blanks, or
+// a variance model's floor a of sigma^2 = a^2 + b^2 x^2, each with its
+// degrees of freedom); else that of the standards at the blank; else the
+// stated u(y) of the standards where they are all equal, or the residual
+// scatter where the fit states it is the same at every x.  Under a 1/x or
+// 1/x2 weighting without any of these the model predicts no scatter at the
+// blank and nothing else tells it: the limits at the blank are not computed
+// (NaN, source 0), rather than borrowed from the lowest standard, whose
+// scatter may lie far above the blank's (a new blank then exceeds y_C far
+// more often than alpha).
+// Where sigma0 is estimated with nu0 degrees of freedom, k and delta take the
+// Welch-Satterthwaite degrees of freedom of s0 (GUM G.4.1):
+//   nu = s0^4 / (u(p(x0))^4 / nu_c + (sigma0^2 / K)^2 / nu0),
+// nu_c the curve's (the fit's under the scaled covariance, +inf stated).
 #include "limits/detection_limits.h"
 
 #include <algorithm>
@@ -51,7 +61,11 @@ int check(const LimitsCurve& c, const LimitsRequest& r) {
       !std::isfinite(r.blank) || !(r.k_loq > 0.0) || std::isinf(r.k_loq) || c.ndof < 0 ||
       !(c.sres >= 0.0) || std::isinf(c.sres))
     return QVXL_BAD_VALUE;
+  if (r.has_u_blank && (r.u_blank_kind < 1 || r.u_blank_kind > 3)) return QVXL_BAD_CODE;
   if (r.has_u_blank && (!(r.u_blank >= 0.0) || std::isinf(r.u_blank))) return QVXL_BAD_VALUE;
+  if (r.has_u_blank && r.u_blank_kind > 1 && !(r.u_blank_dof > 0.0) &&
+      !(r.u_blank_kind == 3 && r.u_blank == 0.0))
+    return QVXL_BAD_VALUE;
   for (std::size_t i = 0; i < count(c.nstd); ++i) {
     if (!std::isfinite(c.x[i]) || !(c.w[i] > 0.0) || std::isinf(c.w[i])) return QVXL_BAD_VALUE;
     if (c.stated && (!(c.uy[i] > 0.0) || std::isinf(c.uy[i]))) return QVXL_BAD_VALUE;
@@ -106,15 +120,23 @@ int LIMITS(const LimitsCurve& c, const LimitsRequest& r, LimitsResult& out) {
   int source;
   bool at_blank = false;
   for (std::size_t i = 0; i < n; ++i) at_blank = at_blank || c.x[i] == x0;
-  if (r.has_u_blank) {
+  double nu0 = std::numeric_limits<double>::infinity();
+  if (r.has_u_blank && r.u_blank_kind == 3 && !(r.u_blank > 0.0)) {
+    // A variance model without a floor (or whose fitted floor is 0) tells
+    // nothing about the blank's scatter.
+    sigma0 = std::numeric_limits<double>::quiet_NaN();
+    source = kBlankNone;
+  } else if (r.has_u_blank) {
     sigma0 = r.u_blank;
-    source = kBlankGiven;
+    source = r.u_blank_kind == 2 ? kBlankReadings
+                                 : r.u_blank_kind == 3 ? kBlankModel : kBlankGiven;
+    if (r.u_blank_kind > 1) nu0 = r.u_blank_dof;
   } else if (at_blank) {
     sigma0 = rms(n, sd_std2, [&](std::size_t i) { return c.x[i] == x0; });
     source = kBlankStandards;
   } else if (c.weighting != 0) {
-    sigma0 = rms(n, sd_std2, lowest);
-    source = kBlankLowest;
+    sigma0 = std::numeric_limits<double>::quiet_NaN();
+    source = kBlankNone;
   } else if (c.stated) {
     if (!equal_uy) return QVXL_LIM_BLANK_UNKNOWN;
     sigma0 = c.uy[0] * sigma_hat;
@@ -129,8 +151,14 @@ int LIMITS(const LimitsCurve& c, const LimitsRequest& r, LimitsResult& out) {
   const double u0 = std::sqrt(at.variance(x0));
   const double s0 = std::sqrt(u0 * u0 + sigma0 * sigma0 / r.replicates);
   if (c.covkind == 1 && c.ndof == 0) return QVXL_LIM_NO_DOF;
-  const double nu = c.covkind == 1 ? static_cast<double>(c.ndof)
-                                   : std::numeric_limits<double>::infinity();
+  const double nu_c = c.covkind == 1 ? static_cast<double>(c.ndof)
+                                     : std::numeric_limits<double>::infinity();
+  double nu = nu_c;
+  if (std::isfinite(nu0)) {
+    const double v0 = sigma0 * sigma0 / r.replicates, uc2 = u0 * u0;
+    const double denom = (std::isfinite(nu_c) ? uc2 * uc2 / nu_c : 0.0) + v0 * v0 / nu0;
+    nu = denom > 0.0 ? (uc2 + v0) * (uc2 + v0) / denom : nu_c;
+  }
   const double k_a = quantile(Dist::StudentT, 1.0 - r.alpha, nu);
   const double delta = std::isinf(nu) ? k_a + quantile(Dist::Normal, 1.0 - r.beta)
                                       : noncentral_delta(nu, k_a, r.beta);
@@ -138,8 +166,14 @@ int LIMITS(const LimitsCurve& c, const LimitsRequest& r, LimitsResult& out) {
   const double yc = y0 + sgn * k_a * s0;
   const double yd = y0 + sgn * delta * s0;
   const CurveRef& cr = at.curve();
-  const double xc = extrapolated ? root_near_extended(at, yc, x0) : root_near(cr, yc, x0);
-  const double xd = extrapolated ? root_near_extended(at, yd, x0) : root_near(cr, yd, x0);
+  const bool known = source != kBlankNone;
+  const double kNaN = std::numeric_limits<double>::quiet_NaN();
+  const double xc = !known         ? kNaN
+                    : extrapolated ? root_near_extended(at, yc, x0)
+                                   : root_near(cr, yc, x0);
+  const double xd = !known         ? kNaN
+                    : extrapolated ? root_near_extended(at, yd, x0)
+                                   : root_near(cr, yd, x0);
 
   // DIN 32645's LOQ.
   ReadingScatter rs;

@@ -2,6 +2,8 @@
 // quorvex_lab.h).
 #pragma once
 
+#include <limits>
+
 namespace quorvex::lab {
 
 // The calibration and its standards as the limits need them.
@@ -28,15 +30,23 @@ struct LimitsRequest {
   bool has_u_blank = false;
   double u_blank = 0.0;
   double k_loq = 3.0;
+  // Where u_blank came from: 1 given (exact), 2 blank readings, 3 a variance
+  // model's floor; for 2 and 3 it is an estimate with u_blank_dof degrees of
+  // freedom.
+  int u_blank_kind = 1;
+  double u_blank_dof = std::numeric_limits<double>::infinity();
 };
 
 // Where the blank's scatter came from (SOURCE of QVXL_LIMITS).
 enum BlankSource {
+  kBlankNone = 0,         // no data about the blank: its limits not computed
   kBlankGiven = 1,        // u_blank as given
   kBlankStandards = 2,    // the standards at the blank
-  kBlankLowest = 3,       // the scatter at the lowest standard (weighting)
+  kBlankLowest = 3,       // no longer given: see kBlankNone
   kBlankStatedUy = 4,     // the stated u(y) of the standards (all equal)
   kBlankResidual = 5,     // the residual scatter, the same at every x
+  kBlankReadings = 6,     // readings of blanks, with their degrees of freedom
+  kBlankModel = 7,        // a variance model's floor, with its degrees of freedom
 };
 
 // The outputs, in the order of LIM(1..12).

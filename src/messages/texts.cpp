@@ -60,6 +60,19 @@ constexpr Entry kStatus[] = {
      "the coefficient covariance is not finite (a scaled covariance without degrees of "
      "freedom?)"},
     {QVXL_MC_COV_INDEFINITE, "the coefficient covariance is not positive semidefinite"},
+    {QVXL_VAR_FEW_REPLICATES,
+     "too few standards with replicates to fit the variance model (1 group for the constant "
+     "or proportional model, 3 otherwise)"},
+    {QVXL_VAR_NO_SCATTER, "the replicate readings are all equal: there is no scatter to model"},
+    {QVXL_VAR_IMPOSSIBLE,
+     "the variance model gives no scatter where replicates scatter (x = 0 under the "
+     "proportional model, a mean response of 0 under the power of the mean)"},
+    {QVXL_VAR_ZERO_AT_STANDARD,
+     "the variance model gives no scatter at a standard, whose weight would be infinite: keep "
+     "a blank standard only under a model with a floor"},
+    {QVXL_VAR_BAD_WEIGHT,
+     "a response of 0 under a 1/y weighting, or a weight that is not positive and finite: "
+     "its weight would be infinite or undefined"},
     {QVXL_NO_STORAGE, "working storage could not be obtained"},
 };
 
@@ -81,6 +94,7 @@ constexpr Entry kSource[] = {
     {QVXL_UYSRC_STATED, "stated"},
     {QVXL_UYSRC_SCATTER, "from the scatter, {m} reading{s}"},
     {QVXL_UYSRC_CURVE_ONLY, "curve only"},
+    {QVXL_UYSRC_MODEL, "from the variance model, {m} reading{s}"},
 };
 
 // The test of the curve's shape a verdict ran, named as the standards name it.
@@ -128,12 +142,17 @@ constexpr Entry kLimit[] = {
     {12, "LOQ at relative uncertainty 1/k (DIN 32645)"},
 };
 constexpr Entry kBlankSource[] = {
+    {QVXL_BLANK_NONE, "not computed: nothing tells the blank's scatter under this weighting "
+                      "(give blank readings or u_blank, or weight by a variance model with a "
+                      "floor)"},
     {QVXL_BLANK_GIVEN, "u_blank as given"},
     {QVXL_BLANK_STANDARDS, "the standards at the blank"},
     {QVXL_BLANK_LOWEST, "the scatter at the lowest standard (the weighting predicts none at "
                         "the blank: give u_blank from blanks)"},
     {QVXL_BLANK_STATED_UY, "the stated u(y) of the standards"},
     {QVXL_BLANK_RESIDUAL, "the residual scatter (the same at every x)"},
+    {QVXL_BLANK_READINGS, "the blank readings' scatter"},
+    {QVXL_BLANK_MODEL, "the variance model's floor"},
 };
 
 // The engine's statuses (quorvex.h), as a user reads them.

@@ -13,7 +13,7 @@ enum class TextKind {
   Result = 5,       // RESULT of QVXL_VERDICT, 0..4
   Overall = 6,      // OVERALL of QVXL_VERDICT, 0..2
   Limit = 7,        // LIM(k) of QVXL_LIMITS, 1..12: each named by its definition
-  BlankSource = 8,  // SOURCE of QVXL_LIMITS, 1..5
+  BlankSource = 8,  // SOURCE of QVXL_LIMITS, 0..7
   ShapeTest = 9,    // the shape test a verdict ran (its DETAIL, QVXL_SHAPE_*)
 };
 

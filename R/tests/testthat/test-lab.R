@@ -311,7 +311,7 @@ test_that("lod passes the standards and settings to QVXL_LIMITS and words its st
   # The glue refuses wrong lengths and types.
   g <- function(...) {
     a <- list(cal$chebyshev$coef, cal$cov_used, 0, 10, 1L, 11L, cal$sres, 0L, std$conc,
-              rep(1, 13), FALSE, 1, 0.05, 0.05, 0, 1L, FALSE, 0, 3)
+              rep(1, 13), FALSE, 1, 0.05, 0.05, 0, 1L, 0L, c(0, 1), 3)
     b <- list(...)
     a[as.integer(names(b))] <- b
     do.call(.Call, c(list(quorvex:::qvx_limits), a))
@@ -322,8 +322,39 @@ test_that("lod passes the standards and settings to QVXL_LIMITS and words its st
   expect_error(g(`10` = rep(1, 12)), "w must have 13 element")
   expect_error(g(`11` = TRUE), "u_y must have 13 element")
   expect_error(g(`16` = 1), "replicates must be one integer")
-  expect_identical(c(g(`13` = 0.5)$status, g(`6` = 0L)$status, g(`10` = rep(-1, 13))$status),
-                   c(5L, 62L, 5L))
+  expect_identical(c(g(`13` = 0.5)$status, g(`6` = 0L)$status, g(`10` = rep(-1, 13))$status,
+                     g(`17` = 4L)$status), c(5L, 62L, 5L, 4L))
+  expect_error(g(`18` = 0.1), "u_blank must have 2 element")
+})
+
+test_that("variance_model passes the standards to QVXL_VARIANCE_FIT and words its statuses", {
+  x <- rep(c(1, 6, 36, 216, 1296, 7776), each = 3)
+  d <- rep(c(0.9, 1.3, 0.8, 2.9, 14, 70), each = 3) * rep(c(-1, 0, 1), 6)
+  y <- x + d
+  vm <- variance_model(x, y, "constant")
+  # The constant model is ISO 5725-2's pooled variance, with its dof.
+  pooled <- mean(tapply(y, x, var))
+  expect_equal(vm$a^2, pooled, tolerance = 1e-10)
+  expect_identical(c(vm$dof, vm$groups), c(12L, 6L))
+  expect_equal(variance_at(vm, c(0, 100))$dof, c(12, 12), tolerance = 1e-10)
+  expect_equal(vm$sd, rep(vm$a, 18))
+  auto <- variance_model(x, y)
+  expect_identical(auto$model, "floor")
+  expect_equal(auto$lr, 2 * (max(auto$loglik[3:4]) - max(auto$loglik[1:2])), tolerance = 1e-9)
+  expect_true(any(grepl("likelihood-ratio test", capture.output(print(auto)))))
+  expect_error(variance_model(unique(x), unique(y)[1:6], "constant"), "too few",
+               class = "quorvex_input_error")
+  expect_error(variance_model(x, y, "cubic"), "model must be", class = "quorvex_input_error")
+  expect_error(variance_model(c(x, 0), c(y, 0.1), "proportional"), "no scatter at a standard",
+               class = "quorvex_input_error")
+  # Without replicates, from the residuals: the constant model's a^2 is the mean
+  # leverage-corrected squared residual of the unweighted line.
+  xs <- c(1, 2, 4, 7, 11, 16, 22, 29)
+  ys <- c(1.31, 2.02, 4.55, 6.81, 11.42, 15.73, 22.36, 28.85)
+  fit <- lm(ys ~ xs)
+  rv <- variance_model(xs, ys, "constant", degree = 1)
+  expect_equal(rv$a^2, mean(residuals(fit)^2 / (1 - hatvalues(fit))), tolerance = 1e-12)
+  expect_identical(c(rv$dof, rv$groups, rv$source), c("6", "8", "residuals"))
 })
 
 test_that("the engine's statuses are worded by the library's texts", {

@@ -273,14 +273,20 @@ test_that("samples get the flags a laboratory acts on", {
   expect_match(low$flags, "below LOD")
   expect_true(is.finite(low$x) && is.finite(low$U))
   expect_error(inverse(cal, 0.5, limits = list(lod = 1)), "made by lod")
-  # Under 1/x weighting without a blank standard the blank's scatter is that at
-  # the lowest standard, and the limits say so.
+  # Under 1/x weighting without data about the blank its limits are not
+  # computed, and say why; readings of blanks give them, with their dof.
   w <- calfit(abs ~ conc, std[std$conc > 0, ], weighting = "1/x")
   lw <- lod(w)
-  expect_match(lw$blank_source, "scatter at the lowest standard")
+  expect_match(lw$blank_source, "^not computed: under the 1/x weighting")
+  expect_true(is.na(lw$x_detection) && is.na(lw$y_critical) && is.finite(lw$lod))
   expect_true(lw$extrapolated)
-  expect_true(any(grepl("extended a little", capture.output(print(lw)))))
-  expect_true(lw$loq_din > 0 && lw$x_detection > lw$x_critical)
+  blanks <- c(0.0021, -0.0004, 0.0018, 0.0003, -0.0015)
+  lb <- lod(w, blank_readings = blanks)
+  expect_identical(lb$blank_source, "5 readings of blanks (4 degrees of freedom)")
+  expect_equal(lb$sigma_blank, sd(blanks), tolerance = 1e-14)
+  expect_true(any(grepl("extended a little", capture.output(print(lb)))))
+  expect_true(lb$loq_din > 0 && lb$x_detection > lb$x_critical)
+  expect_error(lod(w, blank_readings = blanks, u_blank = 0.1), "not both")
 })
 
 test_that("ngrid, draws, seed and replicates are bounded before anything runs", {
