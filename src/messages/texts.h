@@ -5,7 +5,7 @@
 
 namespace quorvex::lab {
 
-enum class TextKind { Status = 1, Flag = 2, Source = 3 };
+enum class TextKind { Status = 1, Flag = 2, Source = 3, Limit = 4 };
 
 // The engine's entry points, whose statuses have texts too (kind 10 + this).
 enum class Routine { OLSPFIT = 0, GLSPFIT, POLYEVAL, IPVAL, LINEAR_CONV, IPVAL_DEGREE1 };
@@ -15,7 +15,8 @@ inline constexpr int kRoutineKinds = 10;
 // the statuses of the engine's six entry points (Routine); their texts may
 // hold {npts}, {ncoef}, {xmin} and {xmax}, the call's values.  Flag texts may hold
 // placeholders a host fills in: {n} the number of roots, {lod} and {loq} the
-// limits, {ext} the reading on the straight line extended.  A flag with an
+// limits, {ext} the reading on the straight line extended, {rep} the
+// replicates' check, {range} the reportable range.  A flag with an
 // empty text is shown elsewhere (the inversion interval's column), not among
 // the flags.
 const char* text_of(int kind, int code);
