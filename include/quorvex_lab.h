@@ -1049,7 +1049,11 @@ QVXL_API void QVXL_CALL QVXL_LIMIT_CHOICE(
 /* ---------------------------------------------------------------------------
  * QVXL_REPORTED -- the result a laboratory reports for each of NPTS samples
  * read off a curve: X, UX, DOF the x, u(x) and its degrees of freedom as
- * QVXL_READBACK gave them (NaN: no root), LEVEL the coverage probability.
+ * QVXL_READBACK gave them (NaN: no root; for a straight line without a root
+ * a host may pass XEXT, UXEXT there, the reading on the line extended, which
+ * is then compared with the range and limits as a root is, FLAGS gaining
+ * QVXL_FLAG_BELOW_LOD or QVXL_FLAG_BELOW_LOQ where it lies below them),
+ * LEVEL the coverage probability.
  *
  * The factor: HASF bit 1: FACTOR(NPTS) the dilution or preparation factor f
  * of each sample (> 0; else 1); bit 2: UFACTOR(NPTS) its standard
@@ -1063,14 +1067,17 @@ QVXL_API void QVXL_CALL QVXL_LIMIT_CHOICE(
  * FLAGS(NPTS), in/out, gains QVXL_FLAG_CAL_REJECTED on every sample where
  * OVERALL = 0 (QVXL_VERDICT's verdict: not fit for use; 1 and 2 add
  * nothing), and QVXL_FLAG_BELOW_RANGE where X < RANGE(1), the reportable
- * range of QVXL_LIMIT_CHOICE.  RULE, what is reported below the range:
+ * range of QVXL_LIMIT_CHOICE, or, without a root (X NaN), where FLAGS has
+ * QVXL_FLAG_BELOW_LOWEST (below the LOD then: where it has
+ * QVXL_FLAG_BELOW_LOD).  RULE, what is reported below the range:
  *   0  the value with its flag (CENSOR 0);
  *   1  "< RANGE(1) f": CENSOR 1, VALUE = RANGE(1) f;
- *   2  as 1, and below the LOD (HASLIM bit 1, LIMITS(1)) "< LOD f":
+ *   2  as 1, and below the LOD (HASLIM bit 1, LIMITS(1); bit 2 LIMITS(2)
+ *      the LOQ) "< LOD f":
  *      CENSOR 2, VALUE = LIMITS(1) f.
  * A censored sample's UVALUE, DOFV, K and U are NaN.
  * Statuses: 3 (NPTS < 1), 4 (RULE, OVERALL, HASF outside 0..3), 5 (LEVEL
- * outside (0, 1), a known LOD not finite), 112 (a factor not > 0 and
+ * outside (0, 1), a known LOD or LOQ not finite), 112 (a factor not > 0 and
  * finite, a u(f) negative or not finite), 113 (RANGE not finite).  On a
  * nonzero status the outputs are left as they were.
  * ------------------------------------------------------------------------- */

@@ -79,7 +79,7 @@ def limit_choice(lim: dict, blank: float, loddef: int, loqdef: int, lowest: floa
 
 
 def reported(x, u_x, dof, level: float, overall: int, rng, haslim: int, lod: float,
-             rule: int, factor=None, u_factor=None, flags=None) -> dict:
+             loq: float, rule: int, factor=None, u_factor=None, flags=None) -> dict:
     x, u_x, dof = _f64(x), _f64(u_x), _f64(dof)
     n = x.shape[0]
     hasf = (1 if factor is not None else 0) | (2 if u_factor is not None else 0)
@@ -88,7 +88,7 @@ def reported(x, u_x, dof, level: float, overall: int, rng, haslim: int, lod: flo
     value, uval, dofv, k, big_u = (np.full(n, np.nan) for _ in range(5))
     censor = np.zeros(n, dtype=np.intc)
     fl = _i32(np.zeros(n) if flags is None else flags).copy()
-    rng, lims = _f64(rng), _f64([lod, float("nan")])  # alive over the call
+    rng, lims = _f64(rng), _f64([lod, loq])  # alive over the call
     st = c_int()
     _lab.function("QVXL_REPORTED", REPORTED_NARGS)(
         byref(c_int(n)), _lab._a(x), _lab._a(u_x), _lab._a(dof), byref(c_double(level)),

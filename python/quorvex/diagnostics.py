@@ -668,9 +668,9 @@ class DetectionLimits:
     k_loq: float = 3.0
 
     def text(self) -> str:
-        t = (f"ICH: LOD {self.lod:.4g}  LOQ {self.loq:.4g} (sigma {self.sigma:.3g}, "
-             f"slope {self.slope:.4g}); at the blank: y_C {self.y_critical:.4g}  "
-             f"x_C {self.x_critical:.4g}  x_D {self.x_detection:.4g}")
+        t = (f"ICH Q2: LOD 3.3σ/S {self.lod:.4g}  LOQ 10σ/S {self.loq:.4g} (sigma "
+             f"{self.sigma:.3g}, slope {self.slope:.4g}); ISO 11843-2 at the blank: y_C "
+             f"{self.y_critical:.4g}  x_C {self.x_critical:.4g}  x_D {self.x_detection:.4g}")
         if self.blank_source:
             t += (f"; DIN 32645 LOQ {self.loq_din:.4g} (relative uncertainty 1/{self.k_loq:g})"
                   f"; blank's scatter {self.sigma_blank:.3g}: {self.blank_source}")

@@ -135,9 +135,17 @@ def reported(pred, overall_ok: bool, chosen: dict, rule: str = "flag", factor=No
                          f"{rule!r}")
     n = len(pred)
     lod = chosen.get("lod")
-    r = W.reported(np.asarray(pred.x), np.asarray(pred.u_x), np.asarray(pred.dof),
+    # A straight line's reading beyond its interval stands in for the missing root.
+    x, u_x = np.asarray(pred.x), np.asarray(pred.u_x)
+    ext = ~np.isfinite(x) & np.isfinite(np.asarray(pred.x_ext))
+    x = np.where(ext, pred.x_ext, x)
+    u_x = np.where(ext, pred.u_x_ext, u_x)
+    loq = chosen.get("loq")
+    r = W.reported(x, u_x, np.asarray(pred.dof),
                    float(pred.level), 1 if overall_ok else 0, chosen["range"],
-                   1 if lod is not None else 0, math.nan if lod is None else float(lod),
+                   (1 if lod is not None else 0) | (2 if loq is not None else 0),
+                   math.nan if lod is None else float(lod),
+                   math.nan if loq is None else float(loq),
                    W.RULES[rule], factor, u_factor,
                    np.asarray(pred.flags if flags is None else flags))
     if r["istat"] != 0:

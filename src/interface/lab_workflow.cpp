@@ -71,6 +71,7 @@ QVXL_API void QVXL_CALL QVXL_REPORTED(
     r.range_high = RANGE[1];
     r.haslim = *HASLIM;
     r.lod = LIMITS[0];
+    r.loq = LIMITS[1];
     r.rule = *RULE;
     r.level = *LEVEL;
     SampleIn s;

@@ -15,7 +15,11 @@
 // max(LOQ, lowest standard) (ICH Q2(R2) 3.2: the range runs from the lowest
 // to the highest concentration with suitable accuracy and precision).  The
 // laboratory's rule says what is reported there: the value with its flag, or
-// "< limit" (the lower end, or the LOD below it, times f).
+// "< limit" (the lower end, or the LOD below it, times f).  A response
+// without a root that lies below the lowest standard is below the range.  A
+// straight line's reading beyond its interval (x on the line extended, given
+// in place of the missing root) is compared with the range and the limits
+// as a root is.
 //
 // A calibration that fails a criterion rejecting it is not fit for use: every
 // sample read off it carries that flag.
@@ -40,8 +44,9 @@ int REPORTED(const ReportRules& r, const SampleIn& s, const ReportedOut& o) {
   // A range whose lower end lies above its upper one (an LOQ above the highest
   // standard) is empty: every sample is below it or above it.
   if (!std::isfinite(r.range_low) || !std::isfinite(r.range_high)) return QVXL_WF_BAD_RANGE;
-  const bool has_lod = (r.haslim & 1) != 0;
-  if (has_lod && !std::isfinite(r.lod)) return QVXL_BAD_VALUE;
+  const bool has_lod = (r.haslim & 1) != 0, has_loq = (r.haslim & 2) != 0;
+  if ((has_lod && !std::isfinite(r.lod)) || (has_loq && !std::isfinite(r.loq)))
+    return QVXL_BAD_VALUE;
   for (int i = 0; i < s.npts; ++i) {
     if (s.factor != nullptr && !(s.factor[i] > 0.0 && std::isfinite(s.factor[i])))
       return QVXL_WF_BAD_FACTOR;
@@ -54,11 +59,24 @@ int REPORTED(const ReportRules& r, const SampleIn& s, const ReportedOut& o) {
     const double x = s.x[i];
     int flags = o.flags[i];
     if (r.overall == 0) flags |= QVXL_FLAG_CAL_REJECTED;
-    const bool below = std::isfinite(x) && x < r.range_low;
+    // Without a root, a response below the curve's lowest standard is below the
+    // range too (and below the LOD where reading back said so).
+    const bool below = std::isfinite(x) ? x < r.range_low
+                                        : (flags & QVXL_FLAG_BELOW_LOWEST) != 0;
+    const bool below_lod = has_lod && (std::isfinite(x) ? x < r.lod
+                                                        : (flags & QVXL_FLAG_BELOW_LOD) != 0);
     if (below) flags |= QVXL_FLAG_BELOW_RANGE;
+    // A reading on the straight line extended is compared with the limits as a
+    // root is (READBACK compares roots only).
+    if (std::isfinite(x) && (flags & QVXL_FLAG_NO_ROOT) != 0) {
+      if (below_lod)
+        flags |= QVXL_FLAG_BELOW_LOD;
+      else if (has_loq && x < r.loq)
+        flags |= QVXL_FLAG_BELOW_LOQ;
+    }
     o.flags[i] = flags;
     o.censor[i] = 0;
-    if (below && r.rule == 2 && has_lod && x < r.lod) {
+    if (below && r.rule == 2 && below_lod) {
       o.censor[i] = 2;
     } else if (below && r.rule >= 1) {
       o.censor[i] = 1;

@@ -10,6 +10,7 @@ struct ReportRules {
   double range_high = 0.0;
   int haslim = 0;              // bit 1: lod known
   double lod = 0.0;
+  double loq = 0.0;              // bit 2 of haslim
   int rule = 0;                // 0 the value with its flag, 1 "< range", 2 "< LOD" too
   double level = 0.95;
 };
