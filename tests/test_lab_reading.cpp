@@ -524,7 +524,7 @@ TEST(LabText, EveryCodeHasItsText) {
     return st == 0 ? std::string(buf.data()) : "status " + std::to_string(st);
   };
   int needed = 0;
-  for (int bit = 1; bit <= QVXL_FLAG_NO_SCALE; bit <<= 1) {
+  for (int bit = 1; bit <= QVXL_FLAG_BELOW_RANGE; bit <<= 1) {
     const std::string t = get(2, bit, 200, needed);
     EXPECT_EQ(static_cast<int>(t.size()), needed) << bit;
     EXPECT_EQ(t.empty(), bit == QVXL_FLAG_INTERVAL_OPEN) << bit;
@@ -561,7 +561,8 @@ TEST(LabText, EveryCodeHasItsText) {
   EXPECT_EQ(get(3, QVXL_UYSRC_CURVE_ONLY, 4, needed), "cur");
   EXPECT_EQ(needed, 10);
   EXPECT_EQ(get(2, 3, 200, needed), "status 4");  // two bits at once
-  EXPECT_EQ(get(4, 1, 200, needed), "status 4");
+  EXPECT_EQ(get(5, 1, 200, needed), "status 4");   // kind 4 names the limits
+  EXPECT_EQ(get(4, 4, 200, needed), "status 4");   // no such limit
   EXPECT_EQ(get(1, 0, 0, needed), "status 3");
 }
 
