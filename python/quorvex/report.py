@@ -632,8 +632,11 @@ def _banner_html(res) -> str:
     n = len(res.get("samples") or [])
     what = (f" Every one of the {n} samples read off it is flagged \"calibration not fit "
             "for use\"." if n else "")
-    return (f'<div class="banner">CALIBRATION NOT FIT FOR USE: {_e(v.get("verdict", ""))}.'
-            f"{_e(what)} Do not report these results; see the verdict below.</div>")
+    verdict = str(v.get("verdict", ""))
+    why = verdict[len("NOT fit for use"):].strip() if verdict.startswith("NOT fit for use") \
+        else f"({verdict})"
+    return (f'<div class="banner">CALIBRATION NOT FIT FOR USE {_e(why)}.{_e(what)} Do not '
+            "report these results; see the verdict below.</div>")
 
 
 def _header_html(res) -> str:
