@@ -79,8 +79,10 @@ flag_texts <- function(bits, n_roots, x_ext, u_x_ext, lim) {
   fields <- list(n = as.character(n_roots),
                  ext = ifelse(is.finite(x_ext), sprintf(" (x = %.5g \u00b1 %.2g on the line extended)",
                                                        x_ext, u_x_ext), ""),
-                 lod = if (is.na(lim[["lod"]])) "" else sprintf("%.4g", lim[["lod"]]),
-                 loq = if (is.na(lim[["loq"]])) "" else sprintf("%.4g", lim[["loq"]]))
+                 lod = if (is.na(lim[["lod"]])) "" else
+                   paste0(sprintf("%.4g", lim[["lod"]]), ", ", lab_text("limit", LIMIT_LOD_DEFAULT)),
+                 loq = if (is.na(lim[["loq"]])) "" else
+                   paste0(sprintf("%.4g", lim[["loq"]]), ", ", lab_text("limit", LIMIT_LOQ_DEFAULT)))
   out <- character(m)
   bit <- 1L
   top <- max(c(bits, 0L))
