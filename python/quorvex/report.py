@@ -127,7 +127,7 @@ def _samples(cal, pred, names, limits=None, workflow=None, fit_for_use=True) -> 
             if chk.get("kind") == 3:
                 rep_text[i] = f"RSD {st:.3g} % > {chk['limit']:g} %"
             elif p == p:
-                rep_text[i] = f"p = {p:.2g} < {chk['alpha']:g} against {chk['mode']}"
+                rep_text[i] = f"p = {p:.2g} < {chk['alpha']:g}, {chk['test']}"
     flags = sample_flags(cal, pred, lim, bits=rep["flags"],
                          extra={"range": [range_text] * len(pred), "rep": rep_text})
     factor, u_factor = wf.get("factor"), wf.get("u_factor")

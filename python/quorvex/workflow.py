@@ -74,12 +74,14 @@ def check(cal, reps: Replicates, x, flags, *, alpha=DEFAULT_REPLICATE_ALPHA, sig
     mode (its words), stat, p, the flags with "replicates disagree" set, and alpha
     (None where no check could be made: ``mode`` says why)."""
     if rsd_limit is not None:
-        mode, what = 3, f"the laboratory's limit RSD <= {rsd_limit:g} %"
+        mode, what, test = 3, f"the laboratory's limit RSD <= {rsd_limit:g} %", "RSD"
     elif sigma is not None:
-        mode, what = 2, f"the stated scatter of one reading {sigma:g} (chi-squared, " \
+        mode, what = 2, f"the stated scatter of one reading {sigma:g} (chi-squared test, " \
                         f"alpha = {alpha:g})"
+        test = f"chi-squared test against the stated scatter {sigma:g}"
     elif cal.covariance == "scaled" and cal.dof >= 1:
         mode, what = 1, f"the calibration's scatter (F test, alpha = {alpha:g})"
+        test = "F test against the calibration's scatter"
     else:
         return {"mode": "not checked: the calibration states its uncertainties; give the "
                         "laboratory's scatter of one reading or an RSD limit",
@@ -93,7 +95,7 @@ def check(cal, reps: Replicates, x, flags, *, alpha=DEFAULT_REPLICATE_ALPHA, sig
         raise InputError(f"replicates' check: {_lab.status_text(r['istat'])}")
     return {"mode": what, "stat": r["stat"], "p": r["p"], "flags": r["flags"],
             "alpha": None if mode == 3 else float(alpha), "kind": mode,
-            "limit": rsd_limit}
+            "limit": rsd_limit, "test": test}
 
 
 def limit_name(code: int) -> str:
