@@ -984,7 +984,8 @@ QVXL_API void QVXL_CALL QVXL_REPLICATES(
  * X(NGROUP) the x each mean reads back to (NaN: none).  MODE says against
  * what:
  *   1  the calibration's scatter sigma(x) = SRES / W(x) (SRES unweighted,
- *      SRES sqrt(x) under 1/x, SRES |x| under 1/x2) with the fit's NDOF
+ *      SRES sqrt(x) under 1/x, SRES |x| under 1/x2), divided by sqrt(READS)
+ *      where each reading is the mean of READS measurements, with the fit's NDOF
  *      degrees of freedom: STAT = SD^2 / sigma(x)^2, P = P(F(m-1, NDOF) >=
  *      STAT); needs the scaled covariance (COVKIND 1) and NDOF >= 1, else
  *      status 111;
@@ -998,7 +999,8 @@ QVXL_API void QVXL_CALL QVXL_REPLICATES(
  * Samples of one reading (and, under a weighting in mode 1, without an x)
  * are not tested: STAT, P NaN.
  * Statuses: 3 (NGROUP < 1, a COUNT < 1), 4 (MODE, WEIGHTING), 5 (ALPHA
- * outside (0, 1) in modes 1 and 2, SRES negative, SIGMA or LIMIT not > 0),
+ * outside (0, 1) in modes 1 and 2, SRES negative, READS below 1, SIGMA or
+ * LIMIT not > 0),
  * 111.  On a nonzero status the outputs are left as they were.
  * ------------------------------------------------------------------------- */
 QVXL_API void QVXL_CALL QVXL_REPLICATE_CHECK(
@@ -1012,6 +1014,7 @@ QVXL_API void QVXL_CALL QVXL_REPLICATE_CHECK(
     const int* NDOF,      /* in   the fit's residual degrees of freedom     */
     const double* SRES,   /* in   the fit's residual scatter                */
     const int* WEIGHTING, /* in   0 none, 1 1/x, 2 1/x2                     */
+    const double* READS,  /* in   measurements per reading (mode 1, >= 1)   */
     const double* SIGMA,  /* in   scatter of one reading (mode 2)           */
     const double* ALPHA,  /* in   level of the test (modes 1, 2)            */
     const double* LIMIT,  /* in   largest RSD in percent (mode 3)           */

@@ -114,7 +114,7 @@ struct Check {
 
 Check check(int mode, std::vector<int> count, std::vector<double> mean, std::vector<double> sd,
             std::vector<double> x, int covkind, int ndof, double sres, int weighting,
-            double sigma, double alpha, double limit) {
+            double sigma, double alpha, double limit, double reads = 1.0) {
   auto* fn = LAB_FN(lab(), QVXL_REPLICATE_CHECK);
   Check c;
   const int n = static_cast<int>(count.size());
@@ -122,7 +122,7 @@ Check check(int mode, std::vector<int> count, std::vector<double> mean, std::vec
   c.p = c.stat;
   c.flags.assign(count.size(), QVXL_FLAG_BELOW_LOQ);  // bits already set stay
   fn(&n, count.data(), mean.data(), sd.data(), x.data(), &mode, &covkind, &ndof, &sres,
-     &weighting, &sigma, &alpha, &limit, c.stat.data(), c.p.data(), c.flags.data(), &c.istat);
+     &weighting, &reads, &sigma, &alpha, &limit, c.stat.data(), c.p.data(), c.flags.data(), &c.istat);
   return c;
 }
 
@@ -145,6 +145,12 @@ TEST(LabWorkflow, ReplicateCheckAgainstScipy) {
   c = check(1, {3}, {7}, {2.5}, {0.5}, 1, 6, 0.8, 2, 0.0, 0.05, 0.0);
   EXPECT_NEAR(c.stat[0], 39.0625, 1e-12);
   EXPECT_NEAR(c.p[0], 0.00036280939065996837, 1e-15);
+  // Readings that are means of 4 measurements scatter by SRES / 2: the same
+  // statistic as readings of s = 1.5 against SRES 1 (F = 9).
+  c = check(1, {2}, {100}, {1.5}, {1}, 1, 13, 1.0, 0, 0.0, 0.05, 0.0, 4.0);
+  EXPECT_DOUBLE_EQ(c.stat[0], 9.0);
+  EXPECT_NEAR(c.p[0], 0.01023889771388247, 1e-14);
+  EXPECT_EQ(check(1, {2}, {1}, {1}, {1}, 1, 13, 1.0, 0, 0, 0.05, 0, 0.5).istat, QVXL_BAD_VALUE);
   // A stated scatter: chi2 = 2 (1.5 / 1)^2 on 2 dof.
   c = check(2, {3}, {7}, {1.5}, {kNaN}, 0, 0, 0.0, 0, 1.0, 0.05, 0.0);
   EXPECT_NEAR(c.stat[0], 4.5, 1e-14);

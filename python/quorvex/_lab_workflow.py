@@ -10,7 +10,7 @@ import numpy as np
 from . import _lab
 
 REPLICATES_NARGS = 11
-CHECK_NARGS = 17
+CHECK_NARGS = 18
 CHOICE_NARGS = 9
 REPORTED_NARGS = 21
 
@@ -51,7 +51,8 @@ def replicates(y, group, ngroup: int, u_y=None) -> dict:
 
 
 def replicate_check(count, mean, sd, x, mode: int, covkind: int, ndof: int, sres: float,
-                    weighting: int, sigma: float, alpha: float, limit: float, flags) -> dict:
+                    weighting: int, reads: float, sigma: float, alpha: float, limit: float,
+                    flags) -> dict:
     count, mean, sd, x = _i32(count), _f64(mean), _f64(sd), _f64(x)
     n = count.shape[0]
     stat, p = np.full(n, np.nan), np.full(n, np.nan)
@@ -60,7 +61,8 @@ def replicate_check(count, mean, sd, x, mode: int, covkind: int, ndof: int, sres
     _lab.function("QVXL_REPLICATE_CHECK", CHECK_NARGS)(
         byref(c_int(n)), _lab._a(count), _lab._a(mean), _lab._a(sd), _lab._a(x),
         byref(c_int(mode)), byref(c_int(covkind)), byref(c_int(ndof)), byref(c_double(sres)),
-        byref(c_int(weighting)), byref(c_double(sigma)), byref(c_double(alpha)),
+        byref(c_int(weighting)), byref(c_double(reads)), byref(c_double(sigma)),
+        byref(c_double(alpha)),
         byref(c_double(limit)), _lab._a(stat), _lab._a(p), _lab._a(fl), byref(st))
     return dict(stat=stat, p=p, flags=fl, istat=st.value)
 

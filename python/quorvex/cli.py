@@ -711,7 +711,8 @@ def _reading(samples, args, cal):
                                     ("--curve-only", args.curve_only)) if on]
     if len(chosen) > 1:
         raise InputError(f"give one source of the samples' u(y), not {' and '.join(chosen)}")
-    many = args.replicates is not None or samples.replicates is not None
+    many = args.replicates is not None or (samples.replicates is not None and
+                                           samples.combined is None)
     if chosen and many:
         raise InputError(f"--replicates and --replicates-column apply to u(y) from the "
                          f"scatter; they cannot be used with {chosen[0]}")
@@ -745,17 +746,24 @@ def _finish(cal, labels, opts, out: Path, samples, args, run: _Run, previous=Non
                              "per run")
         samples = _combine(samples, args)
         u_y, m, source = _reading(samples, args, cal)
-        if samples.combined is not None and args.replicates is not None and u_y is None:
-            args = argparse.Namespace(**{**vars(args), "replicates": None})
         pred = invert(cal, samples.y, u_y, args.ngrid, m)
         sample_names = samples.names
         opts["sample_u_y"] = source
         workflow["factor"], workflow["u_factor"] = samples.factor, samples.u_factor
         if samples.combined is not None:
             reps, raw = samples.combined
+            # Readings that are themselves means scatter less: by sqrt of their count.
+            counts = (raw.replicates if raw.replicates is not None else
+                      np.full(len(raw.y), args.replicates or 1))
+            if len(set(np.asarray(counts).tolist())) > 1 and args.replicate_rsd is None \
+                    and args.replicate_sd is None:
+                raise InputError("the readings of a sample are means of different numbers of "
+                                 "measurements: their agreement cannot be checked against one "
+                                 "scatter; give --replicate-rsd, or --no-combine")
             chk = WF.check(cal, reps, pred.x, pred.flags,
                            alpha=args.replicate_alpha or WF.DEFAULT_REPLICATE_ALPHA,
-                           sigma=args.replicate_sd, rsd_limit=args.replicate_rsd)
+                           sigma=args.replicate_sd, rsd_limit=args.replicate_rsd,
+                           reads=float(np.asarray(counts)[0]))
             pred = dataclasses.replace(pred, flags=np.asarray(chk["flags"], dtype=np.int32))
             workflow["replicates"] = {
                 "reps": reps, "check": chk, "y": np.asarray(raw.y),

@@ -67,10 +67,12 @@ def combine(names, y, u_y=None) -> Replicates:
 
 
 def check(cal, reps: Replicates, x, flags, *, alpha=DEFAULT_REPLICATE_ALPHA, sigma=None,
-          rsd_limit=None) -> dict:
+          rsd_limit=None, reads: float = 1.0) -> dict:
     """Do each sample's readings agree?  Against the laboratory's RSD limit in percent
     (``rsd_limit``), a stated scatter of one reading (``sigma``), or by default the
-    calibration's scatter (its scaled covariance with degrees of freedom).  Returns
+    calibration's scatter (its scaled covariance with degrees of freedom; ``reads``: the
+    measurements averaged into each reading, whose scatter is then that over
+    sqrt(reads)).  Returns
     mode (its words), stat, p, the flags with "replicates disagree" set, and alpha
     (None where no check could be made: ``mode`` says why)."""
     if rsd_limit is not None:
@@ -90,7 +92,7 @@ def check(cal, reps: Replicates, x, flags, *, alpha=DEFAULT_REPLICATE_ALPHA, sig
     r = W.replicate_check(reps.count, reps.mean, reps.sd, x, mode,
                           1 if cal.covariance == "scaled" else 0, int(cal.dof),
                           float(cal.sres), _lab.WEIGHTING_CODES[cal.options.get("weighting")],
-                          float(sigma or 0.0), float(alpha), float(rsd_limit or 0.0), flags)
+                          float(reads), float(sigma or 0.0), float(alpha), float(rsd_limit or 0.0), flags)
     if r["istat"] != 0:
         raise InputError(f"replicates' check: {_lab.status_text(r['istat'])}")
     return {"mode": what, "stat": r["stat"], "p": r["p"], "flags": r["flags"],

@@ -147,6 +147,13 @@ def test_duplicate_injections_become_one_result_with_an_agreement_check(tmp_path
     single = rows(out)
     assert single[0]["readings"] == "; ".join(repr(v) for v in readings["TAB-01"])
     assert "m" in stdout.splitlines()[-14]
+    # readings that are means of 4 injections each scatter by SRES / 2
+    code, _, _ = run(HPLC + ["--replicates", 4, "--out", tmp_path / "m4"], capsys)
+    for r in record(tmp_path / "m4")["results"]["samples"]:
+        s2 = np.var(readings[r["name"]], ddof=1)
+        assert r["replicates"]["p"] == pytest.approx(stats.f.sf(4 * s2 / cal.sres**2, 1,
+                                                                cal.dof), rel=1e-9)
+        assert r["u_y"] == pytest.approx(cal.sres / np.sqrt(8), rel=1e-14)
     # --no-combine: twenty results; a laboratory's RSD limit instead of the F test
     code, _, _ = run(HPLC + ["--no-combine", "--out", tmp_path / "n"], capsys)
     assert code == 0 and len(rows(tmp_path / "n")) == 20

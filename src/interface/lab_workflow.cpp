@@ -21,8 +21,8 @@ QVXL_API void QVXL_CALL QVXL_REPLICATES(const int* NREAD, const double* Y, const
 QVXL_API void QVXL_CALL QVXL_REPLICATE_CHECK(
     const int* NGROUP, const int* COUNT, const double* MEAN, const double* SD, const double* X,
     const int* MODE, const int* COVKIND, const int* NDOF, const double* SRES,
-    const int* WEIGHTING, const double* SIGMA, const double* ALPHA, const double* LIMIT,
-    double* STAT, double* P, int* FLAGS, int* ISTAT) {
+    const int* WEIGHTING, const double* READS, const double* SIGMA, const double* ALPHA,
+    const double* LIMIT, double* STAT, double* P, int* FLAGS, int* ISTAT) {
   using namespace quorvex::lab;
   guarded(ISTAT, [&] {
     ReplicateCheck c;
@@ -31,6 +31,7 @@ QVXL_API void QVXL_CALL QVXL_REPLICATE_CHECK(
     c.ndof = *NDOF;
     c.sres = *SRES;
     c.weighting = *WEIGHTING;
+    c.reads = *READS;
     c.sigma = *SIGMA;
     c.alpha = *ALPHA;
     c.limit = *LIMIT;

@@ -7,8 +7,9 @@
 // standard deviation of the mean), sigma(x) the scatter of one reading.
 //
 // Agreement of the readings:
-//  - against the calibration's scatter sigma(x) = SRES / W(x) estimated with
-//    the fit's nu degrees of freedom: F = s^2 / sigma(x)^2 is F(m - 1, nu)
+//  - against the calibration's scatter sigma(x) = SRES / W(x) (divided by
+//    sqrt(r) where each reading is itself the mean of r measurements),
+//    estimated with the fit's nu degrees of freedom: F = s^2 / sigma(x)^2 is F(m - 1, nu)
 //    distributed where the readings scatter as the standards did (ISO 5725-2
 //    7.3.3 compares variances the same way); p = P(F(m - 1, nu) >= F);
 //  - against a stated scatter sigma of one reading (the laboratory's
@@ -78,6 +79,7 @@ int REPLICATE_CHECK(const ReplicateCheck& c, int ngroup, const int* count, const
   if (c.mode == 1) {
     if (c.covkind != 1 || c.ndof < 1) return QVXL_WF_NO_SCATTER;
     if (!(c.sres >= 0.0 && std::isfinite(c.sres))) return QVXL_BAD_VALUE;
+    if (!(c.reads >= 1.0 && std::isfinite(c.reads))) return QVXL_BAD_VALUE;
   }
   if (c.mode == 2 && !(c.sigma > 0.0 && std::isfinite(c.sigma))) return QVXL_BAD_VALUE;
   if (c.mode == 3 && !(c.limit > 0.0 && std::isfinite(c.limit))) return QVXL_BAD_VALUE;
@@ -99,7 +101,8 @@ int REPLICATE_CHECK(const ReplicateCheck& c, int ngroup, const int* count, const
         // Under a weighting the scatter depends on x: without a reading there
         // is nothing to compare with.
         if (c.weighting != 0 && !std::isfinite(x[g])) continue;
-        sigma = c.sres * response_scale(c.weighting, c.weighting != 0 ? x[g] : 0.0);
+        sigma = c.sres * response_scale(c.weighting, c.weighting != 0 ? x[g] : 0.0) /
+                std::sqrt(c.reads);
         if (!(sigma > 0.0)) continue;
       }
       const double ratio = (sd[g] / sigma) * (sd[g] / sigma);

@@ -16,6 +16,7 @@ struct ReplicateCheck {
   int covkind = 1;       // of the fit (mode 1 needs the scaled covariance)
   int ndof = 0;          // the fit's residual degrees of freedom
   double sres = 0.0;     // the fit's residual scatter
+  double reads = 1.0;    // mode 1: measurements averaged into each reading
   int weighting = 0;     // 0 none, 1 1/x, 2 1/x2
   double sigma = 0.0;    // mode 2: the scatter of one reading
   double alpha = 0.05;   // modes 1, 2: level of the test
