@@ -259,14 +259,14 @@ def build_parser() -> argparse.ArgumentParser:
         g.add_argument("--replicate-rsd", type=_positive_float, default=None, metavar="PCT",
                        help="the laboratory's limit on the readings' RSD in %% (e.g. 2): "
                             "the check then compares with it")
-        g.add_argument("--lod", choices=list(WF.LOD_DEFINITIONS), default="x_D",
+        g.add_argument("--lod", choices=list(WF.LOD_DEFINITIONS), default=None,
                        help="the LOD samples are flagged against: x_C or x_D (ISO 11843-2), "
                             "ICH (3.3 sigma/S) (default x_D)")
-        g.add_argument("--loq", choices=list(WF.LOQ_DEFINITIONS), default="larger",
+        g.add_argument("--loq", choices=list(WF.LOQ_DEFINITIONS), default=None,
                        help="the LOQ samples are flagged against and the reportable range "
                             "starts at: ICH (10 sigma/S), DIN (DIN 32645), larger (the "
                             "larger of both; default)")
-        g.add_argument("--below-range", choices=list(WF.RULES), default="flag",
+        g.add_argument("--below-range", choices=list(WF.RULES), default=None,
                        help="what is reported below the reportable range: flag (the value "
                             "with its flag; default), less-than ('< lower end'), "
                             "less-than-lod ('< LOD' below the LOD too)")
@@ -353,8 +353,9 @@ def build_parser() -> argparse.ArgumentParser:
                        "calibration.json, and write a report of their own beside it: "
                        "report-<samples>.html, samples-<samples>.csv, results-<samples>.json "
                        "and the pictures (the fit's files are left as they are). The title, "
-                       "laboratory's fields and limit settings of the calibration are "
-                       "carried over; options given here take precedence.")
+                       "laboratory's fields, limit settings and reporting rules (--lod, "
+                       "--loq, --below-range) of the calibration are carried over; options "
+                       "given here take precedence.")
     i.add_argument("calibration", help="calibration.json written by 'quorvex fit'")
     i.add_argument("samples", help="CSV file of samples with a header line")
     sample_columns(i, "")
@@ -736,7 +737,13 @@ def _finish(cal, labels, opts, out: Path, samples, args, run: _Run, previous=Non
     from . import report
     pred = mc = None
     sample_names = None
-    workflow = {"lod": args.lod, "loq": args.loq, "rule": args.below_range}
+    # The laboratory's reporting rules: as given, else as the fit recorded them (invert),
+    # else the defaults.
+    carried = (previous or {}).get("reporting") or {}
+    carried = carried if isinstance(carried, dict) else {}
+    workflow = {"lod": args.lod or carried.get("lod") or WF.W.LOD_DEFAULT,
+                "loq": args.loq or carried.get("loq") or WF.W.LOQ_DEFAULT,
+                "rule": args.below_range or carried.get("rule") or "flag"}
     opts["reporting"] = dict(workflow)
     if samples is not None:
         if args.monte_carlo and args.monte_carlo * len(samples.y) > MAX_MC_VALUES:

@@ -195,6 +195,11 @@ def test_limits_are_named_and_the_reportable_range_stated(tmp_path, capsys):
     assert table["Method Blank"]["reported"] == "< " + repr(lod)
     assert table["MW-01"]["reported"] == "< 0.1"  # above the LOD, below the range
     assert table["MW-02"]["reported"] == table["MW-02"]["x"]
+    # invert keeps the fit's reporting rules unless told otherwise
+    code, _, _ = run(["invert", tmp_path / "i" / "calibration.json",
+                      DAY / "icpms-pb-samples.csv", "--y", "Pb 208 CPS"], capsys)
+    again = record(tmp_path / "i", "results-icpms-pb-samples.json")["results"]["reporting"]
+    assert again["lod_definition"] == "ICH 3.3 sigma/S" and again["below_range"] == "less-than-lod"
 
 
 # 5. The reported value with its factor ------------------------------------------------
