@@ -703,10 +703,6 @@ def _reading(samples, args, cal):
     """The samples' u(y) as ``inverse`` takes it, the replicates, and the source in words
     for the record."""
     stated = samples.columns.get("u_y") is not None
-    if samples.combined is not None and samples.u_y is not None:
-        # Readings combined: the mean's stated u(y), whichever way the readings had one.
-        return samples.u_y, 1, ("stated (column), of the mean" if stated else
-                                "stated (--uy-value), of the mean")
     chosen = [name for name, on in (("a u(y) column", stated),
                                     ("--uy-value", args.uy_value is not None),
                                     ("--curve-only", args.curve_only)) if on]
@@ -717,6 +713,10 @@ def _reading(samples, args, cal):
     if chosen and many:
         raise InputError(f"--replicates and --replicates-column apply to u(y) from the "
                          f"scatter; they cannot be used with {chosen[0]}")
+    if samples.combined is not None and samples.u_y is not None:
+        # Readings combined: the mean's stated u(y), whichever way the readings had one.
+        return samples.u_y, 1, ("stated (column), of the mean" if stated else
+                                "stated (--uy-value), of the mean")
     if stated:
         return samples.u_y, 1, "stated (column)"
     if args.uy_value is not None:
