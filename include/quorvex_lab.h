@@ -219,10 +219,10 @@ QVXL_API void QVXL_CALL QVXL_READBACK(
 /* ---------------------------------------------------------------------------
  * QVXL_TEXT -- the text a host shows for a code: KIND 1 a status of any
  * function of this library, 2 a sample flag (one bit), 3 a source of u(y),
- * 4 the definition of a limit (QVXL_LIMIT_CHOICE's LODDEF and LOQDEF codes),
  * 10 to 15 a status of the engine's OLSPFIT, GLSPFIT, POLYEVAL, IPVAL,
  * LINEAR_CONV, IPVAL_DEGREE1 (quorvex.h), whose texts may hold {npts},
- * {ncoef}, {xmin} and {xmax}: the call's values, for the host to fill in.
+ * {ncoef}, {xmin} and {xmax}: the call's values, for the host to fill in;
+ * 20 the definition of a limit (QVXL_LIMIT_CHOICE's LODDEF and LOQDEF codes).
  * TEXT receives at most LENGTH - 1 characters and a terminating NUL; NEEDED
  * the text's whole length (without the NUL), so that a host can ask again
  * with room enough.  Flag and source texts may hold placeholders the host
@@ -945,7 +945,7 @@ QVXL_API void QVXL_CALL QVXL_JOINT_COV(const int* NCOEF, const double* COEF, con
 #define QVXL_FLAG_REPLICATES_DISAGREE 4096 /* the sample's readings disagree     */
 #define QVXL_FLAG_BELOW_RANGE 8192         /* below the reportable range         */
 
-/* Definitions of the limits (LODDEF, LOQDEF; QVXL_TEXT kind 4 names them). */
+/* Definitions of the limits (LODDEF, LOQDEF; QVXL_TEXT kind 20 names them). */
 #define QVXL_LOD_ISO_XC 1     /* ISO 11843-2 critical value x_C                 */
 #define QVXL_LOD_ISO_XD 2     /* ISO 11843-2 minimum detectable value x_D       */
 #define QVXL_LOD_ICH 3        /* ICH Q2 3.3 sigma / S                           */

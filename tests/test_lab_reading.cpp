@@ -561,8 +561,8 @@ TEST(LabText, EveryCodeHasItsText) {
   EXPECT_EQ(get(3, QVXL_UYSRC_CURVE_ONLY, 4, needed), "cur");
   EXPECT_EQ(needed, 10);
   EXPECT_EQ(get(2, 3, 200, needed), "status 4");  // two bits at once
-  EXPECT_EQ(get(5, 1, 200, needed), "status 4");   // kind 4 names the limits
-  EXPECT_EQ(get(4, 4, 200, needed), "status 4");   // no such limit
+  EXPECT_EQ(get(4, 1, 200, needed), "status 4");
+  EXPECT_EQ(get(20, 4, 200, needed), "status 4");  // no such definition of a limit
   EXPECT_EQ(get(1, 0, 0, needed), "status 3");
 }
 

@@ -414,8 +414,8 @@ TEST(LabWorkflow, TextsOfTheNewCodes) {
       {2, QVXL_FLAG_CAL_REJECTED, "calibration not fit for use"},
       {2, QVXL_FLAG_REPLICATES_DISAGREE, "replicates disagree ({rep})"},
       {2, QVXL_FLAG_BELOW_RANGE, "below the reportable range ({range})"},
-      {4, QVXL_LOD_ISO_XD, "ISO 11843-2 x_D"},
-      {4, QVXL_LOQ_DIN, "DIN 32645 x_Q"},
+      {20, QVXL_LOD_ISO_XD, "ISO 11843-2 x_D"},
+      {20, QVXL_LOQ_DIN, "DIN 32645 x_Q"},
   };
   for (const auto& c : cases) {
     fn(&c.kind, &c.code, buf, &len, &needed, &st);

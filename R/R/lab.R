@@ -28,7 +28,7 @@ DIST <- c(normal = 1L, t = 2L, chisq = 3L, f = 4L, nct = 5L)
 
 # The library's texts (QVXL_TEXT): kind 1 a status, 2 a sample flag (one bit),
 # 3 a source of u(y); NULL for a code without one.  Kept once asked for.
-TEXT_KIND <- c(status = 1L, flag = 2L, source = 3L, limit = 4L)
+TEXT_KIND <- c(status = 1L, flag = 2L, source = 3L, limit = 20L)
 # The definitions the LOD and LOQ samples are flagged against take (the
 # library's defaults: ISO 11843-2 x_D; the larger of ICH's and DIN 32645's).
 LIMIT_LOD_DEFAULT <- 2L

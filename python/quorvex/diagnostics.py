@@ -809,10 +809,11 @@ def _limit_names(limits) -> tuple[str, str]:
     from dataclasses import asdict
     from . import _lab
     from . import _lab_workflow as W
+    from ._lab_workflow import TEXT_LIMIT_DEFINITION
     lim = limits if isinstance(limits, dict) else asdict(limits)
     lod = W.LOD_DEFINITIONS.get(lim.get("lod_definition") or W.LOD_DEFAULT)
     loq = W.LOQ_DEFINITIONS.get(lim.get("loq_definition") or W.LOQ_DEFAULT)
-    return _lab.text(4, lod) or "", _lab.text(4, loq) or ""
+    return _lab.text(TEXT_LIMIT_DEFINITION, lod) or "", _lab.text(TEXT_LIMIT_DEFINITION, loq) or ""
 
 
 # --------------------------------------------------------------------------------------

@@ -12,6 +12,7 @@ import numpy as np
 
 from . import _lab
 from . import _lab_workflow as W
+from ._lab_workflow import TEXT_LIMIT_DEFINITION
 from .errors import InputError
 
 LOD_DEFINITIONS = tuple(W.LOD_DEFINITIONS)
@@ -101,7 +102,7 @@ def check(cal, reps: Replicates, x, flags, *, alpha=DEFAULT_REPLICATE_ALPHA, sig
 
 
 def limit_name(code: int) -> str:
-    return _lab.text(4, code) or str(code)
+    return _lab.text(TEXT_LIMIT_DEFINITION, code) or str(code)
 
 
 def choose_limits(limits: dict | None, lowest: float, highest: float, lod: str = W.LOD_DEFAULT,

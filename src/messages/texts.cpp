@@ -171,7 +171,7 @@ const char* text_of(int kind, int code) {
       return find(kFlag, code);
     case static_cast<int>(TextKind::Source):
       return find(kSource, code);
-    case static_cast<int>(TextKind::Limit):
+    case static_cast<int>(TextKind::LimitDefinition):
       return find(kLimit, code);
     case kRoutineKinds + static_cast<int>(Routine::OLSPFIT):
       return find(kOls, code);

@@ -5,7 +5,7 @@
 
 namespace quorvex::lab {
 
-enum class TextKind { Status = 1, Flag = 2, Source = 3, Limit = 4 };
+enum class TextKind { Status = 1, Flag = 2, Source = 3, LimitDefinition = 20 };
 
 // The engine's entry points, whose statuses have texts too (kind 10 + this).
 enum class Routine { OLSPFIT = 0, GLSPFIT, POLYEVAL, IPVAL, LINEAR_CONV, IPVAL_DEGREE1 };
