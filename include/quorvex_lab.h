@@ -230,13 +230,15 @@ QVXL_API void QVXL_CALL QVXL_READBACK(
  * (0..7), 9 the test of the curve's shape a verdict ran (its DETAIL,
  * QVXL_SHAPE_*), 10 to 15 a status of the engine's OLSPFIT, GLSPFIT, POLYEVAL, IPVAL,
  * LINEAR_CONV, IPVAL_DEGREE1 (quorvex.h), whose texts may hold {npts},
- * {ncoef}, {xmin} and {xmax}: the call's values, for the host to fill in.
+ * {ncoef}, {xmin} and {xmax}: the call's values, for the host to fill in;
+ * 20 the definition of a limit (QVXL_LIMIT_CHOICE's LODDEF and LOQDEF codes).
  * TEXT receives at most LENGTH - 1 characters and a terminating NUL; NEEDED
  * the text's whole length (without the NUL), so that a host can ask again
  * with room enough.  Flag and source texts may hold placeholders the host
  * fills in: {n} the number of roots, {lod} and {loq} the limits, {ext} the
  * reading on the straight line extended, {m} the readings averaged and {s}
- * "s" where m is not 1.  A flag whose text is empty is shown elsewhere (the
+ * "s" where m is not 1, {rep} the replicates' check and {range} the
+ * reportable range.  A flag whose text is empty is shown elsewhere (the
  * inversion interval's column), not among the flags.
  * Statuses: 4 an unknown KIND or CODE; 3 LENGTH < 1.
  * ------------------------------------------------------------------------- */
@@ -1157,6 +1159,189 @@ QVXL_API void QVXL_CALL QVXL_BLANK_SCATTER(const int* NPTS, const double* Y, dou
 
 QVXL_API void QVXL_CALL QVXL_RESPONSE_WEIGHTS(const int* KIND, const int* NPTS, const double* V,
                                               double* UREL, int* ISTAT);
+
+/* ===========================================================================
+ * Sample workflow: replicate readings, the limits a laboratory reports
+ * against, and the reported result
+ * ========================================================================= */
+
+/* Statuses of the sample workflow. */
+#define QVXL_WF_BAD_GROUP 110     /* a GROUP outside 1..NGROUP, or a group empty */
+#define QVXL_WF_NO_SCATTER 111    /* the fit's scatter asked for, none known     */
+#define QVXL_WF_BAD_FACTOR 112    /* a factor not > 0 and finite, or u(f) < 0    */
+#define QVXL_WF_BAD_RANGE 113     /* a reportable range not finite, or lowest
+                                     standard above the highest                  */
+
+/* Sample flags of the workflow (FLAGS of QVXL_READBACK carries them too). */
+#define QVXL_FLAG_CAL_REJECTED 2048        /* the calibration is not fit for use */
+#define QVXL_FLAG_REPLICATES_DISAGREE 4096 /* the sample's readings disagree     */
+#define QVXL_FLAG_BELOW_RANGE 8192         /* below the reportable range         */
+
+/* Definitions of the limits (LODDEF, LOQDEF; QVXL_TEXT kind 20 names them). */
+#define QVXL_LOD_ISO_XC 1     /* ISO 11843-2 critical value x_C                 */
+#define QVXL_LOD_ISO_XD 2     /* ISO 11843-2 minimum detectable value x_D       */
+#define QVXL_LOD_ICH 3        /* ICH Q2 3.3 sigma / S                           */
+#define QVXL_LOQ_ICH 11       /* ICH Q2 10 sigma / S                            */
+#define QVXL_LOQ_DIN 12       /* DIN 32645 x_Q                                  */
+#define QVXL_LOQ_LARGER 13    /* the larger of ICH's and DIN 32645's            */
+
+/* ---------------------------------------------------------------------------
+ * QVXL_REPLICATES -- replicate readings of samples combined: the readings
+ * Y(NREAD), reading i of sample GROUP(i) (1..NGROUP, every sample with at
+ * least one reading, else status 110).  Per sample g: MEAN(g), COUNT(g) = m
+ * the readings, SD(g) their standard deviation (divisor m - 1; NaN for
+ * m = 1), and with HASUY = 1 (UY(NREAD) the stated u(y) of each reading)
+ * UMEAN(g) = sqrt(sum u_i^2) / m, the mean's (NaN with HASUY = 0: its u(y)
+ * then comes from the calibration's scatter divided by sqrt(m), which
+ * QVXL_READBACK gives with UYMODE 1 and REPL = COUNT).
+ * Statuses: 3 (NREAD < 1, NGROUP < 1), 5 (a Y not finite, a UY negative or
+ * not finite), 110.  On a nonzero status the outputs are left as they were.
+ * ------------------------------------------------------------------------- */
+QVXL_API void QVXL_CALL QVXL_REPLICATES(
+    const int* NREAD,     /* in   number of readings                        */
+    const double* Y,      /* in   Y(NREAD) the readings                     */
+    const int* HASUY,     /* in   1: UY holds their stated u(y)             */
+    const double* UY,     /* in   UY(NREAD) (HASUY = 1)                     */
+    const int* GROUP,     /* in   GROUP(NREAD) the sample of each, 1-based  */
+    const int* NGROUP,    /* in   number of samples                         */
+    double* MEAN,         /* out  MEAN(NGROUP)                              */
+    double* UMEAN,        /* out  UMEAN(NGROUP) u(y) of the mean (HASUY)    */
+    int* COUNT,           /* out  COUNT(NGROUP) readings per sample         */
+    double* SD,           /* out  SD(NGROUP) their standard deviation       */
+    int* ISTAT);          /* out  status                                    */
+
+/* ---------------------------------------------------------------------------
+ * QVXL_REPLICATE_CHECK -- do a sample's readings agree: NGROUP samples with
+ * COUNT readings of mean MEAN and standard deviation SD (QVXL_REPLICATES),
+ * X(NGROUP) the x each mean reads back to (NaN: none).  MODE says against
+ * what:
+ *   1  the calibration's scatter sigma(x) = SRES / W(x) (SRES unweighted,
+ *      SRES sqrt(x) under 1/x, SRES |x| under 1/x2), divided by sqrt(READS)
+ *      where each reading is the mean of READS measurements, with the fit's NDOF
+ *      degrees of freedom: STAT = SD^2 / sigma(x)^2, P = P(F(m-1, NDOF) >=
+ *      STAT); needs the scaled covariance (COVKIND 1) and NDOF >= 1, else
+ *      status 111;
+ *   2  a stated scatter SIGMA of one reading (the laboratory's repeatability
+ *      standard deviation): STAT = (m - 1) SD^2 / SIGMA^2, P = P(chi2_(m-1)
+ *      >= STAT);
+ *   3  the laboratory's limit LIMIT on the relative standard deviation of
+ *      the readings, in percent: STAT = 100 SD / |MEAN|, P NaN.
+ * The readings disagree where P < ALPHA (modes 1, 2) or STAT > LIMIT (mode
+ * 3): FLAGS(g) gains QVXL_FLAG_REPLICATES_DISAGREE (other bits are kept).
+ * Samples of one reading (and, under a weighting in mode 1, without an x)
+ * are not tested: STAT, P NaN.
+ * Statuses: 3 (NGROUP < 1, a COUNT < 1), 4 (MODE, WEIGHTING), 5 (ALPHA
+ * outside (0, 1) in modes 1 and 2, SRES negative, READS below 1, SIGMA or
+ * LIMIT not > 0),
+ * 111.  On a nonzero status the outputs are left as they were.
+ * ------------------------------------------------------------------------- */
+QVXL_API void QVXL_CALL QVXL_REPLICATE_CHECK(
+    const int* NGROUP,    /* in   number of samples                         */
+    const int* COUNT,     /* in   COUNT(NGROUP) readings of each            */
+    const double* MEAN,   /* in   MEAN(NGROUP) their mean                   */
+    const double* SD,     /* in   SD(NGROUP) their standard deviation       */
+    const double* X,      /* in   X(NGROUP) x read back (mode 1)            */
+    const int* MODE,      /* in   1 fit's scatter, 2 SIGMA, 3 RSD limit     */
+    const int* COVKIND,   /* in   0 stated, 1 scaled                        */
+    const int* NDOF,      /* in   the fit's residual degrees of freedom     */
+    const double* SRES,   /* in   the fit's residual scatter                */
+    const int* WEIGHTING, /* in   0 none, 1 1/x, 2 1/x2                     */
+    const double* READS,  /* in   measurements per reading (mode 1, >= 1)   */
+    const double* SIGMA,  /* in   scatter of one reading (mode 2)           */
+    const double* ALPHA,  /* in   level of the test (modes 1, 2)            */
+    const double* LIMIT,  /* in   largest RSD in percent (mode 3)           */
+    double* STAT,         /* out  STAT(NGROUP)                              */
+    double* P,            /* out  P(NGROUP)                                 */
+    int* FLAGS,           /* in/out  FLAGS(NGROUP) sample flags             */
+    int* ISTAT);          /* out  status                                    */
+
+/* ---------------------------------------------------------------------------
+ * QVXL_LIMIT_CHOICE -- the limits a sample is flagged against, by the
+ * laboratory's definitions, and the reportable range.  LIM(12) as
+ * QVXL_LIMITS gives it (net of the blank BLANK).
+ *   LODDEF  0 default (2); 1 ISO 11843-2 x_C (LIM(8)); 2 ISO 11843-2 x_D
+ *           (LIM(9)); 3 ICH 3.3 sigma / S (LIM(3))
+ *   LOQDEF  0 default (13); 11 ICH 10 sigma / S (LIM(4)); 12 DIN 32645 x_Q
+ *           (LIM(12)); 13 the larger of both (of those that are finite)
+ * HASLIM, LIMITS(2) as QVXL_SAMPLE_LIMITS: BLANK + each limit, where finite;
+ * RANGE(2) the reportable range (ICH Q2(R2)): from the larger of the LOQ
+ * and the lowest standard XSTD(1) to the highest standard XSTD(2).  An LOQ
+ * above the highest standard leaves the range empty (RANGE(1) > RANGE(2)).
+ * Statuses: 4 (LODDEF, LOQDEF), 5 (BLANK, XSTD not finite), 113 (XSTD(1) >
+ * XSTD(2)).  On a nonzero status the outputs are left as they were.
+ * ------------------------------------------------------------------------- */
+QVXL_API void QVXL_CALL QVXL_LIMIT_CHOICE(
+    const double* LIM,    /* in   LIM(12) of QVXL_LIMITS                    */
+    const double* BLANK,  /* in   x of the blank                            */
+    const int* LODDEF,    /* in   definition of the LOD                     */
+    const int* LOQDEF,    /* in   definition of the LOQ                     */
+    const double* XSTD,   /* in   XSTD(2) lowest and highest standard       */
+    int* HASLIM,          /* out  bit 1: LIMITS(1) LOD; bit 2: LIMITS(2) LOQ */
+    double* LIMITS,       /* out  LIMITS(2) LOD and LOQ in x                */
+    double* RANGE,        /* out  RANGE(2) the reportable range             */
+    int* ISTAT);          /* out  status                                    */
+
+/* ---------------------------------------------------------------------------
+ * QVXL_REPORTED -- the result a laboratory reports for each of NPTS samples
+ * read off a curve: X, UX, DOF the x, u(x) and its degrees of freedom as
+ * QVXL_READBACK gave them (NaN: no root; for a straight line without a root
+ * a host may pass XEXT, UXEXT there, the reading on the line extended, which
+ * is then compared with the range and limits as a root is, FLAGS gaining
+ * QVXL_FLAG_BELOW_LOD or QVXL_FLAG_BELOW_LOQ where it lies below them),
+ * LEVEL the coverage probability.
+ *
+ * The factor: HASF bit 1: FACTOR(NPTS) the dilution or preparation factor f
+ * of each sample (> 0; else 1); bit 2: UFACTOR(NPTS) its standard
+ * uncertainty (>= 0; else 0).  VALUE = f x with (GUM 5.1.2)
+ *   UVALUE^2 = (f u(x))^2 + (x u(f))^2,
+ * DOFV by Welch-Satterthwaite (GUM G.4.1) with u(f) of infinite degrees of
+ * freedom (DOF itself where u(f) = 0), K Student's t with DOFV (normal for
+ * +inf) at two-sided LEVEL, U = K UVALUE.  With f = 1 and u(f) = 0, UVALUE,
+ * DOFV, K and U are READBACK's UX, DOF, K and U to the bit.
+ *
+ * FLAGS(NPTS), in/out, gains QVXL_FLAG_CAL_REJECTED on every sample where
+ * OVERALL = 0 (QVXL_VERDICT's verdict: not fit for use; 1 and 2 add
+ * nothing), and QVXL_FLAG_BELOW_RANGE where X < RANGE(1), the reportable
+ * range of QVXL_LIMIT_CHOICE, or, without a root (X NaN), where FLAGS has
+ * QVXL_FLAG_BELOW_LOWEST (below the LOD then: where it has
+ * QVXL_FLAG_BELOW_LOD).  RULE, what is reported below the range:
+ *   0  the value with its flag (CENSOR 0);
+ *   1  "< RANGE(1) f": CENSOR 1, VALUE = RANGE(1) f;
+ *   2  as 1, and below the LOD (HASLIM bit 1, LIMITS(1); bit 2 LIMITS(2)
+ *      the LOQ) "< LOD f":
+ *      CENSOR 2, VALUE = LIMITS(1) f.
+ * A censored sample's UVALUE, DOFV, K and U are NaN.
+ * Statuses: 3 (NPTS < 1), 4 (RULE, OVERALL, HASF outside 0..3), 5 (LEVEL
+ * outside (0, 1), a known LOD or LOQ not finite), 112 (a factor not > 0 and
+ * finite, a u(f) negative or not finite), 113 (RANGE not finite).  On a
+ * nonzero status the outputs are left as they were.
+ * ------------------------------------------------------------------------- */
+#define QVXL_CENSOR_NONE 0
+#define QVXL_CENSOR_RANGE 1
+#define QVXL_CENSOR_LOD 2
+
+QVXL_API void QVXL_CALL QVXL_REPORTED(
+    const int* NPTS,      /* in   number of samples                         */
+    const double* X,      /* in   X(NPTS) x read back                       */
+    const double* UX,     /* in   UX(NPTS) its standard uncertainty         */
+    const double* DOF,    /* in   DOF(NPTS) its degrees of freedom          */
+    const double* LEVEL,  /* in   coverage probability, e.g. 0.95           */
+    const int* OVERALL,   /* in   the calibration's verdict (QVXL_VERDICT)  */
+    const double* RANGE,  /* in   RANGE(2) the reportable range             */
+    const int* HASLIM,    /* in   bit 1: LIMITS(1) is the LOD               */
+    const double* LIMITS, /* in   LIMITS(2) LOD and LOQ in x                */
+    const int* RULE,      /* in   0 value and flag, 1 "< range", 2 "< LOD"  */
+    const int* HASF,      /* in   bit 1 FACTOR given, bit 2 UFACTOR given   */
+    const double* FACTOR, /* in   FACTOR(NPTS)                              */
+    const double* UFACTOR,/* in   UFACTOR(NPTS)                             */
+    double* VALUE,        /* out  VALUE(NPTS) the reported value            */
+    double* UVALUE,       /* out  UVALUE(NPTS) its standard uncertainty     */
+    double* DOFV,         /* out  DOFV(NPTS) its degrees of freedom         */
+    double* K,            /* out  K(NPTS) coverage factor                   */
+    double* U,            /* out  U(NPTS) expanded uncertainty              */
+    int* CENSOR,          /* out  CENSOR(NPTS) 0 value, 1 "< range", 2 "< LOD" */
+    int* FLAGS,           /* in/out  FLAGS(NPTS) sample flags               */
+    int* ISTAT);          /* out  status                                    */
 
 #ifdef __cplusplus
 }

@@ -589,7 +589,7 @@ TEST(LabText, EveryCodeHasItsText) {
     return st == 0 ? std::string(buf.data()) : "status " + std::to_string(st);
   };
   int needed = 0;
-  for (int bit = 1; bit <= QVXL_FLAG_NO_SCALE; bit <<= 1) {
+  for (int bit = 1; bit <= QVXL_FLAG_BELOW_RANGE; bit <<= 1) {
     const std::string t = get(2, bit, 200, needed);
     EXPECT_EQ(static_cast<int>(t.size()), needed) << bit;
     EXPECT_EQ(t.empty(), bit == QVXL_FLAG_INTERVAL_OPEN) << bit;
@@ -635,6 +635,7 @@ TEST(LabText, EveryCodeHasItsText) {
   EXPECT_NE(get(9, QVXL_SHAPE_LACK_OF_FIT, 200, needed).find("lack-of-fit"), std::string::npos);
   EXPECT_EQ(get(9, 5, 200, needed), "status 4");
   EXPECT_NE(get(4, 2, 200, needed).find("shape"), std::string::npos);
+  EXPECT_EQ(get(20, 4, 200, needed), "status 4");  // no such definition of a limit
   EXPECT_EQ(get(1, 0, 0, needed), "status 3");
 }
 

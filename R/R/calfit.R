@@ -252,11 +252,24 @@ excluded_rows <- function(exclude, ids) {
   reasons <- character()
   for (j in seq_along(exclude)) {
     name <- trimws(names(exclude)[j])
-    i <- match(name, ids)
-    if (is.na(i)) {
-      input_error("exclude: no standard \"", name, "\"; the standards are ",
-                  paste(utils::head(ids, 12), collapse = ", "), if (length(ids) > 12) ", ...")
+    # A standard is named by its ID (the data's row names) or its 1-based data
+    # row, as in Python and on the command line; a name that fits two
+    # standards is refused, listing them.
+    found <- which(trimws(ids) == name)
+    if (grepl("^[0-9]+$", name) && as.numeric(name) >= 1 && as.numeric(name) <= length(ids)) {
+      found <- sort(unique(c(found, as.integer(name))))
     }
+    if (!length(found)) {
+      input_error("exclude: no standard \"", name, "\"; the standards are ",
+                  paste(utils::head(ids, 12), collapse = ", "), if (length(ids) > 12) ", ...",
+                  " (name one by its ID or its 1-based data row)")
+    }
+    if (length(found) > 1L) {
+      input_error("exclude: \"", name, "\" is ambiguous: it names ",
+                  paste0("data row ", found, " (ID '", ids[found], "')", collapse = "; "),
+                  "; give the data row of the one meant")
+    }
+    i <- found
     reason <- exclude[[j]]
     reason <- if (is.null(reason) || !length(reason) || is.na(reason[1])) "" else
       trimws(as.character(reason[1]))

@@ -93,8 +93,10 @@ flag_texts <- function(bits, n_roots, x_ext, u_x_ext, lim) {
   fields <- list(n = as.character(n_roots),
                  ext = ifelse(is.finite(x_ext), sprintf(" (x = %.5g \u00b1 %.2g on the line extended)",
                                                        x_ext, u_x_ext), ""),
-                 lod = if (is.na(lim[["lod"]])) "" else sprintf("%.4g", lim[["lod"]]),
-                 loq = if (is.na(lim[["loq"]])) "" else sprintf("%.4g", lim[["loq"]]))
+                 lod = if (is.na(lim[["lod"]])) "" else
+                   paste0(sprintf("%.4g", lim[["lod"]]), ", ", lab_text("limit", LIMIT_LOD_DEFAULT)),
+                 loq = if (is.na(lim[["loq"]])) "" else
+                   paste0(sprintf("%.4g", lim[["loq"]]), ", ", lab_text("limit", LIMIT_LOQ_DEFAULT)))
   out <- character(m)
   bit <- 1L
   top <- max(c(bits, 0L))
@@ -145,6 +147,12 @@ inverse <- function(cal, y, u_y = NULL, replicates = 1, method = c("first-order"
   # of freedom, k, U, the inversion interval and the sample flags.
   r <- lab_readback(cal, y, uy$kind, u_y = uy$u, replicates = uy$replicates, level = level,
                     ngrid = ngrid, extrapolate = extrapolate, limits = limits)
+  # A calibration its acceptance criteria reject: every reading carries the
+  # flag "calibration not fit for use" (the library sets it when told the
+  # verdict).
+  fit_for_use <- verdicts(cal, cal$criteria)$fit_for_use
+  rep <- lab_reported(cal, r, fit_for_use, level)
+  r$flags <- bitwOr(r$flags, bitwAnd(rep$flags, FLAG_CAL_REJECTED))
   roots <- na_for_nan(r$roots)
   u_roots <- na_for_nan(r$u_roots)
   x <- roots[1, ]
@@ -171,6 +179,7 @@ inverse <- function(cal, y, u_y = NULL, replicates = 1, method = c("first-order"
   attr(out, "n_roots") <- r$n_roots
   attr(out, "u_curve") <- na_for_nan(r$u_curve)
   attr(out, "flag_bits") <- r$flags
+  attr(out, "fit_for_use") <- fit_for_use
   attr(out, "coverage") <- level
   class(out) <- c("quorvex_inverse", "data.frame")
   if (method == "montecarlo") return(monte_carlo(cal, out, uy, n, seed, level, ngrid))

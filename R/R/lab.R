@@ -14,6 +14,8 @@ FLAG_BELOW_BLANK <- 64L
 FLAG_BELOW_LOD <- 128L
 FLAG_BELOW_LOQ <- 256L
 FLAG_FLAT <- 512L
+FLAG_NO_SCALE <- 1024L
+FLAG_CAL_REJECTED <- 2048L
 
 # Where u(y) came from (UYSRC) and how it is asked for (UYMODE).
 UYSRC_STATED <- 0L
@@ -25,9 +27,14 @@ UYMODE <- c(stated = 0L, scatter = 1L, "curve-only" = 2L)
 DIST <- c(normal = 1L, t = 2L, chisq = 3L, f = 4L, nct = 5L)
 
 # The library's texts (QVXL_TEXT): kind 1 a status, 2 a sample flag (one bit),
-# 3 a source of u(y), 4 the test of the curve's shape a verdict ran; NULL for a
+# 3 a source of u(y), 4 the test of the curve's shape a verdict ran, 20 the definition of a
+# limit; NULL for a
 # code without one.  Kept once asked for.
-TEXT_KIND <- c(status = 1L, flag = 2L, source = 3L, shape = 9L)
+TEXT_KIND <- c(status = 1L, flag = 2L, source = 3L, shape = 9L, limit = 20L)
+# The definitions the LOD and LOQ samples are flagged against take (the
+# library's defaults: ISO 11843-2 x_D; the larger of ICH's and DIN 32645's).
+LIMIT_LOD_DEFAULT <- 2L
+LIMIT_LOQ_DEFAULT <- 13L
 lab_texts <- new.env(parent = emptyenv())
 
 lab_text <- function(kind, code) {
@@ -115,6 +122,19 @@ lab_readback <- function(cal, y, uymode, u_y = NULL, replicates = NULL, level = 
   if (r$status != 0L) lab_error("inverse prediction", "QVXL_READBACK", r$status)
   attr(r, "limits") <- lim
   r
+}
+
+# QVXL_REPORTED: the reported result of samples read back (r, as lab_readback
+# gave it) off a calibration whose verdict is `fit_for_use`; no factor, the
+# value with its flags.  Returns the library's list (value, u, dof, k, U,
+# censor, flags).
+lab_reported <- function(cal, r, fit_for_use, level = 0.95) {
+  x <- r$roots[1, ]
+  rep <- .Call(qvx_reported, as.double(x), as.double(r$u_roots[1, ]), as.double(r$dof),
+               as.double(level), if (isTRUE(fit_for_use)) 1L else 0L, as.double(range(cal$x)),
+               0L, c(0, 0), 0L, double(), double(), as.integer(r$flags))
+  if (rep$status != 0L) lab_error("reported result", "QVXL_REPORTED", rep$status)
+  rep
 }
 
 # ---- Diagnostics and verdicts (QVXL_DIAGNOSE, QVXL_VERDICT, QVXL_TEST_VERDICT)

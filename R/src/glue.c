@@ -909,6 +909,42 @@ SEXP qvx_blank_scatter(SEXP y)
   SET_VECTOR_ELT(out, 0, ScalarReal(sd));
   SET_VECTOR_ELT(out, 1, ScalarReal(dof));
   SET_VECTOR_ELT(out, 2, ScalarInteger(istat));
+/* QVXL_REPORTED: the reported result of samples read off a curve (x, u_x,
+   dof one per sample; range two numbers; limits LOD and LOQ; factor and
+   u_factor one per sample or empty for none), with the flags it adds to
+   `flags`. */
+SEXP qvx_reported(SEXP x, SEXP ux, SEXP dof, SEXP level, SEXP overall, SEXP range,
+                  SEXP haslim, SEXP limits, SEXP rule, SEXP factor, SEXP ufactor, SEXP flags)
+{
+  int n = count(real_len(x, "x"), "x");
+  const double *px = REAL(x), *pu = reals_n(ux, n, "u_x"), *pd = reals_n(dof, n, "dof");
+  double lev = real1(level, "level");
+  int ov = int1(overall, "overall"), hl = int1(haslim, "haslim"), ru = int1(rule, "rule");
+  const double *rg = reals_n(range, 2, "range"), *lm = reals_n(limits, 2, "limits");
+  int hasf = 0;
+  const double one = 1.0, *pf = &one, *puf = &one;
+  if (real_len(factor, "factor") > 0) {
+    pf = reals_n(factor, n, "factor");
+    hasf |= 1;
+  }
+  if (real_len(ufactor, "u_factor") > 0) {
+    puf = reals_n(ufactor, n, "u_factor");
+    hasf |= 2;
+  }
+  if (TYPEOF(flags) != INTSXP || XLENGTH(flags) != n)
+    error("quorvex: flags must be an integer vector of %d element(s)", n);
+  static const char *names[] = {"value", "u", "dof", "k", "U", "censor", "flags", "status"};
+  SEXP out = PROTECT(named_list(8, names));
+  for (int i = 0; i < 5; i++) SET_VECTOR_ELT(out, i, vec(n));
+  SET_VECTOR_ELT(out, 5, ints(n));
+  SEXP fl = duplicate(flags);
+  SET_VECTOR_ELT(out, 6, fl);
+  int istat = 0;
+  QVXL_REPORTED(&n, px, pu, pd, &lev, &ov, rg, &hl, lm, &ru, &hasf, pf, puf,
+                REAL(VECTOR_ELT(out, 0)), REAL(VECTOR_ELT(out, 1)), REAL(VECTOR_ELT(out, 2)),
+                REAL(VECTOR_ELT(out, 3)), REAL(VECTOR_ELT(out, 4)),
+                INTEGER(VECTOR_ELT(out, 5)), INTEGER(fl), &istat);
+  SET_VECTOR_ELT(out, 7, ScalarInteger(istat));
   UNPROTECT(1);
   return out;
 }
@@ -940,6 +976,7 @@ static const R_CallMethodDef calls[] = {
     {"qvx_variance_fit_residuals", (DL_FUNC)&qvx_variance_fit_residuals, 5},
     {"qvx_variance_at", (DL_FUNC)&qvx_variance_at, 5},
     {"qvx_blank_scatter", (DL_FUNC)&qvx_blank_scatter, 1},
+    {"qvx_reported", (DL_FUNC)&qvx_reported, 12},
     {NULL, NULL, 0}};
 
 void R_init_quorvex(DllInfo *dll)

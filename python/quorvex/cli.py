@@ -13,11 +13,15 @@ results-<samples>.json and the pictures), never the fit's.
 
 Exit status: 0 done (warnings, such as a fit that stopped short of full convergence
 but is usable, go to standard error), 1 an error (one line
-"quorvex: error: ..." on standard error, and no output file changed), 2 a usage error.
+"quorvex: error: ..." on standard error, and no output file changed), 2 a usage error,
+3 done, but the calibration fails a criterion that rejects it (not one set to warn
+only): every file is written and every sample carries the flag "calibration not fit
+for use"; 130 interrupted.
 """
 from __future__ import annotations
 
 import argparse
+import dataclasses
 import os
 import sys
 import warnings
@@ -26,11 +30,13 @@ from pathlib import Path
 import numpy as np
 
 from . import _files, tabular, validation
+from . import workflow as WF
 from . import _validate as _V
 from ._version import version as _version
 from .errors import InputError, QuorvexError
 
 PROG = "quorvex"
+EXIT_NOT_FIT = 3  # the calibration fails a criterion rejecting it: files written, samples flagged
 PROGRESS_MIN = 20000   # responses from which inverse prediction shows progress
 PROGRESS_CHUNK = 5000  # responses per progress step
 MC_PROGRESS_MIN = 200  # samples from which Monte Carlo inverse prediction shows progress
@@ -142,10 +148,10 @@ def _probability_closed(text: str) -> float:
 
 def _exclusion(text: str) -> tuple[str, str]:
     row, sep, reason = text.partition("=")
-    if not sep or not row.strip() or not reason.strip():
-        raise argparse.ArgumentTypeError(f"give ROW=REASON (e.g. 7=pipetting error), not "
-                                         f"{text!r}")
-    return row.strip(), reason.strip()
+    if not row.strip() or (sep and not reason.strip()):
+        raise argparse.ArgumentTypeError(f"give STANDARD or STANDARD=REASON (e.g. "
+                                         f"'Cal Blank=not part of the curve'), not {text!r}")
+    return row.strip(), reason.strip() if sep else "excluded (no reason given)"
 
 
 def _monte_carlo_draws(text: str) -> int:
@@ -240,6 +246,41 @@ def build_parser() -> argparse.ArgumentParser:
         q.add_argument("--curve-only", action="store_true",
                        help="u(y) = 0: the samples' u(x) holds the curve's uncertainty only")
 
+    def reporting(q):
+        g = q.add_argument_group("reporting samples (the laboratory's rules)")
+        g.add_argument("--no-combine", action="store_true",
+                       help="keep readings with the same sample ID as separate results "
+                            "(default: combined into one, their mean)")
+        g.add_argument("--replicate-alpha", type=_probability, default=None, metavar="A",
+                       help="level of the check that a sample's readings agree (default "
+                            "0.01)")
+        g.add_argument("--replicate-sd", type=_positive_float, default=None, metavar="S",
+                       help="check the readings against this scatter of one reading (the "
+                            "laboratory's repeatability) instead of the calibration's")
+        g.add_argument("--replicate-rsd", type=_positive_float, default=None, metavar="PCT",
+                       help="the laboratory's limit on the readings' RSD in %% (e.g. 2): "
+                            "the check then compares with it")
+        g.add_argument("--lod", choices=list(WF.LOD_DEFINITIONS), default=None,
+                       help="the LOD samples are flagged against: x_C or x_D (ISO 11843-2), "
+                            "ICH (3.3 sigma/S) (default x_D)")
+        g.add_argument("--loq", choices=list(WF.LOQ_DEFINITIONS), default=None,
+                       help="the LOQ samples are flagged against and the reportable range "
+                            "starts at: ICH (10 sigma/S), DIN (DIN 32645), larger (the "
+                            "larger of both; default)")
+        g.add_argument("--below-range", choices=list(WF.RULES), default=None,
+                       help="what is reported below the reportable range: flag (the value "
+                            "with its flag; default), less-than ('< lower end'), "
+                            "less-than-lod ('< LOD' below the LOD too)")
+        g.add_argument("--factor", type=_positive_float, default=None, metavar="F",
+                       help="dilution or preparation factor of every sample: reported = "
+                            "x * F")
+        g.add_argument("--factor-column", metavar="COL", default=None,
+                       help="column of the samples file with each sample's factor")
+        g.add_argument("--u-factor", type=_nonnegative, default=None, metavar="U",
+                       help="standard uncertainty of --factor")
+        g.add_argument("--u-factor-column", metavar="COL", default=None,
+                       help="column with the standard uncertainty of each factor")
+
     def criteria(q):
         g = q.add_argument_group("acceptance criteria (written into the report as used)")
         g.add_argument("--alpha", type=_probability, default=0.05,
@@ -311,29 +352,34 @@ def build_parser() -> argparse.ArgumentParser:
     f.add_argument("--y-unit", default=None, help="unit of y for the labels")
     f.add_argument("--samples", metavar="CSV", default=None,
                    help="also read these samples off the curve")
-    f.add_argument("--exclude", action="append", default=[], metavar="ROW=REASON",
+    f.add_argument("--exclude", action="append", default=[], metavar="STANDARD=REASON",
                    type=_exclusion,
-                   help="leave a standard out of the fit, on the record (repeatable): ROW is "
-                        "its row in the file as a spreadsheet shows it, or its name in the "
-                        "file's ID column")
+                   help="leave a standard out of the fit, on the record (repeatable): "
+                        "STANDARD is its ID in the file's ID column or its 1-based data row "
+                        "(as in Python and R); a name that fits two standards is refused, "
+                        "listing both. Excluded standards are left out before any check "
+                        "(e.g. every x > 0 under --weighting)")
     sample_columns(f, "sample-")
     reading(f, "input files")
     output(f, "the current folder")
     criteria(f)
+    reporting(f)
 
     i = sub.add_parser("invert", help="read samples off a saved calibration",
                        description="Read unknown samples off the calibration in a "
                        "calibration.json, and write a report of their own beside it: "
                        "report-<samples>.html, samples-<samples>.csv, results-<samples>.json "
                        "and the pictures (the fit's files are left as they are). The title, "
-                       "laboratory's fields and limit settings of the calibration are "
-                       "carried over; options given here take precedence.")
+                       "laboratory's fields, limit settings and reporting rules (--lod, "
+                       "--loq, --below-range) of the calibration are carried over; options "
+                       "given here take precedence.")
     i.add_argument("calibration", help="calibration.json written by 'quorvex fit'")
     i.add_argument("samples", help="CSV file of samples with a header line")
     sample_columns(i, "")
     reading(i, "samples file")
     output(i, "the calibration's folder")
     criteria(i)
+    reporting(i)
     validation.add_subcommand(sub)
     return p
 
@@ -486,27 +532,35 @@ def _fit(args, run: _Run):
         u_x = u_y = None
         used_columns["u_x"] = used_columns["u_y"] = None
         used_columns["weights"] = table.header[k]
-    if args.weighting in ("1/x", "1/x2") and not (std.x > 0).all():
-        k = int(np.flatnonzero(~(std.x > 0))[0])
-        raise InputError(f"{table.label}: row {table.lines[k]}: --weighting {args.weighting} "
-                         f"needs every x > 0, not {std.x[k]:g}")
     selection = None
-    # Standards are named by their ID column when the file has one whose names are unique,
-    # else by their row in the file, as a spreadsheet shows it.
-    rows = [str(line) for line in table.lines]
-    names = None if std.names is None else [str(n).strip() for n in std.names]
+    # Standards are named as in Python and R: by their ID, or by their 1-based data row.
+    # The IDs name them in the record where they are unique; else the data rows do.
+    raw = None if std.names is None else [str(n).strip() for n in std.names]
+    names = raw
     if names is not None and (len(set(names)) < len(names) or "" in names):
         names = None
+    rows = [str(k + 1) for k in range(len(std.x))]
     options["ids"] = names or rows
-    exclude = {}
-    for row, reason in args.exclude:
-        if names is not None and row not in names and row in rows:
-            row = names[rows.index(row)]  # a row number names the standard on that row
-        if row in exclude:
-            raise InputError(f"--exclude names standard {row} twice")
-        exclude[row] = reason
+    exclude, dropped = {}, set()
+    from .fitting import standard_index
+    for key, reason in args.exclude:
+        try:
+            k = standard_index(key, raw, len(std.x))
+        except InputError as e:
+            raise InputError(f"{table.label}: --{str(e)}") from None
+        if k in dropped:
+            raise InputError(f"--exclude names standard {options['ids'][k]} twice")
+        dropped.add(k)
+        exclude[k + 1] = reason  # the data row: one standard, whatever the IDs
     if exclude:
         options["exclude"] = exclude
+    # Excluded standards are gone before any check of what the fit needs.
+    kept = np.array([k not in dropped for k in range(len(std.x))], dtype=bool)
+    if args.weighting is not None and not (std.x[kept] > 0).all():
+        k = int(np.flatnonzero(kept & ~(std.x > 0))[0])
+        raise InputError(f"{table.label}: data row {k + 1} (line {table.lines[k]}): "
+                         f"--weighting {args.weighting} needs every x > 0, not {std.x[k]:g}; "
+                         "leave a calibration blank out with --exclude")
     try:
         if args.degree == "auto":
             selection = quorvex.select_degree(std.x, std.y, u_y=u_y, u_x=u_x, degrees=DEGREES,
@@ -526,8 +580,9 @@ def _fit(args, run: _Run):
     opts = {"command": "fit", "standards": os.path.abspath(args.standards),
             "columns": used_columns, "separator": table.delimiter, "decimal": table.decimal,
             "degree": args.degree, "weighting": args.weighting, "interval": args.interval,
-            "maxit": args.maxit, "exclude": exclude or None, "weights": args.weights,
-            "variance_model": args.variance_model}
+            "maxit": args.maxit,
+            "exclude": {options["ids"][k - 1]: r for k, r in exclude.items()} or None,
+            "weights": args.weights, "variance_model": args.variance_model}
     if selection is not None:
         opts["degree_chosen"] = cal.degree
         run.say("Choice of degree")
@@ -572,7 +627,32 @@ def _samples(path, args, prefix, prefer_y):
                              f"{MAX_REPLICATES}; give the number of readings averaged")
         replicates = replicates.astype(np.int64)
         opts["sample_columns"] = {**s.columns, "replicates": table.header[k]}
-    s = _Samples(s, replicates)
+    factor = u_factor = None
+    for what, value, column in (("factor", args.factor, args.factor_column),
+                                ("u_factor", args.u_factor, args.u_factor_column)):
+        flag = "--" + what.replace("_", "-")
+        if value is not None and column is not None:
+            raise InputError(f"give {flag} or {flag}-column, not both")
+        got = None
+        if column is not None:
+            k = table.find("name", column)
+            got = table.numbers(k, positive=what == "factor")
+            if what == "u_factor" and (got < 0).any():
+                j = int(np.flatnonzero(got < 0)[0])
+                raise InputError(f"{table.label}: row {table.lines[j]}, column "
+                                 f"{table.header[k]!r}: an uncertainty is not negative, not "
+                                 f"{got[j]:g}")
+            opts["sample_columns"] = {**opts["sample_columns"], what: table.header[k]}
+        elif value is not None:
+            got = np.full(len(s.y), float(value))
+        if what == "factor":
+            factor = got
+        else:
+            u_factor = got
+    if u_factor is not None and factor is None:
+        raise InputError("--u-factor needs a factor: give --factor or --factor-column")
+    s = _Samples(s, replicates, factor, u_factor, table.lines,
+                 s.columns.get("name") is not None)
     return s, opts
 
 
@@ -617,10 +697,55 @@ def output_names(out: Path, pictures, stem: str | None = None) -> dict:
 class _Samples:
     """Samples as read, with the number of readings per sample (None: --replicates)."""
 
-    def __init__(self, samples, replicates):
+    def __init__(self, samples, replicates, factor=None, u_factor=None, lines=None,
+                 named=False):
         self.y, self.u_y, self.names, self.columns = (samples.y, samples.u_y, samples.names,
                                                       samples.columns)
         self.replicates = replicates
+        self.factor, self.u_factor = factor, u_factor
+        self.lines = lines
+        self.named = named  # the names come from an ID column (else: the rows)
+        self.combined = None  # (Replicates, the readings as read) once combined
+
+
+def _combine(samples: "_Samples", args) -> "_Samples":
+    """Readings with the same sample ID as one sample (their mean), unless --no-combine or
+    every ID is once."""
+    if args.no_combine or not samples.named:
+        return samples
+    names = [str(v).strip() for v in samples.names]
+    if len(set(names)) == len(names):
+        return samples
+    u = samples.u_y if samples.columns.get("u_y") is not None else None
+    if u is None and args.uy_value is not None:
+        u = np.full(len(samples.y), float(args.uy_value))
+    reps = WF.combine(names, samples.y, u)
+    first = [idx[0] for idx in reps.readings]
+    for what in ("factor", "u_factor"):
+        v = getattr(samples, what)
+        if v is not None:
+            for g, idx in enumerate(reps.readings):
+                if len(set(np.asarray(v)[list(idx)].tolist())) > 1:
+                    raise InputError(f"sample {reps.names[g]}: its readings carry different "
+                                     f"{what.replace('_', ' ')}s; give one per sample, or "
+                                     "--no-combine")
+    m = reps.count.astype(np.int64)
+    if samples.replicates is not None:  # readings that are themselves means
+        m = np.array([int(np.sum(samples.replicates[list(idx)])) for idx in reps.readings])
+    elif args.replicates is not None:
+        m = m * int(args.replicates)
+    out = _Samples.__new__(_Samples)
+    out.y = np.asarray(reps.mean)
+    out.u_y = None if u is None else np.asarray(reps.u_mean)
+    out.names = list(reps.names)
+    out.columns = samples.columns
+    out.replicates = m
+    out.factor = None if samples.factor is None else np.asarray(samples.factor)[first]
+    out.u_factor = None if samples.u_factor is None else np.asarray(samples.u_factor)[first]
+    out.lines = [samples.lines[i] for i in first] if samples.lines is not None else None
+    out.named = True
+    out.combined = (reps, samples)
+    return out
 
 
 def _reading(samples, args, cal):
@@ -632,10 +757,15 @@ def _reading(samples, args, cal):
                                     ("--curve-only", args.curve_only)) if on]
     if len(chosen) > 1:
         raise InputError(f"give one source of the samples' u(y), not {' and '.join(chosen)}")
-    many = args.replicates is not None or samples.replicates is not None
+    many = args.replicates is not None or (samples.replicates is not None and
+                                           samples.combined is None)
     if chosen and many:
         raise InputError(f"--replicates and --replicates-column apply to u(y) from the "
                          f"scatter; they cannot be used with {chosen[0]}")
+    if samples.combined is not None and samples.u_y is not None:
+        # Readings combined: the mean's stated u(y), whichever way the readings had one.
+        return samples.u_y, 1, ("stated (column), of the mean" if stated else
+                                "stated (--uy-value), of the mean")
     if stated:
         return samples.u_y, 1, "stated (column)"
     if args.uy_value is not None:
@@ -659,16 +789,47 @@ def _finish(cal, labels, opts, out: Path, samples, args, run: _Run, previous=Non
     from . import report
     pred = mc = None
     sample_names = None
+    # The laboratory's reporting rules: as given, else as the fit recorded them (invert),
+    # else the defaults.
+    carried = (previous or {}).get("reporting") or {}
+    carried = carried if isinstance(carried, dict) else {}
+    workflow = {"lod": args.lod or carried.get("lod") or WF.W.LOD_DEFAULT,
+                "loq": args.loq or carried.get("loq") or WF.W.LOQ_DEFAULT,
+                "rule": args.below_range or carried.get("rule") or "flag"}
+    opts["reporting"] = dict(workflow)
     if samples is not None:
         if args.monte_carlo and args.monte_carlo * len(samples.y) > MAX_MC_VALUES:
             raise InputError(f"--monte-carlo {args.monte_carlo} with {len(samples.y)} samples "
                              f"makes {args.monte_carlo * len(samples.y)} draws, more than "
                              f"{MAX_MC_VALUES} in one run; give fewer draws, or fewer samples "
                              "per run")
+        samples = _combine(samples, args)
         u_y, m, source = _reading(samples, args, cal)
         pred = invert(cal, samples.y, u_y, args.ngrid, m)
         sample_names = samples.names
         opts["sample_u_y"] = source
+        workflow["factor"], workflow["u_factor"] = samples.factor, samples.u_factor
+        if samples.combined is not None:
+            reps, raw = samples.combined
+            # Readings that are themselves means scatter less: by sqrt of their count.
+            counts = (raw.replicates if raw.replicates is not None else
+                      np.full(len(raw.y), args.replicates or 1))
+            if len(set(np.asarray(counts).tolist())) > 1 and args.replicate_rsd is None \
+                    and args.replicate_sd is None:
+                raise InputError("the readings of a sample are means of different numbers of "
+                                 "measurements: their agreement cannot be checked against one "
+                                 "scatter; give --replicate-rsd, or --no-combine")
+            chk = WF.check(cal, reps, pred.x, pred.flags,
+                           alpha=args.replicate_alpha or WF.DEFAULT_REPLICATE_ALPHA,
+                           sigma=args.replicate_sd, rsd_limit=args.replicate_rsd,
+                           reads=float(np.asarray(counts)[0]))
+            pred = dataclasses.replace(pred, flags=np.asarray(chk["flags"], dtype=np.int32))
+            workflow["replicates"] = {
+                "reps": reps, "check": chk, "y": np.asarray(raw.y),
+                "u_y": None if raw.columns.get("u_y") is None else np.asarray(raw.u_y),
+                "rows": [int(v) for v in raw.lines]}
+            opts["combined"] = {"readings": len(raw.y), "samples": len(reps),
+                                "check": chk["mode"]}
         if args.monte_carlo:
             mc = monte_carlo(cal, samples.y, u_y, args.monte_carlo, args.seed, m)
     elif args.monte_carlo:
@@ -697,10 +858,15 @@ def _finish(cal, labels, opts, out: Path, samples, args, run: _Run, previous=Non
                            standard_names=getattr(args, "_standard_names", None),
                            log=args.log or False, overwrite=args.force,
                            manifest=names.get("manifest"), known=names.get("known", ()),
-                           json_limit=MAX_RECORD)
+                           json_limit=MAX_RECORD, workflow=workflow)
     res = written["results"]
     for line in cal.notes:
         run.warn(f"the fit is usable but not clean: {line}")
+    if not res["verdicts"]["fit_for_use"]:
+        n = len(res["samples"] or [])
+        run.warn(f"{res['verdicts']['verdict']}: the calibration is not fit for use"
+                 + (f"; each of the {n} samples is flagged so" if n else "")
+                 + f" (exit status {EXIT_NOT_FIT})")
     if not run.quiet:
         run.say(cal.summary(limits=limits if isinstance(limits, dict) else bool(limits),
                             criteria=crit))
@@ -722,16 +888,36 @@ def samples_text(res: dict) -> str:
     """The samples table for the terminal."""
     from .report import fmt, fmt_pm
     from .report import fmt_u
-    rows = [("sample", "y", "u(y)", "x ± u(x)", "flags")]
-    for r in res["samples"]:
+    samples = res["samples"]
+    combined = any(r.get("replicates") for r in samples)
+    # The reported value is shown where it differs from x: a factor, or "< limit".
+    reported = any((r.get("reported") or {}).get("censored") or
+                   (r.get("reported") or {}).get("factor") not in (None, 1.0) for r in samples)
+    head = ["sample"] + (["m"] if combined else []) + ["y", "u(y)", "x ± u(x)"]
+    head += ["reported ± U"] if reported else []
+    rows = [tuple(head) + ("flags",)]
+    for r in samples:
         roots = r["roots"] or []
         xs = "; ".join(fmt_pm(v, u) for v, u in zip(roots, r["u_roots"] or [])) or "—"
-        rows.append((r["name"], fmt(r["y"], 8), fmt_u(r["u_y"]), xs, "; ".join(r["flags"])))
-    widths = [max(len(str(row[k])) for row in rows) for k in range(4)]
+        row = [r["name"]] + ([str((r.get("replicates") or {}).get("m", 1))] if combined
+                             else []) + [fmt(r["y"], 8), fmt_u(r["u_y"]), xs]
+        if reported:
+            rep = r.get("reported") or {}
+            row.append(rep.get("text", "—") if rep.get("censored") or rep.get("U") is None
+                       else fmt_pm(rep["value"], rep["U"]))
+        rows.append(tuple(row) + ("; ".join(r["flags"]),))
+    ncol = len(head)
+    widths = [max(len(str(row[k])) for row in rows) for k in range(ncol)]
     lines = []
     for row in rows:
-        cells = [str(row[0]).ljust(widths[0])] + [str(row[k]).rjust(widths[k]) for k in (1, 2, 3)]
-        lines.append("  " + "  ".join(cells) + ("  " + row[4] if row[4] else ""))
+        cells = [str(row[0]).ljust(widths[0])] + [str(row[k]).rjust(widths[k])
+                                                  for k in range(1, ncol)]
+        lines.append("  " + "  ".join(cells) + ("  " + row[ncol] if row[ncol] else ""))
+    rp = res.get("reporting") or {}
+    if rp.get("reportable_range") and (reported or combined):
+        lo, hi = rp["reportable_range"]
+        lines.append(f"  reportable range {fmt(lo, 4)} to {fmt(hi, 4)} (from "
+                     f"{rp.get('range_from')}); below it: {rp.get('below_range')}")
     return "\n".join(lines)
 
 
@@ -847,9 +1033,9 @@ def main(argv=None) -> int:
         with warnings.catch_warnings(record=True) as caught:
             warnings.simplefilter("always")
             if args.command == "fit":
-                cmd_fit(args, run)
+                written = cmd_fit(args, run)
             else:
-                cmd_invert(args, run)
+                written = cmd_invert(args, run)
         seen = set()
         for w in caught:
             text = str(w.message)
@@ -887,6 +1073,8 @@ def main(argv=None) -> int:
               f"{type(e).__name__}: {text}); check the file, and report this with it "
               "(QUORVEX_DEBUG=1 shows where)", file=sys.stderr)
         return 1
+    if not written["results"]["verdicts"]["fit_for_use"]:
+        return EXIT_NOT_FIT
     return 0
 
 

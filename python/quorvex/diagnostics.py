@@ -676,12 +676,13 @@ class DetectionLimits:
     k_loq: float = 3.0
 
     def text(self) -> str:
-        t = (f"ICH: LOD {self.lod:.4g}  LOQ {self.loq:.4g} (sigma {self.sigma:.3g}, "
-             f"slope {self.slope:.4g}); at the blank: y_C {self.y_critical:.4g}  "
-             f"x_C {self.x_critical:.4g}  x_D {self.x_detection:.4g}")
+        t = (f"ICH Q2: LOD 3.3σ/S {self.lod:.4g}  LOQ 10σ/S {self.loq:.4g} (sigma "
+             f"{self.sigma:.3g}, slope {self.slope:.4g}); ISO 11843-2 at the blank: y_C "
+             f"{self.y_critical:.4g}  x_C {self.x_critical:.4g}  x_D {self.x_detection:.4g}")
         if self.blank_source.startswith(NOT_COMPUTED):
-            return (f"ICH: LOD {self.lod:.4g}  LOQ {self.loq:.4g} (sigma {self.sigma:.3g}, "
-                    f"slope {self.slope:.4g}); at the blank: {self.blank_source}")
+            return (f"ICH Q2: LOD 3.3σ/S {self.lod:.4g}  LOQ 10σ/S {self.loq:.4g} (sigma "
+                    f"{self.sigma:.3g}, slope {self.slope:.4g}); at the blank: "
+                    f"{self.blank_source}")
         if self.blank_source:
             t += (f"; DIN 32645 LOQ {self.loq_din:.4g} (relative uncertainty 1/{self.k_loq:g})"
                   f"; blank's scatter {self.sigma_blank:.3g}: {self.blank_source}")
@@ -805,7 +806,7 @@ def detection_limits(cal, alpha: float = 0.05, beta: float = 0.05, blank: float 
                            r["extrapolated"], r["loq_din"], float(k_loq))
 
 
-def sample_flags(cal, pred, limits=None) -> list[list[str]]:
+def sample_flags(cal, pred, limits=None, bits=None, extra=None) -> list[list[str]]:
     """Per sample, what a laboratory acts on, as text; the value is still reported with
     its uncertainty.
 
@@ -815,11 +816,14 @@ def sample_flags(cal, pred, limits=None) -> list[list[str]]:
     detection limits (``limits``: a :class:`DetectionLimits` or its dict) below the LOD
     (ISO 11843 x_D) or below the LOQ (the larger of ICH's and DIN 32645's where both are
     known); an infinite uncertainty (flat curve).  The flags themselves come from the
-    laboratory library (``InversePrediction.flags``)."""
+    laboratory library (``InversePrediction.flags``).  ``bits``: the flags to show
+    instead (the reported results' own); ``extra``: per sample the texts of {rep} (the
+    replicates' check) and {range} (the reportable range)."""
     from . import _lab
     from .inverse import _limit_values, flags_with_limits
-    flags = np.asarray(flags_with_limits(pred, limits))
+    flags = np.asarray(flags_with_limits(pred, limits) if bits is None else bits)
     lod, loq = _limit_values(limits)
+    names = _limit_names(limits)
     n_roots = np.asarray(pred.n_roots)
     x_ext, u_ext = np.asarray(pred.x_ext), np.asarray(pred.u_x_ext)
 
@@ -828,16 +832,35 @@ def sample_flags(cal, pred, limits=None) -> list[list[str]]:
             return ""
         return f" (x = {x_ext[i]:.5g} ± {u_ext[i]:.2g} on the line extended)"
 
-    fields = {"lod": f"{lod:.4g}" if lod is not None else "",
-              "loq": f"{loq:.4g}" if loq is not None else ""}
+    fields = {"lod": f"{lod:.4g}" + (f", {names[0]}" if names[0] else "")
+              if lod is not None else "",
+              "loq": f"{loq:.4g}" + (f", {names[1]}" if names[1] else "")
+              if loq is not None else ""}
+    extra = extra or {}
     out = [[] for _ in range(len(pred))]
     bit = 1
     while bit <= int(flags.max(initial=0)):
         template = _lab.text(2, bit) if (flags & bit).any() else None
         for i in (np.flatnonzero(flags & bit) if template else ()):
-            out[i].append(template.format(n=int(n_roots[i]), ext=extended(i), **fields))
+            more = {"rep": "", "range": "", **{k: v[i] for k, v in extra.items()}}
+            out[i].append(template.format(n=int(n_roots[i]), ext=extended(i), **fields,
+                                          **more))
         bit <<= 1
     return out
+
+
+def _limit_names(limits) -> tuple[str, str]:
+    """The definitions the LOD and LOQ a sample is flagged against take, in words."""
+    if limits is None:
+        return "", ""
+    from dataclasses import asdict
+    from . import _lab
+    from . import _lab_workflow as W
+    from ._lab_workflow import TEXT_LIMIT_DEFINITION
+    lim = limits if isinstance(limits, dict) else asdict(limits)
+    lod = W.LOD_DEFINITIONS.get(lim.get("lod_definition") or W.LOD_DEFAULT)
+    loq = W.LOQ_DEFINITIONS.get(lim.get("loq_definition") or W.LOQ_DEFAULT)
+    return _lab.text(TEXT_LIMIT_DEFINITION, lod) or "", _lab.text(TEXT_LIMIT_DEFINITION, loq) or ""
 
 
 # --------------------------------------------------------------------------------------

@@ -115,9 +115,11 @@ def fit(x, y, u_y=None, u_x=None, degree: int = 1, interval=None, *, tol=None,
         How the standards are named to people (an ID column, or the row of the file each
         came from); default their 1-based places.  Messages and verdicts use them.
     exclude : dict, optional
-        {standard: reason}: standards left out of the fit, named by their ID (``ids``) or
-        1-based place, each with the reason, which the calibration keeps (``excluded``)
-        for the record.
+        {standard: reason}: standards left out of the fit, each with the reason, which
+        the calibration keeps (``excluded``) for the record.  A standard is named by its
+        ID (``ids``) or by its 1-based data row (an int always names a row); a name that
+        fits two standards is an error listing both.  Standards are left out before any
+        check of what the fit needs (every x > 0 under a weighting, say).
 
     Returns
     -------
@@ -248,6 +250,34 @@ def _fit_variance(x, y, u_y, u_x, weighting, variance, options, routine) -> Cali
     cal = fit(xv, y, u_y=np.array(vm.sd), **options)
     cal.__dict__["options"] = dict(cal.options, variance=vm.to_dict())
     return cal
+def standard_index(key, ids, n: int, routine: str | None = None) -> int:
+    """The 0-based place of the standard ``key`` names: its ID (``ids``, which may
+    repeat) or its 1-based data row.  A Python int names a data row only.  A name that
+    fits more than one standard (an ID shared, or an ID that is also another standard's
+    row number) is an error listing the candidates."""
+    if isinstance(key, (int, np.integer)) and not isinstance(key, bool):
+        if not 1 <= int(key) <= n:
+            raise InputError(f"exclude: no data row {int(key)}; the standards are rows 1 "
+                             f"to {n}", routine=routine)
+        return int(key) - 1
+    name = str(key).strip()
+    found = set()
+    if ids is not None:
+        found |= {k for k, v in enumerate(ids) if str(v).strip() == name}
+    if name.isdigit() and 1 <= int(name) <= n:
+        found.add(int(name) - 1)
+    if not found:
+        shown = (", ".join(str(v) for v in ids[:12]) + (", ..." if n > 12 else "")
+                 if ids is not None else f"rows 1 to {n}")
+        raise InputError(f"exclude: no standard {name!r}; the standards are {shown} (name "
+                         "one by its ID or its 1-based data row)", routine=routine)
+    if len(found) > 1:
+        listed = "; ".join(f"data row {k + 1}" + (f" (ID {str(ids[k]).strip()!r})"
+                                                   if ids is not None else "")
+                           for k in sorted(found))
+        raise InputError(f"exclude: {name!r} is ambiguous: it names {listed}; give the data "
+                         "row of the one meant", routine=routine)
+    return found.pop()
 
 
 def _fit_named(x, y, u_y, u_x, ids, exclude, options, routine) -> Calibration:
@@ -266,16 +296,15 @@ def _fit_named(x, y, u_y, u_x, ids, exclude, options, routine) -> Calibration:
     exclude = dict(exclude or {})
     drop = {}
     for key, reason in exclude.items():
-        name = str(key).strip()
-        if name not in names:
-            shown = ", ".join(names[:12]) + (", ..." if n > 12 else "")
-            raise InputError(f"exclude: no standard {name!r}; the standards are {shown}",
-                             routine=routine)
+        k = standard_index(key, None if ids is None else names, n, routine)
+        name = names[k]
         reason = "" if reason is None else str(reason).strip()
         if not reason:
             raise InputError(f"exclude: give the reason standard {name} is left out",
                              routine=routine)
-        drop[names.index(name)] = reason
+        if k in drop:
+            raise InputError(f"exclude names standard {name} twice", routine=routine)
+        drop[k] = reason
     keep = np.array([k not in drop for k in range(n)])
 
     def kept(a):

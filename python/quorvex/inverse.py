@@ -408,8 +408,20 @@ def _limit_values(limits) -> tuple[float | None, float | None]:
         v = lim.get(name)
         return math.nan if v is None else float(v)
 
-    haslim, lod, loq = _lab.sample_limits(value("blank") if "blank" in lim else 0.0,
-                                          value("x_detection"), value("loq"), value("loq_din"))
+    blank = value("blank") if "blank" in lim else 0.0
+    if lim.get("lod_definition") or lim.get("loq_definition"):
+        # The laboratory's own definitions of the limits (QVXL_LIMIT_CHOICE).
+        from . import _lab_workflow as W
+        r = W.limit_choice(lim, blank, W.LOD_DEFINITIONS[lim.get("lod_definition") or
+                                                         W.LOD_DEFAULT],
+                           W.LOQ_DEFINITIONS[lim.get("loq_definition") or W.LOQ_DEFAULT],
+                           0.0, 0.0)
+        if r["istat"] != 0:
+            raise InputError(f"limits: {_lab.status_text(r['istat'])}")
+        haslim, lod, loq = r["haslim"], r["lod"], r["loq"]
+    else:
+        haslim, lod, loq = _lab.sample_limits(blank, value("x_detection"), value("loq"),
+                                              value("loq_din"))
     return (lod if haslim & 1 else None), (loq if haslim & 2 else None)
 
 
@@ -433,6 +445,7 @@ def flags_with_limits(pred: InversePrediction, limits) -> np.ndarray:
     lod, loq = _limit_values(limits)
     if (lod is None and loq is None) or pred.request is None:
         return pred.flags
+    from ._lab_workflow import WORKFLOW_FLAGS  # bits set after reading: kept
     req = dict(pred.request)
     req.pop("ndof_fit", None)
     rel = req.pop("uy_relative", None)
@@ -447,5 +460,6 @@ def flags_with_limits(pred: InversePrediction, limits) -> np.ndarray:
         raise InputError(f"sample flags: {_lab.status_text(o['istat'])}")
     if model:  # the inversion interval's flag follows the model's coverage factor
         keep = _lab.FLAG_INTERVAL_OPEN
-        return (o["flags"] & ~keep) | (np.asarray(pred.flags) & keep)
-    return o["flags"]
+        return ((o["flags"] & ~keep) | (np.asarray(pred.flags) & keep)
+                | (np.asarray(pred.flags) & WORKFLOW_FLAGS))
+    return o["flags"] | (np.asarray(pred.flags) & WORKFLOW_FLAGS)

@@ -59,11 +59,11 @@ def _matrix(a):
 
 # The results record
 
-def sample_flags(cal, pred, limits=None) -> list[list[str]]:
+def sample_flags(cal, pred, limits=None, bits=None, extra=None) -> list[list[str]]:
     """Per sample, what a user must see and act on (see
     :func:`quorvex.diagnostics.sample_flags`)."""
     from .diagnostics import sample_flags as flags
-    return flags(cal, pred, limits)
+    return flags(cal, pred, limits, bits, extra)
 
 
 def _standards(cal, diag, names=None) -> list[dict]:
@@ -101,8 +101,36 @@ def _standards(cal, diag, names=None) -> list[dict]:
     return rows
 
 
-def _samples(cal, pred, names, limits=None) -> list[dict]:
-    flags = sample_flags(cal, pred, limits)
+def _samples(cal, pred, names, limits=None, workflow=None, fit_for_use=True) -> tuple:
+    """The samples' rows, and the reporting rules they were reported by."""
+    from . import workflow as WF
+    from .inverse import flags_with_limits
+    wf = workflow or {}
+    lim = dict(limits) if limits else None
+    if lim is not None:
+        lim.update(lod_definition=wf.get("lod") or WF.W.LOD_DEFAULT,
+                   loq_definition=wf.get("loq") or WF.W.LOQ_DEFAULT)
+    chosen = WF.choose_limits(lim, float(np.min(cal.x)), float(np.max(cal.x)),
+                              wf.get("lod") or WF.W.LOD_DEFAULT,
+                              wf.get("loq") or WF.W.LOQ_DEFAULT)
+    rule = wf.get("rule") or "flag"
+    rep = WF.reported(pred, fit_for_use, chosen, rule, wf.get("factor"), wf.get("u_factor"),
+                      flags=flags_with_limits(pred, lim))
+    lo, hi = chosen["range"]
+    range_text = f"{lo:.4g} to {hi:.4g}, from {chosen['range_from']}"
+    reps = wf.get("replicates")
+    rep_text = [""] * len(pred)
+    if reps is not None:
+        chk = reps["check"]
+        for i in range(len(pred)):
+            st, p = chk["stat"][i], chk["p"][i]
+            if chk.get("kind") == 3:
+                rep_text[i] = f"RSD {st:.3g} % > {chk['limit']:g} %"
+            elif p == p:
+                rep_text[i] = f"p = {p:.2g} < {chk['alpha']:g}, {chk['test']}"
+    flags = sample_flags(cal, pred, lim, bits=rep["flags"],
+                         extra={"range": [range_text] * len(pred), "rep": rep_text})
+    factor, u_factor = wf.get("factor"), wf.get("u_factor")
 
     def column(a):
         a = np.asarray(a, dtype=float)
@@ -126,7 +154,36 @@ def _samples(cal, pred, names, limits=None) -> list[dict]:
                      "k": _none(kk[i]), "dof": dof[i], "coverage": level,
                      "low": _none(low[i]), "high": _none(high[i]),
                      "interval_open": bool(opened[i])})
-    return rows
+        censor = int(rep["censor"][i])
+        value = _num(rep["value"][i])
+        rows[-1]["reported"] = {
+            "value": value, "u": _num(rep["u"][i]), "U": _num(rep["U"][i]),
+            "k": _num(rep["k"][i]),
+            "dof": "inf" if rep["dof"][i] == np.inf else _num(rep["dof"][i]),
+            "censored": censor != 0,
+            "text": (DASH if value is None else
+                     f"< {fmt(value, 4)}" if censor else fmt(value, 6)),
+            "factor": 1.0 if factor is None else float(np.broadcast_to(factor, (len(pred),))[i]),
+            "u_factor": None if u_factor is None else
+            float(np.broadcast_to(u_factor, (len(pred),))[i])}
+        if reps is not None:
+            r = reps["reps"]
+            idx = r.readings[i]
+            rows[-1]["replicates"] = {
+                "m": int(r.count[i]), "sd": _num(r.sd[i]),
+                "readings": [_num(reps["y"][j]) for j in idx],
+                "u_readings": None if reps.get("u_y") is None else
+                [_num(reps["u_y"][j]) for j in idx],
+                "rows": [reps["rows"][j] for j in idx],
+                "stat": _num(reps["check"]["stat"][i]), "p": _num(reps["check"]["p"][i])}
+    rules = {"lod": chosen["lod"], "lod_definition": chosen["lod_name"],
+             "loq": chosen["loq"], "loq_definition": chosen["loq_name"],
+             "reportable_range": chosen["range"], "range_from": chosen["range_from"],
+             "below_range": rule, "fit_for_use": bool(fit_for_use)}
+    if reps is not None:
+        rules["replicates"] = {"combined": True, "check": reps["check"]["mode"],
+                               "alpha": reps["check"]["alpha"]}
+    return rows, rules
 
 
 def _none(v):
@@ -172,7 +229,7 @@ def results(cal, samples=None, *, title: str | None = None, labels: dict | None 
             sample_names=None, options: dict | None = None, band: float | None = 0.95,
             limits: bool | dict = False, degree_selection=None, monte_carlo=None,
             metadata: dict | None = None, input_files=None, standard_names=None,
-            criteria=None) -> dict:
+            criteria=None, workflow: dict | None = None) -> dict:
     """What the report shows, as plain data (strict JSON: no NaN).
 
     ``metadata`` holds the laboratory's fields shown in the header ("analyte",
@@ -186,7 +243,10 @@ def results(cal, samples=None, *, title: str | None = None, labels: dict | None 
     or a dict of options for ``detection_limits``) the detection limits are those of
     ``cal.diagnostics()``.  ``degree_selection`` is the ``DegreeSelection`` the degree
     was chosen by and ``monte_carlo`` a ``MonteCarloPrediction`` of the samples (each
-    may also be the plain data of an earlier report).
+    may also be the plain data of an earlier report).  ``workflow`` holds the
+    laboratory's reporting rules: "lod" and "loq" (the definitions the flags use), "rule"
+    (below the reportable range: "flag", "less-than", "less-than-lod"), "factor" and
+    "u_factor" (per sample or one value) and "replicates" (readings combined).
     """
     from .curve import summary
     from .diagnostics import verdict_rows
@@ -248,12 +308,15 @@ def results(cal, samples=None, *, title: str | None = None, labels: dict | None 
         "band": band_text,
         "coefficients": coefficients,
         "standards": _standards(cal, diag, standard_names),
-        "samples": None if pred is None else _samples(cal, pred, sample_names,
-                                                      diag.detection_limits),
+        "samples": None,
         "diagnostics": _plain(diag.to_dict()),
         "degree_selection": _degree_selection(degree_selection),
         "monte_carlo": _monte_carlo(monte_carlo, sample_names),
     }
+    if pred is not None:
+        out["samples"], out["reporting"] = _samples(cal, pred, sample_names,
+                                                    diag.detection_limits, workflow,
+                                                    diag.fit_for_use)
     return out
 
 
@@ -330,6 +393,10 @@ def samples_csv(res: dict) -> str | None:
     for k in range(2, nr + 1):
         header += [f"x_{k}", f"u_x_{k}"]
     header += ["u_y_source", "U", "k", "dof", "coverage", "low", "high", "flags"]
+    has_rep = any(r.get("replicates") for r in rows)
+    if has_rep:
+        header += ["m", "readings", "replicate_sd", "replicate_p"]
+    header += ["factor", "u_factor", "reported", "reported_u", "reported_U"]
     mc = res.get("monte_carlo")
     mc_keys = ("x", "u_x", "median", "low", "high", "no_root", "several_roots")
     if mc:
@@ -347,6 +414,15 @@ def samples_csv(res: dict) -> str | None:
                   "inf" if r.get("dof") == "inf" else _cell(r.get("dof")),
                   _cell(r.get("coverage")), _cell(r.get("low")), _cell(r.get("high"))]
         cells.append("; ".join(r["flags"]))
+        if has_rep:
+            rp = r.get("replicates") or {}
+            cells += [rp.get("m", 1), "; ".join(_cell(v) for v in rp.get("readings") or []),
+                      _cell(rp.get("sd")), _cell(rp.get("p"))]
+        rep = r.get("reported") or {}
+        value = rep.get("value")
+        cells += [_cell(rep.get("factor")), _cell(rep.get("u_factor")),
+                  ("< " + _cell(value)) if rep.get("censored") else _cell(value),
+                  _cell(rep.get("u")), _cell(rep.get("U"))]
         if mc:
             m = mc["samples"][i]
             cells += [_cell(m[k]) for k in mc_keys] + ["yes" if m["agrees"] else "no"]
@@ -402,6 +478,8 @@ table.fields th{text-align:left;font-weight:600}table.fields td{text-align:left;
 white-space:normal}
 tr.flag td{background:#fff1f0}
 ul.verdicts li{margin:.2em 0}li.warn{color:#9a3412}
+.banner{border:2px solid #b91c1c;background:#fef2f2;color:#7f1d1d;padding:.6em 1em;
+margin:.8em 0;font-weight:600}
 pre{background:#f6f8fa;padding:.6em;overflow-x:auto;font-size:.82em;white-space:pre-wrap;
 word-break:break-all}
 figure{margin:1em 0}figure svg{max-width:100%;height:auto}
@@ -504,6 +582,7 @@ def to_html(res: dict, svg: bytes | None) -> str:
         f"<h1>{_e(res['title'])}</h1>",
         f'<p class="meta">Degree {fit["degree"]} curve, {_e(kind)}, {fit["n_points"]} '
         f'standards · quorvex {_e(res["software"]["quorvex"])} · {_e(res["date"])}</p>',
+        _banner_html(res),
         _header_html(res),
     ]
     if head:
@@ -530,7 +609,7 @@ def to_html(res: dict, svg: bytes | None) -> str:
     parts.append(_standards_html(res, xl, yl))
     limits = (res.get("diagnostics") or {}).get("detection_limits")
     if limits:
-        parts.append(_limits_html(limits, xl, yl))
+        parts.append(_limits_html(limits, xl, yl, res.get("reporting")))
     if res.get("degree_selection"):
         parts.append(_degree_html(res["degree_selection"]))
     parts.append(_options_html(res))
@@ -543,6 +622,21 @@ def to_html(res: dict, svg: bytes | None) -> str:
                  f"<pre>{_e(json.dumps(record, indent=1))}</pre>")
     parts.append("</body></html>\n")
     return "\n".join(parts)
+
+
+def _banner_html(res) -> str:
+    """On page 1: a calibration that fails a criterion rejecting it."""
+    v = res.get("verdicts") or {}
+    if v.get("fit_for_use", True):
+        return ""
+    n = len(res.get("samples") or [])
+    what = (f" Every one of the {n} samples read off it is flagged \"calibration not fit "
+            "for use\"." if n else "")
+    verdict = str(v.get("verdict", ""))
+    why = verdict[len("NOT fit for use"):].strip() if verdict.startswith("NOT fit for use") \
+        else f"({verdict})"
+    return (f'<div class="banner">CALIBRATION NOT FIT FOR USE {_e(why)}.{_e(what)} Do not '
+            "report these results; see the verdict below.</div>")
 
 
 def _header_html(res) -> str:
@@ -718,10 +812,10 @@ def _monte_carlo_html(res, xl) -> str:
     return "".join(out)
 
 
-def _limits_html(d, xl, yl) -> str:
+def _limits_html(d, xl, yl, reporting=None) -> str:
     rows = [
-        ["LOD (ICH)", fmt(d["lod"], 4), "3.3·σ/S"],
-        ["LOQ (ICH)", fmt(d["loq"], 4), "10·σ/S"],
+        ["ICH Q2 LOD 3.3σ/S", fmt(d["lod"], 4), "3.3·σ/S"],
+        ["ICH Q2 LOQ 10σ/S", fmt(d["loq"], 4), "10·σ/S"],
         ["σ", fmt(d["sigma"], 4), "residual standard deviation at the lowest standard"],
         ["S", fmt(d["slope"], 4), "slope of the curve at the lowest standard"],
         ["critical response y_C", fmt(d["y_critical"], 6),
@@ -733,8 +827,20 @@ def _limits_html(d, xl, yl) -> str:
          f"the net x detected with probability 1 − β (β = {fmt(d['beta'])}, δ = "
          f"{fmt(d['delta'], 4)})"],
     ]
+    rows[5][0] = "ISO 11843-2 critical value x_C"
+    rows[6][0] = "ISO 11843-2 detection limit x_D"
+    if d.get("loq_din") is not None or "loq_din" in d:
+        rows.append(["DIN 32645 LOQ x_Q", fmt(d.get("loq_din"), 4),
+                     f"the net x whose relative uncertainty is 1/{fmt(d.get('k_loq', 3))}"])
+    used = ""
+    if reporting:
+        used = (f"<p>Samples are flagged against the LOD {_e(reporting['lod_definition'])}"
+                f" ({fmt(reporting['lod'], 4) if reporting['lod'] is not None else DASH}) and"
+                f" the LOQ {_e(reporting['loq_definition'])} "
+                f"({fmt(reporting['loq'], 4) if reporting['loq'] is not None else DASH}), "
+                "both including the blank's x.</p>")
     return ("<h2>Detection and quantification limits</h2>" +
-            _table(["", "value", "how"], rows, text_cols=(0, 2)) +
+            _table(["", "value", "how"], rows, text_cols=(0, 2)) + used +
             f"<p class=\"meta\">In {_e(xl)}; σ and s0 in {_e(yl)}. {d['replicates']} "
             "measurement(s) per sample. A dash where the level lies beyond the curve's "
             "interval.</p>")
@@ -860,7 +966,10 @@ def _samples_html(res, xl, yl) -> str:
     cI = _Column(f"{pct} inversion interval", [r.get("low") for r in rows] +
                  [r.get("high") for r in rows], 6)
     head = ["#", "sample", cy.name, cuy.name, "u(y) from", "roots",
-            *[h for h, _ in root_cols], cU.name, cI.name, "flags"]
+            *[h for h, _ in root_cols], cU.name, cI.name, "reported ± U", "flags"]
+    has_rep = any(r.get("replicates") for r in rows)
+    if has_rep:
+        head.insert(2, "m")
     body, flagged = [], []
     for i, r in enumerate(rows):
         row = [str(i + 1), r["name"], cy(r["y"]), cuy(r["u_y"]), r.get("u_y_source", ""),
@@ -872,11 +981,37 @@ def _samples_html(res, xl, yl) -> str:
                 DASH if r.get("low") is None else
                 f"[{_end(cI, r['low'], r.get('U'))}, {_end(cI, r['high'], r.get('U'))}]"
                 + (" (open)" if r.get("interval_open") else "")]
+        rep = r.get("reported") or {}
+        text = rep.get("text", DASH)
+        if rep.get("U") is not None and not rep.get("censored"):
+            text = fmt_pm(rep["value"], rep["U"])
+        if rep.get("factor") not in (None, 1.0):
+            text += f" (×{fmt(rep['factor'], 6)})"
+        row.append(text)
+        if has_rep:
+            row.insert(2, str((r.get("replicates") or {}).get("m", 1)))
         row.append("; ".join(r["flags"]))
         body.append(row)
         flagged.append(bool(r["flags"]))
-    return ("<h2>Samples</h2>" + _table(head, body, flagged, text_cols=(1, 4, len(head) - 1)) +
-            _more(len(rows), len(allrows), "samples") +
+    rp = res.get("reporting") or {}
+    lo, hi = (rp.get("reportable_range") or [None, None])
+    rule = {"flag": "the value with its flag", "less-than": "\"< lower end of the range\"",
+            "less-than-lod": "\"< LOD\" below the LOD, else \"< lower end of the range\""
+            }.get(rp.get("below_range"), "the value with its flag")
+    reporting = ("" if lo is None else
+                 f"<p>Reportable range (ICH Q2(R2)): {fmt(lo, 4)} to {fmt(hi, 4)} {_e(xl)}, "
+                 f"from {_e(rp.get('range_from', 'the lowest standard'))} to the highest "
+                 f"standard. Below it the laboratory reports {_e(rule)}. Reported = x × the "
+                 "sample's dilution factor, U combining u(x) and the factor's "
+                 "uncertainty (GUM 5.1.2).</p>")
+    if rp.get("replicates"):
+        reporting += (f"<p>Readings with the same sample ID are combined: their mean, m "
+                      f"readings, u(y) of the mean; agreement checked against "
+                      f"{_e(rp['replicates']['check'])}. The single readings are in the "
+                      "CSV and JSON files.</p>")
+    return ("<h2>Samples</h2>" + _table(head, body, flagged,
+                                        text_cols=(1, 4 + has_rep, len(head) - 1)) +
+            reporting + _more(len(rows), len(allrows), "samples") +
             "<p class=\"meta\">u(x) is the standard uncertainty from the curve's coefficients "
             "and the response's own uncertainty (u(y), from the source named in 'u(y) from'); "
             "samples read off one curve are correlated through its coefficients. U = k u(x), "
@@ -889,7 +1024,7 @@ def _samples_html(res, xl, yl) -> str:
 def render(cal, samples=None, *, title=None, labels=None, sample_names=None, options=None,
            band: float | None = 0.95, limits: bool | dict = False, degree_selection=None,
            monte_carlo=None, metadata=None, input_files=None, standard_names=None,
-           log: bool | str = False, criteria=None) -> dict:
+           log: bool | str = False, criteria=None, workflow=None) -> dict:
     """Everything a report consists of, in memory: ``results`` (dict), ``figure``,
     ``svg`` (bytes), ``html``, ``json`` and ``csv`` (str; csv None without samples).
     ``log`` draws the curve panel on logarithmic axes (True or "xy", or "x", "y")."""
@@ -902,7 +1037,7 @@ def render(cal, samples=None, *, title=None, labels=None, sample_names=None, opt
                   options=options, band=band, limits=limits,
                   degree_selection=degree_selection, monte_carlo=monte_carlo,
                   metadata=metadata, input_files=input_files, standard_names=standard_names,
-                  criteria=criteria)
+                  criteria=criteria, workflow=workflow)
     fig = _plot.plot(cal, pred, band=band, x_label=_label(res, "x"), y_label=_label(res, "y"),
                      sample_names=sample_names, title=title, log=log)
     svg = _plot.render(fig, "svg")

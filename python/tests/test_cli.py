@@ -29,6 +29,13 @@ SY = np.array([0.0850, 0.4520, 0.9310, 1.3050])
 SUY = np.array([0.0020, 0.0035, 0.0053, 0.0067])
 
 
+
+def finished(out) -> int:
+    """The exit status of a run that wrote its files to ``out``: 0, or 3 where the
+    calibration it recorded is not fit for use."""
+    rec = json.loads((Path(out) / "calibration.json").read_text())
+    return 0 if rec["results"]["verdicts"]["fit_for_use"] else cli.EXIT_NOT_FIT
+
 def run(argv, capsys):
     code = cli.main([str(a) for a in argv])
     out, err = capsys.readouterr()
@@ -58,7 +65,7 @@ def test_fit_with_samples_writes_everything_and_matches_the_api(tmp_path, capsys
     out = tmp_path / "out"
     code, stdout, err = run(["fit", STANDARDS, "--samples", SAMPLES, "--degree", 2,
                              "--interval", -0.5, 10.5, "--out", out], capsys)
-    assert code == 0, err
+    assert code == finished(out), err
     assert sorted(p.name for p in out.iterdir()) == [
         "calibration.json", "calibration.png", "calibration.svg", "manifest.json", "report.html",
         "samples.csv"]
@@ -66,10 +73,10 @@ def test_fit_with_samples_writes_everything_and_matches_the_api(tmp_path, capsys
         assert p.stat().st_size > 0 and (p.stat().st_mode & 0o777) == 0o644
     text = (out / "calibration.json").read_text()
     back = quorvex.Calibration.from_json(text)
-    # standards are named by their rows in the file, as a spreadsheet shows them
+    # standards are named by their 1-based data rows, as in Python and R
     lines = Path(STANDARDS).read_text().splitlines()
-    data_rows = [str(k + 1) for k, t in enumerate(lines) if t.strip() and not t.startswith("#")]
-    assert list(back.ids) == data_rows[1:]
+    data = [t for t in lines if t.strip() and not t.startswith("#")][1:]
+    assert list(back.ids) == [str(k + 1) for k in range(len(data))]
     api = quorvex.fit(X, Y, u_y=UY, u_x=UX, degree=2, interval=(-0.5, 10.5), ids=back.ids)
     assert back.to_json() == api.to_json()          # the calibration, exactly
     assert json.loads(text)["results"]["fit"]["degree"] == 2
@@ -127,7 +134,7 @@ def test_separators_decimal_commas_and_encodings_are_recognised(tmp_path, capsys
     f = write_standards(tmp_path / "s.csv", sep, decimal, encoding,
                         header=["Concentration (µg/L)", "Signal", "u_signal"])
     code, _, err = run(["fit", f, "--out", tmp_path / "o", "-q"], capsys)
-    assert code == 0, err
+    assert code == finished(tmp_path / "o"), err
     cal = quorvex.Calibration.from_json((tmp_path / "o" / "calibration.json").read_text())
     assert cal.to_json() == quorvex.fit(X, Y, u_y=UY, ids=cal.ids).to_json()  # ids: file rows
     labels = json.loads((tmp_path / "o" / "calibration.json").read_text())["results"]["labels"]
@@ -138,7 +145,7 @@ def test_columns_by_name_or_number_and_options_override(tmp_path, capsys):
     f = write_standards(tmp_path / "s.csv", ";", ",", header=["a", "b", "c"])
     code, _, err = run(["fit", f, "--x", "A", "--y", "2", "--uy", "c", "--out", tmp_path / "o",
                         "-q", "--delimiter", "semicolon", "--decimal", ","], capsys)
-    assert code == 0, err
+    assert code == finished(tmp_path / "o"), err
     cal = quorvex.Calibration.from_json((tmp_path / "o" / "calibration.json").read_text())
     assert np.array_equal(cal.coef, quorvex.fit(X, Y, u_y=UY).coef)
     # The wrong separator forced: one column, named in the message.
@@ -225,7 +232,8 @@ def test_missing_file_and_bad_calibration(tmp_path, capsys):
 
 def test_a_failed_run_keeps_the_previous_outputs_whole(tmp_path, capsys):
     out = tmp_path / "out"
-    assert run(["fit", STANDARDS, "--samples", SAMPLES, "--out", out, "-q"], capsys)[0] == 0
+    assert run(["fit", STANDARDS, "--samples", SAMPLES, "--out", out, "-q"], capsys)[0] == \
+        finished(out)
     before = {p.name: p.read_bytes() for p in out.iterdir()}
     bad = tmp_path / "bad.csv"
     bad.write_text("x,y\n1,2\n2,oops\n")
@@ -266,7 +274,7 @@ def test_no_degrees_of_freedom_still_writes_the_report_without_a_band(tmp_path, 
     f.write_text("x,y\n1,2\n2,3\n")
     out = tmp_path / "o"
     code, stdout, err = run(["fit", f, "--out", out], capsys)
-    assert code == 0, err
+    assert code == finished(out), err
     res = results_of(out)
     assert res["band"].startswith("no confidence band") and res["verdicts"]["fit_for_use"] is False
     assert "NOT fit for use (no degrees of freedom" in stdout
@@ -363,7 +371,7 @@ def test_weighting_is_the_fits_preset(tmp_path, capsys):
     for preset in ("1/x", "1/x2"):
         out = tmp_path / preset.replace("/", "_")
         code, stdout, err = run(["fit", f, "--weighting", preset, "--out", out], capsys)
-        assert code == 0, err
+        assert code == finished(out), err
         back = quorvex.Calibration.from_json((out / "calibration.json").read_text())
         api = quorvex.fit(X[keep], Y[keep], weighting=preset, ids=back.ids)
         assert back.to_json() == api.to_json() and back.options["weighting"] == preset
@@ -375,13 +383,14 @@ def test_weighting_is_the_fits_preset(tmp_path, capsys):
                             if not l.startswith(("0.0,", "#"))))
     code, _, err = run(["fit", good, "--weighting", "1/x", "--out", tmp_path / "w", "-q"],
                        capsys)
-    assert code == 0 and "not used; the uncertainties come from the scatter" in err
+    assert code == finished(tmp_path / "w")
+    assert "not used; the uncertainties come from the scatter" in err
     back = quorvex.Calibration.from_json((tmp_path / "w" / "calibration.json").read_text())
     assert back.to_json() == quorvex.fit(X[keep], Y[keep], weighting="1/x",
                                          ids=back.ids).to_json()
     # Named uncertainty columns and a preset contradict each other; an x of 0 is refused.
     for args, frag in ((["--uy", "u(absorbance)"], "cannot be used with --uy"),
-                       ([], "row 4: --weighting 1/x needs every x > 0, not 0")):
+                       ([], "data row 1 (line 4): --weighting 1/x needs every x > 0, not 0")):
         code, _, err = run(["fit", STANDARDS if not args else good, "--weighting", "1/x",
                             *args, "--out", tmp_path / "bad"], capsys)
         assert code == 1 and frag in err and err.count("\n") == 1, err
@@ -418,8 +427,8 @@ def test_limits_and_verdicts_are_the_diagnostics(tmp_path, capsys):
     f.write_text("x,y,u_y\n" + "".join(f"{a!r},{b!r},{u!r}\n" for a, b, u in zip(X, y, UY)))
     out = tmp_path / "o"
     code, stdout, err = run(["fit", f, "--degree", 2, "--limits", "--out", out], capsys)
-    assert code == 0, err
-    cal = quorvex.fit(X, y, u_y=UY, degree=2, ids=[str(k + 2) for k in range(len(X))])
+    assert code == finished(out), err
+    cal = quorvex.fit(X, y, u_y=UY, degree=2, ids=[str(k + 1) for k in range(len(X))])
     assert cal.summary(limits=True) in stdout and "NOT fit for use" in stdout
     res = results_of(out)
     d = cal.diagnostics(limits=True)

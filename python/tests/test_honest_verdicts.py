@@ -123,7 +123,8 @@ def test_exclude_refits_without_the_standard_and_keeps_the_record():
     assert back.excluded == cal.excluded and back.ids == cal.ids
     named = quorvex.fit(x, y, ids=[f"S{k}" for k in range(10)], exclude={"S6": "bubble"})
     assert named.ids[6] == "S7" and named.excluded[0]["standard"] == "S6"
-    for bad, frag in (({11: "x"}, "no standard '11'"), ({3: ""}, "give the reason")):
+    for bad, frag in (({11: "x"}, "no data row 11"), ({"11": "x"}, "no standard '11'"),
+                       ({3: ""}, "give the reason")):
         with pytest.raises(InputError, match=frag):
             quorvex.fit(x, y, exclude=bad)
     fig = cal.plot()
@@ -218,13 +219,13 @@ def test_command_line_u_y_sources_criteria_and_exclusions(tmp_path, capsys):
     smp = write(tmp_path / "p.csv", "sample,y,n\nA,3.1,2\nB,6.4,4\n")
     out = tmp_path / "o"
     code, stdout, err = run(["fit", std, "--samples", smp, "--replicates-column", "n",
-                             "--exclude", "5=dilution error", "--alpha", "0.01",
+                             "--exclude", "3=dilution error", "--alpha", "0.01",
                              "--warn-only", "back_calculated", "--out", out], capsys)
     assert code == 0, err
     rec = json.loads((out / "calibration.json").read_text())
     cal = quorvex.Calibration.from_json((out / "calibration.json").read_text())
-    # row 5 of the file (header on line 2) is the third standard
-    assert cal.excluded[0]["standard"] == "5" and cal.excluded[0]["x"] == x[2]
+    # data row 3 is the third standard, whatever lines precede the header
+    assert cal.excluded[0]["standard"] == "3" and cal.excluded[0]["x"] == x[2]
     res = rec["results"]
     assert res["verdicts"]["criteria"]["alpha"] == 0.01
     assert res["verdicts"]["criteria"]["warn_only"] == ["back_calculated"]
@@ -247,7 +248,7 @@ def test_command_line_u_y_sources_criteria_and_exclusions(tmp_path, capsys):
     assert code == 1 and "--uy-value" in err and "--curve-only" in err
     code, _, err = run(["fit", stated, "--samples", smp, "--uy-value", "0.1",
                         "--out", tmp_path / "q"], capsys)
-    assert code == 0, err
+    assert code == 3, err  # the error at the third standard rejects the curve
     rows = json.loads((tmp_path / "q" / "calibration.json").read_text())["results"]["samples"]
     assert rows[0]["u_y_source"] == "stated" and rows[0]["u_y"] == 0.1
     assert rows[0]["dof"] == "inf"
@@ -255,5 +256,5 @@ def test_command_line_u_y_sources_criteria_and_exclusions(tmp_path, capsys):
                         "--out", tmp_path / "r"], capsys)
     assert code == 1 and "one source" in err
     with pytest.raises(SystemExit) as info:
-        run(["fit", std, "--exclude", "7", "--out", tmp_path / "r"], capsys)
-    assert info.value.code == 2 and "ROW=REASON" in capsys.readouterr().err
+        run(["fit", std, "--exclude", "7=", "--out", tmp_path / "r"], capsys)
+    assert info.value.code == 2 and "STANDARD=REASON" in capsys.readouterr().err

@@ -73,6 +73,13 @@ constexpr Entry kStatus[] = {
     {QVXL_VAR_BAD_WEIGHT,
      "a response of 0 under a 1/y weighting, or a weight that is not positive and finite: "
      "its weight would be infinite or undefined"},
+    {QVXL_WF_BAD_GROUP, "a reading names no sample, or a sample has no reading"},
+    {QVXL_WF_NO_SCATTER,
+     "the readings cannot be checked against the calibration's scatter: the fit has no "
+     "scaled covariance with degrees of freedom; give the laboratory's scatter or limit"},
+    {QVXL_WF_BAD_FACTOR,
+     "a dilution factor is not above 0 and finite, or its uncertainty is negative"},
+    {QVXL_WF_BAD_RANGE, "the reportable range is not finite or runs backwards"},
     {QVXL_NO_STORAGE, "working storage could not be obtained"},
 };
 
@@ -88,6 +95,19 @@ constexpr Entry kFlag[] = {
     {QVXL_FLAG_BELOW_LOQ, "below LOQ ({loq})"},
     {QVXL_FLAG_FLAT, "flat curve: u(x) infinite"},
     {QVXL_FLAG_NO_SCALE, "u(x) unknown: the fit has no degrees of freedom"},
+    {QVXL_FLAG_CAL_REJECTED, "calibration not fit for use"},
+    {QVXL_FLAG_REPLICATES_DISAGREE, "replicates disagree ({rep})"},
+    {QVXL_FLAG_BELOW_RANGE, "below the reportable range ({range})"},
+};
+
+// The definitions of the limits (QVXL_LIMIT_CHOICE's codes).
+constexpr Entry kLimitDefinition[] = {
+    {QVXL_LOD_ISO_XC, "ISO 11843-2 x_C"},
+    {QVXL_LOD_ISO_XD, "ISO 11843-2 x_D"},
+    {QVXL_LOD_ICH, "ICH 3.3 sigma/S"},
+    {QVXL_LOQ_ICH, "ICH 10 sigma/S"},
+    {QVXL_LOQ_DIN, "DIN 32645 x_Q"},
+    {QVXL_LOQ_LARGER, "the larger of ICH 10 sigma/S and DIN 32645 x_Q"},
 };
 
 constexpr Entry kSource[] = {
@@ -236,6 +256,8 @@ const char* text_of(int kind, int code) {
       return find(kBlankSource, code);
     case static_cast<int>(TextKind::ShapeTest):
       return find(kShape, code);
+    case static_cast<int>(TextKind::LimitDefinition):
+      return find(kLimitDefinition, code);
     case kRoutineKinds + static_cast<int>(Routine::OLSPFIT):
       return find(kOls, code);
     case kRoutineKinds + static_cast<int>(Routine::GLSPFIT):

@@ -15,6 +15,7 @@ enum class TextKind {
   Limit = 7,        // LIM(k) of QVXL_LIMITS, 1..12: each named by its definition
   BlankSource = 8,  // SOURCE of QVXL_LIMITS, 0..7
   ShapeTest = 9,    // the shape test a verdict ran (its DETAIL, QVXL_SHAPE_*)
+  LimitDefinition = 20,  // the definition an LOD or LOQ is taken by (QVXL_LIMIT_CHOICE)
 };
 
 // The engine's entry points, whose statuses have texts too (kind 10 + this).
@@ -25,7 +26,8 @@ inline constexpr int kRoutineKinds = 10;
 // the statuses of the engine's six entry points (Routine); their texts may
 // hold {npts}, {ncoef}, {xmin} and {xmax}, the call's values.  Flag texts may hold
 // placeholders a host fills in: {n} the number of roots, {lod} and {loq} the
-// limits, {ext} the reading on the straight line extended.  A flag with an
+// limits, {ext} the reading on the straight line extended, {rep} the
+// replicates' check, {range} the reportable range.  A flag with an
 // empty text is shown elsewhere (the inversion interval's column), not among
 // the flags.
 const char* text_of(int kind, int code);

@@ -278,7 +278,7 @@ test_that("texts of statuses, flags and sources come from the library, filled in
                             c(NaN, NaN, -0.5, NaN), c(NaN, NaN, 0.01, NaN), lim)
   expect_identical(f, c("", "3 roots",
                         paste0("no root in the interval; below the lowest standard (x = -0.5 ",
-                               "\u00b1 0.01 on the line extended); below LOD (0.25)"),
+                               "\u00b1 0.01 on the line extended); below LOD (0.25, ISO 11843-2 x_D)"),
                         "u(x) unknown: the fit has no degrees of freedom"))
   expect_error(.Call(quorvex:::qvx_text, 1, 3L), "kind must be one integer")
 })
@@ -476,6 +476,7 @@ test_that("the LOQ a sample is flagged against is the larger of ICH's and DIN 32
     inv <- inverse(cal, predict(cal, xs), limits = l)
     expect_identical(bitwAnd(attr(inv, "flag_bits"), quorvex:::FLAG_BELOW_LOQ) != 0L,
                      c(TRUE, FALSE), label = paste("k_loq", k))
-    expect_match(inv$flags[1], sprintf("below LOQ \\(%s\\)", format(signif(l$blank + both[2], 4))))
+    expect_match(inv$flags[1], sprintf("below LOQ \\(%s, the larger of ICH 10 sigma/S and DIN 32645 x_Q\\)",
+                                       format(signif(l$blank + both[2], 4))))
   }
 })

@@ -243,6 +243,21 @@ test_that("exclude leaves standards out on the record; criteria set the verdicts
   w <- summary(with, criteria = list(warn_only = c("outliers", "back_calculated")))
   expect_true(w$fit_for_use)
   expect_match(w$verdicts$verdict, "with warnings")
+  # Every reading off a rejected curve carries the flag; a criterion set to
+  # warn only does not reject.
+  inv <- inverse(with, c(0.3, 0.9))
+  expect_true(all(grepl("calibration not fit for use", inv$flags)))
+  expect_true(all(bitwAnd(attr(inv, "flag_bits"), 2048L) != 0L))
+  expect_false(attr(inv, "fit_for_use"))
+  warned <- calfit(abs ~ conc, bad, criteria = list(warn_only = c("outliers", "back_calculated")))
+  expect_false(any(grepl("not fit for use", inverse(warned, c(0.3, 0.9))$flags)))
+  # A standard is named by its ID or its data row; a name fitting two is refused.
+  numbered <- bad
+  rownames(numbered) <- c("1", "3", "2", as.character(4:nrow(bad)))
+  expect_error(calfit(abs ~ conc, numbered, exclude = c("2" = "x")),
+               "ambiguous: it names data row 2 \\(ID '3'\\); data row 3 \\(ID '2'\\)")
+  expect_identical(calfit(abs ~ conc, numbered, exclude = c("5" = "x"))$excluded[[1]]$standard,
+                   "5")
   # The overall alpha is shared among the tests that apply (here lack of fit
   # and outliers: no stated u(y), no chi2 test), unless a test's own is given.
   expect_identical(summary(cal)$verdicts$levels, list(lack_of_fit = 0.025, outliers = 0.025))
@@ -267,7 +282,9 @@ test_that("samples get the flags a laboratory acts on", {
   inv <- inverse(cal, c(ends[1] - 0.05, ends[2] + 0.05, mean(ends)), limits = l)
   expect_match(inv$flags[1], "^no root in the interval; below the lowest standard \\(x = ")
   expect_match(inv$flags[2], "above the highest standard: dilute and repeat \\(x = ")
-  expect_identical(inv$flags[3], "")
+  # This straight line fails its lack-of-fit test: every reading says so.
+  expect_false(summary(cal)$fit_for_use)
+  expect_identical(inv$flags[3], "calibration not fit for use")
   # The value below the LOD is still given, with its uncertainty.
   low <- inverse(cal, predict(cal, 0.5 * l$x_detection), limits = l)
   expect_match(low$flags, "below LOD")
