@@ -946,7 +946,9 @@ QVXL_API void QVXL_CALL QVXL_JOINT_COV(const int* NCOEF, const double* COEF, con
  * halved.
  *
  * DEFAULTS says which options are given (a sum): 1 INTERVAL, 2 TOL, 4 MAXIT;
- * those not given are chosen, and on return every one holds the value used:
+ * those not given are chosen, and on return every one holds the value used.
+ * DEFAULTS bit 8 fits with V's diagonal only: the same variances with every
+ * correlation ignored, to show what ignoring them does.
  *   INTERVAL(2)  the standards' range widened on each side by
  *                max(10 max u(x), 5 % of the range), u(x)^2 = diag Ux
  *   TOL          1e-10: the iteration stops when the step, measured in
@@ -988,12 +990,13 @@ QVXL_API void QVXL_CALL QVXL_JOINT_COV(const int* NCOEF, const double* COEF, con
 #define QVXL_GGM_OPT_INTERVAL 1
 #define QVXL_GGM_OPT_TOL 2
 #define QVXL_GGM_OPT_MAXIT 4
+#define QVXL_GGM_IGNORE 8
 
 QVXL_API void QVXL_CALL QVXL_GGM_FIT(
     const int* NPTS, const double* X, const double* Y,
     const double* V,      /* in   V(2 NPTS, 2 NPTS) covariance of (x, y)    */
     const int* NCOEF,     /* in   degree + 1                                */
-    const int* DEFAULTS,  /* in   options given: 1 INTERVAL 2 TOL 4 MAXIT   */
+    const int* DEFAULTS,  /* in   1 INTERVAL 2 TOL 4 MAXIT given; 8 diagonal */
     double* INTERVAL,     /* in/out  INTERVAL(2) xmin, xmax                 */
     double* TOL,          /* in/out                                         */
     int* MAXIT,           /* in/out                                         */
@@ -1046,9 +1049,11 @@ QVXL_API void QVXL_CALL QVXL_GGM_DILUTION(const int* NPTS, const double* X, cons
  * VS (M x M) the covariance of the samples' responses; with SHARED = 1,
  * CZS (2 NSTD x M) their covariance with the standards' (x, y) (a drift or
  * stock they share) and GAIN (NCOEF x 2 NSTD) the fit's; SHARED = 0 leaves
- * NSTD, GAIN and CZS unread.  Rows and columns of samples without a root NaN.
+ * GAIN and CZS unread; SHARED = 2 ignores every correlation (VS's diagonal
+ * only, nothing shared), for comparison.  Rows and columns of samples
+ * without a root NaN (QVXL_GGM_SHARED builds VS and CZS from named sources).
  * Statuses: 1 (NCOEF outside 2..10), 2, 3 (M < 1, NSTD < 1 with SHARED),
- * 4 (SHARED), 5 (a NaN or infinite input, a negative VS(s, s)), 96 (a
+ * 4 (SHARED outside 0..2), 5 (a NaN or infinite input, a negative VS(s, s)), 96 (a
  * variance comes out negative: VS, CZS and the fit's V are inconsistent; its
  * UX NaN, every output written).
  * ------------------------------------------------------------------------- */
@@ -1058,6 +1063,22 @@ QVXL_API void QVXL_CALL QVXL_GGM_INVERSE(const int* NCOEF, const double* COEF, c
                                          const double* VS, const int* SHARED, const double* CZS,
                                          double* X, double* COVX, double* UX, int* ISTAT);
 
+
+/* ---------------------------------------------------------------------------
+ * QVXL_GGM_SHARED -- what M samples share with each other and with NSTD
+ * standards, from NSRC named sources (an instrument's drift, a common stock):
+ *   VS (M x M)          = diag(UYIND^2) + sum_k USMP(., k) USMP(., k)'
+ *   CZS (2 NSTD x M)    = sum_k USTD(., k) USMP(., k)'
+ * USTD (2 NSTD x NSRC) each source's contribution to the standards' (x, y)
+ * as QVXL_GGM_COMPONENTS takes it (x rows first), USMP (M x NSRC) to the
+ * samples' responses, UYIND(M) the samples' independent u(y).  NSRC = 0
+ * leaves USTD and USMP unread.  Statuses: 3 (NSTD < 1, M < 1, NSRC < 0),
+ * 5 (a NaN or infinite value, a negative UYIND).
+ * ------------------------------------------------------------------------- */
+QVXL_API void QVXL_CALL QVXL_GGM_SHARED(const int* NSTD, const int* M, const int* NSRC,
+                                        const double* USTD, const double* USMP,
+                                        const double* UYIND, double* VS, double* CZS,
+                                        int* ISTAT);
 
 #ifdef __cplusplus
 }

@@ -376,6 +376,19 @@ TEST(LabCorrelated, SharedDriftAgainstRefitsByFiniteDifferences) {
   Vec czs(2 * n, 0.0);
   for (int i = 0; i < n; ++i) czs[n + i] = ud * ud;
   const Vec vs{us * us + ud * ud};
+  // The same from the named source through QVXL_GGM_SHARED.
+  {
+    const int m = 1, ns = 1;
+    Vec ustd(2 * n, 0.0), vs2(1, NAN), czs2(2 * n, NAN);
+    for (int i = 0; i < n; ++i) ustd[n + i] = ud;
+    const Vec usmp{ud}, uyind{us};
+    int st = -1;
+    LAB(QVXL_GGM_SHARED)(&n, &m, &ns, ustd.data(), usmp.data(), uyind.data(), vs2.data(),
+                         czs2.data(), &st);
+    ASSERT_EQ(st, 0);
+    EXPECT_DOUBLE_EQ(vs2[0], vs[0]);
+    for (int i = 0; i < 2 * n; ++i) EXPECT_DOUBLE_EQ(czs2[i], czs[i]);
+  }
   const Inv a = inverse(f, n, {ys0}, vs, &czs);
   ASSERT_EQ(a.istat, 0);
   // Independent: x_s as a function of (z, y_s), differentiated by refitting.
@@ -465,7 +478,7 @@ TEST(LabCorrelated, StatusesNameTheStandard) {
       {x, y, v, 11, 0, 0, 0, 100, QVXL_BAD_NCOEF},
       {x, y, v, 0, 0, 0, 0, 100, QVXL_BAD_NCOEF},
       {{1.0}, {1.0}, {0.01, 0.0, 0.0, 0.01}, 2, 0, 0, 0, 100, QVXL_BAD_COUNT},
-      {x, y, v, 2, 8, 0, 0, 100, QVXL_BAD_CODE},
+      {x, y, v, 2, 16, 0, 0, 100, QVXL_BAD_CODE},
       {x, y, vnan, 2, 0, 0, 0, 100, QVXL_BAD_VALUE},
       {x, y, v, 2, QVXL_GGM_OPT_INTERVAL, 3.0, 3.0, 100, QVXL_BAD_INTERVAL},
       {x, y, v, 2, QVXL_GGM_OPT_MAXIT, 0, 0, 0, QVXL_BAD_VALUE},
@@ -513,10 +526,42 @@ TEST(LabCorrelated, InverseStatuses) {
   EXPECT_EQ(run(1, hi, m, 1.0, 0.01, 0, 0.0), QVXL_BAD_NCOEF);
   EXPECT_EQ(run(nc, lo, m, 1.0, 0.01, 0, 0.0), QVXL_BAD_INTERVAL);
   EXPECT_EQ(run(nc, hi, 0, 1.0, 0.01, 0, 0.0), QVXL_BAD_COUNT);
-  EXPECT_EQ(run(nc, hi, m, 1.0, 0.01, 2, 0.0), QVXL_BAD_CODE);
+  EXPECT_EQ(run(nc, hi, m, 1.0, 0.01, 3, 0.0), QVXL_BAD_CODE);
   EXPECT_EQ(run(nc, hi, m, nan, 0.01, 0, 0.0), QVXL_BAD_VALUE);
   EXPECT_EQ(run(nc, hi, m, 1.0, -0.01, 0, 0.0), QVXL_BAD_VALUE);
   EXPECT_EQ(run(nc, hi, m, 1.0, 0.01, 1, nan), QVXL_BAD_VALUE);
+}
+
+TEST(LabCorrelated, IgnoringCorrelationsIsTheFitOfTheDiagonal) {
+  const Vec v = components_v(kX8);
+  Vec d(v.size(), 0.0);
+  for (int i = 0; i < 16; ++i) d[i * 16 + i] = v[i * 16 + i];
+  const Ref& r = refs()[5];
+  const Ggm a = ggm(kX8, r.y, v, r.nc, QVXL_GGM_OPT_INTERVAL | QVXL_GGM_IGNORE, r.lo, r.hi);
+  const Ggm b = ggm(kX8, r.y, d, r.nc, QVXL_GGM_OPT_INTERVAL, r.lo, r.hi);
+  ASSERT_EQ(a.istat, 0);
+  EXPECT_EQ(a.coef, b.coef);
+  EXPECT_EQ(a.cov, b.cov);
+  EXPECT_EQ(a.chi2, b.chi2);
+  // ... and differs from the fit with the correlations.
+  EXPECT_GT(std::fabs(a.coef[0] - r.coef[0]), 1e-6);
+  // Inverse prediction ignoring correlations: VS's diagonal, nothing shared.
+  const Vec ys{3.0, 7.0};
+  const Vec vs{0.0009, 0.0004, 0.0004, 0.0016}, vd{0.0009, 0.0, 0.0, 0.0016};
+  const Vec czs(2 * 8 * 2, 0.0001);
+  Inv i2 = inverse(a, 8, ys, vs, &czs);
+  const int m = 2, nc = r.nc, nstd = 8, two = 2;
+  Inv j;
+  j.x.assign(2, 0.0);
+  j.covx.assign(4, 0.0);
+  j.ux.assign(2, 0.0);
+  LAB(QVXL_GGM_INVERSE)(&nc, a.coef.data(), a.cov.data(), &a.interval[0], &a.interval[1], &nstd,
+                        a.gain.data(), &m, ys.data(), vs.data(), &two, czs.data(), j.x.data(),
+                        j.covx.data(), j.ux.data(), &j.istat);
+  const Inv k = inverse(a, 8, ys, vd, nullptr);
+  ASSERT_EQ(j.istat, 0);
+  EXPECT_EQ(j.covx, k.covx);
+  EXPECT_NE(i2.covx, k.covx);
 }
 
 }  // namespace

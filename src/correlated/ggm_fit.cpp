@@ -297,6 +297,10 @@ int GGM_FIT(GgmInput& in, const GgmOutput& out) {
   }
 
   std::vector<double> linv(in.v, in.v + mm);
+  if (in.diagonal)
+    for (int j = 0; j < m; ++j)
+      for (int i = 0; i < m; ++i)
+        if (i != j) linv[static_cast<std::size_t>(j) * m + i] = 0.0;
   if (const int k = cholesky_lower(m, linv.data()); k != 0) {
     out.info[1] = (k - 1) % n + 1;
     out.info[2] = k - 1 < n ? 1 : 2;

@@ -9,7 +9,8 @@
 // the standards (an instrument's drift, a common stock) carries the
 // covariance Cov(z, y_s) = CZS(., s) into its result:
 //   Cov(x_s, x_t) p'_s p'_t = VS_st - g_s' K CZS_.t - g_t' K CZS_.s + g_s' C g_t.
-// Without a shared part the middle terms vanish.  Results without a root are
+// Without a shared part the middle terms vanish; with the correlations
+// ignored, VS's off-diagonal terms too.  Results without a root are
 // NaN with their row and column of the covariance.
 #include "correlated/ggm_inverse.h"
 
@@ -101,7 +102,8 @@ int GGM_INVERSE(const GgmInverseInput& in, double* x, double* covx, double* ux) 
         cc += gs[a] * w;
         sh += gs[a] * ht[a] + gt[a] * hs[a];
       }
-      X(s, t) = (VS(s, t) - sh + cc) / (slope[s] * slope[t]);
+      const double vst = in.diagonal && s != t ? 0.0 : VS(s, t);
+      X(s, t) = (vst - sh + cc) / (slope[s] * slope[t]);
     }
   for (int s = 0; s < m; ++s) {
     const double v = X(s, s);
@@ -109,6 +111,31 @@ int GGM_INVERSE(const GgmInverseInput& in, double* x, double* covx, double* ux) 
     ux[s] = v >= 0.0 ? std::sqrt(v) : kNaN;
   }
   return consistent ? QVXL_OK : QVXL_GGM_INCONSISTENT;
+}
+
+int GGM_SHARED(int nstd, int m, int nsrc, const double* ustd, const double* usmp,
+               const double* uyind, double* vs, double* czs) {
+  if (nstd < 1 || m < 1 || nsrc < 0) return QVXL_BAD_COUNT;
+  const std::size_t nz = 2 * count(nstd), mm = count(m), ns = count(nsrc);
+  for (std::size_t k = 0; k < nz * ns; ++k)
+    if (!std::isfinite(ustd[k])) return QVXL_BAD_VALUE;
+  for (std::size_t k = 0; k < mm * ns; ++k)
+    if (!std::isfinite(usmp[k])) return QVXL_BAD_VALUE;
+  for (std::size_t s = 0; s < mm; ++s)
+    if (!(uyind[s] >= 0.0) || !std::isfinite(uyind[s])) return QVXL_BAD_VALUE;
+  for (std::size_t t = 0; t < mm; ++t) {
+    for (std::size_t s = 0; s < mm; ++s) {
+      double v = s == t ? uyind[s] * uyind[s] : 0.0;
+      for (std::size_t k = 0; k < ns; ++k) v += usmp[k * mm + s] * usmp[k * mm + t];
+      vs[t * mm + s] = v;
+    }
+    for (std::size_t i = 0; i < nz; ++i) {
+      double v = 0.0;
+      for (std::size_t k = 0; k < ns; ++k) v += ustd[k * nz + i] * usmp[k * mm + t];
+      czs[t * nz + i] = v;
+    }
+  }
+  return QVXL_OK;
 }
 
 }  // namespace quorvex::lab

@@ -14,7 +14,7 @@ QVXL_API void QVXL_CALL QVXL_GGM_FIT(const int* NPTS, const double* X, const dou
   using namespace quorvex::lab;
   guarded(ISTAT, [&] {
     for (int k = 0; k < 3; ++k) INFO[k] = 0;
-    if (*DEFAULTS < 0 || *DEFAULTS > 7) return QVXL_BAD_CODE;
+    if (*DEFAULTS < 0 || *DEFAULTS > 15) return QVXL_BAD_CODE;
     GgmInput in;
     in.n = *NPTS;
     in.x = X;
@@ -28,6 +28,7 @@ QVXL_API void QVXL_CALL QVXL_GGM_FIT(const int* NPTS, const double* X, const dou
     }
     if (*DEFAULTS & QVXL_GGM_OPT_TOL) in.tol = *TOL;
     if (*DEFAULTS & QVXL_GGM_OPT_MAXIT) in.maxit = *MAXIT;
+    in.diagonal = (*DEFAULTS & QVXL_GGM_IGNORE) != 0;
     const int st = GGM_FIT(in, GgmOutput{COEF, COV, CHI2, NDOF, XADJ, FITTED, GAIN, INFO});
     if (st == QVXL_OK || st == QVXL_GGM_NO_CONVERGENCE) {
       INTERVAL[0] = in.xmin;
@@ -63,7 +64,7 @@ QVXL_API void QVXL_CALL QVXL_GGM_INVERSE(const int* NCOEF, const double* COEF, c
                                          double* X, double* COVX, double* UX, int* ISTAT) {
   using namespace quorvex::lab;
   guarded(ISTAT, [&] {
-    if (*SHARED != 0 && *SHARED != 1) return QVXL_BAD_CODE;
+    if (*SHARED < 0 || *SHARED > 2) return QVXL_BAD_CODE;
     GgmInverseInput in;
     in.ncoef = *NCOEF;
     in.coef = COEF;
@@ -76,9 +77,18 @@ QVXL_API void QVXL_CALL QVXL_GGM_INVERSE(const int* NCOEF, const double* COEF, c
     in.ys = YS;
     in.vs = VS;
     in.shared = *SHARED == 1;
+    in.diagonal = *SHARED == 2;
     in.czs = CZS;
     return GGM_INVERSE(in, X, COVX, UX);
   });
+}
+
+QVXL_API void QVXL_CALL QVXL_GGM_SHARED(const int* NSTD, const int* M, const int* NSRC,
+                                        const double* USTD, const double* USMP,
+                                        const double* UYIND, double* VS, double* CZS,
+                                        int* ISTAT) {
+  using namespace quorvex::lab;
+  guarded(ISTAT, [&] { return GGM_SHARED(*NSTD, *M, *NSRC, USTD, USMP, UYIND, VS, CZS); });
 }
 
 }  // extern "C"
