@@ -2,6 +2,7 @@
 
     quorvex fit standards.csv [--degree N|auto] [--weighting 1/x|1/x2] [--limits]
                 [--samples samples.csv [--monte-carlo N]] [--out DIR] [--force]
+    quorvex fit standards.csv --correlations FILE [--degree N] [--samples samples.csv]
     quorvex invert calibration.json samples.csv [--out DIR] [--force]
     quorvex validate [--out DIR] [--operator NAME] [--laboratory NAME]
 
@@ -299,6 +300,13 @@ def build_parser() -> argparse.ArgumentParser:
                    help="leave a standard out of the fit, on the record (repeatable): ROW is "
                         "its row in the file as a spreadsheet shows it, or its name in the "
                         "file's ID column")
+    f.add_argument("--correlations", metavar="FILE", default=None,
+                   help="a description of how the standards share their errors (independent "
+                        "parts, named common sources such as a stock or an instrument's drift, "
+                        "a dilution chain, or Ux/Uy/Uxy matrix files; see the user guide): "
+                        "the curve is then fitted by generalized Gauss-Markov regression, and "
+                        "report-correlated.txt and samples-correlated.csv give u(x) with and "
+                        "without the stated correlations side by side")
     sample_columns(f, "sample-")
     reading(f, "input files")
     output(f, "the current folder")
@@ -683,6 +691,9 @@ def samples_text(res: dict) -> str:
 
 
 def cmd_fit(args, run: _Run):
+    if args.correlations:
+        from . import _cli_correlated
+        return _cli_correlated.command(args, run, _read)
     cal, labels, opts, out, selection = _fit(args, run)
     samples = None
     if args.samples:
