@@ -15,10 +15,10 @@
 // ||L^-1 (z - zeta) - J delta|| through the QR factorization of J (LAPACK
 // DGEQRF, DORMQR, DTRTRS).  A step that raises chi2 is halved.  The iteration
 // stops when ||J delta||, the step's length measured in standard
-// uncertainties, is at most TOL max(1, sqrt(chi2)), or when the step stops
-// shrinking below 1e-7 standard uncertainties (the rounding floor of the
-// whitened residual, which large values with small uncertainties raise); that
-// last step is taken.
+// uncertainties, is at most TOL max(1, sqrt(chi2)), or when, below 1e-7
+// standard uncertainties, it stops shrinking (the rounding floor of the
+// whitened residual, which large values with small uncertainties raise).
+// Steps that small are taken whole, the last one included.
 //
 // At the solution, with the columns ordered (xi, c) and J = Q R, the
 // first-order covariance of c (GUM 5.2; ISO/TS 28037 clause 10) is
@@ -65,7 +65,7 @@ constexpr double kEps = std::numeric_limits<double>::epsilon();
 // sqrt(V(i, i) V(j, j)), make V not symmetric.
 constexpr double kSymmetryTol = 1e-10;
 constexpr int kHalvings = 40;
-// Steps below this many standard uncertainties that no longer shrink are
+// Below this many standard uncertainties a step that no longer shrinks is
 // rounding noise: the coefficients are then known to far better than their
 // uncertainty.
 constexpr double kFloor = 1e-7;
@@ -331,18 +331,19 @@ int GGM_FIT(GgmInput& in, const GgmOutput& out) {
       return QVXL_GGM_DEGENERATE;
     }
     // Converged: the step is below TOL standard uncertainties, or it has
-    // reached the rounding floor of the whitened residual (it stops
-    // shrinking while already below kFloor standard uncertainties).
+    // reached the rounding floor of the whitened residual (below kFloor
+    // standard uncertainties it stops shrinking).  Steps that small are
+    // taken whole: chi2 cannot tell them from its own rounding.
     const double scale = std::max(1.0, std::sqrt(chi2));
-    const bool last =
-        len <= in.tol * scale || (it > 1 && len <= kFloor * scale && len > 0.5 * prev_len);
+    const bool small = len <= kFloor * scale;
+    const bool last = len <= in.tol * scale || (small && len >= prev_len);
     prev_len = len;
     double h = 1.0;
     bool moved = false;
     for (int k = 0; k <= kHalvings; ++k, h *= 0.5) {
       for (int l = 0; l < q; ++l) trial[l] = th[l] + h * delta[l];
       const double c2 = g.chi2(trial.data(), rtrial.data());
-      if (std::isfinite(c2) && (last || c2 <= chi2 * (1.0 + 4.0 * kEps))) {
+      if (std::isfinite(c2) && (small || c2 <= chi2 * (1.0 + 4.0 * kEps))) {
         th.swap(trial);
         g.residual().swap(rtrial);
         chi2 = c2;
