@@ -15,7 +15,7 @@
 // ||L^-1 (z - zeta) - J delta|| through the QR factorization of J (LAPACK
 // DGEQRF, DORMQR, DTRTRS).  A step that raises chi2 is halved.  The iteration
 // stops when ||J delta||, the step's length measured in standard
-// uncertainties, is at most TOL max(1, sqrt(chi2)), or when, below 1e-7
+// uncertainties, is at most TOL max(1, sqrt(chi2)), or when, below 1e-5
 // standard uncertainties, it stops shrinking (the rounding floor of the
 // whitened residual, which large values with small uncertainties raise).
 // Steps that small are taken whole, the last one included.
@@ -68,7 +68,7 @@ constexpr int kHalvings = 40;
 // Below this many standard uncertainties a step that no longer shrinks is
 // rounding noise: the coefficients are then known to far better than their
 // uncertainty.
-constexpr double kFloor = 1e-7;
+constexpr double kFloor = 1e-5;
 
 // L (lower, in place) -> L^-1, column by column from the last (as DTRTI2).
 void invert_lower(int m, double* a) {
