@@ -951,7 +951,7 @@ QVXL_API void QVXL_CALL QVXL_JOINT_COV(const int* NCOEF, const double* COEF, con
  * correlation ignored, to show what ignoring them does.
  *   INTERVAL(2)  the standards' range widened on each side by
  *                max(10 max u(x), 5 % of the range), u(x)^2 = diag Ux
- *   TOL          1e-10: the iteration stops when the step, measured in
+ *   TOL          1e-8: the iteration stops when the step, measured in
  *                standard uncertainties (||J delta||), is at most
  *                TOL max(1, sqrt(CHI2)), or when, below 1e-5 of them, it
  *                stops shrinking (the rounding floor of large values with

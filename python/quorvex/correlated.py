@@ -470,7 +470,7 @@ def fit_correlated(x, y, correlations, degree: int = 1, interval=None, *, tol=No
     (z - zeta)' V^-1 (z - zeta) over the coefficients and the true x values.
     ``interval``: the curve's; by default the standards' range widened on each side by
     max(10 max u(x), 5 % of the range).  ``tol``, ``maxit``: the iteration's stopping
-    rule (default 1e-10 standard uncertainties, 100 iterations).
+    rule (default 1e-8 standard uncertainties, the last step taken; 100 iterations).
     """
     x = np.ascontiguousarray(x, dtype=np.float64)
     y = np.ascontiguousarray(y, dtype=np.float64)

@@ -9,7 +9,8 @@
 //   chi2 = (z - zeta)' V^-1 (z - zeta)
 // over the n + ncoef parameters theta = (xi, c).  With V = L L' (Cholesky) the
 // objective is ||L^-1 (z - zeta)||^2, a nonlinear least-squares problem in
-// theta, solved by Gauss-Newton: at each iterate the Jacobian is
+// theta, solved by Gauss-Newton from xi = x and the coefficients of y on the
+// basis at x weighted by 1/u(y): at each iterate the Jacobian is
 //   J = L^-1 d zeta / d theta,  d zeta / d theta = [[I, 0], [diag p'(xi), G]]
 // (G the basis rows at xi), and the step delta minimises
 // ||L^-1 (z - zeta) - J delta|| through the QR factorization of J (LAPACK
@@ -120,6 +121,28 @@ class Ggm {
     for (int i = 0; i < n_; ++i) theta_[i] = in.x[i];
     lwork_ = 64 * std::max(m_, q_);
     work_.resize(static_cast<std::size_t>(lwork_));
+  }
+
+  // The starting coefficients: y on the basis at x, weighted by 1/u(y).
+  void start() {
+    CHEBBASIS(p_, in_.xmin, in_.xmax, n_, in_.x, g_.data(), n_);
+    ColMajor<double> G(g_.data(), n_);
+    ColMajor<const double> Vv(in_.v, m_);
+    std::vector<double> rhs(static_cast<std::size_t>(n_));
+    for (int i = 0; i < n_; ++i) {
+      const double w = 1.0 / std::sqrt(Vv(n_ + i, n_ + i));
+      rhs[i] = w * in_.y[i];
+      for (int k = 0; k < p_; ++k) G(i, k) *= w;
+    }
+    int info = 0;
+    const int one = 1;
+    dgeqrf_(&n_, &p_, g_.data(), &n_, tau_.data(), work_.data(), &lwork_, &info);
+    dormqr_("L", "T", &n_, &one, &p_, g_.data(), &n_, tau_.data(), rhs.data(), &n_, work_.data(),
+            &lwork_, &info, 1, 1);
+    for (int k = 0; k < p_; ++k)
+      if (!(std::fabs(G(k, k)) > 0.0)) return;  // leave the start at zero
+    dtrtrs_("U", "N", "N", &p_, &one, g_.data(), &n_, rhs.data(), &n_, &info, 1, 1, 1);
+    for (int k = 0; k < p_; ++k) theta_[n_ + k] = std::isfinite(rhs[k]) ? rhs[k] : 0.0;
   }
 
   std::vector<double>& theta() { return theta_; }
@@ -311,6 +334,7 @@ int GGM_FIT(GgmInput& in, const GgmOutput& out) {
   invert_lower(m, linv.data());
 
   Ggm g(in, linv);
+  g.start();
   std::vector<double>& th = g.theta();
   const int q = n + p;
   std::vector<double> delta(static_cast<std::size_t>(q)), trial(static_cast<std::size_t>(q)),

@@ -13,7 +13,7 @@ struct GgmInput {
   int ncoef = 0;
   bool has_interval = false;
   double xmin = 0.0, xmax = 0.0;  // in when has_interval, out always
-  double tol = 1e-10;             // step length in standard uncertainties
+  double tol = 1e-8;              // step length in standard uncertainties
   int maxit = 100;
   bool diagonal = false;  // use V's diagonal only: the correlations ignored
 };
