@@ -3,11 +3,11 @@ covariance of x and y.
 
 Calibration standards are rarely independent: diluted from one stock, made by
 serial dilution, weighed on one balance, read on one drifting instrument.
-:class:`Correlations` writes down how their errors are shared, in the terms a
+:class:`quorvex.Correlations` writes down how their errors are shared, in the terms a
 laboratory uses (independent parts, named common sources, dilution chains, or
 whole matrices), :func:`fit_correlated` fits the curve by generalized
 Gauss-Markov regression (ISO/TS 28037 clause 10, for every degree the library
-fits), and :meth:`CorrelatedCalibration.inverse` reads samples off it with the
+fits), and :meth:`quorvex.CorrelatedCalibration.inverse` reads samples off it with the
 joint covariance of the results, also where a sample shares a source with the
 standards (drift).  Every result also gives the same quantity with the
 correlations ignored, side by side.
@@ -283,7 +283,7 @@ def _matrix_file(path: Path) -> np.ndarray:
 
 @dataclass
 class CorrelatedPrediction:
-    """Samples read off a :class:`CorrelatedCalibration`: ``x``, ``u_x``, ``cov`` (the
+    """Samples read off a :class:`quorvex.CorrelatedCalibration`: ``x``, ``u_x``, ``cov`` (the
     joint covariance), ``k`` (normal, the covariance being stated) and ``U = k u_x`` at
     ``level``; ``x_ignoring``, ``u_x_ignoring``: the same with every correlation
     ignored (the fit of the diagonal of V, nothing shared with the samples)."""
@@ -395,7 +395,7 @@ class CorrelatedCalibration:
         """Read responses ``y`` off the curve, with their joint covariance.
 
         ``u_y``: each response's independent standard uncertainty; the sources of the
-        :class:`Correlations` add their ``samples`` contributions (``samples`` maps a
+        :class:`quorvex.Correlations` add their ``samples`` contributions (``samples`` maps a
         source's name to other contributions), shared with the standards.
         """
         ys = np.atleast_1d(np.asarray(y, dtype=np.float64))
@@ -463,7 +463,7 @@ def fit_correlated(x, y, correlations, degree: int = 1, interval=None, *, tol=No
                    maxit: int | None = None,
                    accept_unconverged: bool = False) -> CorrelatedCalibration:
     """Fit a curve of the given degree (0 to 9) to standards whose x and y errors are
-    shared as ``correlations`` states: a :class:`Correlations`, or the covariance V
+    shared as ``correlations`` states: a :class:`quorvex.Correlations`, or the covariance V
     (2n x 2n) of (x_1..x_n, y_1..y_n) itself.
 
     Generalized Gauss-Markov regression (ISO/TS 28037 clause 10): minimises
