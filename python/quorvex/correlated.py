@@ -44,12 +44,16 @@ def _status(code: int, info=None) -> str:
     return text
 
 
-def _per_standard(value, n: int, what: str, signed: bool = True) -> np.ndarray:
-    a = np.asarray(value, dtype=np.float64)
+def _per_standard(value, n: int, what: str, signed: bool = True,
+                  each: str = "standard") -> np.ndarray:
+    try:
+        a = np.asarray(value, dtype=np.float64)
+    except (TypeError, ValueError):
+        raise InputError(f"{what}: numbers are needed") from None
     if a.ndim == 0:
         a = np.full(n, float(a))
     if a.shape != (n,):
-        raise InputError(f"{what}: one value or {n} (one per standard), not {a.size}")
+        raise InputError(f"{what}: one value or {n} (one per {each}), not {a.size}")
     if not np.isfinite(a).all():
         raise InputError(f"{what}: every value must be finite")
     if not signed and (a < 0).any():
@@ -170,8 +174,8 @@ class Correlations:
         for k, s in enumerate(self.sources):
             ustd[:n, k] = _per_standard(s.x, n, f"source {s.name!r}: x")
             ustd[n:, k] = _per_standard(s.y, n, f"source {s.name!r}: y")
-            a = np.asarray(samples.get(s.name, s.samples), dtype=np.float64)
-            usmp[:, k] = a if a.ndim else np.full(m, float(a))
+            usmp[:, k] = _per_standard(samples.get(s.name, s.samples), m,
+                                       f"source {s.name!r}: samples", each="sample")
         vs, czs, st = LC.shared(n, ustd, usmp, u_y)
         if st:
             raise InputError(f"samples: {_status(st)}")
