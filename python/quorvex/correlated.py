@@ -31,7 +31,7 @@ import numpy as np
 from . import _lab
 from . import _lab_correlated as LC
 from . import _lab_curve as LCu
-from .errors import FitError, InputError
+from .errors import FitError, InputError, QuorvexError
 
 MAX_NCOEF = 10
 
@@ -417,10 +417,16 @@ class CorrelatedCalibration:
             raise InputError(f"inverse: {_status(st)}")
         if st == LC.INCONSISTENT:
             raise FitError(f"inverse: {_status(st)}", code=st)
-        ig = self.ignoring()
-        xi, _, uxi, st2 = LC.inverse(ig.coef, ig.cov, ig.xmin, ig.xmax, ig.gain, ys, vs, 2)
-        if st2 not in (0, LC.INCONSISTENT):
-            raise InputError(f"inverse: {_status(st2)}")
+        try:  # the comparison is shown where the fit ignoring the correlations exists
+            ig = self.ignoring()
+        except QuorvexError:
+            ig = None
+        if ig is None:
+            xi = uxi = np.full(m, np.nan)
+        else:
+            xi, _, uxi, st2 = LC.inverse(ig.coef, ig.cov, ig.xmin, ig.xmax, ig.gain, ys, vs, 2)
+            if st2 not in (0, LC.INCONSISTENT):
+                raise InputError(f"inverse: {_status(st2)}")
         k, stk = LCu.coverage(0, 0, level)
         if stk:
             raise InputError(f"level: {_status(stk)}")
@@ -432,7 +438,10 @@ class CorrelatedCalibration:
         """The coefficients in powers of x with their uncertainties, with and without the
         stated correlations, and chi2."""
         a, ca = self.power_coefficients()
-        b, cb = self.ignoring().power_coefficients()
+        try:
+            b, cb = self.ignoring().power_coefficients()
+        except QuorvexError:  # that fit did not converge: its columns are left empty
+            b, cb = np.full(a.size, np.nan), np.full((a.size, a.size), np.nan)
         lines = [f"generalized Gauss-Markov fit of degree {self.degree} to {self.x.size} "
                  f"standards on [{self.xmin:.6g}, {self.xmax:.6g}]",
                  f"{'':<6} {'value':>14} {'u':>11} {'value ignoring':>15} {'u ignoring':>11}"]
