@@ -941,9 +941,10 @@ QVXL_API void QVXL_CALL QVXL_JOINT_COV(const int* NCOEF, const double* COEF, con
  * (x_1..x_NPTS, y_1..y_NPTS): [[Ux, Uxy], [Uxy', Uy]] (QVXL_GGM_COMPONENTS
  * and QVXL_GGM_DILUTION build it).  NCOEF = degree + 1 (1..10), at most NPTS.
  * The fit minimises (z - zeta)' V^-1 (z - zeta), z = (x, y), zeta = (xi,
- * p(xi)), over the coefficients and the true x values xi, by Gauss-Newton on
- * L^-1 (z - zeta) with V = L L' and a QR step; a step that raises the sum is
- * halved.
+ * p(xi)), over the coefficients and the true x values xi, on L^-1 (z - zeta)
+ * with V = L L': Newton steps through the QR factorization of the Jacobian
+ * (Gauss-Newton steps where the full Hessian is not positive definite); a
+ * step that raises the sum is halved.
  *
  * DEFAULTS says which options are given (a sum): 1 INTERVAL, 2 TOL, 4 MAXIT;
  * those not given are chosen, and on return every one holds the value used.

@@ -9,12 +9,16 @@
 //   chi2 = (z - zeta)' V^-1 (z - zeta)
 // over the n + ncoef parameters theta = (xi, c).  With V = L L' (Cholesky) the
 // objective is ||L^-1 (z - zeta)||^2, a nonlinear least-squares problem in
-// theta, solved by Gauss-Newton from xi = x and the coefficients of y on the
-// basis at x weighted by 1/u(y): at each iterate the Jacobian is
+// theta, solved from xi = x and the coefficients of y on the basis at x
+// weighted by 1/u(y).  At each iterate the Jacobian is
 //   J = L^-1 d zeta / d theta,  d zeta / d theta = [[I, 0], [diag p'(xi), G]]
-// (G the basis rows at xi), and the step delta minimises
-// ||L^-1 (z - zeta) - J delta|| through the QR factorization of J (LAPACK
-// DGEQRF, DORMQR, DTRTRS).  A step that raises chi2 is halved.  The iteration
+// (G the basis rows at xi), factorized J = Q R (LAPACK DGEQRF, DORMQR).  The
+// Gauss-Newton step delta minimises ||L^-1 (z - zeta) - J delta|| (DTRTRS);
+// Newton's step adds to R'R the second-order part of the Hessian (the
+// curve's second derivative and slope rows weighted by V^-1 (z - zeta) at
+// the responses) and is taken where that matrix is positive definite, which
+// keeps the convergence fast where the residuals are not small.  A step that
+// raises chi2 is halved.  The iteration
 // stops when ||J delta||, the step's length measured in standard
 // uncertainties, is at most TOL max(1, sqrt(chi2)), or when, below 1e-5
 // standard uncertainties, it stops shrinking (the rounding floor of the
@@ -42,6 +46,7 @@
 #include <vector>
 
 #include "curve/chebyshev.h"
+#include "curvestats/curve_point.h"
 #include "fitrules/fit_defaults.h"
 #include "numeric/colmajor.h"
 #include "numeric/lapack.h"
@@ -198,17 +203,80 @@ class Ggm {
     return true;
   }
 
-  // The Gauss-Newton step for the residual r_ into step (q); returns ||J step||.
+  // The step for the residual r_ into step (q): Newton's where the full
+  // Hessian is positive definite, else Gauss-Newton's; returns ||J step||.
   double step(double* step) {
     std::vector<double> qtr(r_);
     const int one = 1;
     int info = 0;
     dormqr_("L", "T", &m_, &one, &q_, j_.data(), &m_, tau_.data(), qtr.data(), &m_, work_.data(),
             &lwork_, &info, 1, 1);
+    if (newton(qtr.data(), step)) {
+      // ||J step|| = ||R step||
+      ColMajor<const double> R(j_.data(), m_);
+      double s2 = 0.0;
+      for (int k = 0; k < q_; ++k) {
+        double t = 0.0;
+        for (int l = k; l < q_; ++l) t += R(k, l) * step[l];
+        s2 += t * t;
+      }
+      return std::sqrt(s2);
+    }
     std::copy(qtr.begin(), qtr.begin() + q_, step);
     const double len = nrm2(q_, step);
     dtrtrs_("U", "N", "N", &q_, &one, j_.data(), &m_, step, &q_, &info, 1, 1, 1);
     return len;
+  }
+
+  // Newton's step: (R'R + S) step = R' b, b = (Q'r)(1..q), S the second-order
+  // part of the Hessian of chi2 / 2: -sum_i w_i d^2 p(xi_i) / d theta^2,
+  // w = L^-T r = V^-1 (z - zeta) at the responses, whose only entries are
+  // p''(xi_i) at (xi_i, xi_i) and the slope rows g'(xi_i) at (xi_i, c).
+  // False where that matrix is not positive definite (far from a minimum).
+  bool newton(const double* b, double* step) {
+    ColMajor<const double> R(j_.data(), m_);
+    const std::size_t qq = static_cast<std::size_t>(q_);
+    h_.assign(qq * qq, 0.0);
+    ColMajor<double> H(h_.data(), q_);
+    for (int c = 0; c < q_; ++c)
+      for (int a = c; a < q_; ++a) {
+        double t = 0.0;
+        for (int k = 0; k <= c; ++k) t += R(k, a) * R(k, c);
+        H(a, c) = t;
+      }
+    std::vector<double> w(r_);
+    const int one = 1;
+    dtrmv_("L", "T", "N", &m_, linv_.data(), &m_, w.data(), &one, 1, 1, 1);
+    std::vector<double> d2(static_cast<std::size_t>(p_)), gp(static_cast<std::size_t>(p_));
+    CHEBDER(p_, in_.xmin, in_.xmax, d_.data(), 1, d2.data(), 1);
+    for (int i = 0; i < n_; ++i) {
+      const double wi = w[n_ + i];
+      if (wi == 0.0) continue;
+      const double t = XSCALE(in_.xmin, in_.xmax, theta_[i]);
+      H(i, i) -= wi * CHEBSUM(p_, t, d2.data(), 1);
+      slope_row(p_, in_.xmin, in_.xmax, theta_[i], gp.data());
+      for (int k = 0; k < p_; ++k) H(n_ + k, i) -= wi * gp[k];
+    }
+    if (cholesky_lower(q_, h_.data()) != 0) return false;
+    // R' b, then the two triangular solves with the factor.
+    for (int a = q_ - 1; a >= 0; --a) {
+      double t = 0.0;
+      for (int k = 0; k <= a; ++k) t += R(k, a) * b[k];
+      step[a] = t;
+    }
+    for (int a = 0; a < q_; ++a) {
+      double t = step[a];
+      for (int k = 0; k < a; ++k) t -= H(a, k) * step[k];
+      step[a] = t / H(a, a);
+    }
+    for (int a = q_ - 1; a >= 0; --a) {
+      double t = step[a];
+      for (int k = a + 1; k < q_; ++k) t -= H(k, a) * step[k];
+      step[a] = t / H(a, a);
+    }
+    for (int a = 0; a < q_; ++a)
+      if (!std::isfinite(step[a])) return false;
+    return true;
   }
 
   // cov(c) and the gain from the factorized J.
@@ -253,7 +321,7 @@ class Ggm {
   const GgmInput& in_;
   int n_, p_, m_, q_;
   std::vector<double>& linv_;
-  std::vector<double> theta_, j_, tau_, r_, g_, slope_, d_, work_;
+  std::vector<double> theta_, j_, tau_, r_, g_, slope_, d_, work_, h_;
   int lwork_ = 0;
 };
 
