@@ -944,7 +944,10 @@ QVXL_API void QVXL_CALL QVXL_JOINT_COV(const int* NCOEF, const double* COEF, con
  * p(xi)), over the coefficients and the true x values xi, on L^-1 (z - zeta)
  * with V = L L': Newton steps through the QR factorization of the Jacobian
  * (Gauss-Newton steps where the full Hessian is not positive definite); a
- * step that raises the sum is halved.
+ * step that raises the sum is halved.  Where the x values carry no
+ * uncertainty at all (Ux and Uxy zero) they are exact: the fit is then
+ * generalized least squares in y (ISO/TS 28037 clause 9), XADJ = X and
+ * GAIN's x columns zero.
  *
  * DEFAULTS says which options are given (a sum): 1 INTERVAL, 2 TOL, 4 MAXIT;
  * those not given are chosen, and on return every one holds the value used.

@@ -564,4 +564,38 @@ TEST(LabCorrelated, IgnoringCorrelationsIsTheFitOfTheDiagonal) {
   EXPECT_NE(i2.covx, k.covx);
 }
 
+TEST(LabCorrelated, ExactXIsTheWeightedLeastSquaresFit) {
+  // Ux and Uxy zero: the x values are exact and the fit is generalized least
+  // squares in y; with Uy diagonal that is OLSPFIT's weighted fit.
+  for (int nc : {1, 2, 4}) {
+    SCOPED_TRACE(nc);
+    const int n = 7;
+    Vec x(n), y(n), uy(n);
+    for (int i = 0; i < n; ++i) {
+      x[i] = 0.5 + 1.3 * i;
+      y[i] = 1.0 + 0.7 * x[i] - 0.02 * x[i] * x[i] + 0.03 * std::sin(2.0 * i);
+      uy[i] = 0.02 + 0.004 * i;
+    }
+    double interval[2] = {0.0, 9.0}, tol[2] = {0, 0}, sigma = 0, sres, chi2;
+    int maxit = 0, covkind = 0, given = 1, weighting = 0, defaults = 1, st = -1, ndof, info[5];
+    std::vector<int> keep(n, 1);
+    Vec coef(nc), cov(nc * nc), covsc(nc * nc), per(8 * n), rinfo(4);
+    double* p = per.data();
+    LAB(QVXL_FIT)(&n, x.data(), y.data(), uy.data(), uy.data(), &given, &weighting, keep.data(),
+                  &nc, &defaults, interval, tol, &maxit, &sigma, &covkind, coef.data(), cov.data(),
+                  covsc.data(), &sres, &ndof, &chi2, p, p + n, p + 2 * n, p + 3 * n, p + 4 * n,
+                  p + 5 * n, p + 6 * n, p + 7 * n, rinfo.data(), info, &st);
+    ASSERT_EQ(st, 0);
+    Vec v(4 * n * n, 0.0);
+    for (int i = 0; i < n; ++i) v[(n + i) * 2 * n + n + i] = uy[i] * uy[i];
+    const Ggm f = ggm(x, y, v, nc, QVXL_GGM_OPT_INTERVAL, 0.0, 9.0);
+    ASSERT_EQ(f.istat, 0);
+    for (int k = 0; k < nc; ++k) EXPECT_NEAR(f.coef[k], coef[k], 1e-12 * std::fabs(coef[0]));
+    for (int k = 0; k < nc * nc; ++k) EXPECT_NEAR(f.cov[k], cov[k], 1e-12 * std::fabs(cov[0]));
+    EXPECT_NEAR(f.chi2, chi2, 1e-10 * chi2);
+    EXPECT_EQ(f.xadj, x);
+    for (int k = 0; k < nc * n; ++k) EXPECT_EQ(f.gain[k], 0.0);  // no sensitivity to exact x
+  }
+}
+
 }  // namespace

@@ -118,6 +118,24 @@ def test_fit_against_independent_gauss_newton(degree, scatter):
     np.testing.assert_allclose(cal(cal.x_adjusted), cal.fitted, rtol=1e-13)
 
 
+def test_exact_x_is_generalized_least_squares():
+    uy = 0.02 + 0.001 * np.arange(6)
+    c = quorvex.Correlations(u_y=uy).source("drift", y=0.03)
+    cal = quorvex.fit_correlated(X, Y, c, degree=2, interval=(0.0, 110.0))
+    v = numpy_v(X, 0.0, uy, [(0.0, 0.03)])[6:, 6:]
+    s = (2 * X - 110.0) / 110.0
+    b = np.polynomial.chebyshev.chebvander(s, 2)
+    b[:, 0] = 0.5
+    w = np.linalg.inv(v)
+    cov = np.linalg.inv(b.T @ w @ b)
+    coef = cov @ b.T @ w @ Y
+    np.testing.assert_allclose(cal.coef, coef, rtol=1e-11)
+    np.testing.assert_allclose(cal.cov, cov, rtol=1e-10)
+    np.testing.assert_array_equal(cal.x_adjusted, X)
+    e = Y - b @ coef
+    assert cal.chi2 == pytest.approx(e @ w @ e, rel=1e-10)
+
+
 def test_iso28037_table25():
     x = np.array([50.4, 99.0, 149.9, 200.4, 248.5, 299.7, 349.1])
     y = np.array([52.3, 97.8, 149.7, 200.1, 250.4, 300.9, 349.2])
@@ -178,7 +196,7 @@ def test_description_file(tmp_path):
 
 
 def test_errors_name_the_standard():
-    c = quorvex.Correlations(u_x=[0.1, 0.1, 0.0, 0.1], u_y=0.1)
+    c = quorvex.Correlations(u_x=[0.1, 0.1, 0.0, 0.1], u_y=0.1)  # one x exact, not all
     with pytest.raises(InputError, match=r"standard 3, its x"):
         quorvex.fit_correlated([1.0, 2, 3, 4], [1.0, 2, 3, 4.1], c)
     with pytest.raises(InputError, match=r"standard 2"):

@@ -35,8 +35,12 @@
 // readings into their inverse predictions.  chi2 has n - ncoef degrees of
 // freedom.
 //
-// L^-1 is formed once (4 n^2 numbers); J takes 2 n (n + ncoef) more: the fit
-// needs a few n x n matrices besides V.
+// Where Ux and Uxy are zero the x values are exact: the parameters are the
+// coefficients alone, V is Uy, and the fit is generalized least squares in y
+// (ISO/TS 28037 clause 9).
+//
+// L^-1 is formed once (4 n^2 numbers); J takes 2 n (n + ncoef) more and
+// Newton's matrix (n + ncoef)^2: the fit needs a few n x n matrices besides V.
 #include "correlated/ggm_fit.h"
 
 #include <algorithm>
@@ -109,12 +113,15 @@ void invert_upper(int p, const double* u, int ld, double* out) {
 // Working state of one fit.
 class Ggm {
  public:
-  Ggm(const GgmInput& in, std::vector<double>& linv)
+  // exact_x: the x values carry no uncertainty; the parameters are then the
+  // coefficients alone and the residuals those of y.
+  Ggm(const GgmInput& in, std::vector<double>& linv, bool exact_x)
       : in_(in),
         n_(in.n),
+        nx_(exact_x ? 0 : in.n),
         p_(in.ncoef),
-        m_(2 * in.n),
-        q_(in.n + in.ncoef),
+        m_(nx_ + in.n),
+        q_(nx_ + in.ncoef),
         linv_(linv),
         theta_(static_cast<std::size_t>(q_), 0.0),
         j_(static_cast<std::size_t>(m_) * static_cast<std::size_t>(q_)),
@@ -123,7 +130,7 @@ class Ggm {
         g_(static_cast<std::size_t>(n_) * static_cast<std::size_t>(p_)),
         slope_(static_cast<std::size_t>(n_)),
         d_(static_cast<std::size_t>(p_)) {
-    for (int i = 0; i < n_; ++i) theta_[i] = in.x[i];
+    for (int i = 0; i < nx_; ++i) theta_[i] = in.x[i];
     lwork_ = 64 * std::max(m_, q_);
     work_.resize(static_cast<std::size_t>(lwork_));
   }
@@ -132,7 +139,7 @@ class Ggm {
   void start() {
     CHEBBASIS(p_, in_.xmin, in_.xmax, n_, in_.x, g_.data(), n_);
     ColMajor<double> G(g_.data(), n_);
-    ColMajor<const double> Vv(in_.v, m_);
+    ColMajor<const double> Vv(in_.v, 2 * n_);
     std::vector<double> rhs(static_cast<std::size_t>(n_));
     for (int i = 0; i < n_; ++i) {
       const double w = 1.0 / std::sqrt(Vv(n_ + i, n_ + i));
@@ -147,18 +154,20 @@ class Ggm {
     for (int k = 0; k < p_; ++k)
       if (!(std::fabs(G(k, k)) > 0.0)) return;  // leave the start at zero
     dtrtrs_("U", "N", "N", &p_, &one, g_.data(), &n_, rhs.data(), &n_, &info, 1, 1, 1);
-    for (int k = 0; k < p_; ++k) theta_[n_ + k] = std::isfinite(rhs[k]) ? rhs[k] : 0.0;
+    for (int k = 0; k < p_; ++k) theta_[nx_ + k] = std::isfinite(rhs[k]) ? rhs[k] : 0.0;
   }
 
   std::vector<double>& theta() { return theta_; }
-  const double* coef() const { return theta_.data() + n_; }
+  const double* coef() const { return theta_.data() + nx_; }
+  // The (true) x of standard i at th.
+  double xi(const double* th, int i) const { return nx_ ? th[i] : in_.x[i]; }
 
   // The curve at xi: values into val (n), slopes kept in slope_.
   void curve(const double* th, double* val) {
-    const double* c = th + n_;
+    const double* c = th + nx_;
     CHEBDER(p_, in_.xmin, in_.xmax, c, 1, d_.data(), 1);
     for (int i = 0; i < n_; ++i) {
-      const double t = XSCALE(in_.xmin, in_.xmax, th[i]);
+      const double t = XSCALE(in_.xmin, in_.xmax, xi(th, i));
       val[i] = CHEBSUM(p_, t, c, 1);
       slope_[i] = CHEBSUM(p_, t, d_.data(), 1);
     }
@@ -166,10 +175,10 @@ class Ggm {
 
   // chi2 at th, the whitened residual L^-1 (z - zeta) into res.
   double chi2(const double* th, double* res) {
-    curve(th, res + n_);
+    curve(th, res + nx_);
     for (int i = 0; i < n_; ++i) {
-      res[i] = in_.x[i] - th[i];
-      res[n_ + i] = in_.y[i] - res[n_ + i];
+      if (nx_) res[i] = in_.x[i] - th[i];
+      res[nx_ + i] = in_.y[i] - res[nx_ + i];
     }
     const int one = 1;
     dtrmv_("L", "N", "N", &m_, linv_.data(), &m_, res, &one, 1, 1, 1);
@@ -183,16 +192,16 @@ class Ggm {
   bool factor() {
     ColMajor<double> J(j_.data(), m_);
     ColMajor<const double> Li(linv_.data(), m_);
-    for (int i = 0; i < n_; ++i) {
+    for (int i = 0; i < nx_; ++i) {
       const double s = slope_[i];
       for (int r = 0; r < m_; ++r) J(r, i) = Li(r, i) + s * Li(r, n_ + i);
     }
-    CHEBBASIS(p_, in_.xmin, in_.xmax, n_, theta_.data(), g_.data(), n_);
+    CHEBBASIS(p_, in_.xmin, in_.xmax, n_, nx_ ? theta_.data() : in_.x, g_.data(), n_);
     for (int k = 0; k < p_; ++k)
-      for (int r = 0; r < n_; ++r) J(r, n_ + k) = 0.0;
+      for (int r = 0; r < nx_; ++r) J(r, nx_ + k) = 0.0;
     const double one = 1.0, zero = 0.0;
-    dgemm_("N", "N", &n_, &p_, &n_, &one, &Li(n_, n_), &m_, g_.data(), &n_, &zero, &J(n_, n_),
-           &m_, 1, 1);
+    dgemm_("N", "N", &n_, &p_, &n_, &one, &Li(nx_, nx_), &m_, g_.data(), &n_, &zero,
+           &J(nx_, nx_), &m_, 1, 1);
     int info = 0;
     dgeqrf_(&m_, &q_, j_.data(), &m_, tau_.data(), work_.data(), &lwork_, &info);
     double big = 0.0;
@@ -249,7 +258,7 @@ class Ggm {
     dtrmv_("L", "T", "N", &m_, linv_.data(), &m_, w.data(), &one, 1, 1, 1);
     std::vector<double> d2(static_cast<std::size_t>(p_)), gp(static_cast<std::size_t>(p_));
     CHEBDER(p_, in_.xmin, in_.xmax, d_.data(), 1, d2.data(), 1);
-    for (int i = 0; i < n_; ++i) {
+    for (int i = 0; i < nx_; ++i) {
       const double wi = w[n_ + i];
       if (wi == 0.0) continue;
       const double t = XSCALE(in_.xmin, in_.xmax, theta_[i]);
@@ -283,7 +292,7 @@ class Ggm {
   void covariance(double* cov, double* gain) {
     ColMajor<const double> J(j_.data(), m_);
     std::vector<double> rinv(static_cast<std::size_t>(p_) * static_cast<std::size_t>(p_));
-    invert_upper(p_, &J(n_, n_), m_, rinv.data());
+    invert_upper(p_, &J(nx_, nx_), m_, rinv.data());
     ColMajor<const double> Ri(rinv.data(), p_);
     ColMajor<double> C(cov, p_);
     for (int a = 0; a < p_; ++a)
@@ -296,7 +305,7 @@ class Ggm {
     // Q2 = Q E, E the unit columns n..n+p-1; T = L^-T Q2; K = Rinv T'.
     std::vector<double> e(static_cast<std::size_t>(m_) * static_cast<std::size_t>(p_), 0.0);
     ColMajor<double> E(e.data(), m_);
-    for (int k = 0; k < p_; ++k) E(n_ + k, k) = 1.0;
+    for (int k = 0; k < p_; ++k) E(nx_ + k, k) = 1.0;
     int info = 0;
     dormqr_("L", "N", &m_, &p_, &q_, j_.data(), &m_, tau_.data(), e.data(), &m_, work_.data(),
             &lwork_, &info, 1, 1);
@@ -306,11 +315,13 @@ class Ggm {
            1, 1);
     ColMajor<const double> T(t.data(), m_);
     ColMajor<double> K(gain, p_);
+    for (int c = 0; c < n_ - nx_; ++c)  // exact x: no sensitivity to them
+      for (int a = 0; a < p_; ++a) K(a, c) = 0.0;
     for (int c = 0; c < m_; ++c)
       for (int a = 0; a < p_; ++a) {
         double s = 0.0;
         for (int k = a; k < p_; ++k) s += Ri(a, k) * T(c, k);
-        K(a, c) = s;
+        K(a, c + n_ - nx_) = s;
       }
   }
 
@@ -319,7 +330,7 @@ class Ggm {
 
  private:
   const GgmInput& in_;
-  int n_, p_, m_, q_;
+  int n_, nx_, p_, m_, q_;
   std::vector<double>& linv_;
   std::vector<double> theta_, j_, tau_, r_, g_, slope_, d_, work_, h_;
   int lwork_ = 0;
@@ -387,26 +398,36 @@ int GGM_FIT(GgmInput& in, const GgmOutput& out) {
     in.xmax = hi;
   }
 
-  std::vector<double> linv(in.v, in.v + mm);
-  if (in.diagonal)
-    for (int j = 0; j < m; ++j)
-      for (int i = 0; i < m; ++i)
-        if (i != j) linv[static_cast<std::size_t>(j) * m + i] = 0.0;
-  if (const int k = cholesky_lower(m, linv.data()); k != 0) {
-    out.info[1] = (k - 1) % n + 1;
-    out.info[2] = k - 1 < n ? 1 : 2;
+  // x values with no uncertainty at all (Ux and Uxy zero) are exact: the
+  // fit is then generalized least squares in y (ISO/TS 28037 clause 9).
+  bool exact_x = true;
+  for (int j = 0; j < m && exact_x; ++j)
+    for (int i = 0; i < n; ++i)
+      if (V(i, j) != 0.0) {
+        exact_x = false;
+        break;
+      }
+  const int mf = exact_x ? n : m, off = exact_x ? n : 0;
+  std::vector<double> linv(static_cast<std::size_t>(mf) * static_cast<std::size_t>(mf));
+  for (int j = 0; j < mf; ++j)
+    for (int i = 0; i < mf; ++i)
+      linv[static_cast<std::size_t>(j) * mf + i] =
+          in.diagonal && i != j ? 0.0 : V(off + i, off + j);
+  if (const int k = cholesky_lower(mf, linv.data()); k != 0) {
+    out.info[1] = (off + k - 1) % n + 1;
+    out.info[2] = off + k - 1 < n ? 1 : 2;
     return QVXL_GGM_NOT_POSITIVE;
   }
-  for (int j = 1; j < m; ++j)
-    for (int i = 0; i < j; ++i) linv[static_cast<std::size_t>(j) * m + i] = 0.0;
-  invert_lower(m, linv.data());
+  for (int j = 1; j < mf; ++j)
+    for (int i = 0; i < j; ++i) linv[static_cast<std::size_t>(j) * mf + i] = 0.0;
+  invert_lower(mf, linv.data());
 
-  Ggm g(in, linv);
+  Ggm g(in, linv, exact_x);
   g.start();
   std::vector<double>& th = g.theta();
-  const int q = n + p;
+  const int q = (exact_x ? 0 : n) + p;
   std::vector<double> delta(static_cast<std::size_t>(q)), trial(static_cast<std::size_t>(q)),
-      rtrial(static_cast<std::size_t>(m));
+      rtrial(static_cast<std::size_t>(mf));
   double chi2 = g.chi2(th.data(), g.residual().data());
   bool converged = false;
   int it = 0;
@@ -454,12 +475,12 @@ int GGM_FIT(GgmInput& in, const GgmOutput& out) {
   std::vector<double> fitted(static_cast<std::size_t>(n));
   g.curve(th.data(), fitted.data());
   if (!g.factor()) return QVXL_GGM_DEGENERATE;
-  for (int k = 0; k < p; ++k) out.coef[k] = th[n + k];
+  for (int k = 0; k < p; ++k) out.coef[k] = g.coef()[k];
   g.covariance(out.cov, out.gain);
   *out.chi2 = chi2;
   *out.ndof = n - p;
   for (int i = 0; i < n; ++i) {
-    out.xadj[i] = th[i];
+    out.xadj[i] = g.xi(th.data(), i);
     out.fitted[i] = fitted[i];
   }
   return converged ? QVXL_OK : QVXL_GGM_NO_CONVERGENCE;
