@@ -12,7 +12,7 @@ from pathlib import Path
 import numpy as np
 
 from . import _files, tabular
-from .correlated import Correlations, fit_correlated
+from .correlated import Correlations, SamplesColumn, fit_correlated
 from .errors import InputError
 
 REPORT = "report-correlated.txt"
@@ -53,7 +53,12 @@ def command(args, run, read):
         st = read(args.samples, args)
         s = tabular.read_samples(st, args.sample_y, args.sample_uy, args.sample_name,
                                  prefer_y=[std.columns["y"]])
-        pred = cal.inverse(s.y, u_y=s.u_y, names=s.names, level=args.band)
+        shared = {}
+        for src in corr.sources:
+            if isinstance(src.samples, SamplesColumn):
+                k = st.find("name", str(src.samples))  # refuses a column the file lacks
+                shared[src.name] = st.numbers(k)
+        pred = cal.inverse(s.y, u_y=s.u_y, samples=shared, names=s.names, level=args.band)
         out += ["", f"samples: {st.label}", str(pred)]
         rows = pred.rows()
     text = "\n".join(out) + "\n"

@@ -61,6 +61,12 @@ def _per_standard(value, n: int, what: str, signed: bool = True,
     return a
 
 
+class SamplesColumn(str):
+    """A source's contribution to the samples named by a column of the samples file
+    (description files): :meth:`quorvex.CorrelatedCalibration.inverse` takes its
+    values through ``samples``."""
+
+
 @dataclass
 class Source:
     """A named common source: its contribution (a standard uncertainty, signed by the
@@ -174,7 +180,12 @@ class Correlations:
         for k, s in enumerate(self.sources):
             ustd[:n, k] = _per_standard(s.x, n, f"source {s.name!r}: x")
             ustd[n:, k] = _per_standard(s.y, n, f"source {s.name!r}: y")
-            usmp[:, k] = _per_standard(samples.get(s.name, s.samples), m,
+            given = samples.get(s.name, s.samples)
+            if isinstance(given, SamplesColumn):
+                raise InputError(f"source {s.name!r}: its samples' contributions are the column "
+                                 f"{str(given)!r} of the samples file: pass them as "
+                                 f"samples={{{s.name!r}: values}}")
+            usmp[:, k] = _per_standard(given, m,
                                        f"source {s.name!r}: samples", each="sample")
         vs, czs, st = LC.shared(n, ustd, usmp, u_y)
         if st:
@@ -200,7 +211,7 @@ class Correlations:
             raise InputError(f"{path.name}: {' '.join(str(e).split())}") from None
         cols = {str(k).strip().lower(): v for k, v in (standards or {}).items()}
 
-        def value(section, key, default=0.0):
+        def value(section, key, default=0.0, samples_column=False):
             text = cp.get(section, key, fallback=None)
             if text is None or not text.strip():
                 return default
@@ -209,6 +220,8 @@ class Correlations:
                 return float(text)
             except ValueError:
                 pass
+            if samples_column:  # a column of the samples file, read with the samples
+                return SamplesColumn(text)
             if text.lower() in cols:
                 return cols[text.lower()]
             raise InputError(f"{path.name}: [{section}] {key} = {text!r} is neither a number "
@@ -226,7 +239,8 @@ class Correlations:
                 if not name:
                     raise InputError(f"{path.name}: [{sec}]: give the source a name, e.g. "
                                      "[source stock A]")
-                c.source(name, value(sec, "x"), value(sec, "y"), value(sec, "samples"))
+                c.source(name, value(sec, "x"), value(sec, "y"),
+                         value(sec, "samples", samples_column=True))
             elif low == "dilution":
                 parent = cp.get(sec, "parent", fallback="").strip()
                 if parent.lower() not in cols:

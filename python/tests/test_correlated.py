@@ -217,8 +217,9 @@ def test_command_line(tmp_path, capsys):
             w.writerow([f"S{k + 1}", X[k], Y[k], 0.02 + 0.001 * k,
                         "stock" if PARENT[k] == 0 else f"S{PARENT[k]}", REL[k]])
     (tmp_path / "c.ini").write_text("[dilution]\nparent = prepared_from\nrelative = u_step\n"
-                                    "stock = 0.001\n[source drift]\ny = 0.03\nsamples = 0.03\n")
-    (tmp_path / "s.csv").write_text("name,y,u_y\nA,10,0.02\nB,70,0.02\n")
+                                    "stock = 0.001\n[source drift]\ny = 0.03\n"
+                                    "samples = u_drift ; a column of the samples file\n")
+    (tmp_path / "s.csv").write_text("name,y,u_y,u_drift\nA,10,0.02,0.03\nB,70,0.02,0.03\n")
     out = tmp_path / "out"
     code = cli.main(["fit", str(std), "--correlations", str(tmp_path / "c.ini"), "--samples",
                      str(tmp_path / "s.csv"), "--out", str(out), "--degree", "2"])
