@@ -1343,6 +1343,164 @@ QVXL_API void QVXL_CALL QVXL_REPORTED(
     int* FLAGS,           /* in/out  FLAGS(NPTS) sample flags               */
     int* ISTAT);          /* out  status                                    */
 
+/* ===========================================================================
+ * Correlated standards: the generalized Gauss-Markov fit, the covariance of
+ * the standards from its sources, and inverse prediction with the joint
+ * covariance of the results.  Statuses 90-99.
+ * ======================================================================== */
+
+/* ---------------------------------------------------------------------------
+ * QVXL_GGM_FIT -- a curve fitted to standards whose x and y values carry a
+ * full covariance matrix (generalized Gauss-Markov regression, ISO/TS 28037
+ * clause 10, for every degree the library fits).
+ *
+ * The standards: X(NPTS), Y(NPTS), and V (2 NPTS x 2 NPTS) the covariance of
+ * (x_1..x_NPTS, y_1..y_NPTS): [[Ux, Uxy], [Uxy', Uy]] (QVXL_GGM_COMPONENTS
+ * and QVXL_GGM_DILUTION build it).  NCOEF = degree + 1 (1..10), at most NPTS.
+ * The fit minimises (z - zeta)' V^-1 (z - zeta), z = (x, y), zeta = (xi,
+ * p(xi)), over the coefficients and the true x values xi, on L^-1 (z - zeta)
+ * with V = L L': Newton steps through the QR factorization of the Jacobian
+ * (Gauss-Newton steps where the full Hessian is not positive definite); a
+ * step that raises the sum is halved.  Where the x values carry no
+ * uncertainty at all (Ux and Uxy zero) they are exact: the fit is then
+ * generalized least squares in y (ISO/TS 28037 clause 9), XADJ = X and
+ * GAIN's x columns zero.
+ *
+ * DEFAULTS says which options are given (a sum): 1 INTERVAL, 2 TOL, 4 MAXIT;
+ * those not given are chosen, and on return every one holds the value used.
+ * DEFAULTS bit 8 fits with V's diagonal only: the same variances with every
+ * correlation ignored, to show what ignoring them does.
+ *   INTERVAL(2)  the standards' range widened on each side by
+ *                max(10 max u(x), 5 % of the range), u(x)^2 = diag Ux
+ *   TOL          1e-8: the iteration stops when the step, measured in
+ *                standard uncertainties (||J delta||), is at most
+ *                TOL max(1, sqrt(CHI2)), or when, below 1e-5 of them, it
+ *                stops shrinking (the rounding floor of large values with
+ *                small uncertainties)
+ *   MAXIT        100 iterations
+ *
+ * Outputs: COEF(NCOEF) and their covariance COV (NCOEF x NCOEF, first order,
+ * as stated by V: not scaled by CHI2); CHI2 the minimum, NDOF = NPTS - NCOEF
+ * its degrees of freedom; XADJ(NPTS) the adjusted x values xi, FITTED(NPTS)
+ * the curve at them; GAIN (NCOEF x 2 NPTS) the sensitivities dCOEF/dz at the
+ * solution (GAIN V GAIN' = COV), which QVXL_GGM_INVERSE needs for readings
+ * that share errors with the standards.  INFO(3): iterations; the standard
+ * a status names (0 none); 1 where it is that standard's x, 2 its y.
+ *
+ * Statuses: 1; 2 (a given interval empty or not finite); 3 (NPTS < 1, NPTS
+ * < NCOEF); 5 (a NaN or infinite x, y or V entry, TOL not > 0, MAXIT < 1);
+ *   90  V is not positive definite (or singular to working precision): its
+ *       Cholesky factorization stops at the x or y of standard INFO(2)
+ *   91  V is not symmetric: an entry of standard INFO(2)'s x or y differs
+ *       from its mirror by more than 1e-10 sqrt(V_ii V_jj)
+ *   92  MAXIT reached before the step fell below TOL: every output written,
+ *       the fit unconverged
+ *   93  the Jacobian is rank deficient (the adjusted x values cannot fix
+ *       NCOEF coefficients): only INFO written
+ *   95  the standards share one x: the default interval is empty
+ * On 1 to 5, 90, 91 and 95 only INFO is written.
+ * ------------------------------------------------------------------------- */
+#define QVXL_GGM_NOT_POSITIVE 90
+#define QVXL_GGM_NOT_SYMMETRIC 91
+#define QVXL_GGM_NO_CONVERGENCE 92
+#define QVXL_GGM_DEGENERATE 93
+#define QVXL_GGM_BAD_CHAIN 94
+#define QVXL_GGM_NO_SPREAD 95
+#define QVXL_GGM_INCONSISTENT 96
+
+#define QVXL_GGM_OPT_INTERVAL 1
+#define QVXL_GGM_OPT_TOL 2
+#define QVXL_GGM_OPT_MAXIT 4
+#define QVXL_GGM_IGNORE 8
+
+QVXL_API void QVXL_CALL QVXL_GGM_FIT(
+    const int* NPTS, const double* X, const double* Y,
+    const double* V,      /* in   V(2 NPTS, 2 NPTS) covariance of (x, y)    */
+    const int* NCOEF,     /* in   degree + 1                                */
+    const int* DEFAULTS,  /* in   1 INTERVAL 2 TOL 4 MAXIT given; 8 diagonal */
+    double* INTERVAL,     /* in/out  INTERVAL(2) xmin, xmax                 */
+    double* TOL,          /* in/out                                         */
+    int* MAXIT,           /* in/out                                         */
+    double* COEF, double* COV, double* CHI2, int* NDOF, double* XADJ, double* FITTED,
+    double* GAIN,         /* out  GAIN(NCOEF, 2 NPTS)                       */
+    int* INFO,            /* out  INFO(3)                                   */
+    int* ISTAT);
+
+/* ---------------------------------------------------------------------------
+ * QVXL_GGM_COMPONENTS -- the covariance V (2 NPTS x 2 NPTS) of the standards'
+ * (x, y) from named common sources and independent parts (GUM 5.2.2):
+ *   V = [ADD = 1: V as given] + diag(UXIND^2, UYIND^2) + sum_s u_s u_s',
+ *   u_s = (UXSRC(1..NPTS, s), UYSRC(1..NPTS, s)),
+ * UXIND(NPTS), UYIND(NPTS) >= 0 the independent standard uncertainties;
+ * UXSRC, UYSRC (NPTS x NSRC) each value's standard uncertainty from source s
+ * (a stock, a balance, a pipette, drift), signed by its direction: one
+ * source's contributions fully correlated, different sources independent.
+ * NSRC = 0 leaves UXSRC and UYSRC unread.  Statuses: 3 (NPTS < 1, NSRC < 0),
+ * 4 (ADD not 0 or 1), 5 (a negative, NaN or infinite value); V unchanged.
+ * ------------------------------------------------------------------------- */
+QVXL_API void QVXL_CALL QVXL_GGM_COMPONENTS(const int* NPTS, const int* NSRC, const double* UXIND,
+                                            const double* UYIND, const double* UXSRC,
+                                            const double* UYSRC, const int* ADD, double* V,
+                                            int* ISTAT);
+
+/* ---------------------------------------------------------------------------
+ * QVXL_GGM_DILUTION -- the x block of V (2 NPTS x 2 NPTS) from a dilution
+ * chain (ISO 6143 5.4.2): standard i (value X(i)) prepared from standard
+ * PARENT(i) (1..NPTS), or from the stock (PARENT(i) = 0), by a step of
+ * relative standard uncertainty REL(i); RSTOCK the stock's relative standard
+ * uncertainty.  To first order
+ *   Ux(i, j) = X(i) X(j) (RSTOCK^2 + sum of REL(k)^2 over the steps k on
+ *              both paths from the stock to i and to j),
+ * added to V where ADD = 1 (else V is set: its other blocks zero).
+ * Statuses: 3 (NPTS < 1), 4 (ADD), 5 (a NaN X, a negative or NaN REL or
+ * RSTOCK), 94 (a chain that does not reach the stock: a parent outside
+ * 0..NPTS or a loop; IBAD the first such standard).  V unchanged on a status.
+ * ------------------------------------------------------------------------- */
+QVXL_API void QVXL_CALL QVXL_GGM_DILUTION(const int* NPTS, const double* X, const int* PARENT,
+                                          const double* REL, const double* RSTOCK, const int* ADD,
+                                          double* V, int* IBAD, int* ISTAT);
+
+/* ---------------------------------------------------------------------------
+ * QVXL_GGM_INVERSE -- samples read off a curve of QVXL_GGM_FIT, with the
+ * joint covariance of the results (GUM 5.2, first order):
+ *   X(s)  the first root of p(x) = YS(s) in [XMIN, XMAX] (IPVAL's grid of
+ *         100 cells), NaN without one;
+ *   COVX(s, t) = (VS(s, t) - g_s' GAIN CZS(., t) - g_t' GAIN CZS(., s)
+ *                 + g_s' COV g_t) / (p'(x_s) p'(x_t)),  UX = sqrt(diag COVX).
+ * VS (M x M) the covariance of the samples' responses; with SHARED = 1,
+ * CZS (2 NSTD x M) their covariance with the standards' (x, y) (a drift or
+ * stock they share) and GAIN (NCOEF x 2 NSTD) the fit's; SHARED = 0 leaves
+ * GAIN and CZS unread; SHARED = 2 ignores every correlation (VS's diagonal
+ * only, nothing shared), for comparison.  Rows and columns of samples
+ * without a root NaN (QVXL_GGM_SHARED builds VS and CZS from named sources).
+ * Statuses: 1 (NCOEF outside 2..10), 2, 3 (M < 1, NSTD < 1 with SHARED),
+ * 4 (SHARED outside 0..2), 5 (a NaN or infinite input, a negative VS(s, s)), 96 (a
+ * variance comes out negative: VS, CZS and the fit's V are inconsistent; its
+ * UX NaN, every output written).
+ * ------------------------------------------------------------------------- */
+QVXL_API void QVXL_CALL QVXL_GGM_INVERSE(const int* NCOEF, const double* COEF, const double* COV,
+                                         const double* XMIN, const double* XMAX, const int* NSTD,
+                                         const double* GAIN, const int* M, const double* YS,
+                                         const double* VS, const int* SHARED, const double* CZS,
+                                         double* X, double* COVX, double* UX, int* ISTAT);
+
+
+/* ---------------------------------------------------------------------------
+ * QVXL_GGM_SHARED -- what M samples share with each other and with NSTD
+ * standards, from NSRC named sources (an instrument's drift, a common stock):
+ *   VS (M x M)          = diag(UYIND^2) + sum_k USMP(., k) USMP(., k)'
+ *   CZS (2 NSTD x M)    = sum_k USTD(., k) USMP(., k)'
+ * USTD (2 NSTD x NSRC) each source's contribution to the standards' (x, y)
+ * as QVXL_GGM_COMPONENTS takes it (x rows first), USMP (M x NSRC) to the
+ * samples' responses, UYIND(M) the samples' independent u(y).  NSRC = 0
+ * leaves USTD and USMP unread.  Statuses: 3 (NSTD < 1, M < 1, NSRC < 0),
+ * 5 (a NaN or infinite value, a negative UYIND).
+ * ------------------------------------------------------------------------- */
+QVXL_API void QVXL_CALL QVXL_GGM_SHARED(const int* NSTD, const int* M, const int* NSRC,
+                                        const double* USTD, const double* USMP,
+                                        const double* UYIND, double* VS, double* CZS,
+                                        int* ISTAT);
+
 #ifdef __cplusplus
 }
 #endif

@@ -891,6 +891,88 @@ SEXP qvx_variance_at(SEXP model, SEXP par, SEXP cov, SEXP x, SEXP mu)
   int istat = 0;
   QVXL_VARIANCE_AT(&md, p, c, &n, REAL(x), m, REAL(VECTOR_ELT(out, 0)),
                    REAL(VECTOR_ELT(out, 1)), &istat);
+/* ---- correlated standards (QVXL_GGM_*) ------------------------------------ */
+
+/* QVXL_GGM_FIT: x, y of n standards, V (2n x 2n), ncoef; interval (length 2)
+   and maxit given where not NULL; ignore: V's diagonal only. */
+SEXP qvx_ggm_fit(SEXP x, SEXP y, SEXP v, SEXP ncoef, SEXP interval, SEXP maxit, SEXP ignore)
+{
+  int n = count(real_len(x, "x"), "x");
+  const double *py = reals_n(y, n, "y");
+  if (2.0 * n * 2.0 * n > 1e9) error("quorvex: too many standards for a full covariance");
+  const double *pv = reals_n(v, (R_xlen_t)4 * n * n, "V");
+  int nc = ncoef_checked(ncoef);
+  int defaults = int_flag(ignore, "ignore") ? QVXL_GGM_IGNORE : 0;
+  double iv[2] = {0, 0}, tol = 0;
+  int mi = 0;
+  if (interval != R_NilValue) {
+    const double *pi = reals_n(interval, 2, "interval");
+    iv[0] = pi[0];
+    iv[1] = pi[1];
+    defaults |= QVXL_GGM_OPT_INTERVAL;
+  }
+  if (maxit != R_NilValue) {
+    mi = int1(maxit, "maxit");
+    defaults |= QVXL_GGM_OPT_MAXIT;
+  }
+  static const char *names[] = {"coef", "cov", "chi2", "dof", "x_adjusted", "fitted", "gain",
+                                "interval", "info", "status"};
+  SEXP out = PROTECT(named_list(10, names));
+  SET_VECTOR_ELT(out, 0, vec(nc));
+  SET_VECTOR_ELT(out, 1, matrix(nc, nc));
+  SET_VECTOR_ELT(out, 4, vec(n));
+  SET_VECTOR_ELT(out, 5, vec(n));
+  SET_VECTOR_ELT(out, 6, matrix(nc, 2 * n));
+  SEXP info = PROTECT(allocVector(INTSXP, 3));
+  double chi2 = 0;
+  int dof = 0, istat = 0;
+  QVXL_GGM_FIT(&n, REAL(x), py, pv, &nc, &defaults, iv, &tol, &mi, REAL(VECTOR_ELT(out, 0)),
+               REAL(VECTOR_ELT(out, 1)), &chi2, &dof, REAL(VECTOR_ELT(out, 4)),
+               REAL(VECTOR_ELT(out, 5)), REAL(VECTOR_ELT(out, 6)), INTEGER(info), &istat);
+  SET_VECTOR_ELT(out, 2, ScalarReal(chi2));
+  SET_VECTOR_ELT(out, 3, ScalarInteger(dof));
+  SEXP ivr = PROTECT(vec(2));
+  REAL(ivr)[0] = iv[0];
+  REAL(ivr)[1] = iv[1];
+  SET_VECTOR_ELT(out, 7, ivr);
+  SET_VECTOR_ELT(out, 8, info);
+  SET_VECTOR_ELT(out, 9, ScalarInteger(istat));
+  UNPROTECT(3);
+  return out;
+}
+
+/* QVXL_GGM_COMPONENTS and then, where parent is not NULL, QVXL_GGM_DILUTION,
+   both adding into one V (2n x 2n): independent parts uxind, uyind (n),
+   sources uxsrc, uysrc (n x nsrc), the chain parent (integer, 0 the stock),
+   rel (n), rstock; a matrix v0 (2n x 2n) to start from, or NULL. */
+SEXP qvx_ggm_covariance(SEXP x, SEXP uxind, SEXP uyind, SEXP uxsrc, SEXP uysrc, SEXP parent,
+                        SEXP rel, SEXP rstock, SEXP v0)
+{
+  int n = count(real_len(x, "x"), "x");
+  if (2.0 * n * 2.0 * n > 1e9) error("quorvex: too many standards for a full covariance");
+  const double *ux = reals_n(uxind, n, "u_x"), *uy = reals_n(uyind, n, "u_y");
+  R_xlen_t ls = real_len(uxsrc, "the sources' x");
+  if (ls % n != 0 || real_len(uysrc, "the sources' y") != ls)
+    error("quorvex: the sources need n values each for x and y");
+  int ns = (int)(ls / n);
+  static const char *names[] = {"v", "bad", "status"};
+  SEXP out = PROTECT(named_list(3, names));
+  SET_VECTOR_ELT(out, 0, matrix(2 * n, 2 * n));
+  double *pv = REAL(VECTOR_ELT(out, 0));
+  if (v0 != R_NilValue)
+    memcpy(pv, reals_n(v0, (R_xlen_t)4 * n * n, "V"), sizeof(double) * 4 * (size_t)n * n);
+  int add = 1, bad = 0, istat = 0;
+  double one = 0;
+  QVXL_GGM_COMPONENTS(&n, &ns, ux, uy, ns ? REAL(uxsrc) : &one, ns ? REAL(uysrc) : &one, &add,
+                      pv, &istat);
+  if (istat == 0 && parent != R_NilValue) {
+    if (TYPEOF(parent) != INTSXP || XLENGTH(parent) != n)
+      error("quorvex: parent must be n integers");
+    double rs = real1(rstock, "rstock");
+    QVXL_GGM_DILUTION(&n, REAL(x), INTEGER(parent), reals_n(rel, n, "rel"), &rs, &add, pv, &bad,
+                      &istat);
+  }
+  SET_VECTOR_ELT(out, 1, ScalarInteger(bad));
   SET_VECTOR_ELT(out, 2, ScalarInteger(istat));
   UNPROTECT(1);
   return out;
@@ -946,6 +1028,44 @@ SEXP qvx_reported(SEXP x, SEXP ux, SEXP dof, SEXP level, SEXP overall, SEXP rang
                 INTEGER(VECTOR_ELT(out, 5)), INTEGER(fl), &istat);
   SET_VECTOR_ELT(out, 7, ScalarInteger(istat));
   UNPROTECT(1);
+/* QVXL_GGM_SHARED and QVXL_GGM_INVERSE: m responses ys with independent
+   u(y) uyind, read off the curve (coef, cov, interval, gain of nstd
+   standards); ustd (2 nstd x nsrc) and usmp (m x nsrc) the shared sources;
+   mode 0 nothing shared, 1 shared, 2 every correlation ignored. */
+SEXP qvx_ggm_inverse(SEXP coef, SEXP cov, SEXP interval, SEXP gain, SEXP ys, SEXP uyind,
+                     SEXP ustd, SEXP usmp, SEXP mode)
+{
+  int nc = curve_checked(coef, cov, 2);
+  const double *pi = reals_n(interval, 2, "interval");
+  R_xlen_t lg = real_len(gain, "gain");
+  if (lg < 2 * nc || lg % (2 * nc) != 0) error("quorvex: gain must be ncoef x 2n");
+  int nstd = (int)(lg / (2 * nc));
+  int m = count(real_len(ys, "y"), "y");
+  if ((double)m * m > 1e8) error("quorvex: too many responses for their joint covariance");
+  const double *uy = reals_n(uyind, m, "u_y");
+  R_xlen_t l1 = real_len(ustd, "ustd");
+  if (l1 % (2 * nstd) != 0) error("quorvex: ustd must be 2n x nsrc");
+  int ns = (int)(l1 / (2 * nstd));
+  const double *pu = reals_n(usmp, (R_xlen_t)m * ns, "usmp");
+  int md = int1(mode, "mode");
+  static const char *names[] = {"x", "cov", "u_x", "status"};
+  SEXP out = PROTECT(named_list(4, names));
+  SEXP vs = PROTECT(matrix(m, m)), czs = PROTECT(matrix(2 * nstd, m));
+  int istat = 0;
+  double one = 0;
+  QVXL_GGM_SHARED(&nstd, &m, &ns, ns ? REAL(ustd) : &one, ns ? pu : &one, uy, REAL(vs),
+                  REAL(czs), &istat);
+  SET_VECTOR_ELT(out, 0, vec(m));
+  SET_VECTOR_ELT(out, 1, matrix(m, m));
+  SET_VECTOR_ELT(out, 2, vec(m));
+  if (istat == 0) {
+    double lo = pi[0], hi = pi[1];
+    QVXL_GGM_INVERSE(&nc, REAL(coef), REAL(cov), &lo, &hi, &nstd, REAL(gain), &m, REAL(ys),
+                     REAL(vs), &md, REAL(czs), REAL(VECTOR_ELT(out, 0)),
+                     REAL(VECTOR_ELT(out, 1)), REAL(VECTOR_ELT(out, 2)), &istat);
+  }
+  SET_VECTOR_ELT(out, 3, ScalarInteger(istat));
+  UNPROTECT(3);
   return out;
 }
 
@@ -977,6 +1097,9 @@ static const R_CallMethodDef calls[] = {
     {"qvx_variance_at", (DL_FUNC)&qvx_variance_at, 5},
     {"qvx_blank_scatter", (DL_FUNC)&qvx_blank_scatter, 1},
     {"qvx_reported", (DL_FUNC)&qvx_reported, 12},
+    {"qvx_ggm_fit", (DL_FUNC)&qvx_ggm_fit, 7},
+    {"qvx_ggm_covariance", (DL_FUNC)&qvx_ggm_covariance, 9},
+    {"qvx_ggm_inverse", (DL_FUNC)&qvx_ggm_inverse, 9},
     {NULL, NULL, 0}};
 
 void R_init_quorvex(DllInfo *dll)

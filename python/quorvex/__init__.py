@@ -11,6 +11,8 @@ back into x with ``cal.inverse(y, u_y)``, an :class:`InversePrediction` whose
 """
 from ._version import version as _version
 from .calibration import Calibration
+from .correlated import (CorrelatedCalibration, CorrelatedPrediction, Correlations,
+                         fit_correlated)
 from .curve import Line, PowerSeries
 from .errors import ConvergenceWarning, FitError, InputError, QuorvexError
 from .fitting import default_interval, default_tolerances, fit
@@ -29,4 +31,5 @@ __all__ = ["Calibration", "ConvergenceWarning", "FitError", "InputError", "Inver
            "default_tolerances", "fit",
            "AcceptanceCriteria", "BackCalculated", "Band", "DegreeSelection", "DetectionLimits",
            "Diagnostics", "LackOfFit", "MonteCarloPrediction", "Outlier", "select_degree",
-           "Validation", "validate", "VarianceModel", "blank_scatter", "fit_variance"]
+           "Validation", "validate", "VarianceModel", "blank_scatter", "fit_variance",
+           "Correlations", "CorrelatedCalibration", "CorrelatedPrediction", "fit_correlated"]

@@ -3,6 +3,7 @@
     quorvex fit standards.csv [--degree N|auto] [--weighting 1/x|1/x2]
                               [--variance-model MODEL] [--limits [--blank-readings CSV]]
                 [--samples samples.csv [--monte-carlo N]] [--out DIR] [--force]
+    quorvex fit standards.csv --correlations FILE [--degree N] [--samples samples.csv]
     quorvex invert calibration.json samples.csv [--out DIR] [--force]
     quorvex validate [--out DIR] [--operator NAME] [--laboratory NAME]
 
@@ -359,6 +360,13 @@ def build_parser() -> argparse.ArgumentParser:
                         "(as in Python and R); a name that fits two standards is refused, "
                         "listing both. Excluded standards are left out before any check "
                         "(e.g. every x > 0 under --weighting)")
+    f.add_argument("--correlations", metavar="FILE", default=None,
+                   help="a description of how the standards share their errors (independent "
+                        "parts, named common sources such as a stock or an instrument's drift, "
+                        "a dilution chain, or Ux/Uy/Uxy matrix files; see the user guide): "
+                        "the curve is then fitted by generalized Gauss-Markov regression, and "
+                        "report-correlated.txt and samples-correlated.csv give u(x) with and "
+                        "without the stated correlations side by side")
     sample_columns(f, "sample-")
     reading(f, "input files")
     output(f, "the current folder")
@@ -922,6 +930,9 @@ def samples_text(res: dict) -> str:
 
 
 def cmd_fit(args, run: _Run):
+    if args.correlations:
+        from . import _cli_correlated
+        return _cli_correlated.command(args, run, _read)
     cal, labels, opts, out, selection = _fit(args, run)
     samples = None
     if args.samples:
@@ -1073,7 +1084,8 @@ def main(argv=None) -> int:
               f"{type(e).__name__}: {text}); check the file, and report this with it "
               "(QUORVEX_DEBUG=1 shows where)", file=sys.stderr)
         return 1
-    if not written["results"]["verdicts"]["fit_for_use"]:
+    # The correlated fit writes its own outputs and has no verdict to act on.
+    if written is not None and not written["results"]["verdicts"]["fit_for_use"]:
         return EXIT_NOT_FIT
     return 0
 

@@ -80,6 +80,21 @@ constexpr Entry kStatus[] = {
     {QVXL_WF_BAD_FACTOR,
      "a dilution factor is not above 0 and finite, or its uncertainty is negative"},
     {QVXL_WF_BAD_RANGE, "the reportable range is not finite or runs backwards"},
+    {QVXL_GGM_NOT_POSITIVE,
+     "the covariance of the standards is not positive definite (or is singular) at the "
+     "standard named"},
+    {QVXL_GGM_NOT_SYMMETRIC, "the covariance of the standards is not symmetric at the standard "
+                             "named"},
+    {QVXL_GGM_NO_CONVERGENCE,
+     "the fit with correlated standards stopped at its iteration limit before converging"},
+    {QVXL_GGM_DEGENERATE,
+     "the standards cannot fix the curve: too few distinct x values for its degree"},
+    {QVXL_GGM_BAD_CHAIN,
+     "a dilution chain does not reach the stock: a parent is out of range or the chain loops"},
+    {QVXL_GGM_NO_SPREAD, "the standards share one x: the curve's interval would be empty"},
+    {QVXL_GGM_INCONSISTENT,
+     "a result's variance comes out negative: the covariances stated for the samples and the "
+     "standards do not fit together"},
     {QVXL_NO_STORAGE, "working storage could not be obtained"},
 };
 
