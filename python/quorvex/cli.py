@@ -147,6 +147,16 @@ def _exclusion(text: str) -> tuple[str, str]:
     return row.strip(), reason.strip()
 
 
+def _levels_count(text: str) -> int:
+    try:
+        v = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
+    if v < 0:
+        raise argparse.ArgumentTypeError(f"must be 0 or more, not {v}")
+    return v
+
+
 def _monte_carlo_draws(text: str) -> int:
     v = _positive_int(text, MAX_DRAWS)
     if v < 2:
@@ -241,7 +251,18 @@ def build_parser() -> argparse.ArgumentParser:
 
     def criteria(q):
         g = q.add_argument_group("acceptance criteria (written into the report as used)")
-        g.add_argument("--alpha", type=_probability, default=0.05,
+        g.add_argument("--criteria", metavar="PRESET|FILE", default=None,
+                       help="the acceptance criteria: a preset (quorvex, the default; "
+                            "ich-m10; epa-8000d; epa-8000d-each; assay) or a file of the "
+                            "laboratory's own criteria (--save-criteria writes one); the "
+                            "options below change single criteria of it (default for "
+                            "invert: the calibration's criteria)")
+        g.add_argument("--save-criteria", metavar="FILE", default=None,
+                       help="also write the criteria used to FILE, to give to --criteria "
+                            "in later runs (refused where FILE exists, unless --force)")
+        g.add_argument("--criteria-name", metavar="NAME", default=None,
+                       help="the name --save-criteria gives them (default: the file's name)")
+        g.add_argument("--alpha", type=_probability, default=None,
                        help="overall false-rejection rate of the tests, shared among those "
                             "that apply (default 0.05)")
         g.add_argument("--alpha-goodness", type=_probability, default=None, metavar="A",
@@ -251,17 +272,24 @@ def build_parser() -> argparse.ArgumentParser:
         g.add_argument("--alpha-outliers", type=_probability, default=None, metavar="A",
                        help="family level of the outlier test over all standards (default: "
                             "its share of --alpha)")
-        g.add_argument("--tolerance", type=_positive_float, default=15.0, metavar="PCT",
+        g.add_argument("--tolerance", type=_positive_float, default=None, metavar="PCT",
                        help="back-calculated standards: allowed deviation in %% (default 15)")
-        g.add_argument("--tolerance-lowest", type=_positive_float, default=20.0,
+        g.add_argument("--tolerance-lowest", type=_positive_float, default=None,
                        metavar="PCT", help="the same at the lowest level (default 20)")
-        g.add_argument("--back-fraction", type=_probability_closed, default=0.75,
+        g.add_argument("--back-fraction", type=_probability_closed, default=None,
                        metavar="F", help="share of the standards that must read back within "
                                          "their limits (default 0.75)")
+        g.add_argument("--min-levels", type=_levels_count, default=None, metavar="N",
+                       help="least number of non-zero levels among the standards read back "
+                            "within their limits (default 0: no such rule; ich-m10: 6)")
+        g.add_argument("--rse-limit", type=_positive_float, default=None, metavar="PCT",
+                       help="largest relative standard error of the standards read back, "
+                            "in %% (default: no such rule; epa-8000d: 20)")
         g.add_argument("--warn-only", action="append", default=[], metavar="CRITERION",
-                       choices=["goodness", "lack_of_fit", "outliers", "back_calculated"],
+                       choices=["goodness", "lack_of_fit", "outliers", "back_calculated",
+                                "levels", "rse"],
                        help="a criterion whose failure only warns (repeatable): goodness, "
-                            "lack_of_fit, outliers, back_calculated")
+                            "lack_of_fit, outliers, back_calculated, levels, rse")
 
     f = sub.add_parser("fit", help="fit a curve to standards and write the report",
                        description="Fit a calibration curve to the standards in a CSV file "
@@ -623,13 +651,12 @@ def _finish(cal, labels, opts, out: Path, samples, args, run: _Run, previous=Non
         run.warn("--monte-carlo applies to samples; there are none (give --samples)")
     opts.update(ngrid=args.ngrid, band=args.band, monte_carlo=args.monte_carlo, seed=args.seed,
                 pictures=args.pictures, log=args.log)
-    from .diagnostics import AcceptanceCriteria
-    crit = AcceptanceCriteria(alpha=args.alpha, alpha_goodness=args.alpha_goodness,
-                              alpha_lack_of_fit=args.alpha_lack_of_fit,
-                              alpha_outliers=args.alpha_outliers, tolerance=args.tolerance,
-                              tolerance_lowest=args.tolerance_lowest,
-                              back_fraction=args.back_fraction,
-                              warn_only=tuple(dict.fromkeys(args.warn_only)))
+    crit = acceptance_criteria(args, getattr(args, "_carried_criteria", None))
+    saved = None
+    if args.save_criteria:
+        saved = Path(args.save_criteria)
+        if saved.exists() and not args.force:
+            raise InputError(f"{saved}: exists; give another file, or --force to replace it")
     if previous:
         opts = {"previous": previous, **opts}
     names = names or output_names(out, args.pictures)
@@ -646,6 +673,10 @@ def _finish(cal, labels, opts, out: Path, samples, args, run: _Run, previous=Non
                            log=args.log or False, overwrite=args.force,
                            manifest=names.get("manifest"), known=names.get("known", ()),
                            json_limit=MAX_RECORD)
+    if saved is not None:
+        from .diagnostics import save_criteria
+        save_criteria(crit, saved, args.criteria_name)
+        written["criteria"] = saved
     res = written["results"]
     for line in cal.notes:
         run.warn(f"the fit is usable but not clean: {line}")
@@ -663,6 +694,44 @@ def _finish(cal, labels, opts, out: Path, samples, args, run: _Run, previous=Non
             paths.append(written["csv"])
         run.say("wrote " + ", ".join(str(p) for p in paths))
     return written
+
+
+CRITERIA_OPTIONS = ("alpha", "alpha_goodness", "alpha_lack_of_fit", "alpha_outliers",
+                    "tolerance", "tolerance_lowest", "back_fraction", "min_levels", "rse_limit")
+
+
+def acceptance_criteria(args, carried=None):
+    """The criteria of a run: --criteria (a preset or a file), else those carried from the
+    calibration (invert), else the default preset; the single options given change them,
+    and the criteria's name says so."""
+    from .diagnostics import PRESETS, AcceptanceCriteria, criteria_from, load_criteria
+    chosen = getattr(args, "criteria", None)
+    if chosen is not None:
+        if chosen.strip().lower() in PRESETS:
+            base = AcceptanceCriteria.from_preset(chosen)
+        elif Path(chosen).is_file():
+            base = load_criteria(chosen)
+        else:
+            raise InputError(f"--criteria {chosen!r}: neither a preset ({', '.join(PRESETS)}) "
+                             "nor a file of criteria")
+    elif isinstance(carried, dict):
+        try:
+            base = criteria_from(carried)
+        except (QuorvexError, TypeError):
+            base = AcceptanceCriteria.from_preset("quorvex")
+    else:
+        base = AcceptanceCriteria.from_preset("quorvex")
+    changes = {k: getattr(args, k) for k in CRITERIA_OPTIONS if getattr(args, k, None) is not None}
+    if args.warn_only:
+        changes["warn_only"] = tuple(dict.fromkeys(args.warn_only))
+    d = base.to_dict()
+    changed = [k for k, v in changes.items() if d.get(k) != (list(v) if k == "warn_only" else v)]
+    if not changed:
+        return base
+    d.update(changes)
+    d["warn_only"] = tuple(d["warn_only"])
+    d["preset"] = f"{base.preset.split(' (changed: ')[0]} (changed: {', '.join(changed)})"
+    return AcceptanceCriteria(**d)
 
 
 def samples_text(res: dict) -> str:
@@ -759,6 +828,8 @@ def cmd_invert(args, run: _Run):
     if isinstance(prev.get("limits"), dict) and not args.limits:
         limits = prev["limits"]
     title = res.get("title") if isinstance(res.get("title"), str) else None
+    verdicts = res.get("verdicts") if isinstance(res.get("verdicts"), dict) else {}
+    args._carried_criteria = verdicts.get("criteria")
     # The degree table of a '--degree auto' fit stays in the report.
     return _finish(cal, labels, opts, out, samples, args, run, previous=previous,
                    selection=res.get("degree_selection"),
