@@ -994,6 +994,17 @@ QVXL_API void QVXL_CALL QVXL_CRITERIA_EXTRA(const int* NCOEF, const int* NPTS, c
                                             const int* OVERALLIN, double* STATV, int* RESULT,
                                             int* OVERALL, int* ISTAT);
 
+/* ===========================================================================
+ * Traceability
+ * ======================================================================== */
+
+/* ---------------------------------------------------------------------------
+ * QVXL_VERSION -- the version of this library as it was built: MAJOR, MINOR,
+ * PATCH (that of the quorvex release it belongs to).  A record of a
+ * calculation names it beside the file's SHA-256.  Status: always 0.
+ * ------------------------------------------------------------------------- */
+QVXL_API void QVXL_CALL QVXL_VERSION(int* MAJOR, int* MINOR, int* PATCH, int* ISTAT);
+
 #ifdef __cplusplus
 }
 #endif

@@ -207,6 +207,10 @@ def build_parser() -> argparse.ArgumentParser:
         q.add_argument("--limits", action="store_true",
                        help="also give the detection and quantification limits (blank at "
                             "x = 0, which must lie in the curve's interval)")
+        q.add_argument("--validation", metavar="RECORD", default=None,
+                       help="a validation record (validation.json of 'quorvex validate'): the "
+                            "report says whether the libraries used are the validated ones, "
+                            "by SHA-256")
         q.add_argument("-q", "--quiet", action="store_true",
                        help="print only warnings and errors")
         q.add_argument("--force", action="store_true",
@@ -661,6 +665,12 @@ def _finish(cal, labels, opts, out: Path, samples, args, run: _Run, previous=Non
         opts = {"previous": previous, **opts}
     names = names or output_names(out, args.pictures)
     limits = args.limits if limits is None else limits
+    validation_check = None
+    if args.validation:
+        from . import _trace
+        validation_check = _trace.check_against(args.validation)
+        if not validation_check["matches"] or not validation_check["passed"]:
+            run.warn(f"--validation: {validation_check['text']}")
     written = report.write(cal, names["html"], samples=pred,
                            title=args.title if args.title is not None else title,
                            json_path=names["json"], csv_path=names["csv"],
@@ -671,6 +681,7 @@ def _finish(cal, labels, opts, out: Path, samples, args, run: _Run, previous=Non
                            input_files=getattr(args, "_inputs", None),
                            standard_names=getattr(args, "_standard_names", None),
                            log=args.log or False, overwrite=args.force,
+                           validation=validation_check,
                            manifest=names.get("manifest"), known=names.get("known", ()),
                            json_limit=MAX_RECORD)
     if saved is not None:
@@ -688,6 +699,8 @@ def _finish(cal, labels, opts, out: Path, samples, args, run: _Run, previous=Non
         if mc is not None:
             run.say("")
             run.say(mc.summary())
+        if validation_check is not None:
+            run.say(f"validation: {validation_check['text']}")
         run.say("")
         paths = [written["html"], written["json"], *written["pictures"]]
         if "csv" in written:

@@ -1156,7 +1156,7 @@ def _sha256(path: Path) -> str:
 
 def environment(operator: str | None = None, laboratory: str | None = None) -> dict:
     """What identifies the validated installation."""
-    from . import _clib
+    from . import _clib, _trace
     from ._version import version
     lib = _clib.library()
     path = Path(lib.path)
@@ -1182,6 +1182,7 @@ def environment(operator: str | None = None, laboratory: str | None = None) -> d
         "library": {"path": str(path), "file": str(real), "sha256": _sha256(real),
                     "bytes": real.stat().st_size, "version": lib_version,
                     "version_from": how, "found_by": chosen},
+        "lab_library": _trace.identity("laboratory"),
         "platform": platform.platform(), "machine": platform.machine(),
         "processor": _processor(), "host": platform.node(),
         "python": f"{platform.python_version()} ({platform.python_implementation()}, "
@@ -1260,6 +1261,13 @@ def to_html(v: Validation) -> str:
             ("numpy / scipy", f'{env["numpy"]} / {env["scipy"] or "not installed"}'),
             ("Reference data", env["reference_data"]),
             ("Run time", f"{v.seconds:.1f} s")]
+    lab = env.get("lab_library")
+    if lab:
+        rows[7:7] = [("Laboratory library file", lab["file"] + f' · found by {lab["found_by"]} · '
+                      f'{lab["bytes"]} bytes'),
+                     ("Laboratory library SHA-256", lab["sha256"]),
+                     ("Laboratory library version",
+                      (lab["version"] or "—") + f' ({lab["version_from"]})')]
     if env.get("test_perturbation"):
         rows.append(("TEST-ONLY PERTURBATION", f'{PERTURBATION_VARIABLE}='
                      f'{env["test_perturbation"]}: the library\'s fitted coefficients were '
