@@ -349,6 +349,15 @@ def build_parser() -> argparse.ArgumentParser:
     reading(i, "samples file")
     output(i, "the calibration's folder")
     criteria(i)
+    r = sub.add_parser("report", help="render the report of a saved calibration record",
+                       description="Render the report of a calibration record (calibration."
+                       "json of 'quorvex fit', or a record saved by R's save_calibration() "
+                       "or Python's Calibration.to_json()) beside it: report-<record>.html, "
+                       "results-<record>.json and the pictures. The record's standards are "
+                       "fitted again and must give the coefficients it holds.")
+    r.add_argument("calibration", help="the calibration record (JSON)")
+    output(r, "the record's folder")
+    criteria(r)
     validation.add_subcommand(sub)
     return p
 
@@ -850,6 +859,34 @@ def cmd_invert(args, run: _Run):
                    metadata=_metadata(args, carried), limits=limits, title=title)
 
 
+def cmd_report(args, run: _Run):
+    """The report of a saved record, whichever host wrote it."""
+    path = Path(args.calibration)
+    cal, res, digest = read_calibration(path)
+    args._inputs = [("calibration", path, digest)]
+    res = res if isinstance(res, dict) else {}
+    labels = res.get("labels") if isinstance(res.get("labels"), dict) else {"x": "x", "y": "y"}
+    prev = res.get("options") if isinstance(res.get("options"), dict) else {}
+    opts = {"command": "report", "calibration": os.path.abspath(path),
+            "calibration_sha256": digest}
+    previous = {k: v for k, v in prev.items() if k not in ("fit", "band")} or None
+    out = Path(args.out) if args.out else path.resolve().parent
+    verdicts = res.get("verdicts") if isinstance(res.get("verdicts"), dict) else {}
+    args._carried_criteria = verdicts.get("criteria")
+    for k in ("samples", "replicates", "uy_value", "curve_only", "ngrid", "monte_carlo",
+              "seed"):
+        setattr(args, k, getattr(args, k, None))
+    carried = res.get("metadata") if isinstance(res.get("metadata"), dict) else {}
+    limits = args.limits or bool(prev.get("limits"))
+    if isinstance(prev.get("limits"), dict) and not args.limits:
+        limits = prev["limits"]
+    title = res.get("title") if isinstance(res.get("title"), str) else None
+    return _finish(cal, labels, opts, out, None, args, run, previous=previous,
+                   selection=res.get("degree_selection"),
+                   names=output_names(out, args.pictures, path.stem),
+                   metadata=_metadata(args, carried), limits=limits, title=title)
+
+
 def _oserror(e: OSError) -> str:
     if e.filename is not None and e.strerror:
         return f"{e.filename}: {e.strerror.lower() if e.strerror[:1].isupper() else e.strerror}"
@@ -867,6 +904,8 @@ def main(argv=None) -> int:
             warnings.simplefilter("always")
             if args.command == "fit":
                 cmd_fit(args, run)
+            elif args.command == "report":
+                cmd_report(args, run)
             else:
                 cmd_invert(args, run)
         seen = set()
