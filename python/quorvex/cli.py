@@ -24,7 +24,7 @@ from pathlib import Path
 
 import numpy as np
 
-from . import _files, tabular, validation
+from . import _files, tabular
 from . import _validate as _V
 from ._version import version as _version
 from .errors import InputError, QuorvexError
@@ -358,8 +358,35 @@ def build_parser() -> argparse.ArgumentParser:
     r.add_argument("calibration", help="the calibration record (JSON)")
     output(r, "the record's folder")
     criteria(r)
-    validation.add_subcommand(sub)
+    add_validate_command(sub)
     return p
+
+
+def add_validate_command(sub) -> None:
+    """Register ``validate`` with the command line's subparsers (defined here, so that
+    the validation is imported only when it runs)."""
+    p = sub.add_parser("validate", help="run the reference cases and write the validation "
+                       "record",
+                       description="Run the reference cases (NIST StRD, ISO/TS 28037, "
+                       "Pearson-York, closed forms, Monte Carlo, independent "
+                       "errors-in-variables solutions, Graybill-Iyer inversion intervals, "
+                       "DIN 32645 limits, a weighted fit, verdicts, reading an export, the "
+                       "laboratory library) on this installation and write "
+                       "validation.html and validation.json. Exit status 0 when every case "
+                       "passes, 1 when any fails.")
+    p.add_argument("--out", metavar="DIR", default=None,
+                   help="folder for validation.html and validation.json (default: the "
+                        "current folder)")
+    p.add_argument("--operator", metavar="NAME", default=None,
+                   help="who runs the validation, for the record")
+    p.add_argument("--laboratory", metavar="NAME", default=None,
+                   help="the laboratory, for the record")
+    p.add_argument("-q", "--quiet", action="store_true",
+                   help="print only the verdict and errors")
+    p.add_argument("--force", action="store_true",
+                   help="replace an earlier validation record in the folder (default: "
+                        "refuse, and run nothing)")
+
 
 
 # Running
@@ -897,6 +924,7 @@ def main(argv=None) -> int:
     """Run the command line; returns the exit status."""
     args = build_parser().parse_args(argv)
     if args.command == "validate":
+        from . import validation
         return validation.command(args)
     run = _Run(args.quiet)
     try:

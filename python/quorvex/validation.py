@@ -1680,25 +1680,8 @@ def _case_html(i: int, c: Case) -> str:
 
 def add_subcommand(sub) -> None:
     """Register ``validate`` with the command line's subparsers."""
-    p = sub.add_parser("validate", help="run the reference cases and write the validation "
-                       "record",
-                       description="Run the reference cases (NIST StRD, ISO/TS 28037, "
-                       "Pearson-York, closed forms, Monte Carlo, independent "
-                       "errors-in-variables solutions) on this installation and write "
-                       "validation.html and validation.json. Exit status 0 when every case "
-                       "passes, 1 when any fails.")
-    p.add_argument("--out", metavar="DIR", default=None,
-                   help="folder for validation.html and validation.json (default: the "
-                        "current folder)")
-    p.add_argument("--operator", metavar="NAME", default=None,
-                   help="who runs the validation, for the record")
-    p.add_argument("--laboratory", metavar="NAME", default=None,
-                   help="the laboratory, for the record")
-    p.add_argument("-q", "--quiet", action="store_true",
-                   help="print only the verdict and errors")
-    p.add_argument("--force", action="store_true",
-                   help="replace an earlier validation record in the folder (default: "
-                        "refuse, and run nothing)")
+    from .cli import add_validate_command
+    add_validate_command(sub)
 
 
 def command(args) -> int:
