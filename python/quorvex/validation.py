@@ -1678,12 +1678,6 @@ def _case_html(i: int, c: Case) -> str:
 # ----------------------------------------------------------------------------
 # The command line: 'quorvex validate'
 
-def add_subcommand(sub) -> None:
-    """Register ``validate`` with the command line's subparsers."""
-    from .cli import add_validate_command
-    add_validate_command(sub)
-
-
 def command(args) -> int:
     """Run ``quorvex validate``; returns the exit status (0 all passed, 1 a case failed
     or an error)."""
