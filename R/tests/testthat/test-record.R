@@ -101,5 +101,20 @@ test_that("print and summary name each fit as the Python package does", {
     expect_true(grepl(words, paste(capture.output(print(summary(cal))), collapse = "\n"),
                       fixed = TRUE), label = words)
   }
-  expect_false(any(grepl("weighted", capture.output(print(calfit(abs ~ conc, std))))))
+  expect_false(any(grepl("(^|[^n])weighted least squares",
+                         capture.output(print(calfit(abs ~ conc, std))))))
+})
+
+test_that("criteria R does not apply are said, not dropped silently", {
+  skip_if_not_installed("jsonlite")
+  f <- tempfile(fileext = ".json")
+  on.exit(unlink(f))
+  save_calibration(calfit(abs ~ conc, std, degree = 2), f)
+  text <- readLines(f)
+  i <- grep("\"warn_only\"", text)
+  expect_length(i, 1L)
+  text[i] <- sub("\"warn_only\": \\[\\]",
+                 "\"warn_only\": [], \"min_levels\": 6, \"preset\": \"ich-m10\"", text[i])
+  writeLines(text, f)
+  expect_warning(load_calibration(f), "least number of levels.*quorvex report")
 })
