@@ -61,6 +61,8 @@ save_calibration <- function(cal, file) {
   crit <- lapply(crit, function(c) {
     if (is.null(c)) u(NA) else if (is.character(c)) c else json_scalar(c)
   })
+  crit$warn_only <- I(as.character(crit$warn_only))
+  crit$preset <- u(crit$preset)
   rec <- list(
     format = u(RECORD_FORMAT), version = u(1L), kind = u(cal$kind),
     coef = json_array(cal$chebyshev$coef), cov = json_array(cal$chebyshev$cov),
@@ -131,18 +133,6 @@ load_calibration <- function(file) {
   names(data) <- gsub("`", "", names(data))
   opts <- d$options
   crit <- d$results$verdicts$criteria
-  if (is.list(crit)) {
-    # Rules of the command line's presets that R's criteria do not hold yet: say so
-    # rather than judge the calibration by fewer rules than it was judged by.
-    extra <- c(if (isTRUE(as.numeric(crit$min_levels) > 0)) "the least number of levels",
-               if (is.numeric(crit$rse_limit)) "the relative standard error")
-    if (length(extra)) {
-      warning("the record's criteria (", if (is.character(crit$preset)) crit$preset else
-                "a preset", ") also judge ", paste(extra, collapse = " and "), ", which ",
-              "summary() in R does not apply: 'quorvex report' gives the full verdict",
-              call. = FALSE)
-    }
-  }
   crit <- if (is.list(crit)) {
     known <- intersect(names(crit), names(formals(acceptance_criteria)))
     crit <- crit[known]

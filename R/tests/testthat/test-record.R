@@ -105,16 +105,42 @@ test_that("print and summary name each fit as the Python package does", {
                          capture.output(print(calfit(abs ~ conc, std))))))
 })
 
-test_that("criteria R does not apply are said, not dropped silently", {
+test_that("a preset's criteria travel with the record, extra rules and name included", {
   skip_if_not_installed("jsonlite")
   f <- tempfile(fileext = ".json")
   on.exit(unlink(f))
-  save_calibration(calfit(abs ~ conc, std, degree = 2), f)
-  text <- readLines(f)
-  i <- grep("\"warn_only\"", text)
-  expect_length(i, 1L)
-  text[i] <- sub("\"warn_only\": \\[\\]",
-                 "\"warn_only\": [], \"min_levels\": 6, \"preset\": \"ich-m10\"", text[i])
-  writeLines(text, f)
-  expect_warning(load_calibration(f), "least number of levels.*quorvex report")
+  crit <- criteria_preset("ich-m10", min_levels = 7)
+  a <- calfit(abs ~ conc, std, degree = 2, criteria = crit)
+  save_calibration(a, f)
+  rec <- jsonlite::fromJSON(f)
+  expect_identical(rec$results$verdicts$criteria$preset, "ich-m10 (changed: min_levels)")
+  expect_identical(rec$results$verdicts$criteria$min_levels, 7L)
+  expect_false(rec$results$verdicts$fit_for_use)  # six levels, seven required
+  b <- load_calibration(f)
+  expect_identical(unclass(b$criteria), unclass(a$criteria))
+  expect_identical(quorvex:::verdicts(b)$verdict, quorvex:::verdicts(a)$verdict)
+})
+
+test_that("presets judge as the laboratory library's rules say", {
+  v <- function(cal, crit) quorvex:::verdicts(cal, crit)
+  quad <- calfit(abs ~ conc, std, degree = 2)
+  m10 <- v(quad, criteria_preset("ich-m10"))
+  expect_true(m10$fit_for_use)  # six non-zero levels, all read back within 15 %
+  expect_identical(m10$rows$verdict[m10$rows$test == "levels"], "pass")
+  expect_identical(m10$rows$verdict[m10$rows$test == "preset"], "ich-m10")
+  expect_false(v(quad, criteria_preset("ich-m10", min_levels = 7))$fit_for_use)
+  expect_true(v(quad, criteria_preset("ich-m10", min_levels = 7,
+                                      warn_only = c(c("goodness", "lack_of_fit", "outliers"), "levels")))$fit_for_use)
+  # The relative standard error against its definition, computed here.
+  epa <- v(quad, criteria_preset("epa-8000d"))
+  bc <- epa$back_calculated
+  keep <- bc$x_nominal != 0
+  rse <- 100 * sqrt(sum(((bc$x_back[keep] - bc$x_nominal[keep]) / bc$x_nominal[keep])^2) /
+                      (sum(keep) - 3))
+  row <- epa$rows$details[epa$rows$test == "RSE"]
+  expect_match(row, sprintf("relative standard error %s %%", format(signif(rse, 3))),
+               fixed = TRUE)
+  expect_error(criteria_preset("ich-m11"), class = "quorvex_input_error")
+  expect_error(acceptance_criteria(min_levels = 2.5), class = "quorvex_input_error")
+  expect_identical(unclass(criteria_preset("quorvex")), unclass(acceptance_criteria()))
 })
