@@ -1501,6 +1501,85 @@ QVXL_API void QVXL_CALL QVXL_GGM_SHARED(const int* NSTD, const int* M, const int
                                         const double* UYIND, double* VS, double* CZS,
                                         int* ISTAT);
 
+/* ===========================================================================
+ * Acceptance criteria presets
+ * ======================================================================== */
+
+/* ---------------------------------------------------------------------------
+ * QVXL_CRITERIA_PRESET -- a named set of acceptance criteria: CRIT(10) and
+ * WARNONLY as QVXL_DIAGNOSE and QVXL_VERDICT take them, and EXTRA(2) the
+ * rules QVXL_CRITERIA_EXTRA adds (a least number of levels, an RSE limit).
+ *
+ *   PRESET 0  quorvex (the default): the statistical tests share alpha 0.05
+ *             and reject; standards read back within 15 % (20 % at the lowest
+ *             level) for at least 75 % of them.
+ *          1  ICH M10 (2022) 3.2.5, chromatographic calibration standards:
+ *             read back within 15 %, 20 % at the LLOQ, at least 75 % of them
+ *             over at least 6 non-zero levels (EXTRA(1) = 6); the statistical
+ *             tests only warn (WARNONLY 7).
+ *          2  US EPA SW-846 Method 8000D 11.5, relative standard error:
+ *             RSE = 100 sqrt(sum ((x'_i - x_i)/x_i)^2 / (n - p)) <= 20 %
+ *             (EXTRA(2) = 20) over the n non-blank standards, p = NCOEF; the
+ *             read-back row shows 30 % (50 % at the lowest) without a share
+ *             required; the statistical tests only warn.
+ *          3  US EPA SW-846 Method 8000D, the error of each standard: every
+ *             standard read back within 30 %, 50 % at the lowest level
+ *             (share 1); the statistical tests only warn.
+ *          4  assay: every standard read back within 2 % (share 1); the
+ *             statistical tests reject as in the default.
+ * EXTRA(1) the least number of distinct non-zero levels among the standards
+ * that read back within their limits (0: no such rule); EXTRA(2) the largest
+ * RSE in % (NaN: no such rule).
+ * Statuses: 120 an unknown PRESET (outputs left as they were).
+ * ------------------------------------------------------------------------- */
+#define QVXL_PRESET_UNKNOWN 120
+#define QVXL_PRESET_BAD_RULE 121
+
+#define QVXL_PRESET_QUORVEX 0
+#define QVXL_PRESET_ICH_M10 1
+#define QVXL_PRESET_EPA_8000D_RSE 2
+#define QVXL_PRESET_EPA_8000D_EACH 3
+#define QVXL_PRESET_ASSAY 4
+
+QVXL_API void QVXL_CALL QVXL_CRITERIA_PRESET(const int* PRESET, double* CRIT, int* WARNONLY,
+                                             double* EXTRA, int* ISTAT);
+
+/* ---------------------------------------------------------------------------
+ * QVXL_CRITERIA_EXTRA -- the rules of EXTRA(2) (QVXL_CRITERIA_PRESET) on a
+ * fit's read-back standards, folded into the verdict.
+ *
+ * NCOEF (1..10) the curve's coefficients; X(NPTS) the standards' nominal x;
+ * XBACK and BPASS (NPTS) as QVXL_DIAGNOSE gave them; EXTRA(2) the rules;
+ * WARNEXTRA a sum of 1 (levels), 2 (RSE): rules whose failure only warns;
+ * OVERALLIN the OVERALL of QVXL_VERDICT.
+ *   STATV(1)  distinct non-zero x among the standards with BPASS 1
+ *   STATV(2)  the RSE in % over the non-blank standards (NaN where there are
+ *             no more of them than NCOEF, or one was not read back)
+ *   RESULT(2) per rule: 0 not judged, 1 pass, 3 fail, 4 failed, warning
+ *             only (a NaN RSE fails)
+ *   OVERALL   OVERALLIN, made 0 (not fit for use) by a rule that fails, 2
+ *             (with warnings) by one that warns; 0 stays 0.
+ * Statuses: 1, 3 (NPTS < 1), 4 (WARNEXTRA outside 0..3, OVERALLIN outside
+ * 0..2), 5 (an X not finite), 121 (EXTRA(1) < 0, EXTRA(2) not NaN and not
+ * > 0).  On a nonzero status nothing is written.
+ * ------------------------------------------------------------------------- */
+QVXL_API void QVXL_CALL QVXL_CRITERIA_EXTRA(const int* NCOEF, const int* NPTS, const double* X,
+                                            const double* XBACK, const int* BPASS,
+                                            const double* EXTRA, const int* WARNEXTRA,
+                                            const int* OVERALLIN, double* STATV, int* RESULT,
+                                            int* OVERALL, int* ISTAT);
+
+/* ===========================================================================
+ * Traceability
+ * ======================================================================== */
+
+/* ---------------------------------------------------------------------------
+ * QVXL_VERSION -- the version of this library as it was built: MAJOR, MINOR,
+ * PATCH (that of the quorvex release it belongs to).  A record of a
+ * calculation names it beside the file's SHA-256.  Status: always 0.
+ * ------------------------------------------------------------------------- */
+QVXL_API void QVXL_CALL QVXL_VERSION(int* MAJOR, int* MINOR, int* PATCH, int* ISTAT);
+
 #ifdef __cplusplus
 }
 #endif

@@ -30,7 +30,8 @@ CRITERIA <- c("goodness", "lack_of_fit", "outliers", "back_calculated")
 
 acceptance_criteria <- function(alpha = 0.05, alpha_goodness = NULL, alpha_lack_of_fit = NULL,
                                 alpha_outliers = NULL, tolerance = 15, tolerance_lowest = 20,
-                                back_fraction = 0.75, cook = 1, warn_only = character()) {
+                                back_fraction = 0.75, cook = 1, warn_only = character(),
+                                min_levels = 0, rse_limit = NULL, preset = "quorvex") {
   level <- function(v, name, optional = TRUE) {
     if (is.null(v) && optional) return(NULL)
     if (!is.numeric(v) || length(v) != 1L || is.na(v) || !(v > 0 && v < 1)) {
@@ -49,8 +50,18 @@ acceptance_criteria <- function(alpha = 0.05, alpha_goodness = NULL, alpha_lack_
     input_error("back_fraction must lie in [0, 1]")
   }
   if (is.null(warn_only)) warn_only <- character()
-  if (!is.character(warn_only) || anyNA(warn_only) || !all(warn_only %in% CRITERIA)) {
-    input_error("warn_only names criteria among ", paste(CRITERIA, collapse = ", "))
+  if (!is.character(warn_only) || anyNA(warn_only) ||
+      !all(warn_only %in% c(CRITERIA, EXTRA_RULES))) {
+    input_error("warn_only names criteria among ",
+                paste(c(CRITERIA, EXTRA_RULES), collapse = ", "))
+  }
+  if (!is.numeric(min_levels) || length(min_levels) != 1L || is.na(min_levels) ||
+      min_levels < 0 || min_levels != round(min_levels)) {
+    input_error("min_levels must be a whole number 0 or more")
+  }
+  if (!is.null(rse_limit)) rse_limit <- positive(rse_limit, "rse_limit")
+  if (!is.character(preset) || length(preset) != 1L || is.na(preset) || !nzchar(preset)) {
+    input_error("preset names where the criteria come from (one non-empty text)")
   }
   structure(list(alpha = level(alpha, "alpha", FALSE),
                  alpha_goodness = level(alpha_goodness, "alpha_goodness"),
@@ -59,8 +70,62 @@ acceptance_criteria <- function(alpha = 0.05, alpha_goodness = NULL, alpha_lack_
                  tolerance = positive(tolerance, "tolerance"),
                  tolerance_lowest = positive(tolerance_lowest, "tolerance_lowest"),
                  back_fraction = as.double(back_fraction), cook = positive(cook, "cook"),
-                 warn_only = unique(warn_only)),
+                 warn_only = unique(warn_only), min_levels = as.double(min_levels),
+                 rse_limit = rse_limit, preset = preset),
             class = "quorvex_criteria")
+}
+
+# The laboratory library's named presets (QVXL_CRITERIA_PRESET): the criteria
+# of a guideline, each citing the clause it implements, with changes to
+# single fields; a changed preset is named "<name> (changed: <fields>)".
+PRESETS <- c("quorvex" = 0L, "ich-m10" = 1L, "epa-8000d" = 2L, "epa-8000d-each" = 3L,
+             "assay" = 4L)
+EXTRA_RULES <- c("levels", "rse")
+PRESET_CITATIONS <- c(
+  "quorvex" = paste("quorvex's default: the statistical tests reject at an overall alpha, the",
+                    "standards read back as a coarse check of the curve's shape"),
+  "ich-m10" = paste("ICH M10 (2022) 3.2.5, calibration curve of a chromatographic method:",
+                    "back-calculated standards within +-15 % (+-20 % at the LLOQ), at least",
+                    "75 % of them over at least six levels"),
+  "epa-8000d" = paste("US EPA SW-846 Method 8000D, 11.5: relative standard error of the",
+                      "calibration at most 20 %"),
+  "epa-8000d-each" = paste("US EPA SW-846 Method 8000D, the alternative to the relative",
+                           "standard error: each standard read back within +-30 % (+-50 % at",
+                           "the lowest level)"),
+  "assay" = paste("assay (ICH Q2(R2) range 80-120 %): each standard read back within +-2 %,",
+                  "the laboratory convention for an assay"))
+
+criteria_preset <- function(name, ...) {
+  if (!is.character(name) || length(name) != 1L || !tolower(name) %in% names(PRESETS)) {
+    input_error("name must be one of ", paste0("\"", names(PRESETS), "\"", collapse = ", "))
+  }
+  key <- tolower(name)
+  r <- .Call(qvx_criteria_preset, PRESETS[[key]])
+  if (r$status != 0L) lab_error("criteria preset", "QVXL_CRITERIA_PRESET", r$status)
+  opt <- function(v) if (is.nan(v)) NULL else v
+  fields <- list(alpha = r$crit[1], alpha_goodness = opt(r$crit[2]),
+                 alpha_lack_of_fit = opt(r$crit[3]), alpha_outliers = opt(r$crit[4]),
+                 tolerance = r$crit[5], tolerance_lowest = r$crit[6], back_fraction = r$crit[7],
+                 cook = r$crit[8], warn_only = CRITERIA[bitwAnd(r$warn, c(1L, 2L, 4L, 8L)) != 0L],
+                 min_levels = r$extra[1], rse_limit = opt(r$extra[2]), preset = key)
+  changes <- list(...)
+  if (length(changes) && (is.null(names(changes)) || any(!nzchar(names(changes))))) {
+    input_error("changes to a preset are named fields, e.g. tolerance = 10")
+  }
+  changed <- setdiff(names(changes)[!vapply(names(changes), function(k) {
+    identical(fields[[k]], changes[[k]])
+  }, TRUE)], "preset")
+  fields[names(changes)] <- changes
+  if (length(changed) && is.null(changes$preset)) {
+    fields$preset <- sprintf("%s (changed: %s)", key, paste(changed, collapse = ", "))
+  }
+  do.call(acceptance_criteria, fields)
+}
+
+criteria_citation <- function(crit) {
+  base <- sub(" \\(changed: .*$", "", crit$preset %||% "quorvex")
+  if (base %in% names(PRESET_CITATIONS)) PRESET_CITATIONS[[base]] else
+    sprintf("the laboratory's own criteria '%s'", crit$preset)
 }
 
 # Criteria from NULL (the defaults), a quorvex_criteria, or a list of fields.
@@ -398,7 +463,34 @@ verdicts <- function(cal, criteria = NULL) {
       "r = %.6f, r\u00b2 = %.6f (they say little about a calibration: the tests above do)",
       rr[["r"]], rr[["r_squared"]]))
   }
+  # The criteria's rules beyond the four (a least number of levels, the RSE),
+  # folded into the verdict by the library (QVXL_CRITERIA_EXTRA).
+  extra <- NULL
+  overall <- v$overall
+  if (ncoef_of(cal) >= 2 && (isTRUE(crit$min_levels > 0) || !is.null(crit$rse_limit))) {
+    wx <- sum(bitwShiftL(1L, match(intersect(crit$warn_only, EXTRA_RULES), EXTRA_RULES) - 1L))
+    extra <- .Call(qvx_criteria_extra, ncoef_of(cal), as.double(cal$x), as.double(d$x_back),
+                   as.integer(d$passed),
+                   c(as.double(crit$min_levels %||% 0), crit$rse_limit %||% NaN),
+                   as.integer(wx), as.integer(overall))
+    if (extra$status != 0L) lab_error("acceptance criteria", "QVXL_CRITERIA_EXTRA", extra$status)
+    overall <- extra$overall
+    words <- c("not tested", "pass", "doubtful", "fail", "warning")
+    if (isTRUE(crit$min_levels > 0)) {
+      rows[[length(rows) + 1]] <- c("levels", words[extra$result[1] + 1L], sprintf(
+        "%d non-zero levels read back within their limits; at least %d required",
+        as.integer(extra$statistic[1]), as.integer(crit$min_levels)))
+    }
+    if (!is.null(crit$rse_limit)) {
+      rse <- extra$statistic[2]
+      rows[[length(rows) + 1]] <- c("RSE", words[extra$result[2] + 1L], paste0(
+        if (is.finite(rse)) sprintf("relative standard error %s %%", format(signif(rse, 3)))
+        else "relative standard error not available",
+        sprintf("; at most %g %% allowed", crit$rse_limit)))
+    }
+  }
   rows[[length(rows) + 1]] <- c("criteria", "", criteria_text(crit))
+  rows[[length(rows) + 1]] <- c("preset", crit$preset %||% "quorvex", criteria_citation(crit))
   # Why each criterion the library failed fails, in words.
   why_of <- list(
     goodness = function() "the chi2 test rejects the fit",
@@ -409,8 +501,22 @@ verdicts <- function(cal, criteria = NULL) {
                                   if (nrow(flagged) > 10) ", ..." else ""),
     back_calculated = function() sprintf(paste("fewer than %g %% of the standards read back",
                                                "within their limits"), 100 * crit$back_fraction))
+  why_of$levels <- function() sprintf(paste("standards read back within their limits at %d",
+                                            "levels, fewer than the %d required"),
+                                      as.integer(extra$statistic[1]),
+                                      as.integer(crit$min_levels))
+  why_of$rse <- function() {
+    rse <- extra$statistic[2]
+    if (is.finite(rse)) sprintf("relative standard error %s %% above %g %%",
+                                format(signif(rse, 3)), crit$rse_limit) else
+      "relative standard error not available (no more non-blank standards than coefficients)"
+  }
   failed <- CRITERIA[v$result == RESULT_FAIL]
   warned <- CRITERIA[v$result == RESULT_WARN]
+  if (!is.null(extra)) {
+    failed <- c(failed, EXTRA_RULES[extra$result == RESULT_FAIL])
+    warned <- c(warned, EXTRA_RULES[extra$result == RESULT_WARN])
+  }
   why <- vapply(failed, function(f) why_of[[f]](), "", USE.NAMES = FALSE)
   warn_why <- vapply(warned, function(f) why_of[[f]](), "", USE.NAMES = FALSE)
   if (bitwAnd(v$reasons, REASON_NO_DOF) != 0L) {
@@ -425,7 +531,7 @@ verdicts <- function(cal, criteria = NULL) {
                               if (nrow(infl) > 1) "s" else "",
                               paste(utils::head(infl$standard, 10), collapse = ", ")))
   }
-  fit_for_use <- v$overall != 0L
+  fit_for_use <- overall != 0L
   verdict <- if (fit_for_use) "fit for use" else
     paste0("NOT fit for use (", paste(why, collapse = "; "), ")")
   if (fit_for_use && length(warned)) {

@@ -182,7 +182,7 @@ lab_diagnose <- function(cal, cv) {
 }
 
 lab_verdict <- function(cal, cv, warn_only = character()) {
-  wo <- sum(bitwShiftL(1L, match(warn_only, CRITERIA) - 1L))
+  wo <- sum(bitwShiftL(1L, match(intersect(warn_only, CRITERIA), CRITERIA) - 1L))
   r <- do.call(.Call, c(list(qvx_verdict), fit_arguments(cal),
                         list(as.double(cv), as.integer(wo))))
   if (r$status != 0L) lab_error("verdict", "QVXL_VERDICT", r$status)

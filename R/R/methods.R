@@ -1,7 +1,14 @@
 # S3 methods of a calibration ("quorvex_cal").
 
+# The fit named as the Python package names it: unweighted (ordinary) least
+# squares, weighted least squares with its weights, or errors in variables.
 kind_words <- function(cal) {
-  if (cal$kind == "ols") "weighted least squares" else "errors in variables"
+  if (cal$kind == "gls") return("errors in variables (weights 1/u(x)\u00b2, 1/u(y)\u00b2)")
+  if (!is.null(cal$weighting)) {
+    return(sprintf("weighted least squares (weights %s, scale from the scatter)", cal$weighting))
+  }
+  if (!is.null(cal$u_y)) return("weighted least squares (weights 1/u(y)\u00b2)")
+  "ordinary least squares (unweighted)"
 }
 
 print.quorvex_cal <- function(x, digits = max(3L, getOption("digits") - 3L), ...) {

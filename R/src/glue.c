@@ -1066,6 +1066,46 @@ SEXP qvx_ggm_inverse(SEXP coef, SEXP cov, SEXP interval, SEXP gain, SEXP ys, SEX
   }
   SET_VECTOR_ELT(out, 3, ScalarInteger(istat));
   UNPROTECT(3);
+/* QVXL_CRITERIA_PRESET: the criteria (CRIT), warn-only mask and extra rules of a
+   named preset. */
+SEXP qvx_criteria_preset(SEXP id)
+{
+  int pid = int1(id, "preset");
+  static const char *names[] = {"crit", "warn", "extra", "status"};
+  SEXP out = PROTECT(named_list(4, names));
+  SET_VECTOR_ELT(out, 0, vec(10));
+  SET_VECTOR_ELT(out, 2, vec(2));
+  int warn = 0, istat = 0;
+  QVXL_CRITERIA_PRESET(&pid, REAL(VECTOR_ELT(out, 0)), &warn, REAL(VECTOR_ELT(out, 2)), &istat);
+  SET_VECTOR_ELT(out, 1, ScalarInteger(warn));
+  SET_VECTOR_ELT(out, 3, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
+/* QVXL_CRITERIA_EXTRA: the least number of levels and the RSE on the standards
+   read back (x, xback, bpass as QVXL_DIAGNOSE gave them), folded into the
+   verdict's overall result. */
+SEXP qvx_criteria_extra(SEXP ncoef, SEXP x, SEXP xback, SEXP bpass, SEXP extra, SEXP warn,
+                        SEXP overall)
+{
+  int nc = ncoef_checked(ncoef);
+  int n = count(real_len(x, "x"), "x");
+  if (real_len(xback, "xback") != n) error("quorvex: xback must have as many elements as x");
+  if (TYPEOF(bpass) != INTSXP || XLENGTH(bpass) != n)
+    error("quorvex: bpass must be an integer vector as long as x");
+  if (real_len(extra, "extra") != 2) error("quorvex: extra must be two numbers");
+  int wo = int1(warn, "warn"), oi = int1(overall, "overall");
+  static const char *names[] = {"statistic", "result", "overall", "status"};
+  SEXP out = PROTECT(named_list(4, names));
+  SET_VECTOR_ELT(out, 0, vec(2));
+  SET_VECTOR_ELT(out, 1, ints(2));
+  int ov = 0, istat = 0;
+  QVXL_CRITERIA_EXTRA(&nc, &n, REAL(x), REAL(xback), INTEGER(bpass), REAL(extra), &wo, &oi,
+                      REAL(VECTOR_ELT(out, 0)), INTEGER(VECTOR_ELT(out, 1)), &ov, &istat);
+  SET_VECTOR_ELT(out, 2, ScalarInteger(ov));
+  SET_VECTOR_ELT(out, 3, ScalarInteger(istat));
+  UNPROTECT(1);
   return out;
 }
 
@@ -1100,6 +1140,8 @@ static const R_CallMethodDef calls[] = {
     {"qvx_ggm_fit", (DL_FUNC)&qvx_ggm_fit, 7},
     {"qvx_ggm_covariance", (DL_FUNC)&qvx_ggm_covariance, 9},
     {"qvx_ggm_inverse", (DL_FUNC)&qvx_ggm_inverse, 9},
+    {"qvx_criteria_preset", (DL_FUNC)&qvx_criteria_preset, 1},
+    {"qvx_criteria_extra", (DL_FUNC)&qvx_criteria_extra, 7},
     {NULL, NULL, 0}};
 
 void R_init_quorvex(DllInfo *dll)

@@ -21,10 +21,18 @@ from .diagnostics import (AcceptanceCriteria, BackCalculated, Band, DetectionLim
                           Diagnostics, LackOfFit, Outlier)
 from .montecarlo import MonteCarloPrediction
 from .selection import DegreeSelection, select_degree
-from .validation import Validation, validate
 from .variance import VarianceModel, blank_scatter, fit_variance
 
 __version__ = _version()
+
+
+def __getattr__(name):
+    # The validation (its reference cases, the record's HTML) is loaded when first
+    # asked for: a fit, a report or a reading never pays for it.
+    if name in ("Validation", "validate"):
+        from . import validation
+        return getattr(validation, name)
+    raise AttributeError(f"module 'quorvex' has no attribute {name!r}")
 
 __all__ = ["Calibration", "ConvergenceWarning", "FitError", "InputError", "InversePrediction",
            "Line", "PowerSeries", "QuorvexError", "__version__", "default_interval",

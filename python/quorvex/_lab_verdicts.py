@@ -102,7 +102,7 @@ def verdict(cal, crit: np.ndarray, warn_only=()) -> dict:
     """QVXL_VERDICT: per criterion (``CRITERIA``) applies, statistic, limit, alpha,
     result, detail; the overall verdict and its reasons."""
     args, keep, _ = _fit_args(cal)
-    warn = sum(1 << CRITERIA.index(w) for w in warn_only)
+    warn = sum(1 << CRITERIA.index(w) for w in warn_only if w in CRITERIA)
     o = {"applies": np.empty(4, dtype=np.intc), "statistic": np.empty(4),
          "limit": np.empty(4), "alpha": np.empty(4), "result": np.empty(4, dtype=np.intc),
          "detail": np.empty(4, dtype=np.intc)}
@@ -131,3 +131,41 @@ def test_verdict(p: float, alpha: float) -> tuple[int, int]:
     if st.value:
         raise _error(st.value, "test verdict")
     return r.value, d.value
+
+
+# Acceptance-criteria presets (QVXL_CRITERIA_PRESET) and their extra rules
+# (QVXL_CRITERIA_EXTRA): the least number of levels, the relative standard error.
+PRESETS = {"quorvex": 0, "ich-m10": 1, "epa-8000d": 2, "epa-8000d-each": 3, "assay": 4}
+EXTRA_RULES = ("levels", "rse")
+
+
+def criteria_preset(name: str) -> tuple[np.ndarray, int, np.ndarray]:
+    """(CRIT(10), WARNONLY, EXTRA(2)) of the named preset."""
+    crit, extra = np.empty(10), np.empty(2)
+    warn, st = c_int(), c_int()
+    _lab.function("QVXL_CRITERIA_PRESET", 5)(byref(c_int(PRESETS[name])), _lab._a(crit),
+                                             byref(warn), _lab._a(extra), byref(st))
+    if st.value:
+        raise _error(st.value, f"criteria preset {name!r}")
+    return crit, warn.value, extra
+
+
+def criteria_extra(cal, x_back, passed, min_levels: int, rse_limit, warn_only,
+                   overall: int) -> dict:
+    """QVXL_CRITERIA_EXTRA: statistic and result of each extra rule (levels passed, RSE %),
+    and the verdict's overall result with them folded in."""
+    x = np.ascontiguousarray(cal.x, dtype=np.float64)
+    xb = np.ascontiguousarray(x_back, dtype=np.float64)
+    ok = np.ascontiguousarray(passed, dtype=np.intc)
+    rules = np.array([float(min_levels), _nan(rse_limit)])
+    warn = sum(1 << EXTRA_RULES.index(w) for w in warn_only if w in EXTRA_RULES)
+    statv, result = np.empty(2), np.empty(2, dtype=np.intc)
+    out, st = c_int(), c_int()
+    _lab.function("QVXL_CRITERIA_EXTRA", 12)(
+        byref(c_int(int(cal.ncoef))), byref(c_int(x.shape[0])), _lab._a(x), _lab._a(xb),
+        _lab._a(ok), _lab._a(rules), byref(c_int(warn)), byref(c_int(int(overall))),
+        _lab._a(statv), _lab._a(result), byref(out), byref(st))
+    if st.value:
+        raise _error(st.value, "acceptance criteria")
+    return {"levels": int(statv[0]), "rse": float(statv[1]),
+            "result": [int(r) for r in result], "overall": out.value}

@@ -30,7 +30,7 @@ from pathlib import Path
 
 import numpy as np
 
-from . import _files, tabular, validation
+from . import _files, tabular
 from . import workflow as WF
 from . import _validate as _V
 from ._version import version as _version
@@ -155,6 +155,16 @@ def _exclusion(text: str) -> tuple[str, str]:
     return row.strip(), reason.strip() if sep else "excluded (no reason given)"
 
 
+def _levels_count(text: str) -> int:
+    try:
+        v = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
+    if v < 0:
+        raise argparse.ArgumentTypeError(f"must be 0 or more, not {v}")
+    return v
+
+
 def _monte_carlo_draws(text: str) -> int:
     v = _positive_int(text, MAX_DRAWS)
     if v < 2:
@@ -205,6 +215,10 @@ def build_parser() -> argparse.ArgumentParser:
         q.add_argument("--limits", action="store_true",
                        help="also give the detection and quantification limits (blank at "
                             "x = 0, which must lie in the curve's interval)")
+        q.add_argument("--validation", metavar="RECORD", default=None,
+                       help="a validation record (validation.json of 'quorvex validate'): the "
+                            "report says whether the libraries used are the validated ones, "
+                            "by SHA-256")
         q.add_argument("-q", "--quiet", action="store_true",
                        help="print only warnings and errors")
         q.add_argument("--force", action="store_true",
@@ -284,7 +298,18 @@ def build_parser() -> argparse.ArgumentParser:
 
     def criteria(q):
         g = q.add_argument_group("acceptance criteria (written into the report as used)")
-        g.add_argument("--alpha", type=_probability, default=0.05,
+        g.add_argument("--criteria", metavar="PRESET|FILE", default=None,
+                       help="the acceptance criteria: a preset (quorvex, the default; "
+                            "ich-m10; epa-8000d; epa-8000d-each; assay) or a file of the "
+                            "laboratory's own criteria (--save-criteria writes one); the "
+                            "options below change single criteria of it (default for "
+                            "invert: the calibration's criteria)")
+        g.add_argument("--save-criteria", metavar="FILE", default=None,
+                       help="also write the criteria used to FILE, to give to --criteria "
+                            "in later runs (refused where FILE exists, unless --force)")
+        g.add_argument("--criteria-name", metavar="NAME", default=None,
+                       help="the name --save-criteria gives them (default: the file's name)")
+        g.add_argument("--alpha", type=_probability, default=None,
                        help="overall false-rejection rate of the tests, shared among those "
                             "that apply (default 0.05)")
         g.add_argument("--alpha-goodness", type=_probability, default=None, metavar="A",
@@ -296,17 +321,24 @@ def build_parser() -> argparse.ArgumentParser:
         g.add_argument("--alpha-outliers", type=_probability, default=None, metavar="A",
                        help="family level of the outlier test over all standards (default: "
                             "its share of --alpha)")
-        g.add_argument("--tolerance", type=_positive_float, default=15.0, metavar="PCT",
+        g.add_argument("--tolerance", type=_positive_float, default=None, metavar="PCT",
                        help="back-calculated standards: allowed deviation in %% (default 15)")
-        g.add_argument("--tolerance-lowest", type=_positive_float, default=20.0,
+        g.add_argument("--tolerance-lowest", type=_positive_float, default=None,
                        metavar="PCT", help="the same at the lowest level (default 20)")
-        g.add_argument("--back-fraction", type=_probability_closed, default=0.75,
+        g.add_argument("--back-fraction", type=_probability_closed, default=None,
                        metavar="F", help="share of the standards that must read back within "
                                          "their limits (default 0.75)")
+        g.add_argument("--min-levels", type=_levels_count, default=None, metavar="N",
+                       help="least number of non-zero levels among the standards read back "
+                            "within their limits (default 0: no such rule; ich-m10: 6)")
+        g.add_argument("--rse-limit", type=_positive_float, default=None, metavar="PCT",
+                       help="largest relative standard error of the standards read back, "
+                            "in %% (default: no such rule; epa-8000d: 20)")
         g.add_argument("--warn-only", action="append", default=[], metavar="CRITERION",
-                       choices=["goodness", "lack_of_fit", "outliers", "back_calculated"],
+                       choices=["goodness", "lack_of_fit", "outliers", "back_calculated",
+                                "levels", "rse"],
                        help="a criterion whose failure only warns (repeatable): goodness, "
-                            "lack_of_fit, outliers, back_calculated")
+                            "lack_of_fit, outliers, back_calculated, levels, rse")
 
     f = sub.add_parser("fit", help="fit a curve to standards and write the report",
                        description="Fit a calibration curve to the standards in a CSV file "
@@ -388,8 +420,44 @@ def build_parser() -> argparse.ArgumentParser:
     output(i, "the calibration's folder")
     criteria(i)
     reporting(i)
-    validation.add_subcommand(sub)
+    r = sub.add_parser("report", help="render the report of a saved calibration record",
+                       description="Render the report of a calibration record (calibration."
+                       "json of 'quorvex fit', or a record saved by R's save_calibration() "
+                       "or Python's Calibration.to_json()) beside it: report-<record>.html, "
+                       "results-<record>.json and the pictures. The record's standards are "
+                       "fitted again and must give the coefficients it holds.")
+    r.add_argument("calibration", help="the calibration record (JSON)")
+    output(r, "the record's folder")
+    criteria(r)
+    add_validate_command(sub)
     return p
+
+
+def add_validate_command(sub) -> None:
+    """Register ``validate`` with the command line's subparsers (defined here, so that
+    the validation is imported only when it runs)."""
+    p = sub.add_parser("validate", help="run the reference cases and write the validation "
+                       "record",
+                       description="Run the reference cases (NIST StRD, ISO/TS 28037, "
+                       "Pearson-York, closed forms, Monte Carlo, independent "
+                       "errors-in-variables solutions, Graybill-Iyer inversion intervals, "
+                       "DIN 32645 limits, a weighted fit, verdicts, reading an export, the "
+                       "laboratory library) on this installation and write "
+                       "validation.html and validation.json. Exit status 0 when every case "
+                       "passes, 1 when any fails.")
+    p.add_argument("--out", metavar="DIR", default=None,
+                   help="folder for validation.html and validation.json (default: the "
+                        "current folder)")
+    p.add_argument("--operator", metavar="NAME", default=None,
+                   help="who runs the validation, for the record")
+    p.add_argument("--laboratory", metavar="NAME", default=None,
+                   help="the laboratory, for the record")
+    p.add_argument("-q", "--quiet", action="store_true",
+                   help="print only the verdict and errors")
+    p.add_argument("--force", action="store_true",
+                   help="replace an earlier validation record in the folder (default: "
+                        "refuse, and run nothing)")
+
 
 
 # Running
@@ -844,17 +912,22 @@ def _finish(cal, labels, opts, out: Path, samples, args, run: _Run, previous=Non
         run.warn("--monte-carlo applies to samples; there are none (give --samples)")
     opts.update(ngrid=args.ngrid, band=args.band, monte_carlo=args.monte_carlo, seed=args.seed,
                 pictures=args.pictures, log=args.log)
-    from .diagnostics import AcceptanceCriteria
-    crit = AcceptanceCriteria(alpha=args.alpha, alpha_goodness=args.alpha_goodness,
-                              alpha_lack_of_fit=args.alpha_lack_of_fit,
-                              alpha_outliers=args.alpha_outliers, tolerance=args.tolerance,
-                              tolerance_lowest=args.tolerance_lowest,
-                              back_fraction=args.back_fraction,
-                              warn_only=tuple(dict.fromkeys(args.warn_only)))
+    crit = acceptance_criteria(args, getattr(args, "_carried_criteria", None))
+    saved = None
+    if args.save_criteria:
+        saved = Path(args.save_criteria)
+        if saved.exists() and not args.force:
+            raise InputError(f"{saved}: exists; give another file, or --force to replace it")
     if previous:
         opts = {"previous": previous, **opts}
     names = names or output_names(out, args.pictures)
     limits = args.limits if limits is None else limits
+    validation_check = None
+    if args.validation:
+        from . import _trace
+        validation_check = _trace.check_against(args.validation)
+        if not validation_check["matches"] or not validation_check["passed"]:
+            run.warn(f"--validation: {validation_check['text']}")
     written = report.write(cal, names["html"], samples=pred,
                            title=args.title if args.title is not None else title,
                            json_path=names["json"], csv_path=names["csv"],
@@ -865,8 +938,13 @@ def _finish(cal, labels, opts, out: Path, samples, args, run: _Run, previous=Non
                            input_files=getattr(args, "_inputs", None),
                            standard_names=getattr(args, "_standard_names", None),
                            log=args.log or False, overwrite=args.force,
+                           validation=validation_check,
                            manifest=names.get("manifest"), known=names.get("known", ()),
                            json_limit=MAX_RECORD, workflow=workflow)
+    if saved is not None:
+        from .diagnostics import save_criteria
+        save_criteria(crit, saved, args.criteria_name)
+        written["criteria"] = saved
     res = written["results"]
     for line in cal.notes:
         run.warn(f"the fit is usable but not clean: {line}")
@@ -884,12 +962,52 @@ def _finish(cal, labels, opts, out: Path, samples, args, run: _Run, previous=Non
         if mc is not None:
             run.say("")
             run.say(mc.summary())
+        if validation_check is not None:
+            run.say(f"validation: {validation_check['text']}")
         run.say("")
         paths = [written["html"], written["json"], *written["pictures"]]
         if "csv" in written:
             paths.append(written["csv"])
         run.say("wrote " + ", ".join(str(p) for p in paths))
     return written
+
+
+CRITERIA_OPTIONS = ("alpha", "alpha_goodness", "alpha_lack_of_fit", "alpha_outliers",
+                    "tolerance", "tolerance_lowest", "back_fraction", "min_levels", "rse_limit")
+
+
+def acceptance_criteria(args, carried=None):
+    """The criteria of a run: --criteria (a preset or a file), else those carried from the
+    calibration (invert), else the default preset; the single options given change them,
+    and the criteria's name says so."""
+    from .diagnostics import PRESETS, AcceptanceCriteria, criteria_from, load_criteria
+    chosen = getattr(args, "criteria", None)
+    if chosen is not None:
+        if chosen.strip().lower() in PRESETS:
+            base = AcceptanceCriteria.from_preset(chosen)
+        elif Path(chosen).is_file():
+            base = load_criteria(chosen)
+        else:
+            raise InputError(f"--criteria {chosen!r}: neither a preset ({', '.join(PRESETS)}) "
+                             "nor a file of criteria")
+    elif isinstance(carried, dict):
+        try:
+            base = criteria_from(carried)
+        except (QuorvexError, TypeError):
+            base = AcceptanceCriteria.from_preset("quorvex")
+    else:
+        base = AcceptanceCriteria.from_preset("quorvex")
+    changes = {k: getattr(args, k) for k in CRITERIA_OPTIONS if getattr(args, k, None) is not None}
+    if args.warn_only:
+        changes["warn_only"] = tuple(dict.fromkeys(args.warn_only))
+    d = base.to_dict()
+    changed = [k for k, v in changes.items() if d.get(k) != (list(v) if k == "warn_only" else v)]
+    if not changed:
+        return base
+    d.update(changes)
+    d["warn_only"] = tuple(d["warn_only"])
+    d["preset"] = f"{base.preset.split(' (changed: ')[0]} (changed: {', '.join(changed)})"
+    return AcceptanceCriteria(**d)
 
 
 def samples_text(res: dict) -> str:
@@ -1021,10 +1139,46 @@ def cmd_invert(args, run: _Run):
     if isinstance(prev.get("limits"), dict) and not args.limits:
         limits = prev["limits"]
     title = res.get("title") if isinstance(res.get("title"), str) else None
+    verdicts = res.get("verdicts") if isinstance(res.get("verdicts"), dict) else {}
+    args._carried_criteria = verdicts.get("criteria")
     # The degree table of a '--degree auto' fit stays in the report.
     return _finish(cal, labels, opts, out, samples, args, run, previous=previous,
                    selection=res.get("degree_selection"),
                    names=output_names(out, args.pictures, stem),
+                   metadata=_metadata(args, carried), limits=limits, title=title)
+
+
+def cmd_report(args, run: _Run):
+    """The report of a saved record, whichever host wrote it."""
+    path = Path(args.calibration)
+    cal, res, digest = read_calibration(path)
+    args._inputs = [("calibration", path, digest)]
+    res = res if isinstance(res, dict) else {}
+    labels = res.get("labels") if isinstance(res.get("labels"), dict) else {"x": "x", "y": "y"}
+    prev = res.get("options") if isinstance(res.get("options"), dict) else {}
+    opts = {"command": "report", "calibration": os.path.abspath(path),
+            "calibration_sha256": digest}
+    previous = {k: v for k, v in prev.items() if k not in ("fit", "band")} or None
+    out = Path(args.out) if args.out else path.resolve().parent
+    verdicts = res.get("verdicts") if isinstance(res.get("verdicts"), dict) else {}
+    args._carried_criteria = verdicts.get("criteria")
+    # The report of a record reads no samples: every option of the fit it does not take
+    # keeps the fit's default.
+    fit_defaults = build_parser().parse_args(["fit", str(path)])
+    for k, v in vars(fit_defaults).items():
+        if not hasattr(args, k):
+            setattr(args, k, v)
+    for k in ("samples", "replicates", "uy_value", "curve_only", "ngrid", "monte_carlo",
+              "seed"):
+        setattr(args, k, getattr(args, k, None))
+    carried = res.get("metadata") if isinstance(res.get("metadata"), dict) else {}
+    limits = args.limits or bool(prev.get("limits"))
+    if isinstance(prev.get("limits"), dict) and not args.limits:
+        limits = prev["limits"]
+    title = res.get("title") if isinstance(res.get("title"), str) else None
+    return _finish(cal, labels, opts, out, None, args, run, previous=previous,
+                   selection=res.get("degree_selection"),
+                   names=output_names(out, args.pictures, path.stem),
                    metadata=_metadata(args, carried), limits=limits, title=title)
 
 
@@ -1038,6 +1192,7 @@ def main(argv=None) -> int:
     """Run the command line; returns the exit status."""
     args = build_parser().parse_args(argv)
     if args.command == "validate":
+        from . import validation
         return validation.command(args)
     run = _Run(args.quiet)
     try:
@@ -1045,6 +1200,9 @@ def main(argv=None) -> int:
             warnings.simplefilter("always")
             if args.command == "fit":
                 written = cmd_fit(args, run)
+            elif args.command == "report":
+                cmd_report(args, run)
+                written = None  # rendering a record judges no samples: status 0
             else:
                 written = cmd_invert(args, run)
         seen = set()
@@ -1084,7 +1242,7 @@ def main(argv=None) -> int:
               f"{type(e).__name__}: {text}); check the file, and report this with it "
               "(QUORVEX_DEBUG=1 shows where)", file=sys.stderr)
         return 1
-    # The correlated fit writes its own outputs and has no verdict to act on.
+    # The correlated fit and the report of a record have no verdict to act on.
     if written is not None and not written["results"]["verdicts"]["fit_for_use"]:
         return EXIT_NOT_FIT
     return 0

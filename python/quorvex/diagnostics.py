@@ -13,6 +13,7 @@ from __future__ import annotations
 
 import math
 from dataclasses import asdict, dataclass, field
+from pathlib import Path
 
 import numpy as np
 
@@ -39,6 +40,8 @@ PINNED_LEVERAGE = 1.0 - 1e-9
 
 
 CRITERIA = ("goodness", "lack_of_fit", "outliers", "back_calculated")
+_EXTRA_WORDS = {_LV.RESULT_NOT_TESTED: "not tested", _LV.RESULT_PASS: "pass",
+                _LV.RESULT_FAIL: "fail", _LV.RESULT_WARN: "warning"}
 
 
 @dataclass(frozen=True)
@@ -67,8 +70,23 @@ class AcceptanceCriteria:
         Cook's distance above which a standard is marked influential (1); influence alone
         never fails a run.
     warn_only : tuple of str
-        Criteria ("goodness", "lack_of_fit", "outliers", "back_calculated") whose failure
-        only warns instead of rejecting the run.
+        Criteria ("goodness", "lack_of_fit", "outliers", "back_calculated", "levels",
+        "rse") whose failure only warns instead of rejecting the run.
+    min_levels : int
+        The least number of distinct non-zero levels among the standards that read back
+        within their limits (0: no such rule; ICH M10 asks for 6).
+    rse_limit : float, optional
+        The largest relative standard error of the standards read back, in %:
+        RSE = 100 sqrt(sum ((x'_i - x_i) / x_i)**2 / (n - p)) (US EPA SW-846 Method 8000D;
+        None: no such rule).
+    preset : str
+        Where the criteria come from: a preset's name (``PRESETS``: "quorvex", the
+        default, "ich-m10", "epa-8000d", "epa-8000d-each", "assay"), or the name of the
+        laboratory's own criteria (``load_criteria``); shown in the report.
+
+    ``AcceptanceCriteria.from_preset("ich-m10")`` gives a preset, with changes as
+    keywords; ``save_criteria`` and ``load_criteria`` keep a laboratory's own criteria in
+    a file.
     """
 
     alpha: float = 0.05
@@ -80,6 +98,9 @@ class AcceptanceCriteria:
     back_fraction: float = 0.75
     cook: float = 1.0
     warn_only: tuple = ()
+    min_levels: int = 0
+    rse_limit: float | None = None
+    preset: str = "quorvex"
 
     def __post_init__(self):
         for name in ("alpha", "alpha_goodness", "alpha_lack_of_fit", "alpha_outliers"):
@@ -101,10 +122,49 @@ class AcceptanceCriteria:
         object.__setattr__(self, "back_fraction", f)
         w = (self.warn_only,) if isinstance(self.warn_only, str) else tuple(self.warn_only)
         for name in w:
-            if name not in CRITERIA:
-                raise InputError(f"warn_only names criteria among {', '.join(CRITERIA)}, "
-                                 f"not {name!r}")
+            if name not in CRITERIA + _LV.EXTRA_RULES:
+                raise InputError("warn_only names criteria among "
+                                 f"{', '.join(CRITERIA + _LV.EXTRA_RULES)}, not {name!r}")
         object.__setattr__(self, "warn_only", w)
+        m = self.min_levels
+        if isinstance(m, bool) or not isinstance(m, (int, np.integer, float)) or \
+                not (m >= 0 and float(m) == int(m)):
+            raise InputError(f"min_levels is a whole number 0 or more, not {m!r}")
+        object.__setattr__(self, "min_levels", int(m))
+        if self.rse_limit is not None:
+            r = V.real("rse_limit", self.rse_limit)
+            if not r > 0:
+                raise InputError(f"rse_limit must be positive, not {r:g}")
+            object.__setattr__(self, "rse_limit", r)
+        if not isinstance(self.preset, str) or not self.preset.strip():
+            raise InputError("preset names where the criteria come from (a non-empty text)")
+
+    @classmethod
+    def from_preset(cls, name: str, **changes) -> "AcceptanceCriteria":
+        """The criteria of a named preset (``PRESETS``), with ``changes`` to its fields;
+        a changed preset is named "<name> (changed: <fields>)"."""
+        key = str(name).strip().lower()
+        if key not in _LV.PRESETS:
+            raise InputError(f"unknown criteria preset {name!r}: give one of "
+                             f"{', '.join(_LV.PRESETS)}, or a file of criteria")
+        crit, warn, extra = _LV.criteria_preset(key)
+        opt = lambda v: None if math.isnan(v) else float(v)  # noqa: E731
+        d = {"alpha": float(crit[0]), "alpha_goodness": opt(crit[1]),
+             "alpha_lack_of_fit": opt(crit[2]), "alpha_outliers": opt(crit[3]),
+             "tolerance": float(crit[4]), "tolerance_lowest": float(crit[5]),
+             "back_fraction": float(crit[6]), "cook": float(crit[7]),
+             "warn_only": tuple(c for k, c in enumerate(CRITERIA) if warn & (1 << k)),
+             "min_levels": int(extra[0]), "rse_limit": opt(extra[1]), "preset": key}
+        changed = [k for k, v in changes.items() if d.get(k) != v and k != "preset"]
+        d.update(changes)
+        if changed and "preset" not in changes:
+            d["preset"] = f"{key} (changed: {', '.join(changed)})"
+        return cls(**d)
+
+    def citation(self) -> str:
+        """Where the criteria come from, in words."""
+        base = self.preset.split(" (")[0]
+        return PRESET_CITATIONS.get(base, f"the laboratory's own criteria {self.preset!r}")
 
     def levels(self, cal) -> dict:
         """The level of each statistical test that applies to ``cal`` ({name: alpha}): its
@@ -126,14 +186,95 @@ class AcceptanceCriteria:
         return d
 
 
+PRESETS = tuple(_LV.PRESETS)
+PRESET_CITATIONS = {
+    "quorvex": "quorvex's default: the statistical tests reject at an overall alpha, the "
+               "standards read back as a coarse check of the curve's shape",
+    "ich-m10": "ICH M10 (2022) 3.2.5, calibration curve of a chromatographic method: "
+               "back-calculated standards within ±15 % (±20 % at the LLOQ), at least 75 % "
+               "of them over at least six levels",
+    "epa-8000d": "US EPA SW-846 Method 8000D, 11.5: relative standard error of the "
+                 "calibration at most 20 %",
+    "epa-8000d-each": "US EPA SW-846 Method 8000D, the alternative to the relative standard "
+                      "error: each standard read back within ±30 % (±50 % at the lowest "
+                      "level)",
+    "assay": "assay (ICH Q2(R2) range 80-120 %): each standard read back within ±2 %, the "
+             "laboratory convention for an assay",
+}
+CRITERIA_FILE_KIND = "quorvex acceptance criteria"
+
+
+def save_criteria(criteria, path, name: str | None = None) -> Path:
+    """Write ``criteria`` (an :class:`AcceptanceCriteria` or dict) to a JSON file the
+    laboratory can reuse (``load_criteria``, ``quorvex fit --criteria FILE``), under
+    ``name`` (default: the file's name without its suffix).  The file is written whole
+    or not at all."""
+    import json
+    import os
+    import tempfile
+    path = Path(path)
+    crit = criteria_from(criteria)
+    d = crit.to_dict()
+    based_on = d.pop("preset")
+    body = {"kind": CRITERIA_FILE_KIND, "version": 1, "name": name or path.stem,
+            "based_on": based_on, "based_on_citation": crit.citation(), "criteria": d}
+    text = json.dumps(body, indent=2, allow_nan=False) + "\n"
+    fd, tmp = tempfile.mkstemp(dir=path.resolve().parent, prefix=f".{path.name}.")
+    try:
+        with os.fdopen(fd, "w", encoding="utf-8") as f:
+            f.write(text)
+        os.replace(tmp, path)
+    except BaseException:
+        try:
+            os.unlink(tmp)
+        except OSError:
+            pass
+        raise
+    return path
+
+
+def load_criteria(path) -> AcceptanceCriteria:
+    """The laboratory's criteria from a file ``save_criteria`` wrote; every field checked
+    as :class:`AcceptanceCriteria` checks it, unknown fields refused."""
+    import json
+    path = Path(path)
+    try:
+        raw = path.read_bytes()[: 1 << 20 + 1]
+    except OSError as e:
+        raise InputError(f"{path}: {e.strerror or e}") from None
+    if len(raw) > 1 << 20:
+        raise InputError(f"{path.name}: larger than 1 MiB, not a file of criteria")
+    try:
+        body = json.loads(raw.decode("utf-8"))
+    except (UnicodeDecodeError, ValueError):
+        raise InputError(f"{path.name}: not a file of criteria (JSON expected)") from None
+    if not isinstance(body, dict) or body.get("kind") != CRITERIA_FILE_KIND or \
+            not isinstance(body.get("criteria"), dict):
+        raise InputError(f"{path.name}: not a file of criteria (written by "
+                         "'quorvex fit --save-criteria' or save_criteria)")
+    fields = {f for f in AcceptanceCriteria.__dataclass_fields__} - {"preset"}
+    unknown = sorted(set(body["criteria"]) - fields)
+    if unknown:
+        raise InputError(f"{path.name}: unknown criteria {', '.join(map(repr, unknown))}")
+    d = dict(body["criteria"])
+    d["warn_only"] = tuple(d.get("warn_only") or ())
+    name = body.get("name")
+    d["preset"] = str(name) if isinstance(name, str) and name.strip() else path.stem
+    return AcceptanceCriteria(**d)
+
+
 def criteria_from(criteria=None, **options) -> AcceptanceCriteria:
     """An :class:`AcceptanceCriteria` from one, a dict, or keyword options."""
     if criteria is None:
         return AcceptanceCriteria(**options)
     if isinstance(criteria, AcceptanceCriteria):
         return criteria if not options else AcceptanceCriteria(**{**asdict(criteria), **options})
+    if isinstance(criteria, str):
+        return AcceptanceCriteria.from_preset(criteria, **options)
     if isinstance(criteria, dict):
-        return AcceptanceCriteria(**{**criteria, **options})
+        d = {**criteria, **options}
+        d["warn_only"] = tuple(d.get("warn_only") or ())
+        return AcceptanceCriteria(**d)
     raise InputError("criteria must be an AcceptanceCriteria or a dict of its fields")
 
 
@@ -912,6 +1053,11 @@ class Diagnostics:
         scale), code (the library's QVXL_SHAPE_* code), statistic (F or Delta chi2),
         p_value, alpha, verdict, text.  With no test (errors in variables, too few
         standards) test says why, and verdict is "not tested".
+    extra : dict or None
+        The criteria's rules beyond those four, where they set any (``min_levels``,
+        ``rse_limit``): levels (distinct non-zero levels read back within their limits),
+        rse (%, None where not available), verdicts ("pass", "fail", "warning",
+        "not tested" for levels and rse), min_levels, rse_limit.
     """
 
     chi2: float
@@ -934,6 +1080,7 @@ class Diagnostics:
     r: float = math.nan
     r_squared: float = math.nan
     shape: dict | None = None
+    extra: dict | None = None
 
     def to_dict(self) -> dict:
         return asdict(self)
@@ -1022,6 +1169,31 @@ def diagnostics(cal, limits: bool = False, criteria=None, **limit_options) -> Di
         elif result == _LV.RESULT_WARN:
             warned.append(name)
             notes.append(f"warning only: {why[name]()}")
+    overall = v["overall"]
+    extra = None
+    if cal.ncoef >= 2 and (crit.min_levels or crit.rse_limit is not None):
+        extra = _LV.criteria_extra(cal, dg["x_back"], dg["passed"], crit.min_levels,
+                                   crit.rse_limit, crit.warn_only, overall)
+        overall = extra["overall"]
+        rse = extra["rse"]
+        say = {
+            "levels": (f"standards read back within their limits at {extra['levels']} "
+                       f"level{'s' if extra['levels'] != 1 else ''}, fewer than the "
+                       f"{crit.min_levels} required"),
+        }
+        if crit.rse_limit is not None:
+            say["rse"] = (f"relative standard error {rse:.3g} % above {crit.rse_limit:g} %"
+                          if math.isfinite(rse) else "relative standard error not available "
+                          "(no more non-blank standards than coefficients)")
+        extra.update(min_levels=crit.min_levels, rse_limit=crit.rse_limit,
+                     verdicts=[_EXTRA_WORDS[r] for r in extra["result"]])
+        for name, result in zip(_LV.EXTRA_RULES, extra["result"]):
+            if result == _LV.RESULT_FAIL:
+                failed.append(name)
+                notes.append(say[name])
+            elif result == _LV.RESULT_WARN:
+                warned.append(name)
+                notes.append(f"warning only: {say[name]}")
     if v["reasons"] & _LV.REASON_NO_DOF:
         notes.append("no degrees of freedom: nothing shows the curve adequate")
     if v["reasons"] & _LV.REASON_CONSTANT:
@@ -1031,11 +1203,11 @@ def diagnostics(cal, limits: bool = False, criteria=None, **limit_options) -> Di
         notes.append(f"influential (shown, not a reason to reject): standard"
                      f"{'s' if len(infl) > 1 else ''} " + ", ".join(o.standard for o in infl[:10]))
     notes.extend(cal.notes)
-    fit_for_use = v["overall"] != _LV.OVERALL_NOT_FIT
+    fit_for_use = overall != _LV.OVERALL_NOT_FIT
     r, r2 = (float(a) for a in dg["corr"])
     return Diagnostics(float(cal.chi2), int(cal.dof), p, goodness, gtext, lof_d, out, statistic,
                        threshold, back, dl, bool(fit_for_use), notes, crit.to_dict(), levels,
-                       failed, warned, r, r2, shape)
+                       failed, warned, r, r2, shape, _plain(extra))
 
 
 def _shape(v: dict, alpha: float | None) -> dict:
@@ -1091,6 +1263,17 @@ def verdict_rows(cal, d: Diagnostics, limits: bool = False) -> tuple[list, str]:
     if d.back_calculated is not None:
         rows.append(("back-calculated", "pass" if d.back_calculated["overall"] else "fail",
                      d.back_calculated["text"]))
+    ex = d.extra
+    if ex:
+        if ex.get("min_levels"):
+            rows.append(("levels", ex["verdicts"][0], f"{ex['levels']} non-zero levels read "
+                         f"back within their limits; at least {ex['min_levels']} required"))
+        if ex.get("rse_limit") is not None:
+            rse = ex.get("rse")
+            rows.append(("RSE", ex["verdicts"][1],
+                         (f"relative standard error {rse:.3g} %" if rse is not None else
+                          "relative standard error not available")
+                         + f"; at most {ex['rse_limit']:g} % allowed"))
     for e in getattr(cal, "excluded", ()) or ():
         rows.append(("excluded", "left out", f"standard {e['standard']} (x = {e['x']:g}, "
                      f"y = {e['y']:g}): {e['reason']}"))
@@ -1106,6 +1289,8 @@ def verdict_rows(cal, d: Diagnostics, limits: bool = False) -> tuple[list, str]:
         if c.get("warn_only"):
             text += "; only warn: " + ", ".join(c["warn_only"])
         rows.append(("criteria", "", text))
+        crit = criteria_from(c)
+        rows.append(("preset", crit.preset, crit.citation()))
     if d.detection_limits is not None:
         rows.append(("limits", "", d.detection_limits["text"]))
     elif limits:

@@ -229,8 +229,14 @@ def results(cal, samples=None, *, title: str | None = None, labels: dict | None 
             sample_names=None, options: dict | None = None, band: float | None = 0.95,
             limits: bool | dict = False, degree_selection=None, monte_carlo=None,
             metadata: dict | None = None, input_files=None, standard_names=None,
-            criteria=None, workflow: dict | None = None) -> dict:
+            criteria=None, workflow: dict | None = None,
+            validation=None) -> dict:
     """What the report shows, as plain data (strict JSON: no NaN).
+
+    "traceability" holds the package's version and each library's path, file, size,
+    SHA-256 and version; with ``validation`` (the path of a validation record, the
+    validation.json of ``quorvex validate``) also whether the libraries used are those
+    the record validated, by SHA-256.
 
     ``metadata`` holds the laboratory's fields shown in the header ("analyte",
     "method", "instrument", "operator", "reviewer", "units"; others are shown too);
@@ -312,11 +318,24 @@ def results(cal, samples=None, *, title: str | None = None, labels: dict | None 
         "diagnostics": _plain(diag.to_dict()),
         "degree_selection": _degree_selection(degree_selection),
         "monte_carlo": _monte_carlo(monte_carlo, sample_names),
+        "traceability": traceability(validation),
     }
     if pred is not None:
         out["samples"], out["reporting"] = _samples(cal, pred, sample_names,
                                                     diag.detection_limits, workflow,
                                                     diag.fit_for_use)
+    return out
+
+
+def traceability(validation=None) -> dict:
+    """The software's identity (:func:`quorvex._trace.software_identity`), and with
+    ``validation`` (a validation record's path, or the dict ``check_against`` gave) the
+    comparison with that record."""
+    from . import _trace
+    out = _trace.software_identity()
+    if validation is not None:
+        out["validation"] = (validation if isinstance(validation, dict)
+                             else _trace.check_against(validation))
     return out
 
 
@@ -480,6 +499,9 @@ tr.flag td{background:#fff1f0}
 ul.verdicts li{margin:.2em 0}li.warn{color:#9a3412}
 .banner{border:2px solid #b91c1c;background:#fef2f2;color:#7f1d1d;padding:.6em 1em;
 margin:.8em 0;font-weight:600}
+p.trace{font-weight:600;padding:.3em .5em;border:2px solid}
+p.trace.pass{color:#116329;border-color:#1a7f37;background:#dafbe1}
+p.trace.fail{color:#82071e;border-color:#cf222e;background:#ffebe9}
 pre{background:#f6f8fa;padding:.6em;overflow-x:auto;font-size:.82em;white-space:pre-wrap;
 word-break:break-all}
 figure{margin:1em 0}figure svg{max-width:100%;height:auto}
@@ -585,6 +607,7 @@ def to_html(res: dict, svg: bytes | None) -> str:
         _banner_html(res),
         _header_html(res),
     ]
+    parts.append(_validation_banner(res))
     if head:
         parts.append(_headline_html(res, xl, yl))
     parts.append(_verdicts_html(res))
@@ -613,6 +636,7 @@ def to_html(res: dict, svg: bytes | None) -> str:
     if res.get("degree_selection"):
         parts.append(_degree_html(res["degree_selection"]))
     parts.append(_options_html(res))
+    parts.append(_traceability_html(res))
     parts.append(_signature_html(res))
     parts.append('<h2 class="appendix">Appendix A: the curve\'s exact record</h2>')
     parts.append(_coefficients_html(res))
@@ -637,6 +661,39 @@ def _banner_html(res) -> str:
         else f"({verdict})"
     return (f'<div class="banner">CALIBRATION NOT FIT FOR USE {_e(why)}.{_e(what)} Do not '
             "report these results; see the verdict below.</div>")
+
+
+def _validation_banner(res) -> str:
+    """Whether the libraries used are the validated ones, where a record was given."""
+    v = (res.get("traceability") or {}).get("validation")
+    if not v:
+        return ""
+    ok = v.get("matches") and v.get("passed")
+    return (f'<p class="trace {"pass" if ok else "fail"}">Validation: {_e(v.get("text"))}'
+            f' <span class="meta">(record {_e(v.get("record"))}, SHA-256 '
+            f'{_e(v.get("record_sha256"))})</span></p>')
+
+
+def _traceability_html(res) -> str:
+    """The package's version, and each library's file, version and SHA-256."""
+    t = res.get("traceability")
+    if not t:
+        return ""
+    names = {"engine": "numerical library", "laboratory": "laboratory library"}
+    rows = "".join(
+        f'<tr><td class="t">{_e(names.get(k, k))}</td><td class="t">{_e(d.get("file"))}</td>'
+        f'<td class="t">{_e(d.get("version") or "—")}</td><td class="h">{_e(d.get("sha256"))}'
+        "</td></tr>" for k, d in (t.get("libraries") or {}).items())
+    pkg = t.get("package") or {}
+    v = t.get("validation")
+    extra = (f"<p>Validation record {_e(v.get('record'))}: {_e(v.get('text'))}.</p>"
+             if v else "<p class=\"meta\">No validation record was named (--validation "
+             "RECORD compares these SHA-256 with a record of 'quorvex validate').</p>")
+    return ("<h2>Traceability</h2>"
+            f"<p>quorvex package {_e(pkg.get('version'))} at {_e(pkg.get('path'))}.</p>"
+            "<table><thead><tr><th class=\"t\">library</th><th class=\"t\">file</th>"
+            "<th class=\"t\">version</th><th class=\"t\">SHA-256</th></tr></thead><tbody>"
+            + rows + "</tbody></table>" + extra)
 
 
 def _header_html(res) -> str:
@@ -1024,7 +1081,8 @@ def _samples_html(res, xl, yl) -> str:
 def render(cal, samples=None, *, title=None, labels=None, sample_names=None, options=None,
            band: float | None = 0.95, limits: bool | dict = False, degree_selection=None,
            monte_carlo=None, metadata=None, input_files=None, standard_names=None,
-           log: bool | str = False, criteria=None, workflow=None) -> dict:
+           log: bool | str = False, criteria=None, workflow=None,
+           validation=None) -> dict:
     """Everything a report consists of, in memory: ``results`` (dict), ``figure``,
     ``svg`` (bytes), ``html``, ``json`` and ``csv`` (str; csv None without samples).
     ``log`` draws the curve panel on logarithmic axes (True or "xy", or "x", "y")."""
@@ -1037,7 +1095,8 @@ def render(cal, samples=None, *, title=None, labels=None, sample_names=None, opt
                   options=options, band=band, limits=limits,
                   degree_selection=degree_selection, monte_carlo=monte_carlo,
                   metadata=metadata, input_files=input_files, standard_names=standard_names,
-                  criteria=criteria, workflow=workflow)
+                  criteria=criteria, workflow=workflow,
+                  validation=validation)
     fig = _plot.plot(cal, pred, band=band, x_label=_label(res, "x"), y_label=_label(res, "y"),
                      sample_names=sample_names, title=title, log=log)
     svg = _plot.render(fig, "svg")
@@ -1075,7 +1134,8 @@ def write(cal, path, samples=None, title: str | None = None, *, json_path=True, 
     **kwargs
         ``labels``, ``sample_names``, ``options``, ``band``, ``limits``,
         ``degree_selection``, ``monte_carlo``, ``metadata``, ``input_files``,
-        ``standard_names`` (see ``results``), ``log`` (see ``render``).
+        ``standard_names``, ``criteria``, ``validation`` (see ``results``), ``log``
+        (see ``render``).
 
     Returns
     -------

@@ -31,7 +31,10 @@ MAX_ROWS = 200_000             # data rows of one file (samples; the standards h
                                # bound, quorvex.cli.MAX_STANDARDS): a run's peak memory stays
                                # below 2 GB (docs/reliability.md)
 _DELIMITER_NAMES = {",": "comma", ";": "semicolon", "\t": "tab"}
-_UNIT = re.compile(r"^(?P<name>.*?\S)\s+[\(\[](?P<unit>[^\(\)\[\]]*)[\)\]]\s*$")
+# A unit after the name: in parentheses after a space ("Area (mAU*s)"), in brackets with
+# or without one ("Conc [ ug/L ]", "Conc[ppb]").  A parenthesis that follows the name
+# directly, as in "u(x)", is part of the name.
+_UNIT = re.compile(r"^(?P<name>.*?\S)(?:\s+[\(\[]|\[)(?P<unit>[^\(\)\[\]]*)[\)\]]\s*$")
 _NUMBER = re.compile(r"^[+-]?(?:\d+(?:\.\d*)?|\.\d+)(?:[eE][+-]?\d+)?$")
 _COMMA_NUMBER = re.compile(r"^[+-]?(?:\d+(?:,\d*)?|,\d+)(?:[eE][+-]?\d+)?$")
 
@@ -40,9 +43,11 @@ _COMMA_NUMBER = re.compile(r"^[+-]?(?:\d+(?:,\d*)?|,\d+)(?:[eE][+-]?\d+)?$")
 # u_<name>, u(<name>), u <name>, <name>_u, s_<name>, sd_<name>.
 DEFAULT_NAMES = {
     "x": ("x", "concentration", "conc", "amount", "dose", "mass", "nominal", "known", "standard",
-          "level", "c"),
+          "level", "c", "konzentration", "konz", "gehalt", "menge", "sollwert"),
     "y": ("y", "response", "signal", "absorbance", "abs", "area", "height", "intensity",
-          "reading", "counts"),
+          "reading", "counts", "peak_area", "peak_height", "cps", "fläche", "flaeche",
+          "peakfläche", "peakflaeche", "höhe", "hoehe", "intensität", "intensitaet",
+          "extinktion", "messwert", "fluorescence", "fluoreszenz"),
     "u_x": ("u_x", "ux", "u(x)", "sigma_x", "sx", "s_x", "sd_x"),
     "u_y": ("u_y", "uy", "u(y)", "sigma_y", "sy", "s_y", "sd_y"),
     "name": ("sample", "sample_name", "sample_id", "samplename", "sampleid", "name", "id",
@@ -52,12 +57,50 @@ DEFAULT_NAMES = {
 }
 _UNCERTAINTY_FORMS = ("u_{}", "u({})", "u_({})", "{}_u", "s_{}", "sd_{}", "sigma_{}")
 
+# Where no header is one of those names, x and y are found by a word in the header, as
+# instruments export them ("Pb 208 Conc [ ug/L ]", "Peak Area (mAU*s)", "Konz. (µg/L)"):
+# a header whose words hold a word of one role, none of the other's and none that marks
+# another kind of column (an uncertainty, a time, a type, a ratio...).  Two such headers
+# for one role are ambiguous: the column must then be named.  The table of recognised
+# headers is in docs/guide/command-line.md.
+KEYWORDS = {
+    "x": ("conc", "concentration", "amount", "nominal", "dose", "spike", "expected",
+          "konz", "konzentration", "gehalt", "menge", "sollwert", "sollkonzentration",
+          "massenkonzentration"),
+    "y": ("area", "height", "response", "signal", "intensity", "cps", "counts", "absorbance",
+          "abs", "fluorescence", "reading", "fläche", "flaeche", "peakfläche", "peakflaeche",
+          "höhe", "hoehe", "intensität", "intensitaet", "extinktion", "absorption",
+          "messwert", "fluoreszenz", "zählrate", "zaehlrate"),
+}
+NOT_A_VALUE = frozenset((
+    "u", "s", "sd", "sigma", "rsd", "stdev", "stddev", "stabw", "unc", "uncertainty",
+    "unsicherheit", "error", "fehler", "cv", "vk", "rt", "retention", "time", "zeit", "type",
+    "typ", "art", "flag", "flags", "ratio", "verhältnis", "dilution", "verdünnung",
+    "factor", "faktor", "id", "name", "nr", "no", "number", "%", "percent", "recovery",
+    "wiederfindung", "date", "datum", "calculated", "berechnet", "found", "gefunden"))
+
 
 def normalize(header: str) -> str:
-    """A header name as columns are matched: without its unit, lower case, runs of
-    spaces and hyphens as one underscore."""
-    name = split_unit(header)[0]
-    return re.sub(r"[\s\-]+", "_", name.strip().lower())
+    """A header name as columns are matched: without its unit and a closing full stop
+    ("Konz."), lower case, runs of spaces and hyphens as one underscore."""
+    name = split_unit(header)[0].strip().rstrip(".").strip()
+    return re.sub(r"[\s\-]+", "_", name.lower())
+
+
+def words(header: str) -> list:
+    """The words of a header without its unit, lower case: letters and digits, with
+    "%" as a word of its own."""
+    name = split_unit(header)[0].lower()
+    return re.findall(r"%|[^\W_]+", name)
+
+
+def keyword_role(header: str) -> str | None:
+    """"x" or "y" where the header's words say so (``KEYWORDS``), else None."""
+    w = set(words(header))
+    if w & NOT_A_VALUE:
+        return None
+    roles = [r for r, keys in KEYWORDS.items() if w & set(keys)]
+    return roles[0] if len(roles) == 1 else None
 
 
 def split_unit(header: str) -> tuple[str, str | None]:
@@ -115,9 +158,17 @@ class Table:
         for c in candidates:
             if c in norm:
                 return norm.index(c)
+        option = {"x": "--x", "y": "--y", "u_x": "--ux", "u_y": "--uy", "name": "--name"}[role]
+        if role in KEYWORDS:
+            hits = [k for k, h in enumerate(self.header) if keyword_role(h) == role]
+            if len(hits) == 1:
+                return hits[0]
+            if len(hits) > 1:
+                raise InputError(f"{self.label}: several columns could hold {role}: "
+                                 f"{', '.join(repr(self.header[k]) for k in hits)}; name one "
+                                 f"with {option}")
         if not required:
             return None
-        option = {"x": "--x", "y": "--y", "u_x": "--ux", "u_y": "--uy", "name": "--name"}[role]
         raise InputError(f"{self.label}: no {role} column (tried {', '.join(candidates[:6])}"
                          f"{', ...' if len(candidates) > 6 else ''}); the columns are "
                          f"{self.columns_text()}: name one with {option}")

@@ -125,6 +125,11 @@ REFERENCE_SHA256 = {
     "Wampler3.txt": "07a911bb073cd72f5d45c4c183e02a00dfbf82b1393addcc18c88cb26a2762a2",
     "Wampler4.txt": "08279804ebab706df9127f3ed2da54e275ae9186c46f9f0ff078df1c75b2f973",
     "Wampler5.txt": "b28fc60fbc13c8bba40f47d75c112c8775f804c9b55e42b44586e33926c728f9",
+    "GraybillIyer_thermostat.txt":
+        "ef1c6dd35138088b07a048f7ff139cef190fffa45507b9bc3adaf3c78e19daa5",
+    "GraybillIyer_chamber.txt": "a45a1f5166286515619317d2174874938d596a024e1488caaef44c46985d26eb",
+    "DIN32645_example.txt": "edcbab824a15ac4b2013502b138366b29b463f387f0816d74182eb81db138c4c",
+    "Massart97_ex3.txt": "aa75b9f5fe6ac3b36e5e8c2f1142123f389b39fa5135e7be6e82e5de58657e08",
 }
 
 
@@ -1054,6 +1059,325 @@ def _eiv_independent_case() -> Case:
 
 
 # ----------------------------------------------------------------------------
+# What a laboratory files: inversion intervals, detection limits, a weighted fit,
+# verdicts, reading an instrument's export, the laboratory library's entry points
+
+# Student's t quantiles t(p, dof) the closed forms below use, computed with mpmath at 40
+# digits as the root of the regularized incomplete beta function: independent of the
+# library's Boost.Math (and of scipy, whose t.ppf is off by up to 2e-9 relative here).
+T_QUANTILES = {
+    (0.975, 6): 2.446911851144969971071297, (0.95, 6): 1.943180280515303206605725,
+    (0.995, 9): 3.249835541592126275630477, (0.99, 8): 2.896459447709622333888722,
+}
+
+
+def _t_quantile(p: float, dof: float) -> float:
+    return T_QUANTILES[(round(p, 6), int(dof))]
+
+
+def _line_sums(x, y, w=None):
+    """Weighted straight line in closed form (weights w, ones by default): a, b, s (from
+    the residuals, dof n - 2), u(a), u(b), and the sums used."""
+    x, y = np.asarray(x, float), np.asarray(y, float)
+    w = np.ones_like(x) if w is None else np.asarray(w, float)
+    sw, swx, swy = w.sum(), (w * x).sum(), (w * y).sum()
+    swxx, swxy = (w * x * x).sum(), (w * x * y).sum()
+    d = sw * swxx - swx * swx
+    b = (sw * swxy - swx * swy) / d
+    a = (swy - b * swx) / sw
+    s = math.sqrt((w * (y - a - b * x) ** 2).sum() / (x.size - 2))
+    return {"a": a, "b": b, "s": s, "u_a": s * math.sqrt(swxx / d), "u_b": s * math.sqrt(sw / d),
+            "xbar": swx / sw, "ybar": swy / sw, "sxx": swxx - swx * swx / sw, "n": x.size}
+
+
+def _fieller_line(L: dict, y0: float, t: float, q: float):
+    """The inversion interval of a straight line in closed form: the x with
+    (y0 - a - b x)^2 <= t^2 s^2 (q + (x - xbar)^2 / Sxx), q = 1/m + 1/n (Fieller)."""
+    b, T2 = L["b"], (t * L["s"]) ** 2
+    c = y0 - L["ybar"]
+    A = b * b - T2 / L["sxx"]
+    disc = b * b * c * c - A * (c * c - T2 * q)
+    r = math.sqrt(disc)
+    return L["xbar"] + (b * c - r) / A, L["xbar"] + (b * c + r) / A
+
+
+def _graybill_iyer_case() -> Case:
+    import quorvex
+    refs = [read_reference("GraybillIyer_thermostat"), read_reference("GraybillIyer_chamber")]
+    case = Case(
+        id="inversion-intervals", title="Inversion intervals (Graybill and Iyer)",
+        source=" ".join(source_text(r) for r in refs[:1]),
+        method=("straight line by OLSPFIT, covariance scaled by the residual scatter; each "
+                "response read off by QVXL_READBACK: the estimate and the inversion (Fieller) "
+                "interval at the published level, for one new reading (u(y) from the "
+                "scatter) or a mean response (curve only); reference: the textbook's printed "
+                "limits, and the interval in closed form with a 40-digit t quantile"),
+        criterion=(f"estimate and limits to {EXACT_DIGITS - 2:g} digits of the closed form; "
+                   "the printed values met to their last digit"),
+        reason=("The closed form solves the same quadratic inequality by other means, with "
+                "an independent t quantile: both good to 12 digits or more on these "
+                "well-conditioned lines. The printed limits carry 3 or 4 digits."),
+        files=[_file(r) for r in refs])
+    need = EXACT_DIGITS - 2
+    for ref in refs:
+        d = ref.table("data")
+        cal = quorvex.fit(d["x"], d["y"], degree=1)
+        L = _line_sums(d["x"], d["y"])
+        tag = ref.name.split("_")[1]
+        for row in ref.rows("published"):
+            y0, level = float(row[0]), float(row[1])
+            readings, est, lo, hi = row[2].split()
+            mean = readings == "mean-response"
+            pred = cal.inverse([y0], u_y="curve-only" if mean else None, level=level)
+            got = {"estimate": pred.x[0], "lower": pred.low[0], "upper": pred.high[0]}
+            where = f"{tag}, y0 = {row[0]}, {100 * level:g} %"
+            t = _t_quantile(0.5 + level / 2, L["n"] - 2)
+            q = (0.0 if mean else 1.0) + 1.0 / L["n"]
+            flo, fhi = _fieller_line(L, y0, t, q)
+            exact = {"estimate": (y0 - L["a"]) / L["b"], "lower": flo, "upper": fhi}
+            for k in ("estimate", "lower", "upper"):
+                case.checks.append(_digits_check(f"{k} ({where})", got[k], exact[k], need,
+                                                 "closed form, 40-digit t"))
+            for k, text in (("estimate", est), ("lower", lo), ("upper", hi)):
+                case.checks.append(_published_check(f"{k} ({where}, printed)", got[k], text,
+                                                    0.0, "Graybill and Iyer (1996)"))
+    return case
+
+
+def _din32645_case() -> Case:
+    import quorvex
+    from .diagnostics import detection_limits
+    ref = read_reference("DIN32645_example")
+    d = ref.table("data")
+    pub = ref.values("published")
+    case = Case(
+        id="din32645-limits", title="Detection limits (DIN 32645 example)",
+        source=source_text(ref),
+        method=("straight line by OLSPFIT, scaled covariance; decision limit x_C and y_C, "
+                "detection limit x_D (ISO 11843-2, non-central t) and DIN 32645's limit of "
+                "quantification (k = 3) by QVXL_LIMITS at alpha = beta = 0.01, one reading, "
+                "the blank at x = 0; reference: the standard's published values and x_C in "
+                "closed form (s/b) t(1 - alpha, n - 2) sqrt(1 + 1/n + xbar^2/Sxx)"),
+        criterion=(f"x_C and y_C to {EXACT_DIGITS - 2:g} digits of the closed form; the "
+                   "published values met to their last digit"),
+        reason=("x_C, y_C are published to 7 digits; DIN's x_D and LOQ to 2. DIN's x_D "
+                "(2 x_C for alpha = beta) and ISO 11843-2's differ by 1.4 % on these data, "
+                "both round to the published 0.14."),
+        files=[_file(ref)])
+    cal = quorvex.fit(d["x"], d["y"], degree=1)
+    lim = detection_limits(cal, alpha=0.01, beta=0.01, replicates=1, k_loq=3.0)
+    L = _line_sums(d["x"], d["y"])
+    t = _t_quantile(0.99, L["n"] - 2)
+    root = math.sqrt(1.0 + 1.0 / L["n"] + L["xbar"] ** 2 / L["sxx"])
+    case.checks.append(_digits_check("x_C", lim.x_critical, L["s"] / L["b"] * t * root,
+                                     EXACT_DIGITS - 2, "closed form, 40-digit t"))
+    case.checks.append(_digits_check("y_C", lim.y_critical, L["a"] + t * L["s"] * root,
+                                     EXACT_DIGITS - 2, "closed form, 40-digit t"))
+    src = "DIN 32645:2008-11 example"
+    case.checks.append(_published_check("x_C (published)", lim.x_critical,
+                                        pub["x_critical_alpha_0.01"], 0.0, src))
+    case.checks.append(_published_check("y_C (published)", lim.y_critical,
+                                        pub["y_critical_alpha_0.01"], 0.0, src))
+    case.checks.append(_published_check("x_D (published)", lim.x_detection,
+                                        pub["x_detection_alpha_beta_0.01_DIN"], 0.0, src))
+    case.checks.append(_published_check("LOQ, k = 3 (published)", lim.loq_din,
+                                        pub["x_determination_k3_alpha_0.01_DIN"], 0.0, src))
+    return case
+
+
+def _weighted_case() -> Case:
+    import quorvex
+    ref = read_reference("Massart97_ex3")
+    d = ref.table("data")
+    levels = np.unique(d["x"])
+    ym = np.array([d["y"][d["x"] == v].mean() for v in levels])
+    sd = np.array([round(float(np.std(d["y"][d["x"] == v], ddof=1)), 2) for v in levels])
+    w = np.round(1.0 / sd ** 2, 3)
+    case = Case(
+        id="weighted-fit", title="Weighted fit (Massart et al., replicate standards)",
+        source=source_text(ref),
+        method=("the book's recipe: the mean response of each level, weighted by "
+                "round(1/s^2, 3) of its 5 replicates; straight line by OLSPFIT with "
+                "u(y) = 1/sqrt(w), covariance scaled by the residual scatter; reading back "
+                "by QVXL_READBACK; reference: weighted least squares in closed form (sums of "
+                "w, wx, wy, wx^2, wxy) and the published x"),
+        criterion=(f"a, b, s and their u to {EXACT_DIGITS:g} digits of the closed form; x to "
+                   "its published digits"),
+        reason=("The closed form is exact algebra on six well-conditioned points: both "
+                "carry 13 digits or more. The published x carry 7 digits."),
+        files=[_file(ref)])
+    cal = quorvex.fit(levels, ym, u_y=1.0 / np.sqrt(w), covariance="scaled", degree=1)
+    L = _line_sums(levels, ym, w)
+    ln = cal.line()
+    got = {"intercept a": ln.intercept, "slope b": ln.slope, "s (SRES)": cal.sres,
+           "u(a)": ln.u_intercept, "u(b)": ln.u_slope}
+    ref_ = {"intercept a": L["a"], "slope b": L["b"], "s (SRES)": L["s"], "u(a)": L["u_a"],
+            "u(b)": L["u_b"]}
+    for k in got:
+        case.checks.append(_digits_check(k, got[k], ref_[k], EXACT_DIGITS, "closed form"))
+    for row in ref.rows("published"):
+        y0 = float(row[0])
+        x = cal.inverse([y0], u_y="curve-only").x[0]
+        case.checks.append(_digits_check(f"x for y = {row[0]}", x, (y0 - L["a"]) / L["b"],
+                                         EXACT_DIGITS, "closed form (y - a)/b"))
+        case.checks.append(_published_check(f"x for y = {row[0]} (published)", x,
+                                            row[2].split()[0], 0.0, "chemCal's tests"))
+    return case
+
+
+def _verdict_case() -> Case:
+    import quorvex
+    x = np.repeat(np.arange(1.0, 7.0), 2)
+    wiggle = np.tile([0.02, -0.02], 6)
+    bent = 2.0 * x + 0.05 * (x - 3.5) ** 2 + wiggle
+    case = Case(
+        id="verdicts", title="Verdicts on known cases",
+        source="constructed for this validation: six levels in duplicate, y = 2x with a "
+               "replicate scatter of ±0.02, then bent by 0.05 (x - 3.5)² or given one gross "
+               "outlier",
+        method=("QVXL_DIAGNOSE and QVXL_VERDICT with the default criteria; reference: the "
+                "lack-of-fit F from the level means in numpy, and the verdict each case has "
+                "by construction"),
+        criterion=f"F to {EXACT_DIGITS - 2:g} digits; each verdict as constructed",
+        reason=("A bend 30 times the replicate scatter must fail lack of fit; level means on "
+                "the line must pass it; a standard 50 scatters off the line must be an "
+                "outlier. The F ratio is plain arithmetic on 12 points."))
+    cases = {"straight": 2.0 * x + wiggle, "bent": bent,
+             "outlier": 2.0 * x + wiggle + np.where(np.arange(12) == 6, 1.0, 0.0)}
+    expect = {"straight": (True, ()), "bent": (False, ("lack_of_fit",)),
+              "outlier": (False, ("outliers",))}
+    for name, y in cases.items():
+        cal = quorvex.fit(x, y, degree=1)
+        dg = cal.diagnostics()
+        ok, failed = expect[name]
+        case.checks.append(Check(f"{name}: fit for use", float(ok), float(dg.fit_for_use),
+                                 "exact", abs(float(ok) - float(dg.fit_for_use)), 0.0,
+                                 "by construction"))
+        for c in failed:
+            has = float(c in dg.failed)
+            case.checks.append(Check(f"{name}: {c} fails", 1.0, has, "exact", 1.0 - has, 0.0,
+                                     "by construction"))
+        if name == "bent":
+            L = _line_sums(x, y)
+            means = np.array([y[x == v].mean() for v in np.unique(x)])
+            lev = np.unique(x)
+            ss_pure = float(sum(((y[x == v] - y[x == v].mean()) ** 2).sum() for v in lev))
+            ss_lack = float((2 * (means - L["a"] - L["b"] * lev) ** 2).sum())
+            f = (ss_lack / (lev.size - 2)) / (ss_pure / (x.size - lev.size))
+            case.checks.append(_digits_check("bent: lack-of-fit F", dg.lack_of_fit["f"], f,
+                                             EXACT_DIGITS - 2, "level means, numpy"))
+    return case
+
+
+# An instrument's export as a German laboratory's data system writes it: semicolons,
+# decimal commas, an ID column, Windows-1252 text.
+EXPORT_TEXT = ("Probenname;Konz. (µg/L);Fläche (counts)\r\n"
+               "Kal-Blank;0,000;12,5\r\nKal-1;0,500;1023,75\r\nKal-2;1,000;2031,125\r\n"
+               "Kal-3;2,500;5068,0\r\nKal 4 (Wdh.);5,000;10107,5\r\n")
+EXPORT_VALUES = {"names": ["Kal-Blank", "Kal-1", "Kal-2", "Kal-3", "Kal 4 (Wdh.)"],
+                 "x": [0.0, 0.5, 1.0, 2.5, 5.0], "y": [12.5, 1023.75, 2031.125, 5068.0, 10107.5]}
+
+
+def _csv_case() -> Case:
+    import tempfile
+    from . import tabular
+    case = Case(
+        id="reading-an-export", title="Reading a decimal-comma, semicolon-separated export",
+        source="constructed for this validation: five standards with an ID column, "
+               "semicolons, decimal commas, CRLF line ends, headers with units in "
+               "parentheses, in Windows-1252 and in UTF-8 with a byte-order mark",
+        method=("the command line's reader (tabular.read_table with the separator, decimal "
+                "mark and encoding found from the file; read_standards with the columns "
+                "found from their headers)"),
+        criterion="every name and number equal to the values written; the columns found",
+        reason=("Reading is exact or wrong: a decimal comma read as a separator, or a "
+                "header not recognised, changes a value or refuses the file."))
+    with tempfile.TemporaryDirectory() as tmp:
+        for enc in ("cp1252", "utf-8-sig"):
+            path = Path(tmp) / f"export-{enc}.csv"
+            path.write_bytes(EXPORT_TEXT.encode(enc))
+            table = tabular.read_table(path)
+            st = tabular.read_standards(table)
+            same = (st.names == EXPORT_VALUES["names"])
+            case.checks.append(Check(f"{enc}: sample IDs", 1.0, float(same), "exact",
+                                     0.0 if same else 1.0, 0.0, "as written"))
+            for k in ("x", "y"):
+                got = np.asarray(getattr(st, k), float)
+                bad = float(np.max(np.abs(got - EXPORT_VALUES[k])))
+                case.checks.append(Check(f"{enc}: {k} ({st.columns.get(k)})", 0.0, bad,
+                                         "exact", bad, 0.0, "largest |difference|"))
+    return case
+
+
+# Every entry point of the laboratory library, with its number of arguments.
+LAB_ENTRY_POINTS = {
+    "QVXL_BAND": 18, "QVXL_BLANK_SCATTER": 5, "QVXL_COVERAGE": 6, "QVXL_CRITERIA_EXTRA": 12,
+    "QVXL_CRITERIA_PRESET": 5, "QVXL_CURVE": 13, "QVXL_DEFAULT_CRITERIA": 2,
+    "QVXL_DEFAULT_INTERVAL": 7, "QVXL_DEFAULT_TOLERANCES": 12, "QVXL_DIAGNOSE": 36,
+    "QVXL_DISTRIBUTION": 7, "QVXL_FIT": 32, "QVXL_GGM_COMPONENTS": 9, "QVXL_GGM_DILUTION": 9,
+    "QVXL_GGM_FIT": 18, "QVXL_GGM_INVERSE": 16, "QVXL_GGM_SHARED": 9, "QVXL_JOINT_COV": 16,
+    "QVXL_LIMITS": 25, "QVXL_LIMIT_CHOICE": 9, "QVXL_MONTECARLO": 31, "QVXL_POWER": 8,
+    "QVXL_READBACK": 37, "QVXL_REPLICATES": 11, "QVXL_REPLICATE_CHECK": 18,
+    "QVXL_REPORTED": 21, "QVXL_RESPONSE_SD": 9, "QVXL_RESPONSE_WEIGHTS": 5,
+    "QVXL_SAMPLE_LIMITS": 7, "QVXL_SCALED_COV": 6, "QVXL_SELECT": 21, "QVXL_TEST_VERDICT": 5,
+    "QVXL_TEXT": 6, "QVXL_VARIANCE_AT": 9, "QVXL_VARIANCE_FIT": 14,
+    "QVXL_VARIANCE_FIT_RESIDUALS": 15, "QVXL_VARIANCE_READBACK": 35, "QVXL_VERDICT": 28,
+    "QVXL_VERSION": 4, "QVXL_WEIGHTS": 6,
+}
+# Quantiles (dist, p, par1, par2): 25 digits computed with mpmath (40-digit arithmetic,
+# inverse of the regularized incomplete beta and gamma functions, erfinv), and as
+# statistical tables print them (3 decimals).
+TABLE_QUANTILES = [
+    ("normal, p = 0.975", 1, 0.975, 0.0, 0.0, 1.959963984540054235524594, "1.960"),
+    ("t, p = 0.975, 10 dof", 2, 0.975, 10.0, 0.0, 2.228138851986274748395491, "2.228"),
+    ("t, p = 0.995, 4 dof", 2, 0.995, 4.0, 0.0, 4.604094871349993225385464, "4.604"),
+    ("chi2, p = 0.95, 10 dof", 3, 0.95, 10.0, 0.0, 18.30703805327514687180303, "18.307"),
+    ("F, p = 0.95, 3 and 10 dof", 4, 0.95, 3.0, 10.0, 3.70826481904684448538819, "3.708"),
+]
+
+
+def _lab_entry_case() -> Case:
+    from . import _lab, _trace
+    from ._version import version
+    case = Case(
+        id="laboratory-library", title="The laboratory library's entry points",
+        source="the library's header (quorvex_lab.h); statistical tables (3 decimals); "
+               "quantiles computed with mpmath to 40 digits",
+        method=("every entry point the package calls looked up in the loaded laboratory "
+                "library; its version (QVXL_VERSION) against the package's; quantiles by "
+                "QVXL_DISTRIBUTION"),
+        criterion=(f"every entry point present; the version equal; quantiles to "
+                   f"{EXACT_DIGITS:g} digits of the 40-digit values and to the tables' last "
+                   "digit"),
+        reason=("The other cases call these entry points through the package; a library "
+                "that lacks one, or belongs to another release, must not pass. Boost.Math "
+                "and scipy compute quantiles independently to 15 digits or so."))
+    lib = _lab.library()
+    missing = []
+    for name in LAB_ENTRY_POINTS:
+        try:
+            lib.dll[name]
+        except AttributeError:
+            missing.append(name)
+    case.checks.append(Check(f"entry points present ({len(LAB_ENTRY_POINTS)})",
+                             float(len(LAB_ENTRY_POINTS)),
+                             float(len(LAB_ENTRY_POINTS) - len(missing)), "exact",
+                             float(len(missing)), 0.0,
+                             "missing: " + ", ".join(missing) if missing else "all present"))
+    ident = _trace.identity("laboratory")
+    same = ident["version"] == version()
+    case.checks.append(Check("library version = package version", 1.0, float(same), "exact",
+                             0.0 if same else 1.0, 0.0,
+                             f"library {ident['version']}, package {version()}"))
+    for label, dist, p, a, b, exact, text in TABLE_QUANTILES:
+        q = _lab.quantile(dist, p, a, b)
+        case.checks.append(_digits_check(label, q, exact, EXACT_DIGITS, "40-digit value"))
+        case.checks.append(_published_check(f"{label} (table)", q, text, 0.0,
+                                            "statistical tables"))
+    return case
+
+
+# ----------------------------------------------------------------------------
 # The run
 
 def _cases():
@@ -1070,7 +1394,13 @@ def _cases():
                 "PearsonYork", "pearson-york", "Pearson's data with York's weights")),
             ("Inverse prediction of a quadratic", _inverse_quadratic_case),
             ("First-order u(x) against Monte Carlo", _monte_carlo_case),
-            ("Errors-in-variables fit against independent solutions", _eiv_independent_case)]
+            ("Errors-in-variables fit against independent solutions", _eiv_independent_case),
+            ("Inversion intervals (Graybill and Iyer)", _graybill_iyer_case),
+            ("Detection limits (DIN 32645 example)", _din32645_case),
+            ("Weighted fit (Massart et al.)", _weighted_case),
+            ("Verdicts on known cases", _verdict_case),
+            ("Reading a decimal-comma, semicolon-separated export", _csv_case),
+            ("The laboratory library's entry points", _lab_entry_case)]
     return out
 
 
@@ -1156,7 +1486,7 @@ def _sha256(path: Path) -> str:
 
 def environment(operator: str | None = None, laboratory: str | None = None) -> dict:
     """What identifies the validated installation."""
-    from . import _clib
+    from . import _clib, _trace
     from ._version import version
     lib = _clib.library()
     path = Path(lib.path)
@@ -1182,6 +1512,7 @@ def environment(operator: str | None = None, laboratory: str | None = None) -> d
         "library": {"path": str(path), "file": str(real), "sha256": _sha256(real),
                     "bytes": real.stat().st_size, "version": lib_version,
                     "version_from": how, "found_by": chosen},
+        "lab_library": _trace.identity("laboratory"),
         "platform": platform.platform(), "machine": platform.machine(),
         "processor": _processor(), "host": platform.node(),
         "python": f"{platform.python_version()} ({platform.python_implementation()}, "
@@ -1260,6 +1591,13 @@ def to_html(v: Validation) -> str:
             ("numpy / scipy", f'{env["numpy"]} / {env["scipy"] or "not installed"}'),
             ("Reference data", env["reference_data"]),
             ("Run time", f"{v.seconds:.1f} s")]
+    lab = env.get("lab_library")
+    if lab:
+        rows[7:7] = [("Laboratory library file", lab["file"] + f' · found by {lab["found_by"]} · '
+                      f'{lab["bytes"]} bytes'),
+                     ("Laboratory library SHA-256", lab["sha256"]),
+                     ("Laboratory library version",
+                      (lab["version"] or "—") + f' ({lab["version_from"]})')]
     if env.get("test_perturbation"):
         rows.append(("TEST-ONLY PERTURBATION", f'{PERTURBATION_VARIABLE}='
                      f'{env["test_perturbation"]}: the library\'s fitted coefficients were '
@@ -1344,29 +1682,6 @@ def _case_html(i: int, c: Case) -> str:
 
 # ----------------------------------------------------------------------------
 # The command line: 'quorvex validate'
-
-def add_subcommand(sub) -> None:
-    """Register ``validate`` with the command line's subparsers."""
-    p = sub.add_parser("validate", help="run the reference cases and write the validation "
-                       "record",
-                       description="Run the reference cases (NIST StRD, ISO/TS 28037, "
-                       "Pearson-York, closed forms, Monte Carlo, independent "
-                       "errors-in-variables solutions) on this installation and write "
-                       "validation.html and validation.json. Exit status 0 when every case "
-                       "passes, 1 when any fails.")
-    p.add_argument("--out", metavar="DIR", default=None,
-                   help="folder for validation.html and validation.json (default: the "
-                        "current folder)")
-    p.add_argument("--operator", metavar="NAME", default=None,
-                   help="who runs the validation, for the record")
-    p.add_argument("--laboratory", metavar="NAME", default=None,
-                   help="the laboratory, for the record")
-    p.add_argument("-q", "--quiet", action="store_true",
-                   help="print only the verdict and errors")
-    p.add_argument("--force", action="store_true",
-                   help="replace an earlier validation record in the folder (default: "
-                        "refuse, and run nothing)")
-
 
 def command(args) -> int:
     """Run ``quorvex validate``; returns the exit status (0 all passed, 1 a case failed

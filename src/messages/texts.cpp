@@ -50,6 +50,10 @@ constexpr Entry kStatus[] = {
      "coefficients"},
     {QVXL_VERDICT_BAD_WEIGHT, "a weight is not positive and finite"},
     {QVXL_VERDICT_BAD_CRITERIA, "an acceptance criterion is out of range"},
+    {QVXL_PRESET_UNKNOWN, "an unknown acceptance criteria preset"},
+    {QVXL_PRESET_BAD_RULE,
+     "a rule of the acceptance criteria is out of range: the least number of levels is a "
+     "whole number >= 0, the largest relative standard error a number > 0"},
     {QVXL_LIM_BLANK_FAR,
      "the blank lies more than a quarter of the interval's width outside the standards"},
     {QVXL_LIM_BLANK_UNKNOWN,
