@@ -715,10 +715,11 @@ End Function
 ' flags (one row).
 Public Function QVX_READ(ByVal y As Variant, Optional ByVal u_y As Variant, _
         Optional ByVal fit As Variant, Optional ByVal readings As Variant, _
-        Optional ByVal level As Variant, Optional ByVal limits As Variant) As Variant
+        Optional ByVal level As Variant, Optional ByVal limits As Variant, _
+        Optional ByVal u_y_relative As Variant) As Variant
     Dim f As QvxFit, r As QvxReading, msg As String, code As Long, out(1 To 1, 1 To 10) As Variant
     On Error GoTo unexpected
-    If Not ReadCell(y, u_y, fit, readings, level, limits, f, r, msg, code) Then
+    If Not ReadCell(y, u_y, fit, readings, level, limits, u_y_relative, f, r, msg, code) Then
         QVX_READ = Fail(code, "QVX_READ: " & msg)
         Exit Function
     End If
@@ -920,7 +921,7 @@ Private Function InverseCell(ByVal y As Variant, ByVal u_y As Variant, ByVal fit
         ByVal fname As String) As Variant
     Dim f As QvxFit, r As QvxReading, msg As String, code As Long, pick As Double, which As Long
     On Error GoTo unexpected
-    If Not ReadCell(y, u_y, fit, readings, Empty, Empty, f, r, msg, code) Then
+    If Not ReadCell(y, u_y, fit, readings, Empty, Empty, Empty, f, r, msg, code) Then
         InverseCell = Fail(code, fname & ": " & msg)
         Exit Function
     End If
@@ -968,13 +969,32 @@ End Function
 ' The arguments of a reading, checked and converted, and the reading.
 Private Function ReadCell(ByVal y As Variant, ByVal u_y As Variant, ByVal fit As Variant, _
         ByVal readings As Variant, ByVal level As Variant, ByVal limits As Variant, _
-        ByRef f As QvxFit, ByRef r As QvxReading, ByRef msg As String, ByRef code As Long) As Boolean
+        ByVal u_y_relative As Variant, ByRef f As QvxFit, ByRef r As QvxReading, _
+        ByRef msg As String, ByRef code As Long) As Boolean
     Dim yv As Double, mode As Long, uyv As Double, m As Double, lv As Double
     Dim haslim As Long, lims(1 To 2) As Double
     code = xlErrValue
     If Not ReadFit(fit, f, msg) Then Exit Function
     If Not OneNumber(y, "y", yv, msg) Then Exit Function
     If Not ResponseArgs(u_y, readings, mode, uyv, m, msg) Then Exit Function
+    If Given(u_y_relative) Then
+        ' Relative stated u(y) on the standards (1/y, 1/y2, a weight column, or
+        ' stated u(y) with the covariance scaled): the sample's on their scale.
+        If Not (mode = 1 And f.stated And f.scaled And f.vmodel < 0) Then
+            msg = "u_y_relative applies where the standards carry relative u(y) (1/y, 1/y2, " & _
+                "weights, or the covariance scaled) and u_y is left out"
+            Exit Function
+        End If
+        If Not OneNumber(u_y_relative, "u_y_relative", uyv, msg) Then Exit Function
+        If Not (uyv > 0 And Finite(uyv)) Then
+            msg = "u_y_relative must be positive and finite"
+            Exit Function
+        End If
+    ElseIf mode = 1 And f.stated And f.scaled And f.vmodel < 0 Then
+        msg = "the standards carry relative u(y), so a sample's u(y) is not known from their " & _
+            "scatter: give u_y, or its relative u(y) on the standards' scale (u_y_relative)"
+        Exit Function
+    End If
     lv = READ_LEVEL
     If Given(level) Then
         If Not OneNumber(level, "level", lv, msg) Then Exit Function
@@ -2588,7 +2608,7 @@ Private Sub Calibrate(ByVal sh As Worksheet)
     Next j
     For i = 1 To nSmp
         If Not ReadCell(sh.Cells(3 + i, 6), sh.Cells(3 + i, 7), FitBlock(f), sh.Cells(3 + i, 8), _
-                Empty, lims, f, r, msg, code) Then
+                Empty, lims, Empty, f, r, msg, code) Then
             sh.Cells(3 + i, COL_SAMPLES).Value = "row " & (3 + i) & ": " & msg
         Else
             values = Array(ToCell(r.roots(1)), ToCell(r.uroots(1)), ToCell(r.u), ToCell(r.k), _

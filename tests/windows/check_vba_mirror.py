@@ -282,12 +282,13 @@ def check_case(c: Comparison, name: str, kv: dict, cal, results: dict) -> None:
                     (int(r["source"]), int(r["extrap"])), (lim["source"], int(lim["extrapolated"])))
 
     for k, sample in enumerate(kv.get("samples", "").split(";") if "samples" in kv else (), 1):
-        y, uy, m = sample.split("/")
+        y, uy, m, *rel = sample.split("/")
+        rel = float(rel[0]) if rel and rel[0] != "-" else None
         sid = f"{name}#{k}"
         u_y = None if uy == "-" else ("curve-only" if uy == "curve-only" else float(uy))
         try:
             repl = 1 if m == "-" else (int(float(m)) if float(m) == int(float(m)) else float(m))
-            pred = cal.inverse(float(y), u_y=u_y, replicates=repl)
+            pred = cal.inverse(float(y), u_y=u_y, replicates=repl, u_y_relative=rel)
             flags = quorvex.inverse.flags_with_limits(pred, limits) if limits is not None \
                 else pred.flags
         except (QuorvexError, ValueError, TypeError):

@@ -375,11 +375,21 @@ std::string flags_text(const Reading& r, int haslim, const double lims[2]) {
 }
 
 Outcome read_back(const Fit& f, double y, const std::string& u_y, const std::string& readings,
-                  double level, int haslim, const double lims[2], Reading& r) {
+                  const std::string& relative, double level, int haslim, const double lims[2],
+                  Reading& r) {
   int mode = 0;
   double uyv = 0, m = 1;
   Outcome o = response_args(u_y, readings, mode, uyv, m);
   if (o.error) return o;
+  if (relative != "-") {
+    // u_y_relative: the sample's u(y) on the scale of the standards' relative u(y).
+    if (!(mode == 1 && f.stated && f.scaled && f.vmodel < 0))
+      return value_error("u_y_relative applies where the standards carry relative u(y)");
+    uyv = std::strtod(relative.c_str(), nullptr);
+    if (!(uyv > 0 && std::isfinite(uyv))) return value_error("u_y_relative must be positive");
+  } else if (mode == 1 && f.stated && f.scaled && f.vmodel < 0) {
+    return value_error("the standards carry relative u(y): give u_y or u_y_relative");
+  }
   int covkind = f.scaled ? 1 : 0, stated = f.stated ? 1 : 0, one = 1, grid = kGrid, extrap = 0;
   int ncoef = f.ncoef, ndof = f.dof, weighting = f.weighting, istat = -1;
   double xstd[2] = {f.xlo, f.xhi}, ztol = 0, sres = f.sres, xmin = f.xmin, xmax = f.xmax;
@@ -636,7 +646,8 @@ void run_case(const std::string& name, std::map<std::string, std::string> kv,
     double y = std::strtod(p.at(0).c_str(), nullptr);
     Reading r;
     double lims[2] = {l.sample[0], l.sample[1]};
-    o = read_back(f, y, p.at(1), p.at(2), kReadLevel, have_limits ? l.haslim : 0, lims, r);
+    o = read_back(f, y, p.at(1), p.at(2), p.size() > 3 ? p[3] : "-", kReadLevel,
+                  have_limits ? l.haslim : 0, lims, r);
     if (o.error) {
       write_error("read", id, o);
       continue;
