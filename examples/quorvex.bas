@@ -26,24 +26,37 @@ Attribute VB_Name = "quorvex"
 ' Worksheet functions (errors come back as #VALUE! for input the library
 ' refuses and #NUM! for a calculation that has no answer; =QVX_ERROR(cell)
 ' says why, in the library's words):
-'   =QVX_FIT(x, y, [u_y], [u_x], [degree], [weighting], [exclude], [covariance])
+'   =QVX_FIT(x, y, [u_y], [u_x], [degree], [weighting], [exclude], [covariance],
+'            [weights])
 '       the fit block, which holds the calibration for the functions below.
 '       degree 0 to 9 (default 1).  Without u_y the fit is unweighted, or
-'       weighted by the preset "1/x" or "1/x2", and its covariance is scaled
-'       by the scatter of the standards; with u_y (one value or one per
+'       weighted by the preset "1/x" or "1/x2", by "1/y" or "1/y2" from the
+'       responses, or by weights (a column, one weight per standard), and
+'       its covariance is scaled by the scatter of the standards.  A
+'       variance model as the weighting ("constant", "proportional",
+'       "floor", "power", or "auto" for the one the likelihood-ratio test
+'       chooses) is fitted to the replicate standards (without replicates,
+'       to the residuals) and weights the fit by 1/sigma(x): samples then
+'       take their u(y) from the model, and the limits the blank's from its
+'       floor; the block carries the model in its last row and each
+'       standard's mean response in its ninth column.  With u_y (one value or one per
 '       standard) the stated uncertainties weight it and the covariance is
 '       stated; with u_x as well the fit allows for the uncertainty of x
 '       (errors in variables).  exclude: a range beside the standards, a
 '       reason in the cell of each standard left out (empty: fitted).
 '       covariance "stated" or "scaled" overrides the choice.
-'   =QVX_READ(y, [u_y], fit, [readings], [level], [limits])  a sample, one
+'   =QVX_READ(y, [u_y], fit, [readings], [level], [limits], [u_y_relative])
+'       a sample, one
 '       row: x, u(x), U, k, dof, inversion interval low and high, u(y), where
 '       u(y) came from, the flags; =QVX_READ_LABELS() the row's labels.
 '       u_y empty: the library's default (the scatter of the standards at
 '       the sample's x, for the mean of readings); a number: stated (0 is
 '       the curve's part only); "curve-only": u(y) = 0.  level: coverage
 '       probability of U and the interval (0.95).  limits: a QVX_LIMITS
-'       block, to flag samples below LOD and LOQ.
+'       block, to flag samples below LOD and LOQ.  u_y_relative: where the
+'       standards carry relative u(y) (1/y, 1/y2, weights, or u_y with the
+'       covariance scaled), the sample's on their scale (its |y| for 1/y2,
+'       sqrt(|y|) for 1/y, 1/sqrt(w) for a weight w).
 '   =QVX_X(y, [u_y], fit, [readings], [root])  the x of a response y
 '   =QVX_UX(y, [u_y], fit, [readings], [root]) its standard uncertainty u(x)
 '   =QVX_UY(y, [u_y], fit, [readings])         the u(y) used
@@ -54,10 +67,13 @@ Attribute VB_Name = "quorvex"
 '       detail) and the overall verdict.  alpha: the overall false-rejection
 '       rate; warn_only: criteria that only warn (1 goodness, 2 lack of fit,
 '       4 outliers, 8 back-calculated, a sum).
-'   =QVX_LIMITS(fit, [blank], [alpha], [beta], [replicates], [u_blank], [k_loq])
+'   =QVX_LIMITS(fit, [blank], [alpha], [beta], [replicates], [u_blank], [k_loq],
+'               [blank_readings])
 '       the detection and quantification limits, each named by its
 '       definition (ICH Q2, ISO 11843-2, DIN 32645), and where the blank's
-'       scatter came from.
+'       scatter came from: u_blank, else the scatter of blank_readings (a
+'       range of readings of blanks, at least 2), else the floor of the
+'       fit's variance model, else what the fit tells.
 '   =QVX_BAND(x, fit, [level], [kind], [u_y])  the curve at x with its
 '       confidence ("confidence") or prediction ("prediction") band: y, u,
 '       lower, upper, k.
