@@ -3,9 +3,13 @@
 // calls with the same arguments as the module makes them (a spreadsheet
 // cannot run here).  The module computes nothing itself, so the mirror is
 // its argument conversions and its calls: QVXL_FIT (weighting, exclusions,
-// covariance), QVXL_READBACK (with QVXL_SAMPLE_LIMITS), QVXL_VERDICT (with
-// QVXL_DEFAULT_CRITERIA), QVXL_LIMITS, QVXL_BAND (with QVXL_RESPONSE_SD),
-// QVXL_CURVE, QVXL_POWER, LINEAR_CONV and the texts of QVXL_TEXT.
+// covariance; 1/y, 1/y2 and a weight column through QVXL_RESPONSE_WEIGHTS, a
+// variance model through QVXL_VARIANCE_FIT or QVXL_VARIANCE_FIT_RESIDUALS),
+// QVXL_READBACK or QVXL_VARIANCE_READBACK (with QVXL_SAMPLE_LIMITS, and a
+// sample's relative u(y)), QVXL_VERDICT (with QVXL_DEFAULT_CRITERIA),
+// QVXL_LIMITS (the blank's scatter from QVXL_BLANK_SCATTER or the model's
+// floor by QVXL_VARIANCE_AT), QVXL_BAND (with QVXL_RESPONSE_SD), QVXL_CURVE,
+// QVXL_POWER, LINEAR_CONV and the texts of QVXL_TEXT.
 //
 //   quorvex_vba_mirror SHEET.csv CASES.txt RESULTS.txt
 //
