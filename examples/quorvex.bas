@@ -2568,6 +2568,15 @@ Private Sub Calibrate(ByVal sh As Worksheet)
     sh.Cells(rw + 5, COL_RECORD).Value = "weighting"
     sh.Cells(rw + 5, COL_RECORD + 1).Value = f.wname
     rw = rw + 6
+    If f.vmodel >= 0 Then
+        ' The variance model that weighted the fit: sigma = a (constant),
+        ' b x (proportional), sqrt(a^2 + b^2 x^2) (floor), a |mu|^b (power).
+        sh.Cells(rw, COL_RECORD).Value = "variance model: " & VarianceName(f.vmodel) & _
+            ", from the " & f.vsource
+        sh.Cells(rw, COL_RECORD + 1).Value = f.vpar(1)
+        sh.Cells(rw, COL_RECORD + 2).Value = f.vpar(2)
+        rw = rw + 1
+    End If
     For i = 1 To f.nstd
         If Not f.kept(i) Then
             sh.Cells(rw, COL_RECORD).Value = "left out: row " & (3 + i)
