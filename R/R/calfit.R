@@ -75,7 +75,7 @@ whole_number <- function(v, name, lo, hi = .Machine$integer.max) {
 WEIGHTINGS <- c("none", "1/x", "1/x2", "1/y", "1/y2")
 
 calfit <- function(formula, data, u_y = NULL, u_x = NULL, degree = 1,
-                   weighting = WEIGHTINGS, interval = NULL, tol = NULL,
+                   weighting = c("none", "1/x", "1/x2", "1/y", "1/y2"), interval = NULL, tol = NULL,
                    maxit = 100L, sigma = 0.1, accept_unconverged = FALSE, exclude = NULL,
                    criteria = NULL, covariance = NULL, weights = NULL, variance = NULL) {
   call <- match.call()
