@@ -26,24 +26,37 @@ Attribute VB_Name = "quorvex"
 ' Worksheet functions (errors come back as #VALUE! for input the library
 ' refuses and #NUM! for a calculation that has no answer; =QVX_ERROR(cell)
 ' says why, in the library's words):
-'   =QVX_FIT(x, y, [u_y], [u_x], [degree], [weighting], [exclude], [covariance])
+'   =QVX_FIT(x, y, [u_y], [u_x], [degree], [weighting], [exclude], [covariance],
+'            [weights])
 '       the fit block, which holds the calibration for the functions below.
 '       degree 0 to 9 (default 1).  Without u_y the fit is unweighted, or
-'       weighted by the preset "1/x" or "1/x2", and its covariance is scaled
-'       by the scatter of the standards; with u_y (one value or one per
+'       weighted by the preset "1/x" or "1/x2", by "1/y" or "1/y2" from the
+'       responses, or by weights (a column, one weight per standard), and
+'       its covariance is scaled by the scatter of the standards.  A
+'       variance model as the weighting ("constant", "proportional",
+'       "floor", "power", or "auto" for the one the likelihood-ratio test
+'       chooses) is fitted to the replicate standards (without replicates,
+'       to the residuals) and weights the fit by 1/sigma(x): samples then
+'       take their u(y) from the model, and the limits the blank's from its
+'       floor; the block carries the model in its last row and each
+'       standard's mean response in its ninth column.  With u_y (one value or one per
 '       standard) the stated uncertainties weight it and the covariance is
 '       stated; with u_x as well the fit allows for the uncertainty of x
 '       (errors in variables).  exclude: a range beside the standards, a
 '       reason in the cell of each standard left out (empty: fitted).
 '       covariance "stated" or "scaled" overrides the choice.
-'   =QVX_READ(y, [u_y], fit, [readings], [level], [limits])  a sample, one
+'   =QVX_READ(y, [u_y], fit, [readings], [level], [limits], [u_y_relative])
+'       a sample, one
 '       row: x, u(x), U, k, dof, inversion interval low and high, u(y), where
 '       u(y) came from, the flags; =QVX_READ_LABELS() the row's labels.
 '       u_y empty: the library's default (the scatter of the standards at
 '       the sample's x, for the mean of readings); a number: stated (0 is
 '       the curve's part only); "curve-only": u(y) = 0.  level: coverage
 '       probability of U and the interval (0.95).  limits: a QVX_LIMITS
-'       block, to flag samples below LOD and LOQ.
+'       block, to flag samples below LOD and LOQ.  u_y_relative: where the
+'       standards carry relative u(y) (1/y, 1/y2, weights, or u_y with the
+'       covariance scaled), the sample's on their scale (its |y| for 1/y2,
+'       sqrt(|y|) for 1/y, 1/sqrt(w) for a weight w).
 '   =QVX_X(y, [u_y], fit, [readings], [root])  the x of a response y
 '   =QVX_UX(y, [u_y], fit, [readings], [root]) its standard uncertainty u(x)
 '   =QVX_UY(y, [u_y], fit, [readings])         the u(y) used
@@ -54,10 +67,13 @@ Attribute VB_Name = "quorvex"
 '       detail) and the overall verdict.  alpha: the overall false-rejection
 '       rate; warn_only: criteria that only warn (1 goodness, 2 lack of fit,
 '       4 outliers, 8 back-calculated, a sum).
-'   =QVX_LIMITS(fit, [blank], [alpha], [beta], [replicates], [u_blank], [k_loq])
+'   =QVX_LIMITS(fit, [blank], [alpha], [beta], [replicates], [u_blank], [k_loq],
+'               [blank_readings])
 '       the detection and quantification limits, each named by its
 '       definition (ICH Q2, ISO 11843-2, DIN 32645), and where the blank's
-'       scatter came from.
+'       scatter came from: u_blank, else the scatter of blank_readings (a
+'       range of readings of blanks, at least 2), else the floor of the
+'       fit's variance model, else what the fit tells.
 '   =QVX_BAND(x, fit, [level], [kind], [u_y])  the curve at x with its
 '       confidence ("confidence") or prediction ("prediction") band: y, u,
 '       lower, upper, k.
@@ -174,6 +190,36 @@ Public Declare PtrSafe Sub QVXL_LIMITS Lib "QUORVEXlab1.dll" ( _
 Public Declare PtrSafe Sub QVXL_TEXT Lib "QUORVEXlab1.dll" ( _
     ByRef KIND As Long, ByRef CODE As Long, ByRef TEXT As Byte, ByRef LENGTH As Long, _
     ByRef NEEDED As Long, ByRef ISTAT As Long)
+Public Declare PtrSafe Sub QVXL_VARIANCE_FIT Lib "QUORVEXlab1.dll" ( _
+    ByRef NPTS As Long, ByRef X As Double, ByRef Y As Double, ByRef MODEL As Long, _
+    ByRef ALPHA As Double, ByRef CHOSEN As Long, ByRef PAR As Double, ByRef PCOV As Double, _
+    ByRef LOGLIK As Double, ByRef TEST As Double, ByRef NDOF As Long, ByRef SD As Double, _
+    ByRef MU As Double, ByRef ISTAT As Long)
+Public Declare PtrSafe Sub QVXL_VARIANCE_FIT_RESIDUALS Lib "QUORVEXlab1.dll" ( _
+    ByRef NPTS As Long, ByRef X As Double, ByRef Y As Double, ByRef NCOEF As Long, _
+    ByRef MODEL As Long, ByRef ALPHA As Double, ByRef CHOSEN As Long, ByRef PAR As Double, _
+    ByRef PCOV As Double, ByRef LOGLIK As Double, ByRef TEST As Double, ByRef NDOF As Long, _
+    ByRef SD As Double, ByRef MU As Double, ByRef ISTAT As Long)
+Public Declare PtrSafe Sub QVXL_VARIANCE_AT Lib "QUORVEXlab1.dll" ( _
+    ByRef MODEL As Long, ByRef PAR As Double, ByRef PCOV As Double, ByRef NPTS As Long, _
+    ByRef X As Double, ByRef MU As Double, ByRef SD As Double, ByRef DOF As Double, _
+    ByRef ISTAT As Long)
+Public Declare PtrSafe Sub QVXL_VARIANCE_READBACK Lib "QUORVEXlab1.dll" ( _
+    ByRef NCOEF As Long, ByRef COEF As Double, ByRef COV As Double, ByRef XMIN As Double, _
+    ByRef XMAX As Double, ByRef MODEL As Long, ByRef PAR As Double, ByRef PCOV As Double, _
+    ByRef NSTD As Long, ByRef XSTD As Double, ByRef MUSTD As Double, ByRef XRANGE As Double, _
+    ByRef HASLIM As Long, ByRef LIMITS As Double, ByRef NPTS As Long, ByRef Y As Double, _
+    ByRef REPL As Double, ByRef LEVEL As Double, ByRef NGRID As Long, ByRef TOL As Double, _
+    ByRef NROOT As Long, ByRef ROOTS As Double, ByRef UROOTS As Double, _
+    ByRef UYUSED As Double, ByRef UYSRC As Long, ByRef UCURVE As Double, ByRef DOF As Double, _
+    ByRef K As Double, ByRef U As Double, ByRef LOW As Double, ByRef HIGH As Double, _
+    ByRef XEXT As Double, ByRef UXEXT As Double, ByRef FLAGS As Long, ByRef ISTAT As Long)
+Public Declare PtrSafe Sub QVXL_BLANK_SCATTER Lib "QUORVEXlab1.dll" ( _
+    ByRef NPTS As Long, ByRef Y As Double, ByRef SD As Double, ByRef DOF As Double, _
+    ByRef ISTAT As Long)
+Public Declare PtrSafe Sub QVXL_RESPONSE_WEIGHTS Lib "QUORVEXlab1.dll" ( _
+    ByRef KIND As Long, ByRef NPTS As Long, ByRef V As Double, ByRef UREL As Double, _
+    ByRef ISTAT As Long)
 Private Declare PtrSafe Function LoadLibraryW Lib "kernel32" ( _
     ByVal lpLibFileName As LongPtr) As LongPtr
 Private Declare PtrSafe Function GetModuleHandleW Lib "kernel32" ( _
@@ -276,6 +322,36 @@ Public Declare Sub QVXL_LIMITS Lib "QUORVEXlab1.dll" ( _
 Public Declare Sub QVXL_TEXT Lib "QUORVEXlab1.dll" ( _
     ByRef KIND As Long, ByRef CODE As Long, ByRef TEXT As Byte, ByRef LENGTH As Long, _
     ByRef NEEDED As Long, ByRef ISTAT As Long)
+Public Declare Sub QVXL_VARIANCE_FIT Lib "QUORVEXlab1.dll" ( _
+    ByRef NPTS As Long, ByRef X As Double, ByRef Y As Double, ByRef MODEL As Long, _
+    ByRef ALPHA As Double, ByRef CHOSEN As Long, ByRef PAR As Double, ByRef PCOV As Double, _
+    ByRef LOGLIK As Double, ByRef TEST As Double, ByRef NDOF As Long, ByRef SD As Double, _
+    ByRef MU As Double, ByRef ISTAT As Long)
+Public Declare Sub QVXL_VARIANCE_FIT_RESIDUALS Lib "QUORVEXlab1.dll" ( _
+    ByRef NPTS As Long, ByRef X As Double, ByRef Y As Double, ByRef NCOEF As Long, _
+    ByRef MODEL As Long, ByRef ALPHA As Double, ByRef CHOSEN As Long, ByRef PAR As Double, _
+    ByRef PCOV As Double, ByRef LOGLIK As Double, ByRef TEST As Double, ByRef NDOF As Long, _
+    ByRef SD As Double, ByRef MU As Double, ByRef ISTAT As Long)
+Public Declare Sub QVXL_VARIANCE_AT Lib "QUORVEXlab1.dll" ( _
+    ByRef MODEL As Long, ByRef PAR As Double, ByRef PCOV As Double, ByRef NPTS As Long, _
+    ByRef X As Double, ByRef MU As Double, ByRef SD As Double, ByRef DOF As Double, _
+    ByRef ISTAT As Long)
+Public Declare Sub QVXL_VARIANCE_READBACK Lib "QUORVEXlab1.dll" ( _
+    ByRef NCOEF As Long, ByRef COEF As Double, ByRef COV As Double, ByRef XMIN As Double, _
+    ByRef XMAX As Double, ByRef MODEL As Long, ByRef PAR As Double, ByRef PCOV As Double, _
+    ByRef NSTD As Long, ByRef XSTD As Double, ByRef MUSTD As Double, ByRef XRANGE As Double, _
+    ByRef HASLIM As Long, ByRef LIMITS As Double, ByRef NPTS As Long, ByRef Y As Double, _
+    ByRef REPL As Double, ByRef LEVEL As Double, ByRef NGRID As Long, ByRef TOL As Double, _
+    ByRef NROOT As Long, ByRef ROOTS As Double, ByRef UROOTS As Double, _
+    ByRef UYUSED As Double, ByRef UYSRC As Long, ByRef UCURVE As Double, ByRef DOF As Double, _
+    ByRef K As Double, ByRef U As Double, ByRef LOW As Double, ByRef HIGH As Double, _
+    ByRef XEXT As Double, ByRef UXEXT As Double, ByRef FLAGS As Long, ByRef ISTAT As Long)
+Public Declare Sub QVXL_BLANK_SCATTER Lib "QUORVEXlab1.dll" ( _
+    ByRef NPTS As Long, ByRef Y As Double, ByRef SD As Double, ByRef DOF As Double, _
+    ByRef ISTAT As Long)
+Public Declare Sub QVXL_RESPONSE_WEIGHTS Lib "QUORVEXlab1.dll" ( _
+    ByRef KIND As Long, ByRef NPTS As Long, ByRef V As Double, ByRef UREL As Double, _
+    ByRef ISTAT As Long)
 Private Declare Function LoadLibraryW Lib "kernel32" ( _
     ByVal lpLibFileName As Long) As Long
 Private Declare Function GetModuleHandleW Lib "kernel32" ( _
@@ -290,6 +366,9 @@ Private Const LAB_DLL_NAME As String = "QUORVEXlab1.dll"
 ' package passes them by default.
 Private Const IPVAL_GRID As Long = 100
 Private Const READ_LEVEL As Double = 0.95
+' The level of the likelihood-ratio test that chooses a variance model
+' ("auto"), as the Python package's default.
+Private Const VARIANCE_ALPHA As Double = 0.05
 ' The worked macro owns the columns I to AJ of its sheet (9 to 36): it
 ' clears them from row 1 down before it writes.
 Private Const OUT_FIRST_COL As Long = 9
@@ -332,6 +411,17 @@ Private Type QvxFit
     swres() As Double          ' its weighted residual
     swresx() As Double         ' its weighted x residual (errors in variables)
     reason() As String         ' why it was left out ("" fitted)
+    wname As String            ' where the weights came from: none, 1/x, 1/x2 (presets the
+                               ' library applies), 1/y, 1/y2, weights (relative u(y) the
+                               ' fit took), variance (a variance model's sigma)
+    vmodel As Long             ' the variance model 0 to 3 (constant, proportional, floor,
+                               ' power of the mean); -1 without
+    vpar(1 To 2) As Double     ' its a, b
+    vpcov(1 To 4) As Double    ' the covariance of its parameters, column by column
+    vdof As Long               ' its degrees of freedom and groups (or standards)
+    vgroups As Long
+    vsource As String          ' "replicates" or "residuals"
+    smu() As Double            ' (1 To nstd) a standard's mean response under the model
 End Type
 
 ' One response read back by QVXL_READBACK.
@@ -623,10 +713,11 @@ End Function
 Public Function QVX_FIT(ByVal x As Variant, ByVal y As Variant, Optional ByVal u_y As Variant, _
         Optional ByVal u_x As Variant, Optional ByVal degree As Variant, _
         Optional ByVal weighting As Variant, Optional ByVal exclude As Variant, _
-        Optional ByVal covariance As Variant) As Variant
+        Optional ByVal covariance As Variant, Optional ByVal weights As Variant) As Variant
     Dim f As QvxFit, msg As String, code As Long
     On Error GoTo unexpected
-    If Not FitFromRanges(x, y, u_y, u_x, degree, weighting, exclude, covariance, f, msg, code) Then
+    If Not FitFromRanges(x, y, u_y, u_x, degree, weighting, exclude, covariance, weights, f, _
+            msg, code) Then
         QVX_FIT = Fail(code, "QVX_FIT: " & msg)
         Exit Function
     End If
@@ -640,10 +731,11 @@ End Function
 ' flags (one row).
 Public Function QVX_READ(ByVal y As Variant, Optional ByVal u_y As Variant, _
         Optional ByVal fit As Variant, Optional ByVal readings As Variant, _
-        Optional ByVal level As Variant, Optional ByVal limits As Variant) As Variant
+        Optional ByVal level As Variant, Optional ByVal limits As Variant, _
+        Optional ByVal u_y_relative As Variant) As Variant
     Dim f As QvxFit, r As QvxReading, msg As String, code As Long, out(1 To 1, 1 To 10) As Variant
     On Error GoTo unexpected
-    If Not ReadCell(y, u_y, fit, readings, level, limits, f, r, msg, code) Then
+    If Not ReadCell(y, u_y, fit, readings, level, limits, u_y_relative, f, r, msg, code) Then
         QVX_READ = Fail(code, "QVX_READ: " & msg)
         Exit Function
     End If
@@ -711,12 +803,13 @@ End Function
 Public Function QVX_LIMITS(ByVal fit As Variant, Optional ByVal blank As Variant, _
         Optional ByVal alpha As Variant, Optional ByVal beta As Variant, _
         Optional ByVal replicates As Variant, Optional ByVal u_blank As Variant, _
-        Optional ByVal k_loq As Variant) As Variant
+        Optional ByVal k_loq As Variant, Optional ByVal blank_readings As Variant) As Variant
     Dim f As QvxFit, msg As String, code As Long, out As Variant
     On Error GoTo unexpected
     code = xlErrValue
     If ReadFit(fit, f, msg) Then
-        If LimitsBlock(f, blank, alpha, beta, replicates, u_blank, k_loq, out, msg, code) Then
+        If LimitsBlock(f, blank, alpha, beta, replicates, u_blank, k_loq, blank_readings, out, _
+                msg, code) Then
             QVX_LIMITS = Finish(out, "QVX_LIMITS")
             Exit Function
         End If
@@ -844,7 +937,7 @@ Private Function InverseCell(ByVal y As Variant, ByVal u_y As Variant, ByVal fit
         ByVal fname As String) As Variant
     Dim f As QvxFit, r As QvxReading, msg As String, code As Long, pick As Double, which As Long
     On Error GoTo unexpected
-    If Not ReadCell(y, u_y, fit, readings, Empty, Empty, f, r, msg, code) Then
+    If Not ReadCell(y, u_y, fit, readings, Empty, Empty, Empty, f, r, msg, code) Then
         InverseCell = Fail(code, fname & ": " & msg)
         Exit Function
     End If
@@ -892,13 +985,32 @@ End Function
 ' The arguments of a reading, checked and converted, and the reading.
 Private Function ReadCell(ByVal y As Variant, ByVal u_y As Variant, ByVal fit As Variant, _
         ByVal readings As Variant, ByVal level As Variant, ByVal limits As Variant, _
-        ByRef f As QvxFit, ByRef r As QvxReading, ByRef msg As String, ByRef code As Long) As Boolean
+        ByVal u_y_relative As Variant, ByRef f As QvxFit, ByRef r As QvxReading, _
+        ByRef msg As String, ByRef code As Long) As Boolean
     Dim yv As Double, mode As Long, uyv As Double, m As Double, lv As Double
     Dim haslim As Long, lims(1 To 2) As Double
     code = xlErrValue
     If Not ReadFit(fit, f, msg) Then Exit Function
     If Not OneNumber(y, "y", yv, msg) Then Exit Function
     If Not ResponseArgs(u_y, readings, mode, uyv, m, msg) Then Exit Function
+    If Given(u_y_relative) Then
+        ' Relative stated u(y) on the standards (1/y, 1/y2, a weight column, or
+        ' stated u(y) with the covariance scaled): the sample's on their scale.
+        If Not (mode = 1 And f.stated And f.scaled And f.vmodel < 0) Then
+            msg = "u_y_relative applies where the standards carry relative u(y) (1/y, 1/y2, " & _
+                "weights, or the covariance scaled) and u_y is left out"
+            Exit Function
+        End If
+        If Not OneNumber(u_y_relative, "u_y_relative", uyv, msg) Then Exit Function
+        If Not (uyv > 0 And Finite(uyv)) Then
+            msg = "u_y_relative must be positive and finite"
+            Exit Function
+        End If
+    ElseIf mode = 1 And f.stated And f.scaled And f.vmodel < 0 Then
+        msg = "the standards carry relative u(y), so a sample's u(y) is not known from their " & _
+            "scatter: give u_y, or its relative u(y) on the standards' scale (u_y_relative)"
+        Exit Function
+    End If
     lv = READ_LEVEL
     If Given(level) Then
         If Not OneNumber(level, "level", lv, msg) Then Exit Function
@@ -916,10 +1028,11 @@ End Function
 ' return (#VALUE! for input, #NUM! for a fit that fails).
 Private Function FitFromRanges(ByVal x As Variant, ByVal y As Variant, ByVal u_y As Variant, _
         ByVal u_x As Variant, ByVal degree As Variant, ByVal weighting As Variant, _
-        ByVal exclude As Variant, ByVal covariance As Variant, ByRef f As QvxFit, _
-        ByRef msg As String, ByRef code As Long) As Boolean
+        ByVal exclude As Variant, ByVal covariance As Variant, ByVal weights As Variant, _
+        ByRef f As QvxFit, ByRef msg As String, ByRef code As Long) As Boolean
     Dim xs() As Double, ys() As Double, uys() As Double, uxs() As Double, why() As String
     Dim n As Long, m As Long, d As Double, ncoef As Long, wcode As Long, covkind As Long
+    Dim wsrc As Long, vreq As Long, ws() As Double, haveUy As Boolean
     code = xlErrValue
     If Not Numbers(x, "x", xs, n, msg) Then Exit Function
     If Not Numbers(y, "y", ys, m, msg) Then Exit Function
@@ -944,12 +1057,139 @@ Private Function FitFromRanges(ByVal x As Variant, ByVal y As Variant, ByVal u_y
     If Given(u_x) Then
         If Not PerStandard(u_x, "u_x", n, uxs, msg) Then Exit Function
     End If
-    If Not WeightingCode(weighting, wcode, msg) Then Exit Function
+    If Not WeightingCode(weighting, wcode, wsrc, vreq, msg) Then Exit Function
+    If vreq = -2 Or (wsrc = 3 And Not Given(weights)) Then
+        msg = "weighting """ & WeightingName(wcode, wsrc) & """ names a fit block's weights: " & _
+            "give a variance model's name, or the weights column"
+        Exit Function
+    End If
     If Not Reasons(exclude, n, why, msg) Then Exit Function
     If Not CovarianceCode(covariance, covkind, msg) Then Exit Function
+    If Given(weights) Then
+        If Given(weighting) And Not ((wsrc = 0 And wcode = 0) Or wsrc = 3) Then
+            msg = "give one source of weights: u_y (and u_x), a weighting preset, weights, " & _
+                "or a variance model"
+            Exit Function
+        End If
+        If Not Numbers(weights, "weights", ws, m, msg) Then Exit Function
+        If m <> n Then
+            msg = "weights has " & m & " values for " & n & " standards: give one per standard"
+            Exit Function
+        End If
+        wsrc = 3
+    End If
     If Not LoadDll(msg) Then Exit Function
-    FitFromRanges = FitCore(xs, ys, uys, uxs, Given(u_y), Given(u_x), wcode, why, covkind, n, _
-        ncoef, f, msg, code)
+    haveUy = Given(u_y)
+    If wsrc <> 0 Then
+        ' 1/y, 1/y2, a weight column, a variance model: the library turns them
+        ' into each fitted standard's u(y), which the fit then takes.
+        If Not WeightsAsUy(xs, ys, ws, why, n, ncoef, wsrc, vreq, haveUy Or Given(u_x), _
+                covkind, uys, f, msg, code) Then Exit Function
+        haveUy = True
+    Else
+        f.vmodel = -1
+    End If
+    If Not FitCore(xs, ys, uys, uxs, haveUy, Given(u_x), wcode, why, covkind, n, _
+        ncoef, f, msg, code) Then Exit Function
+    f.wname = WeightingName(wcode, wsrc)
+    If wsrc <> 0 Then
+        For m = 1 To n
+            If Not f.kept(m) Then f.suy(m) = NaN()
+        Next m
+    End If
+    FitFromRanges = True
+End Function
+
+' The fitted standards' u(y) from 1/y (wsrc 1), 1/y2 (2), a weight per
+' standard (3, ws) through QVXL_RESPONSE_WEIGHTS, or from a variance model
+' (4, vreq -1 chosen, 0 to 3) through QVXL_VARIANCE_FIT -- fitted to the
+' replicates, or where there are too few of them to the residuals of the
+' curve (QVXL_VARIANCE_FIT_RESIDUALS).  Left-out standards take no part;
+' their u(y) is 1.  The variance model goes into f.
+Private Function WeightsAsUy(ByRef xs() As Double, ByRef ys() As Double, ByRef ws() As Double, _
+        ByRef why() As String, ByVal n As Long, ByVal ncoef As Long, ByVal wsrc As Long, _
+        ByVal vreq As Long, ByVal haveU As Boolean, ByRef covkind As Long, ByRef uys() As Double, _
+        ByRef f As QvxFit, ByRef msg As String, ByRef code As Long) As Boolean
+    Dim nk As Long, i As Long, istatus As Long, kind As Long, xk() As Double, vk() As Double
+    Dim urel() As Double, chosen As Long, alpha As Double, loglik(1 To 4) As Double
+    Dim test(1 To 2) As Double, ndof(1 To 2) As Long, mu() As Double, yk() As Double
+    code = xlErrValue
+    If haveU Then
+        If wsrc = 4 Then
+            msg = "a variance model gives the weights: it cannot be used with u_y or u_x"
+        Else
+            msg = "give one source of weights: u_y (and u_x), a weighting preset, weights, " & _
+                "or a variance model"
+        End If
+        Exit Function
+    End If
+    For i = 1 To n
+        If Len(why(i)) = 0 Then nk = nk + 1
+    Next i
+    If nk = 0 Then
+        msg = "every standard is left out"
+        Exit Function
+    End If
+    ReDim xk(1 To nk): ReDim yk(1 To nk): ReDim vk(1 To nk): ReDim urel(1 To nk)
+    ReDim mu(1 To nk)
+    nk = 0
+    For i = 1 To n
+        If Len(why(i)) = 0 Then
+            nk = nk + 1
+            xk(nk) = xs(i): yk(nk) = ys(i)
+            If wsrc = 3 Then vk(nk) = ws(i) Else vk(nk) = ys(i)
+        End If
+    Next i
+    f.vmodel = -1
+    If wsrc <= 3 Then
+        If covkind = 0 Then
+            msg = "relative weights (1/y, 1/y2, a weight column) take their scale from the " & _
+                "residuals: the covariance is ""scaled"""
+            Exit Function
+        End If
+        covkind = 1
+        kind = wsrc
+        QVXL_RESPONSE_WEIGHTS kind, nk, vk(1), urel(1), istatus
+        If istatus <> 0 Then
+            msg = WeightingName(0, wsrc) & ": " & LabText(1, istatus)
+            Exit Function
+        End If
+    Else
+        alpha = VARIANCE_ALPHA
+        If nk < 2 Then
+            msg = "a variance model needs standards measured in replicate"
+            Exit Function
+        End If
+        QVXL_VARIANCE_FIT nk, xk(1), yk(1), vreq, alpha, chosen, f.vpar(1), f.vpcov(1), _
+            loglik(1), test(1), ndof(1), urel(1), mu(1), istatus
+        f.vsource = "replicates"
+        If istatus = 100 Then
+            ' No replicates (or too few): the residuals tell the scatter.
+            QVXL_VARIANCE_FIT_RESIDUALS nk, xk(1), yk(1), ncoef, vreq, alpha, chosen, _
+                f.vpar(1), f.vpcov(1), loglik(1), test(1), ndof(1), urel(1), mu(1), istatus
+            f.vsource = "residuals"
+        End If
+        If istatus <> 0 Then
+            msg = "variance model: " & LabText(1, istatus)
+            If istatus = 1 Then msg = "degree " & (ncoef - 1) & ": " & LabText(1, istatus)
+            Exit Function
+        End If
+        f.vmodel = chosen
+        f.vdof = ndof(1): f.vgroups = ndof(2)
+    End If
+    ReDim uys(1 To n)
+    ReDim f.smu(1 To n)
+    nk = 0
+    For i = 1 To n
+        uys(i) = 1
+        f.smu(i) = NaN()
+        If Len(why(i)) = 0 Then
+            nk = nk + 1
+            uys(i) = urel(nk)
+            If f.vmodel >= 0 Then f.smu(i) = mu(nk)
+        End If
+    Next i
+    WeightsAsUy = True
 End Function
 
 ' The fit through QVXL_FIT, which chooses everything the data leave open
@@ -1114,6 +1354,7 @@ Private Function ReadBack(ByRef f As QvxFit, ByVal yv As Double, ByVal mode As L
     Dim ucurve(1 To 1) As Double, dof(1 To 1) As Double, k(1 To 1) As Double
     Dim u(1 To 1) As Double, low(1 To 1) As Double, high(1 To 1) As Double
     Dim xext(1 To 1) As Double, uxext(1 To 1) As Double, flags(1 To 1) As Long
+    Dim nstd As Long, xs() As Double, mus() As Double
     code = xlErrValue
     covkind = IIf(f.scaled, 1, 0)
     stated = IIf(f.stated, 1, 0)
@@ -1123,10 +1364,19 @@ Private Function ReadBack(ByRef f As QvxFit, ByVal yv As Double, ByVal mode As L
     grid = IPVAL_GRID
     rows = IIf(f.ncoef > 2, f.ncoef - 1, 1)
     ReDim r.roots(1 To rows): ReDim r.uroots(1 To rows)
-    QVXL_READBACK f.ncoef, f.coef(1), f.cov(1, 1), f.xmin, f.xmax, covkind, f.dof, f.sres, _
-        f.weighting, stated, xstd(1), haslim, lims(1), one, ya(1), mode, uya(1), repl(1), _
-        level, grid, ztol, extrap, nroots(1), r.roots(1), r.uroots(1), uyused(1), uysrc(1), _
-        ucurve(1), dof(1), k(1), u(1), low(1), high(1), xext(1), uxext(1), flags(1), istatus
+    If f.vmodel >= 0 And mode = 1 Then
+        ' Weighted by a variance model: u(y) is the model's at the sample.
+        KeptMeans f, nstd, xs, mus
+        QVXL_VARIANCE_READBACK f.ncoef, f.coef(1), f.cov(1, 1), f.xmin, f.xmax, f.vmodel, _
+            f.vpar(1), f.vpcov(1), nstd, xs(1), mus(1), xstd(1), haslim, lims(1), one, ya(1), _
+            repl(1), level, grid, ztol, nroots(1), r.roots(1), r.uroots(1), uyused(1), uysrc(1), _
+            ucurve(1), dof(1), k(1), u(1), low(1), high(1), xext(1), uxext(1), flags(1), istatus
+    Else
+        QVXL_READBACK f.ncoef, f.coef(1), f.cov(1, 1), f.xmin, f.xmax, covkind, f.dof, f.sres, _
+            f.weighting, stated, xstd(1), haslim, lims(1), one, ya(1), mode, uya(1), repl(1), _
+            level, grid, ztol, extrap, nroots(1), r.roots(1), r.uroots(1), uyused(1), uysrc(1), _
+            ucurve(1), dof(1), k(1), u(1), low(1), high(1), xext(1), uxext(1), flags(1), istatus
+    End If
     Select Case istatus
     Case 0
     Case 1
@@ -1242,6 +1492,23 @@ Private Sub KeptStandards(ByRef f As QvxFit, ByRef n As Long, ByRef x() As Doubl
     Next i
 End Sub
 
+' The fitted standards' x and mean responses under the variance model.
+Private Sub KeptMeans(ByRef f As QvxFit, ByRef n As Long, ByRef x() As Double, ByRef mu() As Double)
+    Dim i As Long
+    n = 0
+    For i = 1 To f.nstd
+        If f.kept(i) Then n = n + 1
+    Next i
+    ReDim x(1 To n): ReDim mu(1 To n)
+    n = 0
+    For i = 1 To f.nstd
+        If f.kept(i) Then
+            n = n + 1
+            x(n) = f.sx(i): mu(n) = f.smu(i)
+        End If
+    Next i
+End Sub
+
 ' The verdict (QVXL_VERDICT with the library's default criteria, alpha and
 ' warn_only as given) as a block of 6 rows and 6 columns.
 Private Function VerdictBlock(ByRef f As QvxFit, ByVal alpha As Variant, ByVal warn_only As Variant, _
@@ -1297,8 +1564,10 @@ End Function
 ' blank's scatter, whether the curve was extended to the blank.
 Private Function LimitsBlock(ByRef f As QvxFit, ByVal blank As Variant, ByVal alpha As Variant, _
         ByVal beta As Variant, ByVal replicates As Variant, ByVal u_blank As Variant, _
-        ByVal k_loq As Variant, ByRef out As Variant, ByRef msg As String, ByRef code As Long) As Boolean
-    Dim x0 As Double, a As Double, bt As Double, rp As Double, ub As Double, kq As Double
+        ByVal k_loq As Variant, ByVal blank_readings As Variant, ByRef out As Variant, _
+        ByRef msg As String, ByRef code As Long) As Boolean
+    Dim x0 As Double, a As Double, bt As Double, rp As Double, ub(1 To 2) As Double, kq As Double
+    Dim br() As Double, nb As Long, one As Long, sd(1 To 1) As Double, sdof(1 To 1) As Double
     Dim repl As Long, hasub As Long, n As Long, covkind As Long, stated As Long, istatus As Long
     Dim x() As Double, y() As Double, w() As Double, wres() As Double, wresx() As Double
     Dim uy() As Double, lim(1 To 12) As Double, source As Long, extrap As Long, k As Long
@@ -1320,9 +1589,17 @@ Private Function LimitsBlock(ByRef f As QvxFit, ByVal blank As Variant, ByVal al
     If Given(k_loq) Then
         If Not OneNumber(k_loq, "k_loq", kq, msg) Then Exit Function
     End If
+    ub(2) = 1
     If Given(u_blank) Then
-        If Not OneNumber(u_blank, "u_blank", ub, msg) Then Exit Function
+        If Not OneNumber(u_blank, "u_blank", ub(1), msg) Then Exit Function
         hasub = 1
+    End If
+    If Given(blank_readings) Then
+        If hasub = 1 Then
+            msg = "give either u_blank or blank_readings, not both"
+            Exit Function
+        End If
+        If Not Numbers(blank_readings, "blank_readings", br, nb, msg) Then Exit Function
     End If
     If rp <> Int(rp) Or Abs(rp) > 1000000 Then
         msg = "replicates must be a whole number, not " & rp
@@ -1330,11 +1607,33 @@ Private Function LimitsBlock(ByRef f As QvxFit, ByVal blank As Variant, ByVal al
     End If
     repl = CLng(rp)
     If Not LoadDll(msg) Then Exit Function
+    If nb > 0 Then
+        ' The blank's scatter from readings of blanks.
+        QVXL_BLANK_SCATTER nb, br(1), ub(1), ub(2), istatus
+        If istatus <> 0 Then
+            msg = "blank_readings: " & LabText(1, istatus)
+            Exit Function
+        End If
+        hasub = 2
+    ElseIf hasub = 0 And f.vmodel >= 0 Then
+        ' Else the variance model's floor (constant, floor) at the blank.
+        ub(1) = 0: ub(2) = 0
+        If f.vmodel = 0 Or f.vmodel = 2 Then
+            one = 1
+            QVXL_VARIANCE_AT f.vmodel, f.vpar(1), f.vpcov(1), one, x0, x0, sd(1), sdof(1), istatus
+            If istatus <> 0 Then
+                msg = "variance model: " & LabText(1, istatus)
+                Exit Function
+            End If
+            If sd(1) > 0 Then ub(1) = sd(1): ub(2) = sdof(1)
+        End If
+        hasub = 3
+    End If
     KeptStandards f, n, x, y, w, wres, wresx, uy
     covkind = IIf(f.scaled, 1, 0)
     stated = IIf(f.stated, 1, 0)
     QVXL_LIMITS f.ncoef, f.coef(1), f.cov(1, 1), f.xmin, f.xmax, covkind, f.dof, f.sres, _
-        f.weighting, n, x(1), w(1), stated, uy(1), a, bt, x0, repl, hasub, ub, kq, lim(1), _
+        f.weighting, n, x(1), w(1), stated, uy(1), a, bt, x0, repl, hasub, ub(1), kq, lim(1), _
         source, extrap, istatus
     If istatus <> 0 Then
         msg = LabText(1, istatus)
@@ -1589,6 +1888,12 @@ Private Function FitBlock(ByRef f As QvxFit) As Variant
     ncol = nc + 1
     If ncol < BLOCK_MIN_COLS Then ncol = BLOCK_MIN_COLS
     nrow = 6 + 2 * nc + f.nstd
+    ' A variance model: one more row (the model), one more column (each
+    ' standard's mean response).
+    If f.vmodel >= 0 Then
+        nrow = nrow + 1
+        If ncol < BLOCK_MIN_COLS + 1 Then ncol = BLOCK_MIN_COLS + 1
+    End If
     ReDim b(1 To nrow, 1 To ncol)
     For i = 1 To nrow
         For j = 1 To ncol
@@ -1596,7 +1901,7 @@ Private Function FitBlock(ByRef f As QvxFit) As Variant
         Next j
     Next i
     b(1, 1) = "quorvex fit": b(1, 2) = nc: b(1, 3) = f.routine
-    b(1, 4) = "weighting": b(1, 5) = WeightingName(f.weighting)
+    b(1, 4) = "weighting": b(1, 5) = f.wname
     b(2, 1) = "interval": b(2, 2) = f.xmin: b(2, 3) = f.xmax: b(2, 4) = "chi2": b(2, 5) = f.chi2
     b(3, 1) = "SRES": b(3, 2) = f.sres: b(3, 3) = f.xlo: b(3, 4) = "standards": b(3, 5) = f.nstd
     b(4, 1) = "dof": b(4, 2) = f.dof: b(4, 3) = f.xhi: b(4, 4) = "u(y)"
@@ -1620,14 +1925,24 @@ Private Function FitBlock(ByRef f As QvxFit) As Variant
         b(r, 2) = f.sx(i): b(r, 3) = f.sy(i): b(r, 4) = ToCell(f.suy(i))
         b(r, 5) = ToCell(f.sw(i)): b(r, 6) = ToCell(f.swres(i)): b(r, 7) = ToCell(f.swresx(i))
         b(r, 8) = f.reason(i)
+        If f.vmodel >= 0 Then b(r, 9) = ToCell(f.smu(i))
     Next i
+    If f.vmodel >= 0 Then
+        b(5, 3) = "variance dof": b(5, 4) = f.vdof: b(5, 5) = "groups": b(5, 6) = f.vgroups
+        b(5, 7) = "from": b(5, 8) = f.vsource
+        b(nrow, 1) = "variance model": b(nrow, 2) = VarianceName(f.vmodel)
+        b(nrow, 3) = f.vpar(1): b(nrow, 4) = f.vpar(2)
+        For j = 1 To 4
+            b(nrow, 4 + j) = ToCell(f.vpcov(j))
+        Next j
+    End If
     FitBlock = b
 End Function
 
 ' Reads a fit block (a range or the array QVX_FIT returned).
 Private Function ReadFit(ByVal block As Variant, ByRef f As QvxFit, ByRef msg As String) As Boolean
     Dim v As Variant, r0 As Long, c0 As Long, nr As Long, nc As Long, i As Long, j As Long
-    Dim n As Double, ns As Double, r As Long
+    Dim n As Double, ns As Double, r As Long, wsrc As Long, vreq As Long, extra As Long
     If IsMissing(block) Then
         msg = "give the fit block that QVX_FIT returned"
         Exit Function
@@ -1669,16 +1984,23 @@ Private Function ReadFit(ByVal block As Variant, ByRef f As QvxFit, ByRef msg As
         msg = "the fit block's NCOEF or standards cell is damaged"
         Exit Function
     End If
-    If nr < 6 + 2 * n + ns Or nc < n + 1 Then
-        msg = "the fit block is incomplete: select " & (6 + 2 * n + ns) & " rows and " & _
-            IIf(n + 1 > BLOCK_MIN_COLS, n + 1, BLOCK_MIN_COLS) & _
+    If Not WeightingCode(v(r0, c0 + 4), f.weighting, wsrc, vreq, msg) Then Exit Function
+    If wsrc = 4 And vreq <> -2 Then
+        msg = "the fit block's weighting cell is damaged"
+        Exit Function
+    End If
+    extra = IIf(wsrc = 4, 1, 0)
+    If nr < 6 + 2 * n + ns + extra Or nc < n + 1 Or nc < BLOCK_MIN_COLS + extra Then
+        msg = "the fit block is incomplete: select " & (6 + 2 * n + ns + extra) & " rows and " & _
+            IIf(n + 1 > BLOCK_MIN_COLS + extra, n + 1, BLOCK_MIN_COLS + extra) & _
             " columns for QVX_FIT, or give the whole block"
         Exit Function
     End If
     f.ncoef = CLng(n)
     f.nstd = CLng(ns)
     f.routine = CStr(v(r0, c0 + 2))
-    If Not WeightingCode(v(r0, c0 + 4), f.weighting, msg) Then Exit Function
+    f.wname = WeightingName(f.weighting, wsrc)
+    f.vmodel = -1
     If Not (IsNumber(v(r0 + 1, c0 + 1)) And IsNumber(v(r0 + 1, c0 + 2)) And _
             IsNumber(v(r0 + 1, c0 + 4)) And IsNumber(v(r0 + 2, c0 + 1)) And _
             IsNumber(v(r0 + 2, c0 + 2)) And IsNumber(v(r0 + 3, c0 + 1)) And _
@@ -1724,29 +2046,87 @@ Private Function ReadFit(ByVal block As Variant, ByRef f As QvxFit, ByRef msg As
         f.sw(i) = FromCell(v(r, c0 + 4)): f.swres(i) = FromCell(v(r, c0 + 5))
         f.swresx(i) = FromCell(v(r, c0 + 6)): f.reason(i) = CStr(v(r, c0 + 7))
     Next i
+    If wsrc = 4 Then
+        ' The variance model's row, and each standard's mean response.
+        r = r0 + 6 + 2 * f.ncoef + f.nstd
+        f.vmodel = VarianceCode(CStr(v(r, c0 + 1)))
+        If CStr(v(r, c0)) <> "variance model" Or f.vmodel < 0 Or Not (IsNumber(v(r, c0 + 2)) _
+                And IsNumber(v(r, c0 + 3))) Then
+            msg = "the fit block's variance model row is damaged"
+            Exit Function
+        End If
+        f.vpar(1) = v(r, c0 + 2): f.vpar(2) = v(r, c0 + 3)
+        For j = 1 To 4
+            f.vpcov(j) = FromCell(v(r, c0 + 3 + j))
+        Next j
+        f.vsource = CStr(v(r0 + 4, c0 + 7))
+        If IsNumber(v(r0 + 4, c0 + 3)) Then f.vdof = CLng(v(r0 + 4, c0 + 3))
+        If IsNumber(v(r0 + 4, c0 + 5)) Then f.vgroups = CLng(v(r0 + 4, c0 + 5))
+        ReDim f.smu(1 To f.nstd)
+        For i = 1 To f.nstd
+            f.smu(i) = FromCell(v(r0 + 5 + 2 * f.ncoef + i, c0 + 8))
+        Next i
+    End If
     ReadFit = True
 End Function
 
-' The weighting preset by name: empty or "none" 0, "1/x" 1, "1/x2" 2.
-Private Function WeightingCode(ByVal a As Variant, ByRef wcode As Long, ByRef msg As String) As Boolean
+' The weighting by name.  The presets the library applies in the fit:
+' empty or "none" (wcode 0), "1/x" (1), "1/x2" (2); weights from the
+' responses, which the fit takes as relative u(y): "1/y" (wsrc 1), "1/y2"
+' (2); a variance model fitted to the standards (wsrc 4): "constant",
+' "proportional", "floor", "power" (vreq 0 to 3) or "auto" (-1, chosen).
+' A fit block's cell also reads "weights" (a weight column, wsrc 3) or
+' "variance" (vreq -2: the model is in the block).
+Private Function WeightingCode(ByVal a As Variant, ByRef wcode As Long, ByRef wsrc As Long, _
+        ByRef vreq As Long, ByRef msg As String) As Boolean
     Dim s As String
-    wcode = 0
+    wcode = 0: wsrc = 0: vreq = -1
     If Given(a) Then
         s = LCase$(Replace(Trim$(CStr(Single1(a))), " ", ""))
         Select Case s
         Case "", "none": wcode = 0
         Case "1/x": wcode = 1
         Case "1/x2", "1/x^2": wcode = 2
+        Case "1/y": wsrc = 1
+        Case "1/y2", "1/y^2": wsrc = 2
+        Case "weights": wsrc = 3
+        Case "auto": wsrc = 4: vreq = -1
+        Case "constant": wsrc = 4: vreq = 0
+        Case "proportional": wsrc = 4: vreq = 1
+        Case "floor": wsrc = 4: vreq = 2
+        Case "power": wsrc = 4: vreq = 3
+        Case "variance": wsrc = 4: vreq = -2
         Case Else
-            msg = "weighting must be empty, ""1/x"" or ""1/x2"", not """ & s & """"
+            msg = "weighting must be empty, ""1/x"", ""1/x2"", ""1/y"", ""1/y2"" or a variance " & _
+                "model (""constant"", ""proportional"", ""floor"", ""power"", ""auto""), not """ & _
+                s & """"
             Exit Function
         End Select
     End If
     WeightingCode = True
 End Function
 
-Private Function WeightingName(ByVal wcode As Long) As String
-    WeightingName = Choose(wcode + 1, "none", "1/x", "1/x2")
+Private Function WeightingName(ByVal wcode As Long, ByVal wsrc As Long) As String
+    If wsrc = 0 Then
+        WeightingName = Choose(wcode + 1, "none", "1/x", "1/x2")
+    Else
+        WeightingName = Choose(wsrc, "1/y", "1/y2", "weights", "variance")
+    End If
+End Function
+
+' A variance model's name by its code 0 to 3, and back (-1: not a name).
+Private Function VarianceName(ByVal model As Long) As String
+    VarianceName = Choose(model + 1, "constant", "proportional", "floor", "power")
+End Function
+
+Private Function VarianceCode(ByVal s As String) As Long
+    Select Case s
+    Case "constant": VarianceCode = 0
+    Case "proportional": VarianceCode = 1
+    Case "floor": VarianceCode = 2
+    Case "power": VarianceCode = 3
+    Case Else: VarianceCode = -1
+    End Select
 End Function
 
 ' The covariance asked for: empty -1 (the library's choice), "stated" 0,
@@ -2160,7 +2540,8 @@ Private Sub Calibrate(ByVal sh As Worksheet)
         Report sh, msg
         Exit Sub
     End If
-    If Not FitFromRanges(xs, ys, uys, uxs, nc - 1, sh.Range("D1"), why, Empty, f, msg, code) Then
+    If Not FitFromRanges(xs, ys, uys, uxs, nc - 1, sh.Range("D1"), why, Empty, Empty, f, msg, _
+            code) Then
         Report sh, "The fit failed: " & msg
         Exit Sub
     End If
@@ -2185,8 +2566,17 @@ Private Sub Calibrate(ByVal sh As Worksheet)
     sh.Cells(rw + 4, COL_RECORD).Value = "fit"
     sh.Cells(rw + 4, COL_RECORD + 1).Value = f.routine
     sh.Cells(rw + 5, COL_RECORD).Value = "weighting"
-    sh.Cells(rw + 5, COL_RECORD + 1).Value = WeightingName(f.weighting)
+    sh.Cells(rw + 5, COL_RECORD + 1).Value = f.wname
     rw = rw + 6
+    If f.vmodel >= 0 Then
+        ' The variance model that weighted the fit: sigma = a (constant),
+        ' b x (proportional), sqrt(a^2 + b^2 x^2) (floor), a |mu|^b (power).
+        sh.Cells(rw, COL_RECORD).Value = "variance model: " & VarianceName(f.vmodel) & _
+            ", from the " & f.vsource
+        sh.Cells(rw, COL_RECORD + 1).Value = f.vpar(1)
+        sh.Cells(rw, COL_RECORD + 2).Value = f.vpar(2)
+        rw = rw + 1
+    End If
     For i = 1 To f.nstd
         If Not f.kept(i) Then
             sh.Cells(rw, COL_RECORD).Value = "left out: row " & (3 + i)
@@ -2226,7 +2616,7 @@ Private Sub Calibrate(ByVal sh As Worksheet)
     End If
 
     ' The detection limits at a blank x = 0; samples are flagged against them.
-    If LimitsBlock(f, Empty, Empty, Empty, Empty, Empty, Empty, lims, limMsg, code) Then
+    If LimitsBlock(f, Empty, Empty, Empty, Empty, Empty, Empty, Empty, lims, limMsg, code) Then
         For i = 1 To 15
             sh.Cells(2 + i, COL_LIMITS).Value = lims(i, 1)
             sh.Cells(2 + i, COL_LIMITS + 1).Value = lims(i, 2)
@@ -2243,7 +2633,7 @@ Private Sub Calibrate(ByVal sh As Worksheet)
     Next j
     For i = 1 To nSmp
         If Not ReadCell(sh.Cells(3 + i, 6), sh.Cells(3 + i, 7), FitBlock(f), sh.Cells(3 + i, 8), _
-                Empty, lims, f, r, msg, code) Then
+                Empty, lims, Empty, f, r, msg, code) Then
             sh.Cells(3 + i, COL_SAMPLES).Value = "row " & (3 + i) & ": " & msg
         Else
             values = Array(ToCell(r.roots(1)), ToCell(r.uroots(1)), ToCell(r.u), ToCell(r.k), _

@@ -17,8 +17,10 @@
 #ifndef QUORVEX_LAB_HPP
 #define QUORVEX_LAB_HPP
 
+#include <algorithm>
 #include <array>
 #include <limits>
+#include <stdexcept>
 #include <span>
 #include <string>
 #include <vector>
@@ -269,6 +271,158 @@ inline Verdict verdict(const Fit& f, const Criteria& c = {}) {
                v.result.data(), v.detail.data(), &v.overall, &v.reasons, &st);
   detail::lab_check("QVXL_VERDICT", st);
   return v;
+}
+
+// ---- Variance models (QVXL_VARIANCE_FIT, QVXL_VARIANCE_FIT_RESIDUALS,
+// QVXL_VARIANCE_AT, QVXL_VARIANCE_READBACK)
+
+// A model of the responses' scatter: sigma^2 = a^2 (constant), b^2 x^2
+// (proportional), a^2 + b^2 x^2 (floor), a^2 |mu|^(2b) (power of the mean).
+struct VarianceModel {
+  int model = QVXL_VAR_CONSTANT;  // QVXL_VAR_CONSTANT .. QVXL_VAR_POWER
+  std::array<double, 2> par{};     // a, b
+  std::array<double, 4> pcov{};    // covariance of its parameters, column-major 2 x 2
+  std::array<double, 4> loglik{};  // each model's maximum (NaN: not fitted)
+  double lr = std::numeric_limits<double>::quiet_NaN();  // the choice's test, and its p
+  double p = std::numeric_limits<double>::quiet_NaN();
+  int dof = 0, groups = 0;         // its degrees of freedom; groups (or standards)
+  std::vector<double> x, sd, mu;   // the standards, sigma there, their mean response
+  // The scatter at the blank is the model's own (constant, floor).
+  bool has_floor() const noexcept {
+    return model == QVXL_VAR_CONSTANT || model == QVXL_VAR_FLOOR;
+  }
+};
+
+namespace detail {
+
+template <class Call>
+VarianceModel variance_fit(std::span<const double> x, std::span<const double> y, Call call,
+                           const char* routine) {
+  quorvex::detail::same_size(x, "x", y, "y");
+  const std::size_t m = std::max<std::size_t>(x.size(), 1);
+  VarianceModel vm;
+  std::array<double, 2> test{};
+  std::array<int, 2> ndof{};
+  vm.sd.resize(m);
+  vm.mu.resize(m);
+  int chosen = -9, st = -1;
+  call(&chosen, vm.par.data(), vm.pcov.data(), vm.loglik.data(), test.data(), ndof.data(),
+       vm.sd.data(), vm.mu.data(), &st);
+  lab_check(routine, st);
+  vm.model = chosen;
+  vm.lr = test[0];
+  vm.p = test[1];
+  vm.dof = ndof[0];
+  vm.groups = ndof[1];
+  vm.x.assign(x.begin(), x.end());
+  vm.sd.resize(x.size());
+  vm.mu.resize(x.size());
+  return vm;
+}
+
+}  // namespace detail
+
+// A variance model fitted to standards measured in replicate (equal x form a
+// group); model QVXL_VAR_AUTO takes the one the likelihood-ratio test at
+// alpha chooses.  Refusals (too few groups, no scatter, a model that gives no
+// scatter where the replicates scatter) raise quorvex::Error.
+inline VarianceModel fit_variance(std::span<const double> x, std::span<const double> y,
+                                  int model = QVXL_VAR_AUTO, double alpha = 0.05) {
+  const int npts = quorvex::detail::count(x.size(), "x");
+  return detail::variance_fit(
+      x, y,
+      [&](int* chosen, double* par, double* pcov, double* loglik, double* test, int* ndof,
+          double* sd, double* mu, int* st) {
+        QVXL_VARIANCE_FIT(&npts, quorvex::detail::ptr(x), quorvex::detail::ptr(y), &model,
+                          &alpha, chosen, par, pcov, loglik, test, ndof, sd, mu, st);
+      },
+      "QVXL_VARIANCE_FIT");
+}
+
+// The same from the residuals of a curve of the given degree, for standards
+// without replicates (dof: the residuals' n - degree - 1).
+inline VarianceModel fit_variance_residuals(std::span<const double> x, std::span<const double> y,
+                                            int degree, int model = QVXL_VAR_AUTO,
+                                            double alpha = 0.05) {
+  const int npts = quorvex::detail::count(x.size(), "x"), ncoef = degree + 1;
+  return detail::variance_fit(
+      x, y,
+      [&](int* chosen, double* par, double* pcov, double* loglik, double* test, int* ndof,
+          double* sd, double* mu, int* st) {
+        QVXL_VARIANCE_FIT_RESIDUALS(&npts, quorvex::detail::ptr(x), quorvex::detail::ptr(y),
+                                    &ncoef, &model, &alpha, chosen, par, pcov, loglik, test,
+                                    ndof, sd, mu, st);
+      },
+      "QVXL_VARIANCE_FIT_RESIDUALS");
+}
+
+// A model's sigma of one reading at each x (at the mean response mu for the
+// power model; empty mu: x) and the Satterthwaite degrees of freedom of it.
+struct VarianceAt {
+  std::vector<double> sd, dof;
+};
+inline VarianceAt variance_at(const VarianceModel& vm, std::span<const double> x,
+                              std::span<const double> mu = {}) {
+  const int npts = quorvex::detail::count(x.size(), "x");
+  if (!mu.empty()) quorvex::detail::same_size(x, "x", mu, "mu");
+  const std::size_t m = std::max<std::size_t>(x.size(), 1);
+  VarianceAt out{std::vector<double>(m), std::vector<double>(m)};
+  int st = -1;
+  QVXL_VARIANCE_AT(&vm.model, vm.par.data(), vm.pcov.data(), &npts, quorvex::detail::ptr(x),
+                   quorvex::detail::ptr(mu.empty() ? x : mu), out.sd.data(), out.dof.data(),
+                   &st);
+  detail::lab_check("QVXL_VARIANCE_AT", st);
+  out.sd.resize(x.size());
+  out.dof.resize(x.size());
+  return out;
+}
+
+// Samples read back off a curve fitted with the model's weights (its sd as
+// the standards' u(y), the stated covariance): u(y) the model's at each
+// sample over sqrt(replicates) (empty: 1 reading each), k from Student's t
+// with Satterthwaite's degrees of freedom over the model's parameters.
+// vm.x and vm.mu are the fitted standards.
+inline Reading read_back(const Curve& curve, const VarianceModel& vm, std::span<const double> y,
+                         std::vector<double> replicates = {}, const ReadOptions& opt = {}) {
+  const std::size_t n = y.size();
+  const int npts = quorvex::detail::count(n, "y");
+  const int nc = quorvex::detail::count(curve.coef.size(), "coef");
+  const int nstd = quorvex::detail::count(vm.x.size(), "the model's standards");
+  if (vm.mu.size() != vm.x.size())
+    throw std::invalid_argument("quorvex: the variance model's mu and x differ in length");
+  if (replicates.empty()) replicates.assign(std::max<std::size_t>(n, 1), 1.0);
+  if (replicates.size() != std::max<std::size_t>(n, 1))
+    throw std::invalid_argument("quorvex: replicates has " + std::to_string(replicates.size()) +
+                                " elements, y has " + std::to_string(n));
+  std::vector<double> zeros;
+  const double* cov = quorvex::detail::cov_of(curve, zeros);
+  const std::size_t rows = std::max<std::size_t>(curve.coef.size(), 2) - 1;
+  const std::size_t m = std::max<std::size_t>(n, 1);
+  Reading r;
+  r.nroot.resize(m);
+  r.source.resize(m);
+  r.flags.resize(m);
+  r.roots = Matrix(rows, m);
+  r.uroots = Matrix(rows, m);
+  for (auto* v : {&r.u_y, &r.u_curve, &r.dof, &r.k, &r.U, &r.low, &r.high, &r.x_ext, &r.u_x_ext})
+    v->resize(m);
+  double xrange[2] = {vm.x.front(), vm.x.front()};
+  for (double v : vm.x) {
+    xrange[0] = std::min(xrange[0], v);
+    xrange[1] = std::max(xrange[1], v);
+  }
+  const int haslim = (opt.has_lod ? 1 : 0) | (opt.has_loq ? 2 : 0);
+  const double limits[2] = {opt.lod, opt.loq};
+  int st = -1;
+  QVXL_VARIANCE_READBACK(&nc, quorvex::detail::ptr(curve.coef), cov, &curve.xmin, &curve.xmax,
+                         &vm.model, vm.par.data(), vm.pcov.data(), &nstd, vm.x.data(),
+                         vm.mu.data(), xrange, &haslim, limits, &npts, quorvex::detail::ptr(y),
+                         replicates.data(), &opt.level, &opt.ngrid, &opt.tol, r.nroot.data(),
+                         r.roots.data(), r.uroots.data(), r.u_y.data(), r.source.data(),
+                         r.u_curve.data(), r.dof.data(), r.k.data(), r.U.data(), r.low.data(),
+                         r.high.data(), r.x_ext.data(), r.u_x_ext.data(), r.flags.data(), &st);
+  detail::lab_check("QVXL_VARIANCE_READBACK", st);
+  return r;
 }
 
 }  // namespace quorvex::lab

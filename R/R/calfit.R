@@ -72,10 +72,12 @@ whole_number <- function(v, name, lo, hi = .Machine$integer.max) {
   as.integer(v)
 }
 
+WEIGHTINGS <- c("none", "1/x", "1/x2", "1/y", "1/y2")
+
 calfit <- function(formula, data, u_y = NULL, u_x = NULL, degree = 1,
-                   weighting = c("none", "1/x", "1/x2"), interval = NULL, tol = NULL,
+                   weighting = c("none", "1/x", "1/x2", "1/y", "1/y2"), interval = NULL, tol = NULL,
                    maxit = 100L, sigma = 0.1, accept_unconverged = FALSE, exclude = NULL,
-                   criteria = NULL, covariance = NULL) {
+                   criteria = NULL, covariance = NULL, weights = NULL, variance = NULL) {
   call <- match.call()
   if (!inherits(formula, "formula") || length(formula) != 3L) {
     input_error("formula must be of the form response ~ x")
@@ -95,6 +97,7 @@ calfit <- function(formula, data, u_y = NULL, u_x = NULL, degree = 1,
   n <- length(x)
   u_y <- eval(substitute(u_y), if (is.environment(data)) NULL else data, parent.frame())
   u_x <- eval(substitute(u_x), if (is.environment(data)) NULL else data, parent.frame())
+  weights <- eval(substitute(weights), if (is.environment(data)) NULL else data, parent.frame())
   criteria <- as_criteria(criteria)
   ids <- rownames(mf)
   if (is.null(ids) || length(ids) != n) ids <- as.character(seq_len(n))
@@ -109,15 +112,59 @@ calfit <- function(formula, data, u_y = NULL, u_x = NULL, degree = 1,
     kept <- function(v) if (!is.null(v) && length(v) == n && n > 1L) v[keep] else v
     u_y <- kept(u_y)
     u_x <- kept(u_x)
+    weights <- kept(weights)
     x <- x[keep]
     y <- y[keep]
     ids <- ids[keep]
     n <- length(x)
   }
-  weighting <- one_of(weighting, c("none", "1/x", "1/x2"), "weighting")
+  weighting <- one_of(weighting, WEIGHTINGS, "weighting")
   degree <- whole_number(degree, "degree", 0L, MAX_NCOEF - 1L)
   ncoef <- degree + 1L
   if (n < ncoef) input_error(n, " standards cannot determine ", ncoef, " coefficients")
+  # Weights from the responses (1/y, 1/y2), a weight per standard, or a
+  # variance model: the library turns them into the standards' u(y).
+  response_weighting <- NULL
+  vm <- NULL
+  if (!is.null(weights) || weighting %in% c("1/y", "1/y2")) {
+    if (!is.null(u_y) || !is.null(u_x) || !is.null(variance) ||
+        (!is.null(weights) && weighting != "none")) {
+      input_error("give one source of weights: u_y (and u_x), a weighting, weights, or a ",
+                  "variance model")
+    }
+    if (identical(covariance, "stated")) {
+      input_error("relative weights (1/y, 1/y2, a weight column) take their scale from the ",
+                  "residuals: the covariance is \"scaled\"")
+    }
+    response_weighting <- if (is.null(weights)) weighting else "weights"
+    v <- if (is.null(weights)) y else numeric_column(weights, "weights", n)
+    rw <- lab_response_weights(match(response_weighting, c("1/y", "1/y2", "weights")), v)
+    if (rw$status != 0L) {
+      input_error(response_weighting, ": ", if (is.null(weights)) "y" else "weights", "[",
+                  which(if (is.null(weights)) v == 0 else !(v > 0))[1], "] gives an infinite ",
+                  "or undefined weight")
+    }
+    u_y <- rw$urel
+    covariance <- "scaled"
+    weighting <- "none"
+  } else if (!is.null(variance)) {
+    if (!is.null(u_y) || !is.null(u_x) || weighting != "none") {
+      input_error("variance gives the weights: it cannot be used with u_y, u_x or a weighting")
+    }
+    vm <- if (inherits(variance, "quorvex_variance")) variance else
+      if (is.character(variance) && length(variance) == 1L) {
+        # Replicate standards tell the scatter; without replicates the residuals do.
+        tryCatch(variance_model(x, y, variance), quorvex_input_error = function(e) {
+          if (!grepl("too few", conditionMessage(e))) stop(e)
+          variance_model(x, y, variance, degree = degree)
+        })
+      } else input_error("variance must be a model's name or made by variance_model()")
+    if (!identical(as.double(vm$x), as.double(x))) {
+      input_error("the variance model was fitted to other standards: give it the standards ",
+                  "of the fit, or variance = \"auto\"")
+    }
+    u_y <- vm$sd
+  }
   if (!is.null(u_y)) u_y <- positive_column(u_y, "u_y", n)
   if (!is.null(u_x)) {
     if (is.null(u_y)) {
@@ -173,7 +220,8 @@ calfit <- function(formula, data, u_y = NULL, u_x = NULL, degree = 1,
                covariance = if (r$covkind == 1L) "scaled" else "stated",
                weighting = if (weighting == "none") NULL else weighting,
                names = c(x = xname, y = yname), call = call, formula = formula, ids = ids,
-               excluded = excluded, criteria = criteria)
+               excluded = excluded, criteria = criteria, variance = vm,
+               response_weighting = response_weighting)
   fit <- list(cheb_coef = r$coef, cov = r$cov, cov_scaled = r$cov_scaled, sres = r$sres,
               dof = r$dof, fitted = r$fitted, residuals = r$residuals,
               weighted_residuals = r$weighted_residuals, chi2 = r$chi2)

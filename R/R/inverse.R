@@ -36,9 +36,13 @@ response_uncertainty <- function(cal, u_y, replicates, n, u_y_relative = NULL) {
     return(list(u = NULL, kind = "curve-only", replicates = replicates))
   }
   if (!is.null(u_y_relative) && (!is.null(u_y) || is.null(cal$u_y) ||
-                                  cal$covariance != "scaled")) {
+                                  cal$covariance != "scaled" || !is.null(cal$variance))) {
     input_error("u_y_relative applies where the standards carry relative stated u(y) ",
                 "(covariance \"scaled\") and u_y is left out")
+  }
+  if (is.null(u_y) && !is.null(cal$variance)) {
+    # Weighted by a variance model: u(y) is the model's at each sample.
+    return(list(u = NULL, kind = "model", replicates = replicates))
   }
   if (is.null(u_y)) {
     if (!is.null(cal$u_y) && is.null(u_y_relative)) {
@@ -141,12 +145,20 @@ inverse <- function(cal, y, u_y = NULL, replicates = 1, method = c("first-order"
   if (isTRUE(extrapolate)) {
     if (nc != 2) input_error("extrapolate needs a straight line (degree 1), not degree ", nc - 1)
     if (method != "first-order") input_error("extrapolate applies to the first-order inverse only")
+    if (uy$kind == "model") {
+      input_error("a calibration weighted by a variance model reads samples back on the ",
+                  "curve: extrapolate needs u_y given")
+    }
   }
   # Everything a reading gives comes from the laboratory library in one call:
   # the roots, u(y) and its source, u(x) and its parts, the effective degrees
   # of freedom, k, U, the inversion interval and the sample flags.
-  r <- lab_readback(cal, y, uy$kind, u_y = uy$u, replicates = uy$replicates, level = level,
-                    ngrid = ngrid, extrapolate = extrapolate, limits = limits)
+  r <- if (uy$kind == "model") {
+    lab_variance_readback(cal, y, uy$replicates, level = level, ngrid = ngrid, limits = limits)
+  } else {
+    lab_readback(cal, y, uy$kind, u_y = uy$u, replicates = uy$replicates, level = level,
+                 ngrid = ngrid, extrapolate = extrapolate, limits = limits)
+  }
   # A calibration its acceptance criteria reject: every reading carries the
   # flag "calibration not fit for use" (the library sets it when told the
   # verdict).
@@ -182,7 +194,11 @@ inverse <- function(cal, y, u_y = NULL, replicates = 1, method = c("first-order"
   attr(out, "fit_for_use") <- fit_for_use
   attr(out, "coverage") <- level
   class(out) <- c("quorvex_inverse", "data.frame")
-  if (method == "montecarlo") return(monte_carlo(cal, out, uy, n, seed, level, ngrid))
+  if (method == "montecarlo") {
+    # Under a variance model the draws take each sample's u(y) from first order.
+    if (uy$kind == "model") uy <- list(u = r$u_y, kind = "stated", replicates = rep(1, m))
+    return(monte_carlo(cal, out, uy, n, seed, level, ngrid))
+  }
   out
 }
 
@@ -257,7 +273,8 @@ EXTEND <- 0.25
 # Where the blank's scatter came from (SOURCE of QVXL_LIMITS), in words.
 BLANK_SOURCE <- c("u_blank as given", "the standards at the blank", NA,
                   "the stated u(y) of the standards", "the residual scatter (the same at every x)",
-                  "%d readings of blanks (%g degrees of freedom)")
+                  "%d readings of blanks (%g degrees of freedom)",
+                  "the %s variance model's floor (%.3g degrees of freedom)")
 
 # Detection and quantification limits: ICH Q2's LOD and LOQ, ISO 11843-2's
 # critical and detection levels at the blank and DIN 32645's LOQ, all from the
@@ -295,6 +312,20 @@ lod <- function(cal, alpha = 0.05, beta = 0.05, blank = 0, replicates = 1, u_bla
     u_blank <- b$sd
     ub_dof <- b$dof
     hasub <- 2L
+  } else if (is.null(u_blank) && !is.null(cal$variance)) {
+    # The floor of the calibration's variance model (constant, floor) at the
+    # blank, with the degrees of freedom of its estimate; none without a floor.
+    vm <- cal$variance
+    u_blank <- 0
+    ub_dof <- 0
+    if (vm$model %in% c("constant", "floor")) {
+      at <- variance_at(vm, x0)
+      if (at$sd > 0) {
+        u_blank <- at$sd
+        ub_dof <- at$dof
+      }
+    }
+    hasub <- 3L
   }
   r <- lab_limits(cal, alpha, beta, x0, replicates, u_blank, k_loq, hasub, ub_dof)
   lo <- cal$interval[1]
@@ -312,13 +343,21 @@ lod <- function(cal, alpha = 0.05, beta = 0.05, blank = 0, replicates = 1, u_bla
   if (r$status == 62L) input_error("the scaled covariance needs degrees of freedom: this fit has none")
   if (r$status != 0L) lab_error("detection limits", "QVXL_LIMITS", r$status)
   l <- r$lim
-  source <- if (r$source == 0L) {
+  source <- if (r$source == 0L && !is.null(cal$variance)) {
+    sprintf(paste("not computed: the calibration is weighted by the %s variance model, and %s;",
+                  "give blank_readings or u_blank"), cal$variance$model,
+            if (cal$variance$model %in% c("constant", "floor")) paste(
+              "its fitted floor is 0: the replicates do not show the scatter at the blank")
+            else "it gives no scatter at the blank")
+  } else if (r$source == 0L) {
     sprintf(paste("not computed: under the %s weighting nothing tells the blank's scatter",
                   "(the weighting predicts none at x = 0, and the lowest standard's is not",
                   "the blank's); give blank_readings or u_blank, or weight by a variance",
                   "model with a floor"), cal$weighting)
   } else if (r$source == 6L) {
     sprintf(BLANK_SOURCE[6L], length(blank_readings), ub_dof)
+  } else if (r$source == 7L) {
+    sprintf(BLANK_SOURCE[7L], cal$variance$model, ub_dof)
   } else BLANK_SOURCE[r$source]
   structure(list(sigma = l[1], slope = l[2], lod = l[3], loq = l[4], blank = x0,
                  sigma_blank = na_for_nan(l[5]), s_blank = na_for_nan(l[6]),

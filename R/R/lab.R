@@ -388,3 +388,26 @@ lab_variance_at <- function(vm, x, mu = x) {
 }
 
 lab_blank_scatter <- function(y) .Call(qvx_blank_scatter, as.double(y))
+
+# QVXL_RESPONSE_WEIGHTS: the relative u(y) of "1/y" (kind 1), "1/y2" (2) or a
+# weight per standard (3).
+lab_response_weights <- function(kind, v) .Call(qvx_response_weights, as.integer(kind), as.double(v))
+
+# QVXL_VARIANCE_READBACK: responses y, each the mean of `replicates`
+# readings, read back off a curve weighted by its variance model, u(y) the
+# model's at the sample; the outputs of lab_readback.
+lab_variance_readback <- function(cal, y, replicates, level = 0.95, ngrid = 100L, tol = 0,
+                                  limits = NULL) {
+  lim <- limit_values(limits)
+  haslim <- (if (is.na(lim[["lod"]])) 0L else 1L) + (if (is.na(lim[["loq"]])) 0L else 2L)
+  vm <- cal$variance
+  r <- .Call(qvx_variance_readback, as.double(cal$chebyshev$coef), as.double(cal$cov_used),
+             cal$interval[1], cal$interval[2], match(vm$model, VARIANCE_MODELS) - 1L,
+             c(vm$a, vm$b), as.double(vm$cov), as.double(cal$x), as.double(vm$mu),
+             as.double(range(cal$x)), haslim, as.double(ifelse(is.na(lim), 0, lim)),
+             as.double(y), as.double(replicates), as.double(level), as.integer(ngrid),
+             as.double(tol))
+  if (r$status != 0L) lab_error("inverse prediction", "QVXL_VARIANCE_READBACK", r$status)
+  attr(r, "limits") <- lim
+  r
+}

@@ -1109,6 +1109,70 @@ SEXP qvx_criteria_extra(SEXP ncoef, SEXP x, SEXP xback, SEXP bpass, SEXP extra, 
   return out;
 }
 
+/* QVXL_VARIANCE_READBACK: responses y read back off a curve weighted by a
+   variance model (model, par, pcov as QVXL_VARIANCE_FIT gave them; xstd and
+   mustd the fitted standards' x and mean responses), for the mean of repl
+   readings each; every output as qvx_readback's, with the status. */
+SEXP qvx_variance_readback(SEXP coef, SEXP cov, SEXP xmin, SEXP xmax, SEXP model, SEXP par,
+                           SEXP pcov, SEXP xstd, SEXP mustd, SEXP xrange, SEXP haslim,
+                           SEXP limits, SEXP y, SEXP repl, SEXP level, SEXP ngrid, SEXP tol)
+{
+  int nc = curve_checked(coef, cov, 2), nr = nc - 1;
+  double lo = real1(xmin, "xmin"), hi = real1(xmax, "xmax");
+  int md = int1(model, "model");
+  const double *p = reals_n(par, 2, "par"), *c = reals_n(pcov, 4, "pcov");
+  int ns = count(real_len(xstd, "xstd"), "xstd");
+  const double *mu = reals_n(mustd, ns, "mustd");
+  const double *xr = reals_n(xrange, 2, "xrange");
+  int hl = int1(haslim, "haslim");
+  const double *lim = reals_n(limits, 2, "limits");
+  int n = count(real_len(y, "y"), "y");
+  const double *rp = reals_n(repl, n, "replicates");
+  double lv = real1(level, "level"), tl = real1(tol, "tol");
+  int ng = int1(ngrid, "ngrid");
+  static const char *names[] = {"n_roots", "roots", "u_roots", "u_y", "u_y_code", "u_curve",
+                                "dof", "k", "U", "low", "high", "x_ext", "u_x_ext", "flags",
+                                "status"};
+  SEXP out = PROTECT(named_list(15, names));
+  SET_VECTOR_ELT(out, 0, allocVector(INTSXP, n));
+  SET_VECTOR_ELT(out, 1, matrix(nr, n));
+  SET_VECTOR_ELT(out, 2, matrix(nr, n));
+  for (int j = 3; j <= 12; j++) SET_VECTOR_ELT(out, j, j == 4 ? allocVector(INTSXP, n) : vec(n));
+  SET_VECTOR_ELT(out, 13, allocVector(INTSXP, n));
+  memset(INTEGER(VECTOR_ELT(out, 0)), 0, sizeof(int) * (size_t)n);
+  memset(INTEGER(VECTOR_ELT(out, 4)), 0, sizeof(int) * (size_t)n);
+  memset(INTEGER(VECTOR_ELT(out, 13)), 0, sizeof(int) * (size_t)n);
+  int istat = 0;
+#define R_(j) REAL(VECTOR_ELT(out, j))
+#define I_(j) INTEGER(VECTOR_ELT(out, j))
+  QVXL_VARIANCE_READBACK(&nc, REAL(coef), REAL(cov), &lo, &hi, &md, p, c, &ns, REAL(xstd), mu,
+                         xr, &hl, lim, &n, REAL(y), rp, &lv, &ng, &tl, I_(0), R_(1), R_(2),
+                         R_(3), I_(4), R_(5), R_(6), R_(7), R_(8), R_(9), R_(10), R_(11),
+                         R_(12), I_(13), &istat);
+#undef R_
+#undef I_
+  SET_VECTOR_ELT(out, 14, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
+/* QVXL_RESPONSE_WEIGHTS: kind 1 "1/y", 2 "1/y2" (v the responses), 3 a weight
+   per standard (v the weights), as the relative u(y) a scaled fit takes. */
+SEXP qvx_response_weights(SEXP kind, SEXP v)
+{
+  int k = int1(kind, "kind");
+  int n = count(real_len(v, "v"), "v");
+  static const char *names[] = {"urel", "status"};
+  SEXP out = PROTECT(named_list(2, names));
+  SET_VECTOR_ELT(out, 0, vec(n));
+  memset(REAL(VECTOR_ELT(out, 0)), 0, sizeof(double) * (size_t)n);
+  int istat = 0;
+  QVXL_RESPONSE_WEIGHTS(&k, &n, REAL(v), REAL(VECTOR_ELT(out, 0)), &istat);
+  SET_VECTOR_ELT(out, 1, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
 static const R_CallMethodDef calls[] = {
     {"qvx_olspfit", (DL_FUNC)&qvx_olspfit, 6},
     {"qvx_glspfit", (DL_FUNC)&qvx_glspfit, 10},
@@ -1142,6 +1206,8 @@ static const R_CallMethodDef calls[] = {
     {"qvx_ggm_inverse", (DL_FUNC)&qvx_ggm_inverse, 9},
     {"qvx_criteria_preset", (DL_FUNC)&qvx_criteria_preset, 1},
     {"qvx_criteria_extra", (DL_FUNC)&qvx_criteria_extra, 7},
+    {"qvx_variance_readback", (DL_FUNC)&qvx_variance_readback, 17},
+    {"qvx_response_weights", (DL_FUNC)&qvx_response_weights, 2},
     {NULL, NULL, 0}};
 
 void R_init_quorvex(DllInfo *dll)

@@ -16,7 +16,7 @@ every number must be equal to the bit (NaN equal to NaN), every code and
 source text the same, and each call that fails in the module must fail in
 Python too.  Both run the same laboratory library, on two platforms.
 
-With ``--ulps N`` (the 64-bit DLL, whose MinGW C library's exp, log and pow
+With ``--ulps N`` (the Windows DLLs, whose C library's exp, log and pow
 differ from glibc's in the last bits: see docs/windows.md) a real may differ
 from Python's by at most N units in the last place; each that does is listed
 with its distance and counted.
@@ -32,6 +32,7 @@ import sys
 import numpy as np
 
 import quorvex
+import quorvex.variance
 from quorvex import _lab, _lab_limits
 from quorvex import _lab_verdicts as LV
 from quorvex.errors import QuorvexError
@@ -111,11 +112,39 @@ def python_fit(s: dict, kv: dict) -> quorvex.Calibration:
             i, reason = item.split(":", 1)
             exclude[i] = reason.replace("_", " ")
     degree = float(kv.get("degree", "1"))
+    weighting, variance = kv.get("weighting"), None
+    if weighting in VARIANCE_NAMES:  # the module takes a variance model as its weighting
+        weighting, variance = None, weighting
     return quorvex.fit(s["x"], s["y"], u_y=s["uy"] if "uy" in kv else None,
                        u_x=s["ux"] if "ux" in kv else None,
                        degree=int(degree) if degree == int(degree) else degree,
-                       weighting=kv.get("weighting"), covariance=kv.get("covariance"),
-                       exclude=exclude)
+                       weighting=weighting, covariance=kv.get("covariance"),
+                       exclude=exclude, variance=variance,
+                       weights=s["w"] if "weights" in kv else None)
+
+
+VARIANCE_NAMES = ("auto", "constant", "proportional", "floor", "power")
+
+
+def python_limits(cal, blank: float, readings):
+    """``detection_limits`` as a user calls it, and the blank's source code from the same
+    call of the library."""
+    limits = cal.detection_limits(blank=blank, blank_readings=readings)
+    hasub = u_blank = u_dof = None
+    vm = cal.variance_model
+    if readings is not None:
+        from quorvex.variance import blank_scatter
+        u_blank, u_dof = blank_scatter(readings)
+        hasub = _lab_limits.HASUB_READINGS
+    elif vm is not None:
+        u_blank, u_dof = 0.0, 0.0
+        if vm.has_floor:
+            sd, dof = vm.at([blank])
+            if sd[0] > 0:
+                u_blank, u_dof = float(sd[0]), float(dof[0])
+        hasub = _lab_limits.HASUB_MODEL
+    lim, _ = _lab_limits.limits(cal, 0.05, 0.05, blank, 1, u_blank, 3.0, hasub, u_dof)
+    return limits, lim
 
 
 def main(argv: list[str]) -> int:
@@ -190,6 +219,18 @@ def check_case(c: Comparison, name: str, kv: dict, cal, results: dict) -> None:
     c.same(f"{name}: weights of the fitted standards", np.array(floats(b["w"]))[keep], cal.weights)
     c.same(f"{name}: weighted residuals", np.array(floats(b["wres"]))[keep],
            cal.weighted_residuals)
+    vm = cal.variance_model
+    c.equal(f"{name}: the variance model", int(b["vmodel"]),
+            -1 if vm is None else quorvex.variance.MODELS.index(vm.model))
+    if vm is not None:
+        c.same(f"{name}: its parameters", floats(b["vpar"]), [vm.a, vm.b])
+        c.same(f"{name}: their covariance", floats(b["vpcov"]), vm.cov)
+        c.same(f"{name}: the standards' mean responses", np.array(floats(b["mu"]))[keep], vm.mu)
+    if cal.u_y is not None:
+        c.same(f"{name}: the u(y) the fit took", np.array(floats(b["uy"]))[keep], cal.u_y)
+    want = ("variance" if vm is not None else cal.options.get("response_weighting")
+            or cal.options.get("weighting") or "none")
+    c.equal(f"{name}: the weighting's name", b["name"], want)
     c.equal(f"{name}: the reasons kept", [e["reason"] for e in cal.excluded],
             [item.split(":", 1)[1].replace("_", " ") for item in kv["exclude"].split(",")]
             if "exclude" in kv else [])
@@ -226,9 +267,9 @@ def check_case(c: Comparison, name: str, kv: dict, cal, results: dict) -> None:
     limits = None
     if "blank" in kv:
         blank = float(kv["blank"])
+        readings = floats(kv["blankreadings"]) if "blankreadings" in kv else None
         try:
-            limits = cal.detection_limits(blank=blank)
-            lim, _ = _lab_limits.limits(cal, 0.05, 0.05, blank, 1, None, 3.0)
+            limits, lim = python_limits(cal, blank, readings)
         except QuorvexError:
             c.equal(f"{name}: the limits fail in both", ("error limits", name) in results, True)
         else:
@@ -241,12 +282,13 @@ def check_case(c: Comparison, name: str, kv: dict, cal, results: dict) -> None:
                     (int(r["source"]), int(r["extrap"])), (lim["source"], int(lim["extrapolated"])))
 
     for k, sample in enumerate(kv.get("samples", "").split(";") if "samples" in kv else (), 1):
-        y, uy, m = sample.split("/")
+        y, uy, m, *rel = sample.split("/")
+        rel = float(rel[0]) if rel and rel[0] != "-" else None
         sid = f"{name}#{k}"
         u_y = None if uy == "-" else ("curve-only" if uy == "curve-only" else float(uy))
         try:
             repl = 1 if m == "-" else (int(float(m)) if float(m) == int(float(m)) else float(m))
-            pred = cal.inverse(float(y), u_y=u_y, replicates=repl)
+            pred = cal.inverse(float(y), u_y=u_y, replicates=repl, u_y_relative=rel)
             flags = quorvex.inverse.flags_with_limits(pred, limits) if limits is not None \
                 else pred.flags
         except (QuorvexError, ValueError, TypeError):

@@ -3,9 +3,13 @@
 // calls with the same arguments as the module makes them (a spreadsheet
 // cannot run here).  The module computes nothing itself, so the mirror is
 // its argument conversions and its calls: QVXL_FIT (weighting, exclusions,
-// covariance), QVXL_READBACK (with QVXL_SAMPLE_LIMITS), QVXL_VERDICT (with
-// QVXL_DEFAULT_CRITERIA), QVXL_LIMITS, QVXL_BAND (with QVXL_RESPONSE_SD),
-// QVXL_CURVE, QVXL_POWER, LINEAR_CONV and the texts of QVXL_TEXT.
+// covariance; 1/y, 1/y2 and a weight column through QVXL_RESPONSE_WEIGHTS, a
+// variance model through QVXL_VARIANCE_FIT or QVXL_VARIANCE_FIT_RESIDUALS),
+// QVXL_READBACK or QVXL_VARIANCE_READBACK (with QVXL_SAMPLE_LIMITS, and a
+// sample's relative u(y)), QVXL_VERDICT (with QVXL_DEFAULT_CRITERIA),
+// QVXL_LIMITS (the blank's scatter from QVXL_BLANK_SCATTER or the model's
+// floor by QVXL_VARIANCE_AT), QVXL_BAND (with QVXL_RESPONSE_SD), QVXL_CURVE,
+// QVXL_POWER, LINEAR_CONV and the texts of QVXL_TEXT.
 //
 //   quorvex_vba_mirror SHEET.csv CASES.txt RESULTS.txt
 //
@@ -32,6 +36,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "quorvex.h"
@@ -123,6 +128,12 @@ struct Fit {
   Vec coef, cov, covu;  // column by column, as VBA stores (1 To n, 1 To n)
   std::vector<int> keep;
   Vec x, y, uy, w, wres, wresx;
+  // A variance model (WeightsAsUy): its code (-1 none), parameters, their
+  // covariance, and each standard's mean response (NaN left out).
+  int vmodel = -1;
+  double vpar[2] = {0, 0}, vpcov[4] = {0, 0, 0, 0};
+  Vec mu;
+  std::string wname = "none";
   // KeptStandards.
   void kept(Vec& kx, Vec& ky, Vec& kw, Vec& kwres, Vec& kwresx, Vec& kuy) const {
     for (int i = 0; i < nstd; ++i) {
@@ -158,7 +169,57 @@ struct FitArgs {
   double degree = 1;
   std::string weighting, covariance;
   std::vector<std::string> reasons;  // one per standard, "" fitted (empty: none)
+  Vec weights;                       // a weight per standard (empty: not given)
 };
+
+constexpr double kVarianceAlpha = 0.05;
+
+// WeightsAsUy: the fitted standards' u(y) from 1/y (wsrc 1), 1/y2 (2), a
+// weight column (3) or a variance model (4, vreq -1..3); left-out standards 1.
+Outcome weights_as_uy(const FitArgs& a, const std::vector<int>& keep, int ncoef, int wsrc,
+                      int vreq, int& covkind, Vec& uys, Fit& f) {
+  if (!a.uy.empty() || !a.ux.empty())
+    return value_error(wsrc == 4 ? "a variance model gives the weights" : "one source of weights");
+  Vec xk, yk, vk;
+  for (std::size_t i = 0; i < a.x.size(); ++i) {
+    if (!keep[i]) continue;
+    xk.push_back(a.x[i]);
+    yk.push_back(a.y[i]);
+    vk.push_back(wsrc == 3 ? a.weights[i] : a.y[i]);
+  }
+  int nk = static_cast<int>(xk.size()), istat = -1;
+  if (nk == 0) return value_error("every standard is left out");
+  Vec urel(nk), mu(nk);
+  f.vmodel = -1;
+  if (wsrc <= 3) {
+    if (covkind == 0) return value_error("relative weights: the covariance is scaled");
+    covkind = 1;
+    int kind = wsrc;
+    QVXL_RESPONSE_WEIGHTS(&kind, &nk, vk.data(), urel.data(), &istat);
+    if (istat != 0) return value_error(lab_text(1, istat));
+  } else {
+    if (nk < 2) return value_error("a variance model needs standards measured in replicate");
+    double alpha = kVarianceAlpha, loglik[4], test[2];
+    int chosen = -9, ndof[2];
+    QVXL_VARIANCE_FIT(&nk, xk.data(), yk.data(), &vreq, &alpha, &chosen, f.vpar, f.vpcov, loglik,
+                      test, ndof, urel.data(), mu.data(), &istat);
+    if (istat == QVXL_VAR_FEW_REPLICATES)
+      QVXL_VARIANCE_FIT_RESIDUALS(&nk, xk.data(), yk.data(), &ncoef, &vreq, &alpha, &chosen,
+                                  f.vpar, f.vpcov, loglik, test, ndof, urel.data(), mu.data(),
+                                  &istat);
+    if (istat != 0) return value_error("variance model: " + lab_text(1, istat));
+    f.vmodel = chosen;
+  }
+  uys.assign(a.x.size(), 1.0);
+  f.mu.assign(a.x.size(), kNaN);
+  for (std::size_t i = 0, k = 0; i < a.x.size(); ++i) {
+    if (!keep[i]) continue;
+    uys[i] = urel[k];
+    if (f.vmodel >= 0) f.mu[i] = mu[k];
+    ++k;
+  }
+  return {};
+}
 
 Outcome fit_from_ranges(const FitArgs& a, Fit& f) {
   const int n = static_cast<int>(a.x.size());
@@ -175,10 +236,17 @@ Outcome fit_from_ranges(const FitArgs& a, Fit& f) {
   bool have_uy = !a.uy.empty(), have_ux = !a.ux.empty();
   if (have_uy && !per_standard(a.uy, uys)) return value_error("u_y: one, or one per standard");
   if (have_ux && !per_standard(a.ux, uxs)) return value_error("u_x: one, or one per standard");
-  int wcode = 0;
+  int wcode = 0, wsrc = 0, vreq = -1;
+  static const std::map<std::string, std::pair<int, int>> sources = {
+      {"1/y", {1, -1}},          {"1/y2", {2, -1}},  {"1/y^2", {2, -1}}, {"weights", {3, -1}},
+      {"auto", {4, -1}},         {"constant", {4, 0}}, {"proportional", {4, 1}},
+      {"floor", {4, 2}},         {"power", {4, 3}},  {"variance", {4, -2}}};
   if (a.weighting == "1/x") wcode = 1;
   else if (a.weighting == "1/x2" || a.weighting == "1/x^2") wcode = 2;
+  else if (sources.count(a.weighting)) std::tie(wsrc, vreq) = sources.at(a.weighting);
   else if (!a.weighting.empty() && a.weighting != "none") return value_error("weighting");
+  if (vreq == -2 || (wsrc == 3 && a.weights.empty()))
+    return value_error("weighting names a fit block's weights");
   int covkind = -1;
   if (a.covariance == "stated") covkind = 0;
   else if (a.covariance == "scaled") covkind = 1;
@@ -187,6 +255,17 @@ Outcome fit_from_ranges(const FitArgs& a, Fit& f) {
   if (!a.reasons.empty()) {
     if (static_cast<int>(a.reasons.size()) != n) return value_error("exclude: one cell per standard");
     for (int i = 0; i < n; ++i) keep[i] = a.reasons[i].empty() ? 1 : 0;
+  }
+  if (!a.weights.empty()) {
+    if (!a.weighting.empty() && a.weighting != "none" && wsrc != 3)
+      return value_error("one source of weights");
+    if (a.weights.size() != a.x.size()) return value_error("weights: one per standard");
+    wsrc = 3;
+  }
+  if (wsrc != 0) {
+    Outcome o = weights_as_uy(a, keep, ncoef, wsrc, vreq, covkind, uys, f);
+    if (o.error) return o;
+    have_uy = true;
   }
   int given = (have_uy ? 1 : 0) + (have_ux ? 2 : 0), defaults = 0, maxit = 0, ndof = 0;
   int istat = -1, info[5] = {0, 0, 0, 0, 0};
@@ -205,6 +284,8 @@ Outcome fit_from_ranges(const FitArgs& a, Fit& f) {
     return o;
   }
   f.ncoef = ncoef;
+  f.wname = wsrc == 0 ? std::string(wcode == 0 ? "none" : wcode == 1 ? "1/x" : "1/x2")
+                      : std::string(wsrc == 1 ? "1/y" : wsrc == 2 ? "1/y2" : wsrc == 3 ? "weights" : "variance");
   f.gls = have_ux;
   f.weighting = wcode;
   f.xmin = interval[0];
@@ -223,6 +304,9 @@ Outcome fit_from_ranges(const FitArgs& a, Fit& f) {
   f.y = a.y;
   f.uy.assign(n, kNaN);
   if (have_uy) f.uy = uys;
+  if (wsrc != 0)
+    for (int i = 0; i < n; ++i)
+      if (!keep[i]) f.uy[i] = kNaN;
   f.w = wts;
   f.wres = wres;
   f.wresx = wresx;
@@ -295,22 +379,48 @@ std::string flags_text(const Reading& r, int haslim, const double lims[2]) {
 }
 
 Outcome read_back(const Fit& f, double y, const std::string& u_y, const std::string& readings,
-                  double level, int haslim, const double lims[2], Reading& r) {
+                  const std::string& relative, double level, int haslim, const double lims[2],
+                  Reading& r) {
   int mode = 0;
   double uyv = 0, m = 1;
   Outcome o = response_args(u_y, readings, mode, uyv, m);
   if (o.error) return o;
+  if (relative != "-") {
+    // u_y_relative: the sample's u(y) on the scale of the standards' relative u(y).
+    if (!(mode == 1 && f.stated && f.scaled && f.vmodel < 0))
+      return value_error("u_y_relative applies where the standards carry relative u(y)");
+    uyv = std::strtod(relative.c_str(), nullptr);
+    if (!(uyv > 0 && std::isfinite(uyv))) return value_error("u_y_relative must be positive");
+  } else if (mode == 1 && f.stated && f.scaled && f.vmodel < 0) {
+    return value_error("the standards carry relative u(y): give u_y or u_y_relative");
+  }
   int covkind = f.scaled ? 1 : 0, stated = f.stated ? 1 : 0, one = 1, grid = kGrid, extrap = 0;
   int ncoef = f.ncoef, ndof = f.dof, weighting = f.weighting, istat = -1;
   double xstd[2] = {f.xlo, f.xhi}, ztol = 0, sres = f.sres, xmin = f.xmin, xmax = f.xmax;
   std::size_t rows = f.ncoef > 2 ? f.ncoef - 1 : 1;
   r.roots.assign(rows, 0);
   r.uroots.assign(rows, 0);
-  QVXL_READBACK(&ncoef, f.coef.data(), f.cov.data(), &xmin, &xmax, &covkind, &ndof, &sres,
-                &weighting, &stated, xstd, &haslim, lims, &one, &y, &mode, &uyv, &m, &level, &grid,
-                &ztol, &extrap, &r.nroot, r.roots.data(), r.uroots.data(), &r.uy, &r.uysrc,
-                &r.ucurve, &r.dof, &r.k, &r.u, &r.low, &r.high, &r.xext, &r.uxext, &r.flags,
-                &istat);
+  if (f.vmodel >= 0 && mode == 1) {
+    // KeptMeans and QVXL_VARIANCE_READBACK.
+    Vec xs, mus;
+    for (int i = 0; i < f.nstd; ++i)
+      if (f.keep[i]) {
+        xs.push_back(f.x[i]);
+        mus.push_back(f.mu[i]);
+      }
+    int nstd = static_cast<int>(xs.size()), model = f.vmodel;
+    QVXL_VARIANCE_READBACK(&ncoef, f.coef.data(), f.cov.data(), &xmin, &xmax, &model, f.vpar,
+                           f.vpcov, &nstd, xs.data(), mus.data(), xstd, &haslim, lims, &one, &y,
+                           &m, &level, &grid, &ztol, &r.nroot, r.roots.data(), r.uroots.data(),
+                           &r.uy, &r.uysrc, &r.ucurve, &r.dof, &r.k, &r.u, &r.low, &r.high,
+                           &r.xext, &r.uxext, &r.flags, &istat);
+  } else {
+    QVXL_READBACK(&ncoef, f.coef.data(), f.cov.data(), &xmin, &xmax, &covkind, &ndof, &sres,
+                  &weighting, &stated, xstd, &haslim, lims, &one, &y, &mode, &uyv, &m, &level,
+                  &grid, &ztol, &extrap, &r.nroot, r.roots.data(), r.uroots.data(), &r.uy,
+                  &r.uysrc, &r.ucurve, &r.dof, &r.k, &r.u, &r.low, &r.high, &r.xext, &r.uxext,
+                  &r.flags, &istat);
+  }
   if (istat == 1) return value_error(lab_text(13, 2));
   if (istat >= 1 && istat <= 5)
     return value_error("the sample's u(y), readings or level: " + lab_text(1, istat));
@@ -354,9 +464,30 @@ struct Limits {
   double blank = 0, sample[2] = {0, 0};
 };
 
-Outcome limits(const Fit& f, double blank, Limits& l) {
-  double alpha = 0.05, beta = 0.05, ub = 0, kloq = 3;
+Outcome limits(const Fit& f, double blank, const Vec& readings, Limits& l) {
+  double alpha = 0.05, beta = 0.05, ub[2] = {0, 1}, kloq = 3;
   int repl = 1, hasub = 0, istat = -1;
+  if (!readings.empty()) {
+    // The blank's scatter from readings of blanks.
+    int nb = static_cast<int>(readings.size());
+    QVXL_BLANK_SCATTER(&nb, readings.data(), &ub[0], &ub[1], &istat);
+    if (istat != 0) return value_error("blank_readings: " + lab_text(1, istat));
+    hasub = 2;
+  } else if (f.vmodel >= 0) {
+    // Else the variance model's floor at the blank.
+    ub[0] = ub[1] = 0;
+    if (f.vmodel == 0 || f.vmodel == 2) {
+      int one = 1, model = f.vmodel;
+      double sd = 0, dof = 0, x0 = blank;
+      QVXL_VARIANCE_AT(&model, f.vpar, f.vpcov, &one, &x0, &x0, &sd, &dof, &istat);
+      if (istat != 0) return value_error("variance model: " + lab_text(1, istat));
+      if (sd > 0) {
+        ub[0] = sd;
+        ub[1] = dof;
+      }
+    }
+    hasub = 3;
+  }
   Vec x, y, w, wres, wresx, uy;
   f.kept(x, y, w, wres, wresx, uy);
   int n = static_cast<int>(x.size()), covkind = f.scaled ? 1 : 0, stated = f.stated ? 1 : 0;
@@ -365,7 +496,7 @@ Outcome limits(const Fit& f, double blank, Limits& l) {
   l.blank = blank;
   QVXL_LIMITS(&ncoef, f.coef.data(), f.cov.data(), &xmin, &xmax, &covkind, &dof, &sres,
               &weighting, &n, x.data(), w.data(), &stated, uy.data(), &alpha, &beta, &blank, &repl,
-              &hasub, &ub, &kloq, l.lim, &l.source, &l.extrap, &istat);
+              &hasub, ub, &kloq, l.lim, &l.source, &l.extrap, &istat);
   if (istat != 0) return lab_error(istat);
   // SampleLimits: what QVX_READ's limits argument turns into.
   QVXL_SAMPLE_LIMITS(&blank, &l.lim[8], &l.lim[3], &l.lim[11], &l.haslim, l.sample, &istat);
@@ -440,7 +571,9 @@ void write_block(const std::string& name, const Fit& f) {
         << " chi2=" << num(f.chi2) << " dof=" << f.dof
         << " covariance=" << (f.scaled ? "scaled" : "stated") << " coef=" << list(f.coef)
         << " cov=" << list(f.cov) << " covu=" << list(f.covu) << " w=" << list(f.w)
-        << " wres=" << list(f.wres) << "\n";
+        << " wres=" << list(f.wres) << " name=" << f.wname << " vmodel=" << f.vmodel
+        << " vpar=" << list(f.vpar, 2) << " vpcov=" << list(f.vpcov, 4) << " uy=" << list(f.uy)
+        << " mu=" << (f.mu.empty() ? std::string("-") : list(f.mu)) << "\n";
 }
 
 void write_error(const std::string& kind, const std::string& name, const Outcome& o) {
@@ -462,6 +595,7 @@ void run_case(const std::string& name, std::map<std::string, std::string> kv,
   if (kv.count("degree")) a.degree = std::strtod(kv["degree"].c_str(), nullptr);
   if (kv.count("weighting")) a.weighting = kv["weighting"];
   if (kv.count("covariance")) a.covariance = kv["covariance"];
+  if (kv.count("weights")) a.weights = numbers(set.at("w"));
   if (kv.count("exclude")) {
     a.reasons.assign(a.x.size(), "");
     for (const std::string& e : split(kv["exclude"], ',')) {
@@ -496,7 +630,8 @@ void run_case(const std::string& name, std::map<std::string, std::string> kv,
   Limits l;
   bool have_limits = false;
   if (kv.count("blank")) {
-    o = limits(f, std::strtod(kv["blank"].c_str(), nullptr), l);
+    o = limits(f, std::strtod(kv["blank"].c_str(), nullptr),
+               numbers(kv.count("blankreadings") ? kv["blankreadings"] : ""), l);
     if (o.error) {
       write_error("limits", name, o);
     } else {
@@ -515,7 +650,8 @@ void run_case(const std::string& name, std::map<std::string, std::string> kv,
     double y = std::strtod(p.at(0).c_str(), nullptr);
     Reading r;
     double lims[2] = {l.sample[0], l.sample[1]};
-    o = read_back(f, y, p.at(1), p.at(2), kReadLevel, have_limits ? l.haslim : 0, lims, r);
+    o = read_back(f, y, p.at(1), p.at(2), p.size() > 3 ? p[3] : "-", kReadLevel,
+                  have_limits ? l.haslim : 0, lims, r);
     if (o.error) {
       write_error("read", id, o);
       continue;

@@ -238,3 +238,55 @@ for case, (x, y, kw, ys) in cases.items():
                 pred = cal.inverse(ys, u_y=u, extrapolate=True)
                 for name in ("x", "u_x", "k", "dof", "U", "low", "high", "flags"):
                     out(case, "ext_" + name, getattr(pred, name))
+
+# Weights from the responses, a weight column and variance models: the fit, the samples
+# read back (u(y) from the model, or a sample's relative u(y)) and the detection limits.
+rng = np.random.default_rng(36)
+xf = np.repeat([0.0, 1, 2, 5, 10, 20, 50], 3)
+yf = 0.05 + 0.8 * xf + rng.normal(0, np.sqrt(0.05**2 + (0.02 * xf) ** 2))
+xh = np.repeat([1.0, 2, 5, 10, 20, 50, 100], 2)
+yh = 0.02 + 0.97 * xh + rng.normal(0, 0.02 * xh)
+wh = 1.0 / xh**1.5
+xr = np.linspace(1.0, 40.0, 12)
+yr = 0.3 + 1.1 * xr + rng.normal(0, 0.05 + 0.02 * xr)
+blanks = np.array([0.031, 0.102, -0.02, 0.055])
+weighted = {
+    # name: (x, y, fit keywords, responses, inverse keywords)
+    "wv_floor": (xf, yf, dict(variance="floor"), [0.06, 4.0, 39.0], dict()),
+    "wv_auto": (xf, yf, dict(variance="auto"), [0.06, 4.0, 39.0], dict(replicates=3)),
+    "wv_power": (xh, yh, dict(variance="power"), [1.5, 30.0, 90.0], dict()),
+    "wv_constant": (xf, yf, dict(variance="constant", degree=2), [0.06, 4.0, 39.0], dict()),
+    "wv_resid": (xr, yr, dict(variance="auto"), [2.0, 20.0, 40.0], dict(replicates=2)),
+    "ww_1y": (xh, yh, dict(weighting="1/y"), [1.5, 30.0, 90.0],
+              dict(u_y_relative=[1.2, 5.5, 9.5])),
+    "ww_1y2": (xh, yh, dict(weighting="1/y2"), [1.5, 30.0, 90.0],
+               dict(u_y_relative=[1.5, 30.0, 90.0])),
+    "ww_col": (xh, yh, dict(weights=wh), [1.5, 30.0, 90.0], dict(u_y=[0.03, 0.6, 1.8])),
+}
+for case, (x, y, kw, ys, ikw) in weighted.items():
+    out(case, "x", x)
+    out(case, "y", y)
+    if "weights" in kw:
+        out(case, "w", kw["weights"])
+    out(case, "degree", kw.get("degree", 1))
+    cal = quorvex.fit(x, y, **kw)
+    out(case, "coef", cal.coef)
+    out(case, "cov_used", cal.cov_used)
+    out(case, "sres", cal.sres)
+    out(case, "u_y", cal.u_y)
+    out(case, "responses", ys)
+    pred = cal.inverse(ys, **ikw)
+    for name in ("x", "u_x", "U", "k", "dof", "low", "high", "u_y", "flags"):
+        out(case, "wi_" + name, getattr(pred, name))
+    print(case, "wi_source", "|".join(pred.u_y_source).replace(" ", "~"))
+    for label, lkw in (("wl", dict(blank=0.0)), ("wl_readings", dict(blank=0.0,
+                                                                      blank_readings=blanks))):
+        try:
+            d = detection_limits(cal, **lkw)
+        except quorvex.InputError:
+            continue
+        out(case, label, [d.sigma, d.slope, d.lod, d.loq, d.blank, d.sigma_blank, d.s_blank,
+                          d.y_critical, d.x_critical, d.x_detection, d.k_alpha, d.delta,
+                          float(d.extrapolated), d.loq_din])
+        print(case, label + "_source", d.blank_source.replace(" ", "~"))
+out("wmeta", "blanks", blanks)

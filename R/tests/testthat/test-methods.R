@@ -43,7 +43,7 @@ test_that("factors, text, NA and wrong sizes are refused with a clear message", 
   expect_error(calfit(abs ~ conc, std, weighting = "1/x"), "needs every x > 0: row\\(s\\) 1, 2")
   expect_error(calfit(abs ~ conc, std, u_x = 0.01), "u_x needs u_y too")
   expect_error(calfit(abs ~ conc, std, interval = c(1, 10)), "outside the interval")
-  expect_error(calfit(abs ~ conc, std, weighting = "1/y"), "weighting must be one of",
+  expect_error(calfit(abs ~ conc, std, weighting = "1/z"), "weighting must be one of",
                class = "quorvex_input_error")
   expect_error(calfit(abs ~ conc, std, u_y = NA), "u_y has missing values")
   cal <- calfit(abs ~ conc, std)
@@ -349,4 +349,49 @@ test_that("relative stated weights read a sample with its own weight (Massart's 
   expect_error(inverse(calfit(y ~ x, d, u_y = 1 / sqrt(w)), 15, u_y_relative = 1),
                "u_y_relative applies", class = "quorvex_input_error")
   expect_error(inverse(cal, 15, u_y_relative = 0), "positive", class = "quorvex_input_error")
+})
+
+test_that("weights from the responses or a column, and a variance model, as calfit takes them", {
+  x <- rep(c(1, 2, 5, 10, 20, 50), each = 3)
+  set.seed(4)
+  y <- 0.1 + 0.9 * x + rnorm(length(x), 0, 0.02 + 0.03 * x)
+  d <- data.frame(x = x, y = y, w = 1 / x^2)
+  # A weight column of 1/x^2 is the 1/x2 preset, and 1/y2 a column of 1/y^2:
+  # the same fit reached two ways.
+  a <- calfit(y ~ x, d, weighting = "1/x2")
+  b <- calfit(y ~ x, d, weights = w)
+  expect_equal(coef(b), coef(a), tolerance = 1e-12)
+  expect_equal(vcov(b), vcov(a), tolerance = 1e-10)
+  expect_equal(coef(calfit(y ~ x, d, weighting = "1/y2")),
+               coef(calfit(y ~ x, d, weights = 1 / y^2)), tolerance = 1e-12)
+  expect_identical(b$covariance, "scaled")
+  expect_error(calfit(y ~ x, d, weights = w, weighting = "1/x"), "one source of weights",
+               class = "quorvex_input_error")
+  expect_error(calfit(y ~ x, d, weighting = "1/y", covariance = "stated"), "scaled",
+               class = "quorvex_input_error")
+  expect_error(calfit(y ~ x, d, weights = -w), "weights\\[1\\]", class = "quorvex_input_error")
+  expect_error(calfit(y ~ x, d, variance = "floor", u_y = 0.1), "variance gives the weights",
+               class = "quorvex_input_error")
+  # A variance model: the standards' u(y) are its sigma, a sample's u(y) the
+  # model's at its x over sqrt(replicates), and the limits take its floor.
+  cal <- calfit(y ~ x, d, variance = "floor")
+  vm <- cal$variance
+  expect_identical(vm$model, "floor")
+  expect_identical(cal$u_y, vm$sd)
+  inv <- inverse(cal, c(5, 30), replicates = 2)
+  expect_equal(inv$u_y, variance_at(vm, inv$x)$sd / sqrt(2), tolerance = 1e-13)
+  expect_true(all(grepl("variance model, 2 readings", inv$u_y_source)))
+  expect_true(all(inv$U > inv$k * 0 & is.finite(inv$dof)))
+  l <- lod(cal)
+  expect_match(l$blank_source, "floor variance model's floor")
+  expect_equal(l$sigma_blank, variance_at(vm, 0)$sd, tolerance = 1e-14)
+  expect_error(inverse(cal, 5, extrapolate = TRUE), "extrapolate needs u_y")
+  expect_error(inverse(cal, 5, u_y_relative = 1), "u_y_relative applies")
+  # A model fitted beforehand to other standards is refused.
+  expect_error(calfit(y ~ x, d[-1, ], variance = vm), "other standards",
+               class = "quorvex_input_error")
+  # Without a floor the limits at the blank are not computed, and say why.
+  p <- lod(calfit(y ~ x, d, variance = "proportional"))
+  expect_true(is.na(p$x_detection))
+  expect_match(p$blank_source, "^not computed: .*proportional variance model")
 })

@@ -95,7 +95,8 @@ unrejected <- function(bits) bitwAnd(bits, bitwNot(quorvex:::FLAG_CAL_REJECTED))
 test_that("fits, bands, inverse predictions and limits equal the Python package's", {
   ref <- reference()
   has_defaults <- ref$meta$defaults == 1
-  for (case in setdiff(names(ref), "meta")) {
+  # (The cases of other weights, wv_ and ww_, have a test of their own below.)
+  for (case in setdiff(names(ref), "meta")[!grepl("^(wv_|ww_|wmeta)", setdiff(names(ref), "meta"))]) {
     r <- ref[[case]]
     d <- data.frame(x = r$x, y = r$y)
     d$u_y <- r$u_y
@@ -265,6 +266,51 @@ test_that("fits, bands, inverse predictions and limits equal the Python package'
         expect_identical(as.numeric(unrejected(attr(ext, "flag_bits"))), r$ext_flags,
                          label = w("extrapolated flag bits"))
       }
+    }
+  }
+})
+
+test_that("weights from the responses, a weight column and variance models equal Python's", {
+  r <- reference()
+  if (is.null(r$wmeta)) skip("the Python package has no variance models")
+  fits <- list(wv_floor = list(variance = "floor"), wv_auto = list(variance = "auto"),
+               wv_power = list(variance = "power"),
+               wv_constant = list(variance = "constant", degree = 2),
+               wv_resid = list(variance = "auto"), ww_1y = list(weighting = "1/y"),
+               ww_1y2 = list(weighting = "1/y2"), ww_col = list(weights = TRUE))
+  reads <- list(wv_auto = list(replicates = 3), wv_resid = list(replicates = 2),
+                ww_1y = list(u_y_relative = c(1.2, 5.5, 9.5)),
+                ww_1y2 = list(u_y_relative = c(1.5, 30, 90)),
+                ww_col = list(u_y = c(0.03, 0.6, 1.8)))
+  for (case in names(fits)) {
+    p <- r[[case]]
+    w <- function(what) paste(case, what)
+    d <- data.frame(x = p$x, y = p$y)
+    args <- c(list(y ~ x, d), fits[[case]])
+    if (isTRUE(args$weights)) args$weights <- p$w
+    cal <- do.call(calfit, args)
+    expect_bits(cal$chebyshev$coef, p$coef, w("coefficients"))
+    expect_bits(cal$cov_used, p$cov_used, w("covariance"))
+    expect_bits(cal$sres, p$sres, w("SRES"))
+    expect_bits(cal$u_y, p$u_y, w("the u(y) the fit took"))
+    inv <- do.call(inverse, c(list(cal, p$responses), reads[[case]]))
+    for (n in c("x", "u_x", "U", "k", "dof", "low", "high", "u_y")) {
+      expect_bits(inv[[n]], p[[paste0("wi_", n)]], w(n))
+    }
+    expect_bits(attr(inv, "flag_bits"), p$wi_flags, w("flag bits"))
+    expect_identical(paste(inv$u_y_source, collapse = "|"), p$wi_source, label = w("u(y) from"))
+    for (label in c("wl", "wl_readings")) {
+      want <- p[[label]]
+      if (is.null(want)) {
+        # Python refuses (u(y) that differ, no blank readings): R too.
+        expect_error(lod(cal), class = "quorvex_input_error")
+        next
+      }
+      l <- if (label == "wl") lod(cal) else lod(cal, blank_readings = r$wmeta$blanks)
+      got <- unlist(l[c("sigma", "slope", "lod", "loq", "blank", "sigma_blank", "s_blank",
+                        "y_critical", "x_critical", "x_detection", "k_alpha", "delta")])
+      expect_bits(c(got, as.double(l$extrapolated), l$loq_din), want, w(label))
+      expect_identical(l$blank_source, p[[paste0(label, "_source")]], label = w(paste(label, "source")))
     }
   }
 })
