@@ -1,0 +1,95 @@
+"""The PNG files of the pictures: the encoder against an independent decoder, the pixels
+against matplotlib's own PNG of the same figure, and the layout the formats share."""
+import io
+
+import numpy as np
+import pytest
+
+pytest.importorskip("matplotlib")
+Image = pytest.importorskip("PIL.Image")
+
+import quorvex  # noqa: E402
+from quorvex import plot, report  # noqa: E402
+from conftest import curve_data  # noqa: E402
+
+
+def decode(data: bytes):
+    img = Image.open(io.BytesIO(data))
+    img.load()
+    return img
+
+
+@pytest.fixture(scope="module")
+def cal():
+    x, y = curve_data(12, [0.1, 2.0, -0.05], 0.02, 7)
+    return quorvex.fit(x, y, degree=2)
+
+
+@pytest.mark.parametrize("h, w, opaque, dpi", [(1, 1, True, 72), (1, 5, False, None),
+                                               (7, 3, True, 200), (40, 33, False, 300),
+                                               (64, 64, True, 96.5)])
+def test_encoder_round_trips_through_an_independent_decoder(h, w, opaque, dpi):
+    rng = np.random.default_rng(h * 1000 + w)
+    rgba = rng.integers(0, 256, size=(h, w, 4), dtype=np.uint8)
+    if opaque:
+        rgba[..., 3] = 255
+    before = rgba.copy()
+    data = plot.png_bytes(rgba, dpi)
+    assert np.array_equal(rgba, before)  # the caller's image is left as it was
+    img = decode(data)
+    assert img.mode == ("RGB" if opaque else "RGBA")  # no alpha channel where none is needed
+    want = rgba[..., :3] if opaque else rgba
+    assert np.array_equal(np.asarray(img), want)
+    if dpi is None:
+        assert "dpi" not in img.info
+    else:
+        assert img.info["dpi"] == pytest.approx((dpi, dpi), abs=0.02)
+    assert plot.png_bytes(rgba, dpi) == data  # the same image gives the same file
+
+
+def test_png_has_the_pixels_matplotlib_draws(cal):
+    """The encoder writes what Agg drew: matplotlib's own PNG of the same figure at the
+    same resolution holds the same pixels."""
+    fig = cal.plot(samples=[0.5, 1.5], x_label="dose (mg)", y_label="signal")
+    canvas_before, dpi_before = fig.canvas, fig.dpi
+    ours = np.asarray(decode(plot.render(fig, "png", 80)).convert("RGBA"))
+    assert fig.canvas is canvas_before and fig.dpi == dpi_before
+    buf = io.BytesIO()
+    from matplotlib import rc_context
+    with rc_context(plot._RC):
+        fig.savefig(buf, format="png", dpi=80)
+    theirs = np.asarray(decode(buf.getvalue()).convert("RGBA"))
+    assert ours.shape == theirs.shape == (round(plot.FIGSIZE[1] * 80),
+                                          round(plot.FIGSIZE[0] * 80), 4)
+    assert np.array_equal(ours, theirs)
+
+
+def test_kept_layout_is_the_layout_worked_out_at_the_print_resolution(cal):
+    """The report's pictures take the layout of its SVG (drawn at 100 dpi); a figure laid
+    out afresh at the PNG's resolution puts every panel in the same place."""
+    names = ["std A", "sample with a long name"]
+    fresh = cal.plot(samples=[0.5, 1.5], sample_names=names, title="t")
+    plot.render(fresh, "png", plot.PRINT_DPI)
+    kept = cal.plot(samples=[0.5, 1.5], sample_names=names, title="t")
+    plot.render(kept, "svg")
+    plot.keep_layout(kept)
+    assert kept.get_layout_engine() is None or \
+        type(kept.get_layout_engine()).__name__ == "PlaceHolderLayoutEngine"
+    plot.render(kept, "png", plot.PRINT_DPI)
+    a = np.array([ax.get_position().bounds for ax in fresh.axes])
+    b = np.array([ax.get_position().bounds for ax in kept.axes])
+    assert len(a) == 3
+    assert np.allclose(a, b, atol=2e-3)  # within a third of a pixel at 200 dpi
+
+
+def test_report_writes_the_png_at_the_print_resolution(tmp_path, cal):
+    out = report.write(cal, tmp_path / "r.html", samples=[0.5, 1.5],
+                       pictures=[tmp_path / "c.png", tmp_path / "c.svg"])
+    img = decode((tmp_path / "c.png").read_bytes())
+    assert img.size == (round(plot.FIGSIZE[0] * plot.PRINT_DPI),
+                        round(plot.FIGSIZE[1] * plot.PRINT_DPI))
+    assert img.info["dpi"] == pytest.approx((plot.PRINT_DPI,) * 2, abs=0.02)
+    # The SVG file is the picture inlined in the report, not another drawing.
+    svg = (tmp_path / "c.svg").read_text(encoding="utf-8")
+    html = out["html"].read_text(encoding="utf-8")
+    assert report.inline_svg(svg.encode("utf-8")) in html
