@@ -197,7 +197,13 @@ def plot(cal, samples=None, ax=None, band: float | None = 0.95, *, x_label: str 
                 a.set_xlabel("")
                 a.tick_params(labelbottom=False)
         if numbers is not None:
-            fig.draw_without_rendering()  # the final layout, so that positions hold
+            engine = fig.get_layout_engine()
+            if engine is not None:
+                # The final layout, so that positions hold: worked out from the extents
+                # of the texts alone, without drawing the figure
+                engine.execute(fig)
+            else:
+                fig.draw_without_rendering()
             _number_samples(top, *numbers)
     fig.save = lambda path, dpi=None: save(fig, path, dpi=dpi)
     return fig
@@ -454,14 +460,18 @@ def render(fig, fmt: str, dpi: int | None = None) -> bytes:
 
 
 def keep_layout(fig) -> None:
-    """Keep the layout of the figure's last drawing for the drawings that follow.
+    """Work out the figure's layout once and keep it for every drawing that follows.
 
-    The constrained layout is worked out anew on every save from the extents of all
-    texts, which costs as much as the drawing itself; the panels and texts of a
-    finished figure do not change, and their layout is the same at every resolution,
-    so the other formats of the same figure can take it as it is."""
-    if fig.get_layout_engine() is not None:
-        fig.set_layout_engine("none")
+    The constrained layout is otherwise worked out anew on every save, from the
+    extents of all texts, which costs as much as the drawing itself; the panels and
+    texts of a finished figure do not change, and their layout is the same at every
+    resolution, so the SVG, the PNG and the PDF of one figure can share it."""
+    engine = fig.get_layout_engine()
+    if engine is None or not hasattr(engine, "execute") or \
+            type(engine).__name__ == "PlaceHolderLayoutEngine":
+        return
+    engine.execute(fig)  # (again where plot laid out to number the samples: the
+    fig.set_layout_engine("none")  # numbers are in it now)
 
 
 def _render_png(fig, dpi: float) -> bytes:

@@ -1099,8 +1099,8 @@ def render(cal, samples=None, *, title=None, labels=None, sample_names=None, opt
                   validation=validation)
     fig = _plot.plot(cal, pred, band=band, x_label=_label(res, "x"), y_label=_label(res, "y"),
                      sample_names=sample_names, title=title, log=log)
+    _plot.keep_layout(fig)  # laid out once, for the SVG and every other picture
     svg = _plot.render(fig, "svg")
-    _plot.keep_layout(fig)  # the other pictures take the layout just computed
     return {"results": res, "figure": fig, "svg": svg, "html": to_html(res, svg),
             "json": to_json(cal, res), "csv": samples_csv(res)}
 
