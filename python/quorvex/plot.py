@@ -480,15 +480,15 @@ def _render_png(fig, dpi: float) -> bytes:
     from matplotlib import rc_context
     from matplotlib.backends.backend_agg import FigureCanvasAgg
     old_dpi, old_canvas = fig.dpi, fig.canvas
-    try:
+    canvas = FigureCanvasAgg(fig)  # takes the figure over, so that a window it is shown
+    try:                           # in is not resized by the change of resolution
         with rc_context(_RC):
             fig.dpi = dpi
-            canvas = FigureCanvasAgg(fig)
             canvas.draw()
             rgba = np.asarray(canvas.buffer_rgba())
     finally:
         fig.dpi = old_dpi
-        fig.set_canvas(old_canvas)  # FigureCanvasAgg took the figure over; give it back
+        fig.set_canvas(old_canvas)
     return png_bytes(rgba, dpi)
 
 
