@@ -463,15 +463,16 @@ def keep_layout(fig) -> None:
     """Work out the figure's layout once and keep it for every drawing that follows.
 
     The constrained layout is otherwise worked out anew on every save, from the
-    extents of all texts, which costs as much as the drawing itself; the panels and
-    texts of a finished figure do not change, and their layout is the same at every
-    resolution, so the SVG, the PNG and the PDF of one figure can share it."""
+    extents of all texts, which costs as much as the drawing itself.  The panels and
+    texts of a finished figure do not change, and their layout differs between
+    resolutions only by the rounding of text extents to whole pixels (at most 0.02
+    inch), so the SVG, the PNG and the PDF of one figure can share it."""
     engine = fig.get_layout_engine()
-    if engine is None or not hasattr(engine, "execute") or \
-            type(engine).__name__ == "PlaceHolderLayoutEngine":
+    if engine is None or type(engine).__name__ == "PlaceHolderLayoutEngine":
         return
-    engine.execute(fig)  # (again where plot laid out to number the samples: the
-    fig.set_layout_engine("none")  # numbers are in it now)
+    # Laid out again where plot did so to number the samples: the numbers count now.
+    engine.execute(fig)
+    fig.set_layout_engine("none")
 
 
 def _render_png(fig, dpi: float) -> bytes:
