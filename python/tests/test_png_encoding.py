@@ -97,3 +97,24 @@ def test_report_writes_the_png_at_the_print_resolution(tmp_path, cal):
     svg = (tmp_path / "c.svg").read_text(encoding="utf-8")
     html = out["html"].read_text(encoding="utf-8")
     assert report.inline_svg(svg.encode("utf-8")) in html
+
+
+def test_fit_on_the_command_line_writes_the_pictures_of_one_drawing(tmp_path):
+    """`quorvex fit` on the example with its samples: the PNG at the print resolution,
+    the SVG file the very picture the report inlines, each file written once."""
+    from pathlib import Path
+    from quorvex import cli
+    examples = Path(__file__).resolve().parents[2] / "examples"
+    code = cli.main(["fit", str(examples / "standards.csv"), "--degree", "2", "--samples",
+                     str(examples / "samples.csv"), "--out", str(tmp_path), "-q"])
+    assert code == 0
+    img = decode((tmp_path / "calibration.png").read_bytes())
+    assert img.mode == "RGB"
+    assert img.size == (1500, 1680) and img.info["dpi"] == pytest.approx((200, 200), abs=0.02)
+    pixels = np.asarray(img).reshape(-1, 3)
+    assert (pixels == 255).all(axis=1).mean() > 0.5      # a white page with a drawing on it
+    curve = [int(plot.C_CURVE[k:k + 2], 16) for k in (1, 3, 5)]
+    assert (np.abs(pixels.astype(int) - curve).max(axis=1) < 8).sum() > 1000  # the curve
+    svg = (tmp_path / "calibration.svg").read_bytes()
+    html = (tmp_path / "report.html").read_text(encoding="utf-8")
+    assert report.inline_svg(svg) in html
