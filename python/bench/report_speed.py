@@ -14,7 +14,7 @@ smallest of each, and the ratio of the fit's median to each import's median:
   imports + pyplot  python3 -c "import numpy, scipy, matplotlib.pyplot"
   quorvex fit       python3 -m quorvex fit examples/standards.csv --degree 2 --out TMP
                     --force -q (the curve the verdicts accept; report.html,
-                    calibration.json, calibration.png at 300 dpi and calibration.svg:
+                    calibration.json, calibration.png at 200 dpi and calibration.svg:
                     the default pictures)
 
 The library is found as the package finds it (QUORVEX_LIBRARY, or the build folder);

@@ -1099,6 +1099,7 @@ def render(cal, samples=None, *, title=None, labels=None, sample_names=None, opt
                   validation=validation)
     fig = _plot.plot(cal, pred, band=band, x_label=_label(res, "x"), y_label=_label(res, "y"),
                      sample_names=sample_names, title=title, log=log)
+    _plot.keep_layout(fig)  # laid out once, for the SVG and every other picture
     svg = _plot.render(fig, "svg")
     return {"results": res, "figure": fig, "svg": svg, "html": to_html(res, svg),
             "json": to_json(cal, res), "csv": samples_csv(res)}
@@ -1120,7 +1121,7 @@ def write(cal, path, samples=None, title: str | None = None, *, json_path=True, 
         Where the JSON and the samples CSV go; True: beside the HTML with the
         extensions .json and .csv; False: not written.  No CSV without samples.
     pictures : sequence of paths
-        The plot also as these files (.png at 300 dpi, .svg or .pdf).
+        The plot also as these files (.png at 200 dpi, .svg or .pdf).
     overwrite : bool
         False: refuse (``OutputExistsError``, nothing written) when any of the files
         exists already.

@@ -345,7 +345,7 @@ def test_log_axes_guides_at_the_threshold_and_print_resolution(tmp_path):
     assert levels == [round(-guide, 9), round(guide, 9)]
     png = fig.save(tmp_path / "c.png").read_bytes()
     w = int.from_bytes(png[16:20], "big")
-    assert w == round(quorvex.plot.FIGSIZE[0] * 300)
+    assert w == round(quorvex.plot.FIGSIZE[0] * quorvex.plot.PRINT_DPI)  # 200 dpi
 
 
 def test_tex_like_header_is_drawn_as_written(tmp_path, capsys):
