@@ -891,6 +891,11 @@ SEXP qvx_variance_at(SEXP model, SEXP par, SEXP cov, SEXP x, SEXP mu)
   int istat = 0;
   QVXL_VARIANCE_AT(&md, p, c, &n, REAL(x), m, REAL(VECTOR_ELT(out, 0)),
                    REAL(VECTOR_ELT(out, 1)), &istat);
+  SET_VECTOR_ELT(out, 2, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
 /* ---- correlated standards (QVXL_GGM_*) ------------------------------------ */
 
 /* QVXL_GGM_FIT: x, y of n standards, V (2n x 2n), ncoef; interval (length 2)
@@ -991,6 +996,10 @@ SEXP qvx_blank_scatter(SEXP y)
   SET_VECTOR_ELT(out, 0, ScalarReal(sd));
   SET_VECTOR_ELT(out, 1, ScalarReal(dof));
   SET_VECTOR_ELT(out, 2, ScalarInteger(istat));
+  UNPROTECT(1);
+  return out;
+}
+
 /* QVXL_REPORTED: the reported result of samples read off a curve (x, u_x,
    dof one per sample; range two numbers; limits LOD and LOQ; factor and
    u_factor one per sample or empty for none), with the flags it adds to
@@ -1028,6 +1037,9 @@ SEXP qvx_reported(SEXP x, SEXP ux, SEXP dof, SEXP level, SEXP overall, SEXP rang
                 INTEGER(VECTOR_ELT(out, 5)), INTEGER(fl), &istat);
   SET_VECTOR_ELT(out, 7, ScalarInteger(istat));
   UNPROTECT(1);
+  return out;
+}
+
 /* QVXL_GGM_SHARED and QVXL_GGM_INVERSE: m responses ys with independent
    u(y) uyind, read off the curve (coef, cov, interval, gain of nstd
    standards); ustd (2 nstd x nsrc) and usmp (m x nsrc) the shared sources;
@@ -1066,6 +1078,9 @@ SEXP qvx_ggm_inverse(SEXP coef, SEXP cov, SEXP interval, SEXP gain, SEXP ys, SEX
   }
   SET_VECTOR_ELT(out, 3, ScalarInteger(istat));
   UNPROTECT(3);
+  return out;
+}
+
 /* QVXL_CRITERIA_PRESET: the criteria (CRIT), warn-only mask and extra rules of a
    named preset. */
 SEXP qvx_criteria_preset(SEXP id)
