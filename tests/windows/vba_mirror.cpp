@@ -5,8 +5,7 @@
 // its argument conversions and its calls: QVXL_FIT (weighting, exclusions,
 // covariance), QVXL_READBACK (with QVXL_SAMPLE_LIMITS), QVXL_VERDICT (with
 // QVXL_DEFAULT_CRITERIA), QVXL_LIMITS, QVXL_BAND (with QVXL_RESPONSE_SD),
-// QVXL_CURVE, QVXL_POWER, LINEAR_CONV and the texts of QVXL_TEXT; QVX_CORRELATED's
-// QVXL_GGM_DILUTION, _COMPONENTS, _FIT, _SHARED and _INVERSE.
+// QVXL_CURVE, QVXL_POWER, LINEAR_CONV and the texts of QVXL_TEXT.
 //
 //   quorvex_vba_mirror SHEET.csv CASES.txt RESULTS.txt
 //
