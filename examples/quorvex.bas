@@ -360,6 +360,67 @@ Private Declare Function GetFileAttributesW Lib "kernel32" ( _
     ByVal lpFileName As Long) As Long
 #End If
 
+' The fit of correlated standards (QVX_CORRELATED, at the end of the module).
+' VBA takes Declare and Type statements only here, before the first procedure.
+#If VBA7 Then
+Public Declare PtrSafe Sub QVXL_GGM_FIT Lib "QUORVEXlab1.dll" ( _
+    ByRef NPTS As Long, ByRef X As Double, ByRef Y As Double, ByRef V As Double, _
+    ByRef NCOEF As Long, ByRef DEFAULTS As Long, ByRef INTERVAL As Double, ByRef TOL As Double, _
+    ByRef MAXIT As Long, ByRef COEF As Double, ByRef COV As Double, ByRef CHI2 As Double, _
+    ByRef NDOF As Long, ByRef XADJ As Double, ByRef FITTED As Double, ByRef GAIN As Double, _
+    ByRef INFO As Long, ByRef ISTAT As Long)
+Public Declare PtrSafe Sub QVXL_GGM_COMPONENTS Lib "QUORVEXlab1.dll" ( _
+    ByRef NPTS As Long, ByRef NSRC As Long, ByRef UXIND As Double, ByRef UYIND As Double, _
+    ByRef UXSRC As Double, ByRef UYSRC As Double, ByRef ADD As Long, ByRef V As Double, _
+    ByRef ISTAT As Long)
+Public Declare PtrSafe Sub QVXL_GGM_DILUTION Lib "QUORVEXlab1.dll" ( _
+    ByRef NPTS As Long, ByRef X As Double, ByRef PARENT As Long, ByRef REL As Double, _
+    ByRef RSTOCK As Double, ByRef ADD As Long, ByRef V As Double, ByRef IBAD As Long, _
+    ByRef ISTAT As Long)
+Public Declare PtrSafe Sub QVXL_GGM_INVERSE Lib "QUORVEXlab1.dll" ( _
+    ByRef NCOEF As Long, ByRef COEF As Double, ByRef COV As Double, ByRef XMIN As Double, _
+    ByRef XMAX As Double, ByRef NSTD As Long, ByRef GAIN As Double, ByRef M As Long, _
+    ByRef YS As Double, ByRef VS As Double, ByRef SHARED As Long, ByRef CZS As Double, _
+    ByRef X As Double, ByRef COVX As Double, ByRef UX As Double, ByRef ISTAT As Long)
+Public Declare PtrSafe Sub QVXL_GGM_SHARED Lib "QUORVEXlab1.dll" ( _
+    ByRef NSTD As Long, ByRef M As Long, ByRef NSRC As Long, ByRef USTD As Double, _
+    ByRef USMP As Double, ByRef UYIND As Double, ByRef VS As Double, ByRef CZS As Double, _
+    ByRef ISTAT As Long)
+#Else
+Public Declare Sub QVXL_GGM_FIT Lib "QUORVEXlab1.dll" ( _
+    ByRef NPTS As Long, ByRef X As Double, ByRef Y As Double, ByRef V As Double, _
+    ByRef NCOEF As Long, ByRef DEFAULTS As Long, ByRef INTERVAL As Double, ByRef TOL As Double, _
+    ByRef MAXIT As Long, ByRef COEF As Double, ByRef COV As Double, ByRef CHI2 As Double, _
+    ByRef NDOF As Long, ByRef XADJ As Double, ByRef FITTED As Double, ByRef GAIN As Double, _
+    ByRef INFO As Long, ByRef ISTAT As Long)
+Public Declare Sub QVXL_GGM_COMPONENTS Lib "QUORVEXlab1.dll" ( _
+    ByRef NPTS As Long, ByRef NSRC As Long, ByRef UXIND As Double, ByRef UYIND As Double, _
+    ByRef UXSRC As Double, ByRef UYSRC As Double, ByRef ADD As Long, ByRef V As Double, _
+    ByRef ISTAT As Long)
+Public Declare Sub QVXL_GGM_DILUTION Lib "QUORVEXlab1.dll" ( _
+    ByRef NPTS As Long, ByRef X As Double, ByRef PARENT As Long, ByRef REL As Double, _
+    ByRef RSTOCK As Double, ByRef ADD As Long, ByRef V As Double, ByRef IBAD As Long, _
+    ByRef ISTAT As Long)
+Public Declare Sub QVXL_GGM_INVERSE Lib "QUORVEXlab1.dll" ( _
+    ByRef NCOEF As Long, ByRef COEF As Double, ByRef COV As Double, ByRef XMIN As Double, _
+    ByRef XMAX As Double, ByRef NSTD As Long, ByRef GAIN As Double, ByRef M As Long, _
+    ByRef YS As Double, ByRef VS As Double, ByRef SHARED As Long, ByRef CZS As Double, _
+    ByRef X As Double, ByRef COVX As Double, ByRef UX As Double, ByRef ISTAT As Long)
+Public Declare Sub QVXL_GGM_SHARED Lib "QUORVEXlab1.dll" ( _
+    ByRef NSTD As Long, ByRef M As Long, ByRef NSRC As Long, ByRef USTD As Double, _
+    ByRef USMP As Double, ByRef UYIND As Double, ByRef VS As Double, ByRef CZS As Double, _
+    ByRef ISTAT As Long)
+#End If
+
+' One fit of correlated standards, as QVX_CORRELATED keeps it.
+Private Type GgmResult
+    coef() As Double
+    cov() As Double
+    gain() As Double
+    interval(1 To 2) As Double
+    ok As Boolean
+End Type
+
 Private Const DLL_NAME As String = "QUORVEXv1.dll"
 Private Const LAB_DLL_NAME As String = "QUORVEXlab1.dll"
 ' The root search's grid and the coverage probability, as the Python
@@ -2693,4 +2754,288 @@ Private Function CountDown(ByVal first As Range) As Long
         n = n + 1
     Loop
     CountDown = n
+End Function
+
+' ============================================== correlated standards
+'
+' =QVX_CORRELATED(x, y, samples, [u_x], [u_y], [degree], [src_x], [src_y],
+'                 [src_samples], [parent], [relative], [stock], [samples_u_y])
+'   Samples read off a curve fitted to standards that share their errors
+'   (generalized Gauss-Markov regression, ISO/TS 28037 clause 10): one row
+'   per sample with x and u(x) with the stated correlations, then x and u(x)
+'   of the same standards fitted with every correlation ignored, side by
+'   side.
+'   u_x, u_y      the standards' independent standard uncertainties: one
+'                 value or one per standard (left out: 0)
+'   degree        of the curve (left out: 1)
+'   src_x, src_y  common sources (a stock, a balance, an instrument's drift):
+'                 one row per standard, one column per source, each value's
+'                 standard uncertainty from that source, signed by its
+'                 direction; one source's contributions are fully correlated
+'   src_samples   the samples' contributions from the same sources (one row
+'                 per sample, the same columns): shared with the standards
+'   parent        the dilution chain: the number (1..n) of the standard each
+'                 was prepared from, 0 for the stock (ISO 6143 5.4.2)
+'   relative      each step's relative standard uncertainty (one value or
+'                 one per standard); stock: the stock's (left out: 0)
+'   samples_u_y   the samples' independent u(y) (one value or one per sample)
+' Every number comes from QUORVEXlab1.dll: QVXL_GGM_DILUTION and
+' QVXL_GGM_COMPONENTS build the standards' covariance, QVXL_GGM_FIT fits
+' (bit 8 of DEFAULTS: the fit ignoring the correlations), QVXL_GGM_SHARED and
+' QVXL_GGM_INVERSE read the samples back, QVXL_TEXT words the statuses.
+Public Function QVX_CORRELATED(ByVal x As Variant, ByVal y As Variant, ByVal samples As Variant, _
+        Optional ByVal u_x As Variant, Optional ByVal u_y As Variant, _
+        Optional ByVal degree As Variant, Optional ByVal src_x As Variant, _
+        Optional ByVal src_y As Variant, Optional ByVal src_samples As Variant, _
+        Optional ByVal parent As Variant, Optional ByVal relative As Variant, _
+        Optional ByVal stock As Variant, Optional ByVal samples_u_y As Variant) As Variant
+    Dim out As Variant, msg As String
+    On Error GoTo unexpected
+    If GgmCorrelated(x, y, samples, u_x, u_y, degree, src_x, src_y, src_samples, parent, _
+            relative, stock, samples_u_y, out, msg) Then
+        QVX_CORRELATED = Finish(out, "QVX_CORRELATED")
+    Else
+        QVX_CORRELATED = Fail(xlErrValue, "QVX_CORRELATED: " & msg)
+    End If
+    Exit Function
+unexpected:
+    QVX_CORRELATED = Fail(xlErrValue, "QVX_CORRELATED: " & Err.Description)
+End Function
+
+' The labels of QVX_CORRELATED's columns.
+Public Function QVX_CORRELATED_LABELS() As Variant
+    Dim out(1 To 1, 1 To 4) As Variant
+    out(1, 1) = "x": out(1, 2) = "u(x)"
+    out(1, 3) = "x ignoring the correlations": out(1, 4) = "u(x) ignoring them"
+    QVX_CORRELATED_LABELS = Finish(out, "QVX_CORRELATED_LABELS")
+End Function
+
+Private Function GgmCorrelated(ByVal x As Variant, ByVal y As Variant, ByVal samples As Variant, _
+        ByVal u_x As Variant, ByVal u_y As Variant, ByVal degree As Variant, _
+        ByVal src_x As Variant, ByVal src_y As Variant, ByVal src_samples As Variant, _
+        ByVal parent As Variant, ByVal relative As Variant, ByVal stock As Variant, _
+        ByVal samples_u_y As Variant, ByRef out As Variant, ByRef msg As String) As Boolean
+    Dim xs() As Double, ys() As Double, ysm() As Double, n As Long, ny As Long, m As Long
+    Dim uxi() As Double, uyi() As Double, uys() As Double, d As Double
+    Dim nc As Long, ns As Long, nsy As Long, nsm As Long, i As Long, k As Long, st As Long
+    Dim uxs() As Double, uysrc() As Double, usmp() As Double, ustd() As Double
+    Dim v() As Double, par() As Long, rel() As Double, rstock As Double, ibad As Long
+    Dim vs() As Double, czs() As Double, shareMode As Long, add As Long
+    Dim a As GgmResult, b As GgmResult
+    Dim xo() As Double, covx() As Double, ux() As Double
+    Dim xi() As Double, covi() As Double, uxo() As Double, res() As Variant
+
+    If Not Numbers(x, "x", xs, n, msg) Then Exit Function
+    If Not Numbers(y, "y", ys, ny, msg) Then Exit Function
+    If ny <> n Then
+        msg = "x has " & n & " values, y " & ny & ": give one y per standard"
+        Exit Function
+    End If
+    If Not Numbers(samples, "samples", ysm, m, msg) Then Exit Function
+    If Not GgmPer(u_x, "u_x", n, "standard", uxi, msg) Then Exit Function
+    If Not GgmPer(u_y, "u_y", n, "standard", uyi, msg) Then Exit Function
+    If Not GgmPer(samples_u_y, "samples_u_y", m, "sample", uys, msg) Then Exit Function
+    nc = 2
+    If Given(degree) Then
+        If Not OneNumber(degree, "degree", d, msg) Then Exit Function
+        If d <> Int(d) Or d < 0 Or d > 9 Then
+            msg = "the degree must be a whole number from 0 to 9, not " & d
+            Exit Function
+        End If
+        nc = CLng(d) + 1
+    End If
+
+    ' The standards' covariance V: the dilution chain, then the independent
+    ' parts and the common sources added to it.
+    ReDim v(1 To 2 * n, 1 To 2 * n)
+    add = 1
+    If Given(parent) Then
+        If Not GgmWhole(parent, "parent", n, par, msg) Then Exit Function
+        If Not GgmPer(relative, "relative", n, "standard", rel, msg) Then Exit Function
+        rstock = 0
+        If Given(stock) Then
+            If Not OneNumber(stock, "stock", rstock, msg) Then Exit Function
+        End If
+        QVXL_GGM_DILUTION n, xs(1), par(1), rel(1), rstock, add, v(1, 1), ibad, st
+        If st <> 0 Then
+            msg = "dilution: " & LabText(1, st)
+            If ibad > 0 Then msg = msg & " (standard " & ibad & ")"
+            Exit Function
+        End If
+    End If
+    If Not GgmBlock(src_x, "src_x", n, "standard", uxs, ns, msg) Then Exit Function
+    If Not GgmBlock(src_y, "src_y", n, "standard", uysrc, nsy, msg) Then Exit Function
+    If Not GgmBlock(src_samples, "src_samples", m, "sample", usmp, nsm, msg) Then Exit Function
+    If ns = 0 Then ns = nsy
+    If ns = 0 Then ns = nsm
+    If (nsy <> 0 And nsy <> ns) Or (nsm <> 0 And nsm <> ns) Then
+        msg = "src_x, src_y and src_samples must have one column per source, the same number"
+        Exit Function
+    End If
+    ' A part left out has nothing from the sources (one column of zeros
+    ' where there are none, for the library's unread argument).
+    If ns > 0 Then k = ns Else k = 1
+    If Not Given(src_x) Then ReDim uxs(1 To n, 1 To k)
+    If Not Given(src_y) Then ReDim uysrc(1 To n, 1 To k)
+    If Not Given(src_samples) Then ReDim usmp(1 To m, 1 To k)
+    QVXL_GGM_COMPONENTS n, ns, uxi(1), uyi(1), uxs(1, 1), uysrc(1, 1), add, v(1, 1), st
+    If st <> 0 Then
+        msg = "the standards' uncertainties: " & LabText(1, st)
+        Exit Function
+    End If
+
+    ' The fit with the stated correlations, then with V's diagonal only.
+    If Not GgmFit(n, xs, ys, v, nc, 0, a, msg) Then Exit Function
+    b.interval(1) = a.interval(1): b.interval(2) = a.interval(2)
+    If Not GgmFit(n, xs, ys, v, nc, 1 + 8, b, msg) Then b.ok = False: msg = ""
+
+    ' What the samples share with each other and with the standards.
+    ReDim ustd(1 To 2 * n, 1 To UBound(uxs, 2))
+    For k = 1 To UBound(uxs, 2)
+        For i = 1 To n
+            ustd(i, k) = uxs(i, k)
+            ustd(n + i, k) = uysrc(i, k)
+        Next i
+    Next k
+    ReDim vs(1 To m, 1 To m), czs(1 To 2 * n, 1 To m)
+    QVXL_GGM_SHARED n, m, ns, ustd(1, 1), usmp(1, 1), uys(1), vs(1, 1), czs(1, 1), st
+    If st <> 0 Then
+        msg = "samples: " & LabText(1, st)
+        Exit Function
+    End If
+    If Given(src_samples) Then shareMode = 1 Else shareMode = 0
+
+    ReDim xo(1 To m), covx(1 To m, 1 To m), ux(1 To m)
+    QVXL_GGM_INVERSE nc, a.coef(1), a.cov(1, 1), a.interval(1), a.interval(2), n, a.gain(1, 1), _
+        m, ysm(1), vs(1, 1), shareMode, czs(1, 1), xo(1), covx(1, 1), ux(1), st
+    If st <> 0 Then
+        msg = "the samples cannot be read back: " & LabText(1, st)
+        Exit Function
+    End If
+    ReDim xi(1 To m), covi(1 To m, 1 To m), uxo(1 To m)
+    For i = 1 To m
+        xi(i) = NaN(): uxo(i) = NaN()
+    Next i
+    If b.ok Then
+        QVXL_GGM_INVERSE nc, b.coef(1), b.cov(1, 1), b.interval(1), b.interval(2), n, _
+            b.gain(1, 1), m, ysm(1), vs(1, 1), 2, czs(1, 1), xi(1), covi(1, 1), uxo(1), st
+        If st <> 0 And st <> 96 Then
+            msg = "the samples cannot be read back ignoring the correlations: " & LabText(1, st)
+            Exit Function
+        End If
+    End If
+    ReDim res(1 To m, 1 To 4)
+    For i = 1 To m
+        res(i, 1) = ToCell(xo(i)): res(i, 2) = ToCell(ux(i))
+        res(i, 3) = ToCell(xi(i)): res(i, 4) = ToCell(uxo(i))
+    Next i
+    out = res
+    GgmCorrelated = True
+End Function
+
+' One fit of QVXL_GGM_FIT (DEFAULTS 0: every option chosen; 1 + 8: on the
+' interval in r, with V's diagonal only).  An unconverged fit is accepted
+' only where the correlations are ignored, as the Python package does.
+Private Function GgmFit(ByVal n As Long, ByRef xs() As Double, ByRef ys() As Double, _
+        ByRef v() As Double, ByVal nc As Long, ByVal defaults As Long, ByRef r As GgmResult, _
+        ByRef msg As String) As Boolean
+    Dim tol As Double, maxit As Long, chi2 As Double, ndof As Long, st As Long
+    Dim xadj() As Double, fitted() As Double, info(1 To 3) As Long
+    ReDim r.coef(1 To nc), r.cov(1 To nc, 1 To nc), r.gain(1 To nc, 1 To 2 * n)
+    ReDim xadj(1 To n), fitted(1 To n)
+    QVXL_GGM_FIT n, xs(1), ys(1), v(1, 1), nc, defaults, r.interval(1), tol, maxit, r.coef(1), _
+        r.cov(1, 1), chi2, ndof, xadj(1), fitted(1), r.gain(1, 1), info(1), st
+    If st = 0 Or (st = 92 And defaults >= 8) Then
+        r.ok = True
+        GgmFit = True
+        Exit Function
+    End If
+    msg = "the standards cannot be fitted: " & LabText(1, st)
+    If info(2) > 0 Then
+        msg = msg & " (standard " & info(2) & ", its " & IIf(info(3) = 1, "x", "y") & ")"
+    End If
+End Function
+
+' One value for every standard (or sample), one for each, or left out: 0.
+Private Function GgmPer(ByVal a As Variant, ByVal what As String, ByVal n As Long, _
+        ByVal unit As String, ByRef out() As Double, ByRef msg As String) As Boolean
+    Dim vals() As Double, k As Long, i As Long
+    ReDim out(1 To n)
+    If Given(a) Then
+        If Not Numbers(a, what, vals, k, msg) Then Exit Function
+        If k <> 1 And k <> n Then
+            msg = what & " has " & k & " values for " & n & " " & unit & "s: give one, or one per " & unit
+            Exit Function
+        End If
+        For i = 1 To n
+            If k = 1 Then out(i) = vals(1) Else out(i) = vals(i)
+        Next i
+    End If
+    GgmPer = True
+End Function
+
+' Whole numbers, one per standard (the dilution chain's parents).
+Private Function GgmWhole(ByVal a As Variant, ByVal what As String, ByVal n As Long, _
+        ByRef out() As Long, ByRef msg As String) As Boolean
+    Dim vals() As Double, k As Long, i As Long
+    If Not Numbers(a, what, vals, k, msg) Then Exit Function
+    If k <> n Then
+        msg = what & " has " & k & " values for " & n & " standards: give one per standard"
+        Exit Function
+    End If
+    ReDim out(1 To n)
+    For i = 1 To n
+        If vals(i) <> Int(vals(i)) Or Abs(vals(i)) > 2147483647# Then
+            msg = what & ": value " & i & " is not a standard's number: " & vals(i)
+            Exit Function
+        End If
+        out(i) = CLng(vals(i))
+    Next i
+    GgmWhole = True
+End Function
+
+' A block of one row per standard (or sample) and one column per source;
+' left out: no columns (nc = 0).
+Private Function GgmBlock(ByVal a As Variant, ByVal what As String, ByVal nr As Long, _
+        ByVal unit As String, ByRef out() As Double, ByRef nc As Long, ByRef msg As String) As Boolean
+    Dim v As Variant, r0 As Long, c0 As Long, rows As Long, i As Long, j As Long
+    nc = 0
+    If Not Given(a) Then
+        GgmBlock = True
+        Exit Function
+    End If
+    If IsObject(a) Then
+        If TypeName(a) <> "Range" Then
+            msg = what & " is not a range of cells"
+            Exit Function
+        End If
+        v = a.Value2
+    Else
+        v = a
+    End If
+    If Not IsArray(v) Then
+        ReDim out(1 To 1, 1 To 1)
+        If Not OneNumber(v, what, out(1, 1), msg) Then Exit Function
+        rows = 1: nc = 1
+    ElseIf TwoDims(v, r0, c0, rows, nc) Then
+        If rows <> nr Then
+            msg = what & " has " & rows & " rows for " & nr & " " & unit & "s: give one row per " & unit
+            Exit Function
+        End If
+        ReDim out(1 To nr, 1 To nc)
+        For i = 1 To nr
+            For j = 1 To nc
+                If Not CellNumber(v(r0 + i - 1, c0 + j - 1), what, (i - 1) * nc + j, out(i, j), msg) Then _
+                    Exit Function
+            Next j
+        Next i
+    Else
+        msg = what & " must be a block of one row per " & unit
+        Exit Function
+    End If
+    If rows <> nr Then
+        msg = what & " has " & rows & " rows for " & nr & " " & unit & "s: give one row per " & unit
+        Exit Function
+    End If
+    GgmBlock = True
 End Function

@@ -34,7 +34,7 @@ out=$(cd "$out" && pwd)
 
 # --- what is built, and how ------------------------------------------------
 # The routines the library calls (src/numeric/lapack.h).
-ROOTS="dgeqrf dormqr dtrtrs dtptrs dnrm2 dger"
+ROOTS="dgeqrf dormqr dtrtrs dtptrs dpotrf dnrm2 dger dgemm dtrmv"
 EXCLUDE="xerbla"
 # Debian builds reference LAPACK and BLAS with -O2 -frecursive (beside -g and
 # hardening flags, which do not change the arithmetic), and the routines its

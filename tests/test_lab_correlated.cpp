@@ -599,3 +599,97 @@ TEST(LabCorrelated, ExactXIsTheWeightedLeastSquaresFit) {
 }
 
 }  // namespace
+
+// ---- the factorization of V, where LAPACK works in blocks -------------------
+// Eighty standards with exact x and responses sharing one common error
+// (V = s2 I + c 1 1'): V^-1 = (I - c/(s2 + n c) 1 1') / s2 in closed form,
+// so the straight line of generalized least squares follows from 2 x 2
+// normal equations in long double, apart from the library's factorization.
+TEST(LabCorrelated, SharedErrorOfManyStandardsAgainstTheClosedFormInverse) {
+  const int n = 80;
+  const double s2 = 0.04, c = 0.09;
+  Vec x(n), y(n), v(4 * n * n, 0.0);
+  for (int i = 0; i < n; ++i) {
+    x[i] = 0.5 + 0.25 * i;
+    y[i] = 2.0 + 1.5 * x[i] + 0.3 * std::sin(1.7 * i);
+    for (int j = 0; j < n; ++j) v[(n + j) * 2 * n + n + i] = c + (i == j ? s2 : 0.0);
+  }
+  // G' V^-1 G and G' V^-1 y with G = [1, x].
+  long double sx = 0, sy = 0, sxx = 0, sxy = 0;
+  for (int i = 0; i < n; ++i) {
+    sx += x[i];
+    sy += y[i];
+    sxx += static_cast<long double>(x[i]) * x[i];
+    sxy += static_cast<long double>(x[i]) * y[i];
+  }
+  const long double k = c / (s2 + n * c);
+  const long double a11 = (n - k * n * n) / s2, a12 = (sx - k * n * sx) / s2,
+                    a22 = (sxx - k * sx * sx) / s2;
+  const long double b1 = (sy - k * n * sy) / s2, b2 = (sxy - k * sx * sy) / s2;
+  const long double det = a11 * a22 - a12 * a12;
+  const long double i0 = (a22 * b1 - a12 * b2) / det, i1 = (a11 * b2 - a12 * b1) / det;
+  const long double var1 = a11 / det;  // u^2 of the slope
+  const Ggm f = ggm(x, y, v, 2);
+  ASSERT_EQ(f.istat, 0);
+  double chi2 = 0.0;  // r' V^-1 r from the closed form
+  long double sr = 0, srr = 0;
+  for (int i = 0; i < n; ++i) {
+    const long double want = i0 + i1 * x[i];
+    EXPECT_NEAR(f.fitted[i], static_cast<double>(want), 1e-12 * std::fabs(static_cast<double>(want)))
+        << i;
+    const long double r = y[i] - want;
+    sr += r;
+    srr += r * r;
+  }
+  chi2 = static_cast<double>((srr - k * sr * sr) / s2);
+  EXPECT_NEAR(f.chi2, chi2, 1e-9 * chi2);
+  // The slope from the fitted line's ends.
+  const double slope = (f.fitted[n - 1] - f.fitted[0]) / (x[n - 1] - x[0]);
+  EXPECT_NEAR(slope, static_cast<double>(i1), 1e-12);
+  // The coefficients are scaled: c1 = slope (xmax - xmin) / 2, so
+  // u^2(c1) = u^2(slope) ((xmax - xmin) / 2)^2.
+  const double half = (f.interval[1] - f.interval[0]) / 2.0;
+  EXPECT_NEAR(f.cov[3], static_cast<double>(var1) * half * half, 1e-10 * f.cov[3]);
+}
+
+// Statuses deep in V (past LAPACK's block size): a negative variance, and
+// pairs of fully correlated responses whose Schur pivot is zero in exact
+// arithmetic but may round to a tiny positive number; each names the later
+// standard of the pair.
+TEST(LabCorrelated, StatusesNameTheStandardDeepInALargeMatrix) {
+  const int n = 80;
+  Vec x(n), y(n), v(4 * n * n, 0.0);
+  for (int i = 0; i < n; ++i) {
+    x[i] = 1.0 + i;
+    y[i] = 0.5 + 2.0 * x[i];
+    v[i * 2 * n + i] = 1e-4;
+    v[(n + i) * 2 * n + n + i] = 0.01;
+  }
+  {
+    Vec w = v;
+    w[69 * 2 * n + 69] = -1e-4;  // standard 70's x
+    const Ggm f = ggm(x, y, w, 2);
+    EXPECT_EQ(f.istat, QVXL_GGM_NOT_POSITIVE);
+    EXPECT_EQ(f.info[1], 70);
+    EXPECT_EQ(f.info[2], 1);
+  }
+  struct Pair {
+    int first;  // 0-based; the pair is (first, first + 1)
+    double u1, u2;
+    bool in_x;
+  };
+  const std::vector<Pair> pairs = {{40, 0.1, 0.3, false}, {66, 0.07, 0.11, false},
+                                   {71, 0.013, 0.029, true}, {3, 0.3, 0.7, false},
+                                   {77, 0.17, 0.19, true},  {58, 1.1, 0.9, false}};
+  for (const Pair& p : pairs) {
+    Vec w = v;
+    const int o = p.in_x ? 0 : n, a = o + p.first, b = a + 1;
+    w[a * 2 * n + a] = p.u1 * p.u1;
+    w[b * 2 * n + b] = p.u2 * p.u2;
+    w[a * 2 * n + b] = w[b * 2 * n + a] = p.u1 * p.u2;
+    const Ggm f = ggm(x, y, w, 2);
+    EXPECT_EQ(f.istat, QVXL_GGM_NOT_POSITIVE) << p.first;
+    EXPECT_EQ(f.info[1], p.first + 2) << p.first;
+    EXPECT_EQ(f.info[2], p.in_x ? 1 : 2) << p.first;
+  }
+}

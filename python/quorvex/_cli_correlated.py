@@ -1,7 +1,7 @@
 """``quorvex fit STANDARDS --correlations FILE``: the curve fitted to standards that
 share their errors, as the description file states, and the samples read off it
-with u(x) with and without the stated correlations side by side (a text report and
-a CSV of the samples)."""
+with u(x) with and without the stated correlations side by side (a text report, the
+same as a report page, and a CSV of the samples)."""
 from __future__ import annotations
 
 import csv
@@ -11,11 +11,12 @@ from pathlib import Path
 
 import numpy as np
 
-from . import _files, tabular
+from . import _files, _report_correlated, tabular
 from .correlated import Correlations, SamplesColumn, fit_correlated
 from .errors import InputError
 
 REPORT = "report-correlated.txt"
+PAGE = "report-correlated.html"
 SAMPLES = "samples-correlated.csv"
 # Options of 'fit' that the fit with correlations does not take.
 _NOT_TAKEN = (("weighting", "--weighting"), ("exclude", "--exclude"),
@@ -48,7 +49,8 @@ def command(args, run, read):
                          maxit=args.maxit)
     out = [f"standards: {table.label}; correlations: {Path(args.correlations).name}", "",
            cal.summary()]
-    rows = None
+    rows = pred = None
+    inputs = [("standards", table.label), ("correlations", Path(args.correlations).name)]
     if args.samples:
         st = read(args.samples, args)
         s = tabular.read_samples(st, args.sample_y, args.sample_uy, args.sample_name,
@@ -60,12 +62,20 @@ def command(args, run, read):
                 shared[src.name] = st.numbers(k)
         pred = cal.inverse(s.y, u_y=s.u_y, samples=shared, names=s.names, level=args.band)
         out += ["", f"samples: {st.label}", str(pred)]
+        inputs.append(("samples", st.label))
         rows = pred.rows()
     text = "\n".join(out) + "\n"
     if not args.quiet:
         print(text, end="")
     folder = Path(args.out or ".")
-    files = {folder / REPORT: text.encode("utf-8")}
+    xn, xu = tabular.split_unit(std.columns["x"])
+    yn, yu = tabular.split_unit(std.columns["y"])
+    page = _report_correlated.to_html(
+        cal, pred, title=getattr(args, "title", None),
+        labels={"x": xn, "x_unit": args.x_unit or xu, "y": yn, "y_unit": args.y_unit or yu},
+        standard_names=names, inputs=inputs, description=_text(args.correlations),
+        summary=text)
+    files = {folder / REPORT: text.encode("utf-8"), folder / PAGE: page.encode("utf-8")}
     if rows is not None:
         buf = io.StringIO()
         w = csv.DictWriter(buf, fieldnames=list(rows[0]), lineterminator="\n")
@@ -84,9 +94,15 @@ def command(args, run, read):
         print(f"written: {', '.join(str(p) for p in files)}")
 
 
-def _has_section(path, name: str) -> bool:
+def _text(path) -> str | None:
     try:
-        text = Path(path).read_text(encoding="utf-8")
-    except OSError:
+        return Path(path).read_text(encoding="utf-8")
+    except (OSError, UnicodeDecodeError):
+        return None
+
+
+def _has_section(path, name: str) -> bool:
+    text = _text(path)
+    if text is None:
         return False
     return any(line.strip().lower() == f"[{name}]" for line in text.splitlines())

@@ -397,8 +397,9 @@ def build_parser() -> argparse.ArgumentParser:
                         "parts, named common sources such as a stock or an instrument's drift, "
                         "a dilution chain, or Ux/Uy/Uxy matrix files; see the user guide): "
                         "the curve is then fitted by generalized Gauss-Markov regression, and "
-                        "report-correlated.txt and samples-correlated.csv give u(x) with and "
-                        "without the stated correlations side by side")
+                        "report-correlated.txt, report-correlated.html and "
+                        "samples-correlated.csv give u(x) with and without the stated "
+                        "correlations side by side")
     sample_columns(f, "sample-")
     reading(f, "input files")
     output(f, "the current folder")

@@ -244,3 +244,80 @@ def test_command_line(tmp_path, capsys):
     with pytest.raises(SystemExit):
         cli.main(["fit", "--help"])
     assert "--correlations" in capsys.readouterr().out
+
+
+class _Cells(__import__("html.parser").parser.HTMLParser):
+    """The text of every table cell of a page, table by table, row by row."""
+
+    def __init__(self):
+        super().__init__()
+        self.tables, self._cell = [], None
+
+    def handle_starttag(self, tag, attrs):
+        if tag == "table":
+            self.tables.append([])
+        elif tag == "tr":
+            self.tables[-1].append([])
+        elif tag in ("td", "th"):
+            self._cell = ""
+
+    def handle_endtag(self, tag):
+        if tag in ("td", "th"):
+            self.tables[-1][-1].append(self._cell)
+            self._cell = None
+
+    def handle_data(self, data):
+        if self._cell is not None:
+            self._cell += data
+
+
+def _written(cell: str, value: float) -> bool:
+    """The cell is value rounded to the cell's last written digit."""
+    digits = cell.split(".")[1] if "." in cell else ""
+    return abs(float(cell) - value) <= 0.5 * 10.0 ** -len(digits) * (1 + 1e-9)
+
+
+def test_report_page_shows_u_with_and_without_the_correlations(tmp_path):
+    std = tmp_path / "std.csv"
+    with open(std, "w", newline="") as f:
+        w = csv.writer(f)
+        w.writerow(["name", "conc (mg/L)", "area", "u_y", "prepared_from", "u_step"])
+        for k in range(6):
+            w.writerow([f"S{k + 1}", X[k], Y[k], 0.02 + 0.001 * k,
+                        "stock" if PARENT[k] == 0 else f"S{PARENT[k]}", REL[k]])
+    (tmp_path / "c.ini").write_text("[dilution]\nparent = prepared_from\nrelative = u_step\n"
+                                    "stock = 0.001\n[source <drift>]\ny = 0.03\n"
+                                    "samples = 0.03\n")
+    (tmp_path / "s.csv").write_text("name,area,u_y\nA,10,0.02\n<b>B</b>,70,0.02\nC,33.3,0.02\n")
+    out = tmp_path / "out"
+    assert cli.main(["fit", str(std), "--correlations", str(tmp_path / "c.ini"), "--samples",
+                     str(tmp_path / "s.csv"), "--out", str(out), "--degree", "2", "-q"]) == 0
+    page = (out / "report-correlated.html").read_text()
+    c = quorvex.Correlations(u_y=0.02 + 0.001 * np.arange(6)).source(
+        "<drift>", y=0.03, samples=0.03).diluted(PARENT, REL, 0.001)
+    cal = quorvex.fit_correlated(X, Y, c, degree=2)
+    p = cal.inverse([10.0, 70.0, 33.3], u_y=0.02)
+    assert p.shared and not np.allclose(p.u_x, p.u_x_ignoring, rtol=0.01)
+    parser = _Cells()
+    parser.feed(page)
+    head, cols, *rows = next(t for t in parser.tables if t[0][1:] == [
+        "with the stated correlations", "ignoring them"])
+    assert cols == ["#", "sample", "area", "conc (mg/L)", "u(x)", "U (95 %)", "conc (mg/L)",
+                    "u(x)"]
+    assert [r[1] for r in rows] == ["A", "<b>B</b>", "C"]  # text, not markup
+    assert "<b>B</b>" not in page and "&lt;drift&gt;" in page
+    for r, x, u, big_u, xi, ui in zip(rows, p.x, p.u_x, p.U, p.x_ignoring, p.u_x_ignoring):
+        for cell, value in zip(r[3:], (x, u, big_u, xi, ui)):
+            assert _written(cell, value), (cell, value)
+    # the coefficients in powers of x, both fits, and chi2
+    a, ca = cal.power_coefficients()
+    b, _ = cal.ignoring().power_coefficients()
+    coef = next(t for t in parser.tables if t[0][1] == "value ± u with the correlations")
+    assert coef[1][0] == "a0" and _written(coef[1][1].split(" ± ")[0], a[0])
+    assert _written(coef[1][2].split(" ± ")[0], b[0])
+    assert coef[4][1].startswith(f"{cal.chi2:.4g} (3)")
+    # without samples: the page says where the comparison would be; --force replaces it
+    assert cli.main(["fit", str(std), "--correlations", str(tmp_path / "c.ini"), "--out",
+                     str(out), "--degree", "2", "-q", "--force"]) == 0
+    page = (out / "report-correlated.html").read_text()
+    assert "No samples were given" in page and "ignoring them" in page

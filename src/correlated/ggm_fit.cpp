@@ -7,10 +7,10 @@
 // and the curve p(x) = g(x)'c the model values are zeta = (xi, p(xi)), and the
 // fit minimises
 //   chi2 = (z - zeta)' V^-1 (z - zeta)
-// over the n + ncoef parameters theta = (xi, c).  With V = L L' (Cholesky) the
-// objective is ||L^-1 (z - zeta)||^2, a nonlinear least-squares problem in
-// theta, solved from xi = x and the coefficients of y on the basis at x
-// weighted by 1/u(y).  At each iterate the Jacobian is
+// over the n + ncoef parameters theta = (xi, c).  With V = L L' (Cholesky,
+// LAPACK DPOTRF) the objective is ||L^-1 (z - zeta)||^2, a nonlinear
+// least-squares problem in theta, solved from xi = x and the coefficients of
+// y on the basis at x weighted by 1/u(y).  At each iterate the Jacobian is
 //   J = L^-1 d zeta / d theta,  d zeta / d theta = [[I, 0], [diag p'(xi), G]]
 // (G the basis rows at xi), factorized J = Q R (LAPACK DGEQRF, DORMQR).  The
 // Gauss-Newton step delta minimises ||L^-1 (z - zeta) - J delta|| (DTRTRS);
@@ -55,16 +55,6 @@
 #include "numeric/colmajor.h"
 #include "numeric/lapack.h"
 #include "quorvex_lab.h"
-
-extern "C" {
-void dgemm_(const char* transa, const char* transb, const int* m, const int* n, const int* k,
-            const double* alpha, const double* a, const int* lda, const double* b,
-            const int* ldb, const double* beta, double* c, const int* ldc, std::size_t ta_len,
-            std::size_t tb_len);
-void dtrmv_(const char* uplo, const char* trans, const char* diag, const int* n,
-            const double* a, const int* lda, double* x, const int* incx, std::size_t uplo_len,
-            std::size_t trans_len, std::size_t diag_len);
-}
 
 namespace quorvex::lab {
 
@@ -342,22 +332,16 @@ int cholesky_lower(int m, double* a) {
   ColMajor<double> A(a, m);
   std::vector<double> diag(static_cast<std::size_t>(m));
   for (int j = 0; j < m; ++j) diag[j] = A(j, j);
+  int info = 0;
+  dpotrf_("L", &m, a, &m, &info, 1);
+  // LAPACK stops at a pivot that is not positive; a positive pivot below
+  // m eps of its diagonal entry is rounding noise of a zero one: the matrix
+  // is singular to working precision from that column on.
+  const int last = info > 0 ? info - 1 : m;
   const double floor = m * kEps;
-  for (int j = 0; j < m; ++j) {
-    const double d = A(j, j);
-    if (!(diag[j] > 0.0) || !(d > floor * diag[j])) return j + 1;
-    const double l = std::sqrt(d);
-    double* cj = A.col(j);
-    cj[j] = l;
-    for (int i = j + 1; i < m; ++i) cj[i] /= l;
-    for (int k = j + 1; k < m; ++k) {
-      const double f = cj[k];
-      if (f == 0.0) continue;
-      double* ck = A.col(k);
-      for (int i = k; i < m; ++i) ck[i] -= f * cj[i];
-    }
-  }
-  return 0;
+  for (int j = 0; j < last; ++j)
+    if (!(A(j, j) * A(j, j) > floor * diag[j])) return j + 1;
+  return info > 0 ? info : 0;
 }
 
 int GGM_FIT(GgmInput& in, const GgmOutput& out) {

@@ -32,10 +32,11 @@ struct GgmOutput {
 // Status 0, 1, 3, 5, 90..93, 95 (the header's QVXL_GGM_* codes).
 int GGM_FIT(GgmInput& in, const GgmOutput& out);
 
-// Cholesky factor of the symmetric m x m matrix a (column-major, lower
-// triangle read and overwritten by L, the upper left alone).  Returns 0, or
-// 1 + the index of the first pivot that is not positive: the matrix is not
-// positive definite (or singular to working precision) there.
+// Cholesky factor (LAPACK DPOTRF) of the symmetric m x m matrix a
+// (column-major, lower triangle read and overwritten by L, the upper left
+// alone).  Returns 0, or 1 + the index of the first pivot that is not
+// positive, or positive but below m eps of its diagonal entry: the matrix is
+// not positive definite (or singular to working precision) there.
 int cholesky_lower(int m, double* a);
 
 }  // namespace quorvex::lab

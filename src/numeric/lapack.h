@@ -31,10 +31,27 @@ void dtptrs_(const char* uplo, const char* trans, const char* diag, const int* n
              const double* ap, double* b, const int* ldb, int* info, std::size_t uplo_len,
              std::size_t trans_len, std::size_t diag_len);
 
+// Cholesky factorization A = L L' (uplo "L") of a symmetric positive definite
+// matrix; info > 0 is the order of the leading minor that is not positive
+// definite.
+void dpotrf_(const char* uplo, const int* n, double* a, const int* lda, int* info,
+             std::size_t uplo_len);
+
 // Dense least squares by QR (used by the tests as an independent solver).
 void dgels_(const char* trans, const int* m, const int* n, const int* nrhs, double* a,
             const int* lda, double* b, const int* ldb, double* work, const int* lwork, int* info,
             std::size_t trans_len);
+
+// General matrix product C := alpha op(A) op(B) + beta C.
+void dgemm_(const char* transa, const char* transb, const int* m, const int* n, const int* k,
+            const double* alpha, const double* a, const int* lda, const double* b,
+            const int* ldb, const double* beta, double* c, const int* ldc, std::size_t ta_len,
+            std::size_t tb_len);
+
+// Triangular matrix-vector product x := op(A) x.
+void dtrmv_(const char* uplo, const char* trans, const char* diag, const int* n,
+            const double* a, const int* lda, double* x, const int* incx, std::size_t uplo_len,
+            std::size_t trans_len, std::size_t diag_len);
 
 // Euclidean norm.
 double dnrm2_(const int* n, const double* x, const int* incx);

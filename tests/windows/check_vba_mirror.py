@@ -183,6 +183,8 @@ def main(argv: list[str]) -> int:
                    "Python fits")
             continue
         check_case(c, name, kv, cal, results)
+    for name, kv in correlated_cases(argv[1]):
+        check_correlated(c, name, kv, results)
     if c.compared < 1000:
         c.fail(f"only {c.compared} comparisons: the results file is incomplete")
     if c.differing:
@@ -328,6 +330,49 @@ def check_case(c: Comparison, name: str, kv: dict, cal, results: dict) -> None:
         r = fields(results[("band", sid)])
         c.same(f"{sid}: band y, u, lower, upper, k", floats(r["values"]),
                [float(bd.y), float(bd.u), float(bd.lower), float(bd.upper), bd.k])
+
+
+def correlated_cases(path: str) -> list:
+    out = []
+    for line in open(path, encoding="utf-8"):
+        words = line.split()
+        if words and words[0] == "correlated":
+            out.append((words[1], fields(words[2:])))
+    return out
+
+
+def check_correlated(c: Comparison, name: str, kv: dict, results: dict) -> None:
+    """QVX_CORRELATED's columns against fit_correlated and its inverse."""
+    x, y, ys = floats(kv["x"]), floats(kv["y"]), floats(kv["samples"])
+    per = {k: (floats(kv[k]) if k in kv else [0.0]) for k in ("ux", "uy", "suy", "rel")}
+    one = {k: (v[0] if len(v) == 1 else v) for k, v in per.items()}
+    corr = quorvex.Correlations(u_x=one["ux"], u_y=one["uy"])
+    cols = {k: [floats(t) for t in kv[k].split(";")] if k in kv else []
+            for k in ("srcx", "srcy", "srcs")}
+    for j in range(max(len(v) for v in cols.values())):
+        corr.source(f"source {j + 1}", *(cols[k][j] if cols[k] else 0.0
+                                         for k in ("srcx", "srcy", "srcs")))
+    if "parent" in kv:
+        corr.diluted([int(p) for p in floats(kv["parent"])], one["rel"],
+                     float(kv.get("stock", "0")))
+    try:
+        cal = quorvex.fit_correlated(np.array(x), np.array(y), corr,
+                                     degree=int(kv.get("degree", "1")))
+        p = cal.inverse(ys, u_y=one["suy"])
+    except QuorvexError as e:
+        c.equal(f"{name}: fails in both", ("error correlated", name) in results, True)
+        if ("error correlated", name) not in results:
+            print(f"  (Python: {e})")
+        return
+    if ("error correlated", name) in results:
+        c.fail(f"{name}: the module refuses ({' '.join(results[('error correlated', name)])}), "
+               "Python reads the samples")
+        return
+    r = fields(results[("correlated", name)])
+    c.same(f"{name}: x", floats(r["x"]), p.x)
+    c.same(f"{name}: u(x)", floats(r["ux"]), p.u_x)
+    c.same(f"{name}: x ignoring the correlations", floats(r["xi"]), p.x_ignoring)
+    c.same(f"{name}: u(x) ignoring the correlations", floats(r["uxi"]), p.u_x_ignoring)
 
 
 if __name__ == "__main__":
