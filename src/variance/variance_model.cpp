@@ -210,7 +210,17 @@ Fitted fit_floor(const std::vector<ReplicateGroup>& g, const Fitted& f0, const F
     f.m.b = end.m.b;
     f.loglik = end.loglik;
   }
-  if (std::isfinite(f.loglik)) information(g, f.m);
+  if (std::isfinite(f.loglik)) {
+    information(g, f.m);
+    // The information's inverse is the covariance of large samples.  With few
+    // replicate degrees of freedom N the floor's two variance components
+    // scatter more than it says (by a factor 1.3 for sigma^2 at the low end
+    // with N = 12, six groups of three): the covariance is taken N / (N - 2),
+    // the degrees-of-freedom correction of a fit of two parameters to N
+    // degrees of freedom (as n / (n - p) for a residual variance, GUM G.3.3).
+    if (n > 2.0)
+      for (double& c : f.m.cov) c *= n / (n - 2.0);
+  }
   return f;
 }
 
