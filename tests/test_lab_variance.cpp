@@ -159,9 +159,9 @@ TEST(LabVariance, TwoParameterFitsMaximizeTheLikelihood) {
     // Relative to the information's scale, the score is nought.
     EXPECT_LT(std::abs(sc1) / std::sqrt(i11), 1e-5) << model;
     EXPECT_LT(std::abs(sc2) / std::sqrt(i22), 1e-5) << model;
-    // The floor's covariance is the information's inverse taken N / (N - 2),
+    // The floor's covariance is the information's inverse taken N / (N - 1),
     // N = 12 replicate degrees of freedom; the power model's is the inverse.
-    const double det = (i11 * i22 - i12 * i12) / (model == 2 ? 1.2 : 1.0);  // nu / 2 = 1
+    const double det = (i11 * i22 - i12 * i12) / (model == 2 ? 12.0 / 11.0 : 1.0);  // nu / 2 = 1
     EXPECT_NEAR(f.pcov[0], i22 / det, 1e-6 * i22 / det) << model;
     EXPECT_NEAR(f.pcov[3], i11 / det, 1e-6 * i11 / det) << model;
     EXPECT_NEAR(f.pcov[1], -i12 / det, 1e-6 * std::abs(i12 / det)) << model;
