@@ -159,10 +159,26 @@ TEST(LabVariance, TwoParameterFitsMaximizeTheLikelihood) {
     // Relative to the information's scale, the score is nought.
     EXPECT_LT(std::abs(sc1) / std::sqrt(i11), 1e-5) << model;
     EXPECT_LT(std::abs(sc2) / std::sqrt(i22), 1e-5) << model;
-    const double det = i11 * i22 - i12 * i12;  // nu / 2 = 1
+    // The floor's covariance is the information's inverse taken N / (N - 1),
+    // N = 12 replicate degrees of freedom; the power model's is the inverse.
+    const double det = (i11 * i22 - i12 * i12) / (model == 2 ? 12.0 / 11.0 : 1.0);  // nu / 2 = 1
     EXPECT_NEAR(f.pcov[0], i22 / det, 1e-6 * i22 / det) << model;
     EXPECT_NEAR(f.pcov[3], i11 / det, 1e-6 * i11 / det) << model;
     EXPECT_NEAR(f.pcov[1], -i12 / det, 1e-6 * std::abs(i12 / det)) << model;
+    // The scatter given at the standards: the floor's is the model's; the
+    // power model's carries exp(2/N - Var d / 2), d = ln sigma^2's error,
+    // Var d = 4 g' Cov g with g = (1, ln mu), N = 12 counted here (the fit
+    // reads 1/N off the covariance).
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      const std::size_t g = i / 3;
+      double want = v[g];
+      if (model == 3) {
+        const double lx = std::log(kLv[g]);
+        const double vd = 4.0 * (i22 - 2.0 * i12 * lx + i11 * lx * lx) / det;
+        want *= std::exp(2.0 / 12.0 - 0.5 * vd);
+      }
+      EXPECT_NEAR(f.sd[i], std::sqrt(want), 1e-6 * std::sqrt(want)) << model << " " << i;
+    }
     // The one-parameter models never exceed the two-parameter ones nesting them.
     EXPECT_GE(f.loglik[2] + 1e-9, f.loglik[0]);
     EXPECT_GE(f.loglik[2] + 1e-9, f.loglik[1]);

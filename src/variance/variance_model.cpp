@@ -21,7 +21,10 @@
 // by golden sections; the floor model's ends r = 0 and r = inf are the
 // constant and the proportional models.  The parameters' covariance is the
 // inverse of the Fisher information, I = sum_g (nu_g / 2) z_g z_g' / sigma_g^4
-// with z_g = d sigma_g^2 / d theta.
+// with z_g = d sigma_g^2 / d theta (for the floor model taken N / (N - 1),
+// N = sum nu_g, for its shape fitted to the same replicates).  The power
+// model's scatter carries a correction of its log-variance's bias (see
+// variance_at).
 //
 // The choice (kind -1): the one-parameter model (constant or proportional)
 // with the larger likelihood, replaced by the two-parameter model (floor or
@@ -210,7 +213,21 @@ Fitted fit_floor(const std::vector<ReplicateGroup>& g, const Fitted& f0, const F
     f.m.b = end.m.b;
     f.loglik = end.loglik;
   }
-  if (std::isfinite(f.loglik)) information(g, f.m);
+  if (std::isfinite(f.loglik)) {
+    information(g, f.m);
+    // The information's inverse is the covariance of large samples; it counts
+    // all N replicate degrees of freedom as telling the two components, while
+    // the shape of the model (the ratio b^2/a^2) is fitted to the same
+    // replicates and takes one of them, as the power model's shape takes one
+    // from its scale (Cox & Reid 1987; see variance_at).  The
+    // covariance is taken N / (N - 1).  Measured with six groups of three
+    // (N = 12): sigma^2 at the low end scattered 1.3 times what the
+    // information says, and U covered 93.7 % at 95 %; with the factor 94-95.5
+    // %, and 94.7-95.4 % with seven duplicate pairs (N = 7), where N / (N - 2)
+    // would overshoot to 96.6 %.
+    if (n > 1.0)
+      for (double& c : f.m.cov) c *= n / (n - 1.0);
+  }
   return f;
 }
 
@@ -287,7 +304,26 @@ double variance_at(const VarianceModel& m, double x, double mu, double grad[2]) 
       return m.a * m.a + m.b * m.b * x * x;
     default: {
       const double l = std::log(std::abs(mu));
-      const double v = m.a * m.a * std::exp(2.0 * m.b * l);
+      double v = m.a * m.a * std::exp(2.0 * m.b * l);
+      // The log of the fitted scatter, d = ln v^ - ln sigma^2, is linear in
+      // (ln a, b) with Var d = 4 (C_aa + 2 C_ab l + C_bb l^2) at the fitted
+      // model.  A variance with nu degrees of freedom has E ln(s^2/sigma^2) =
+      // -1/nu = -Var d / 2 to first order (Bartlett & Kendall, JRSS Suppl.
+      // 1946, 8, 128-138), which the t interval of U presumes.  The maximum
+      // likelihood fit gives E d = -2/N instead (N = sum nu): the scale's own
+      // -1/N, and -1/N more because b^ and the scale's slope in b move
+      // together (the bias that the adjusted profile likelihood of Cox & Reid,
+      // JRSS B 1987, 49, 1-39, removes).  Hence v^ exp(2/N - Var d / 2), with
+      // 1/N = 2 (C_aa - C_ab^2 / C_bb) read off the same covariance: the
+      // scatter in the middle of the levels was some 7 % low with N = 12, and
+      // far out, where Var d is large, the plain fit is kept nearer its
+      // median.  The factor is held fixed in the gradient.
+      const double caa = m.cov[0], cab = m.cov[2], cbb = m.cov[3];
+      if (cbb > 0.0 && std::isfinite(caa) && std::isfinite(cab) && std::isfinite(cbb)) {
+        const double inv_n = 2.0 * (caa - cab * cab / cbb);
+        const double var_d = 4.0 * (caa + 2.0 * cab * l + cbb * l * l);
+        if (inv_n > 0.0 && var_d > 0.0) v *= std::exp(2.0 * inv_n - 0.5 * var_d);
+      }
       grad[0] = 2.0 * v;
       grad[1] = 2.0 * v * l;
       return v;
