@@ -4,7 +4,6 @@
 // errors-in-variables fit reproduced without correlation, the gain's
 // identity, the inverse prediction against QVXL_JOINT_COV and against
 // refits by finite differences, and the statuses (naming the standard).
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,24 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "lab_library.h"
 #include "quorvex_lab.h"
 
 namespace {
 
 using Vec = std::vector<double>;
-
-struct Lab {
-  void* h = dlopen(QUORVEX_LAB_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-  template <class F>
-  F* get(const char* name, F*) const {
-    return reinterpret_cast<F*>(dlsym(h, name));
-  }
-};
-const Lab& lab() {
-  static Lab l;
-  return l;
-}
-#define LAB(name) (*lab().get(#name, &::name))
 
 struct Ggm {
   int istat = -1, ndof = -1, maxit = 0;

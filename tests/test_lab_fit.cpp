@@ -4,7 +4,6 @@
 // the power form evaluates to the curve, bands use the t or normal quantile,
 // the scaled covariance and its refusal, the joint covariance against an
 // independent reading, and the statuses of bad input with nothing written.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -17,6 +16,7 @@
 #include "gls/glspfit.h"
 #include "numeric/trpack.h"
 #include "ols/olspfit.h"
+#include "lab_library.h"
 #include "quorvex_lab.h"
 
 namespace {
@@ -24,20 +24,6 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kGuard = -12345.0;
 using V = std::vector<double>;
-
-// The exported functions, looked up by name in the built library.
-struct Lab {
-  void* h = dlopen(QUORVEX_LAB_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-  template <class F>
-  F* get(const char* name, F*) const {
-    return reinterpret_cast<F*>(dlsym(h, name));
-  }
-};
-const Lab& lab() {
-  static Lab l;
-  return l;
-}
-#define LAB(name) (*lab().get(#name, &::name))
 
 bool same_bits(const double* a, const double* b, std::size_t n) {
   return std::memcmp(a, b, n * sizeof(double)) == 0;

@@ -4,13 +4,13 @@
 // replicate variances follow one model exactly, reading back with a model
 // against QVXL_READBACK with the same u(y), the blank's scatter, and the
 // statuses.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 #include <vector>
 
+#include "lab_library.h"
 #include "quorvex_lab.h"
 #include "stats/distributions.h"
 
@@ -19,22 +19,6 @@ namespace {
 using quorvex::lab::Dist;
 using quorvex::lab::quantile;
 using quorvex::lab::upper_tail;
-
-struct Lab {
-  void* h = dlopen(QUORVEX_LAB_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-  ~Lab() {
-    if (h) dlclose(h);
-  }
-  template <class F>
-  F* get(const char* name, F*) const {
-    return reinterpret_cast<F*>(dlsym(h, name));
-  }
-};
-const Lab& lab() {
-  static Lab l;
-  return l;
-}
-#define LAB(name) (*lab().get(#name, &::name))
 
 struct VFit {
   int st = -1, chosen = -9;
