@@ -1119,68 +1119,60 @@ def read_calibration(path) -> tuple:
     return cal, res, digest
 
 
-def cmd_invert(args, run: _Run):
+def _open_record(args):
+    """A saved calibration record with its labels and the options of its fit."""
     path = Path(args.calibration)
     cal, res, digest = read_calibration(path)
     args._inputs = [("calibration", path, digest)]
     res = res if isinstance(res, dict) else {}
     labels = res.get("labels") if isinstance(res.get("labels"), dict) else {"x": "x", "y": "y"}
     prev = res.get("options") if isinstance(res.get("options"), dict) else {}
-    prefer = [p for p in (labels.get("y"), (prev.get("columns") or {}).get("y"))
-              if isinstance(p, str) and p]
-    samples, sopts = _samples(args.samples, args, False, prefer)
-    opts = {"command": "invert", "calibration": os.path.abspath(path),
+    return path, cal, res, digest, labels, prev
+
+
+def _finish_record(args, run: _Run, command: str, record, samples, sopts: dict, stem: str):
+    """The outputs of a run on a saved record: its criteria, limit settings, title,
+    metadata and degree table carry over (--limits here asks for limits anyway)."""
+    path, cal, res, digest, labels, prev = record
+    opts = {"command": command, "calibration": os.path.abspath(path),
             "calibration_sha256": digest, **sopts}
     previous = {k: v for k, v in prev.items() if k not in ("fit", "band")} or None
     out = Path(args.out) if args.out else path.resolve().parent
-    stem = Path(args.samples).stem
     carried = res.get("metadata") if isinstance(res.get("metadata"), dict) else {}
-    # The fit's limit settings carry over: --limits here asks for them anyway.
     limits = args.limits or bool(prev.get("limits"))
     if isinstance(prev.get("limits"), dict) and not args.limits:
         limits = prev["limits"]
     title = res.get("title") if isinstance(res.get("title"), str) else None
     verdicts = res.get("verdicts") if isinstance(res.get("verdicts"), dict) else {}
     args._carried_criteria = verdicts.get("criteria")
-    # The degree table of a '--degree auto' fit stays in the report.
     return _finish(cal, labels, opts, out, samples, args, run, previous=previous,
                    selection=res.get("degree_selection"),
                    names=output_names(out, args.pictures, stem),
                    metadata=_metadata(args, carried), limits=limits, title=title)
 
 
+def cmd_invert(args, run: _Run):
+    record = _open_record(args)
+    labels, prev = record[4], record[5]
+    prefer = [p for p in (labels.get("y"), (prev.get("columns") or {}).get("y"))
+              if isinstance(p, str) and p]
+    samples, sopts = _samples(args.samples, args, False, prefer)
+    return _finish_record(args, run, "invert", record, samples, sopts, Path(args.samples).stem)
+
+
 def cmd_report(args, run: _Run):
     """The report of a saved record, whichever host wrote it."""
-    path = Path(args.calibration)
-    cal, res, digest = read_calibration(path)
-    args._inputs = [("calibration", path, digest)]
-    res = res if isinstance(res, dict) else {}
-    labels = res.get("labels") if isinstance(res.get("labels"), dict) else {"x": "x", "y": "y"}
-    prev = res.get("options") if isinstance(res.get("options"), dict) else {}
-    opts = {"command": "report", "calibration": os.path.abspath(path),
-            "calibration_sha256": digest}
-    previous = {k: v for k, v in prev.items() if k not in ("fit", "band")} or None
-    out = Path(args.out) if args.out else path.resolve().parent
-    verdicts = res.get("verdicts") if isinstance(res.get("verdicts"), dict) else {}
-    args._carried_criteria = verdicts.get("criteria")
+    record = _open_record(args)
     # The report of a record reads no samples: every option of the fit it does not take
     # keeps the fit's default.
-    fit_defaults = build_parser().parse_args(["fit", str(path)])
+    fit_defaults = build_parser().parse_args(["fit", str(record[0])])
     for k, v in vars(fit_defaults).items():
         if not hasattr(args, k):
             setattr(args, k, v)
     for k in ("samples", "replicates", "uy_value", "curve_only", "ngrid", "monte_carlo",
               "seed"):
         setattr(args, k, getattr(args, k, None))
-    carried = res.get("metadata") if isinstance(res.get("metadata"), dict) else {}
-    limits = args.limits or bool(prev.get("limits"))
-    if isinstance(prev.get("limits"), dict) and not args.limits:
-        limits = prev["limits"]
-    title = res.get("title") if isinstance(res.get("title"), str) else None
-    return _finish(cal, labels, opts, out, None, args, run, previous=previous,
-                   selection=res.get("degree_selection"),
-                   names=output_names(out, args.pictures, path.stem),
-                   metadata=_metadata(args, carried), limits=limits, title=title)
+    return _finish_record(args, run, "report", record, None, {}, record[0].stem)
 
 
 def _oserror(e: OSError) -> str:
